@@ -1,0 +1,33 @@
+// Folder texts and folder creation. Paths are Windows-style byte strings: "\" and ":" delimit,
+// and so does "/", which Windows accepts too and which is the only separator on POSIX.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "Platform/Platform.h"
+
+namespace quillet {
+
+// The folder trimmed of blanks, ending in a separator: empty stays empty; a text whose last byte
+// is "/", ":" or "\" is kept; anything else gets "\" appended.
+std::string FolderWithSeparator(std::string_view folder);
+
+// The prefix of the path through its last delimiter ("\", "/" or ":"), that delimiter included;
+// empty when there is none. Under a double-byte code page a delimiter byte that is the second byte
+// of a double-byte character does not count.
+std::string FolderOfPath(std::string_view path,
+                         const platform::LeadByteTable* leadBytes = platform::ActiveLeadBytes());
+
+// True when the path names an existing folder.
+bool FolderExists(std::string_view path);
+
+// Creates one folder.
+bool CreateFolder(std::string_view path);
+
+// Creates the folder and every missing folder above it, outermost first. True when the folder is
+// taken to exist at the end.
+bool CreateFolderPath(std::string_view path,
+                      const platform::LeadByteTable* leadBytes = platform::ActiveLeadBytes());
+
+} // namespace quillet

@@ -1,0 +1,16 @@
+#include "CoreAPITools/TextTools.h"
+
+namespace quillet {
+
+std::string_view TrimBlanks(std::string_view text) {
+  auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+  while (!text.empty() && isBlank(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && isBlank(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+} // namespace quillet

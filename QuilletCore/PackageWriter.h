@@ -1,0 +1,48 @@
+// Writes packages: the packer builds them with this, and the tests build their fixtures with it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "QuilletCore/PackageFormat.h"
+
+namespace quillet {
+
+// One entry as it will be stored: its record fields and its compressed bytes. Tests may change
+// any field after MakeStoredEntry to build damaged packages.
+struct StoredEntry {
+  std::string folderTemplate;
+  std::string fileName;
+  std::uint32_t flags = ENTRY_INSTALL;
+  std::uint32_t date = 0;
+  std::uint32_t time = 0;
+  std::uint32_t unpackedSize = 0;
+  std::uint32_t crc = 0;
+  std::string stored; // one bzip2 stream
+};
+
+// The whole content as one bzip2 stream. Throws std::runtime_error when libbz2 fails and
+// std::invalid_argument for a level outside 1 to 9.
+std::string CompressBzip2(std::string_view content, int level = 9);
+
+// Compresses the content and fills the sizes and the checksum.
+StoredEntry MakeStoredEntry(std::string folderTemplate, std::string fileName,
+                            std::string_view content, std::uint32_t flags = ENTRY_INSTALL,
+                            std::uint32_t date = 0, std::uint32_t time = 0, int level = 9);
+
+struct PackageSpecification {
+  std::string defaultFolder;
+  std::vector<StoredEntry> entries;
+  // The header's entry count; by default the number of entries.
+  std::optional<std::uint32_t> entryCount;
+};
+
+// The package's bytes: header, entries, trailer. Text fields take at most 256 bytes (a field of
+// exactly 256 has no NUL); longer ones throw std::invalid_argument. A package needs at least one
+// entry, and the whole must stay below 4 GiB; otherwise std::invalid_argument.
+std::string SerializePackage(const PackageSpecification& package);
+
+} // namespace quillet

@@ -1,0 +1,67 @@
+// The installer's console: standard output gathered in a 128-byte buffer, standard input read
+// line by line. Neither stream opens before its first use, and no operation reports an error:
+// text that cannot be written is dropped, and input that cannot be read reads as an empty line.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "Platform/Platform.h"
+
+namespace quillet {
+
+inline constexpr std::size_t CONSOLE_BUFFER_SIZE = 128;
+
+class Console {
+public:
+  using Opener = std::function<std::unique_ptr<platform::ConsoleChannel>()>;
+
+  // `loneLineFeedEndsLine`: whether LF on its own ends an input line (POSIX), besides CR and CR LF.
+  Console(Opener openInput, Opener openOutput, bool loneLineFeedEndsLine);
+  ~Console();
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  void WriteText(std::string_view text);
+  void WriteLine(std::string_view text);
+  std::string ReadLine();
+
+  // Writes out whatever the output buffer holds (at exit, and before waiting for input).
+  void Flush();
+
+private:
+  bool EnsureOutput();
+  bool EnsureInput();
+  void Append(std::string_view text);
+  void EndOperation();
+  // Next input byte; false at the end of the input or when a fetch fails.
+  bool NextByte(char& byte);
+  bool PeekByte(char& byte);
+
+  Opener openInput_;
+  Opener openOutput_;
+  bool loneLineFeedEndsLine_;
+
+  std::unique_ptr<platform::ConsoleChannel> output_;
+  char outBuffer_[CONSOLE_BUFFER_SIZE];
+  std::size_t outUsed_ = 0;
+
+  std::unique_ptr<platform::ConsoleChannel> input_;
+  char inBuffer_[CONSOLE_BUFFER_SIZE];
+  std::size_t inPos_ = 0;
+  std::size_t inEnd_ = 0;
+  bool inputEnded_ = false; // once the input is exhausted it stays exhausted
+  bool fetchFailed_ = false;
+};
+
+// The process's console on its standard input and output.
+Console& StdConsole();
+
+inline void WriteText(std::string_view text) { StdConsole().WriteText(text); }
+inline void WriteLine(std::string_view text) { StdConsole().WriteLine(text); }
+inline std::string ReadLine() { return StdConsole().ReadLine(); }
+
+} // namespace quillet

@@ -1,0 +1,27 @@
+#include "QuilletSfxCore/PackageSource.h"
+
+namespace quillet {
+
+std::string ChoosePackagePath(const std::vector<std::string>& arguments) {
+  if (!arguments.empty() && !arguments.front().empty()) {
+    return arguments.front();
+  }
+  return platform::OwnProgramPath();
+}
+
+bool OpenPackage(const std::vector<std::string>& arguments, PackageImage& image,
+                 PackageLayout& layout) {
+  const std::string path = ChoosePackagePath(arguments);
+  bool ok = !path.empty() && MapFileReadOnly(path, image);
+  if (ok) {
+    ok = ValidatePackage(image.Data(), image.Size(), layout);
+  }
+  if (!ok) {
+    ReleasePackage(image);
+  }
+  return ok;
+}
+
+bool ReleasePackage(PackageImage& image) { return image.Close(); }
+
+} // namespace quillet

@@ -1,0 +1,193 @@
+// Test support runs child processes with POSIX calls: the end-to-end tests run on Linux only.
+#include "TestSupport.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace quillet::test {
+
+TempDir::TempDir() {
+  std::random_device rd;
+  const auto base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    auto candidate = base / ("quillet-test-" + std::to_string(rd()));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Make everything removable again, then remove it.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::remove_all(path_, ec);
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& content) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  if (!out) {
+    throw std::runtime_error("cannot write " + path.string());
+  }
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw std::runtime_error("cannot read " + path.string());
+  }
+  std::ostringstream data;
+  data << in.rdbuf();
+  return data.str();
+}
+
+namespace {
+
+std::vector<std::string> BuildEnvironment(const ProgramOptions& options) {
+  std::map<std::string, std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string entry(*e);
+    const auto eq = entry.find('=');
+    if (eq != std::string::npos) {
+      env[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+  }
+  for (const auto& [name, value] : options.environment) {
+    if (value) {
+      env[name] = *value;
+    } else {
+      env.erase(name);
+    }
+  }
+  std::vector<std::string> out;
+  for (const auto& [name, value] : env) {
+    out.push_back(name + "=" + value);
+  }
+  return out;
+}
+
+} // namespace
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const ProgramOptions& options) {
+  // A child that ends before reading all its input must not take the test down with SIGPIPE.
+  static const bool sigpipeIgnored = (std::signal(SIGPIPE, SIG_IGN), true);
+  (void)sigpipeIgnored;
+  int outPipe[2];
+  int inPipe[2] = {-1, -1};
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  if (options.input && ::pipe2(inPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (options.input) {
+    posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  }
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  if (options.workingDirectory) {
+    posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
+  }
+
+  std::vector<std::string> argvStrings;
+  argvStrings.push_back(program);
+  argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : argvStrings) {
+    argv.push_back(a.data());
+  }
+  argv.push_back(nullptr);
+  auto envStrings = BuildEnvironment(options);
+  std::vector<char*> envp;
+  for (auto& e : envStrings) {
+    envp.push_back(e.data());
+  }
+  envp.push_back(nullptr);
+
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(outPipe[1]);
+  if (options.input) {
+    ::close(inPipe[0]);
+  }
+  if (rc != 0) {
+    ::close(outPipe[0]);
+    if (options.input) {
+      ::close(inPipe[1]);
+    }
+    throw std::runtime_error("cannot start " + program);
+  }
+
+  // Feed standard input from a thread, so a child that writes much before reading cannot block us.
+  std::thread feeder;
+  if (options.input) {
+    feeder = std::thread([fd = inPipe[1], data = *options.input] {
+      std::size_t done = 0;
+      while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n <= 0) {
+          if (n < 0 && errno == EINTR) {
+            continue;
+          }
+          break;
+        }
+        done += static_cast<std::size_t>(n);
+      }
+      ::close(fd);
+    });
+  }
+
+  ProgramResult result;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(outPipe[0], buffer, sizeof buffer);
+    if (n > 0) {
+      result.output.append(buffer, static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  ::close(outPipe[0]);
+  if (feeder.joinable()) {
+    feeder.join();
+  }
+  int wstatus = 0;
+  while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  return result;
+}
+
+std::string SfxPath() { return QUILLET_SFX_PATH; }
+std::string PackPath() { return QUILLET_PACK_PATH; }
+
+} // namespace quillet::test

@@ -1,0 +1,51 @@
+// Shared helpers for the tests: temporary folders, files, and running the built programs.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillet::test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+  std::filesystem::path path_;
+};
+
+void WriteFile(const std::filesystem::path& path, const std::string& content);
+std::string ReadFile(const std::filesystem::path& path);
+
+struct ProgramResult {
+  std::string output; // everything written to standard output
+  int status = -1;    // exit status, or 128 + signal number
+};
+
+struct ProgramOptions {
+  // Standard input: these bytes through a pipe, or /dev/null when nullopt.
+  std::optional<std::string> input;
+  // Variables set (or, with nullopt, removed) for the child on top of this environment.
+  std::map<std::string, std::optional<std::string>> environment;
+  std::optional<std::filesystem::path> workingDirectory;
+};
+
+// Runs a program to its end with the given arguments (argv[0] is the program path).
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const ProgramOptions& options = {});
+
+// Paths of the built programs.
+std::string SfxPath();
+std::string PackPath();
+
+} // namespace quillet::test
