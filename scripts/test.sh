@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds Quillet and runs every test: the unit and end-to-end tests in a normal build, then the
+# unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/deps.sh
+ensure_packages "${BUILD_PACKAGES[@]}" util-linux
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== Build (build/)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+
+echo "== Unit and end-to-end tests"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== Sanitizer build (build-asan/)"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLET_SANITIZE=ON >/dev/null
+cmake --build build-asan -j "$jobs" --target quillet-unit-tests
+
+echo "== Unit tests under ASan and UBSan"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ./build-asan/tests/quillet-unit-tests --gtest_brief=1
