@@ -223,8 +223,9 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Shell
 
-// Opens a document with the program associated with its type, without waiting for it.
-// Failures are silent.
+// Opens an existing document with the program associated with its type, without waiting for
+// it. Does nothing when no file is at the path. Failures are silent. On POSIX this runs xdg-open,
+// detached, and only inside a desktop session (DISPLAY or WAYLAND_DISPLAY set).
 void OpenDocument(std::string_view windowsPath);
 
 } // namespace quillet::platform

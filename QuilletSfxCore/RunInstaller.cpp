@@ -6,6 +6,7 @@
 
 #include "CoreAPITools/Exception.h"
 #include "QuilletSfxCore/Console.h"
+#include "QuilletSfxCore/Dialogue.h"
 #include "QuilletSfxCore/PackageSource.h"
 
 namespace quillet {
@@ -27,14 +28,16 @@ int RunInstaller(const std::vector<std::string>& arguments) {
     WriteLine(FINAL_PROMPT);
     ReadLine();
   };
+  InstallContext context;
+  bool allInstalled = false;
   try {
-    // The installation dialogue runs here.
+    allInstalled = RunInstallationDialogue(layout, context);
   } catch (...) {
     cleanUp();
     throw;
   }
   cleanUp();
-  return EXIT_INSTALLED;
+  return allInstalled ? EXIT_INSTALLED : EXIT_ENTRY_FAILED;
 }
 
 std::string FormatFailureReport(std::string_view className, std::string_view moduleName,
