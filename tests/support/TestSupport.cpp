@@ -191,3 +191,124 @@ std::string SfxPath() { return QUILLET_SFX_PATH; }
 std::string PackPath() { return QUILLET_PACK_PATH; }
 
 } // namespace quillet::test
+
+#include <poll.h>
+
+#include <chrono>
+
+namespace quillet::test {
+
+InteractiveProgram::InteractiveProgram(const std::string& program,
+                                       const std::vector<std::string>& arguments,
+                                       const ProgramOptions& options) {
+  static const bool sigpipeIgnored = (std::signal(SIGPIPE, SIG_IGN), true);
+  (void)sigpipeIgnored;
+  int inPipe[2];
+  int outPipe[2];
+  if (::pipe2(inPipe, O_CLOEXEC) != 0 || ::pipe2(outPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  if (options.workingDirectory) {
+    posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
+  }
+  std::vector<std::string> argvStrings{program};
+  argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : argvStrings) {
+    argv.push_back(a.data());
+  }
+  argv.push_back(nullptr);
+  auto envStrings = BuildEnvironment(options);
+  std::vector<char*> envp;
+  for (auto& e : envStrings) {
+    envp.push_back(e.data());
+  }
+  envp.push_back(nullptr);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(inPipe[0]);
+  ::close(outPipe[1]);
+  in_ = inPipe[1];
+  out_ = outPipe[0];
+  if (rc != 0) {
+    throw std::runtime_error("cannot start " + program);
+  }
+  pid_ = pid;
+}
+
+InteractiveProgram::~InteractiveProgram() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    Finish();
+  }
+}
+
+bool InteractiveProgram::ReadSome(int timeoutMs) {
+  pollfd pfd{out_, POLLIN, 0};
+  const int ready = ::poll(&pfd, 1, timeoutMs);
+  if (ready <= 0) {
+    return ready == 0; // a timeout is not the end of the output
+  }
+  char buffer[4096];
+  const ssize_t n = ::read(out_, buffer, sizeof buffer);
+  if (n <= 0) {
+    return false;
+  }
+  output_.append(buffer, static_cast<std::size_t>(n));
+  return true;
+}
+
+bool InteractiveProgram::WaitForOutput(const std::string& text, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (output_.find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline || !ReadSome(100)) {
+      return output_.find(text) != std::string::npos;
+    }
+  }
+  return true;
+}
+
+void InteractiveProgram::Write(const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(in_, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) {
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void InteractiveProgram::CloseInput() {
+  if (in_ >= 0) {
+    ::close(in_);
+    in_ = -1;
+  }
+}
+
+ProgramResult InteractiveProgram::Finish() {
+  CloseInput();
+  while (out_ >= 0 && ReadSome(-1)) {
+  }
+  if (out_ >= 0) {
+    ::close(out_);
+    out_ = -1;
+  }
+  ProgramResult result;
+  result.output = output_;
+  int wstatus = 0;
+  if (pid_ > 0) {
+    while (::waitpid(pid_, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  }
+  return result;
+}
+
+} // namespace quillet::test

@@ -49,3 +49,34 @@ std::string SfxPath();
 std::string PackPath();
 
 } // namespace quillet::test
+
+namespace quillet::test {
+
+// A program running with pipes on its standard input and output, for dialogues in which the
+// answer may only be written after the question has been seen.
+class InteractiveProgram {
+public:
+  InteractiveProgram(const std::string& program, const std::vector<std::string>& arguments,
+                     const ProgramOptions& options);
+  ~InteractiveProgram();
+  InteractiveProgram(const InteractiveProgram&) = delete;
+  InteractiveProgram& operator=(const InteractiveProgram&) = delete;
+
+  // Reads output until it contains `text` (true) or the output ends or `seconds` pass (false).
+  bool WaitForOutput(const std::string& text, int seconds = 60);
+  void Write(const std::string& bytes);
+  void CloseInput();
+  // Closes the input, reads the rest of the output and gives the result.
+  ProgramResult Finish();
+  const std::string& Output() const { return output_; }
+
+private:
+  bool ReadSome(int timeoutMs);
+
+  int pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string output_;
+};
+
+} // namespace quillet::test

@@ -1,0 +1,9 @@
+program TallowDemo;
+
+uses
+  Forms, TallowGrid, TallowLabel;
+
+begin
+  Application.Initialize;
+  Application.Run;
+end.

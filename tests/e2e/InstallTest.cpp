@@ -1,0 +1,388 @@
+// The whole installation, run through the built installer against a Wine-style prefix.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "QuilletCore/PackageCrc.h"
+#include "QuilletCore/PackageWriter.h"
+#include "QuilletSfxCore/Dialogue.h"
+#include "QuilletSfxCore/RunInstaller.h"
+#include "support/TestSupport.h"
+#include "support/WinePrefixFixture.h"
+
+namespace quillet {
+namespace {
+
+namespace fs = std::filesystem;
+using test::IdeRegistration;
+using test::RegText;
+
+const std::string kBanner = std::string(PRODUCT_BANNER) + "\r\n";
+const std::string kFinal = std::string(FINAL_PROMPT) + "\r\n";
+const std::string kWelcome = "Welcome to the Tallowmere components";
+const std::string kPatch = "{patched for %zel_root%|%Delphi%}";
+
+// 2000-05-25 00:31:32.160, stored as day 36671 and 219/10000 of a day.
+constexpr std::uint32_t kDate = 36671;
+constexpr std::uint32_t kTime = 219;
+constexpr std::time_t kStampUtc = 959214692; // 2000-05-25 00:31:32 UTC, the even second below
+
+std::string Question(const std::string& proposed) {
+  return std::string(FOLDER_QUESTION_HEAD) + proposed + "\r\n" + std::string(FOLDER_QUESTION_TAIL) +
+         "\r\n";
+}
+
+std::string Line(const std::string& name, const std::string& result) {
+  return "Installing " + name + " .. " + result + "\r\n";
+}
+
+PackageSpecification StandardPackage(const std::string& defaultFolder) {
+  PackageSpecification spec;
+  spec.defaultFolder = defaultFolder;
+  spec.entries = {
+      MakeStoredEntry("", "Welcome.Txt", kWelcome, 0),
+      MakeStoredEntry("", "patchinfo.txt", kPatch, 0),
+      MakeStoredEntry("%zel_root%Source\\", "a.pas", "unit a;", ENTRY_INSTALL, kDate, kTime),
+      MakeStoredEntry("%zel_root%Source", "b.pas", "unit b;", ENTRY_INSTALL | ENTRY_PREPEND_PATCH,
+                      kDate, kTime),
+      MakeStoredEntry("%zel_root%Source\\", "c.pas", "patch only", ENTRY_PREPEND_PATCH),
+      MakeStoredEntry("%zel_root%", "README.html", "<html/>", ENTRY_INSTALL, kDate, kTime),
+  };
+  return spec;
+}
+
+// The lines of one confirmed turn of the standard package.
+std::string StandardTurn(const std::string& proposed) {
+  return Question(proposed) + Line("a.pas", "OK") + Line("b.pas", "OK") +
+         Line("README.html", "OK");
+}
+
+class Installation : public ::testing::Test {
+protected:
+  void Register(const std::vector<IdeRegistration>& ides) {
+    driveC_ = test::MakeWinePrefix(prefix_, ides);
+    fs::create_directories(work_);
+  }
+  void SetPackage(const PackageSpecification& spec) {
+    test::WriteFile(dir_ / "pkg.dat", SerializePackage(spec));
+  }
+  test::ProgramOptions Options(std::optional<std::string> input) const {
+    test::ProgramOptions options;
+    options.input = std::move(input);
+    options.environment["WINEPREFIX"] = prefix_.string();
+    options.environment["TZ"] = "UTC";
+    options.environment["DISPLAY"] = std::nullopt;
+    options.environment["WAYLAND_DISPLAY"] = std::nullopt;
+    options.workingDirectory = work_;
+    return options;
+  }
+  test::ProgramResult Run(std::optional<std::string> input,
+                          std::optional<test::ProgramOptions> options = std::nullopt) {
+    return test::RunProgram(test::SfxPath(), {(dir_ / "pkg.dat").string()},
+                            options ? *options : Options(std::move(input)));
+  }
+
+  test::TempDir dir_;
+  fs::path prefix_ = dir_ / "prefix";
+  fs::path work_ = dir_ / "work";
+  fs::path driveC_;
+};
+
+TEST_F(Installation, WholeRunWithOneInstallation) {
+  Register({{"Delphi", "7.0", RegText("C:\\IDE\\D7")}});
+  SetPackage(StandardPackage("%Delphi%Components\\Demo\\"));
+  const auto result = Run("\n");
+  EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" +
+                               StandardTurn("C:\\IDE\\D7\\Components\\Demo\\") + kFinal);
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+
+  const fs::path root = driveC_ / "IDE" / "D7" / "Components" / "Demo";
+  EXPECT_EQ(test::ReadFile(root / "Source" / "a.pas"), "unit a;");
+  EXPECT_EQ(test::ReadFile(root / "Source" / "b.pas"),
+            "{patched for C:\\IDE\\D7\\Components\\Demo\\|C:\\IDE\\D7\\}unit b;");
+  EXPECT_FALSE(fs::exists(root / "Source" / "c.pas"));
+  EXPECT_EQ(test::ReadFile(root / "README.html"), "<html/>");
+  struct stat info{};
+  ASSERT_EQ(::stat((root / "Source" / "a.pas").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mtime, kStampUtc);
+  EXPECT_EQ((info.st_mode & 0777), 0666u & ~0022u) << "ordinary permissions under umask 022";
+  // No temporary file is left behind.
+  int files = 0;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    files += item.is_regular_file() ? 1 : 0;
+  }
+  EXPECT_EQ(files, 3);
+}
+
+TEST_F(Installation, TwoInstallationsEachWithItsOwnPatchText) {
+  Register({{"C++Builder", "6.0", RegText("C:\\IDE\\CB6")}, {"Delphi", "7.0", RegText("C:\\IDE\\D7")}});
+  SetPackage(StandardPackage("%Delphi%Lib\\"));
+  const auto result = Run("\r\n\r\n");
+  // Delphi first, then C++Builder, whatever the order in the registry file.
+  EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" + StandardTurn("C:\\IDE\\D7\\Lib\\") +
+                               StandardTurn("C:\\IDE\\CB6\\Lib\\") + kFinal);
+  EXPECT_EQ(test::ReadFile(driveC_ / "IDE" / "D7" / "Lib" / "Source" / "b.pas"),
+            "{patched for C:\\IDE\\D7\\Lib\\|C:\\IDE\\D7\\}unit b;");
+  EXPECT_EQ(test::ReadFile(driveC_ / "IDE" / "CB6" / "Lib" / "Source" / "b.pas"),
+            "{patched for C:\\IDE\\CB6\\Lib\\|C:\\IDE\\CB6\\}unit b;");
+}
+
+TEST_F(Installation, PreviousTurnsFolderCarriesIntoTheDefault) {
+  Register({{"Delphi", "5.0", RegText("C:\\D5")}, {"Delphi", "7.0", RegText("C:\\D7")}});
+  PackageSpecification spec;
+  spec.defaultFolder = "%zel_root%Next";
+  spec.entries = {MakeStoredEntry("%zel_root%Src", "x.pas", "x")};
+  SetPackage(spec);
+  const auto result = Run("C:\\First\nN\n");
+  EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("Next") + Line("x.pas", "OK") +
+                               Question("C:\\First\\Next") + kFinal);
+  EXPECT_EQ(test::ReadFile(driveC_ / "First" / "Src" / "x.pas"), "x");
+}
+
+struct AnswerCase {
+  const char* name;
+  std::string answer;
+  std::string result; // the end of a.pas's line; empty when the turn is skipped
+  std::string folder; // where a.pas lands, relative to the test folder
+};
+
+class Answers : public Installation, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(Answers, DecideTheFolder) {
+  Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
+  PackageSpecification spec;
+  spec.defaultFolder = "C:\\Proposed";
+  spec.entries = {MakeStoredEntry("%zel_root%sub", "a.pas", "unit a;")};
+  SetPackage(spec);
+  const AnswerCase& c = GetParam();
+  const auto result = Run(c.answer + "\n");
+  EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Proposed") +
+                               (c.result.empty() ? "" : Line("a.pas", c.result)) + kFinal);
+  EXPECT_EQ(result.status, c.result == "OK" || c.result.empty() ? EXIT_INSTALLED : EXIT_ENTRY_FAILED);
+  if (!c.folder.empty()) {
+    EXPECT_EQ(test::ReadFile(dir_ / c.folder / "a.pas"), "unit a;");
+  }
+  EXPECT_EQ(fs::exists(driveC_ / "Proposed"), c.folder == "prefix/drive_c/Proposed/sub");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Answers,
+    ::testing::Values(
+        AnswerCase{"Enter", "", "OK", "prefix/drive_c/Proposed/sub"},
+        AnswerCase{"Blanks", "  \t ", "OK", "prefix/drive_c/Proposed/sub"},
+        AnswerCase{"TypedAbsolute", "C:\\Typed\\Here", "OK", "prefix/drive_c/Typed/Here/sub"},
+        AnswerCase{"TypedWithBlanksKeptInside", "C:\\My Lib", "OK", "prefix/drive_c/My Lib/sub"},
+        AnswerCase{"TypedRelative", "rel\\dir", "OK", "work/rel/dir/sub"},
+        AnswerCase{"LowerN", "n", "", ""}, AnswerCase{"UpperN", "N", "", ""},
+        // " N" is a folder, not a skip. A relative folder name shorter than three bytes counts
+        // as present and is never made, so the file cannot be created below it.
+        AnswerCase{"BlankN", " N", "could not create [N\\sub\\a.pas]", ""}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(Installation, TypedNativeFolder) {
+  Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
+  PackageSpecification spec;
+  spec.defaultFolder = "C:\\Proposed";
+  spec.entries = {MakeStoredEntry("%zel_root%sub", "a.pas", "unit a;")};
+  SetPackage(spec);
+  const fs::path target = dir_ / "native folder";
+  const auto result = Run(target.string() + "\n");
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(test::ReadFile(target / "sub" / "a.pas"), "unit a;");
+}
+
+TEST_F(Installation, SameNameInTwoFoldersGetsItsOwnContent) {
+  Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
+  PackageSpecification spec;
+  spec.defaultFolder = "C:\\Pkg";
+  spec.entries = {MakeStoredEntry("%zel_root%one", "unit.pas", "first"),
+                  MakeStoredEntry("%zel_root%two", "UNIT.PAS", "second")};
+  SetPackage(spec);
+  const auto result = Run("");
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "one" / "unit.pas"), "first");
+  EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "two" / "UNIT.PAS"), "second");
+}
+
+TEST_F(Installation, DamagedEntriesLeaveExistingFilesAlone) {
+  Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
+  PackageSpecification spec;
+  spec.defaultFolder = "C:\\Pkg";
+  StoredEntry crc = MakeStoredEntry("%zel_root%", "crc.pas", "new content");
+  crc.crc ^= 1;
+  StoredEntry data = MakeStoredEntry("%zel_root%", "data.pas", "new content");
+  data.stored = "BZh9 this is no bzip2 stream";
+  data.crc = PackageCrc(data.stored.data(), data.stored.size());
+  StoredEntry fresh = MakeStoredEntry("%zel_root%", "fresh.pas", "new content");
+  fresh.stored.resize(fresh.stored.size() / 2); // a stream that ends early
+  fresh.crc = PackageCrc(fresh.stored.data(), fresh.stored.size());
+  spec.entries = {crc, data, fresh, MakeStoredEntry("%zel_root%", "good.pas", "fine")};
+  SetPackage(spec);
+  test::WriteFile(driveC_ / "Pkg" / "crc.pas", "old crc");
+  test::WriteFile(driveC_ / "Pkg" / "data.pas", "old data");
+
+  const auto result = Run("");
+  EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Pkg") + Line("crc.pas", "CRC Error") +
+                               Line("data.pas", "Data Error") + Line("fresh.pas", "Data Error") +
+                               Line("good.pas", "OK") + kFinal);
+  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "crc.pas"), "old crc");
+  EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "data.pas"), "old data");
+  EXPECT_FALSE(fs::exists(driveC_ / "Pkg" / "fresh.pas"));
+  EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "good.pas"), "fine");
+}
+
+TEST_F(Installation, FileInTheWayOfAFolder) {
+  Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
+  PackageSpecification spec;
+  spec.defaultFolder = "C:\\Pkg";
+  spec.entries = {MakeStoredEntry("%zel_root%Blocker\\sub", "x.pas", "x"),
+                  MakeStoredEntry("%zel_root%", "Folder", "y"),
+                  MakeStoredEntry("%zel_root%", "after.pas", "z")};
+  SetPackage(spec);
+  test::WriteFile(driveC_ / "Pkg" / "Blocker", "a file, not a folder");
+  fs::create_directories(driveC_ / "Pkg" / "Folder");
+  const auto result = Run("");
+  EXPECT_EQ(result.output,
+            kBanner + "\r\n\r\n" + Question("C:\\Pkg") +
+                Line("x.pas", "could not create [C:\\Pkg\\Blocker\\sub\\x.pas]") +
+                Line("Folder", "could not create [C:\\Pkg\\\\Folder]") + Line("after.pas", "OK") +
+                kFinal);
+  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_TRUE(fs::is_directory(driveC_ / "Pkg" / "Folder"));
+  EXPECT_TRUE(fs::is_empty(driveC_ / "Pkg" / "Folder"));
+}
+
+// A full file system: a small tmpfs mounted over a folder of drive C.
+TEST_F(Installation, FullFileSystemIsAFailedWrite) {
+  Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
+  const fs::path mountPoint = driveC_ / "Small";
+  fs::create_directories(mountPoint);
+  if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "mounting a tmpfs needs root";
+  }
+  struct Unmount {
+    fs::path path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{mountPoint};
+
+  PackageSpecification spec;
+  spec.defaultFolder = "C:\\Small";
+  spec.entries = {MakeStoredEntry("%zel_root%", "big.pas", std::string(1 << 20, 'b')),
+                  MakeStoredEntry("%zel_root%", "small.pas", "fits")};
+  SetPackage(spec);
+  test::WriteFile(mountPoint / "big.pas", "the old big.pas");
+  const auto result = Run("");
+  EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Small") +
+                               Line("big.pas", "could not write [C:\\Small\\\\big.pas]") +
+                               Line("small.pas", "OK") + kFinal);
+  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_EQ(test::ReadFile(mountPoint / "big.pas"), "the old big.pas");
+  int files = 0;
+  for (const auto& item : fs::directory_iterator(mountPoint)) {
+    files += item.is_regular_file() ? 1 : 0;
+  }
+  EXPECT_EQ(files, 2) << "the temporary file was removed";
+}
+
+TEST_F(Installation, ReadmeOfTheLastTurnIsOpenedOnce) {
+  Register({{"Delphi", "5.0", RegText("C:\\D5")}, {"Delphi", "7.0", RegText("C:\\D7")}});
+  SetPackage(StandardPackage("%Delphi%Pkg\\"));
+  const fs::path bin = dir_ / "bin";
+  const fs::path log = dir_ / "opened.log";
+  test::WriteFile(bin / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + log.string() + "'\n");
+  fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+  auto options = Options("");
+  options.environment["DISPLAY"] = ":99";
+  options.environment["PATH"] = bin.string() + ":/usr/bin:/bin";
+  const auto result = Run(std::nullopt, options);
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  // The viewer runs detached: give it time to write its log.
+  for (int i = 0; i < 300 && !fs::exists(log); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(fs::exists(log));
+  std::string opened = test::ReadFile(log);
+  ASSERT_EQ(std::count(opened.begin(), opened.end(), '\n'), 1) << opened;
+  opened.pop_back();
+  EXPECT_TRUE(fs::equivalent(fs::path(opened), driveC_ / "D7" / "Pkg" / "README.html")) << opened;
+}
+
+TEST_F(Installation, ReadmeIsNotOpenedWithoutADesktopOrAFile) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+  const fs::path bin = dir_ / "bin";
+  const fs::path log = dir_ / "opened.log";
+  test::WriteFile(bin / "xdg-open", "#!/bin/sh\necho \"$1\" >> '" + log.string() + "'\n");
+  fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+
+  SetPackage(StandardPackage("%Delphi%Pkg\\"));
+  auto noDesktop = Options("");
+  noDesktop.environment["PATH"] = bin.string() + ":/usr/bin:/bin";
+  EXPECT_EQ(Run(std::nullopt, noDesktop).status, EXIT_INSTALLED);
+
+  // With a desktop, but the readme's turn was skipped: no file, nothing opened.
+  fs::remove_all(driveC_ / "D7");
+  auto desktop = noDesktop;
+  desktop.environment["DISPLAY"] = ":99";
+  desktop.input = "N\n";
+  EXPECT_EQ(Run(std::nullopt, desktop).status, EXIT_INSTALLED);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(fs::exists(log));
+}
+
+TEST_F(Installation, NoIdeFound) {
+  Register({});
+  SetPackage(StandardPackage("%Delphi%Pkg\\"));
+  const auto result = Run("never read as a folder\n");
+  EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" + kFinal);
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+}
+
+TEST_F(Installation, RootDirOfTheWrongTypeEndsInTheFailureReport) {
+  Register({{"Delphi", "7.0", "dword:00000001"}});
+  SetPackage(StandardPackage("%Delphi%Pkg\\"));
+  const auto result = Run("\n");
+  const std::string head = kBanner + "\r\n" + kWelcome + "\r\n" + kFinal;
+  ASSERT_EQ(result.output.substr(0, head.size()), head);
+  EXPECT_TRUE(std::regex_match(
+      result.output.substr(head.size()),
+      std::regex("Exception ERegistryException in module quillet-sfx at [0-9A-F]{8}\\.\n"
+                 "Invalid data type for 'RootDir'\\.\r\n")))
+      << result.output.substr(head.size());
+  EXPECT_EQ(result.status, EXIT_FAILURE_REPORT);
+}
+
+TEST_F(Installation, InputAtItsEndConfirmsEveryFolder) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}, {"C++Builder", "6.0", RegText("C:\\CB6")}});
+  SetPackage(StandardPackage("%Delphi%Pkg\\"));
+  const auto result = Run(std::nullopt); // standard input is /dev/null
+  EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" + StandardTurn("C:\\D7\\Pkg\\") +
+                               StandardTurn("C:\\CB6\\Pkg\\") + kFinal);
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+}
+
+TEST_F(Installation, QuestionIsSeenBeforeTheAnswerIsRead) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+  SetPackage(StandardPackage("%Delphi%Pkg\\"));
+  test::InteractiveProgram installer(test::SfxPath(), {(dir_ / "pkg.dat").string()},
+                                     Options(std::nullopt));
+  ASSERT_TRUE(installer.WaitForOutput(std::string(FOLDER_QUESTION_TAIL) + "\r\n"))
+      << installer.Output();
+  EXPECT_FALSE(fs::exists(driveC_ / "D7")); // nothing installed before the answer
+  installer.Write("C:\\Answered\n");
+  ASSERT_TRUE(installer.WaitForOutput(std::string(FINAL_PROMPT))) << installer.Output();
+  installer.Write("\n");
+  const auto result = installer.Finish();
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(test::ReadFile(driveC_ / "Answered" / "Source" / "a.pas"), "unit a;");
+}
+
+} // namespace
+} // namespace quillet
