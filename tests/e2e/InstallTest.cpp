@@ -13,8 +13,8 @@
 #include "QuilletCore/PackageWriter.h"
 #include "QuilletSfxCore/Dialogue.h"
 #include "QuilletSfxCore/RunInstaller.h"
-#include "support/TestSupport.h"
-#include "support/WinePrefixFixture.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/RegisteredIdes.h"
 
 namespace quillet {
 namespace {

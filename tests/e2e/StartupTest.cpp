@@ -5,7 +5,7 @@
 
 #include "QuilletCore/PackageWriter.h"
 #include "QuilletSfxCore/RunInstaller.h"
-#include "support/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace quillet {
 namespace {

@@ -1,5 +1,5 @@
 // Test support runs child processes with POSIX calls: the end-to-end tests run on Linux only.
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <fcntl.h>
 #include <spawn.h>

@@ -1,6 +1,6 @@
-#include "WinePrefixFixture.h"
+#include "tests/support/RegisteredIdes.h"
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace quillet::test {
 
