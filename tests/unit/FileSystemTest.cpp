@@ -1,0 +1,504 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+
+#include "Platform/Platform.h"
+#include "tests/support/WinePrefixFixture.h"
+
+namespace quillet::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScopedCurrentFolder;
+using test::ScopedEnvironmentVariable;
+using test::TestWinePrefix;
+
+std::vector<std::string> NamesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// ---------------------------------------------------------------------------------------------
+// NativePath
+
+struct MapCase {
+  const char* name;
+  std::vector<std::string> present; // entries below the prefix; relative paths start in "work"
+  std::string windowsPath;
+  std::string expected;
+};
+void PrintTo(const MapCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class NativePathTest : public ::testing::TestWithParam<MapCase> {};
+
+TEST_P(NativePathTest, Maps) {
+  TestWinePrefix prefix;
+  prefix.Populate(GetParam().present);
+  ScopedCurrentFolder cwd(prefix.Path() / "work");
+  EXPECT_EQ(NativePath(prefix.Expand(GetParam().windowsPath)), prefix.Expand(GetParam().expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drives, NativePathTest,
+    ::testing::Values(
+        MapCase{"File", {}, "C:\\A\\b.pas", "{prefix}/dosdevices/c:/A/b.pas"},
+        MapCase{"LowerCaseDrive", {}, "c:\\A", "{prefix}/dosdevices/c:/A"},
+        MapCase{"DriveOnly", {}, "C:", "{prefix}/dosdevices/c:"},
+        MapCase{"DriveRoot", {}, "C:\\", "{prefix}/dosdevices/c:/"},
+        MapCase{"DriveRelative", {}, "C:A\\b", "{prefix}/dosdevices/c:/A/b"},
+        MapCase{"MissingDrive", {}, "Q:\\x\\y", "{prefix}/dosdevices/q:/x/y"},
+        MapCase{"SlashSeparated", {}, "C:/A/B", "{prefix}/dosdevices/c:/A/B"},
+        MapCase{"DoubleSeparatorKept", {}, "D:\\Lib\\\\a.pas", "{prefix}/dosdevices/d:/Lib//a.pas"},
+        MapCase{"Share", {}, "\\\\srv\\share\\a", "{prefix}/dosdevices/unc/srv/share/a"},
+        MapCase{"NulEndsThePath", {}, std::string("C:\\a\0b", 6), "{prefix}/dosdevices/c:/a"},
+        MapCase{
+            "DotDotKept", {"drive_c/Lib/"}, "C:\\Lib\\..\\x", "{prefix}/dosdevices/c:/Lib/../x"}),
+    [](const auto& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    RelativeAndAbsolute, NativePathTest,
+    ::testing::Values(
+        MapCase{"Empty", {}, "", ""}, MapCase{"Relative", {}, "abc\\d", "abc/d"},
+        MapCase{"RelativeName", {}, "c.txt", "c.txt"}, MapCase{"RelativeDot", {}, ".\\a", "./a"},
+        MapCase{"RelativeOtherCase", {"work/Units/"}, "UNITS\\a.pas", "Units/a.pas"},
+        MapCase{"NativeAbsolute", {}, "/nonexistent-quillet/x", "/nonexistent-quillet/x"},
+        MapCase{"RootedBackslash", {}, "\\nonexistent-quillet\\x", "/nonexistent-quillet/x"},
+        MapCase{"NativeAbsoluteOtherCase",
+                {"drive_c/Lib/"},
+                "{prefix}/DRIVE_C/lib/x",
+                "{prefix}/drive_c/Lib/x"}),
+    [](const auto& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    LetterCase, NativePathTest,
+    ::testing::Values(MapCase{"ExistingFolders",
+                              {"drive_c/Program Files/Borland/"},
+                              "C:\\PROGRAM FILES\\borland\\Delphi7\\Lib\\a.pas",
+                              "{prefix}/dosdevices/c:/Program Files/Borland/Delphi7/Lib/a.pas"},
+                      MapCase{"ExistingFile",
+                              {"drive_c/Lib/ReadMe.html"},
+                              "C:\\lib\\README.HTML",
+                              "{prefix}/dosdevices/c:/Lib/ReadMe.html"},
+                      MapCase{"ExactNameWins",
+                              {"drive_c/lib/", "drive_c/LIB/"},
+                              "C:\\LIB\\x",
+                              "{prefix}/dosdevices/c:/LIB/x"},
+                      MapCase{"ExactLowerNameWins",
+                              {"drive_c/lib/", "drive_c/LIB/"},
+                              "C:\\lib\\x",
+                              "{prefix}/dosdevices/c:/lib/x"},
+                      MapCase{"NothingBelowAMissingFolder",
+                              {"drive_c/Lib/"},
+                              "C:\\Nope\\LIB",
+                              "{prefix}/dosdevices/c:/Nope/LIB"},
+                      MapCase{"PrefixOfANameIsNoMatch",
+                              {"drive_c/f/"},
+                              "C:\\F.txt",
+                              "{prefix}/dosdevices/c:/F.txt"},
+                      MapCase{"Blanks",
+                              {"drive_c/My Files/"},
+                              "C:\\my files\\A B.txt",
+                              "{prefix}/dosdevices/c:/My Files/A B.txt"},
+                      MapCase{"HighBytesWithAsciiCase",
+                              {"drive_c/Caf\xC3\xA9/"},
+                              "C:\\CAF\xC3\xA9\\x",
+                              "{prefix}/dosdevices/c:/Caf\xC3\xA9/x"},
+                      MapCase{"SingleByteCodePageName",
+                              {},
+                              "C:\\M\xFCller\\\xE4.pas",
+                              "{prefix}/dosdevices/c:/M\xFCller/\xE4.pas"},
+                      MapCase{"ExistingSingleByteName",
+                              {"drive_c/\xC4RGER/"},
+                              "C:\\\xC4rger\\x",
+                              "{prefix}/dosdevices/c:/\xC4RGER/x"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(NativePath, SeveralMatchesTakeTheFirstInDirectoryOrder) {
+  TestWinePrefix prefix;
+  prefix.Populate({"drive_c/units/", "drive_c/UNITS/", "drive_c/Units/"});
+  std::string first;
+  for (const auto& entry : fs::directory_iterator(prefix.DriveC())) {
+    first = entry.path().filename().string();
+    break;
+  }
+  EXPECT_EQ(NativePath("C:\\uNiTs\\a.pas"),
+            prefix.Path().string() + "/dosdevices/c:/" + first + "/a.pas");
+}
+
+TEST(NativePath, WithoutWinePrefixUsesTheHomeFolder) {
+  test::TempDir home;
+  ScopedEnvironmentVariable noPrefix("WINEPREFIX", std::nullopt);
+  ScopedEnvironmentVariable homeVariable("HOME", home.Path().string());
+  EXPECT_EQ(NativePath("C:\\a"), home.Path().string() + "/.wine/dosdevices/c:/a");
+}
+
+// ---------------------------------------------------------------------------------------------
+// IsFolder and MakeFolder
+
+TEST(IsFolder, FollowsTheDosdevicesEntries) {
+  TestWinePrefix prefix;
+  prefix.Populate({"other/Sub/", "drive_c/file.txt"});
+  prefix.AddDrive('d', "../other");
+  prefix.AddDrive('z', "/");
+  EXPECT_TRUE(IsFolder("D:\\"));
+  EXPECT_TRUE(IsFolder("d:\\sub"));
+  EXPECT_TRUE(IsFolder("Z:\\tmp"));
+  EXPECT_FALSE(IsFolder("Q:\\"));
+  EXPECT_FALSE(IsFolder("C:\\file.txt"));
+  EXPECT_FALSE(IsFolder("C:\\FILE.TXT"));
+}
+
+struct MakeCase {
+  const char* name;
+  std::vector<std::string> present;
+  std::string windowsPath;
+  bool expected;
+  std::vector<std::string> created;
+};
+void PrintTo(const MakeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class MakeFolderTest : public ::testing::TestWithParam<MakeCase> {};
+
+TEST_P(MakeFolderTest, Makes) {
+  TestWinePrefix prefix;
+  prefix.Populate(GetParam().present);
+  ScopedCurrentFolder cwd(prefix.Path() / "work");
+  const auto before = prefix.Tree();
+  EXPECT_EQ(MakeFolder(GetParam().windowsPath), GetParam().expected);
+  auto expected = before;
+  expected.insert(GetParam().created.begin(), GetParam().created.end());
+  EXPECT_EQ(prefix.Tree(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MakeFolderTest,
+    ::testing::Values(
+        MakeCase{"BelowDrive", {}, "C:\\New", true, {"drive_c/New/"}},
+        MakeCase{"WithFinalSeparator", {}, "C:\\New\\", true, {"drive_c/New/"}},
+        MakeCase{"Existing", {"drive_c/Old/"}, "C:\\Old", false, {}},
+        MakeCase{"ExistingInOtherCase", {"drive_c/Old/"}, "C:\\OLD", false, {}},
+        MakeCase{"ParentInOtherCase", {"drive_c/Lib/"}, "C:\\LIB\\New", true, {"drive_c/Lib/New/"}},
+        MakeCase{"ParentMissing", {}, "C:\\A\\B", false, {}},
+        MakeCase{"FileInTheWay", {"drive_c/f"}, "C:\\f", false, {}},
+        MakeCase{"BelowAFile", {"drive_c/f"}, "C:\\f\\g", false, {}},
+        MakeCase{"DriveItself", {}, "C:", false, {}}, MakeCase{"DriveRoot", {}, "C:\\", false, {}},
+        // Never invents a drive in the prefix.
+        MakeCase{"MissingDrive", {}, "Q:", false, {}},
+        MakeCase{"MissingDriveRoot", {}, "Q:\\", false, {}},
+        MakeCase{"BelowMissingDrive", {}, "Q:\\A", false, {}},
+        // Servers and shares are roots, even where the prefix has a network folder.
+        MakeCase{"Server", {"dosdevices/unc/"}, "\\\\srv", false, {}},
+        MakeCase{"Share", {"dosdevices/unc/srv/"}, "\\\\srv\\share", false, {}},
+        MakeCase{"BelowShare",
+                 {"dosdevices/unc/srv/share/"},
+                 "\\\\srv\\share\\A",
+                 true,
+                 {"dosdevices/unc/srv/share/A/"}},
+        MakeCase{"Relative", {}, "rel", true, {"work/rel/"}}, MakeCase{"Empty", {}, "", false, {}},
+        MakeCase{"Blanks", {}, "C:\\Program Files", true, {"drive_c/Program Files/"}},
+        MakeCase{"HighBytes", {}, "C:\\\xE4\xC3\xA9", true, {"drive_c/\xE4\xC3\xA9/"}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(MakeFolder, NativeAbsolutePath) {
+  test::TempDir dir;
+  EXPECT_TRUE(MakeFolder((dir / "made").string()));
+  EXPECT_TRUE(fs::is_directory(dir / "made"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// OutputFile
+
+class ScopedUmask {
+public:
+  explicit ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
+  ~ScopedUmask() { ::umask(previous_); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+  mode_t previous_;
+};
+
+// Writes `content` to the Windows-style target through an OutputFile and commits it.
+bool WriteThrough(const std::string& target, const std::string& content) {
+  auto file = OutputFile::CreateFor(target);
+  return file && file->Write(content.data(), content.size()) && file->Commit();
+}
+
+TEST(OutputFile, CommitPutsTheFileInPlace) {
+  TestWinePrefix prefix;
+  prefix.Populate({"drive_c/Lib/"});
+  auto file = OutputFile::CreateFor("C:\\Lib\\a.pas");
+  ASSERT_TRUE(file.has_value());
+  ASSERT_TRUE(file->Write("unit a;", 7));
+  ASSERT_TRUE(file->Write("", 0));
+  ASSERT_TRUE(file->Write(" end.", 5));
+  // Until the commit the target does not exist; the temporary file is hidden beside it.
+  const auto during = NamesIn(prefix.DriveC() / "Lib");
+  ASSERT_EQ(during.size(), 1u);
+  EXPECT_EQ(during[0][0], '.');
+  EXPECT_NE(during[0], "a.pas");
+  ASSERT_TRUE(file->Commit());
+  EXPECT_EQ(NamesIn(prefix.DriveC() / "Lib"), std::vector<std::string>{"a.pas"});
+  EXPECT_EQ(test::ReadFile(prefix.DriveC() / "Lib" / "a.pas"), "unit a; end.");
+}
+
+TEST(OutputFile, DescriptorIsClosedOnExec) {
+  test::TempDir dir;
+  auto file = OutputFile::CreateFor((dir / "x").string());
+  ASSERT_TRUE(file.has_value());
+  const auto names = NamesIn(dir.Path());
+  ASSERT_EQ(names.size(), 1u);
+  const fs::path temporary = fs::canonical(dir / names[0]);
+  int found = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(entry.path(), ec) == temporary) {
+      const int fd = std::stoi(entry.path().filename().string());
+      EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+      ++found;
+    }
+  }
+  EXPECT_EQ(found, 1);
+}
+
+class OutputFilePermissionsTest : public ::testing::TestWithParam<mode_t> {};
+
+TEST_P(OutputFilePermissionsTest, OrdinaryPermissionsUnderTheUmask) {
+  ScopedUmask mask(GetParam());
+  test::TempDir dir;
+  ASSERT_TRUE(WriteThrough((dir / "f.txt").string(), "x"));
+  struct stat info {};
+  ASSERT_EQ(::stat((dir / "f.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0666 & ~GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Masks, OutputFilePermissionsTest,
+                         ::testing::Values(mode_t{022}, mode_t{002}, mode_t{077}, mode_t{0}));
+
+TEST(OutputFile, UncommittedFileIsRemoved) {
+  TestWinePrefix prefix;
+  {
+    auto file = OutputFile::CreateFor("C:\\a.pas");
+    ASSERT_TRUE(file.has_value());
+    ASSERT_TRUE(file->Write("x", 1));
+    EXPECT_EQ(NamesIn(prefix.DriveC()).size(), 1u);
+  }
+  EXPECT_TRUE(NamesIn(prefix.DriveC()).empty());
+}
+
+TEST(OutputFile, ReplacesAnExistingFile) {
+  TestWinePrefix prefix;
+  test::WriteFile(prefix.DriveC() / "a.pas", "old and longer content");
+  ASSERT_TRUE(WriteThrough("C:\\a.pas", "new"));
+  EXPECT_EQ(test::ReadFile(prefix.DriveC() / "a.pas"), "new");
+  EXPECT_EQ(NamesIn(prefix.DriveC()), std::vector<std::string>{"a.pas"});
+}
+
+TEST(OutputFile, ReplacesAnExistingFileInOtherLetterCase) {
+  TestWinePrefix prefix;
+  test::WriteFile(prefix.DriveC() / "Docs" / "ReadMe.html", "old");
+  ASSERT_TRUE(WriteThrough("C:\\DOCS\\readme.HTML", "new"));
+  EXPECT_EQ(NamesIn(prefix.DriveC() / "Docs"), std::vector<std::string>{"ReadMe.html"});
+  EXPECT_EQ(test::ReadFile(prefix.DriveC() / "Docs" / "ReadMe.html"), "new");
+}
+
+TEST(OutputFile, NamesWithBlanksAndHighBytes) {
+  TestWinePrefix prefix;
+  prefix.Populate({"drive_c/My Files/"});
+  const std::string name = "Caf\xE9 \xC3\xA9.txt";
+  ASSERT_TRUE(WriteThrough("C:\\My Files\\" + name, "bytes"));
+  EXPECT_EQ(test::ReadFile(prefix.DriveC() / "My Files" / name), "bytes");
+}
+
+TEST(OutputFile, RelativeTarget) {
+  TestWinePrefix prefix;
+  prefix.Populate({"work/Sub/"});
+  ScopedCurrentFolder cwd(prefix.Path() / "work");
+  ASSERT_TRUE(WriteThrough("c.txt", "top"));
+  ASSERT_TRUE(WriteThrough("SUB\\d.txt", "below"));
+  EXPECT_EQ(test::ReadFile(prefix.Path() / "work" / "c.txt"), "top");
+  EXPECT_EQ(test::ReadFile(prefix.Path() / "work" / "Sub" / "d.txt"), "below");
+}
+
+TEST(OutputFile, FolderInTheWayIsLeftAlone) {
+  TestWinePrefix prefix;
+  test::WriteFile(prefix.DriveC() / "a.pas" / "inside.txt", "kept");
+  auto file = OutputFile::CreateFor("C:\\a.pas");
+  ASSERT_TRUE(file.has_value());
+  ASSERT_TRUE(file->Write("x", 1));
+  EXPECT_FALSE(file->Commit());
+  EXPECT_EQ(NamesIn(prefix.DriveC()), std::vector<std::string>{"a.pas"});
+  EXPECT_EQ(test::ReadFile(prefix.DriveC() / "a.pas" / "inside.txt"), "kept");
+}
+
+struct CannotCreateCase {
+  const char* name;
+  std::string target;
+};
+void PrintTo(const CannotCreateCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class OutputFileCannotCreateTest : public ::testing::TestWithParam<CannotCreateCase> {};
+
+TEST_P(OutputFileCannotCreateTest, GivesNothing) {
+  TestWinePrefix prefix;
+  prefix.Populate({"drive_c/file"});
+  const auto before = prefix.Tree();
+  EXPECT_FALSE(OutputFile::CreateFor(GetParam().target).has_value());
+  EXPECT_EQ(prefix.Tree(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OutputFileCannotCreateTest,
+                         ::testing::Values(CannotCreateCase{"MissingFolder", "C:\\Nope\\a.pas"},
+                                           CannotCreateCase{"MissingDrive", "Q:\\a.pas"},
+                                           CannotCreateCase{"BelowAFile", "C:\\file\\a.pas"},
+                                           CannotCreateCase{"FolderText", "C:\\Lib\\"},
+                                           CannotCreateCase{"Empty", ""}),
+                         [](const auto& info) { return info.param.name; });
+
+// Limits the size of files this process may write, for the life of the object.
+class ScopedFileSizeLimit {
+public:
+  explicit ScopedFileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &previous_);
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN); // report EFBIG instead of ending the process
+    rlimit limit = previous_;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~ScopedFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, previousHandler_);
+  }
+  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+private:
+  rlimit previous_{};
+  void (*previousHandler_)(int) = nullptr;
+};
+
+TEST(OutputFile, ShortWriteIsAFailure) {
+  test::TempDir dir;
+  auto file = OutputFile::CreateFor((dir / "big.bin").string());
+  ASSERT_TRUE(file.has_value());
+  const std::string block(10000, 'b');
+  {
+    ScopedFileSizeLimit limit(4096);
+    // The first write call takes 4096 bytes; the rest is refused.
+    EXPECT_FALSE(file->Write(block.data(), block.size()));
+  }
+  EXPECT_TRUE(file->Commit());
+  EXPECT_EQ(test::ReadFile(dir / "big.bin").size(), 4096u);
+}
+
+TEST(OutputFile, WriteUpToTheLimitSucceeds) {
+  test::TempDir dir;
+  auto file = OutputFile::CreateFor((dir / "fits.bin").string());
+  ASSERT_TRUE(file.has_value());
+  const std::string block(4096, 'b');
+  ScopedFileSizeLimit limit(4096);
+  EXPECT_TRUE(file->Write(block.data(), block.size()));
+  EXPECT_FALSE(file->Write("c", 1));
+}
+
+constexpr std::uint32_t Packed(std::uint32_t year, std::uint32_t month, std::uint32_t day,
+                               std::uint32_t hour, std::uint32_t minute, std::uint32_t second) {
+  return ((year - 1980) << 9 | month << 5 | day) << 16 | (hour << 11 | minute << 5 | second / 2);
+}
+
+struct PackedCase {
+  const char* name;
+  std::uint32_t packed;
+  bool valid;
+  std::time_t utc; // the moment under TZ=UTC0 when valid
+};
+void PrintTo(const PackedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SetLastWriteTimeTest : public ::testing::TestWithParam<PackedCase> {};
+
+TEST_P(SetLastWriteTimeTest, SetsValidTimesOnly) {
+  ScopedEnvironmentVariable zone("TZ", std::string("UTC0"));
+  test::TempDir dir;
+  const auto target = dir / "t.bin";
+  auto file = OutputFile::CreateFor(target.string());
+  ASSERT_TRUE(file.has_value());
+  ASSERT_EQ(file->SetLastWriteTime(Packed(2000, 5, 25, 0, 31, 32)), 0u);
+  const std::uint32_t result = file->SetLastWriteTime(GetParam().packed);
+  EXPECT_EQ(result == 0, GetParam().valid) << result;
+  ASSERT_TRUE(file->Commit());
+  struct stat info {};
+  ASSERT_EQ(::stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mtime, GetParam().valid ? GetParam().utc : 959214692);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, SetLastWriteTimeTest,
+    ::testing::Values(
+        PackedCase{"Zero", 0, false, 0},
+        PackedCase{"MonthZero", Packed(2001, 0, 1, 0, 0, 0), false, 0},
+        PackedCase{"DayZero", Packed(2001, 1, 0, 0, 0, 0), false, 0},
+        PackedCase{"Month13", Packed(2001, 13, 1, 0, 0, 0), false, 0},
+        PackedCase{"February30", Packed(2000, 2, 30, 0, 0, 0), false, 0},
+        PackedCase{"February29NoLeapYear", Packed(2001, 2, 29, 0, 0, 0), false, 0},
+        PackedCase{"April31", Packed(2001, 4, 31, 0, 0, 0), false, 0},
+        PackedCase{"Hour24", Packed(2001, 1, 1, 24, 0, 0), false, 0},
+        PackedCase{"Minute60", Packed(2001, 1, 1, 0, 60, 0), false, 0},
+        PackedCase{"Second60", Packed(2001, 1, 1, 0, 0, 60), false, 0},
+        // Worked out with date(1) under TZ=UTC0.
+        PackedCase{"February29LeapYear", Packed(2000, 2, 29, 12, 0, 0), true, 951825600},
+        PackedCase{"LastOfTheField", Packed(2107, 12, 31, 23, 59, 58), true, 4354819198},
+        PackedCase{"FirstOfTheField", Packed(1980, 1, 1, 0, 0, 0), true, 315532800}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(OutputFile, NothingWorksAfterCommit) {
+  test::TempDir dir;
+  auto file = OutputFile::CreateFor((dir / "once").string());
+  ASSERT_TRUE(file.has_value());
+  ASSERT_TRUE(file->Commit());
+  EXPECT_FALSE(file->Write("x", 1));
+  EXPECT_NE(file->SetLastWriteTime(Packed(2000, 1, 1, 0, 0, 0)), 0u);
+  EXPECT_FALSE(file->Commit());
+  EXPECT_EQ(test::ReadFile(dir / "once"), "");
+}
+
+TEST(OutputFile, MovedFileKeepsWorking) {
+  test::TempDir dir;
+  auto first = OutputFile::CreateFor((dir / "first").string());
+  auto second = OutputFile::CreateFor((dir / "second").string());
+  ASSERT_TRUE(first.has_value());
+  ASSERT_TRUE(second.has_value());
+  ASSERT_EQ(NamesIn(dir.Path()).size(), 2u);
+
+  OutputFile moved = std::move(*first);
+  EXPECT_FALSE(first->Write("x", 1)) << "a moved-from file holds nothing";
+  EXPECT_FALSE(first->Commit());
+
+  // Assigning over a file drops that file's temporary file.
+  moved = std::move(*second);
+  EXPECT_EQ(NamesIn(dir.Path()).size(), 1u);
+  ASSERT_TRUE(moved.Write("2", 1));
+  ASSERT_TRUE(moved.Commit());
+  EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"second"});
+  EXPECT_EQ(test::ReadFile(dir / "second"), "2");
+}
+
+} // namespace
+} // namespace quillet::platform
