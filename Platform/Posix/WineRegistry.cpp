@@ -1,9 +1,9 @@
 #include "Platform/Posix/WineRegistry.h"
 
 #include <algorithm>
+#include <climits>
 #include <cwchar>
 #include <cwctype>
-#include <limits>
 #include <utility>
 
 namespace quillet::platform::posix {
@@ -505,6 +505,7 @@ void WineRegistry::Parse() {
   std::optional<KeyId> section;
   bool seenSection = false;
   SectionCache cache;
+  std::vector<std::pair<KeyId, std::size_t>> valueLines; // key, line offset
   while (pos < text.size()) {
     const std::size_t lineStart = pos;
     const std::string_view line = LineAt(text, lineStart, pos);
@@ -516,15 +517,12 @@ void WineRegistry::Parse() {
     case '[':
       seenSection = true;
       section = AddSection(body.substr(1), cache);
-      if (section) {
-        keys_[*section].runs.push_back(LineRun{valueLines_.size(), 0});
-      }
       break;
     case '"':
     case '@':
       if (section) {
-        valueLines_.push_back(lineStart + (line.size() - body.size()));
-        ++keys_[*section].runs.back().count;
+        valueLines.emplace_back(*section, lineStart + (line.size() - body.size()));
+        ++keys_[*section].valueCount;
       }
       if (ContinuesOnNextLine(body)) {
         pos = SkipContinuationLines(text, pos);
@@ -543,6 +541,17 @@ void WineRegistry::Parse() {
     default:
       break; // comments and lines this reader does not know
     }
+  }
+  // Group the value lines by key, each group in file order.
+  std::size_t first = 0;
+  for (Key& key : keys_) {
+    key.firstValue = first;
+    first += key.valueCount;
+  }
+  valueLines_.resize(valueLines.size());
+  std::vector<std::size_t> filled(keys_.size(), 0);
+  for (const auto& [key, offset] : valueLines) {
+    valueLines_[keys_[key].firstValue + filled[key]++] = offset;
   }
   // Wine writes subkeys in order already; other files get sorted here.
   const auto byFoldedName = [this](KeyId a, KeyId b) { return keys_[a].folded < keys_[b].folded; };
@@ -609,7 +618,7 @@ WineRegistry::KeyId WineRegistry::FindOrAddSubkey(KeyId parent, std::string_view
     return it->second;
   }
   const KeyId id = it->second;
-  keys_.push_back(Key{parent, std::string(name), std::move(folded), {}, {}});
+  keys_.push_back(Key{parent, std::string(name), std::move(folded), {}, 0, 0});
   keys_[parent].children.push_back(id);
   return id;
 }
@@ -684,13 +693,12 @@ std::vector<std::string> WineRegistry::SubkeyNames(KeyId key) const {
 
 std::vector<std::string> WineRegistry::ValueNames(KeyId key) const {
   std::vector<std::string> names;
-  for (const LineRun& run : keys_.at(key).runs) {
-    for (std::size_t i = run.first; i < run.first + run.count; ++i) {
-      std::size_t next = 0;
-      std::string name;
-      if (ValueDataStart(LineAt(text_, valueLines_[i], next), name)) {
-        names.push_back(std::move(name));
-      }
+  const Key& entry = keys_.at(key);
+  for (std::size_t i = entry.firstValue; i < entry.firstValue + entry.valueCount; ++i) {
+    std::size_t next = 0;
+    std::string name;
+    if (ValueDataStart(LineAt(text_, valueLines_[i], next), name)) {
+      names.push_back(std::move(name));
     }
   }
   return names;
@@ -702,20 +710,19 @@ std::optional<RegistryValue> WineRegistry::QueryValue(KeyId key, std::string_vie
   std::string lineName;
   std::u16string folded;
   // Later lines of the same name replace earlier ones, so the last match counts.
-  for (const LineRun& run : keys_.at(key).runs) {
-    for (std::size_t i = run.first; i < run.first + run.count; ++i) {
-      std::size_t next = 0;
-      const std::size_t lineStart = valueLines_[i];
-      lineName.clear();
-      const auto start = ValueDataStart(LineAt(text_, lineStart, next), lineName);
-      if (!start) {
-        continue;
-      }
-      folded.clear();
-      AppendFolded(folded, lineName);
-      if (folded == wanted) {
-        dataAt = lineStart + *start;
-      }
+  const Key& entry = keys_.at(key);
+  for (std::size_t i = entry.firstValue; i < entry.firstValue + entry.valueCount; ++i) {
+    std::size_t next = 0;
+    const std::size_t lineStart = valueLines_[i];
+    lineName.clear();
+    const auto start = ValueDataStart(LineAt(text_, lineStart, next), lineName);
+    if (!start) {
+      continue;
+    }
+    folded.clear();
+    AppendFolded(folded, lineName);
+    if (folded == wanted) {
+      dataAt = lineStart + *start;
     }
   }
   if (!dataAt) {

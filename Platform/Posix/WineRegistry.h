@@ -37,7 +37,9 @@
 //   data size counts the terminator as RegQueryValueExA reports it.
 // - hex(1), hex(2) and hex(7) data is UTF-16LE text, as Wine stores every string; it is converted
 //   to the ANSI code page like quoted text (an odd last byte is dropped). Other hex data is raw.
-// - dword: gives four bytes, little-endian.
+// - dword: gives the hex digits that follow (none give 0) as four bytes, little-endian.
+// - Hex data goes on in the next line only after a trailing "\", and never into a section line:
+//   a value that would continue there is malformed, and the section stands.
 // - A value whose data cannot be parsed (unknown type tag, unterminated text, bad hex) exists with
 //   type REG_NONE and no data, as Wine loads it.
 //
@@ -99,17 +101,14 @@ public:
   std::optional<RegistryValue> QueryValue(KeyId key, std::string_view name) const;
 
 private:
-  // A run of value lines of one section: indexes into valueLines_.
-  struct LineRun {
-    std::size_t first = 0;
-    std::size_t count = 0;
-  };
   struct Key {
     KeyId parent = 0;
     std::string name;
     std::u16string folded;
     std::vector<KeyId> children;
-    std::vector<LineRun> runs;
+    // The key's value lines, in file order: valueLines_[firstValue, firstValue + valueCount).
+    std::size_t firstValue = 0;
+    std::size_t valueCount = 0;
   };
 
   // What the parse remembers from one section line to the next.
@@ -132,7 +131,7 @@ private:
   std::string text_;
   bool is64Bit_ = false;
   std::vector<Key> keys_;
-  // Offsets in text_ of the first character of every value line, grouped by section.
+  // Offsets in text_ of the first character of every value line, grouped by key.
   std::vector<std::size_t> valueLines_;
   // (parent id, folded name) packed into one string -> key id.
   std::unordered_map<std::u16string, KeyId> index_;
