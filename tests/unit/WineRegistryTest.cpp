@@ -270,6 +270,21 @@ TEST(WineRegistryFile, SectionsOfOneKeyMerge) {
             (std::vector<std::string>{"K", "L"}));
 }
 
+TEST(WineRegistryFile, SectionsSharingLeadingText) {
+  // Consecutive sections whose paths share text but not whole components stay apart.
+  const WineRegistry registry(
+      RegFile("[Soft\\\\Delphi]\n[Soft\\\\Delphi7]\n[Soft\\\\Delphi\\\\7.0]\n"
+              "[Soft\\\\Del]\n[So]\n[Soft\\\\Delphi7\\\\x]\n[Soft]\n"));
+  EXPECT_EQ(registry.SubkeyNames(WineRegistry::ROOT_KEY), (std::vector<std::string>{"So", "Soft"}));
+  EXPECT_EQ(registry.SubkeyNames(*registry.FindKey("Soft", false)),
+            (std::vector<std::string>{"Del", "Delphi", "Delphi7"}));
+  EXPECT_EQ(registry.SubkeyNames(*registry.FindKey("Soft\\Delphi", false)),
+            std::vector<std::string>{"7.0"});
+  EXPECT_EQ(registry.SubkeyNames(*registry.FindKey("Soft\\Delphi7", false)),
+            std::vector<std::string>{"x"});
+  EXPECT_EQ(registry.KeyCount(), 8u);
+}
+
 TEST(WineRegistryFile, LinesThatAreNoValuesAreIgnored) {
   const WineRegistry registry(RegFile("\"Before\"=\"first section\"\n"
                                       "[K] 1796736037\n"
@@ -300,6 +315,14 @@ TEST(WineRegistryFile, FinalNewlineMakesNoDifference) {
     EXPECT_EQ(registry.QueryValue(*key, "A")->data, "x\0"s);
     EXPECT_EQ(registry.QueryValue(*key, "B")->data, "\x01\x02"s);
   }
+}
+
+TEST(WineRegistryFile, ContinuationNeverSwallowsASection) {
+  const WineRegistry registry(RegFile("[K]\n\"A\"=hex:00,\\\n[L]\n\"B\"=\"b\"\n"));
+  const auto key = registry.FindKey("L", false);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(registry.QueryValue(*key, "B")->data, "b\0"s);
+  EXPECT_EQ(registry.QueryValue(*registry.FindKey("K", false), "A")->type, REG_NONE);
 }
 
 struct PathCase {
@@ -413,6 +436,16 @@ TEST(WineRegistryView, EnumeratingSoftwareListsTheWow64Branch) {
   EXPECT_EQ(registry.SubkeyNames(*software), std::vector<std::string>{"Borland"});
   EXPECT_EQ(registry.SubkeyNames(*registry.FindKey("Software", false)),
             (std::vector<std::string>{"Native", "Wow6432Node"}));
+}
+
+TEST(WineRegistryView, ArchOptionCountsOnlyBeforeTheFirstSection) {
+  // Inside a section a "#" line is an option of that key.
+  const WineRegistry registry(
+      RegFile("[Software\\\\Wow6432Node\\\\Borland]\n#arch=win64\n[Software\\\\Borland]\n"));
+  EXPECT_FALSE(registry.Is64BitPrefix());
+  EXPECT_EQ(registry.KeyName(*registry.FindKey("Software\\Borland", true)), "Borland");
+  EXPECT_EQ(registry.FindKey("Software\\Borland", true),
+            registry.FindKey("Software\\Borland", false));
 }
 
 TEST(WineRegistryView, Win64FileWithoutWow64BranchReadsAsWritten) {
