@@ -1,0 +1,73 @@
+#include "QuilletSfxCore/IdeDiscovery.h"
+
+#include <string>
+
+#include "CoreAPITools/Exception.h"
+#include "Platform/Platform.h"
+
+namespace quillet {
+
+namespace {
+
+constexpr std::string_view ROOT_DIR_VALUE = "RootDir";
+
+// Text up to the first NUL byte, as the registry's C strings end there.
+std::string_view UpToNul(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
+// The text of a RootDir value. An empty value is the empty text whatever its type; any other
+// value must be REG_SZ or REG_EXPAND_SZ, and is taken literally (no expansion).
+std::string_view RootDirText(const platform::RegistryValue& value) {
+  if (value.data.empty()) {
+    return {};
+  }
+  if (value.type != platform::REG_SZ && value.type != platform::REG_EXPAND_SZ) {
+    throw ERegistryException("Invalid data type for '" + std::string(ROOT_DIR_VALUE) + "'");
+  }
+  return UpToNul(value.data);
+}
+
+} // namespace
+
+void DiscoverIdeRoots(t_StringList& target, std::string_view basePath) {
+  // Keys are opened for reading only: a user without write rights on HKEY_LOCAL_MACHINE must still
+  // find the installed IDEs.
+  platform::RegistryAccessor registry;
+  // A leading "\" marks the path as absolute; the registry takes it without.
+  const std::string_view relativePath = basePath.starts_with('\\') ? basePath.substr(1) : basePath;
+
+  t_StringList names;
+  {
+    const auto baseKey = registry.OpenLocalMachineKey(relativePath);
+    if (!baseKey) {
+      return;
+    }
+    if (const auto subkeys = baseKey->SubkeyNames()) {
+      for (const std::string& name : *subkeys) {
+        names.Add(UpToNul(name));
+      }
+    }
+  } // the base key is closed before the subkeys are opened
+
+  const std::size_t count = names.Count();
+  for (std::size_t i = 0; i < count; ++i) {
+    // The base path ends with "\": the subkey's name follows it directly.
+    const std::string path = std::string(relativePath) + names[i];
+    const auto subkey = registry.OpenLocalMachineKey(path);
+    if (!subkey) {
+      continue;
+    }
+    if (!subkey->QueryValue(ROOT_DIR_VALUE)) {
+      continue; // a version key without RootDir, e.g. left over by an uninstalled version
+    }
+    // Read again for the data: a value that vanished since the check above cannot be read.
+    const auto value = subkey->QueryValue(ROOT_DIR_VALUE);
+    if (!value) {
+      throw ERegistryException("Failed to get data for '" + std::string(ROOT_DIR_VALUE) + "'");
+    }
+    target.Add(RootDirText(*value));
+  }
+}
+
+} // namespace quillet

@@ -1,0 +1,650 @@
+// Tests of the reader for Wine's system.reg, the registry store on POSIX systems.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Platform/Platform.h"
+#include "Platform/Posix/WineRegistry.h"
+#include "tests/support/TestSupport.h"
+
+namespace quillet::platform::posix {
+namespace {
+
+using namespace std::string_literals;
+
+const std::string HEADER = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n";
+
+std::string RegFile(const std::string& body, const std::string& arch = "") {
+  return HEADER + (arch.empty() ? "" : "\n#arch=" + arch + "\n") + "\n" + body;
+}
+
+// Sets an environment variable for one test and restores the old state afterwards.
+class ScopedEnv {
+public:
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+      old_ = old;
+    }
+    if (value) {
+      ::setenv(name, value->c_str(), 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// Switches LC_CTYPE for one test, so that conversions of non-ASCII text are defined.
+class ScopedCtypeLocale {
+public:
+  explicit ScopedCtypeLocale(const char* name) {
+    old_ = std::setlocale(LC_CTYPE, nullptr);
+    active_ = std::setlocale(LC_CTYPE, name) != nullptr;
+  }
+  ~ScopedCtypeLocale() { std::setlocale(LC_CTYPE, old_.c_str()); }
+  bool Active() const { return active_; }
+
+private:
+  std::string old_;
+  bool active_ = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Values: one key, one or more value lines, one query.
+
+struct ValueCase {
+  const char* name;
+  std::string lines;                 // value lines of section [K]
+  std::string query;                 // the value name asked for
+  std::optional<std::uint32_t> type; // nullopt: the value does not exist
+  std::string data;
+};
+
+class WineRegistryValueTest : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(WineRegistryValueTest, ParsesValue) {
+  const ValueCase& c = GetParam();
+  const WineRegistry registry(RegFile("[K] 1\n#time=1d9f2c3e8a1b2c4\n" + c.lines));
+  const auto key = registry.FindKey("K", false);
+  ASSERT_TRUE(key);
+  const auto value = registry.QueryValue(*key, c.query);
+  ASSERT_EQ(value.has_value(), c.type.has_value());
+  if (c.type) {
+    EXPECT_EQ(value->type, *c.type);
+    EXPECT_EQ(value->data, c.data);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WineRegistryValueTest,
+    ::testing::Values(
+        ValueCase{"Text", "\"A\"=\"text\"", "A", REG_SZ, "text\0"s},
+        ValueCase{"EmptyText", "\"A\"=\"\"", "A", REG_SZ, "\0"s},
+        ValueCase{"StrTag", "\"A\"=str:\"x\"", "A", REG_SZ, "x\0"s},
+        ValueCase{"ExpandText", "\"A\"=str(2):\"%ProgramFiles%\\\\X\"", "A", REG_EXPAND_SZ,
+                  "%ProgramFiles%\\X\0"s},
+        ValueCase{"MultiText", "\"A\"=str(7):\"one\\0two\\0\"", "A", REG_MULTI_SZ, "one\0two\0\0"s},
+        ValueCase{"Dword", "\"A\"=dword:0000000a", "A", REG_DWORD, "\x0a\0\0\0"s},
+        ValueCase{"DwordAllBits", "\"A\"=dword:fedcba98", "A", REG_DWORD, "\x98\xba\xdc\xfe"s},
+        ValueCase{"DwordWithoutDigits", "\"A\"=dword:", "A", REG_DWORD, "\0\0\0\0"s},
+        ValueCase{"Binary", "\"A\"=hex:00,01,ff", "A", REG_BINARY, "\0\x01\xff"s},
+        ValueCase{"BinaryEmpty", "\"A\"=hex:", "A", REG_BINARY, ""},
+        ValueCase{"BinarySpacedAndUpperCase", "\"A\"=hex: 0A , FF,1", "A", REG_BINARY,
+                  "\x0a\xff\x01"s},
+        ValueCase{"BinaryContinued", "\"A\"=hex:00,01,\\\n  02,03\n\"B\"=\"b\"", "A", REG_BINARY,
+                  "\0\x01\x02\x03"s},
+        ValueCase{"BinaryContinuedCrLf", "\"A\"=hex:00,\\\r\n  01,\\  \r\n  02\r\n", "A",
+                  REG_BINARY, "\0\x01\x02"s},
+        ValueCase{"ContinuationLinesAreNoValues", "\"A\"=hex:00,\\\n\"B\"=\"b\"", "B", std::nullopt,
+                  ""},
+        ValueCase{"EmptyLineEndsContinuation", "\"A\"=hex:00,\\\n\n\"B\"=\"b\"", "B", REG_SZ,
+                  "b\0"s},
+        ValueCase{"TypedHex", "\"A\"=hex(4):0a,00,00,00", "A", REG_DWORD, "\x0a\0\0\0"s},
+        ValueCase{"UnknownTypeNumber", "\"A\"=hex(123abc):01", "A", 0x123abc, "\x01"s},
+        ValueCase{"Utf16Text", "\"A\"=hex(1):43,00,3a,00,00,00", "A", REG_SZ, "C:\0"s},
+        ValueCase{"Utf16TextOddByteDropped", "\"A\"=hex(1):41,00,42", "A", REG_SZ, "A"},
+        ValueCase{"Utf16TextEmpty", "\"A\"=hex(2):", "A", REG_EXPAND_SZ, ""},
+        ValueCase{"Utf16Multi", "\"A\"=hex(7):61,00,00,00,62,00,00,00,00,00", "A", REG_MULTI_SZ,
+                  "a\0b\0\0"s},
+        ValueCase{"DefaultValue", "@=\"def\"", "", REG_SZ, "def\0"s},
+        ValueCase{"QuotedEmptyNameIsDefault", "\"\"=\"def\"", "", REG_SZ, "def\0"s},
+        ValueCase{"NameInOtherCase", "\"RootDir\"=\"x\"", "ROOTDIR", REG_SZ, "x\0"s},
+        ValueCase{"EscapedName", "\"a\\\"b\\\\c\"=\"x\"", "a\"b\\c", REG_SZ, "x\0"s},
+        ValueCase{"SpacesAroundEquals", "\"A\" =\t\"x\"", "A", REG_SZ, "x\0"s},
+        ValueCase{"IndentedLine", "   \"A\"=\"x\"", "A", REG_SZ, "x\0"s},
+        ValueCase{"TextAfterClosingQuoteIgnored", "\"A\"=\"x\" trailing", "A", REG_SZ, "x\0"s},
+        ValueCase{"LaterValueReplaces", "\"A\"=\"one\"\n\"a\"=dword:00000002", "A", REG_DWORD,
+                  "\x02\0\0\0"s},
+        ValueCase{"OtherName", "\"B\"=\"x\"", "A", std::nullopt, ""},
+        ValueCase{"NoEquals", "\"A\" \"x\"", "A", std::nullopt, ""},
+        ValueCase{"UnterminatedName", "\"A=\"x\"", "A", std::nullopt, ""},
+        ValueCase{"UnterminatedText", "\"A\"=\"abc", "A", REG_NONE, ""},
+        ValueCase{"TextEndsInBackslash", "\"A\"=\"abc\\", "A", REG_NONE, ""},
+        ValueCase{"UnknownStrType", "\"A\"=str(3):\"x\"", "A", REG_NONE, ""},
+        ValueCase{"UnknownTag", "\"A\"=bogus", "A", REG_NONE, ""},
+        ValueCase{"NoData", "\"A\"=", "A", REG_NONE, ""},
+        ValueCase{"BadHexDigit", "\"A\"=hex:0g", "A", REG_NONE, ""},
+        ValueCase{"HexByteTooLarge", "\"A\"=hex:100", "A", REG_NONE, ""},
+        ValueCase{"HexTypeWithoutDigits", "\"A\"=hex():00", "A", REG_NONE, ""},
+        ValueCase{"HexTypeUnclosed", "\"A\"=hex(1x):00", "A", REG_NONE, ""},
+        ValueCase{"HexTypeTooLong", "\"A\"=hex(123456789):00", "A", REG_NONE, ""},
+        ValueCase{"ContinuationMissingAtEnd", "\"A\"=hex:00,\\", "A", REG_NONE, ""},
+        ValueCase{"ContinuationMissingAfterNewline", "\"A\"=hex:00,\\\n", "A", REG_NONE, ""},
+        ValueCase{"TextAfterContinuationMark", "\"A\"=hex:00,\\ 01", "A", REG_NONE, ""},
+        ValueCase{"ContinuationIntoSection", "\"A\"=hex:00,\\\n[L]\n", "A", REG_NONE, ""},
+        ValueCase{"LaterMalformedValueReplaces", "\"A\"=\"one\"\n\"A\"=\"two", "A", REG_NONE, ""}),
+    [](const auto& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------------------------
+// String escapes, in value data and in names.
+
+struct EscapeCase {
+  const char* name;
+  std::string escaped; // between the quotes of a value
+  std::string text;    // the data without its terminator
+};
+
+class WineRegistryEscapeTest : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(WineRegistryEscapeTest, DecodesDataAndNames) {
+  const ScopedCtypeLocale locale("C.UTF-8");
+  if (!locale.Active()) {
+    GTEST_SKIP() << "the C.UTF-8 locale is not available";
+  }
+  const EscapeCase& c = GetParam();
+  const WineRegistry registry(
+      RegFile("[K\\\\" + c.escaped + "]\n\"" + c.escaped + "\"=\"" + c.escaped + "\"\n"));
+  const auto parent = registry.FindKey("K", false);
+  ASSERT_TRUE(parent);
+  ASSERT_EQ(registry.Subkeys(*parent).size(), 1u);
+  const auto key = registry.Subkeys(*parent).front();
+  EXPECT_EQ(registry.KeyName(key), c.text);
+  const auto value = registry.QueryValue(key, c.text);
+  ASSERT_TRUE(value);
+  EXPECT_EQ(value->type, REG_SZ);
+  EXPECT_EQ(value->data, c.text + '\0');
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WineRegistryEscapeTest,
+    ::testing::Values(
+        EscapeCase{"Plain", "abc", "abc"}, EscapeCase{"Quote", "a\\\"b", "a\"b"},
+        EscapeCase{"ClosingBracket", "a\\]b", "a]b"}, EscapeCase{"NewLine", "a\\nb", "a\nb"},
+        EscapeCase{"ReturnAndTab", "\\r\\t", "\r\t"},
+        EscapeCase{"OtherControls", "\\a\\b\\e\\f\\v", "\a\b\x1b\f\v"},
+        EscapeCase{"HexTwoDigits", "\\x41", "A"}, EscapeCase{"HexFourDigits", "\\x0041", "A"},
+        EscapeCase{"HexStopsAtFourDigits", "\\x004142", "A42"},
+        EscapeCase{"HexStopsAtNonDigit", "\\x41g", "Ag"},
+        EscapeCase{"HexWithoutDigits", "\\xg", "xg"},
+        EscapeCase{"HexAboveAscii", "\\x00e4", "\xc3\xa4"},
+        EscapeCase{"HexOutsideLatin1", "\\x20ac", "\xe2\x82\xac"},
+        EscapeCase{"SurrogatePair", "\\xd83d\\xde00", "\xf0\x9f\x98\x80"},
+        EscapeCase{"LoneSurrogate", "\\xd83dx", "?x"}, EscapeCase{"OctalThreeDigits", "\\101", "A"},
+        EscapeCase{"OctalStopsAtThreeDigits", "\\1012", "A2"},
+        EscapeCase{"OctalOneDigit", "a\\7b", "a\ab"}, EscapeCase{"NotOctal", "\\8", "8"},
+        EscapeCase{"UnknownEscape", "\\q", "q"},
+        EscapeCase{"RawHighBytes", "\xe4\xf6", "\xe4\xf6"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(WineRegistryEscapes, NulAndBackslashInData) {
+  // A NUL escape stays in the data; a backslash is only a separator in key paths.
+  const WineRegistry registry(RegFile("[K]\n\"A\"=\"C:\\\\IDE\\0more\"\n"));
+  const auto value = registry.QueryValue(*registry.FindKey("K", false), "A");
+  ASSERT_TRUE(value);
+  EXPECT_EQ(value->data, "C:\\IDE\0more\0"s);
+}
+
+TEST(WineRegistryEscapes, EscapedBackslashInSectionSeparatesKeys) {
+  // Four digits at most: "\x005c" is a backslash, the "Z" after it is not part of the escape.
+  const WineRegistry registry(RegFile("[A\\x005cZ]\n\"V\"=\"x\"\n"));
+  const auto key = registry.FindKey("A\\Z", false);
+  ASSERT_TRUE(key);
+  EXPECT_TRUE(registry.QueryValue(*key, "V"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keys: file structure, paths, order.
+
+TEST(WineRegistryFile, HeaderIsRequired) {
+  const std::string body = "\n[A]\n\"V\"=\"x\"\n";
+  struct {
+    std::string text;
+    bool isRegistry;
+  } const cases[] = {
+      {"WINE REGISTRY Version 2\n" + body, true},
+      {"WINE REGISTRY Version 2\r\n" + body, true},
+      {"WINE REGISTRY Version 1\n" + body, false},
+      {"\xef\xbb\xbfWINE REGISTRY Version 2\n" + body, false},
+      {" WINE REGISTRY Version 2\n" + body, false},
+      {body, false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    const WineRegistry registry(c.text);
+    EXPECT_EQ(registry.FindKey("A", false).has_value(), c.isRegistry) << c.text;
+  }
+}
+
+TEST(WineRegistryFile, ParentsOfSectionsExist) {
+  const WineRegistry registry(RegFile("[A\\\\B\\\\C] 1\n\"V\"=\"x\"\n"));
+  const auto a = registry.FindKey("A", false);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(registry.SubkeyNames(*a), std::vector<std::string>{"B"});
+  const auto b = registry.FindKey("A\\B", false);
+  ASSERT_TRUE(b);
+  EXPECT_FALSE(registry.QueryValue(*b, "V"));
+  EXPECT_TRUE(registry.QueryValue(*registry.FindKey("A\\B\\C", false), "V"));
+  EXPECT_EQ(registry.KeyCount(), 4u);
+}
+
+TEST(WineRegistryFile, SectionsOfOneKeyMerge) {
+  const WineRegistry registry(
+      RegFile("[Soft\\\\K]\n\"A\"=\"1\"\n\"B\"=\"1\"\n[Soft\\\\L]\n\"A\"=\"L\"\n"
+              "[SOFT\\\\k]\n\"b\"=\"2\"\n\"C\"=\"3\"\n"));
+  const auto key = registry.FindKey("soft\\K", false);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(registry.KeyName(*key), "K");
+  EXPECT_EQ(registry.QueryValue(*key, "A")->data, "1\0"s);
+  EXPECT_EQ(registry.QueryValue(*key, "B")->data, "2\0"s);
+  EXPECT_EQ(registry.QueryValue(*key, "C")->data, "3\0"s);
+  EXPECT_EQ(registry.ValueNames(*key), (std::vector<std::string>{"A", "B", "b", "C"}));
+  EXPECT_EQ(registry.SubkeyNames(*registry.FindKey("Soft", false)),
+            (std::vector<std::string>{"K", "L"}));
+}
+
+TEST(WineRegistryFile, SectionsSharingLeadingText) {
+  // Consecutive sections whose paths share text but not whole components stay apart.
+  const WineRegistry registry(
+      RegFile("[Soft\\\\Delphi]\n[Soft\\\\Delphi7]\n[Soft\\\\Delphi\\\\7.0]\n"
+              "[Soft\\\\Del]\n[So]\n[Soft\\\\Delphi7\\\\x]\n[Soft]\n"));
+  EXPECT_EQ(registry.SubkeyNames(WineRegistry::ROOT_KEY), (std::vector<std::string>{"So", "Soft"}));
+  EXPECT_EQ(registry.SubkeyNames(*registry.FindKey("Soft", false)),
+            (std::vector<std::string>{"Del", "Delphi", "Delphi7"}));
+  EXPECT_EQ(registry.SubkeyNames(*registry.FindKey("Soft\\Delphi", false)),
+            std::vector<std::string>{"7.0"});
+  EXPECT_EQ(registry.SubkeyNames(*registry.FindKey("Soft\\Delphi7", false)),
+            std::vector<std::string>{"x"});
+  EXPECT_EQ(registry.KeyCount(), 8u);
+}
+
+TEST(WineRegistryFile, LinesThatAreNoValuesAreIgnored) {
+  const WineRegistry registry(RegFile("\"Before\"=\"first section\"\n"
+                                      "[K] 1796736037\n"
+                                      "#time=1d9f2c3e8a1b2c4\n#class=\"x\"\n#link\n"
+                                      ";; comment\n"
+                                      "garbage line\n"
+                                      "  \t\n"
+                                      "  \"A\"=\"x\"\n"
+                                      "[Broken\n"
+                                      "\"B\"=\"not in K\"\n"
+                                      "[\\\\Leading]\n"
+                                      "\"C\"=\"not in K\"\n"));
+  const auto key = registry.FindKey("K", false);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(registry.ValueNames(*key), std::vector<std::string>{"A"});
+  EXPECT_FALSE(registry.FindKey("Broken", false));
+  EXPECT_FALSE(registry.FindKey("Leading", false));
+  EXPECT_EQ(registry.SubkeyNames(WineRegistry::ROOT_KEY), std::vector<std::string>{"K"});
+  EXPECT_FALSE(registry.QueryValue(WineRegistry::ROOT_KEY, "Before"));
+}
+
+TEST(WineRegistryFile, FinalNewlineMakesNoDifference) {
+  const std::string body = "[K]\n\"A\"=\"x\"\n\"B\"=hex:01,\\\n  02";
+  for (const std::string& text : {RegFile(body), RegFile(body + "\n"), RegFile(body + "\r\n")}) {
+    const WineRegistry registry(text);
+    const auto key = registry.FindKey("K", false);
+    ASSERT_TRUE(key);
+    EXPECT_EQ(registry.QueryValue(*key, "A")->data, "x\0"s);
+    EXPECT_EQ(registry.QueryValue(*key, "B")->data, "\x01\x02"s);
+  }
+}
+
+TEST(WineRegistryFile, ContinuationNeverSwallowsASection) {
+  const WineRegistry registry(RegFile("[K]\n\"A\"=hex:00,\\\n[L]\n\"B\"=\"b\"\n"));
+  const auto key = registry.FindKey("L", false);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(registry.QueryValue(*key, "B")->data, "b\0"s);
+  EXPECT_EQ(registry.QueryValue(*registry.FindKey("K", false), "A")->type, REG_NONE);
+}
+
+struct PathCase {
+  const char* name;
+  std::string path;
+  std::optional<std::string> keyName; // nullopt: not found
+};
+
+class WineRegistryPathTest : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(WineRegistryPathTest, FindsKey) {
+  const WineRegistry registry(RegFile("[Software\\\\Borland\\\\Delphi\\\\7.0]\n"));
+  const auto key = registry.FindKey(GetParam().path, false);
+  ASSERT_EQ(key.has_value(), GetParam().keyName.has_value());
+  if (key) {
+    EXPECT_EQ(registry.KeyName(*key), *GetParam().keyName);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WineRegistryPathTest,
+    ::testing::Values(PathCase{"Full", "Software\\Borland\\Delphi\\7.0", "7.0"},
+                      PathCase{"TrailingBackslash", "Software\\Borland\\Delphi\\", "Delphi"},
+                      PathCase{"OtherCase", "SOFTWARE\\borland\\dElPhI", "Delphi"},
+                      PathCase{"Empty", "", ""},
+                      PathCase{"DoubledSeparator", "Software\\\\Borland", "Borland"},
+                      PathCase{"LeadingBackslash", "\\Software", std::nullopt},
+                      PathCase{"Missing", "Software\\Embarcadero", std::nullopt},
+                      PathCase{"PrefixOfName", "Software\\Borl", std::nullopt},
+                      PathCase{"TooDeep", "Software\\Borland\\Delphi\\7.0\\x", std::nullopt}),
+    [](const auto& info) { return info.param.name; });
+
+struct OrderCase {
+  const char* name;
+  std::vector<std::string> inFile;
+  std::vector<std::string> enumerated;
+};
+
+class WineRegistryOrderTest : public ::testing::TestWithParam<OrderCase> {};
+
+TEST_P(WineRegistryOrderTest, EnumeratesSortedWithoutCase) {
+  std::string body;
+  for (const auto& name : GetParam().inFile) {
+    body += "[P\\\\" + name + "]\n";
+  }
+  const WineRegistry registry(RegFile(body));
+  EXPECT_EQ(registry.SubkeyNames(*registry.FindKey("P", false)), GetParam().enumerated);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WineRegistryOrderTest,
+    ::testing::Values(OrderCase{"AlreadySorted", {"4.0", "5.0", "6.0"}, {"4.0", "5.0", "6.0"}},
+                      OrderCase{"Reversed", {"7.0", "6.0", "5.0"}, {"5.0", "6.0", "7.0"}},
+                      OrderCase{"ByTextNotNumber", {"9.0", "10.0"}, {"10.0", "9.0"}},
+                      OrderCase{"MixedCase", {"b", "C", "a"}, {"a", "b", "C"}},
+                      // Upper-case folding: "Z" (0x5A) sorts before "_" (0x5F).
+                      OrderCase{"UpperCaseFolding", {"a_b", "az"}, {"az", "a_b"}},
+                      OrderCase{"SameNameOtherCase", {"Delphi", "DELPHI", "delphi"}, {"Delphi"}}),
+    [](const auto& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------------------------
+// The view of a 32-bit program.
+
+struct ViewCase {
+  const char* name;
+  std::string arch;
+  bool view32;
+  std::string path;
+  std::optional<std::string> rootDir; // nullopt: key not found
+};
+
+class WineRegistryViewTest : public ::testing::TestWithParam<ViewCase> {};
+
+TEST_P(WineRegistryViewTest, ReadsTheRightBranch) {
+  const ViewCase& c = GetParam();
+  const WineRegistry registry(RegFile("[Software\\\\Borland\\\\Delphi\\\\7.0]\n"
+                                      "\"RootDir\"=\"64-bit view\"\n"
+                                      "[Software\\\\OnlyNative]\n"
+                                      "\"RootDir\"=\"native only\"\n"
+                                      "[Software\\\\Wow6432Node\\\\Borland\\\\Delphi\\\\7.0]\n"
+                                      "\"RootDir\"=\"32-bit view\"\n",
+                                      c.arch));
+  EXPECT_EQ(registry.Is64BitPrefix(), c.arch == "win64");
+  const auto key = registry.FindKey(c.path, c.view32);
+  ASSERT_EQ(key.has_value(), c.rootDir.has_value());
+  if (key) {
+    EXPECT_EQ(registry.QueryValue(*key, "RootDir")->data, *c.rootDir + '\0');
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WineRegistryViewTest,
+    ::testing::Values(
+        ViewCase{"Win64Redirects", "win64", true, "Software\\Borland\\Delphi\\7.0", "32-bit view"},
+        ViewCase{"Win64OtherCase", "win64", true, "software\\BORLAND\\delphi\\7.0", "32-bit view"},
+        ViewCase{"Win64ExplicitNode", "win64", true, "Software\\Wow6432Node\\Borland\\Delphi\\7.0",
+                 "32-bit view"},
+        ViewCase{"Win64NativeKeyHidden", "win64", true, "Software\\OnlyNative", std::nullopt},
+        ViewCase{"Win64NativeView", "win64", false, "Software\\Borland\\Delphi\\7.0",
+                 "64-bit view"},
+        ViewCase{"Win32AsWritten", "win32", true, "Software\\Borland\\Delphi\\7.0", "64-bit view"},
+        ViewCase{"NoArchAsWritten", "", true, "Software\\Borland\\Delphi\\7.0", "64-bit view"},
+        ViewCase{"UnknownArchAsWritten", "arm", true, "Software\\OnlyNative", "native only"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(WineRegistryView, EnumeratingSoftwareListsTheWow64Branch) {
+  const WineRegistry registry(
+      RegFile("[Software\\\\Native]\n[Software\\\\Wow6432Node\\\\Borland]\n", "win64"));
+  const auto software = registry.FindKey("Software", true);
+  ASSERT_TRUE(software);
+  EXPECT_EQ(registry.SubkeyNames(*software), std::vector<std::string>{"Borland"});
+  EXPECT_EQ(registry.SubkeyNames(*registry.FindKey("Software", false)),
+            (std::vector<std::string>{"Native", "Wow6432Node"}));
+}
+
+TEST(WineRegistryView, ArchOptionCountsOnlyBeforeTheFirstSection) {
+  // Inside a section a "#" line is an option of that key.
+  const WineRegistry registry(
+      RegFile("[Software\\\\Wow6432Node\\\\Borland]\n#arch=win64\n[Software\\\\Borland]\n"));
+  EXPECT_FALSE(registry.Is64BitPrefix());
+  EXPECT_EQ(registry.KeyName(*registry.FindKey("Software\\Borland", true)), "Borland");
+  EXPECT_EQ(registry.FindKey("Software\\Borland", true),
+            registry.FindKey("Software\\Borland", false));
+}
+
+TEST(WineRegistryView, Win64FileWithoutWow64BranchReadsAsWritten) {
+  // Redirection follows the keys that have a Wow6432Node branch, as in the registry itself.
+  const WineRegistry registry(RegFile("[Software\\\\Borland\\\\Delphi\\\\7.0]\n", "win64"));
+  EXPECT_TRUE(registry.FindKey("Software\\Borland\\Delphi\\7.0", true));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Damaged and extreme files.
+
+// A file that uses every construct the reader knows.
+std::string RichFile() {
+  return RegFile("[Software\\\\Borland\\\\Delphi\\\\7.0] 1796736037\n"
+                 "#time=1d9f2c3e8a1b2c4\n"
+                 "\"RootDir\"=\"C:\\\\Program Files\\\\Borland\\\\Delphi7\\\\\"\n"
+                 "@=\"default \\\"quoted\\\" \\x00e4\\n\"\n"
+                 "\"Expand\"=str(2):\"%ProgramFiles%\\\\X\"\n"
+                 "\"Multi\"=str(7):\"one\\0two\\0\"\n"
+                 "\"Count\"=dword:0000000a\n"
+                 "\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,\\\n"
+                 "  15,16,17\n"
+                 "\"Wide\"=hex(1):43,00,3a,00,00,00,78,00\n"
+                 "\n"
+                 "[Software\\\\Wow6432Node\\\\Borland\\\\C++Builder\\\\6.0] 1796736037\n"
+                 "#time=1d9f2c3e8a1b2c4\n"
+                 "\"RootDir\"=str(2):\"%ProgramFiles%\\\\CBuilder6\"\n"
+                 "\"Other\"=hex(5):00,00,00,01\n"
+                 "\n"
+                 "[Software\\\\Wow6432Node\\\\Borland\\\\Delphi\\\\5.0\\\\Sub\\]x\\x4e2d]\n"
+                 "\"RootDir\"=dword:00000001\n",
+                 "win64");
+}
+
+// Visits every key and every value; gives the paths of all keys.
+std::set<std::string> WalkAll(const WineRegistry& registry) {
+  std::set<std::string> paths;
+  std::vector<std::pair<WineRegistry::KeyId, std::string>> pending{{WineRegistry::ROOT_KEY, ""}};
+  while (!pending.empty()) {
+    const auto [key, path] = pending.back();
+    pending.pop_back();
+    paths.insert(path);
+    for (const auto& name : registry.ValueNames(key)) {
+      EXPECT_TRUE(registry.QueryValue(key, name)) << path << " value " << name;
+    }
+    registry.QueryValue(key, "RootDir");
+    for (const auto child : registry.Subkeys(key)) {
+      pending.emplace_back(child, path + "\\" + registry.KeyName(child));
+    }
+  }
+  return paths;
+}
+
+// Structural promises that hold for any input: every enumerated subkey is found again by its
+// name, and no name appears twice under one key.
+void CheckConsistent(const WineRegistry& registry) {
+  for (WineRegistry::KeyId key = 0; key < registry.KeyCount(); ++key) {
+    const auto& children = registry.Subkeys(key);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      const std::string& name = registry.KeyName(children[i]);
+      EXPECT_FALSE(name.empty());
+      EXPECT_EQ(name.find('\\'), std::string::npos);
+      EXPECT_EQ(registry.FindSubkey(key, name), children[i]) << name;
+    }
+  }
+}
+
+TEST(WineRegistryDamage, EveryTruncationParses) {
+  const std::string full = RichFile();
+  const WineRegistry complete(full);
+  const std::set<std::string> allPaths = WalkAll(complete);
+  ASSERT_EQ(allPaths.size(), 12u);
+  for (std::size_t n = 0; n <= full.size(); ++n) {
+    const WineRegistry registry(full.substr(0, n));
+    CheckConsistent(registry);
+    // A cut never invents a key.
+    for (const auto& path : WalkAll(registry)) {
+      EXPECT_TRUE(allPaths.count(path)) << "cut at " << n << ": " << path;
+    }
+  }
+}
+
+TEST(WineRegistryDamage, RandomByteChangesParse) {
+  const std::string full = RichFile();
+  const std::string syntax = "\\\"[]@#=:,()\n\r \txhexdwordstr0179af";
+  std::mt19937 random(20240611);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text = full;
+    const int changes = 1 + static_cast<int>(random() % 8);
+    for (int i = 0; i < changes; ++i) {
+      const std::size_t at = random() % text.size();
+      if (random() % 3 == 0) {
+        text[at] = static_cast<char>(random() % 256);
+      } else {
+        text[at] = syntax[random() % syntax.size()];
+      }
+    }
+    const WineRegistry registry(text);
+    CheckConsistent(registry);
+    WalkAll(registry);
+  }
+}
+
+TEST(WineRegistryDamage, HugeHexData) {
+  constexpr std::size_t BYTES = 300000;
+  std::string continued = "\"Blob\"=hex:";
+  std::string oneLine = "\"Line\"=hex:";
+  for (std::size_t i = 0; i < BYTES; ++i) {
+    static const char* const DIGITS = "0123456789abcdef";
+    const std::string byte = {DIGITS[(i >> 4) & 0xF], DIGITS[i & 0xF]};
+    continued += byte + (i + 1 < BYTES ? (i % 25 == 24 ? ",\\\n  " : ",") : "\n");
+    oneLine += byte + (i + 1 < BYTES ? "," : "\n");
+  }
+  const WineRegistry registry(RegFile("[K]\n" + continued + oneLine + "\"After\"=\"x\"\n"));
+  const auto key = registry.FindKey("K", false);
+  ASSERT_TRUE(key);
+  for (const char* name : {"Blob", "Line"}) {
+    const auto value = registry.QueryValue(*key, name);
+    ASSERT_TRUE(value);
+    ASSERT_EQ(value->data.size(), BYTES);
+    EXPECT_EQ(static_cast<unsigned char>(value->data[BYTES - 1]), (BYTES - 1) & 0xFF);
+  }
+  EXPECT_EQ(registry.ValueNames(*key), (std::vector<std::string>{"Blob", "Line", "After"}));
+}
+
+TEST(WineRegistryDamage, DeepAndLongPaths) {
+  std::string deep;
+  std::string query;
+  for (int i = 0; i < 5000; ++i) {
+    deep += (i ? "\\\\" : "") + std::string("k");
+    query += (i ? "\\" : "") + std::string("K");
+  }
+  const std::string longName(100000, 'n');
+  const WineRegistry registry(RegFile("[" + deep + "]\n\"V\"=\"deep\"\n[" + longName + "]\n" +
+                                      std::string(50000, '\\') + "\n"));
+  const auto key = registry.FindKey(query, false);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(registry.QueryValue(*key, "v")->data, "deep\0"s);
+  EXPECT_TRUE(registry.FindKey(longName, false));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The store behind the platform registry interface.
+
+class PosixRegistryTest : public ::testing::Test {
+protected:
+  test::TempDir prefix_;
+  ScopedEnv env_{"WINEPREFIX", prefix_.Path().string()};
+};
+
+TEST_F(PosixRegistryTest, ReadsSystemRegOnceWhenTheFirstKeyOpens) {
+  test::WriteFile(prefix_ / "system.reg", RegFile("[A]\n\"V\"=\"old\"\n"));
+  RegistryAccessor accessor;
+  const auto before = accessor.OpenLocalMachineKey("A");
+  ASSERT_TRUE(before);
+  test::WriteFile(prefix_ / "system.reg", RegFile("[B]\n\"V\"=\"new\"\n"));
+  EXPECT_TRUE(accessor.OpenLocalMachineKey("A"));
+  EXPECT_FALSE(accessor.OpenLocalMachineKey("B"));
+  RegistryAccessor fresh;
+  EXPECT_FALSE(fresh.OpenLocalMachineKey("A"));
+  EXPECT_EQ(fresh.OpenLocalMachineKey("B")->QueryValue("V")->data, "new\0"s);
+}
+
+TEST_F(PosixRegistryTest, MissingOrUnreadableFileIsEmpty) {
+  for (const bool asFolder : {false, true}) {
+    if (asFolder) {
+      std::filesystem::create_directory(prefix_ / "system.reg");
+    }
+    RegistryAccessor accessor;
+    const auto root = accessor.OpenLocalMachineKey("");
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->SubkeyNames(), std::vector<std::string>{});
+    EXPECT_FALSE(accessor.OpenLocalMachineKey("Software"));
+  }
+}
+
+TEST_F(PosixRegistryTest, OpensThe32BitView) {
+  test::WriteFile(prefix_ / "system.reg",
+                  RegFile("[Software\\\\Borland\\\\Delphi\\\\7.0]\n"
+                          "[Software\\\\Wow6432Node\\\\Borland\\\\Delphi\\\\5.0]\n",
+                          "win64"));
+  RegistryAccessor accessor;
+  const auto key = accessor.OpenLocalMachineKey("Software\\Borland\\Delphi\\");
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->SubkeyNames(), std::vector<std::string>{"5.0"});
+}
+
+TEST_F(PosixRegistryTest, KeyOutlivesItsAccessor) {
+  test::WriteFile(prefix_ / "system.reg", RegFile("[A\\\\B]\n\"V\"=dword:00000007\n"));
+  std::optional<RegistryKey> key;
+  {
+    RegistryAccessor accessor;
+    key = accessor.OpenLocalMachineKey("A");
+  }
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->SubkeyNames(), std::vector<std::string>{"B"});
+  RegistryKey moved = std::move(*key);
+  EXPECT_EQ(moved.SubkeyNames(), std::vector<std::string>{"B"});
+}
+
+} // namespace
+} // namespace quillet::platform::posix
