@@ -92,20 +92,24 @@ MakeStoredEntries(const std::vector<EntrySource>& sources, int level, unsigned j
 
   std::vector<StoredEntry> result(sources.size());
   std::atomic<std::size_t> next{0};
-  std::atomic<bool> failed{false};
+  // Entries after a failed one are skipped, entries before it still run: so the failure reported
+  // is always the earliest in package order, whatever the number of jobs.
+  std::atomic<std::size_t> failedIndex{sources.size()};
   std::mutex lock; // guards the progress count, the callback and the failure record
   CompressionProgress done;
   done.entryCount = sources.size();
-  std::size_t failedIndex = sources.size();
   std::exception_ptr failure;
 
   auto work = [&] {
     for (;;) {
       const std::size_t position = next.fetch_add(1);
-      if (position >= order.size() || failed.load()) {
+      if (position >= order.size()) {
         return;
       }
       const std::size_t index = order[position];
+      if (index > failedIndex.load()) {
+        continue;
+      }
       const EntrySource& source = sources[index];
       try {
         const std::string content = source.load ? source.load() : std::string();
@@ -119,9 +123,8 @@ MakeStoredEntries(const std::vector<EntrySource>& sources, int level, unsigned j
         }
       } catch (...) {
         const std::lock_guard<std::mutex> guard(lock);
-        failed.store(true);
-        if (index < failedIndex) {
-          failedIndex = index;
+        if (index < failedIndex.load()) {
+          failedIndex.store(index);
           failure = std::current_exception();
         }
       }

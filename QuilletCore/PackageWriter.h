@@ -55,8 +55,9 @@ struct CompressionProgress {
 
 // Compresses every entry with MakeStoredEntry on up to `jobs` threads (0: one per core). The
 // result is in the order of `sources` and byte-identical for any number of jobs. `progress` is
-// called after each entry, one call at a time. When loads or compressions fail, no new entry is
-// started, and the failure of the earliest entry among them is rethrown once all threads ended.
+// called after each entry, one call at a time. When a load or a compression fails, the entries
+// after it are skipped, and the earliest failure in the order of `sources` is rethrown once all
+// threads ended.
 std::vector<StoredEntry>
 MakeStoredEntries(const std::vector<EntrySource>& sources, int level = 9, unsigned jobs = 0,
                   const std::function<void(const CompressionProgress&)>& progress = {});
