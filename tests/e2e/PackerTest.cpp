@@ -198,11 +198,11 @@ void Manifest(const std::filesystem::path& dir, const std::string& entries) {
 }
 
 std::string DamagedPackage() {
-  PackageSpecification spec;
-  spec.defaultFolder = "d";
-  spec.entries.push_back(MakeStoredEntry("%zel_root%", "a.pas", "unit a;"));
-  spec.entries.back().stored[10] ^= 0x40;
-  return SerializePackage(spec);
+  PackageSpecification contents;
+  contents.defaultFolder = "d";
+  contents.entries.push_back(MakeStoredEntry("%zel_root%", "a.pas", "unit a;"));
+  contents.entries.back().stored[10] ^= 0x40;
+  return SerializePackage(contents);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -262,10 +262,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "@/p.qpk: holds no package"},
         BadInputCase{"AttachMissingInstaller",
                      [](const auto& dir) {
-                       PackageSpecification spec;
-                       spec.defaultFolder = "d";
-                       spec.entries.push_back(MakeStoredEntry("", "a", "a"));
-                       WriteFile(dir / "p.qpk", SerializePackage(spec));
+                       PackageSpecification contents;
+                       contents.defaultFolder = "d";
+                       contents.entries.push_back(MakeStoredEntry("", "a", "a"));
+                       WriteFile(dir / "p.qpk", SerializePackage(contents));
                      },
                      {"attach", "@/sfx", "@/p.qpk", "-o", "@/out"},
                      "@/sfx: no such file"}),

@@ -16,10 +16,10 @@ namespace {
 class PackageFixture {
 public:
   explicit PackageFixture(std::vector<StoredEntry> entries) {
-    PackageSpecification spec;
-    spec.defaultFolder = "%Delphi%\\Lib\\";
-    spec.entries = std::move(entries);
-    image_ = SerializePackage(spec);
+    PackageSpecification contents;
+    contents.defaultFolder = "%Delphi%\\Lib\\";
+    contents.entries = std::move(entries);
+    image_ = SerializePackage(contents);
     valid_ = ValidatePackage(Base(), image_.size(), layout_);
   }
 
