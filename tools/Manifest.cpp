@@ -113,7 +113,8 @@ public:
   Manifest Read(const toml::table& document) const {
     Manifest manifest;
     manifest.file = file_;
-    manifest.root = file_.parent_path();
+    // A manifest named without a folder lies in the current one.
+    manifest.root = file_.has_parent_path() ? file_.parent_path() : ".";
     bool hasDefaultFolder = false;
     std::optional<std::string> root;
     std::uint32_t rootLine = 0;

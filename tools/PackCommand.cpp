@@ -109,6 +109,10 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
                "quillet-pack"};
   app.set_version_flag("--version", VERSION);
   app.require_subcommand(1);
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return "quillet-pack: " + std::string(e.what()) +
+           "\nRun 'quillet-pack --help' for more information.\n";
+  });
 
   BuildArguments build;
   CLI::App* buildCommand =

@@ -165,6 +165,12 @@ prepend-patch = true
   EXPECT_TRUE(m.entries[1].prependPatch);
 }
 
+TEST(Manifest, RootIsTheManifestsFolder) {
+  const std::string text = "default-folder = 'x'\n[[entry]]\nsource = 'a'\n";
+  EXPECT_EQ(ParseManifest(text, "pkg/m.toml").root, "pkg");
+  EXPECT_EQ(ParseManifest(text, "m.toml").root, ".");
+}
+
 TEST(Manifest, DateAloneIsMidnight) {
   const Manifest m = ParseManifest("default-folder = 'x'\ntimestamp = 2000-01-01\n[[entry]]\n"
                                    "source = 'a'\n",
