@@ -1,6 +1,9 @@
 // Turns one entry of the open package into its checked and decompressed content.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,5 +28,28 @@ EntryContent ExtractEntry(const PackageEntry& entry);
 // The content of the first entry whose file name matches (case-insensitively, in the user's
 // locale). No such entry: empty content, status Content.
 EntryContent ExtractEntry(const PackageLayout& layout, std::string_view name);
+
+// Where libbz2 takes its own working memory from (not the output buffer). The members have the
+// shape of libbz2's allocation hooks; null members mean the general-purpose heap.
+struct Bzip2Memory {
+  void* (*allocate)(void* opaque, int items, int size) = nullptr;
+  void (*release)(void* opaque, void* address) = nullptr;
+  void* opaque = nullptr;
+};
+
+// How the output buffer was sized, for callers that want to know the cost of a wrong estimate.
+struct DecompressTrace {
+  std::size_t firstCapacity = 0;
+  unsigned growths = 0;
+};
+
+// Decompresses one bzip2 stream that is read in place. The output buffer starts at `estimate`
+// bytes, or at `length` rounded up to a multiple of 256 when the estimate is 0, and at least
+// doubles whenever it is full. nullopt when the bytes are not one complete stream: a bad header,
+// corrupt data, input that ends before the stream does (no input at all included), or libbz2
+// running out of its own memory. Failing to allocate the output throws std::bad_alloc.
+std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint32_t length,
+                                            std::uint32_t estimate, const Bzip2Memory& memory = {},
+                                            DecompressTrace* trace = nullptr);
 
 } // namespace quillet

@@ -2,7 +2,13 @@
 
 #include <bzlib.h>
 
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <numeric>
 #include <stdexcept>
+#include <thread>
 
 #include "QuilletCore/PackageCrc.h"
 
@@ -68,6 +74,80 @@ StoredEntry MakeStoredEntry(std::string folderTemplate, std::string fileName,
   entry.stored = CompressBzip2(content, level);
   entry.crc = PackageCrc(entry.stored.data(), entry.stored.size());
   return entry;
+}
+
+std::vector<StoredEntry>
+MakeStoredEntries(const std::vector<EntrySource>& sources, int level, unsigned jobs,
+                  const std::function<void(const CompressionProgress&)>& progress) {
+  if (level < 1 || level > 9) {
+    throw std::invalid_argument("compression level must be 1 to 9, not " + std::to_string(level));
+  }
+  // Largest first keeps the threads busy to the end; the order of work never shows in the output,
+  // because every entry is compressed on its own and stored at its own index.
+  std::vector<std::size_t> order(sources.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return sources[a].sizeHint > sources[b].sizeHint;
+  });
+
+  std::vector<StoredEntry> result(sources.size());
+  std::atomic<std::size_t> next{0};
+  // Entries after a failed one are skipped, entries before it still run: so the failure reported
+  // is always the earliest in package order, whatever the number of jobs.
+  std::atomic<std::size_t> failedIndex{sources.size()};
+  std::mutex lock; // guards the progress count, the callback and the failure record
+  CompressionProgress done;
+  done.entryCount = sources.size();
+  std::exception_ptr failure;
+
+  auto work = [&] {
+    for (;;) {
+      const std::size_t position = next.fetch_add(1);
+      if (position >= order.size()) {
+        return;
+      }
+      const std::size_t index = order[position];
+      if (index > failedIndex.load()) {
+        continue;
+      }
+      const EntrySource& source = sources[index];
+      try {
+        const std::string content = source.load ? source.load() : std::string();
+        result[index] = MakeStoredEntry(source.folderTemplate, source.fileName, content,
+                                        source.flags, source.date, source.time, level);
+        const std::lock_guard<std::mutex> guard(lock);
+        ++done.entriesDone;
+        done.bytesDone += content.size();
+        if (progress) {
+          progress(done);
+        }
+      } catch (...) {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (index < failedIndex.load()) {
+          failedIndex.store(index);
+          failure = std::current_exception();
+        }
+      }
+    }
+  };
+
+  if (jobs == 0) {
+    jobs = std::max(1u, std::thread::hardware_concurrency());
+  }
+  const std::size_t threadCount = std::min<std::size_t>(jobs, sources.size());
+  if (threadCount <= 1) {
+    work();
+  } else {
+    std::vector<std::jthread> threads;
+    threads.reserve(threadCount);
+    for (std::size_t t = 0; t < threadCount; ++t) {
+      threads.emplace_back(work);
+    }
+  } // the threads are joined here
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
+  return result;
 }
 
 namespace {

@@ -1,7 +1,9 @@
 // Writes packages: the packer builds them with this, and the tests build their fixtures with it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +34,33 @@ std::string CompressBzip2(std::string_view content, int level = 9);
 StoredEntry MakeStoredEntry(std::string folderTemplate, std::string fileName,
                             std::string_view content, std::uint32_t flags = ENTRY_INSTALL,
                             std::uint32_t date = 0, std::uint32_t time = 0, int level = 9);
+
+// An entry still to be compressed: its record fields, and how to load its content when its turn
+// comes, so that only the entries being compressed are held in memory at once.
+struct EntrySource {
+  std::string folderTemplate;
+  std::string fileName;
+  std::uint32_t flags = ENTRY_INSTALL;
+  std::uint32_t date = 0;
+  std::uint32_t time = 0;
+  std::uint64_t sizeHint = 0; // the expected content size; larger entries are started first
+  std::function<std::string()> load;
+};
+
+struct CompressionProgress {
+  std::size_t entriesDone = 0;
+  std::size_t entryCount = 0;
+  std::uint64_t bytesDone = 0; // content bytes of the finished entries
+};
+
+// Compresses every entry with MakeStoredEntry on up to `jobs` threads (0: one per core). The
+// result is in the order of `sources` and byte-identical for any number of jobs. `progress` is
+// called after each entry, one call at a time. When a load or a compression fails, the entries
+// after it are skipped, and the earliest failure in the order of `sources` is rethrown once all
+// threads ended.
+std::vector<StoredEntry>
+MakeStoredEntries(const std::vector<EntrySource>& sources, int level = 9, unsigned jobs = 0,
+                  const std::function<void(const CompressionProgress&)>& progress = {});
 
 struct PackageSpecification {
   std::string defaultFolder;

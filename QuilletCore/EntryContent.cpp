@@ -1,0 +1,129 @@
+#include "QuilletCore/EntryContent.h"
+
+#include <bzlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+#include "QuilletCore/PackageCrc.h"
+
+namespace quillet {
+
+namespace {
+
+// The smallest step by which a full output buffer grows.
+constexpr std::size_t MIN_GROWTH = 256;
+
+void* HeapAllocate(void* /*opaque*/, int items, int size) {
+  if (items < 0 || size < 0) {
+    return nullptr;
+  }
+  const auto count = static_cast<std::size_t>(items);
+  const auto width = static_cast<std::size_t>(size);
+  if (width != 0 && count > SIZE_MAX / width) {
+    return nullptr;
+  }
+  return std::malloc(count * width);
+}
+
+void HeapRelease(void* /*opaque*/, void* address) {
+  std::free(address);
+}
+
+// Ends the decompressor on every way out, an exception from a buffer allocation included.
+class DecompressorSession {
+public:
+  explicit DecompressorSession(bz_stream& stream) : stream_(stream) {}
+  ~DecompressorSession() { BZ2_bzDecompressEnd(&stream_); }
+  DecompressorSession(const DecompressorSession&) = delete;
+  DecompressorSession& operator=(const DecompressorSession&) = delete;
+
+private:
+  bz_stream& stream_;
+};
+
+} // namespace
+
+std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint32_t length,
+                                            std::uint32_t estimate, const Bzip2Memory& memory,
+                                            DecompressTrace* trace) {
+  const std::size_t step = (static_cast<std::size_t>(length) + 255) & ~std::size_t{255};
+  std::string out;
+  out.resize(estimate != 0 ? estimate : step);
+  if (trace != nullptr) {
+    *trace = DecompressTrace{out.size(), 0};
+  }
+
+  bz_stream stream{};
+  stream.bzalloc = memory.allocate != nullptr ? memory.allocate : HeapAllocate;
+  stream.bzfree = memory.release != nullptr ? memory.release : HeapRelease;
+  stream.opaque = memory.opaque;
+  if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
+    return std::nullopt;
+  }
+  DecompressorSession session(stream);
+
+  // libbz2 never writes through next_in; the stored bytes stay in the read-only image.
+  stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(input));
+  stream.avail_in = length;
+  std::size_t produced = 0;
+  for (;;) {
+    if (produced == out.size()) {
+      // Geometric growth keeps a large entry without a size estimate linear in its length.
+      out.resize(out.size() + std::max({out.size(), step, MIN_GROWTH}));
+      if (trace != nullptr) {
+        ++trace->growths;
+      }
+    }
+    const std::size_t room = std::min<std::size_t>(out.size() - produced, UINT_MAX);
+    stream.next_out = out.data() + produced;
+    stream.avail_out = static_cast<unsigned>(room);
+    const unsigned inputBefore = stream.avail_in;
+    const int rc = BZ2_bzDecompress(&stream);
+    produced += room - stream.avail_out;
+    if (rc == BZ_STREAM_END) {
+      break;
+    }
+    if (rc != BZ_OK) {
+      return std::nullopt; // corrupt data, a bad header, or libbz2 short of memory
+    }
+    // With room left and nothing consumed or produced, the input ended before the stream did.
+    if (stream.avail_out == room && stream.avail_in == inputBefore) {
+      return std::nullopt;
+    }
+  }
+  out.resize(produced);
+  // An estimate far above the real size should not pin its memory while the content is held.
+  if (out.capacity() / 2 > produced) {
+    out.shrink_to_fit();
+  }
+  return out;
+}
+
+EntryContent ExtractEntry(const PackageEntry& entry) {
+  EntryContent result;
+  const std::uint8_t* stored = entry.StoredBytes();
+  const std::uint32_t storedSize = entry.StoredSize();
+  if (PackageCrc(stored, storedSize) != entry.Crc()) {
+    result.status = EntryStatus::ChecksumFailure;
+    return result;
+  }
+  std::optional<std::string> bytes = DecompressBuffer(stored, storedSize, entry.UnpackedSize());
+  if (!bytes) {
+    result.status = EntryStatus::DataError;
+    return result;
+  }
+  result.bytes = std::move(*bytes);
+  return result;
+}
+
+EntryContent ExtractEntry(const PackageLayout& layout, std::string_view name) {
+  const EntryLookup lookup = FindEntryByName(layout, name);
+  if (!lookup.found) {
+    return EntryContent{};
+  }
+  return ExtractEntry(lookup.entry);
+}
+
+} // namespace quillet

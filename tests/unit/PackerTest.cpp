@@ -1,0 +1,602 @@
+// The packer's library: glob patterns, dates, the manifest, planning, and reading packages back.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <sstream>
+
+#include "QuilletCore/EntryContent.h"
+#include "QuilletCore/PackageCrc.h"
+#include "QuilletCore/PackageWriter.h"
+#include "tests/support/TestSupport.h"
+#include "tools/Manifest.h"
+#include "tools/PackCommand.h"
+#include "tools/PackageBuild.h"
+#include "tools/PackageInspect.h"
+#include "tools/PackageTime.h"
+#include "tools/PackerError.h"
+#include "tools/SourceGlob.h"
+
+namespace quillet::pack {
+namespace {
+
+using test::TempDir;
+using test::WriteFile;
+
+// --- Glob patterns ----------------------------------------------------------------------------
+
+struct GlobCase {
+  const char* pattern;
+  const char* path;
+  bool matches;
+};
+
+class GlobMatchTest : public ::testing::TestWithParam<GlobCase> {};
+
+TEST_P(GlobMatchTest, Matches) {
+  EXPECT_EQ(GlobMatch(GetParam().pattern, GetParam().path), GetParam().matches)
+      << GetParam().pattern << " against " << GetParam().path;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, GlobMatchTest,
+    ::testing::Values(
+        GlobCase{"*.pas", "Unit1.pas", true}, GlobCase{"*.pas", "src/Unit1.pas", false},
+        GlobCase{"*.pas", "Unit1.pass", false}, GlobCase{"*.PAS", "unit1.pas", false},
+        GlobCase{"src/*.pas", "src/a.pas", true}, GlobCase{"**/*.pas", "a.pas", true},
+        GlobCase{"**/*.pas", "x/y/z/a.pas", true}, GlobCase{"src/**", "src/a/b/c.inc", true},
+        GlobCase{"src/**/b/*.inc", "src/b/c.inc", true},
+        GlobCase{"src/**/b/*.inc", "src/a/c.inc", false}, GlobCase{"?.pas", "a.pas", true},
+        GlobCase{"?.pas", "ab.pas", false}, GlobCase{"[ab].pas", "b.pas", true},
+        GlobCase{"[ab].pas", "c.pas", false}, GlobCase{"[!ab].pas", "c.pas", true},
+        GlobCase{"[^ab].pas", "a.pas", false}, GlobCase{"[a-c]x", "bx", true},
+        GlobCase{"[a-c]x", "dx", false}, GlobCase{"[]]x", "]x", true},
+        GlobCase{"[unclosed", "[unclosed", true}, GlobCase{"a*b*c", "aXXbYYc", true},
+        GlobCase{"a*b*c", "aXXbYY", false}, GlobCase{"*a*a", "aaaaaaab", false},
+        GlobCase{"*", ".hidden", false}, GlobCase{".*", ".hidden", true},
+        GlobCase{"**/x.pas", ".git/x.pas", false}, GlobCase{"src//a.pas", "src/a.pas", true}));
+
+// --- Dates and times --------------------------------------------------------------------------
+
+struct CivilCase {
+  int year;
+  unsigned month, day, hour, minute, second;
+  DayTime stored;
+};
+
+class DayTimeTest : public ::testing::TestWithParam<CivilCase> {};
+
+TEST_P(DayTimeTest, ConvertsToDaysAndTenThousandths) {
+  const CivilCase& c = GetParam();
+  EXPECT_EQ(DayTimeFromCivil(c.year, c.month, c.day, c.hour, c.minute, c.second), c.stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moments, DayTimeTest,
+    ::testing::Values(CivilCase{1899, 12, 30, 0, 0, 0, {0, 0}},
+                      CivilCase{1900, 1, 1, 0, 0, 0, {2, 0}},
+                      CivilCase{1980, 1, 1, 0, 0, 0, {29221, 0}},
+                      CivilCase{2000, 1, 1, 12, 0, 0, {36526, 5000}},
+                      // 1892 s of 86400 is 0.021898 of the day: the fraction is truncated.
+                      CivilCase{2000, 5, 25, 0, 31, 32, {36671, 218}},
+                      CivilCase{2000, 2, 29, 6, 0, 0, {36585, 2500}},
+                      CivilCase{2099, 12, 31, 23, 59, 59, {73050, 9999}},
+                      CivilCase{2026, 1, 15, 10, 30, 0, {46037, 4375}}));
+
+TEST(DayTime, RefusesImpossibleAndUnstorableMoments) {
+  const CivilCase bad[] = {{2023, 2, 29, 0, 0, 0, {}}, {2026, 13, 1, 0, 0, 0, {}},
+                           {2026, 4, 31, 0, 0, 0, {}}, {2026, 1, 1, 24, 0, 0, {}},
+                           {2026, 1, 1, 0, 60, 0, {}}, {1899, 12, 29, 23, 59, 59, {}}};
+  for (const CivilCase& c : bad) {
+    EXPECT_THROW(DayTimeFromCivil(c.year, c.month, c.day, c.hour, c.minute, c.second), EPackerError)
+        << c.year << "-" << c.month << "-" << c.day << " " << c.hour << ":" << c.minute;
+  }
+}
+
+TEST(DayTime, FormatsStoredPairs) {
+  const struct {
+    DayTime stored;
+    const char* text;
+  } cases[] = {{{36671, 219}, "2000-05-25 00:31:32"},   {{36671, 211}, "2000-05-25 00:30:23"},
+               {{36671, 10000}, "2000-05-26 00:00:00"}, {{0, 0}, "1899-12-30 00:00:00"},
+               {{73050, 9999}, "2099-12-31 23:59:51"},  {{29220, 9999}, "1979-12-31 23:59:51"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(FormatDayTime(c.stored.date, c.stored.time), c.text);
+  }
+}
+
+TEST(DayTime, FileTimesAreReadInLocalTime) {
+  TempDir dir;
+  WriteFile(dir / "a.pas", "unit a;");
+  std::tm local{};
+  local.tm_year = 2024 - 1900;
+  local.tm_mon = 6; // July
+  local.tm_mday = 14;
+  local.tm_hour = 18;
+  local.tm_min = 45;
+  local.tm_sec = 30;
+  local.tm_isdst = -1;
+  const std::time_t moment = std::mktime(&local);
+  ASSERT_NE(moment, static_cast<std::time_t>(-1));
+  std::filesystem::last_write_time(
+      dir / "a.pas",
+      std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(moment)));
+  EXPECT_EQ(DayTimeOfFile(dir / "a.pas"), DayTimeFromCivil(2024, 7, 14, 18, 45, 30));
+}
+
+// --- The manifest -----------------------------------------------------------------------------
+
+TEST(Manifest, ReadsEveryKey) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "content");
+  const Manifest m = ParseManifest(R"(default-folder = '%Delphi%Components\Widgets\'
+root = "content"
+welcome-text = "Hello"
+patch-file = "patch.txt"
+timestamp = 2026-01-15T10:30:00
+
+[[entry]]
+source = "src"
+
+[[entry]]
+source = ["docs/*.html", "docs/*.css"]
+exclude = "docs/draft*"
+folder = '%zel_root%Docs'
+install = false
+prepend-patch = true
+)",
+                                   dir / "m.toml");
+  EXPECT_EQ(m.defaultFolder, "%Delphi%Components\\Widgets\\");
+  EXPECT_EQ(m.root, dir / "content");
+  EXPECT_EQ(m.welcome.text, "Hello");
+  EXPECT_FALSE(m.welcome.file);
+  EXPECT_EQ(m.patch.file, dir / "content" / "patch.txt");
+  EXPECT_EQ(m.timestamp, DayTimeFromCivil(2026, 1, 15, 10, 30, 0));
+  ASSERT_EQ(m.entries.size(), 2u);
+  EXPECT_EQ(m.entries[0].sources, std::vector<std::string>{"src"});
+  EXPECT_EQ(m.entries[0].folder, "%zel_root%");
+  EXPECT_TRUE(m.entries[0].install);
+  EXPECT_FALSE(m.entries[0].prependPatch);
+  EXPECT_EQ(m.entries[0].line, 7u);
+  EXPECT_EQ(m.entries[1].sources, (std::vector<std::string>{"docs/*.html", "docs/*.css"}));
+  EXPECT_EQ(m.entries[1].excludes, std::vector<std::string>{"docs/draft*"});
+  EXPECT_EQ(m.entries[1].folder, "%zel_root%Docs");
+  EXPECT_FALSE(m.entries[1].install);
+  EXPECT_TRUE(m.entries[1].prependPatch);
+}
+
+TEST(Manifest, RootIsTheManifestsFolder) {
+  const std::string text = "default-folder = 'x'\n[[entry]]\nsource = 'a'\n";
+  EXPECT_EQ(ParseManifest(text, "pkg/m.toml").root, "pkg");
+  EXPECT_EQ(ParseManifest(text, "m.toml").root, ".");
+}
+
+TEST(Manifest, DateAloneIsMidnight) {
+  const Manifest m = ParseManifest("default-folder = 'x'\ntimestamp = 2000-01-01\n[[entry]]\n"
+                                   "source = 'a'\n",
+                                   "m.toml");
+  EXPECT_EQ(m.timestamp, (DayTime{36526, 0}));
+}
+
+struct ManifestErrorCase {
+  const char* name;
+  const char* text;
+  const char* message; // the start of the message, after the file name
+};
+
+class ManifestErrorTest : public ::testing::TestWithParam<ManifestErrorCase> {};
+
+TEST_P(ManifestErrorTest, NamesFileAndLine) {
+  try {
+    ParseManifest(GetParam().text, "dir/m.toml");
+    FAIL() << "accepted";
+  } catch (const EPackerError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind(std::string("dir/m.toml") + GetParam().message, 0), 0u)
+        << e.what();
+  }
+}
+
+#define ENTRY "\n[[entry]]\nsource = 'a'\n"
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, ManifestErrorTest,
+    ::testing::Values(
+        ManifestErrorCase{"Syntax", "default-folder = 'x'\n\nsource = = 3\n", ":3:"},
+        ManifestErrorCase{"UnclosedString", "default-folder = 'x\n", ":1:"},
+        ManifestErrorCase{"UnknownKey", "default-folder = 'x'\ndefualt = 'y'" ENTRY,
+                          ":2: unknown key 'defualt'"},
+        ManifestErrorCase{"MissingDefaultFolder", "root = '.'" ENTRY, ": missing default-folder"},
+        ManifestErrorCase{"NoEntry", "default-folder = 'x'\n", ": no [[entry]] table"},
+        ManifestErrorCase{"EntryWithoutSource", "default-folder = 'x'\n\n[[entry]]\nfolder = 'y'\n",
+                          ":3: [[entry]] without source"},
+        ManifestErrorCase{"SourceNotString", "default-folder = 'x'\n[[entry]]\nsource = 5\n",
+                          ":3: source must be a string or a list of strings"},
+        ManifestErrorCase{"EmptyPattern", "default-folder = 'x'\n[[entry]]\nsource = ['']\n",
+                          ":3: source holds an empty pattern"},
+        ManifestErrorCase{"InstallNotBoolean",
+                          "default-folder = 'x'\n[[entry]]\nsource = 'a'\ninstall = 'yes'\n",
+                          ":4: install must be true or false"},
+        ManifestErrorCase{"UnknownEntryKey",
+                          "default-folder = 'x'\n[[entry]]\nsource = 'a'\nflags = 4\n",
+                          ":4: unknown key 'flags' in [[entry]]"},
+        ManifestErrorCase{"DefaultFolderNotString", "default-folder = 3" ENTRY,
+                          ":1: default-folder must be a string"},
+        ManifestErrorCase{"WelcomeTwice",
+                          "default-folder = 'x'\nwelcome-file = 'w'\nwelcome-text = 'w'" ENTRY,
+                          ":"}, // the line of whichever key comes second in the table's order
+        ManifestErrorCase{"TimestampWithZone",
+                          "default-folder = 'x'\ntimestamp = 2026-01-15T10:30:00Z" ENTRY,
+                          ":2: timestamp must be a local date and time without a time zone"},
+        ManifestErrorCase{"TimestampAsText", "default-folder = 'x'\ntimestamp = '2026'" ENTRY,
+                          ":2: timestamp must be a date"},
+        ManifestErrorCase{"TimestampBefore1899",
+                          "default-folder = 'x'\ntimestamp = 1850-01-01" ENTRY,
+                          ":2: timestamp: date 1850-1-1 lies outside"},
+        ManifestErrorCase{"EntryNotTables", "default-folder = 'x'\nentry = 'a'\n",
+                          ":2: entry must be written as [[entry]] tables"},
+        ManifestErrorCase{"MissingRoot", "default-folder = 'x'\nroot = 'no/such/folder'" ENTRY,
+                          ":2: root folder"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(Manifest, MissingFileIsNamed) {
+  TempDir dir;
+  try {
+    ReadManifest(dir / "absent.toml");
+    FAIL() << "accepted";
+  } catch (const EPackerError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              (dir / "absent.toml").string() + ": cannot read the manifest: no such file");
+  }
+}
+
+// --- Planning ---------------------------------------------------------------------------------
+
+class PlanTest : public ::testing::Test {
+protected:
+  void Write(const std::string& path, const std::string& content = "x") {
+    WriteFile(dir_ / path, content);
+  }
+
+  Manifest Parse(const std::string& text) { return ParseManifest(text, dir_ / "m.toml"); }
+
+  std::string PlanError(const std::string& text) {
+    try {
+      PlanPackage(Parse(text));
+    } catch (const EPackerError& e) {
+      return e.what();
+    }
+    return "accepted";
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(PlanTest, TextsFirstThenEntriesInManifestOrderAndSortedPaths) {
+  Write("welcome.txt", "Welcome!");
+  Write("src/b.pas", "unit b;");
+  Write("src/a.pas", "unit a;");
+  Write("src/sub/c.pas", "unit c;");
+  Write("src/100%.inc", "{$I}");
+  Write("src/.hidden/d.pas");
+  Write("docs/readme.html", "<html>");
+  const PackagePlan plan =
+      PlanPackage(Parse("default-folder = '%Delphi%W\\'\nwelcome-file = 'welcome.txt'\n"
+                        "patch-text = '{ patch }'\ntimestamp = 2026-01-15T10:30:00\n"
+                        "[[entry]]\nsource = 'docs/readme.html'\n"
+                        "[[entry]]\nsource = 'src/**/*.*'\nfolder = '%zel_root%Source'\n"
+                        "prepend-patch = true\n"));
+  EXPECT_EQ(plan.defaultFolder, "%Delphi%W\\");
+  struct Expected {
+    const char* folder;
+    const char* name;
+    std::uint32_t flags;
+    const char* content;
+  } const expected[] = {
+      {"", "welcome.txt", 0, "Welcome!"},
+      {"", "patchinfo.txt", 0, "{ patch }"},
+      {"%zel_root%", "readme.html", ENTRY_INSTALL, "<html>"},
+      {"%zel_root%Source", "100%%.inc", ENTRY_INSTALL | ENTRY_PREPEND_PATCH, "{$I}"},
+      {"%zel_root%Source", "a.pas", ENTRY_INSTALL | ENTRY_PREPEND_PATCH, "unit a;"},
+      {"%zel_root%Source", "b.pas", ENTRY_INSTALL | ENTRY_PREPEND_PATCH, "unit b;"},
+      {"%zel_root%Source\\sub", "c.pas", ENTRY_INSTALL | ENTRY_PREPEND_PATCH, "unit c;"},
+  };
+  ASSERT_EQ(plan.entries.size(), std::size(expected));
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    const EntrySource& e = plan.entries[i];
+    EXPECT_EQ(e.folderTemplate, expected[i].folder) << i;
+    EXPECT_EQ(e.fileName, expected[i].name) << i;
+    EXPECT_EQ(e.flags, expected[i].flags) << i;
+    EXPECT_EQ(e.load(), expected[i].content) << i;
+    EXPECT_EQ(e.date, 46037u) << i;
+    EXPECT_EQ(e.time, 4375u) << i;
+  }
+}
+
+TEST_F(PlanTest, FolderPatternsTakeWholeTreesAndExcludesApply) {
+  Write("lib/a.pas");
+  Write("lib/x/b.pas");
+  Write("lib/x/old/c.pas");
+  Write("lib/y/d.dcu");
+  const PackagePlan plan =
+      PlanPackage(Parse("default-folder = 'd'\ntimestamp = 2000-01-01\n[[entry]]\n"
+                        "source = ['lib/*', 'lib/x']\nexclude = ['**/old', '*/*/*.dcu']\n"
+                        "folder = 'T:'\n"));
+  std::vector<std::string> paths;
+  for (const EntrySource& e : plan.entries) {
+    paths.push_back(e.folderTemplate + "|" + e.fileName);
+  }
+  // lib/x is named twice (by lib/* and by itself) but packed once, with its folder kept below
+  // the first pattern's fixed part.
+  EXPECT_EQ(paths, (std::vector<std::string>{"T:|a.pas", "T:x|b.pas"}));
+}
+
+TEST_F(PlanTest, FilesWithoutTimestampTakeTheirModificationTime) {
+  Write("a.pas");
+  std::tm local{};
+  local.tm_year = 2021 - 1900;
+  local.tm_mon = 0;
+  local.tm_mday = 2;
+  local.tm_hour = 3;
+  local.tm_isdst = -1;
+  std::filesystem::last_write_time(
+      dir_ / "a.pas", std::chrono::file_clock::from_sys(
+                          std::chrono::system_clock::from_time_t(std::mktime(&local))));
+  const PackagePlan plan =
+      PlanPackage(Parse("default-folder = 'd'\n[[entry]]\nsource = 'a.pas'\n"));
+  ASSERT_EQ(plan.entries.size(), 1u);
+  const DayTime expected = DayTimeFromCivil(2021, 1, 2, 3, 0, 0);
+  EXPECT_EQ(plan.entries[0].date, expected.date);
+  EXPECT_EQ(plan.entries[0].time, expected.time);
+}
+
+struct PlanErrorCase {
+  const char* name;
+  std::string manifest;
+  std::string message; // expected inside the error, after "<dir>/"
+};
+
+class PlanErrorTest : public PlanTest, public ::testing::WithParamInterface<PlanErrorCase> {};
+
+TEST_P(PlanErrorTest, NamesTheFile) {
+  Write("src/a.pas");
+  Write("src/b/a.pas");
+  const std::string error = PlanError(GetParam().manifest);
+  EXPECT_NE(error.find(dir_.Path().string() + "/" + GetParam().message), std::string::npos)
+      << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, PlanErrorTest,
+    ::testing::Values(
+        PlanErrorCase{"PatternMatchesNothing",
+                      "default-folder = 'd'\n[[entry]]\nsource = '*.cpp'\n",
+                      "m.toml:2: source pattern '*.cpp' matches no file"},
+        PlanErrorCase{"MissingWelcomeFile",
+                      "default-folder = 'd'\nwelcome-file = 'w.txt'\n[[entry]]\nsource = 'src'\n",
+                      "m.toml:2: "},
+        PlanErrorCase{"DefaultFolderLongerThan255",
+                      "default-folder = '" + std::string(256, 'd') +
+                          "'\n[[entry]]\nsource = 'src'\n",
+                      "m.toml:1: default-folder is longer than 255 bytes"},
+        PlanErrorCase{"TwoEntriesOneTarget",
+                      "default-folder = 'd'\n[[entry]]\nsource = 'src/a.pas'\n[[entry]]\n"
+                      "source = 'src/b/a.pas'\n",
+                      "src/b/a.pas: installs to the same place as "}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(PlanTest, ExactlyTheLimitsAreAccepted) {
+  Write(std::string(255, 'n'));
+  const std::string folder = "%zel_root%" + std::string(245, 'f');
+  const PackagePlan plan =
+      PlanPackage(Parse("default-folder = '" + std::string(255, 'd') + "'\n[[entry]]\nsource = '" +
+                        std::string(255, 'n') + "'\nfolder = '" + folder + "'\n"));
+  ASSERT_EQ(plan.entries.size(), 1u);
+  EXPECT_EQ(plan.entries[0].folderTemplate.size(), 255u);
+  EXPECT_EQ(plan.entries[0].fileName.size(), 255u);
+}
+
+// --- Reading packages back --------------------------------------------------------------------
+
+class InspectTest : public ::testing::Test {
+protected:
+  std::string WritePackage(const PackageSpecification& contents,
+                           const std::string& name = "p.qpk") {
+    const auto path = dir_ / name;
+    WriteFile(path, SerializePackage(contents));
+    return path.string();
+  }
+
+  static PackageSpecification ThreeEntries() {
+    PackageSpecification contents;
+    contents.defaultFolder = "%Delphi%Lib\\";
+    contents.entries.push_back(MakeStoredEntry("", "welcome.txt", "Hi", 0, 36671, 219));
+    contents.entries.push_back(MakeStoredEntry("%zel_root%Source", "a.pas", "unit a;",
+                                               ENTRY_INSTALL | ENTRY_PREPEND_PATCH, 46037, 4375));
+    contents.entries.push_back(MakeStoredEntry("%zel_root%", "readme.html", "<html>"));
+    return contents;
+  }
+
+  std::string OpenError(const std::string& path) {
+    try {
+      PackageFile file(path);
+    } catch (const EPackerError& e) {
+      return e.what();
+    }
+    return "accepted";
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(InspectTest, ListShowsEveryField) {
+  const std::string path = WritePackage(ThreeEntries());
+  const PackageFile package(path);
+  std::ostringstream out;
+  std::ostringstream warnings;
+  ListPackage(package, out, warnings);
+  const std::string text = out.str();
+  const auto stored = std::to_string(ThreeEntries().entries[1].stored.size());
+  EXPECT_NE(text.find(path + ": package of "), std::string::npos) << text;
+  EXPECT_NE(text.find("Default folder: %Delphi%Lib\\\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("    0  --"), std::string::npos) << text;
+  EXPECT_NE(text.find("2000-05-25 00:31:32                    welcome.txt\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("    1  IP     " + std::string(8 - stored.size(), ' ') + stored +
+                      "         7  2026-01-15 10:30:00  %zel_root%Source  a.pas\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("    2  I-"), std::string::npos) << text;
+  EXPECT_EQ(warnings.str(), "");
+}
+
+TEST_F(InspectTest, ListAndTestFindThePackageBehindAnInstaller) {
+  const std::string installer = std::string(100000, '\x90');
+  WriteFile(dir_ / "setup", installer + SerializePackage(ThreeEntries()));
+  const PackageFile package((dir_ / "setup").string());
+  EXPECT_EQ(package.Layout().header, 100000u);
+  EXPECT_EQ(package.Entries().size(), 3u);
+  std::ostringstream out;
+  EXPECT_TRUE(TestPackage(package, out).Passed()) << out.str();
+}
+
+TEST_F(InspectTest, TestReportsEachDamagedEntryAndGoesOn) {
+  PackageSpecification contents = ThreeEntries();
+  contents.entries[0].stored[20] ^= 1; // checksum no longer matches
+  contents.entries[1].stored.resize(contents.entries[1].stored.size() - 4);
+  contents.entries[1].crc =
+      PackageCrc(contents.entries[1].stored.data(), contents.entries[1].stored.size());
+  contents.entries[2].unpackedSize = 99;
+  const PackageFile package(WritePackage(contents));
+  std::ostringstream out;
+  const TestSummary summary = TestPackage(package, out);
+  EXPECT_EQ(summary.tested, 3u);
+  EXPECT_EQ(summary.failed, 2u);
+  EXPECT_FALSE(summary.Passed());
+  EXPECT_EQ(out.str(), "CRC Error   welcome.txt\n"
+                       "Data Error  %zel_root%Source\\a.pas\n"
+                       "OK          %zel_root%\\readme.html  (unpacked size field 99, content 6 "
+                       "bytes)\n" +
+                           package.Path() + ": 3 entries tested, 1 OK, 2 failed\n");
+}
+
+TEST_F(InspectTest, HeaderCountAndUnreachableBytesAreProblems) {
+  PackageSpecification contents = ThreeEntries();
+  contents.entryCount = 5;
+  // The middle record's signature is broken: the walk stops after the first entry.
+  std::string image = SerializePackage(contents);
+  const std::size_t second =
+      header_field::SIZE + entry_field::SIZE + contents.entries[0].stored.size();
+  image[second] = 'X';
+  WriteFile(dir_ / "p.qpk", image);
+  const PackageFile package((dir_ / "p.qpk").string());
+  EXPECT_EQ(package.Entries().size(), 1u);
+  const auto problems = package.Problems();
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0], "the header counts 5 entries, but 1 can be reached");
+  EXPECT_EQ(problems[1].rfind("the entries end at offset " + std::to_string(second), 0), 0u);
+  std::ostringstream out;
+  const TestSummary summary = TestPackage(package, out);
+  EXPECT_EQ(summary.failed, 0u);
+  EXPECT_EQ(summary.problems, 2u);
+  EXPECT_FALSE(summary.Passed());
+}
+
+TEST_F(InspectTest, FilesWithoutAPackageAreNamed) {
+  WriteFile(dir_ / "empty", "");
+  WriteFile(dir_ / "text", std::string(4000, 'a'));
+  std::string damaged = SerializePackage(ThreeEntries());
+  damaged[0] = 'X'; // header signature
+  WriteFile(dir_ / "damaged", damaged);
+  std::filesystem::create_directory(dir_ / "folder");
+  const struct {
+    const char* name;
+    const char* message;
+  } cases[] = {{"absent", ": no such file"},
+               {"empty", ": empty file, holds no package"},
+               {"text", ": holds no package (no package trailer at the end of the file)"},
+               {"damaged", ": holds a damaged package: its trailer does not lead to a valid "
+                           "header and first entry"},
+               {"folder", ": is a folder, not a package"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(OpenError((dir_ / c.name).string()), (dir_ / c.name).string() + c.message);
+  }
+}
+
+TEST_F(InspectTest, AttachAppendsAStandAlonePackageOnly) {
+  const std::string package = WritePackage(ThreeEntries());
+  WriteFile(dir_ / "sfx", std::string(5000, 'P'));
+  AttachPackage(dir_ / "sfx", package, dir_ / "setup");
+  const std::string setup = test::ReadFile(dir_ / "setup");
+  EXPECT_EQ(setup, std::string(5000, 'P') + test::ReadFile(package));
+  const auto perms = std::filesystem::status(dir_ / "setup").permissions();
+  EXPECT_NE(perms & std::filesystem::perms::owner_exec, std::filesystem::perms::none);
+
+  // An installer that already carries a package, and one given as the package.
+  const auto refused = [&](const std::filesystem::path& installer,
+                           const std::filesystem::path& pkg) {
+    try {
+      AttachPackage(installer, pkg, dir_ / "again");
+    } catch (const EPackerError& e) {
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  EXPECT_EQ(refused(dir_ / "setup", package),
+            (dir_ / "setup").string() +
+                ": already carries a package at offset 5000; attach to the bare installer");
+  EXPECT_EQ(refused(dir_ / "sfx", dir_ / "setup"),
+            (dir_ / "setup").string() +
+                ": is an installer with a package appended at offset 5000, not a stand-alone "
+                "package");
+  EXPECT_EQ(refused(dir_ / "none", package), (dir_ / "none").string() + ": no such file");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "again"));
+}
+
+// --- The command line -------------------------------------------------------------------------
+
+struct UsageCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  int status;
+  const char* expected; // in standard output for help, in standard error otherwise
+};
+
+class PackCommandUsageTest : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(PackCommandUsageTest, ExitsWithItsStatus) {
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = RunPackCommand(GetParam().arguments, out, err);
+  EXPECT_EQ(status, GetParam().status);
+  const std::string& text = status == EXIT_OK ? out.str() : err.str();
+  EXPECT_NE(text.find(GetParam().expected), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, PackCommandUsageTest,
+    ::testing::Values(
+        UsageCase{"ToolHelp", {"--help"}, EXIT_OK, "Usage: quillet-pack [OPTIONS] SUBCOMMAND"},
+        UsageCase{"BuildHelp", {"build", "--help"}, EXIT_OK, "--level"},
+        UsageCase{"AttachHelp", {"attach", "--help"}, EXIT_OK, "INSTALLER"},
+        UsageCase{"ListHelp", {"list", "--help"}, EXIT_OK, "quillet-pack list"},
+        UsageCase{"TestHelp", {"test", "--help"}, EXIT_OK, "quillet-pack test"},
+        UsageCase{"Version", {"--version"}, EXIT_OK, "quillet-pack 1.0.2"},
+        UsageCase{"NoCommand", {}, EXIT_USAGE, "A subcommand is required"},
+        UsageCase{"UnknownCommand", {"pack"}, EXIT_USAGE, "pack"},
+        UsageCase{"BuildWithoutOutput", {"build", "m.toml"}, EXIT_USAGE, "--output is required"},
+        UsageCase{"LevelOutOfRange",
+                  {"build", "m.toml", "-o", "p", "--level", "10"},
+                  EXIT_USAGE,
+                  "--level"},
+        UsageCase{"JobsNotANumber",
+                  {"build", "m.toml", "-o", "p", "--jobs", "many"},
+                  EXIT_USAGE,
+                  "--jobs"},
+        UsageCase{"AttachWithoutPackage",
+                  {"attach", "sfx", "-o", "setup"},
+                  EXIT_USAGE,
+                  "PACKAGE is required"}),
+    [](const auto& info) { return info.param.name; });
+
+} // namespace
+} // namespace quillet::pack

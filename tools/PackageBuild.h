@@ -1,0 +1,45 @@
+// From a manifest to package bytes, and writing result files.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "QuilletCore/PackageWriter.h"
+#include "tools/Manifest.h"
+
+namespace quillet::pack {
+
+struct PackagePlan {
+  std::string defaultFolder;
+  std::vector<EntrySource> entries; // in package order
+  std::vector<std::string> origins; // where each entry comes from, for messages
+  std::uint64_t totalBytes = 0;     // content bytes of all entries
+};
+
+// Resolves the manifest: the welcome and patch texts first (never installed), then each
+// [[entry]]'s files in manifest order. A file keeps its folder below the pattern's fixed part,
+// added to the entry's folder template with "\"; "%" in names is written "%%" so that the
+// installer's macro expansion gives it back. Throws EPackerError for a missing source, a name or
+// template longer than 255 bytes, a file of 4 GiB or more, and two entries with one target.
+PackagePlan PlanPackage(const Manifest& manifest);
+
+struct BuildOptions {
+  int level = 9;
+  unsigned jobs = 0; // 0: one per core
+  std::function<void(const CompressionProgress&)> progress;
+};
+
+// Compresses the planned entries and lays out the package.
+std::string BuildPackage(const PackagePlan& plan, const BuildOptions& options);
+
+// Writes the file under a temporary name in its folder and then puts it in place, so that a
+// failed write never leaves a half file behind. `executable` adds the execute permissions.
+void WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes, bool executable);
+
+// A whole file's bytes; throws EPackerError naming the file.
+std::string ReadSourceFile(const std::filesystem::path& path);
+
+} // namespace quillet::pack

@@ -1,0 +1,215 @@
+#include "tools/PackageInspect.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "QuilletCore/EntryContent.h"
+#include "tools/PackageBuild.h"
+#include "tools/PackageTime.h"
+#include "tools/PackerError.h"
+
+namespace quillet::pack {
+
+namespace {
+
+std::string OpenFailure(const std::string& path, platform::MappedFile::Status status) {
+  std::error_code error;
+  switch (status) {
+  case platform::MappedFile::Status::Empty:
+    return path + ": empty file, holds no package";
+  case platform::MappedFile::Status::TooLarge:
+    return path + ": file of 4 GiB or more, cannot hold a package";
+  case platform::MappedFile::Status::CannotMap:
+    return path + ": cannot map the file";
+  default:
+    if (!std::filesystem::exists(path, error)) {
+      return path + ": no such file";
+    }
+    if (std::filesystem::is_directory(path, error)) {
+      return path + ": is a folder, not a package";
+    }
+    return path + ": cannot open the file";
+  }
+}
+
+std::string Padded(const std::string& text, std::size_t width, bool right) {
+  if (text.size() >= width) {
+    return text;
+  }
+  const std::string fill(width - text.size(), ' ');
+  return right ? fill + text : text + fill;
+}
+
+} // namespace
+
+PackageFile::PackageFile(const std::string& path) : path_(path) {
+  const auto status = image_.Open(path, MAX_PACKAGE_FILE_SIZE);
+  if (status != platform::MappedFile::Status::Ok) {
+    throw EPackerError(OpenFailure(path, status));
+  }
+  if (!ValidatePackage(image_.Data(), image_.Size(), layout_)) {
+    const bool trailerSigned =
+        image_.Size() >= trailer_field::SIZE &&
+        ReadU32LE(image_.Data() + image_.Size() - trailer_field::SIZE) == PACKAGE_SIGNATURE;
+    throw EPackerError(trailerSigned
+                           ? path + ": holds a damaged package: its trailer does not lead to a "
+                                    "valid header and first entry"
+                           : path + ": holds no package (no package trailer at the end of the "
+                                    "file)");
+  }
+  // The installer's own walk; packages hold tens of entries, so walking from the start for
+  // each index costs nothing worth keeping a table for.
+  for (std::int32_t index = 0;; ++index) {
+    const EntryLookup lookup = FindEntryByIndex(layout_, index);
+    if (!lookup.found) {
+      break;
+    }
+    entries_.push_back(lookup.entry);
+  }
+}
+
+std::vector<std::string> PackageFile::Problems() const {
+  std::vector<std::string> problems;
+  const std::uint32_t count = layout_.HeaderEntryCount();
+  if (count != entries_.size()) {
+    problems.push_back("the header counts " + std::to_string(count) + " entries, but " +
+                       std::to_string(entries_.size()) + " can be reached");
+  }
+  std::uint32_t end = layout_.firstEntry;
+  if (!entries_.empty()) {
+    const PackageEntry& last = entries_.back();
+    end = last.Offset() + static_cast<std::uint32_t>(entry_field::SIZE) + last.StoredSize();
+  }
+  if (end != layout_.trailer) {
+    problems.push_back("the entries end at offset " + std::to_string(end) +
+                       " but the trailer begins at " + std::to_string(layout_.trailer) +
+                       ": the bytes between cannot be reached");
+  }
+  return problems;
+}
+
+std::string FlagsText(std::uint32_t flags) {
+  std::string text;
+  text += (flags & 0xFF & ENTRY_INSTALL) != 0 ? 'I' : '-';
+  text += (flags & 0xFF & ENTRY_PREPEND_PATCH) != 0 ? 'P' : '-';
+  const std::uint32_t other = flags & ~(ENTRY_INSTALL | ENTRY_PREPEND_PATCH);
+  if (other != 0) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "+%X", static_cast<unsigned>(other));
+    text += hex;
+  }
+  return text;
+}
+
+std::string EntryPath(const PackageEntry& entry) {
+  std::string folder = entry.FolderTemplate();
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':') {
+    folder += '\\';
+  }
+  return folder + entry.FileName();
+}
+
+void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& warnings) {
+  const PackageLayout& layout = package.Layout();
+  const std::uint32_t packageSize = layout.imageSize - layout.header;
+  if (layout.header == 0) {
+    out << package.Path() << ": package of " << packageSize << " bytes";
+  } else {
+    out << package.Path() << ": installer with a package of " << packageSize << " bytes at offset "
+        << layout.header;
+  }
+  out << ", " << package.Entries().size() << " entries\n";
+  out << "Default folder: " << layout.HeaderDefaultFolder() << "\n";
+
+  std::size_t folderWidth = std::string("Folder").size();
+  std::size_t numberWidth = 8;
+  for (const PackageEntry& entry : package.Entries()) {
+    folderWidth = std::max(folderWidth, entry.FolderTemplate().size());
+    numberWidth = std::max({numberWidth, std::to_string(entry.StoredSize()).size(),
+                            std::to_string(entry.UnpackedSize()).size()});
+  }
+  out << "Index  Flags  " << Padded("Stored", numberWidth, true) << "  "
+      << Padded("Unpacked", numberWidth, true) << "  Date       Time      "
+      << Padded("Folder", folderWidth, false) << "  Name\n";
+  std::size_t index = 0;
+  for (const PackageEntry& entry : package.Entries()) {
+    out << Padded(std::to_string(index++), 5, true) << "  "
+        << Padded(FlagsText(entry.Flags()), 5, false) << "  "
+        << Padded(std::to_string(entry.StoredSize()), numberWidth, true) << "  "
+        << Padded(std::to_string(entry.UnpackedSize()), numberWidth, true) << "  "
+        << FormatDayTime(entry.Date(), entry.Time()) << "  "
+        << Padded(entry.FolderTemplate(), folderWidth, false) << "  " << entry.FileName() << "\n";
+  }
+  for (const std::string& problem : package.Problems()) {
+    warnings << "quillet-pack: warning: " << package.Path() << ": " << problem << "\n";
+  }
+}
+
+TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
+  TestSummary summary;
+  for (const PackageEntry& entry : package.Entries()) {
+    const EntryContent content = ExtractEntry(entry);
+    ++summary.tested;
+    switch (content.status) {
+    case EntryStatus::Content:
+      out << "OK          " << EntryPath(entry);
+      if (content.bytes.size() != entry.UnpackedSize()) {
+        out << "  (unpacked size field " << entry.UnpackedSize() << ", content "
+            << content.bytes.size() << " bytes)";
+      }
+      out << "\n";
+      break;
+    case EntryStatus::ChecksumFailure:
+      ++summary.failed;
+      out << "CRC Error   " << EntryPath(entry) << "\n";
+      break;
+    case EntryStatus::DataError:
+      ++summary.failed;
+      out << "Data Error  " << EntryPath(entry) << "\n";
+      break;
+    }
+  }
+  for (const std::string& problem : package.Problems()) {
+    ++summary.problems;
+    out << "Problem     " << problem << "\n";
+  }
+  out << package.Path() << ": " << summary.tested << " entries tested, "
+      << summary.tested - summary.failed << " OK, " << summary.failed << " failed";
+  if (summary.problems != 0) {
+    out << ", " << summary.problems << (summary.problems == 1 ? " problem" : " problems");
+  }
+  out << "\n";
+  return summary;
+}
+
+void AttachPackage(const std::filesystem::path& installer, const std::filesystem::path& package,
+                   const std::filesystem::path& output) {
+  std::string bytes;
+  {
+    const PackageFile standAlone(package.string());
+    if (standAlone.Layout().header != 0) {
+      throw EPackerError(package.string() + ": is an installer with a package appended at " +
+                         "offset " + std::to_string(standAlone.Layout().header) +
+                         ", not a stand-alone package");
+    }
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(installer, error)) {
+      throw EPackerError(installer.string() + ": no such file");
+    }
+    bytes = ReadSourceFile(installer);
+    PackageLayout carried;
+    if (ValidatePackage(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                        carried)) {
+      throw EPackerError(installer.string() + ": already carries a package at offset " +
+                         std::to_string(carried.header) + "; attach to the bare installer");
+    }
+    if (bytes.size() + standAlone.Layout().imageSize > MAX_PACKAGE_FILE_SIZE) {
+      throw EPackerError(output.string() + ": installer and package together reach 4 GiB");
+    }
+    bytes.append(reinterpret_cast<const char*>(standAlone.Layout().imageBase),
+                 standAlone.Layout().imageSize);
+  }
+  WriteFileReplacing(output, bytes, true);
+}
+
+} // namespace quillet::pack
