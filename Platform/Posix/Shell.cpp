@@ -25,23 +25,23 @@ bool HasDesktopSession() {
 }
 
 // The first executable "name" in the folders of PATH; empty when there is none.
-std::string FindOnPath(const std::string& name) {
+std::string FindOnPath(std::string_view name) {
   const char* path = std::getenv("PATH");
-  std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= folders.size()) {
-    const std::size_t end = std::min(folders.find(':', start), folders.size());
-    std::string folder = folders.substr(start, end - start);
-    if (folder.empty()) {
-      folder = ".";
-    }
-    const std::string candidate = folder + "/" + name;
+  std::string_view folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  for (;;) {
+    const std::size_t colon = folders.find(':');
+    std::string_view folder = folders.substr(0, colon);
+    std::string candidate(folder.empty() ? std::string_view(".") : folder);
+    candidate.push_back('/');
+    candidate.append(name);
     if (::access(candidate.c_str(), X_OK) == 0) {
       return candidate;
     }
-    start = end + 1;
+    if (colon == std::string_view::npos) {
+      return {};
+    }
+    folders.remove_prefix(colon + 1);
   }
-  return {};
 }
 
 // Owns the spawn settings so they are released on every path.
