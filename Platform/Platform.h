@@ -115,8 +115,8 @@ public:
 private:
   const std::uint8_t* data_ = nullptr;
   std::uint64_t size_ = 0;
-  std::intptr_t file_ = -1;    // OS file handle or descriptor
-  std::intptr_t mapping_ = 0;  // OS mapping handle, where the OS has one
+  std::intptr_t file_ = -1;   // OS file handle or descriptor
+  std::intptr_t mapping_ = 0; // OS mapping handle, where the OS has one
 };
 
 // Whole-file helpers for native paths, used by tools and tests.
@@ -137,7 +137,8 @@ bool IsFolder(std::string_view windowsPath);
 bool MakeFolder(std::string_view windowsPath);
 
 // A new file that replaces its target only when it is complete. It is created in the target's
-// folder under a temporary name; Commit puts it in place. Destroying an uncommitted file removes it.
+// folder under a temporary name; Commit puts it in place. Destroying an uncommitted file removes
+// it.
 class OutputFile {
 public:
   OutputFile(OutputFile&& other) noexcept;

@@ -26,7 +26,8 @@ constexpr std::array<std::uint32_t, 256> MakeStraddledWords() {
   constexpr auto bytes = MakeCrcTableBytes();
   std::array<std::uint32_t, 256> words{};
   for (std::uint32_t i = 0; i < 256; ++i) {
-    words[i] = static_cast<std::uint32_t>(bytes[i]) | static_cast<std::uint32_t>(bytes[i + 1]) << 8 |
+    words[i] = static_cast<std::uint32_t>(bytes[i]) |
+               static_cast<std::uint32_t>(bytes[i + 1]) << 8 |
                static_cast<std::uint32_t>(bytes[i + 2]) << 16 |
                static_cast<std::uint32_t>(bytes[i + 3]) << 24;
   }

@@ -37,7 +37,8 @@ bool ValidatePackage(const std::uint8_t* base, std::uint64_t size, PackageLayout
 
   // The back-distance must leave room for the header, one entry record and the trailer, and
   // must not reach before the start of the file.
-  const std::uint32_t backDistance = ReadU32LE(base + layout.trailer + trailer_field::BACK_DISTANCE);
+  const std::uint32_t backDistance =
+      ReadU32LE(base + layout.trailer + trailer_field::BACK_DISTANCE);
   if (backDistance < MIN_PACKAGE_SIZE || backDistance > size32) {
     return false;
   }

@@ -77,7 +77,8 @@ struct PackageLayout {
 class PackageEntry {
 public:
   PackageEntry() = default;
-  PackageEntry(const std::uint8_t* record, std::uint32_t offset) : record_(record), offset_(offset) {}
+  PackageEntry(const std::uint8_t* record, std::uint32_t offset)
+      : record_(record), offset_(offset) {}
 
   std::uint32_t Offset() const { return offset_; }
   std::string FolderTemplate() const { return FieldText(record_ + entry_field::FOLDER_TEMPLATE); }

@@ -8,7 +8,9 @@ Console::Console(Opener openInput, Opener openOutput, bool loneLineFeedEndsLine)
     : openInput_(std::move(openInput)), openOutput_(std::move(openOutput)),
       loneLineFeedEndsLine_(loneLineFeedEndsLine) {}
 
-Console::~Console() { Flush(); }
+Console::~Console() {
+  Flush();
+}
 
 bool Console::EnsureOutput() {
   if (!output_) {

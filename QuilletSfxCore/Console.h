@@ -60,8 +60,14 @@ private:
 // The process's console on its standard input and output.
 Console& StdConsole();
 
-inline void WriteText(std::string_view text) { StdConsole().WriteText(text); }
-inline void WriteLine(std::string_view text) { StdConsole().WriteLine(text); }
-inline std::string ReadLine() { return StdConsole().ReadLine(); }
+inline void WriteText(std::string_view text) {
+  StdConsole().WriteText(text);
+}
+inline void WriteLine(std::string_view text) {
+  StdConsole().WriteLine(text);
+}
+inline std::string ReadLine() {
+  return StdConsole().ReadLine();
+}
 
 } // namespace quillet

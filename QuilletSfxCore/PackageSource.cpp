@@ -22,6 +22,8 @@ bool OpenPackage(const std::vector<std::string>& arguments, PackageImage& image,
   return ok;
 }
 
-bool ReleasePackage(PackageImage& image) { return image.Close(); }
+bool ReleasePackage(PackageImage& image) {
+  return image.Close();
+}
 
 } // namespace quillet

@@ -54,7 +54,7 @@ private:
 };
 
 std::unique_ptr<ConsoleChannel> OpenDescriptor(int fd) {
-  struct stat info{};
+  struct stat info {};
   if (::fstat(fd, &info) != 0) {
     return nullptr;
   }
@@ -69,9 +69,15 @@ std::unique_ptr<ConsoleChannel> OpenDescriptor(int fd) {
 
 } // namespace
 
-std::unique_ptr<ConsoleChannel> OpenStandardInput() { return OpenDescriptor(STDIN_FILENO); }
-std::unique_ptr<ConsoleChannel> OpenStandardOutput() { return OpenDescriptor(STDOUT_FILENO); }
+std::unique_ptr<ConsoleChannel> OpenStandardInput() {
+  return OpenDescriptor(STDIN_FILENO);
+}
+std::unique_ptr<ConsoleChannel> OpenStandardOutput() {
+  return OpenDescriptor(STDOUT_FILENO);
+}
 
-bool LoneLineFeedEndsLine() { return true; }
+bool LoneLineFeedEndsLine() {
+  return true;
+}
 
 } // namespace quillet::platform

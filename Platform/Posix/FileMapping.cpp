@@ -24,7 +24,9 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
   return *this;
 }
 
-MappedFile::~MappedFile() { Close(); }
+MappedFile::~MappedFile() {
+  Close();
+}
 
 MappedFile::Status MappedFile::Open(const std::string& nativePath, std::uint64_t maxSize) {
   Close();
@@ -33,7 +35,7 @@ MappedFile::Status MappedFile::Open(const std::string& nativePath, std::uint64_t
     return Status::CannotOpen;
   }
   file_ = fd;
-  struct stat info{};
+  struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     Close();
     return Status::CannotOpen;

@@ -58,8 +58,8 @@ std::uint32_t ModuleOffsetOf(const void* address) {
   if (address == nullptr || ::dladdr(address, &info) == 0 || info.dli_fbase == nullptr) {
     return 0;
   }
-  const auto offset = reinterpret_cast<std::uintptr_t>(address) -
-                      reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+  const auto offset =
+      reinterpret_cast<std::uintptr_t>(address) - reinterpret_cast<std::uintptr_t>(info.dli_fbase);
   return static_cast<std::uint32_t>(offset);
 }
 

@@ -64,7 +64,7 @@ struct SpawnSetup {
 
 void OpenDocument(std::string_view windowsPath) {
   const std::string native = NativePath(windowsPath);
-  struct stat info{};
+  struct stat info {};
   if (::stat(native.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || !HasDesktopSession()) {
     return;
   }

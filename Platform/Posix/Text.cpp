@@ -18,7 +18,9 @@ std::size_t DecodeOne(std::string_view text, std::size_t pos, std::mbstate_t& st
   return n == 0 ? 1 : n; // an embedded NUL is one byte
 }
 
-unsigned char FoldAscii(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 0x20 : c; }
+unsigned char FoldAscii(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? c - 0x20 : c;
+}
 
 } // namespace
 
@@ -34,15 +36,17 @@ bool EqualIgnoringCaseInLocale(std::string_view a, std::string_view b) {
     const std::size_t nb = DecodeOne(b, j, stateB, cb);
     if (na == 0 || nb == 0) {
       // Not a character of this encoding: compare the byte itself (ASCII letters still fold).
-      if (na != 0 || nb != 0 || FoldAscii(static_cast<unsigned char>(a[i])) !=
-                                    FoldAscii(static_cast<unsigned char>(b[j]))) {
+      if (na != 0 || nb != 0 ||
+          FoldAscii(static_cast<unsigned char>(a[i])) !=
+              FoldAscii(static_cast<unsigned char>(b[j]))) {
         return false;
       }
       ++i;
       ++j;
       continue;
     }
-    if (ca != cb && std::towupper(static_cast<wint_t>(ca)) != std::towupper(static_cast<wint_t>(cb)) &&
+    if (ca != cb &&
+        std::towupper(static_cast<wint_t>(ca)) != std::towupper(static_cast<wint_t>(cb)) &&
         std::towlower(static_cast<wint_t>(ca)) != std::towlower(static_cast<wint_t>(cb))) {
       // ASCII letters fold in every locale, also where towupper does not know them.
       if (ca > 0x7F || cb > 0x7F ||

@@ -13,8 +13,8 @@
 #include "QuilletCore/PackageWriter.h"
 #include "QuilletSfxCore/Dialogue.h"
 #include "QuilletSfxCore/RunInstaller.h"
-#include "tests/support/TestSupport.h"
 #include "tests/support/RegisteredIdes.h"
+#include "tests/support/TestSupport.h"
 
 namespace quillet {
 namespace {
@@ -59,8 +59,7 @@ PackageSpecification StandardPackage(const std::string& defaultFolder) {
 
 // The lines of one confirmed turn of the standard package.
 std::string StandardTurn(const std::string& proposed) {
-  return Question(proposed) + Line("a.pas", "OK") + Line("b.pas", "OK") +
-         Line("README.html", "OK");
+  return Question(proposed) + Line("a.pas", "OK") + Line("b.pas", "OK") + Line("README.html", "OK");
 }
 
 class Installation : public ::testing::Test {
@@ -108,7 +107,7 @@ TEST_F(Installation, WholeRunWithOneInstallation) {
             "{patched for C:\\IDE\\D7\\Components\\Demo\\|C:\\IDE\\D7\\}unit b;");
   EXPECT_FALSE(fs::exists(root / "Source" / "c.pas"));
   EXPECT_EQ(test::ReadFile(root / "README.html"), "<html/>");
-  struct stat info{};
+  struct stat info {};
   ASSERT_EQ(::stat((root / "Source" / "a.pas").c_str(), &info), 0);
   EXPECT_EQ(info.st_mtime, kStampUtc);
   EXPECT_EQ((info.st_mode & 0777), 0666u & ~0022u) << "ordinary permissions under umask 022";
@@ -121,11 +120,13 @@ TEST_F(Installation, WholeRunWithOneInstallation) {
 }
 
 TEST_F(Installation, TwoInstallationsEachWithItsOwnPatchText) {
-  Register({{"C++Builder", "6.0", RegText("C:\\IDE\\CB6")}, {"Delphi", "7.0", RegText("C:\\IDE\\D7")}});
+  Register(
+      {{"C++Builder", "6.0", RegText("C:\\IDE\\CB6")}, {"Delphi", "7.0", RegText("C:\\IDE\\D7")}});
   SetPackage(StandardPackage("%Delphi%Lib\\"));
   const auto result = Run("\r\n\r\n");
   // Delphi first, then C++Builder, whatever the order in the registry file.
-  EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" + StandardTurn("C:\\IDE\\D7\\Lib\\") +
+  EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" +
+                               StandardTurn("C:\\IDE\\D7\\Lib\\") +
                                StandardTurn("C:\\IDE\\CB6\\Lib\\") + kFinal);
   EXPECT_EQ(test::ReadFile(driveC_ / "IDE" / "D7" / "Lib" / "Source" / "b.pas"),
             "{patched for C:\\IDE\\D7\\Lib\\|C:\\IDE\\D7\\}unit b;");
@@ -164,7 +165,8 @@ TEST_P(Answers, DecideTheFolder) {
   const auto result = Run(c.answer + "\n");
   EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Proposed") +
                                (c.result.empty() ? "" : Line("a.pas", c.result)) + kFinal);
-  EXPECT_EQ(result.status, c.result == "OK" || c.result.empty() ? EXIT_INSTALLED : EXIT_ENTRY_FAILED);
+  EXPECT_EQ(result.status,
+            c.result == "OK" || c.result.empty() ? EXIT_INSTALLED : EXIT_ENTRY_FAILED);
   if (!c.folder.empty()) {
     EXPECT_EQ(test::ReadFile(dir_ / c.folder / "a.pas"), "unit a;");
   }
@@ -228,9 +230,9 @@ TEST_F(Installation, DamagedEntriesLeaveExistingFilesAlone) {
   test::WriteFile(driveC_ / "Pkg" / "data.pas", "old data");
 
   const auto result = Run("");
-  EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Pkg") + Line("crc.pas", "CRC Error") +
-                               Line("data.pas", "Data Error") + Line("fresh.pas", "Data Error") +
-                               Line("good.pas", "OK") + kFinal);
+  EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Pkg") +
+                               Line("crc.pas", "CRC Error") + Line("data.pas", "Data Error") +
+                               Line("fresh.pas", "Data Error") + Line("good.pas", "OK") + kFinal);
   EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
   EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "crc.pas"), "old crc");
   EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "data.pas"), "old data");
@@ -249,11 +251,10 @@ TEST_F(Installation, FileInTheWayOfAFolder) {
   test::WriteFile(driveC_ / "Pkg" / "Blocker", "a file, not a folder");
   fs::create_directories(driveC_ / "Pkg" / "Folder");
   const auto result = Run("");
-  EXPECT_EQ(result.output,
-            kBanner + "\r\n\r\n" + Question("C:\\Pkg") +
-                Line("x.pas", "could not create [C:\\Pkg\\Blocker\\sub\\x.pas]") +
-                Line("Folder", "could not create [C:\\Pkg\\\\Folder]") + Line("after.pas", "OK") +
-                kFinal);
+  EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Pkg") +
+                               Line("x.pas", "could not create [C:\\Pkg\\Blocker\\sub\\x.pas]") +
+                               Line("Folder", "could not create [C:\\Pkg\\\\Folder]") +
+                               Line("after.pas", "OK") + kFinal);
   EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
   EXPECT_TRUE(fs::is_directory(driveC_ / "Pkg" / "Folder"));
   EXPECT_TRUE(fs::is_empty(driveC_ / "Pkg" / "Folder"));

@@ -15,8 +15,8 @@ using test::RunProgram;
 using test::TempDir;
 
 const std::string kBanner = std::string(PRODUCT_BANNER) + "\r\n";
-const std::string kAbsent = kBanner + std::string(ABSENT_PACKAGE_MESSAGE) +
-                            std::string(DOWNLOAD_ADDRESS) + "\r\n";
+const std::string kAbsent =
+    kBanner + std::string(ABSENT_PACKAGE_MESSAGE) + std::string(DOWNLOAD_ADDRESS) + "\r\n";
 
 // A package with no welcome text and nothing to install.
 std::string QuietPackage() {
@@ -136,8 +136,8 @@ TEST(Startup, EmptyArgumentCountsAsNone) {
 TEST(Startup, OnlyTheFirstOfTwoArgumentsCounts) {
   TempDir dir;
   test::WriteFile(dir / "pkg.dat", QuietPackage());
-  const auto first = RunProgram(test::SfxPath(), {(dir / "pkg.dat").string(), "/nonexistent"},
-                                Options(dir));
+  const auto first =
+      RunProgram(test::SfxPath(), {(dir / "pkg.dat").string(), "/nonexistent"}, Options(dir));
   EXPECT_EQ(first.output, AcceptedOutput());
   // An appended package does not rescue a wrong first argument.
   const fs::path setup = InstallerWithPackage(dir, QuietPackage());

@@ -2,11 +2,13 @@
 #include "tests/support/TestSupport.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -187,14 +189,15 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   return result;
 }
 
-std::string SfxPath() { return QUILLET_SFX_PATH; }
-std::string PackPath() { return QUILLET_PACK_PATH; }
+std::string SfxPath() {
+  return QUILLET_SFX_PATH;
+}
+std::string PackPath() {
+  return QUILLET_PACK_PATH;
+}
 
 } // namespace quillet::test
 
-#include <poll.h>
-
-#include <chrono>
 
 namespace quillet::test {
 

@@ -20,18 +20,25 @@ TEST_P(SplitCommandLineTest, Splits) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, SplitCommandLineTest,
     ::testing::Values(
-        SplitCase{"Empty", "", {}},
-        SplitCase{"ProgramOnly", "setup.exe", {"setup.exe"}},
-        SplitCase{"LeadingBlanksAndControls", " \t\x01setup.exe  pkg.dat ", {"setup.exe", "pkg.dat"}},
-        SplitCase{"QuotedProgram", "\"C:\\Program Files\\setup.exe\" a", {"C:\\Program Files\\setup.exe", "a"}},
-        SplitCase{"QuotedRunInTheMiddle", "setup C:\\\"My Files\"\\pkg.dat", {"setup", "C:\\My Files\\pkg.dat"}},
-        SplitCase{"WholeQuotedPath", "setup \"C:\\My Files\\pkg.dat\"", {"setup", "C:\\My Files\\pkg.dat"}},
+        SplitCase{"Empty", "", {}}, SplitCase{"ProgramOnly", "setup.exe", {"setup.exe"}},
+        SplitCase{
+            "LeadingBlanksAndControls", " \t\x01setup.exe  pkg.dat ", {"setup.exe", "pkg.dat"}},
+        SplitCase{"QuotedProgram",
+                  "\"C:\\Program Files\\setup.exe\" a",
+                  {"C:\\Program Files\\setup.exe", "a"}},
+        SplitCase{"QuotedRunInTheMiddle",
+                  "setup C:\\\"My Files\"\\pkg.dat",
+                  {"setup", "C:\\My Files\\pkg.dat"}},
+        SplitCase{"WholeQuotedPath",
+                  "setup \"C:\\My Files\\pkg.dat\"",
+                  {"setup", "C:\\My Files\\pkg.dat"}},
         SplitCase{"EmptyPairIsNoArgument", "setup \"\"", {"setup"}},
         SplitCase{"EmptyPairThenArgument", "setup \"\"  b", {"setup", "b"}},
         SplitCase{"EmptyPairInsideToken", "setup a\"\"b", {"setup", "ab"}},
         SplitCase{"UnclosedQuoteRunsToEnd", "setup \"a b", {"setup", "a b"}},
         SplitCase{"TwoArguments", "setup one two", {"setup", "one", "two"}},
-        SplitCase{"HighBytesAreOrdinary", "setup \xE4\xF6\xFC\xA0x", {"setup", "\xE4\xF6\xFC\xA0x"}},
+        SplitCase{
+            "HighBytesAreOrdinary", "setup \xE4\xF6\xFC\xA0x", {"setup", "\xE4\xF6\xFC\xA0x"}},
         SplitCase{"NulEndsTheLine", std::string("setup a\0b", 9), {"setup", "a"}}),
     [](const auto& info) { return info.param.name; });
 

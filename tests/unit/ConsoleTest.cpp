@@ -113,7 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"CrLfIsOneEndOnPosix", "a\r\nb\n", true, {"a", "b", ""}},
         ReadCase{"LfCrIsTwoEndsOnPosix", "a\n\rb", true, {"a", "", "b"}},
         ReadCase{"LastLineWithoutEnd", "abc", false, {"abc", "", ""}},
-        ReadCase{"EndOfFileByteStopsForGood", std::string("ab\x1A" "cd\r\nef\r\n"), false,
+        ReadCase{"EndOfFileByteStopsForGood",
+                 std::string("ab\x1A"
+                             "cd\r\nef\r\n"),
+                 false,
                  {"ab", "", ""}},
         ReadCase{"NulIsPartOfLine", std::string("a\0b\r\n", 5), false, {std::string("a\0b", 3)}},
         ReadCase{"ThousandBytes", kLong + "\r\n" + kLong, false, {kLong, kLong, ""}},

@@ -231,20 +231,20 @@ TEST_P(StoredSizeOutsideImage, WalkStopsWithoutReadingOutside) {
   EXPECT_FALSE(FindEntryByName(layout, "zzz").found);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StoredSizeOutsideImage,
-    ::testing::Values(StoredSizeCase{"FirstPastTrailer", 0, 5000, 0},
-                      StoredSizeCase{"FirstMaximum", 0, 0xFFFFFFFF, 0},
-                      StoredSizeCase{"MiddleIntoTrailer", 1, 20 + 556 + 31, 1},
-                      StoredSizeCase{"MiddleMaximum", 1, 0xFFFFFFFF, 1},
-                      StoredSizeCase{"LastOneByteLong", 2, 31, 2},
-                      StoredSizeCase{"MiddleLandsInsideNextRecord", 1, 24, 2}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, StoredSizeOutsideImage,
+                         ::testing::Values(StoredSizeCase{"FirstPastTrailer", 0, 5000, 0},
+                                           StoredSizeCase{"FirstMaximum", 0, 0xFFFFFFFF, 0},
+                                           StoredSizeCase{"MiddleIntoTrailer", 1, 20 + 556 + 31, 1},
+                                           StoredSizeCase{"MiddleMaximum", 1, 0xFFFFFFFF, 1},
+                                           StoredSizeCase{"LastOneByteLong", 2, 31, 2},
+                                           StoredSizeCase{"MiddleLandsInsideNextRecord", 1, 24, 2}),
+                         [](const auto& info) { return info.param.name; });
 
 // Every prefix and every single-byte change of a small package: validation and lookups must
 // neither crash nor read outside the image (the sanitizer build checks the latter).
 TEST(PackageFormat, TruncationAndCorruptionSweep) {
-  const auto image = PackageOf({RawEntry("a.pas", 3), RawEntry("readme.html", 2), RawEntry("b", 1)});
+  const auto image =
+      PackageOf({RawEntry("a.pas", 3), RawEntry("readme.html", 2), RawEntry("b", 1)});
   auto probe = [](const std::vector<std::uint8_t>& bytes) {
     PackageLayout layout;
     const std::vector<std::uint8_t> exact(bytes);

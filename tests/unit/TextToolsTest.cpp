@@ -16,7 +16,10 @@ TEST(TrimBlanks, RemovesControlsAndBlanksOnly) {
       {"  C:\\Tools\\IDE  ", "C:\\Tools\\IDE"},
       {"\t\r\n\x01x\x1f ", "x"},
       {std::string("\0a\0", 3), "a"},
-      {"\x7f" "a\x7f", "\x7f" "a\x7f"},
+      {"\x7f"
+       "a\x7f",
+       "\x7f"
+       "a\x7f"},
       {"\xA0\xFF", "\xA0\xFF"},
       {" \x20\x09 ", ""},
       {"a b", "a b"},
@@ -65,10 +68,10 @@ TEST(SameTextLocale, Utf8LettersFoldUnderAUtf8Locale) {
   if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
     GTEST_SKIP() << "no UTF-8 locale on this machine";
   }
-  ExpectComparisons({{"\xC3\xA4pfel.pas", "\xC3\x84PFEL.PAS", true},  // äpfel / ÄPFEL
-                     {"\xC3\xA4", "\xC3\xB6", false},                  // ä / ö
+  ExpectComparisons({{"\xC3\xA4pfel.pas", "\xC3\x84PFEL.PAS", true}, // äpfel / ÄPFEL
+                     {"\xC3\xA4", "\xC3\xB6", false},                // ä / ö
                      {"\xC3\xA4", "a", false},
-                     {"\xC3", "\xC3", true},                           // a truncated sequence
+                     {"\xC3", "\xC3", true}, // a truncated sequence
                      {"\xC3x", "\xC3X", true}});
   std::setlocale(LC_CTYPE, restore.c_str());
 }
