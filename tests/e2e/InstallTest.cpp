@@ -43,9 +43,9 @@ std::string Line(const std::string& name, const std::string& result) {
 }
 
 PackageSpecification StandardPackage(const std::string& defaultFolder) {
-  PackageSpecification spec;
-  spec.defaultFolder = defaultFolder;
-  spec.entries = {
+  PackageSpecification package;
+  package.defaultFolder = defaultFolder;
+  package.entries = {
       MakeStoredEntry("", "Welcome.Txt", kWelcome, 0),
       MakeStoredEntry("", "patchinfo.txt", kPatch, 0),
       MakeStoredEntry("%zel_root%Source\\", "a.pas", "unit a;", ENTRY_INSTALL, kDate, kTime),
@@ -54,7 +54,7 @@ PackageSpecification StandardPackage(const std::string& defaultFolder) {
       MakeStoredEntry("%zel_root%Source\\", "c.pas", "patch only", ENTRY_PREPEND_PATCH),
       MakeStoredEntry("%zel_root%", "README.html", "<html/>", ENTRY_INSTALL, kDate, kTime),
   };
-  return spec;
+  return package;
 }
 
 // The lines of one confirmed turn of the standard package.
@@ -68,8 +68,8 @@ protected:
     driveC_ = test::MakeWinePrefix(prefix_, ides);
     fs::create_directories(work_);
   }
-  void SetPackage(const PackageSpecification& spec) {
-    test::WriteFile(dir_ / "pkg.dat", SerializePackage(spec));
+  void SetPackage(const PackageSpecification& package) {
+    test::WriteFile(dir_ / "pkg.dat", SerializePackage(package));
   }
   test::ProgramOptions Options(std::optional<std::string> input) const {
     test::ProgramOptions options;
@@ -136,10 +136,10 @@ TEST_F(Installation, TwoInstallationsEachWithItsOwnPatchText) {
 
 TEST_F(Installation, PreviousTurnsFolderCarriesIntoTheDefault) {
   Register({{"Delphi", "5.0", RegText("C:\\D5")}, {"Delphi", "7.0", RegText("C:\\D7")}});
-  PackageSpecification spec;
-  spec.defaultFolder = "%zel_root%Next";
-  spec.entries = {MakeStoredEntry("%zel_root%Src", "x.pas", "x")};
-  SetPackage(spec);
+  PackageSpecification package;
+  package.defaultFolder = "%zel_root%Next";
+  package.entries = {MakeStoredEntry("%zel_root%Src", "x.pas", "x")};
+  SetPackage(package);
   const auto result = Run("C:\\First\nN\n");
   EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("Next") + Line("x.pas", "OK") +
                                Question("C:\\First\\Next") + kFinal);
@@ -157,10 +157,10 @@ class Answers : public Installation, public ::testing::WithParamInterface<Answer
 
 TEST_P(Answers, DecideTheFolder) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
-  PackageSpecification spec;
-  spec.defaultFolder = "C:\\Proposed";
-  spec.entries = {MakeStoredEntry("%zel_root%sub", "a.pas", "unit a;")};
-  SetPackage(spec);
+  PackageSpecification package;
+  package.defaultFolder = "C:\\Proposed";
+  package.entries = {MakeStoredEntry("%zel_root%sub", "a.pas", "unit a;")};
+  SetPackage(package);
   const AnswerCase& c = GetParam();
   const auto result = Run(c.answer + "\n");
   EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Proposed") +
@@ -189,10 +189,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Installation, TypedNativeFolder) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
-  PackageSpecification spec;
-  spec.defaultFolder = "C:\\Proposed";
-  spec.entries = {MakeStoredEntry("%zel_root%sub", "a.pas", "unit a;")};
-  SetPackage(spec);
+  PackageSpecification package;
+  package.defaultFolder = "C:\\Proposed";
+  package.entries = {MakeStoredEntry("%zel_root%sub", "a.pas", "unit a;")};
+  SetPackage(package);
   const fs::path target = dir_ / "native folder";
   const auto result = Run(target.string() + "\n");
   EXPECT_EQ(result.status, EXIT_INSTALLED);
@@ -201,11 +201,11 @@ TEST_F(Installation, TypedNativeFolder) {
 
 TEST_F(Installation, SameNameInTwoFoldersGetsItsOwnContent) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
-  PackageSpecification spec;
-  spec.defaultFolder = "C:\\Pkg";
-  spec.entries = {MakeStoredEntry("%zel_root%one", "unit.pas", "first"),
+  PackageSpecification package;
+  package.defaultFolder = "C:\\Pkg";
+  package.entries = {MakeStoredEntry("%zel_root%one", "unit.pas", "first"),
                   MakeStoredEntry("%zel_root%two", "UNIT.PAS", "second")};
-  SetPackage(spec);
+  SetPackage(package);
   const auto result = Run("");
   EXPECT_EQ(result.status, EXIT_INSTALLED);
   EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "one" / "unit.pas"), "first");
@@ -214,8 +214,8 @@ TEST_F(Installation, SameNameInTwoFoldersGetsItsOwnContent) {
 
 TEST_F(Installation, DamagedEntriesLeaveExistingFilesAlone) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
-  PackageSpecification spec;
-  spec.defaultFolder = "C:\\Pkg";
+  PackageSpecification package;
+  package.defaultFolder = "C:\\Pkg";
   StoredEntry crc = MakeStoredEntry("%zel_root%", "crc.pas", "new content");
   crc.crc ^= 1;
   StoredEntry data = MakeStoredEntry("%zel_root%", "data.pas", "new content");
@@ -224,8 +224,8 @@ TEST_F(Installation, DamagedEntriesLeaveExistingFilesAlone) {
   StoredEntry fresh = MakeStoredEntry("%zel_root%", "fresh.pas", "new content");
   fresh.stored.resize(fresh.stored.size() / 2); // a stream that ends early
   fresh.crc = PackageCrc(fresh.stored.data(), fresh.stored.size());
-  spec.entries = {crc, data, fresh, MakeStoredEntry("%zel_root%", "good.pas", "fine")};
-  SetPackage(spec);
+  package.entries = {crc, data, fresh, MakeStoredEntry("%zel_root%", "good.pas", "fine")};
+  SetPackage(package);
   test::WriteFile(driveC_ / "Pkg" / "crc.pas", "old crc");
   test::WriteFile(driveC_ / "Pkg" / "data.pas", "old data");
 
@@ -242,12 +242,12 @@ TEST_F(Installation, DamagedEntriesLeaveExistingFilesAlone) {
 
 TEST_F(Installation, FileInTheWayOfAFolder) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
-  PackageSpecification spec;
-  spec.defaultFolder = "C:\\Pkg";
-  spec.entries = {MakeStoredEntry("%zel_root%Blocker\\sub", "x.pas", "x"),
+  PackageSpecification package;
+  package.defaultFolder = "C:\\Pkg";
+  package.entries = {MakeStoredEntry("%zel_root%Blocker\\sub", "x.pas", "x"),
                   MakeStoredEntry("%zel_root%", "Folder", "y"),
                   MakeStoredEntry("%zel_root%", "after.pas", "z")};
-  SetPackage(spec);
+  SetPackage(package);
   test::WriteFile(driveC_ / "Pkg" / "Blocker", "a file, not a folder");
   fs::create_directories(driveC_ / "Pkg" / "Folder");
   const auto result = Run("");
@@ -273,11 +273,11 @@ TEST_F(Installation, FullFileSystemIsAFailedWrite) {
     ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
   } unmount{mountPoint};
 
-  PackageSpecification spec;
-  spec.defaultFolder = "C:\\Small";
-  spec.entries = {MakeStoredEntry("%zel_root%", "big.pas", std::string(1 << 20, 'b')),
+  PackageSpecification package;
+  package.defaultFolder = "C:\\Small";
+  package.entries = {MakeStoredEntry("%zel_root%", "big.pas", std::string(1 << 20, 'b')),
                   MakeStoredEntry("%zel_root%", "small.pas", "fits")};
-  SetPackage(spec);
+  SetPackage(package);
   test::WriteFile(mountPoint / "big.pas", "the old big.pas");
   const auto result = Run("");
   EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Small") +

@@ -20,10 +20,10 @@ const std::string kAbsent =
 
 // A package with no welcome text and nothing to install.
 std::string QuietPackage() {
-  PackageSpecification spec;
-  spec.defaultFolder = "%Delphi%Quiet\\";
-  spec.entries.push_back(MakeStoredEntry("", "notes.txt", "kept in the package", 0));
-  return SerializePackage(spec);
+  PackageSpecification package;
+  package.defaultFolder = "%Delphi%Quiet\\";
+  package.entries.push_back(MakeStoredEntry("", "notes.txt", "kept in the package", 0));
+  return SerializePackage(package);
 }
 
 // What a run with a valid package writes while no IDE is registered.

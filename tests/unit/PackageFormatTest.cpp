@@ -22,10 +22,10 @@ std::vector<std::uint8_t> Bytes(const std::string& text) {
 }
 
 std::vector<std::uint8_t> PackageOf(std::vector<StoredEntry> entries) {
-  PackageSpecification spec;
-  spec.defaultFolder = "%Delphi%Lib\\";
-  spec.entries = std::move(entries);
-  return Bytes(SerializePackage(spec));
+  PackageSpecification package;
+  package.defaultFolder = "%Delphi%Lib\\";
+  package.entries = std::move(entries);
+  return Bytes(SerializePackage(package));
 }
 
 void PatchU32(std::vector<std::uint8_t>& image, std::size_t offset, std::uint32_t value) {
@@ -184,10 +184,10 @@ TEST(FindByName, FieldWithoutNulHas256Bytes) {
 
 TEST(PackageFormat, HeaderCountPlaysNoPartInLookups) {
   for (std::uint32_t count : {0u, 1u, 7u, 0xFFFFFFFFu}) {
-    PackageSpecification spec;
-    spec.entries = {RawEntry("a", 1), RawEntry("b", 2)};
-    spec.entryCount = count;
-    const auto image = Bytes(SerializePackage(spec));
+    PackageSpecification package;
+    package.entries = {RawEntry("a", 1), RawEntry("b", 2)};
+    package.entryCount = count;
+    const auto image = Bytes(SerializePackage(package));
     PackageLayout layout;
     ASSERT_TRUE(ValidatePackage(image.data(), image.size(), layout));
     EXPECT_EQ(layout.HeaderEntryCount(), count);
