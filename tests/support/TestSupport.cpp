@@ -89,25 +89,28 @@ std::vector<std::string> BuildEnvironment(const ProgramOptions& options) {
   return out;
 }
 
-} // namespace
+// Starts the program with a pipe on its standard output and, when `pipeInput`, on its standard
+// input (otherwise /dev/null). Gives the child and our ends of the pipes (-1 where none).
+struct Child {
+  pid_t pid = -1;
+  int in = -1;
+  int out = -1;
+};
 
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         const ProgramOptions& options) {
+Child StartChild(const std::string& program, const std::vector<std::string>& arguments,
+                 const ProgramOptions& options, bool pipeInput) {
   // A child that ends before reading all its input must not take the test down with SIGPIPE.
   static const bool sigpipeIgnored = (std::signal(SIGPIPE, SIG_IGN), true);
   (void)sigpipeIgnored;
   int outPipe[2];
   int inPipe[2] = {-1, -1};
-  if (::pipe2(outPipe, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
-  if (options.input && ::pipe2(inPipe, O_CLOEXEC) != 0) {
+  if (::pipe2(outPipe, O_CLOEXEC) != 0 || (pipeInput && ::pipe2(inPipe, O_CLOEXEC) != 0)) {
     throw std::runtime_error("pipe failed");
   }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (options.input) {
+  if (pipeInput) {
     posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
   } else {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -117,107 +120,6 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
   }
 
-  std::vector<std::string> argvStrings;
-  argvStrings.push_back(program);
-  argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& a : argvStrings) {
-    argv.push_back(a.data());
-  }
-  argv.push_back(nullptr);
-  auto envStrings = BuildEnvironment(options);
-  std::vector<char*> envp;
-  for (auto& e : envStrings) {
-    envp.push_back(e.data());
-  }
-  envp.push_back(nullptr);
-
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(outPipe[1]);
-  if (options.input) {
-    ::close(inPipe[0]);
-  }
-  if (rc != 0) {
-    ::close(outPipe[0]);
-    if (options.input) {
-      ::close(inPipe[1]);
-    }
-    throw std::runtime_error("cannot start " + program);
-  }
-
-  // Feed standard input from a thread, so a child that writes much before reading cannot block us.
-  std::thread feeder;
-  if (options.input) {
-    feeder = std::thread([fd = inPipe[1], data = *options.input] {
-      std::size_t done = 0;
-      while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n <= 0) {
-          if (n < 0 && errno == EINTR) {
-            continue;
-          }
-          break;
-        }
-        done += static_cast<std::size_t>(n);
-      }
-      ::close(fd);
-    });
-  }
-
-  ProgramResult result;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(outPipe[0], buffer, sizeof buffer);
-    if (n > 0) {
-      result.output.append(buffer, static_cast<std::size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      break;
-    }
-  }
-  ::close(outPipe[0]);
-  if (feeder.joinable()) {
-    feeder.join();
-  }
-  int wstatus = 0;
-  while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-  }
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  return result;
-}
-
-std::string SfxPath() {
-  return QUILLET_SFX_PATH;
-}
-std::string PackPath() {
-  return QUILLET_PACK_PATH;
-}
-
-} // namespace quillet::test
-
-
-namespace quillet::test {
-
-InteractiveProgram::InteractiveProgram(const std::string& program,
-                                       const std::vector<std::string>& arguments,
-                                       const ProgramOptions& options) {
-  static const bool sigpipeIgnored = (std::signal(SIGPIPE, SIG_IGN), true);
-  (void)sigpipeIgnored;
-  int inPipe[2];
-  int outPipe[2];
-  if (::pipe2(inPipe, O_CLOEXEC) != 0 || ::pipe2(outPipe, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  if (options.workingDirectory) {
-    posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
-  }
   std::vector<std::string> argvStrings{program};
   argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -231,17 +133,97 @@ InteractiveProgram::InteractiveProgram(const std::string& program,
     envp.push_back(e.data());
   }
   envp.push_back(nullptr);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+
+  Child child;
+  const int rc =
+      posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  ::close(inPipe[0]);
   ::close(outPipe[1]);
-  in_ = inPipe[1];
-  out_ = outPipe[0];
+  if (pipeInput) {
+    ::close(inPipe[0]);
+  }
+  child.in = inPipe[1];
+  child.out = outPipe[0];
   if (rc != 0) {
+    ::close(child.out);
+    if (child.in >= 0) {
+      ::close(child.in);
+    }
     throw std::runtime_error("cannot start " + program);
   }
-  pid_ = pid;
+  return child;
+}
+
+int WaitForExit(pid_t pid) {
+  int wstatus = 0;
+  while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+
+} // namespace
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const ProgramOptions& options) {
+  const Child child = StartChild(program, arguments, options, options.input.has_value());
+
+  // Feed standard input from a thread, so a child that writes much before reading cannot block us.
+  std::thread feeder;
+  if (options.input) {
+    feeder = std::thread([fd = child.in, data = *options.input] {
+      std::size_t done = 0;
+      while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) {
+          continue;
+        }
+        if (n <= 0) {
+          break;
+        }
+        done += static_cast<std::size_t>(n);
+      }
+      ::close(fd);
+    });
+  }
+
+  ProgramResult result;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(child.out, buffer, sizeof buffer);
+    if (n > 0) {
+      result.output.append(buffer, static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  ::close(child.out);
+  if (feeder.joinable()) {
+    feeder.join();
+  }
+  result.status = WaitForExit(child.pid);
+  return result;
+}
+
+std::string SfxPath() {
+  return QUILLET_SFX_PATH;
+}
+std::string PackPath() {
+  return QUILLET_PACK_PATH;
+}
+
+} // namespace quillet::test
+
+namespace quillet::test {
+
+InteractiveProgram::InteractiveProgram(const std::string& program,
+                                       const std::vector<std::string>& arguments,
+                                       const ProgramOptions& options) {
+  const Child child = StartChild(program, arguments, options, true);
+  pid_ = child.pid;
+  in_ = child.in;
+  out_ = child.out;
 }
 
 InteractiveProgram::~InteractiveProgram() {
@@ -304,12 +286,9 @@ ProgramResult InteractiveProgram::Finish() {
   }
   ProgramResult result;
   result.output = output_;
-  int wstatus = 0;
   if (pid_ > 0) {
-    while (::waitpid(pid_, &wstatus, 0) < 0 && errno == EINTR) {
-    }
+    result.status = WaitForExit(pid_);
     pid_ = -1;
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   }
   return result;
 }
