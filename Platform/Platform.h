@@ -155,8 +155,12 @@ public:
   // Sets the last-write time from a packed MS-DOS date (high word) and time (low word) in local
   // time. Gives 0 on success, otherwise the platform's error code.
   std::uint32_t SetLastWriteTime(std::uint32_t packedDosDateTime);
-  // Closes the file and puts it in place of the target. False when the target cannot be
-  // replaced; the temporary file is then removed and the target left as it was.
+  // Closes the file. False when the system reports that written data was lost (a full disk
+  // noticed late, a network file system); the file can then no longer be committed.
+  bool Close();
+  // Closes the file if it is still open and puts it in place of the target. False when closing
+  // fails or the target cannot be replaced; the temporary file is then removed and the target
+  // left as it was.
   bool Commit();
 
 private:

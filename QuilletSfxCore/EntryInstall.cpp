@@ -60,6 +60,9 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context) 
   }
   // After the last write, so that the stored time is what stays.
   StampEntryFile(*file, entry.Date(), entry.Time());
+  if (!file->Close()) {
+    return Fail("could not write [" + target + "]");
+  }
   if (!file->Commit()) {
     return Fail("could not create [" + target + "]");
   }

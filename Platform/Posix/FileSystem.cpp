@@ -217,6 +217,7 @@ struct OutputFile::State {
   int fd = -1;
   std::string temporaryPath; // empty once it is renamed or removed
   std::string targetPath;
+  bool closedCleanly = false;
 
   State() = default;
   State(const State&) = delete;
@@ -298,15 +299,24 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   return 0;
 }
 
-bool OutputFile::Commit() {
+bool OutputFile::Close() {
   if (!state_ || state_->fd < 0) {
     return false;
   }
   // A failing close can be the first report of lost data (a full disk, a network file system).
-  bool placed = ::close(std::exchange(state_->fd, -1)) == 0;
-  if (placed) {
-    placed = ::rename(state_->temporaryPath.c_str(), state_->targetPath.c_str()) == 0;
+  state_->closedCleanly = ::close(std::exchange(state_->fd, -1)) == 0;
+  return state_->closedCleanly;
+}
+
+bool OutputFile::Commit() {
+  if (!state_ || state_->temporaryPath.empty()) {
+    return false;
   }
+  if (state_->fd >= 0) {
+    Close();
+  }
+  const bool placed = state_->closedCleanly &&
+                      ::rename(state_->temporaryPath.c_str(), state_->targetPath.c_str()) == 0;
   if (!placed) {
     ::unlink(state_->temporaryPath.c_str());
   }

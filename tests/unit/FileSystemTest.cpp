@@ -479,6 +479,21 @@ TEST(OutputFile, NothingWorksAfterCommit) {
   EXPECT_EQ(test::ReadFile(dir / "once"), "");
 }
 
+TEST(OutputFile, CloseThenCommit) {
+  test::TempDir dir;
+  test::WriteFile(dir / "target", "old");
+  auto file = OutputFile::CreateFor((dir / "target").string());
+  ASSERT_TRUE(file.has_value());
+  ASSERT_TRUE(file->Write("new", 3));
+  ASSERT_TRUE(file->Close());
+  EXPECT_FALSE(file->Close()) << "closing twice";
+  EXPECT_FALSE(file->Write("x", 1)) << "writing after close";
+  EXPECT_EQ(test::ReadFile(dir / "target"), "old") << "closing alone replaces nothing";
+  ASSERT_TRUE(file->Commit());
+  EXPECT_EQ(test::ReadFile(dir / "target"), "new");
+  EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"target"});
+}
+
 TEST(OutputFile, MovedFileKeepsWorking) {
   test::TempDir dir;
   auto first = OutputFile::CreateFor((dir / "first").string());
