@@ -37,10 +37,9 @@ deps="$out/deps"
 triplet=x86_64-w64-mingw32
 jobs=2
 
-# bzlib.h declares function pointers for a DLL loaded at run time unless BZ_EXPORT is defined;
-# the library is linked statically, so the library and its users both define it. The header
-# also includes windows.h, whose min and max macros must stay out of the standard library.
-bz_flags="-DBZ_EXPORT -DNOMINMAX -DWIN32_LEAN_AND_MEAN"
+# On Windows bzlib.h includes windows.h, whose min and max macros must stay out of the code that
+# includes it. (Its functions are declared for linking, as BZ_IMPORT is left undefined.)
+bz_flags="-DNOMINMAX -DWIN32_LEAN_AND_MEAN"
 
 build_libbz2() {
   [ -f "$deps/lib/libbz2.a" ] && [ -f "$deps/include/bzlib.h" ] && return 0
