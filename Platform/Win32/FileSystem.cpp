@@ -1,0 +1,177 @@
+// The file system for Windows paths: the paths are the system's own, so they reach the ANSI
+// functions unchanged.
+#include <atomic>
+#include <cstdio>
+#include <limits>
+
+#include "Platform/Platform.h"
+#include "Platform/Win32/Win32.h"
+
+namespace quillet::platform {
+
+namespace {
+
+constexpr const char* TEMP_PREFIX = ".quillet-";
+constexpr int TEMP_NAME_ATTEMPTS = 100;
+constexpr std::size_t MAX_WRITE = std::numeric_limits<DWORD>::max();
+
+// The length of the folder part of a path: everything through its last "\", "/" or ":". The
+// second byte of a double-byte character is never a separator, whatever its value.
+std::size_t FolderPartLength(const std::string& path) {
+  const LeadByteTable* leadBytes = ActiveLeadBytes();
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(path[i]);
+    if (leadBytes != nullptr && (*leadBytes)[byte] && i + 1 < path.size()) {
+      ++i; // the trail byte belongs to this character
+      continue;
+    }
+    if (byte == '\\' || byte == '/' || byte == ':') {
+      length = i + 1;
+    }
+  }
+  return length;
+}
+
+// A name for the temporary file that is unlikely to be taken; CREATE_NEW settles any collision.
+std::string TemporaryName(unsigned attempt) {
+  static std::atomic<unsigned> counter = 0;
+  char suffix[64];
+  std::snprintf(suffix, sizeof suffix, "%lx-%lx-%x.tmp",
+                static_cast<unsigned long>(::GetCurrentProcessId()),
+                static_cast<unsigned long>(::GetTickCount()), ++counter + attempt);
+  return std::string(TEMP_PREFIX) + suffix;
+}
+
+// The error of the last failed call, never 0: 0 means success to the caller.
+std::uint32_t LastErrorCode() {
+  const DWORD error = ::GetLastError();
+  return error != ERROR_SUCCESS ? error : ERROR_INVALID_FUNCTION;
+}
+
+} // namespace
+
+std::string NativePath(std::string_view windowsPath) {
+  return std::string(windowsPath);
+}
+
+bool IsFolder(std::string_view windowsPath) {
+  const std::string path(windowsPath);
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool MakeFolder(std::string_view windowsPath) {
+  const std::string path(windowsPath);
+  return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// OutputFile
+
+struct OutputFile::State {
+  win32::UniqueHandle file;
+  std::string temporaryPath; // empty once it is moved into place or deleted
+  std::string targetPath;
+
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() {
+    file.Close();
+    if (!temporaryPath.empty()) {
+      ::DeleteFileA(temporaryPath.c_str());
+    }
+  }
+};
+
+OutputFile::OutputFile(OutputFile&& other) noexcept = default;
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept = default;
+OutputFile::~OutputFile() = default;
+
+std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath) {
+  auto state = std::make_unique<State>();
+  // The OS calls take C strings: a NUL ends the path there.
+  state->targetPath = std::string(windowsTargetPath.substr(0, windowsTargetPath.find('\0')));
+  const std::size_t folderLength = FolderPartLength(state->targetPath);
+  if (folderLength == state->targetPath.size()) {
+    return std::nullopt; // the target names a folder or a drive, not a file
+  }
+  const std::string folder = state->targetPath.substr(0, folderLength);
+  for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
+    std::string candidate = folder + TemporaryName(static_cast<unsigned>(attempt));
+    // Nobody else may open the file while it is being written.
+    win32::UniqueHandle file(::CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.Valid()) {
+      state->file = std::move(file);
+      state->temporaryPath = std::move(candidate);
+      OutputFile output;
+      output.state_ = std::move(state);
+      return output;
+    }
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+bool OutputFile::Write(const void* data, std::size_t size) {
+  if (!state_ || !state_->file.Valid()) {
+    return false;
+  }
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD request = static_cast<DWORD>(size < MAX_WRITE ? size : MAX_WRITE);
+    DWORD written = 0;
+    if (::WriteFile(state_->file.Get(), bytes, request, &written, nullptr) == 0 || written == 0) {
+      return false;
+    }
+    bytes += written;
+    size -= written;
+  }
+  return true;
+}
+
+std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
+  if (!state_ || !state_->file.Valid()) {
+    return ERROR_INVALID_HANDLE;
+  }
+  const auto date = static_cast<WORD>(packedDosDateTime >> 16);
+  const auto time = static_cast<WORD>(packedDosDateTime & 0xFFFF);
+  FILETIME local{};
+  if (::DosDateTimeToFileTime(date, time, &local) == 0) {
+    return LastErrorCode();
+  }
+  FILETIME universal{};
+  if (::LocalFileTimeToFileTime(&local, &universal) == 0) {
+    return LastErrorCode();
+  }
+  // The last-write time only: creation and last-access times stay as the system set them.
+  if (::SetFileTime(state_->file.Get(), nullptr, nullptr, &universal) == 0) {
+    return LastErrorCode();
+  }
+  return 0;
+}
+
+bool OutputFile::Commit() {
+  if (!state_ || !state_->file.Valid()) {
+    return false;
+  }
+  // A failing close can be the first report of lost data (a full disk, a network share).
+  bool placed = state_->file.Close();
+  if (placed) {
+    // Fails for a read-only or locked target, which then stays as it was.
+    placed = ::MoveFileExA(state_->temporaryPath.c_str(), state_->targetPath.c_str(),
+                           MOVEFILE_REPLACE_EXISTING) != 0;
+  }
+  if (!placed) {
+    ::DeleteFileA(state_->temporaryPath.c_str());
+  }
+  state_->temporaryPath.clear();
+  return placed;
+}
+
+} // namespace quillet::platform

@@ -1,0 +1,96 @@
+#if defined(_MSC_VER)
+#include <intrin.h> // _ReturnAddress
+#endif
+
+#include "Platform/CommandLine.h"
+#include "Platform/Platform.h"
+#include "Platform/Win32/Win32.h"
+
+namespace quillet::platform {
+
+namespace {
+// GetModuleFileNameA has no way to ask for the length: the buffer grows up to this bound.
+constexpr std::size_t MAX_MODULE_PATH = 1 << 20;
+constexpr std::size_t FIRST_MODULE_PATH_BUFFER = MAX_PATH + 1;
+} // namespace
+
+void InitialiseProcess() {
+  // A console program: failures are reported on standard output, never in a message box.
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+}
+
+std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
+  // The runtime's own splitting of argv follows other rules (backslashes before quotes, doubled
+  // quotes): the installer splits the whole command line itself.
+  std::vector<std::string> tokens = SplitCommandLine(::GetCommandLineA());
+  if (!tokens.empty()) {
+    tokens.erase(tokens.begin()); // the program's name
+  }
+  return tokens;
+}
+
+std::string OwnProgramPath() {
+  // A truncated answer fills the buffer exactly: grow it until the path fits.
+  std::string buffer(FIRST_MODULE_PATH_BUFFER, '\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) {
+      return {};
+    }
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    if (buffer.size() >= MAX_MODULE_PATH) {
+      return {};
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::optional<std::string> EnvironmentVariable(const char* name) {
+  std::string value(1, '\0');
+  for (;;) {
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD n = ::GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size()));
+    if (n == 0) {
+      // Zero is also the length of a variable that is set but empty.
+      if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
+        return std::nullopt;
+      }
+      return std::string();
+    }
+    if (n < value.size()) {
+      value.resize(n);
+      return value;
+    }
+    value.resize(n); // n is the size needed, terminator included
+  }
+}
+
+#if defined(_MSC_VER)
+__declspec(noinline) const void* CallerAddress() {
+  return _ReturnAddress();
+}
+#else
+__attribute__((noinline)) const void* CallerAddress() {
+  return __builtin_extract_return_addr(__builtin_return_address(0));
+}
+#endif
+
+std::uint32_t ModuleOffsetOf(const void* address) {
+  HMODULE module = nullptr;
+  // The module is only looked at, so its reference count is left alone.
+  const DWORD flags =
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+  if (address == nullptr ||
+      ::GetModuleHandleExA(flags, static_cast<LPCSTR>(address), &module) == 0 ||
+      module == nullptr) {
+    return 0;
+  }
+  const auto offset =
+      reinterpret_cast<std::uintptr_t>(address) - reinterpret_cast<std::uintptr_t>(module);
+  return static_cast<std::uint32_t>(offset);
+}
+
+} // namespace quillet::platform
