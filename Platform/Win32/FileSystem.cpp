@@ -73,6 +73,7 @@ struct OutputFile::State {
   win32::UniqueHandle file;
   std::string temporaryPath; // empty once it is moved into place or deleted
   std::string targetPath;
+  bool closedCleanly = false;
 
   State() = default;
   State(const State&) = delete;
@@ -156,17 +157,26 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   return 0;
 }
 
-bool OutputFile::Commit() {
+bool OutputFile::Close() {
   if (!state_ || !state_->file.Valid()) {
     return false;
   }
   // A failing close can be the first report of lost data (a full disk, a network share).
-  bool placed = state_->file.Close();
-  if (placed) {
-    // Fails for a read-only or locked target, which then stays as it was.
-    placed = ::MoveFileExA(state_->temporaryPath.c_str(), state_->targetPath.c_str(),
-                           MOVEFILE_REPLACE_EXISTING) != 0;
+  state_->closedCleanly = state_->file.Close();
+  return state_->closedCleanly;
+}
+
+bool OutputFile::Commit() {
+  if (!state_ || state_->temporaryPath.empty()) {
+    return false;
   }
+  if (state_->file.Valid()) {
+    Close();
+  }
+  // Fails for a read-only or locked target, which then stays as it was.
+  const bool placed = state_->closedCleanly &&
+                      ::MoveFileExA(state_->temporaryPath.c_str(), state_->targetPath.c_str(),
+                                    MOVEFILE_REPLACE_EXISTING) != 0;
   if (!placed) {
     ::DeleteFileA(state_->temporaryPath.c_str());
   }
