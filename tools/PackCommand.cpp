@@ -9,7 +9,7 @@
 
 #include "tools/Manifest.h"
 #include "tools/PackageBuild.h"
-#include "tools/PackageInspect.h"
+#include "tools/PackageReport.h"
 #include "tools/PackerError.h"
 
 namespace quillet::pack {

@@ -12,7 +12,7 @@
 #include "tools/Manifest.h"
 #include "tools/PackCommand.h"
 #include "tools/PackageBuild.h"
-#include "tools/PackageInspect.h"
+#include "tools/PackageReport.h"
 #include "tools/PackageTime.h"
 #include "tools/PackerError.h"
 #include "tools/SourceGlob.h"
