@@ -1,9 +1,11 @@
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "Platform/Platform.h"
+#include "Platform/Posix/StandardStreams.h"
 
 namespace quillet::platform {
 
@@ -29,6 +31,10 @@ public:
       if (errno == EINTR) {
         continue;
       }
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        WaitUntilReady(POLLIN); // a non-blocking descriptor inherited from the caller
+        continue;
+      }
       return errno == EPIPE ? ReadOutcome::BrokenPipe : ReadOutcome::Failed;
     }
   }
@@ -41,6 +47,8 @@ public:
         done += static_cast<std::size_t>(n);
       } else if (n < 0 && errno == EINTR) {
         continue;
+      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        WaitUntilReady(POLLOUT);
       } else {
         break;
       }
@@ -49,6 +57,14 @@ public:
   }
 
 private:
+  // Reads and writes block, as a console program expects, even on a descriptor that was handed
+  // over in non-blocking mode.
+  void WaitUntilReady(short events) const {
+    pollfd entry{fd_, events, 0};
+    while (::poll(&entry, 1, -1) < 0 && errno == EINTR) {
+    }
+  }
+
   int fd_; // the standard descriptors belong to the process: never closed here
   ChannelKind kind_;
 };

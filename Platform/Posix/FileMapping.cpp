@@ -30,7 +30,8 @@ MappedFile::~MappedFile() {
 
 MappedFile::Status MappedFile::Open(const std::string& nativePath, std::uint64_t maxSize) {
   Close();
-  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; regular files ignore the flag.
+  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     return Status::CannotOpen;
   }
@@ -75,9 +76,14 @@ bool MappedFile::Close() {
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& nativePath) {
-  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     return std::nullopt;
+  }
+  struct stat info{};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return std::nullopt; // a FIFO or a device could block or never end
   }
   std::string content;
   char buffer[65536];

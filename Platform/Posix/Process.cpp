@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,10 +8,38 @@
 #include <cstdlib>
 
 #include "Platform/Platform.h"
+#include "Platform/Posix/StandardStreams.h"
 
 namespace quillet::platform {
 
+namespace posix {
+
+namespace {
+bool closedAtStart[3] = {false, false, false};
+} // namespace
+
+void ReserveClosedStandardDescriptors() {
+  for (int fd = 0; fd < 3; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+      continue;
+    }
+    closedAtStart[fd] = true;
+    const int placeholder = ::open("/dev/null", O_RDWR);
+    if (placeholder >= 0 && placeholder != fd) {
+      ::dup2(placeholder, fd);
+      ::close(placeholder);
+    }
+  }
+}
+
+bool StandardDescriptorWasClosed(int fd) {
+  return fd >= 0 && fd < 3 && closedAtStart[fd];
+}
+
+} // namespace posix
+
 void InitialiseProcess() {
+  posix::ReserveClosedStandardDescriptors();
   // Text comparison follows the user's locale, as the ANSI code page does on Windows.
   std::setlocale(LC_ALL, "");
   // A reader that went away makes writes fail, as on Windows, instead of ending the process.

@@ -204,7 +204,7 @@ TEST_F(Installation, SameNameInTwoFoldersGetsItsOwnContent) {
   PackageSpecification package;
   package.defaultFolder = "C:\\Pkg";
   package.entries = {MakeStoredEntry("%zel_root%one", "unit.pas", "first"),
-                  MakeStoredEntry("%zel_root%two", "UNIT.PAS", "second")};
+                     MakeStoredEntry("%zel_root%two", "UNIT.PAS", "second")};
   SetPackage(package);
   const auto result = Run("");
   EXPECT_EQ(result.status, EXIT_INSTALLED);
@@ -245,8 +245,8 @@ TEST_F(Installation, FileInTheWayOfAFolder) {
   PackageSpecification package;
   package.defaultFolder = "C:\\Pkg";
   package.entries = {MakeStoredEntry("%zel_root%Blocker\\sub", "x.pas", "x"),
-                  MakeStoredEntry("%zel_root%", "Folder", "y"),
-                  MakeStoredEntry("%zel_root%", "after.pas", "z")};
+                     MakeStoredEntry("%zel_root%", "Folder", "y"),
+                     MakeStoredEntry("%zel_root%", "after.pas", "z")};
   SetPackage(package);
   test::WriteFile(driveC_ / "Pkg" / "Blocker", "a file, not a folder");
   fs::create_directories(driveC_ / "Pkg" / "Folder");
@@ -276,7 +276,7 @@ TEST_F(Installation, FullFileSystemIsAFailedWrite) {
   PackageSpecification package;
   package.defaultFolder = "C:\\Small";
   package.entries = {MakeStoredEntry("%zel_root%", "big.pas", std::string(1 << 20, 'b')),
-                  MakeStoredEntry("%zel_root%", "small.pas", "fits")};
+                     MakeStoredEntry("%zel_root%", "small.pas", "fits")};
   SetPackage(package);
   test::WriteFile(mountPoint / "big.pas", "the old big.pas");
   const auto result = Run("");
@@ -383,6 +383,59 @@ TEST_F(Installation, QuestionIsSeenBeforeTheAnswerIsRead) {
   const auto result = installer.Finish();
   EXPECT_EQ(result.status, EXIT_INSTALLED);
   EXPECT_EQ(test::ReadFile(driveC_ / "Answered" / "Source" / "a.pas"), "unit a;");
+}
+
+// Standard streams in unusual states: closed at start, or handed over in non-blocking mode.
+TEST_F(Installation, ClosedInputReadsAsEmptyLines) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+  SetPackage(StandardPackage("%Delphi%Pkg\\"));
+  auto options = Options(std::nullopt);
+  options.closeInput = true; // the package must not take descriptor 0 and be read as answers
+  const auto result = Run(std::nullopt, options);
+  EXPECT_EQ(result.output,
+            kBanner + "\r\n" + kWelcome + "\r\n" + StandardTurn("C:\\D7\\Pkg\\") + kFinal);
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(test::ReadFile(driveC_ / "D7" / "Pkg" / "Source" / "a.pas"), "unit a;");
+}
+
+TEST_F(Installation, ClosedOutputStillInstalls) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+  SetPackage(StandardPackage("%Delphi%Pkg\\"));
+  auto options = Options(std::nullopt);
+  options.closeOutput = true;
+  const auto result = Run(std::nullopt, options);
+  EXPECT_EQ(result.output, "");
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(test::ReadFile(driveC_ / "D7" / "Pkg" / "Source" / "a.pas"), "unit a;");
+}
+
+TEST_F(Installation, NonBlockingInputStillWaitsForTheAnswer) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+  SetPackage(StandardPackage("%Delphi%Pkg\\"));
+  auto options = Options(std::nullopt);
+  options.nonBlockingInput = true;
+  test::InteractiveProgram installer(test::SfxPath(), {(dir_ / "pkg.dat").string()}, options);
+  ASSERT_TRUE(installer.WaitForOutput(std::string(FOLDER_QUESTION_TAIL) + "\r\n"))
+      << installer.Output();
+  // Give an installer that does not wait the time to run on without the answer.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  installer.Write("C:\\Answered\n");
+  ASSERT_TRUE(installer.WaitForOutput(std::string(FINAL_PROMPT))) << installer.Output();
+  installer.Write("\n");
+  const auto result = installer.Finish();
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(test::ReadFile(driveC_ / "Answered" / "Source" / "a.pas"), "unit a;");
+  EXPECT_FALSE(fs::exists(driveC_ / "D7" / "Pkg")) << "the proposed folder was not confirmed";
+}
+
+TEST_F(Installation, RegistryFileThatIsAFifoIsAnEmptyRegistry) {
+  Register({});
+  fs::remove(prefix_ / "system.reg");
+  ASSERT_EQ(::mkfifo((prefix_ / "system.reg").c_str(), 0600), 0);
+  SetPackage(StandardPackage("%Delphi%Pkg\\"));
+  const auto result = Run("\n");
+  EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" + kFinal);
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // Start-up of the built installer: choosing, checking and releasing the package.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "QuilletCore/PackageWriter.h"
@@ -87,6 +89,16 @@ TEST(Startup, RejectedFiles) {
 TEST(Startup, FolderAsPackageIsAbsent) {
   TempDir dir;
   const auto result = RunProgram(test::SfxPath(), {dir.Path().string()}, Options(dir));
+  EXPECT_EQ(result.output, kAbsent);
+  EXPECT_EQ(result.status, EXIT_NO_PACKAGE);
+}
+
+TEST(Startup, FifoIsNoPackage) {
+  TempDir dir;
+  const fs::path fifo = dir / "pkg.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Opening a FIFO must not wait for a writer that never comes.
+  const auto result = RunProgram(test::SfxPath(), {fifo.string()}, Options(dir));
   EXPECT_EQ(result.output, kAbsent);
   EXPECT_EQ(result.status, EXIT_NO_PACKAGE);
 }

@@ -108,14 +108,30 @@ Child StartChild(const std::string& program, const std::vector<std::string>& arg
     throw std::runtime_error("pipe failed");
   }
 
+  if (pipeInput && options.nonBlockingInput) {
+    ::fcntl(inPipe[0], F_SETFL, ::fcntl(inPipe[0], F_GETFL) | O_NONBLOCK);
+  }
+
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (pipeInput) {
+  // Closing a descriptor that is not open would make the spawn fail.
+  auto closeInChild = [&actions](int fd) {
+    if (::fcntl(fd, F_GETFD) != -1) {
+      posix_spawn_file_actions_addclose(&actions, fd);
+    }
+  };
+  if (options.closeInput) {
+    closeInChild(0);
+  } else if (pipeInput) {
     posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
   } else {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   }
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  if (options.closeOutput) {
+    closeInChild(1);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  }
   if (options.workingDirectory) {
     posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
   }

@@ -38,6 +38,11 @@ struct ProgramOptions {
   // Variables set (or, with nullopt, removed) for the child on top of this environment.
   std::map<std::string, std::optional<std::string>> environment;
   std::optional<std::filesystem::path> workingDirectory;
+  // Start the program with standard input or output closed.
+  bool closeInput = false;
+  bool closeOutput = false;
+  // Hand the input pipe over in non-blocking mode.
+  bool nonBlockingInput = false;
 };
 
 // Runs a program to its end with the given arguments (argv[0] is the program path).

@@ -1,0 +1,13 @@
+// Standard descriptors that were closed when the program started.
+#pragma once
+
+namespace quillet::platform::posix {
+
+// Puts /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no file the program
+// opens later (the package, for one) takes that number and is mistaken for a standard stream.
+void ReserveClosedStandardDescriptors();
+
+// True when the descriptor was closed at start: that stream cannot be used.
+bool StandardDescriptorWasClosed(int fd);
+
+} // namespace quillet::platform::posix
