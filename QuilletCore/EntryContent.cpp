@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <new>
 
 #include "QuilletCore/PackageCrc.h"
 
@@ -43,16 +44,44 @@ private:
   bz_stream& stream_;
 };
 
+// The decompressor's output: heap memory that is neither zero-filled nor copied when it grows
+// (realloc), freed on every way out. A failed allocation throws std::bad_alloc.
+class OutputBuffer {
+public:
+  explicit OutputBuffer(std::size_t capacity) { Grow(capacity); }
+  ~OutputBuffer() { std::free(data_); }
+  OutputBuffer(const OutputBuffer&) = delete;
+  OutputBuffer& operator=(const OutputBuffer&) = delete;
+
+  char* Data() const { return data_; }
+  std::size_t Capacity() const { return capacity_; }
+
+  void Grow(std::size_t capacity) {
+    // realloc(p, 0) may free p; keep at least one byte so that the buffer always exists.
+    void* grown = std::realloc(data_, capacity != 0 ? capacity : 1);
+    if (grown == nullptr) {
+      throw std::bad_alloc();
+    }
+    data_ = static_cast<char*>(grown);
+    capacity_ = capacity;
+  }
+
+private:
+  char* data_ = nullptr;
+  std::size_t capacity_ = 0;
+};
+
 } // namespace
 
 std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint32_t length,
                                             std::uint32_t estimate, const Bzip2Memory& memory,
                                             DecompressTrace* trace) {
   const std::size_t step = (static_cast<std::size_t>(length) + 255) & ~std::size_t{255};
-  std::string out;
-  out.resize(estimate != 0 ? estimate : step);
+  // The buffer is not zero-filled: the unpacked-size field is not covered by the checksum, and a
+  // damaged one must cost address space only, not gigabytes of written pages.
+  OutputBuffer out(estimate != 0 ? estimate : step);
   if (trace != nullptr) {
-    *trace = DecompressTrace{out.size(), 0};
+    *trace = DecompressTrace{out.Capacity(), 0};
   }
 
   bz_stream stream{};
@@ -69,15 +98,15 @@ std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint
   stream.avail_in = length;
   std::size_t produced = 0;
   for (;;) {
-    if (produced == out.size()) {
+    if (produced == out.Capacity()) {
       // Geometric growth keeps a large entry without a size estimate linear in its length.
-      out.resize(out.size() + std::max({out.size(), step, MIN_GROWTH}));
+      out.Grow(out.Capacity() + std::max({out.Capacity(), step, MIN_GROWTH}));
       if (trace != nullptr) {
         ++trace->growths;
       }
     }
-    const std::size_t room = std::min<std::size_t>(out.size() - produced, UINT_MAX);
-    stream.next_out = out.data() + produced;
+    const std::size_t room = std::min<std::size_t>(out.Capacity() - produced, UINT_MAX);
+    stream.next_out = out.Data() + produced;
     stream.avail_out = static_cast<unsigned>(room);
     const unsigned inputBefore = stream.avail_in;
     const int rc = BZ2_bzDecompress(&stream);
@@ -93,12 +122,7 @@ std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint
       return std::nullopt;
     }
   }
-  out.resize(produced);
-  // An estimate far above the real size should not pin its memory while the content is held.
-  if (out.capacity() / 2 > produced) {
-    out.shrink_to_fit();
-  }
-  return out;
+  return std::string(out.Data(), produced);
 }
 
 EntryContent ExtractEntry(const PackageEntry& entry) {
