@@ -704,7 +704,19 @@ std::vector<std::string> WineRegistry::ValueNames(KeyId key) const {
   return names;
 }
 
+bool WineRegistry::HasValue(KeyId key, std::string_view name) const {
+  return FindValueData(key, name).has_value();
+}
+
 std::optional<RegistryValue> WineRegistry::QueryValue(KeyId key, std::string_view name) const {
+  const auto dataAt = FindValueData(key, name);
+  if (!dataAt) {
+    return std::nullopt;
+  }
+  return ParseData(text_, *dataAt);
+}
+
+std::optional<std::size_t> WineRegistry::FindValueData(KeyId key, std::string_view name) const {
   const std::u16string wanted = Folded(name);
   std::optional<std::size_t> dataAt;
   std::string lineName;
@@ -725,10 +737,7 @@ std::optional<RegistryValue> WineRegistry::QueryValue(KeyId key, std::string_vie
       dataAt = lineStart + *start;
     }
   }
-  if (!dataAt) {
-    return std::nullopt;
-  }
-  return ParseData(text_, *dataAt);
+  return dataAt;
 }
 
 } // namespace quillet::platform::posix

@@ -97,6 +97,8 @@ public:
   // Names of the key's values in file order, duplicates included; "" is the default value.
   std::vector<std::string> ValueNames(KeyId key) const;
 
+  // True when the key has a value of that name; its data is not parsed.
+  bool HasValue(KeyId key, std::string_view name) const;
   // The value's type and bytes; nullopt when the key has no value of that name.
   std::optional<RegistryValue> QueryValue(KeyId key, std::string_view name) const;
 
@@ -127,6 +129,8 @@ private:
   std::optional<KeyId> FindFolded(KeyId parent, std::u16string_view folded) const;
   // The key's Wow6432Node subkey when it has one, else the key itself.
   KeyId Wow64Branch(KeyId key) const;
+  // Where the data of the key's value of that name starts in text_ (the last line of that name).
+  std::optional<std::size_t> FindValueData(KeyId key, std::string_view name) const;
 
   std::string text_;
   bool is64Bit_ = false;
