@@ -450,10 +450,62 @@ TEST(WineRegistryView, ArchOptionCountsOnlyBeforeTheFirstSection) {
             registry.FindKey("Software\\Borland", false));
 }
 
-TEST(WineRegistryView, Win64FileWithoutWow64BranchReadsAsWritten) {
-  // Redirection follows the keys that have a Wow6432Node branch, as in the registry itself.
-  const WineRegistry registry(RegFile("[Software\\\\Borland\\\\Delphi\\\\7.0]\n", "win64"));
-  EXPECT_TRUE(registry.FindKey("Software\\Borland\\Delphi\\7.0", true));
+// In a 64-bit prefix the 32-bit view takes Software from Software\\Wow6432Node only; other keys
+// are entered through a Wow6432Node branch when they have one, and read as written otherwise.
+struct Win64BranchCase {
+  const char* name;
+  std::string sections;             // section lines of a win64 file
+  std::string path;                 // opened in the 32-bit view
+  std::optional<std::string> found; // the opened key's "Which" text; nullopt: not found
+};
+
+class WineRegistryWin64BranchTest : public ::testing::TestWithParam<Win64BranchCase> {};
+
+TEST_P(WineRegistryWin64BranchTest, OpensThe32BitKey) {
+  const Win64BranchCase& c = GetParam();
+  const WineRegistry registry(RegFile(c.sections, "win64"));
+  const auto key = registry.FindKey(c.path, true);
+  ASSERT_EQ(key.has_value(), c.found.has_value());
+  if (key) {
+    EXPECT_EQ(registry.QueryValue(*key, "Which")->data, *c.found + '\0');
+  }
+}
+
+const std::string NATIVE_DELPHI = "[Software\\\\Borland\\\\Delphi\\\\7.0]\n\"Which\"=\"native\"\n";
+const std::string EMPTY_NODE = "[Software\\\\Wow6432Node]\n\"Which\"=\"node\"\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WineRegistryWin64BranchTest,
+    ::testing::Values(
+        Win64BranchCase{"NoNodeHidesSoftwareKeys", NATIVE_DELPHI, "Software\\Borland\\Delphi\\7.0",
+                        std::nullopt},
+        Win64BranchCase{"NoNodeHidesSoftwareItself", NATIVE_DELPHI, "Software", std::nullopt},
+        Win64BranchCase{"NoNodeOtherCase", NATIVE_DELPHI, "SOFTWARE\\borland", std::nullopt},
+        Win64BranchCase{"EmptyNodeHidesSoftwareKeys", NATIVE_DELPHI + EMPTY_NODE,
+                        "Software\\Borland\\Delphi\\7.0", std::nullopt},
+        Win64BranchCase{"NodeIsSoftware", NATIVE_DELPHI + EMPTY_NODE, "Software", "node"},
+        Win64BranchCase{"ExplicitNode", EMPTY_NODE, "Software\\Wow6432Node", "node"},
+        Win64BranchCase{"NodeKeyFound",
+                        NATIVE_DELPHI + "[Software\\\\Wow6432Node\\\\Borland\\\\Delphi\\\\7.0]\n"
+                                        "\"Which\"=\"wow\"\n",
+                        "Software\\Borland\\Delphi\\7.0", "wow"},
+        // Outside Software a key without a branch reads as written, one with a branch through it.
+        Win64BranchCase{"OtherKeyWithoutNode", "[System\\\\Setup]\n\"Which\"=\"system\"\n",
+                        "System\\Setup", "system"},
+        Win64BranchCase{"OtherKeyWithNode",
+                        "[Hardware\\\\K]\n\"Which\"=\"native\"\n"
+                        "[Hardware\\\\Wow6432Node\\\\K]\n\"Which\"=\"wow\"\n",
+                        "Hardware\\K", "wow"},
+        Win64BranchCase{"DeeperSoftwareNotRedirected",
+                        "[Other\\\\Software\\\\K]\n\"Which\"=\"deep\"\n", "Other\\Software\\K",
+                        "deep"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(WineRegistryView, NativeViewOfWin64FileWithoutNodeReadsAsWritten) {
+  const WineRegistry registry(RegFile(NATIVE_DELPHI, "win64"));
+  const auto key = registry.FindKey("Software\\Borland\\Delphi\\7.0", false);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(registry.QueryValue(*key, "Which")->data, "native\0"s);
 }
 
 // ---------------------------------------------------------------------------------------------
