@@ -218,6 +218,16 @@ public:
   // The value's type and bytes; nullopt when it does not exist or cannot be read.
   std::optional<RegistryValue> QueryValue(std::string_view name) const;
 
+  // The single steps of a read, for callers that must tell them apart:
+  // whether the value exists, asked without reading its data;
+  bool HasValue(std::string_view name) const;
+  // its size in bytes (terminators included, as stored), asked without reading its data;
+  // nullopt when the query fails;
+  std::optional<std::uint32_t> QueryValueSize(std::string_view name) const;
+  // its type and bytes, read into a buffer of `capacity` bytes; nullopt when the read fails,
+  // which includes a value that vanished or outgrew `capacity` since its size was asked for.
+  std::optional<RegistryValue> ReadValue(std::string_view name, std::uint32_t capacity) const;
+
   struct Handle;
   explicit RegistryKey(std::unique_ptr<Handle> handle);
 

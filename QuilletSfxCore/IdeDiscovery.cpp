@@ -16,16 +16,23 @@ std::string_view UpToNul(std::string_view text) {
   return text.substr(0, text.find('\0'));
 }
 
-// The text of a RootDir value. An empty value is the empty text whatever its type; any other
-// value must be REG_SZ or REG_EXPAND_SZ, and is taken literally (no expansion).
-std::string_view RootDirText(const platform::RegistryValue& value) {
-  if (value.data.empty()) {
+// Reads an existing RootDir value as text, in the registry's own steps. Its size is asked first:
+// a size of 0, or one that cannot be queried, gives the empty text whatever the type. Otherwise
+// the data is read in that size, which fails when the value vanished or grew meanwhile, and must
+// then be REG_SZ or REG_EXPAND_SZ; it is taken literally (no expansion) up to its first NUL.
+std::string ReadRootDir(const platform::RegistryKey& key) {
+  const auto size = key.QueryValueSize(ROOT_DIR_VALUE);
+  if (!size || *size == 0) {
     return {};
   }
-  if (value.type != platform::REG_SZ && value.type != platform::REG_EXPAND_SZ) {
+  const auto value = key.ReadValue(ROOT_DIR_VALUE, *size);
+  if (!value) {
+    throw ERegistryException("Failed to get data for '" + std::string(ROOT_DIR_VALUE) + "'");
+  }
+  if (value->type != platform::REG_SZ && value->type != platform::REG_EXPAND_SZ) {
     throw ERegistryException("Invalid data type for '" + std::string(ROOT_DIR_VALUE) + "'");
   }
-  return UpToNul(value.data);
+  return std::string(UpToNul(value->data));
 }
 
 } // namespace
@@ -58,15 +65,10 @@ void DiscoverIdeRoots(t_StringList& target, std::string_view basePath) {
     if (!subkey) {
       continue;
     }
-    if (!subkey->QueryValue(ROOT_DIR_VALUE)) {
+    if (!subkey->HasValue(ROOT_DIR_VALUE)) {
       continue; // a version key without RootDir, e.g. left over by an uninstalled version
     }
-    // Read again for the data: a value that vanished since the check above cannot be read.
-    const auto value = subkey->QueryValue(ROOT_DIR_VALUE);
-    if (!value) {
-      throw ERegistryException("Failed to get data for '" + std::string(ROOT_DIR_VALUE) + "'");
-    }
-    target.Add(RootDirText(*value));
+    target.Add(ReadRootDir(*subkey));
   }
 }
 

@@ -60,4 +60,26 @@ std::optional<RegistryValue> RegistryKey::QueryValue(std::string_view name) cons
   return handle_->registry->QueryValue(handle_->key, name);
 }
 
+bool RegistryKey::HasValue(std::string_view name) const {
+  return handle_ && handle_->registry->HasValue(handle_->key, name);
+}
+
+std::optional<std::uint32_t> RegistryKey::QueryValueSize(std::string_view name) const {
+  const auto value = QueryValue(name);
+  if (!value) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value->data.size());
+}
+
+std::optional<RegistryValue> RegistryKey::ReadValue(std::string_view name,
+                                                    std::uint32_t capacity) const {
+  auto value = QueryValue(name);
+  // The store does not change while it is read, but a buffer too small fails as on Windows.
+  if (!value || value->data.size() > capacity) {
+    return std::nullopt;
+  }
+  return value;
+}
+
 } // namespace quillet::platform

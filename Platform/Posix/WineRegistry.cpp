@@ -15,6 +15,7 @@ constexpr std::string_view ARCH_OPTION = "#arch=";
 constexpr std::string_view ARCH_WIN64 = "win64";
 constexpr std::string_view ARCH_WIN32 = "win32";
 constexpr std::u16string_view WOW64_NODE_FOLDED = u"WOW6432NODE";
+constexpr std::u16string_view SOFTWARE_FOLDED = u"SOFTWARE";
 
 // Data type tags, in the order they are tried.
 constexpr std::string_view TAG_SZ = "\"";
@@ -639,11 +640,18 @@ std::optional<WineRegistry::KeyId> WineRegistry::FindSubkey(KeyId parent,
   return FindFolded(parent, Folded(name));
 }
 
-WineRegistry::KeyId WineRegistry::Wow64Branch(KeyId key) const {
-  if (keys_.at(key).folded == WOW64_NODE_FOLDED) {
+std::optional<WineRegistry::KeyId> WineRegistry::Wow64Branch(KeyId key) const {
+  const Key& entry = keys_.at(key);
+  if (entry.folded == WOW64_NODE_FOLDED) {
     return key;
   }
-  return FindFolded(key, WOW64_NODE_FOLDED).value_or(key);
+  const auto branch = FindFolded(key, WOW64_NODE_FOLDED);
+  // The 32-bit programs' software lives under Software\Wow6432Node only: the 64-bit keys beside
+  // it are none of theirs, even when that node is missing.
+  if (!branch && key != ROOT_KEY && entry.parent == ROOT_KEY && entry.folded == SOFTWARE_FOLDED) {
+    return std::nullopt;
+  }
+  return branch.value_or(key);
 }
 
 std::optional<WineRegistry::KeyId> WineRegistry::FindKey(std::string_view path, bool view32) const {
@@ -670,7 +678,11 @@ std::optional<WineRegistry::KeyId> WineRegistry::FindKey(std::string_view path, 
     pos = end;
     // A 32-bit program enters every key that has a Wow6432Node branch through that branch.
     if (redirect && folded != WOW64_NODE_FOLDED) {
-      key = Wow64Branch(key);
+      const auto branch = Wow64Branch(key);
+      if (!branch) {
+        return std::nullopt;
+      }
+      key = *branch;
     }
     const auto child = FindFolded(key, folded);
     if (!child) {
@@ -704,7 +716,19 @@ std::vector<std::string> WineRegistry::ValueNames(KeyId key) const {
   return names;
 }
 
+bool WineRegistry::HasValue(KeyId key, std::string_view name) const {
+  return FindValueData(key, name).has_value();
+}
+
 std::optional<RegistryValue> WineRegistry::QueryValue(KeyId key, std::string_view name) const {
+  const auto dataAt = FindValueData(key, name);
+  if (!dataAt) {
+    return std::nullopt;
+  }
+  return ParseData(text_, *dataAt);
+}
+
+std::optional<std::size_t> WineRegistry::FindValueData(KeyId key, std::string_view name) const {
   const std::u16string wanted = Folded(name);
   std::optional<std::size_t> dataAt;
   std::string lineName;
@@ -725,10 +749,7 @@ std::optional<RegistryValue> WineRegistry::QueryValue(KeyId key, std::string_vie
       dataAt = lineStart + *start;
     }
   }
-  if (!dataAt) {
-    return std::nullopt;
-  }
-  return ParseData(text_, *dataAt);
+  return dataAt;
 }
 
 } // namespace quillet::platform::posix

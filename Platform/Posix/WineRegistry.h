@@ -82,8 +82,10 @@ public:
   std::size_t KeyCount() const { return keys_.size(); }
 
   // The key at a path below the root ("\" separated, no leading "\", a trailing "\" allowed).
-  // With `view32` the path is resolved as a 32-bit program sees it: in a 64-bit prefix, every key
-  // that has a Wow6432Node subkey is entered through it. nullopt when a component is missing.
+  // With `view32` the path is resolved as a 32-bit program sees it in a 64-bit prefix: Software is
+  // always read from Software\Wow6432Node, so without that key the view has nothing under
+  // Software; every other key that has a Wow6432Node subkey is entered through it.
+  // nullopt when a component is missing.
   std::optional<KeyId> FindKey(std::string_view path, bool view32) const;
 
   // The direct subkey of `parent` with the given name, without any view mapping.
@@ -97,6 +99,8 @@ public:
   // Names of the key's values in file order, duplicates included; "" is the default value.
   std::vector<std::string> ValueNames(KeyId key) const;
 
+  // True when the key has a value of that name; its data is not parsed.
+  bool HasValue(KeyId key, std::string_view name) const;
   // The value's type and bytes; nullopt when the key has no value of that name.
   std::optional<RegistryValue> QueryValue(KeyId key, std::string_view name) const;
 
@@ -125,8 +129,11 @@ private:
   std::optional<KeyId> AddSection(std::string_view header, SectionCache& cache);
   KeyId FindOrAddSubkey(KeyId parent, std::string_view name, std::u16string& scratch);
   std::optional<KeyId> FindFolded(KeyId parent, std::u16string_view folded) const;
-  // The key's Wow6432Node subkey when it has one, else the key itself.
-  KeyId Wow64Branch(KeyId key) const;
+  // The key a 32-bit program sees for `key` in a 64-bit prefix: its Wow6432Node subkey when it
+  // has one, else the key itself; but nullopt for a Software key without that subkey.
+  std::optional<KeyId> Wow64Branch(KeyId key) const;
+  // Where the data of the key's value of that name starts in text_ (the last line of that name).
+  std::optional<std::size_t> FindValueData(KeyId key, std::string_view name) const;
 
   std::string text_;
   bool is64Bit_ = false;

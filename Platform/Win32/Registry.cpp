@@ -126,4 +126,46 @@ std::optional<RegistryValue> RegistryKey::QueryValue(std::string_view name) cons
   return value;
 }
 
+bool RegistryKey::HasValue(std::string_view name) const {
+  if (!handle_) {
+    return false;
+  }
+  const std::string valueName(name);
+  return ::RegQueryValueExA(handle_->key, valueName.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS;
+}
+
+std::optional<std::uint32_t> RegistryKey::QueryValueSize(std::string_view name) const {
+  if (!handle_) {
+    return std::nullopt;
+  }
+  const std::string valueName(name);
+  DWORD size = 0;
+  if (::RegQueryValueExA(handle_->key, valueName.c_str(), nullptr, nullptr, nullptr, &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return size;
+}
+
+std::optional<RegistryValue> RegistryKey::ReadValue(std::string_view name,
+                                                    std::uint32_t capacity) const {
+  if (!handle_) {
+    return std::nullopt;
+  }
+  const std::string valueName(name);
+  RegistryValue value;
+  value.data.resize(capacity);
+  DWORD type = REG_NONE;
+  DWORD got = capacity;
+  // One read, no retry: a value that grew past the size asked for is a failed read.
+  if (::RegQueryValueExA(handle_->key, valueName.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(value.data.data()), &got) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  value.type = type;
+  value.data.resize(got <= capacity ? got : capacity);
+  return value;
+}
+
 } // namespace quillet::platform

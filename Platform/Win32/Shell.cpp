@@ -1,9 +1,34 @@
 #include "Platform/Platform.h"
 #include "Platform/Win32/Win32.h"
 
+#include <objbase.h>  // after windows.h, which it needs
 #include <shellapi.h> // after windows.h, which it needs
 
 namespace quillet::platform {
+
+namespace {
+
+// COM in a single-threaded apartment for this thread while it lives: the shell extensions that
+// ShellExecute may load rely on it. Each successful initialisation, also the one that finds COM
+// already set up (S_FALSE), is balanced by its uninitialisation; a failed one is not.
+class ComApartment {
+public:
+  ComApartment()
+      : initialised_(SUCCEEDED(
+            ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+  ~ComApartment() {
+    if (initialised_) {
+      ::CoUninitialize();
+    }
+  }
+
+private:
+  bool initialised_;
+};
+
+} // namespace
 
 void OpenDocument(std::string_view windowsPath) {
   const std::string path(windowsPath);
@@ -13,6 +38,7 @@ void OpenDocument(std::string_view windowsPath) {
   }
   // The document is for the user to read, so its window is shown; the program that shows it runs
   // on its own and is not waited for. Its failure is not reported.
+  const ComApartment com;
   ::ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

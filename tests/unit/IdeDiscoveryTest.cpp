@@ -162,6 +162,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Win64("[Software\\\\Borland\\\\Delphi\\\\7.0]\n" + RootDir("native") +
                             Version("Delphi", "5.0", RootDir("wow"))),
                       {"wow"}},
+        // A 64-bit prefix without the 32-bit branch of Software has no 32-bit IDE registered.
+        DiscoveryCase{"Win64PrefixWithoutWow64Node",
+                      Win64("[Software\\\\Borland\\\\Delphi\\\\7.0]\n" + RootDir("native") +
+                            "[Software\\\\Borland\\\\C++Builder\\\\6.0]\n" + RootDir("native")),
+                      {}},
+        DiscoveryCase{"Win64PrefixWithWow64NodeWithoutBorland",
+                      Win64("[Software\\\\Borland\\\\Delphi\\\\7.0]\n" + RootDir("native") +
+                            "[Software\\\\Wow6432Node\\\\Other]\n"),
+                      {}},
         DiscoveryCase{"NamesInOtherCase",
                       Win64("[software\\\\WOW6432NODE\\\\borland\\\\DELPHI\\\\7.0]\n"
                             "\"rootdir\"=\"D7\"\n"

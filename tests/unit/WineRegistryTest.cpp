@@ -87,6 +87,8 @@ TEST_P(WineRegistryValueTest, ParsesValue) {
   ASSERT_TRUE(key);
   const auto value = registry.QueryValue(*key, c.query);
   ASSERT_EQ(value.has_value(), c.type.has_value());
+  // Existence asked without parsing the data agrees with the full query, malformed data included.
+  EXPECT_EQ(registry.HasValue(*key, c.query), c.type.has_value());
   if (c.type) {
     EXPECT_EQ(value->type, *c.type);
     EXPECT_EQ(value->data, c.data);
@@ -448,10 +450,62 @@ TEST(WineRegistryView, ArchOptionCountsOnlyBeforeTheFirstSection) {
             registry.FindKey("Software\\Borland", false));
 }
 
-TEST(WineRegistryView, Win64FileWithoutWow64BranchReadsAsWritten) {
-  // Redirection follows the keys that have a Wow6432Node branch, as in the registry itself.
-  const WineRegistry registry(RegFile("[Software\\\\Borland\\\\Delphi\\\\7.0]\n", "win64"));
-  EXPECT_TRUE(registry.FindKey("Software\\Borland\\Delphi\\7.0", true));
+// In a 64-bit prefix the 32-bit view takes Software from Software\\Wow6432Node only; other keys
+// are entered through a Wow6432Node branch when they have one, and read as written otherwise.
+struct Win64BranchCase {
+  const char* name;
+  std::string sections;             // section lines of a win64 file
+  std::string path;                 // opened in the 32-bit view
+  std::optional<std::string> found; // the opened key's "Which" text; nullopt: not found
+};
+
+class WineRegistryWin64BranchTest : public ::testing::TestWithParam<Win64BranchCase> {};
+
+TEST_P(WineRegistryWin64BranchTest, OpensThe32BitKey) {
+  const Win64BranchCase& c = GetParam();
+  const WineRegistry registry(RegFile(c.sections, "win64"));
+  const auto key = registry.FindKey(c.path, true);
+  ASSERT_EQ(key.has_value(), c.found.has_value());
+  if (key) {
+    EXPECT_EQ(registry.QueryValue(*key, "Which")->data, *c.found + '\0');
+  }
+}
+
+const std::string NATIVE_DELPHI = "[Software\\\\Borland\\\\Delphi\\\\7.0]\n\"Which\"=\"native\"\n";
+const std::string EMPTY_NODE = "[Software\\\\Wow6432Node]\n\"Which\"=\"node\"\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WineRegistryWin64BranchTest,
+    ::testing::Values(
+        Win64BranchCase{"NoNodeHidesSoftwareKeys", NATIVE_DELPHI, "Software\\Borland\\Delphi\\7.0",
+                        std::nullopt},
+        Win64BranchCase{"NoNodeHidesSoftwareItself", NATIVE_DELPHI, "Software", std::nullopt},
+        Win64BranchCase{"NoNodeOtherCase", NATIVE_DELPHI, "SOFTWARE\\borland", std::nullopt},
+        Win64BranchCase{"EmptyNodeHidesSoftwareKeys", NATIVE_DELPHI + EMPTY_NODE,
+                        "Software\\Borland\\Delphi\\7.0", std::nullopt},
+        Win64BranchCase{"NodeIsSoftware", NATIVE_DELPHI + EMPTY_NODE, "Software", "node"},
+        Win64BranchCase{"ExplicitNode", EMPTY_NODE, "Software\\Wow6432Node", "node"},
+        Win64BranchCase{"NodeKeyFound",
+                        NATIVE_DELPHI + "[Software\\\\Wow6432Node\\\\Borland\\\\Delphi\\\\7.0]\n"
+                                        "\"Which\"=\"wow\"\n",
+                        "Software\\Borland\\Delphi\\7.0", "wow"},
+        // Outside Software a key without a branch reads as written, one with a branch through it.
+        Win64BranchCase{"OtherKeyWithoutNode", "[System\\\\Setup]\n\"Which\"=\"system\"\n",
+                        "System\\Setup", "system"},
+        Win64BranchCase{"OtherKeyWithNode",
+                        "[Hardware\\\\K]\n\"Which\"=\"native\"\n"
+                        "[Hardware\\\\Wow6432Node\\\\K]\n\"Which\"=\"wow\"\n",
+                        "Hardware\\K", "wow"},
+        Win64BranchCase{"DeeperSoftwareNotRedirected",
+                        "[Other\\\\Software\\\\K]\n\"Which\"=\"deep\"\n", "Other\\Software\\K",
+                        "deep"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(WineRegistryView, NativeViewOfWin64FileWithoutNodeReadsAsWritten) {
+  const WineRegistry registry(RegFile(NATIVE_DELPHI, "win64"));
+  const auto key = registry.FindKey("Software\\Borland\\Delphi\\7.0", false);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(registry.QueryValue(*key, "Which")->data, "native\0"s);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -644,6 +698,75 @@ TEST_F(PosixRegistryTest, KeyOutlivesItsAccessor) {
   EXPECT_EQ(key->SubkeyNames(), std::vector<std::string>{"B"});
   RegistryKey moved = std::move(*key);
   EXPECT_EQ(moved.SubkeyNames(), std::vector<std::string>{"B"});
+}
+
+// The separate steps of a read: existence, size, and a read into a buffer of a given size.
+struct ReadStepCase {
+  const char* name;
+  std::string lines;                 // value lines of section [K]
+  std::string query;                 // the value name asked for
+  std::optional<std::uint32_t> type; // nullopt: the value does not exist
+  std::string data;                  // what a read gives
+};
+
+class PosixRegistryReadStepTest : public PosixRegistryTest,
+                                  public ::testing::WithParamInterface<ReadStepCase> {};
+
+TEST_P(PosixRegistryReadStepTest, StepsAgree) {
+  const ReadStepCase& c = GetParam();
+  test::WriteFile(prefix_ / "system.reg", RegFile("[K]\n" + c.lines));
+  RegistryAccessor accessor;
+  const auto key = accessor.OpenLocalMachineKey("K");
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->HasValue(c.query), c.type.has_value());
+  const auto size = key->QueryValueSize(c.query);
+  ASSERT_EQ(size.has_value(), c.type.has_value());
+  if (!c.type) {
+    EXPECT_FALSE(key->ReadValue(c.query, 64));
+    return;
+  }
+  ASSERT_EQ(*size, c.data.size());
+  // A buffer of the queried size or more reads the value; one byte less fails.
+  for (const std::uint32_t capacity : {*size, *size + 1, *size + 100}) {
+    const auto value = key->ReadValue(c.query, capacity);
+    ASSERT_TRUE(value) << "capacity " << capacity;
+    EXPECT_EQ(value->type, *c.type);
+    EXPECT_EQ(value->data, c.data);
+  }
+  if (*size > 0) {
+    EXPECT_FALSE(key->ReadValue(c.query, *size - 1));
+    EXPECT_FALSE(key->ReadValue(c.query, 0));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PosixRegistryReadStepTest,
+    ::testing::Values(
+        ReadStepCase{"Text", "\"V\"=\"abc\"\n", "V", REG_SZ, "abc\0"s},
+        ReadStepCase{"EmptyText", "\"V\"=\"\"\n", "V", REG_SZ, "\0"s},
+        ReadStepCase{"ExpandText", "\"V\"=str(2):\"%X%\"\n", "V", REG_EXPAND_SZ, "%X%\0"s},
+        ReadStepCase{"Dword", "\"V\"=dword:0000000a\n", "V", REG_DWORD, "\x0a\0\0\0"s},
+        ReadStepCase{"EmptyBinary", "\"V\"=hex:\n", "V", REG_BINARY, ""},
+        ReadStepCase{"Utf16Text", "\"V\"=hex(1):43,00,00,00\n", "V", REG_SZ, "C\0"s},
+        ReadStepCase{"MalformedDataExistsEmpty", "\"V\"=str(3):\"x\"\n", "V", REG_NONE, ""},
+        ReadStepCase{"OtherCase", "\"RootDir\"=\"d\"\n", "ROOTDIR", REG_SZ, "d\0"s},
+        ReadStepCase{"LaterLineReplaces", "\"V\"=\"a\"\n\"v\"=\"longer\"\n", "V", REG_SZ,
+                     "longer\0"s},
+        ReadStepCase{"DefaultValue", "@=\"d\"\n", "", REG_SZ, "d\0"s},
+        ReadStepCase{"Missing", "\"W\"=\"w\"\n", "V", std::nullopt, ""},
+        ReadStepCase{"BadNameIsNoValue", "\"V=\"x\"\n", "V", std::nullopt, ""}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(PosixRegistryTest, MovedFromKeyHasNoValues) {
+  test::WriteFile(prefix_ / "system.reg", RegFile("[A]\n\"V\"=\"x\"\n"));
+  RegistryAccessor accessor;
+  auto key = accessor.OpenLocalMachineKey("A");
+  ASSERT_TRUE(key);
+  const RegistryKey moved = std::move(*key);
+  EXPECT_TRUE(moved.HasValue("V"));
+  EXPECT_FALSE(key->HasValue("V"));
+  EXPECT_FALSE(key->QueryValueSize("V"));
+  EXPECT_FALSE(key->ReadValue("V", 64));
 }
 
 } // namespace
