@@ -138,7 +138,8 @@ bool MakeFolder(std::string_view windowsPath);
 
 // A new file that replaces its target only when it is complete. It is created in the target's
 // folder under a temporary name; Commit puts it in place. Destroying an uncommitted file removes
-// it.
+// it. A read-only target is never replaced. On POSIX a replaced file keeps its permissions (and,
+// run as root, its owner), and a symbolic link at the target stays: its destination is replaced.
 class OutputFile {
 public:
   OutputFile(OutputFile&& other) noexcept;

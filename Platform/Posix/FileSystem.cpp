@@ -11,8 +11,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -28,6 +31,7 @@ constexpr std::string_view DOSDEVICES = "/dosdevices/";
 constexpr std::string_view UNC_FOLDER = "unc";
 constexpr std::string_view TEMP_PREFIX = ".quillet-";
 constexpr int TEMP_NAME_ATTEMPTS = 100;
+constexpr int LINK_HOPS = 40;            // as many links as the kernel follows in one path
 constexpr mode_t NEW_FOLDER_MODE = 0777; // narrowed by the umask, as for any new folder
 constexpr mode_t NEW_FILE_MODE = 0666;   // narrowed by the umask, as for any new file
 
@@ -189,6 +193,63 @@ std::string TemporaryName(unsigned attempt) {
   return std::string(TEMP_PREFIX) + suffix;
 }
 
+// The folder part of a native path, with its final "/"; empty for a bare name.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The file that a symbolic link at `path` leads to; `path` itself when it is no link. A new file
+// goes to the link's destination, as writing through the link would, and the link stays a link.
+// nullopt for a loop of links or a link that cannot be read.
+std::optional<std::string> FollowLinks(std::string path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+    return path;
+  }
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                             &std::free);
+  if (resolved) {
+    return std::string(resolved.get());
+  }
+  if (errno != ENOENT) {
+    return std::nullopt;
+  }
+  // A dangling link: follow its text, relative to the link's own folder, to the name that does
+  // not exist yet; the file is created there.
+  for (int hop = 0; hop < LINK_HOPS; ++hop) {
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+      return path;
+    }
+    char text[PATH_MAX];
+    const ssize_t length = ::readlink(path.c_str(), text, sizeof text);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text) {
+      return std::nullopt;
+    }
+    const std::string linkText(text, static_cast<std::size_t>(length));
+    path = linkText.front() == '/' ? linkText : FolderOf(path) + linkText;
+  }
+  return std::nullopt;
+}
+
+// Whether the existing entry must not be replaced. A file without any write permission bit is
+// read-only even for root, as the read-only attribute is on Windows, where replacing such a file
+// fails; otherwise the current user must be allowed to write it.
+bool IsProtected(const std::string& path, const struct stat& info) {
+  return (info.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
+}
+
+// Gives the new file the permissions of the regular file it replaces and, for root, its owner and
+// group, so that replacing a file does not widen who may read it or take it from its owner.
+bool TakeOverAttributes(const std::string& newFile, const struct stat& old) {
+  if (::geteuid() == 0) {
+    // Best effort: a file system without owners refuses, and the content is still wanted.
+    // Before chmod, because changing the owner clears the set-user-ID and set-group-ID bits.
+    (void)::chown(newFile.c_str(), old.st_uid, old.st_gid);
+  }
+  return ::chmod(newFile.c_str(), old.st_mode & 07777) == 0;
+}
+
 } // namespace
 
 std::string NativePath(std::string_view windowsPath) {
@@ -238,10 +299,13 @@ OutputFile::~OutputFile() = default;
 
 std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath) {
   auto state = std::make_unique<State>();
-  state->targetPath = NativePath(windowsTargetPath);
-  const std::size_t slash = state->targetPath.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? std::string() : state->targetPath.substr(0, slash + 1);
+  std::optional<std::string> target = FollowLinks(NativePath(windowsTargetPath));
+  if (!target) {
+    return std::nullopt;
+  }
+  state->targetPath = std::move(*target);
+  // The temporary file lies beside the file it replaces: a rename works within one file system.
+  const std::string folder = FolderOf(state->targetPath);
   if (state->targetPath.size() == folder.size()) {
     return std::nullopt; // the target names a folder, not a file
   }
@@ -315,8 +379,16 @@ bool OutputFile::Commit() {
   if (state_->fd >= 0) {
     Close();
   }
-  const bool placed = state_->closedCleanly &&
-                      ::rename(state_->temporaryPath.c_str(), state_->targetPath.c_str()) == 0;
+  bool placed = state_->closedCleanly;
+  struct stat old {};
+  if (placed && ::lstat(state_->targetPath.c_str(), &old) == 0) {
+    // A protected file stays as it is. A folder in the way makes the rename fail. A regular file
+    // keeps its permissions and owner; its other hard links still keep the old content, since
+    // the rename puts a new file under this one name only.
+    placed = !IsProtected(state_->targetPath, old) &&
+             (!S_ISREG(old.st_mode) || TakeOverAttributes(state_->temporaryPath, old));
+  }
+  placed = placed && ::rename(state_->temporaryPath.c_str(), state_->targetPath.c_str()) == 0;
   if (!placed) {
     ::unlink(state_->temporaryPath.c_str());
   }

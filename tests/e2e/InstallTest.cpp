@@ -4,6 +4,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <regex>
@@ -258,6 +259,32 @@ TEST_F(Installation, FileInTheWayOfAFolder) {
   EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
   EXPECT_TRUE(fs::is_directory(driveC_ / "Pkg" / "Folder"));
   EXPECT_TRUE(fs::is_empty(driveC_ / "Pkg" / "Folder"));
+}
+
+// A read-only file is protected, as the read-only attribute protects it on Windows, even for root.
+TEST_F(Installation, ReadOnlyFileIsNotReplaced) {
+  Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
+  PackageSpecification package;
+  package.defaultFolder = "C:\\Pkg";
+  package.entries = {MakeStoredEntry("%zel_root%", "x.pas", "new x"),
+                     MakeStoredEntry("%zel_root%", "after.pas", "z")};
+  SetPackage(package);
+  const fs::path target = driveC_ / "Pkg" / "x.pas";
+  test::WriteFile(target, "precious");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const auto result = Run("");
+  EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Pkg") +
+                               Line("x.pas", "could not create [C:\\Pkg\\\\x.pas]") +
+                               Line("after.pas", "OK") + kFinal);
+  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_EQ(test::ReadFile(target), "precious");
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms(0444));
+  std::vector<std::string> names;
+  for (const auto& item : fs::directory_iterator(driveC_ / "Pkg")) {
+    names.push_back(item.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"after.pas", "x.pas"})) << "no temporary file left";
 }
 
 // A full file system: a small tmpfs mounted over a folder of drive C.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <iterator>
 
 #include "Platform/Platform.h"
 #include "tests/support/WinePrefixFixture.h"
@@ -343,6 +344,305 @@ TEST(OutputFile, FolderInTheWayIsLeftAlone) {
   EXPECT_FALSE(file->Commit());
   EXPECT_EQ(NamesIn(prefix.DriveC()), std::vector<std::string>{"a.pas"});
   EXPECT_EQ(test::ReadFile(prefix.DriveC() / "a.pas" / "inside.txt"), "kept");
+}
+
+// ---------------------------------------------------------------------------------------------
+// OutputFile replacing an existing file: permissions, owner, protection and links
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : mode_t{0};
+}
+
+// Makes the effective user and group of this process another's, for the life of the object.
+class ScopedEffectiveUser {
+public:
+  ScopedEffectiveUser(uid_t uid, gid_t gid)
+      : changed_(::setegid(gid) == 0 && ::seteuid(uid) == 0) {}
+  ~ScopedEffectiveUser() {
+    // The user first: only root may change the group back.
+    (void)::seteuid(0);
+    (void)::setegid(0);
+  }
+  ScopedEffectiveUser(const ScopedEffectiveUser&) = delete;
+  ScopedEffectiveUser& operator=(const ScopedEffectiveUser&) = delete;
+  bool Changed() const { return changed_; }
+
+private:
+  bool changed_;
+};
+
+constexpr uid_t kOtherUser = 65534; // nobody
+constexpr gid_t kOtherGroup = 65534;
+
+class OutputFileKeepsModeTest : public ::testing::TestWithParam<mode_t> {};
+
+TEST_P(OutputFileKeepsModeTest, ReplacedFileKeepsItsPermissions) {
+  // A umask that would give a new file 0644: the old file's bits win over it.
+  ScopedUmask mask(022);
+  test::TempDir dir;
+  test::WriteFile(dir / "a.pas", "old");
+  ASSERT_EQ(::chmod((dir / "a.pas").c_str(), GetParam()), 0);
+  ASSERT_TRUE(WriteThrough((dir / "a.pas").string(), "new"));
+  EXPECT_EQ(ModeOf(dir / "a.pas"), GetParam());
+  fs::permissions(dir / "a.pas", fs::perms::owner_read, fs::perm_options::add); // to read it back
+  EXPECT_EQ(test::ReadFile(dir / "a.pas"), "new");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, OutputFileKeepsModeTest,
+                         ::testing::Values(mode_t{0640}, mode_t{0600}, mode_t{0664}, mode_t{0755},
+                                           mode_t{0200}, mode_t{04755}));
+
+class OutputFileProtectedTest : public ::testing::TestWithParam<mode_t> {};
+
+// No write permission bit at all means read-only, for root as well.
+TEST_P(OutputFileProtectedTest, ReadOnlyFileIsNotReplaced) {
+  test::TempDir dir;
+  test::WriteFile(dir / "a.pas", "precious");
+  ASSERT_EQ(::chmod((dir / "a.pas").c_str(), GetParam()), 0);
+  auto file = OutputFile::CreateFor((dir / "a.pas").string());
+  ASSERT_TRUE(file.has_value());
+  ASSERT_TRUE(file->Write("new", 3));
+  EXPECT_FALSE(file->Commit());
+  EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"a.pas"}) << "temporary file removed";
+  EXPECT_EQ(ModeOf(dir / "a.pas"), GetParam());
+  fs::permissions(dir / "a.pas", fs::perms::owner_read, fs::perm_options::add); // to read it back
+  EXPECT_EQ(test::ReadFile(dir / "a.pas"), "precious");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, OutputFileProtectedTest,
+                         ::testing::Values(mode_t{0444}, mode_t{0400}, mode_t{0555}, mode_t{0000}));
+
+struct OwnerCase {
+  const char* name;
+  uid_t uid;
+  gid_t gid;
+  mode_t mode;
+};
+void PrintTo(const OwnerCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class OutputFileOwnerTest : public ::testing::TestWithParam<OwnerCase> {};
+
+TEST_P(OutputFileOwnerTest, RootKeepsTheOwnerOfAReplacedFile) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "giving a file to another user needs root";
+  }
+  test::TempDir dir;
+  const fs::path target = dir / "a.pas";
+  test::WriteFile(target, "old");
+  ASSERT_EQ(::chown(target.c_str(), GetParam().uid, GetParam().gid), 0);
+  ASSERT_EQ(::chmod(target.c_str(), GetParam().mode), 0);
+  ASSERT_TRUE(WriteThrough(target.string(), "new"));
+  struct stat info {};
+  ASSERT_EQ(::stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, GetParam().uid);
+  EXPECT_EQ(info.st_gid, GetParam().gid);
+  EXPECT_EQ(info.st_mode & 07777, GetParam().mode);
+  EXPECT_EQ(test::ReadFile(target), "new");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Owners, OutputFileOwnerTest,
+    ::testing::Values(OwnerCase{"OtherUserAndGroup", kOtherUser, kOtherGroup, 0640},
+                      OwnerCase{"OtherUserOnly", kOtherUser, 0, 0600},
+                      OwnerCase{"OtherGroupOnly", 0, kOtherGroup, 0660},
+                      // Changing the owner clears these bits: they must be set afterwards.
+                      OwnerCase{"SetUserId", kOtherUser, kOtherGroup, 04755},
+                      OwnerCase{"SetGroupId", kOtherUser, kOtherGroup, 02755}),
+    [](const auto& info) { return info.param.name; });
+
+struct OtherUserCase {
+  const char* name;
+  uid_t owner;
+  mode_t mode;
+  bool replaced;
+};
+void PrintTo(const OtherUserCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class OutputFileAsOtherUserTest : public ::testing::TestWithParam<OtherUserCase> {};
+
+// Write permission bits that are there, but not for this user, protect the file too.
+TEST_P(OutputFileAsOtherUserTest, OnlyAFileTheUserMayWriteIsReplaced) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "acting as another user needs root";
+  }
+  test::TempDir dir;
+  const fs::path folder = dir / "shared";
+  fs::create_directories(folder);
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(folder.c_str(), 0777), 0); // anyone may rename in it
+  const fs::path target = folder / "a.pas";
+  test::WriteFile(target, "old");
+  ASSERT_EQ(::chown(target.c_str(), GetParam().owner, 0), 0);
+  ASSERT_EQ(::chmod(target.c_str(), GetParam().mode), 0);
+  bool committed = false;
+  {
+    ScopedEffectiveUser user(kOtherUser, kOtherGroup);
+    ASSERT_TRUE(user.Changed());
+    committed = WriteThrough(target.string(), "new");
+  }
+  EXPECT_EQ(committed, GetParam().replaced);
+  EXPECT_EQ(test::ReadFile(target), GetParam().replaced ? "new" : "old");
+  EXPECT_EQ(ModeOf(target), GetParam().mode);
+  EXPECT_EQ(NamesIn(folder), std::vector<std::string>{"a.pas"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OutputFileAsOtherUserTest,
+                         ::testing::Values(OtherUserCase{"OwnersFile", 0, 0644, false},
+                                           OtherUserCase{"OwnersReadOnlyFile", 0, 0444, false},
+                                           OtherUserCase{"OwnFile", kOtherUser, 0644, true},
+                                           OtherUserCase{"OwnReadOnlyFile", kOtherUser, 0444,
+                                                         false},
+                                           OtherUserCase{"WritableForAll", 0, 0666, true}),
+                         [](const auto& info) { return info.param.name; });
+
+struct LinkCase {
+  const char* name;
+  std::vector<std::string> present;                       // files hold "old"
+  std::vector<std::pair<std::string, std::string>> links; // link below the prefix, link text
+  std::string target;
+  bool committed;
+  std::string destination;            // below the prefix: where the content goes
+  std::optional<std::string> content; // at the destination afterwards; nullopt: no file there
+  mode_t destinationMode = 0;         // applied to the destination when not 0
+};
+void PrintTo(const LinkCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class OutputFileLinkTest : public ::testing::TestWithParam<LinkCase> {};
+
+TEST_P(OutputFileLinkTest, ContentGoesToTheLinksDestination) {
+  const LinkCase& c = GetParam();
+  TestWinePrefix prefix;
+  prefix.Populate(c.present);
+  for (const std::string& file : c.present) {
+    if (file.back() != '/') {
+      test::WriteFile(prefix.Path() / file, "old");
+    }
+  }
+  for (const auto& [link, text] : c.links) {
+    fs::create_symlink(prefix.Expand(text), prefix.Path() / link);
+  }
+  if (c.destinationMode != 0) {
+    ASSERT_EQ(::chmod((prefix.Path() / c.destination).c_str(), c.destinationMode), 0);
+  }
+  const auto before = prefix.Tree();
+
+  bool committed = false;
+  if (auto file = OutputFile::CreateFor(c.target)) {
+    ASSERT_TRUE(file->Write("new", 3));
+    // The temporary file lies beside the destination, so that the rename stays within its folder.
+    std::vector<std::string> added;
+    const auto during = prefix.Tree();
+    std::set_difference(during.begin(), during.end(), before.begin(), before.end(),
+                        std::back_inserter(added));
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_EQ(fs::path(added[0]).parent_path(), fs::path(c.destination).parent_path());
+    committed = file->Commit();
+  }
+  EXPECT_EQ(committed, c.committed);
+
+  auto expected = before;
+  if (c.committed) {
+    expected.insert(c.destination);
+  }
+  EXPECT_EQ(prefix.Tree(), expected);
+  for (const auto& [link, text] : c.links) {
+    EXPECT_TRUE(fs::is_symlink(prefix.Path() / link)) << link;
+    EXPECT_EQ(fs::read_symlink(prefix.Path() / link), prefix.Expand(text)) << link;
+  }
+  const fs::path destination = prefix.Path() / c.destination;
+  if (c.content) {
+    EXPECT_EQ(test::ReadFile(destination), *c.content);
+  } else {
+    EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(destination)));
+  }
+  if (c.destinationMode != 0) {
+    EXPECT_EQ(ModeOf(destination), c.destinationMode);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OutputFileLinkTest,
+    ::testing::Values(LinkCase{"SameFolder",
+                               {"drive_c/Lib/real.pas"},
+                               {{"drive_c/Lib/a.pas", "real.pas"}},
+                               "C:\\Lib\\a.pas",
+                               true,
+                               "drive_c/Lib/real.pas",
+                               "new"},
+                      LinkCase{"OtherFolder",
+                               {"drive_c/Shared/real.pas", "drive_c/Lib/"},
+                               {{"drive_c/Lib/a.pas", "../Shared/real.pas"}},
+                               "C:\\Lib\\a.pas",
+                               true,
+                               "drive_c/Shared/real.pas",
+                               "new"},
+                      LinkCase{"AbsoluteText",
+                               {"drive_c/Shared/real.pas"},
+                               {{"drive_c/a.pas", "{prefix}/drive_c/Shared/real.pas"}},
+                               "C:\\A.PAS",
+                               true,
+                               "drive_c/Shared/real.pas",
+                               "new"},
+                      LinkCase{"Chain",
+                               {"drive_c/Lib/real.pas"},
+                               {{"drive_c/a.pas", "b.pas"}, {"drive_c/b.pas", "Lib/real.pas"}},
+                               "C:\\a.pas",
+                               true,
+                               "drive_c/Lib/real.pas",
+                               "new"},
+                      LinkCase{"Dangling",
+                               {"drive_c/Shared/", "drive_c/Lib/"},
+                               {{"drive_c/Lib/a.pas", "../Shared/new.pas"}},
+                               "C:\\Lib\\a.pas",
+                               true,
+                               "drive_c/Shared/new.pas",
+                               "new"},
+                      LinkCase{"DanglingChain",
+                               {"drive_c/Lib/"},
+                               {{"drive_c/a.pas", "b.pas"}, {"drive_c/b.pas", "Lib/c.pas"}},
+                               "C:\\a.pas",
+                               true,
+                               "drive_c/Lib/c.pas",
+                               "new"},
+                      LinkCase{"ToReadOnlyFile",
+                               {"drive_c/Lib/real.pas"},
+                               {{"drive_c/Lib/a.pas", "real.pas"}},
+                               "C:\\Lib\\a.pas",
+                               false,
+                               "drive_c/Lib/real.pas",
+                               "old",
+                               0444},
+                      LinkCase{"ToAFolder",
+                               {"drive_c/Lib/inside.txt"},
+                               {{"drive_c/a.pas", "Lib"}},
+                               "C:\\a.pas",
+                               false,
+                               "drive_c/Lib",
+                               std::nullopt},
+                      LinkCase{"DanglingIntoAMissingFolder",
+                               {},
+                               {{"drive_c/a.pas", "Nope/x.pas"}},
+                               "C:\\a.pas",
+                               false,
+                               "drive_c/Nope/x.pas",
+                               std::nullopt}),
+    [](const auto& info) { return info.param.name; });
+
+// Kept out of the table: listing a folder with a loop of links fails.
+TEST(OutputFile, LoopOfLinksGivesNothing) {
+  TestWinePrefix prefix;
+  fs::create_symlink("b.pas", prefix.DriveC() / "a.pas");
+  fs::create_symlink("a.pas", prefix.DriveC() / "b.pas");
+  EXPECT_FALSE(OutputFile::CreateFor("C:\\a.pas").has_value());
+  EXPECT_EQ(NamesIn(prefix.DriveC()), (std::vector<std::string>{"a.pas", "b.pas"}));
+  EXPECT_EQ(fs::read_symlink(prefix.DriveC() / "a.pas"), "b.pas");
 }
 
 struct CannotCreateCase {
