@@ -214,8 +214,8 @@ echo "== 4. A stand-alone package named by a quoted path with blanks; input at i
 mkdir -p "$smoke_dir/My Files"
 cp "$smoke_dir/linux.qpk" "$smoke_dir/My Files/pkg.qpk"
 # A folder in the place of a target cannot be replaced by a file: that entry fails, and the
-# folder stays as it was. (The sample's readme entry has the folder template '%zel_root%', so
-# its path holds a doubled separator, which Windows takes as one.)
+# folder stays as it was. (The sample's readme entry is stored with the folder template
+# '%zel_root%.', so its path holds a "." component, which Windows takes as the folder itself.)
 rm "$installed/readme.html"
 mkdir "$installed/readme.html"
 rm -rf "$WINEPREFIX/drive_c/IDE/Components/Tallowmere/Demo"
@@ -229,7 +229,7 @@ echo
 check "exit status 3 for the entry that failed (got $standalone_status)" \
   test "$standalone_status" -eq 3
 check "the folder in the way of readme.html is reported" \
-  grep -qF 'Installing readme.html .. could not create [C:\IDE\Components\Tallowmere\\readme.html]' \
+  grep -qF 'Installing readme.html .. could not create [C:\IDE\Components\Tallowmere\.\readme.html]' \
   "$smoke_dir/standalone.txt"
 check "the folder in the way of readme.html stays" test -d "$installed/readme.html"
 check "the removed Demo folder is made again" test -f "$installed/Demo/TallowDemo.dpr"
@@ -242,9 +242,9 @@ echo
 echo "== 5. A lone LF is an ordinary character in a Windows input line"
 # The first answer is LF N: one typed folder "<LF>N", neither an empty line nor the skip answer
 # "N". Trimmed, %zel_root% makes it N\ below the current folder, a name too short to be created
-# (under 3 bytes counts as present), so the Delphi turn's entries fail. The next line confirms
-# C++Builder's folder. Were LF a line end, Delphi's folder would be confirmed and C++Builder's
-# turn skipped.
+# (under 3 bytes counts as present), so the Delphi turn's entries in Source and Demo fail (its
+# readme.html, in N\.\, lands: Windows creates "N\." as N). The next line confirms C++Builder's
+# folder. Were LF a line end, Delphi's folder would be confirmed and C++Builder's turn skipped.
 mkdir -p "$smoke_dir/lf"
 printf '\nN\r\n\r\n\r\n' >"$smoke_dir/lf-answers.txt"
 set +e
@@ -258,7 +258,7 @@ check "exit status 3 (got $lf_status)" test "$lf_status" -eq 3
 check "the Delphi turn took <LF>N as its folder" \
   grep -qF 'Installing TallowGrid.pas .. could not create [N\Source\TallowGrid.pas]' "$smoke_dir/lf.txt"
 check "the C++Builder turn was confirmed" \
-  test "$(grep -c '^Installing readme.html .. OK' "$smoke_dir/lf.txt")" -eq 1
+  test "$(grep -c '^Installing TallowGrid.pas .. OK' "$smoke_dir/lf.txt")" -eq 1
 
 echo "== 6. A RootDir that is not text: the final prompt, then the failure report"
 wine reg add 'HKLM\Software\Borland\C++Builder\9.0' /v RootDir /t REG_DWORD /d 5 /reg:32 /f \

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "CoreAPITools/TextTools.h"
 #include "tools/PackerError.h"
 #include "tools/SourceGlob.h"
 
@@ -28,18 +29,26 @@ std::string EscapePercent(std::string_view text) {
   return out;
 }
 
-std::string FolderTemplate(std::string_view folder, std::string_view relativeFolder) {
-  std::string result(folder);
-  if (relativeFolder.empty()) {
-    return result;
+// True when the template ends in a closed macro such as %zel_root% or %Delphi%. The scan is the
+// installer's: "%%" is a literal percent sign, not a macro, and a macro still open at the end is
+// no macro at all.
+bool EndsInMacro(std::string_view folderTemplate) {
+  bool insideMacro = false;
+  bool endsInMacro = false;
+  std::size_t nameLength = 0;
+  for (char c : folderTemplate) {
+    endsInMacro = false;
+    if (c != '%') {
+      nameLength += insideMacro ? 1 : 0;
+    } else if (!insideMacro) {
+      insideMacro = true;
+      nameLength = 0;
+    } else {
+      insideMacro = false;
+      endsInMacro = nameLength > 0;
+    }
   }
-  if (!result.empty() && result.back() != '\\' && result.back() != '/' && result.back() != ':') {
-    result += '\\';
-  }
-  for (char c : EscapePercent(relativeFolder)) {
-    result += c == '/' ? '\\' : c;
-  }
-  return result;
+  return endsInMacro;
 }
 
 std::string FoldAscii(std::string text) {
@@ -134,7 +143,7 @@ private:
     }
     EntrySource source;
     source.fileName = EscapePercent(file.name);
-    source.folderTemplate = FolderTemplate(entry.folder, file.relativeFolder);
+    source.folderTemplate = JoinFolderTemplate(entry.folder, file.relativeFolder);
     if (source.fileName.size() > MAX_FIELD_TEXT) {
       throw EPackerError(where + ": file name is longer than 255 bytes");
     }
@@ -172,6 +181,27 @@ private:
 };
 
 } // namespace
+
+std::string JoinFolderTemplate(std::string_view folder, std::string_view relativeFolder) {
+  // Trimmed as the installer trims it, so that the macro test sees what the installer sees.
+  std::string result(TrimBlanks(folder));
+  const bool afterMacro = EndsInMacro(result);
+  if (relativeFolder.empty()) {
+    // Root\.\a.pas: the installer creates Root, fails harmlessly on Root\. (it exists by then)
+    // and creates the file in Root. The bare macro would give Root\\a.pas, whose folder text
+    // ends in two separators: taken as present, never created.
+    return afterMacro ? result + '.' : result;
+  }
+  // A macro's value ends in a separator already; anything else gets one, as the installer adds.
+  if (!afterMacro && !result.empty() && result.back() != '\\' && result.back() != '/' &&
+      result.back() != ':') {
+    result += '\\';
+  }
+  for (char c : EscapePercent(relativeFolder)) {
+    result += c == '/' ? '\\' : c;
+  }
+  return result;
+}
 
 PackagePlan PlanPackage(const Manifest& manifest) {
   return Planner(manifest).Plan();

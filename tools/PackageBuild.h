@@ -19,11 +19,23 @@ struct PackagePlan {
   std::uint64_t totalBytes = 0;     // content bytes of all entries
 };
 
+// The folder template stored for a file `relativeFolder` ("/"-separated, empty for none) below
+// an entry's `folder` template. The installer expands %zel_root% and %Delphi% with a final
+// separator and also adds "\" after a template's final "%", which would put two separators in a
+// row; a folder text ending in two separators is never created. So after a template that ends in
+// a macro (found by the installer's scan: "%%" is a percent sign, not a macro) the subfolder
+// follows directly ('%zel_root%' and 'sub' give '%zel_root%sub'), and a file in the macro's own
+// folder gets the folder '%zel_root%.'. Any other template gets "\" between, unless it is empty
+// or ends in "\", "/" or ":". The template is trimmed of blanks first, as the installer trims it;
+// "%" in the subfolder is written "%%".
+std::string JoinFolderTemplate(std::string_view folder, std::string_view relativeFolder);
+
 // Resolves the manifest: the welcome and patch texts first (never installed), then each
 // [[entry]]'s files in manifest order. A file keeps its folder below the pattern's fixed part,
-// added to the entry's folder template with "\"; "%" in names is written "%%" so that the
-// installer's macro expansion gives it back. Throws EPackerError for a missing source, a name or
-// template longer than 255 bytes, a file of 4 GiB or more, and two entries with one target.
+// joined to the entry's folder template by JoinFolderTemplate; "%" in file names is written "%%"
+// so that the installer's macro expansion gives it back. Throws EPackerError for a missing source,
+// a name or template longer than 255 bytes, a file of 4 GiB or more, and two entries with one
+// target.
 PackagePlan PlanPackage(const Manifest& manifest);
 
 struct BuildOptions {

@@ -10,6 +10,7 @@
 #include "QuilletCore/EntryContent.h"
 #include "QuilletCore/PackageWriter.h"
 #include "QuilletSfxCore/RunInstaller.h"
+#include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"
 
 namespace quillet {
@@ -82,7 +83,7 @@ TEST_F(PackerProject, BuildListTestRoundTrip) {
   for (const char* line :
        {"Default folder: %Delphi%Components\\Widgets\\\n", "--", "welcome.txt\n", "patchinfo.txt\n",
         "2026-01-15 10:30:00  %zel_root%Source      Widgets.pas\n",
-        "%zel_root%Source\\ext  Grid.pas\n", "%zel_root%            readme.html\n"}) {
+        "%zel_root%Source\\ext  Grid.pas\n", "%zel_root%.           readme.html\n"}) {
     EXPECT_NE(listed.output.find(line), std::string::npos) << line << "\n" << listed.output;
   }
   EXPECT_NE(listed.output.find("  IP  "), std::string::npos) << listed.output;
@@ -155,6 +156,88 @@ TEST_F(PackerProject, AttachedInstallerRunsWithItsPackageAndWelcomeEntry) {
   EXPECT_NE(listed.output.find("  welcome.txt\n"), std::string::npos) << listed.output;
   EXPECT_EQ(RunProgram(PackPath(), {"test", Out("setup")}).status, 0);
 }
+
+// --- Installing what the packer built
+// -------------------------------------------------------------
+
+struct FreshFolderCase {
+  const char* name;
+  std::string entries; // the manifest's [[entry]] tables
+  // Files as they lie below the package root after installation, in package order.
+  std::vector<std::pair<std::string, std::string>> installed;
+};
+
+void PrintTo(const FreshFolderCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class PackerInstallTest : public ::testing::TestWithParam<FreshFolderCase> {};
+
+// Entries in the package root and in folders below it, with the entry folder left to its default
+// '%zel_root%' or written out, install into a package root and an IDE root that do not exist yet:
+// whichever entry comes first creates the folders it needs.
+TEST_P(PackerInstallTest, EveryEntryLandsInAFreshFolder) {
+  const FreshFolderCase& c = GetParam();
+  TempDir dir;
+  const std::vector<std::pair<std::string, std::string>> sources = {
+      {"src/Widgets.pas", "unit Widgets;"},   {"src/ext/Grid.pas", "unit Grid;"},
+      {"src/ext/deep/Cell.inc", "{ cell }"},  {"docs/readme.txt", "Read me."},
+      {"docs/50%/odd.txt", "percent folder"}, {"lib/sub/Only.pas", "unit Only;"}};
+  for (const auto& [path, content] : sources) {
+    WriteFile(dir / path, content);
+  }
+  WriteFile(dir / "m.toml", "default-folder = '%Delphi%Components\\Widgets'\n"
+                            "timestamp = 2026-01-15T10:30:00\n" +
+                                c.entries);
+  const auto built = Pack({"build", (dir / "m.toml").string(), "-o", (dir / "p.qpk").string()});
+  ASSERT_EQ(built.status, 0) << built.output;
+  const auto attached =
+      Pack({"attach", test::SfxPath(), (dir / "p.qpk").string(), "-o", (dir / "setup").string()});
+  ASSERT_EQ(attached.status, 0) << attached.output;
+
+  const std::filesystem::path driveC =
+      test::MakeWinePrefix(dir / "prefix", {{"Delphi", "7.0", test::RegText("C:\\IDE\\D7")}});
+  const std::filesystem::path root = driveC / "IDE" / "D7" / "Components" / "Widgets";
+  ASSERT_FALSE(std::filesystem::exists(driveC / "IDE"));
+  test::ProgramOptions options;
+  options.input = "\n"; // the proposed folder
+  options.environment["WINEPREFIX"] = (dir / "prefix").string();
+  options.environment["DISPLAY"] = std::nullopt;
+  options.environment["WAYLAND_DISPLAY"] = std::nullopt;
+  const auto run = RunProgram((dir / "setup").string(), {}, options);
+
+  EXPECT_EQ(run.status, 0) << run.output;
+  std::string lines;
+  for (const auto& [path, content] : c.installed) {
+    lines += "Installing " + std::filesystem::path(path).filename().string() + " .. OK\r\n";
+    EXPECT_EQ(ReadFile(root / path), content) << path;
+  }
+  EXPECT_NE(run.output.find(lines), std::string::npos) << run.output;
+  std::size_t files = 0;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(driveC / "IDE")) {
+    files += item.is_regular_file() ? 1 : 0;
+  }
+  EXPECT_EQ(files, c.installed.size()) << "no file elsewhere";
+}
+
+INSTANTIATE_TEST_SUITE_P(Manifests, PackerInstallTest,
+                         ::testing::Values(
+                             FreshFolderCase{
+                                 "RootLevelFileFirst",
+                                 "[[entry]]\nsource = ['src/**/*.pas', 'src/**/*.inc', 'docs/*']\n",
+                                 {{"Widgets.pas", "unit Widgets;"},
+                                  {"ext/Grid.pas", "unit Grid;"},
+                                  {"ext/deep/Cell.inc", "{ cell }"},
+                                  {"50%/odd.txt", "percent folder"},
+                                  {"readme.txt", "Read me."}}},
+                             FreshFolderCase{"SubfolderFirst",
+                                             "[[entry]]\nsource = 'lib'\nfolder = '%zel_root%'\n"
+                                             "[[entry]]\nsource = ['docs/readme.txt', 'src/ext']\n",
+                                             {{"sub/Only.pas", "unit Only;"},
+                                              {"readme.txt", "Read me."},
+                                              {"Grid.pas", "unit Grid;"},
+                                              {"deep/Cell.inc", "{ cell }"}}}),
+                         [](const auto& info) { return info.param.name; });
 
 // --- Bad input ----------------------------------------------------------------------------------
 

@@ -5,9 +5,11 @@
 #include <ctime>
 #include <sstream>
 
+#include "CoreAPITools/Folders.h"
 #include "QuilletCore/EntryContent.h"
 #include "QuilletCore/PackageCrc.h"
 #include "QuilletCore/PackageWriter.h"
+#include "QuilletSfxCore/Templates.h"
 #include "tests/support/TestSupport.h"
 #include "tools/Manifest.h"
 #include "tools/PackCommand.h"
@@ -294,7 +296,7 @@ TEST_F(PlanTest, TextsFirstThenEntriesInManifestOrderAndSortedPaths) {
   } const expected[] = {
       {"", "welcome.txt", 0, "Welcome!"},
       {"", "patchinfo.txt", 0, "{ patch }"},
-      {"%zel_root%", "readme.html", ENTRY_INSTALL, "<html>"},
+      {"%zel_root%.", "readme.html", ENTRY_INSTALL, "<html>"},
       {"%zel_root%Source", "100%%.inc", ENTRY_INSTALL | ENTRY_PREPEND_PATCH, "{$I}"},
       {"%zel_root%Source", "a.pas", ENTRY_INSTALL | ENTRY_PREPEND_PATCH, "unit a;"},
       {"%zel_root%Source", "b.pas", ENTRY_INSTALL | ENTRY_PREPEND_PATCH, "unit b;"},
@@ -328,6 +330,20 @@ TEST_F(PlanTest, FolderPatternsTakeWholeTreesAndExcludesApply) {
   // lib/x is named twice (by lib/* and by itself) but packed once, with its folder kept below
   // the first pattern's fixed part.
   EXPECT_EQ(paths, (std::vector<std::string>{"T:|a.pas", "T:x|b.pas"}));
+}
+
+TEST_F(PlanTest, DefaultFolderTakesSubfoldersDirectlyAfterTheMacro) {
+  Write("src/a.pas");
+  Write("src/sub/b.pas");
+  Write("src/sub/deep/c.pas");
+  const PackagePlan plan = PlanPackage(
+      Parse("default-folder = 'd'\ntimestamp = 2000-01-01\n[[entry]]\nsource = 'src/**/*.pas'\n"));
+  std::vector<std::string> paths;
+  for (const EntrySource& e : plan.entries) {
+    paths.push_back(e.folderTemplate + "|" + e.fileName);
+  }
+  EXPECT_EQ(paths, (std::vector<std::string>{"%zel_root%.|a.pas", "%zel_root%sub|b.pas",
+                                             "%zel_root%sub\\deep|c.pas"}));
 }
 
 TEST_F(PlanTest, FilesWithoutTimestampTakeTheirModificationTime) {
@@ -393,6 +409,84 @@ TEST_F(PlanTest, ExactlyTheLimitsAreAccepted) {
   ASSERT_EQ(plan.entries.size(), 1u);
   EXPECT_EQ(plan.entries[0].folderTemplate.size(), 255u);
   EXPECT_EQ(plan.entries[0].fileName.size(), 255u);
+}
+
+// --- Joining subfolders to folder templates -----------------------------------------------------
+
+struct JoinCase {
+  const char* name;
+  std::string folder;      // the entry's folder template in the manifest
+  const char* rootLevel;   // stored for a file at the pattern's fixed part
+  const char* inSubfolder; // stored for a file in sub/deep below it
+  // Where the installer puts a.pas from each, with IdeRoot C:\IDE and PackageRoot D:\Lib.
+  const char* rootLevelTarget;
+  const char* inSubfolderTarget;
+};
+
+void PrintTo(const JoinCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class JoinFolderTemplateTest : public ::testing::TestWithParam<JoinCase> {};
+
+// The installer's target path: FolderWithSeparator(folder template) + file name, expanded.
+std::string InstallTarget(const std::string& folderTemplate) {
+  InstallContext context;
+  context.IdeRoot = "C:\\IDE";
+  context.PackageRoot = "D:\\Lib";
+  return ExpandTemplate(FolderWithSeparator(folderTemplate) + "a.pas", context);
+}
+
+TEST_P(JoinFolderTemplateTest, StoresTemplatesThatInstallWithoutDoubledSeparators) {
+  const JoinCase& c = GetParam();
+  const std::string rootLevel = JoinFolderTemplate(c.folder, "");
+  const std::string inSubfolder = JoinFolderTemplate(c.folder, "sub/deep");
+  EXPECT_EQ(rootLevel, c.rootLevel);
+  EXPECT_EQ(inSubfolder, c.inSubfolder);
+  EXPECT_EQ(InstallTarget(rootLevel), c.rootLevelTarget);
+  EXPECT_EQ(InstallTarget(inSubfolder), c.inSubfolderTarget);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Templates, JoinFolderTemplateTest,
+    ::testing::Values(
+        JoinCase{"PackageRoot", "%zel_root%", "%zel_root%.", "%zel_root%sub\\deep",
+                 "D:\\Lib\\.\\a.pas", "D:\\Lib\\sub\\deep\\a.pas"},
+        JoinCase{"MacroInAnyCase", "%ZEL_Root%", "%ZEL_Root%.", "%ZEL_Root%sub\\deep",
+                 "D:\\Lib\\.\\a.pas", "D:\\Lib\\sub\\deep\\a.pas"},
+        JoinCase{"IdeRoot", "%Delphi%", "%Delphi%.", "%Delphi%sub\\deep", "C:\\IDE\\.\\a.pas",
+                 "C:\\IDE\\sub\\deep\\a.pas"},
+        JoinCase{"FolderBelowPackageRoot", "%zel_root%Source", "%zel_root%Source",
+                 "%zel_root%Source\\sub\\deep", "D:\\Lib\\Source\\a.pas",
+                 "D:\\Lib\\Source\\sub\\deep\\a.pas"},
+        JoinCase{"EndsInSeparator", "%Delphi%Lib\\", "%Delphi%Lib\\", "%Delphi%Lib\\sub\\deep",
+                 "C:\\IDE\\Lib\\a.pas", "C:\\IDE\\Lib\\sub\\deep\\a.pas"},
+        JoinCase{"FixedFolder", "C:\\Fixed", "C:\\Fixed", "C:\\Fixed\\sub\\deep",
+                 "C:\\Fixed\\a.pas", "C:\\Fixed\\sub\\deep\\a.pas"},
+        JoinCase{"DriveOnly", "C:", "C:", "C:sub\\deep", "C:a.pas", "C:sub\\deep\\a.pas"},
+        JoinCase{"EndsInSlash", "T:/x/", "T:/x/", "T:/x/sub\\deep", "T:/x/a.pas",
+                 "T:/x/sub\\deep\\a.pas"},
+        // "%%" is a percent sign, not a macro, even though the last byte is "%".
+        JoinCase{"LiteralPercent", "50%%", "50%%", "50%%\\sub\\deep", "50%\\a.pas",
+                 "50%\\sub\\deep\\a.pas"},
+        JoinCase{"MacroThenLiteralPercent", "%zel_root%%%", "%zel_root%%%",
+                 "%zel_root%%%\\sub\\deep", "D:\\Lib\\%\\a.pas", "D:\\Lib\\%\\sub\\deep\\a.pas"},
+        // "%%" then "Delphi" then a macro that stays open: the final "%" closes nothing.
+        JoinCase{"OpenMacroAtTheEnd", "%%Delphi%", "%%Delphi%", "%%Delphi%\\sub\\deep", "%Delphi",
+                 "%Delphi"},
+        JoinCase{"Empty", "", "", "sub\\deep", "a.pas", "sub\\deep\\a.pas"},
+        JoinCase{"BlanksAroundAMacro", " \t%zel_root% \r\n", "%zel_root%.", "%zel_root%sub\\deep",
+                 "D:\\Lib\\.\\a.pas", "D:\\Lib\\sub\\deep\\a.pas"},
+        // Any closed macro counts; a name the installer does not know expands to nothing.
+        JoinCase{"UnknownMacro", "%other%", "%other%.", "%other%sub\\deep", ".\\a.pas",
+                 "sub\\deep\\a.pas"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(JoinFolderTemplate, PercentInASubfolderStaysLiteral) {
+  EXPECT_EQ(JoinFolderTemplate("%zel_root%", "50%/x"), "%zel_root%50%%\\x");
+  // A subfolder ending in "%" leaves no macro at the end: nothing more is appended.
+  EXPECT_EQ(JoinFolderTemplate("%zel_root%", "100%"), "%zel_root%100%%");
+  EXPECT_EQ(InstallTarget(JoinFolderTemplate("%zel_root%", "100%")), "D:\\Lib\\100%\\a.pas");
 }
 
 // --- Reading packages back --------------------------------------------------------------------
