@@ -80,7 +80,7 @@ std::optional<std::string> ReadWholeFile(const std::string& nativePath) {
   if (fd < 0) {
     return std::nullopt;
   }
-  struct stat info{};
+  struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
     return std::nullopt; // a FIFO or a device could block or never end
