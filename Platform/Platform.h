@@ -115,8 +115,10 @@ public:
 private:
   const std::uint8_t* data_ = nullptr;
   std::uint64_t size_ = 0;
-  std::intptr_t file_ = -1;   // OS file handle or descriptor
-  std::intptr_t mapping_ = 0; // OS mapping handle, where the OS has one
+  // No file: -1 is both an invalid descriptor and INVALID_HANDLE_VALUE.
+  static constexpr std::intptr_t NO_FILE = -1;
+  std::intptr_t file_ = NO_FILE; // OS file handle or descriptor
+  std::intptr_t mapping_ = 0;    // OS mapping handle, where the OS has one
 };
 
 // Whole-file helpers for native paths, used by tools and tests.

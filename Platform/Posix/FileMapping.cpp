@@ -3,30 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <utility>
-
 #include "Platform/Platform.h"
 
 namespace quillet::platform {
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
-      file_(std::exchange(other.file_, -1)), mapping_(std::exchange(other.mapping_, 0)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    file_ = std::exchange(other.file_, -1);
-    mapping_ = std::exchange(other.mapping_, 0);
-  }
-  return *this;
-}
-
-MappedFile::~MappedFile() {
-  Close();
-}
 
 MappedFile::Status MappedFile::Open(const std::string& nativePath, std::uint64_t maxSize) {
   Close();
@@ -70,7 +49,7 @@ bool MappedFile::Close() {
   }
   data_ = nullptr;
   size_ = 0;
-  file_ = -1;
+  file_ = NO_FILE;
   mapping_ = 0;
   return wasOpen;
 }

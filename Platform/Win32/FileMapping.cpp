@@ -1,5 +1,3 @@
-#include <utility>
-
 #include "Platform/Platform.h"
 #include "Platform/Win32/Win32.h"
 
@@ -7,7 +5,6 @@ namespace quillet::platform {
 
 namespace {
 
-constexpr std::intptr_t NO_FILE = -1; // INVALID_HANDLE_VALUE as the handle's integer
 constexpr DWORD READ_CHUNK = 65536;
 
 HANDLE AsHandle(std::intptr_t value) {
@@ -24,25 +21,6 @@ HANDLE OpenForReading(const std::string& nativePath) {
 }
 
 } // namespace
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
-      file_(std::exchange(other.file_, NO_FILE)), mapping_(std::exchange(other.mapping_, 0)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    file_ = std::exchange(other.file_, NO_FILE);
-    mapping_ = std::exchange(other.mapping_, 0);
-  }
-  return *this;
-}
-
-MappedFile::~MappedFile() {
-  Close();
-}
 
 MappedFile::Status MappedFile::Open(const std::string& nativePath, std::uint64_t maxSize) {
   Close();
