@@ -88,6 +88,13 @@ protected:
                             options ? *options : Options(std::move(input)));
   }
 
+  // Delphi 7 at C:\D7, the standard package, and the options of a run without input.
+  test::ProgramOptions PrepareOneDelphiRun() {
+    Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+    SetPackage(StandardPackage("%Delphi%Pkg\\"));
+    return Options(std::nullopt);
+  }
+
   test::TempDir dir_;
   fs::path prefix_ = dir_ / "prefix";
   fs::path work_ = dir_ / "work";
@@ -414,9 +421,7 @@ TEST_F(Installation, QuestionIsSeenBeforeTheAnswerIsRead) {
 
 // Standard streams in unusual states: closed at start, or handed over in non-blocking mode.
 TEST_F(Installation, ClosedInputReadsAsEmptyLines) {
-  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
-  SetPackage(StandardPackage("%Delphi%Pkg\\"));
-  auto options = Options(std::nullopt);
+  auto options = PrepareOneDelphiRun();
   options.closeInput = true; // the package must not take descriptor 0 and be read as answers
   const auto result = Run(std::nullopt, options);
   EXPECT_EQ(result.output,
@@ -426,9 +431,7 @@ TEST_F(Installation, ClosedInputReadsAsEmptyLines) {
 }
 
 TEST_F(Installation, ClosedOutputStillInstalls) {
-  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
-  SetPackage(StandardPackage("%Delphi%Pkg\\"));
-  auto options = Options(std::nullopt);
+  auto options = PrepareOneDelphiRun();
   options.closeOutput = true;
   const auto result = Run(std::nullopt, options);
   EXPECT_EQ(result.output, "");
@@ -437,9 +440,7 @@ TEST_F(Installation, ClosedOutputStillInstalls) {
 }
 
 TEST_F(Installation, NonBlockingInputStillWaitsForTheAnswer) {
-  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
-  SetPackage(StandardPackage("%Delphi%Pkg\\"));
-  auto options = Options(std::nullopt);
+  auto options = PrepareOneDelphiRun();
   options.nonBlockingInput = true;
   test::InteractiveProgram installer(test::SfxPath(), {(dir_ / "pkg.dat").string()}, options);
   ASSERT_TRUE(installer.WaitForOutput(std::string(FOLDER_QUESTION_TAIL) + "\r\n"))
