@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "Platform/Platform.h"
+#include "Platform/Process.h"
 
 namespace quillet {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "Platform/Platform.h"
+#include "Platform/FileMapping.h"
 
 namespace quillet {
 

@@ -1,6 +1,8 @@
 #include "CoreAPITools/Folders.h"
 
 #include "CoreAPITools/TextTools.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Text.h"
 
 namespace quillet {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/Platform.h"
+#include "Platform/Text.h"
 
 namespace quillet {
 

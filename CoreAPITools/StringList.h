@@ -14,7 +14,6 @@ public:
   void Add(std::string_view text) { items_.emplace_back(text); }
   std::size_t Count() const { return items_.size(); }
   const std::string& operator[](std::size_t index) const { return items_.at(index); }
-  void Clear() { items_.clear(); }
 
   auto begin() const { return items_.begin(); }
   auto end() const { return items_.end(); }

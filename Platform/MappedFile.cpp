@@ -2,7 +2,7 @@
 // closing live in the platform folders.
 #include <utility>
 
-#include "Platform/Platform.h"
+#include "Platform/FileMapping.h"
 
 namespace quillet::platform {
 

@@ -162,7 +162,7 @@ void AppendField(std::string& out, const std::string& text, const char* what) {
 
 } // namespace
 
-std::string SerializePackage(const PackageSpecification& package) {
+std::string SerializePackage(const PackageContents& package) {
   if (package.entries.empty()) {
     throw std::invalid_argument("a package needs at least one entry");
   }

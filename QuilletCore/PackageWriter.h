@@ -62,7 +62,7 @@ std::vector<StoredEntry>
 MakeStoredEntries(const std::vector<EntrySource>& sources, int level = 9, unsigned jobs = 0,
                   const std::function<void(const CompressionProgress&)>& progress = {});
 
-struct PackageSpecification {
+struct PackageContents {
   std::string defaultFolder;
   std::vector<StoredEntry> entries;
   // The header's entry count; by default the number of entries.
@@ -72,6 +72,6 @@ struct PackageSpecification {
 // The package's bytes: header, entries, trailer. Text fields take at most 256 bytes (a field of
 // exactly 256 has no NUL); longer ones throw std::invalid_argument. A package needs at least one
 // entry, and the whole must stay below 4 GiB; otherwise std::invalid_argument.
-std::string SerializePackage(const PackageSpecification& package);
+std::string SerializePackage(const PackageContents& package);
 
 } // namespace quillet

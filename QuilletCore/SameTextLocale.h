@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "Platform/Platform.h"
+#include "Platform/Text.h"
 
 namespace quillet {
 

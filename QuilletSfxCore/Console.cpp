@@ -1,4 +1,5 @@
 #include "QuilletSfxCore/Console.h"
+#include "Platform/Console.h"
 
 #include <cstring>
 

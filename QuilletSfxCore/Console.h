@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/Platform.h"
+#include "Platform/Console.h"
 
 namespace quillet {
 

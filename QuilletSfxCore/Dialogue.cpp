@@ -2,6 +2,7 @@
 
 #include "CoreAPITools/StringList.h"
 #include "CoreAPITools/TextTools.h"
+#include "Platform/Shell.h"
 #include "QuilletCore/EntryContent.h"
 #include "QuilletSfxCore/Console.h"
 #include "QuilletSfxCore/EntryInstall.h"

@@ -1,6 +1,7 @@
 #include "QuilletSfxCore/EntryInstall.h"
 
 #include "CoreAPITools/Folders.h"
+#include "Platform/FileSystem.h"
 #include "QuilletCore/EntryContent.h"
 #include "QuilletCore/SameTextLocale.h"
 #include "QuilletSfxCore/Console.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "CoreAPITools/Exception.h"
-#include "Platform/Platform.h"
+#include "Platform/Registry.h"
 
 namespace quillet {
 

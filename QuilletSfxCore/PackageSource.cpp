@@ -1,4 +1,5 @@
 #include "QuilletSfxCore/PackageSource.h"
+#include "Platform/Process.h"
 
 namespace quillet {
 

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "CoreAPITools/Exception.h"
+#include "Platform/Process.h"
 #include "QuilletSfxCore/Console.h"
 #include "QuilletSfxCore/Dialogue.h"
 #include "QuilletSfxCore/PackageSource.h"

@@ -1,4 +1,5 @@
 #include "QuilletSfxCore/Timestamps.h"
+#include "Platform/FileSystem.h"
 
 #include <cmath>
 #include <cstdint>

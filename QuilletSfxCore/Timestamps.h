@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "Platform/Platform.h"
+#include "Platform/FileSystem.h"
 
 namespace quillet {
 

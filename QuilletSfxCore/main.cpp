@@ -1,6 +1,6 @@
 // quillet-sfx: the installer. Its package is appended to this program file or named by the first
 // argument.
-#include "Platform/Platform.h"
+#include "Platform/Process.h"
 #include "QuilletSfxCore/Console.h"
 #include "QuilletSfxCore/RunInstaller.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Platform.h"
+#include "Platform/FileMapping.h"
 #include "QuilletCore/EntryContent.h"
 #include "QuilletCore/PackageFormat.h"
 

@@ -9,14 +9,14 @@ ensure_packages "${BUILD_PACKAGES[@]}" util-linux
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== Build (build/)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 
 echo "== Unit and end-to-end tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== Sanitizer build (build-asan/)"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLET_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLET_SANITIZE=ON -DQUILLET_WERROR=ON >/dev/null
 cmake --build build-asan -j "$jobs" --target quillet-unit-tests
 
 echo "== Unit tests under ASan and UBSan"

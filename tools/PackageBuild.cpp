@@ -208,7 +208,7 @@ PackagePlan PlanPackage(const Manifest& manifest) {
 }
 
 std::string BuildPackage(const PackagePlan& plan, const BuildOptions& options) {
-  PackageSpecification package;
+  PackageContents package;
   package.defaultFolder = plan.defaultFolder;
   package.entries = MakeStoredEntries(plan.entries, options.level, options.jobs, options.progress);
   try {

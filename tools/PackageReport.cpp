@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "Platform/FileMapping.h"
 #include "QuilletCore/EntryContent.h"
 #include "tools/PackageBuild.h"
 #include "tools/PackageTime.h"

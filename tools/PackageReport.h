@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Platform.h"
+#include "Platform/FileMapping.h"
 #include "QuilletCore/PackageFormat.h"
 
 namespace quillet::pack {

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "Platform/Platform.h"
+#include "Platform/Console.h"
 #include "Platform/Posix/StandardStreams.h"
 
 namespace quillet::platform {

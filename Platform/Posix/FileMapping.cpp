@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Platform/Platform.h"
+#include "Platform/FileMapping.h"
 
 namespace quillet::platform {
 

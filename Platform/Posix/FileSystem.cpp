@@ -20,8 +20,9 @@
 #include <string>
 #include <utility>
 
-#include "Platform/Platform.h"
+#include "Platform/FileSystem.h"
 #include "Platform/Posix/WinePrefix.h"
+#include "Platform/Text.h"
 
 namespace quillet::platform {
 

@@ -7,33 +7,24 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "Platform/Platform.h"
 #include "Platform/Posix/StandardStreams.h"
+#include "Platform/Process.h"
 
 namespace quillet::platform {
 
 namespace posix {
-
-namespace {
-bool closedAtStart[3] = {false, false, false};
-} // namespace
 
 void ReserveClosedStandardDescriptors() {
   for (int fd = 0; fd < 3; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
       continue;
     }
-    closedAtStart[fd] = true;
     const int placeholder = ::open("/dev/null", O_RDWR);
     if (placeholder >= 0 && placeholder != fd) {
       ::dup2(placeholder, fd);
       ::close(placeholder);
     }
   }
-}
-
-bool StandardDescriptorWasClosed(int fd) {
-  return fd >= 0 && fd < 3 && closedAtStart[fd];
 }
 
 } // namespace posix
@@ -68,14 +59,6 @@ std::string OwnProgramPath() {
     }
     buffer.resize(buffer.size() * 2);
   }
-}
-
-std::optional<std::string> EnvironmentVariable(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr) {
-    return std::nullopt;
-  }
-  return std::string(value);
 }
 
 __attribute__((noinline)) const void* CallerAddress() {

@@ -2,9 +2,9 @@
 // read as the 32-bit programs in that prefix see it. Nothing is ever written to it.
 #include <utility>
 
-#include "Platform/Platform.h"
 #include "Platform/Posix/WinePrefix.h"
 #include "Platform/Posix/WineRegistry.h"
+#include "Platform/Registry.h"
 
 namespace quillet::platform {
 
@@ -53,19 +53,12 @@ std::optional<std::vector<std::string>> RegistryKey::SubkeyNames() const {
   return handle_->registry->SubkeyNames(handle_->key);
 }
 
-std::optional<RegistryValue> RegistryKey::QueryValue(std::string_view name) const {
-  if (!handle_) {
-    return std::nullopt;
-  }
-  return handle_->registry->QueryValue(handle_->key, name);
-}
-
 bool RegistryKey::HasValue(std::string_view name) const {
   return handle_ && handle_->registry->HasValue(handle_->key, name);
 }
 
 std::optional<std::uint32_t> RegistryKey::QueryValueSize(std::string_view name) const {
-  const auto value = QueryValue(name);
+  const auto value = handle_ ? handle_->registry->QueryValue(handle_->key, name) : std::nullopt;
   if (!value) {
     return std::nullopt;
   }
@@ -74,7 +67,7 @@ std::optional<std::uint32_t> RegistryKey::QueryValueSize(std::string_view name) 
 
 std::optional<RegistryValue> RegistryKey::ReadValue(std::string_view name,
                                                     std::uint32_t capacity) const {
-  auto value = QueryValue(name);
+  auto value = handle_ ? handle_->registry->QueryValue(handle_->key, name) : std::nullopt;
   // The store does not change while it is read, but a buffer too small fails as on Windows.
   if (!value || value->data.size() > capacity) {
     return std::nullopt;

@@ -6,7 +6,8 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "Platform/Platform.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Shell.h"
 
 extern char** environ;
 

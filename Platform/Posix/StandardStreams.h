@@ -7,7 +7,4 @@ namespace quillet::platform::posix {
 // opens later (the package, for one) takes that number and is mistaken for a standard stream.
 void ReserveClosedStandardDescriptors();
 
-// True when the descriptor was closed at start: that stream cannot be used.
-bool StandardDescriptorWasClosed(int fd);
-
 } // namespace quillet::platform::posix

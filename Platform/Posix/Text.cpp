@@ -1,7 +1,7 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "Platform/Platform.h"
+#include "Platform/Text.h"
 
 namespace quillet::platform {
 

@@ -1,4 +1,5 @@
 #include "Platform/Posix/WineRegistry.h"
+#include "Platform/FileMapping.h"
 
 #include <algorithm>
 #include <climits>

@@ -60,7 +60,7 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/Platform.h"
+#include "Platform/Registry.h"
 
 namespace quillet::platform::posix {
 

@@ -2,7 +2,7 @@
 // process: they are used, never closed.
 #include <limits>
 
-#include "Platform/Platform.h"
+#include "Platform/Console.h"
 #include "Platform/Win32/Win32.h"
 
 namespace quillet::platform {

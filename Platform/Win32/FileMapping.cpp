@@ -1,4 +1,4 @@
-#include "Platform/Platform.h"
+#include "Platform/FileMapping.h"
 #include "Platform/Win32/Win32.h"
 
 namespace quillet::platform {

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <limits>
 
-#include "Platform/Platform.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Text.h"
 #include "Platform/Win32/Win32.h"
 
 namespace quillet::platform {

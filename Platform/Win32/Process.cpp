@@ -3,7 +3,7 @@
 #endif
 
 #include "Platform/CommandLine.h"
-#include "Platform/Platform.h"
+#include "Platform/Process.h"
 #include "Platform/Win32/Win32.h"
 
 namespace quillet::platform {
@@ -45,26 +45,6 @@ std::string OwnProgramPath() {
       return {};
     }
     buffer.resize(buffer.size() * 2);
-  }
-}
-
-std::optional<std::string> EnvironmentVariable(const char* name) {
-  std::string value(1, '\0');
-  for (;;) {
-    ::SetLastError(ERROR_SUCCESS);
-    const DWORD n = ::GetEnvironmentVariableA(name, value.data(), static_cast<DWORD>(value.size()));
-    if (n == 0) {
-      // Zero is also the length of a variable that is set but empty.
-      if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
-        return std::nullopt;
-      }
-      return std::string();
-    }
-    if (n < value.size()) {
-      value.resize(n);
-      return value;
-    }
-    value.resize(n); // n is the size needed, terminator included
   }
 }
 

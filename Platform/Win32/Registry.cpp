@@ -3,7 +3,8 @@
 #include <cstring>
 #include <utility>
 
-#include "Platform/Platform.h"
+#include "Platform/Registry.h"
+#include "Platform/Text.h"
 #include "Platform/Win32/Win32.h"
 
 namespace quillet::platform {
@@ -88,42 +89,6 @@ std::optional<std::vector<std::string>> RegistryKey::SubkeyNames() const {
     }
   }
   return names;
-}
-
-std::optional<RegistryValue> RegistryKey::QueryValue(std::string_view name) const {
-  if (!handle_) {
-    return std::nullopt;
-  }
-  const std::string valueName(name);
-  RegistryValue value;
-  DWORD type = REG_NONE;
-  DWORD size = 0;
-  if (::RegQueryValueExA(handle_->key, valueName.c_str(), nullptr, &type, nullptr, &size) !=
-      ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  value.type = type;
-  for (int attempt = 0; attempt < READ_ATTEMPTS && size > 0; ++attempt) {
-    value.data.resize(size);
-    DWORD got = size;
-    const LSTATUS status = ::RegQueryValueExA(handle_->key, valueName.c_str(), nullptr, &type,
-                                              reinterpret_cast<BYTE*>(value.data.data()), &got);
-    if (status == ERROR_MORE_DATA) {
-      size = got > size ? got : size * 2; // it grew since the size was asked for
-      continue;
-    }
-    if (status != ERROR_SUCCESS) {
-      return std::nullopt;
-    }
-    // The first answer may be an upper bound (text converted from UTF-16): keep what was read.
-    value.type = type;
-    value.data.resize(got);
-    return value;
-  }
-  if (size > 0) {
-    return std::nullopt;
-  }
-  return value;
 }
 
 bool RegistryKey::HasValue(std::string_view name) const {

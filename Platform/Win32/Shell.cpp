@@ -1,5 +1,7 @@
-#include "Platform/Platform.h"
+#include "Platform/Shell.h"
+
 #include "Platform/Win32/Win32.h"
+#include <string>
 
 #include <objbase.h>  // after windows.h, which it needs
 #include <shellapi.h> // after windows.h, which it needs

@@ -1,7 +1,9 @@
 #include <climits>
 
-#include "Platform/Platform.h"
+#include "Platform/Text.h"
+
 #include "Platform/Win32/Win32.h"
+#include <optional>
 
 namespace quillet::platform {
 

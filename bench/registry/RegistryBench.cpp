@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Platform.h"
+#include "Platform/FileMapping.h"
 #include "Platform/Posix/WineRegistry.h"
 #include "QuilletSfxCore/IdeDiscovery.h"
 

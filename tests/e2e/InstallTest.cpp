@@ -43,8 +43,8 @@ std::string Line(const std::string& name, const std::string& result) {
   return "Installing " + name + " .. " + result + "\r\n";
 }
 
-PackageSpecification StandardPackage(const std::string& defaultFolder) {
-  PackageSpecification package;
+PackageContents StandardPackage(const std::string& defaultFolder) {
+  PackageContents package;
   package.defaultFolder = defaultFolder;
   package.entries = {
       MakeStoredEntry("", "Welcome.Txt", kWelcome, 0),
@@ -69,7 +69,7 @@ protected:
     driveC_ = test::MakeWinePrefix(prefix_, ides);
     fs::create_directories(work_);
   }
-  void SetPackage(const PackageSpecification& package) {
+  void SetPackage(const PackageContents& package) {
     test::WriteFile(dir_ / "pkg.dat", SerializePackage(package));
   }
   test::ProgramOptions Options(std::optional<std::string> input) const {
@@ -144,7 +144,7 @@ TEST_F(Installation, TwoInstallationsEachWithItsOwnPatchText) {
 
 TEST_F(Installation, PreviousTurnsFolderCarriesIntoTheDefault) {
   Register({{"Delphi", "5.0", RegText("C:\\D5")}, {"Delphi", "7.0", RegText("C:\\D7")}});
-  PackageSpecification package;
+  PackageContents package;
   package.defaultFolder = "%zel_root%Next";
   package.entries = {MakeStoredEntry("%zel_root%Src", "x.pas", "x")};
   SetPackage(package);
@@ -165,7 +165,7 @@ class Answers : public Installation, public ::testing::WithParamInterface<Answer
 
 TEST_P(Answers, DecideTheFolder) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
-  PackageSpecification package;
+  PackageContents package;
   package.defaultFolder = "C:\\Proposed";
   package.entries = {MakeStoredEntry("%zel_root%sub", "a.pas", "unit a;")};
   SetPackage(package);
@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Installation, TypedNativeFolder) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
-  PackageSpecification package;
+  PackageContents package;
   package.defaultFolder = "C:\\Proposed";
   package.entries = {MakeStoredEntry("%zel_root%sub", "a.pas", "unit a;")};
   SetPackage(package);
@@ -209,7 +209,7 @@ TEST_F(Installation, TypedNativeFolder) {
 
 TEST_F(Installation, SameNameInTwoFoldersGetsItsOwnContent) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
-  PackageSpecification package;
+  PackageContents package;
   package.defaultFolder = "C:\\Pkg";
   package.entries = {MakeStoredEntry("%zel_root%one", "unit.pas", "first"),
                      MakeStoredEntry("%zel_root%two", "UNIT.PAS", "second")};
@@ -222,7 +222,7 @@ TEST_F(Installation, SameNameInTwoFoldersGetsItsOwnContent) {
 
 TEST_F(Installation, DamagedEntriesLeaveExistingFilesAlone) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
-  PackageSpecification package;
+  PackageContents package;
   package.defaultFolder = "C:\\Pkg";
   StoredEntry crc = MakeStoredEntry("%zel_root%", "crc.pas", "new content");
   crc.crc ^= 1;
@@ -250,7 +250,7 @@ TEST_F(Installation, DamagedEntriesLeaveExistingFilesAlone) {
 
 TEST_F(Installation, FileInTheWayOfAFolder) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
-  PackageSpecification package;
+  PackageContents package;
   package.defaultFolder = "C:\\Pkg";
   package.entries = {MakeStoredEntry("%zel_root%Blocker\\sub", "x.pas", "x"),
                      MakeStoredEntry("%zel_root%", "Folder", "y"),
@@ -271,7 +271,7 @@ TEST_F(Installation, FileInTheWayOfAFolder) {
 // A read-only file is protected, as the read-only attribute protects it on Windows, even for root.
 TEST_F(Installation, ReadOnlyFileIsNotReplaced) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
-  PackageSpecification package;
+  PackageContents package;
   package.defaultFolder = "C:\\Pkg";
   package.entries = {MakeStoredEntry("%zel_root%", "x.pas", "new x"),
                      MakeStoredEntry("%zel_root%", "after.pas", "z")};
@@ -307,7 +307,7 @@ TEST_F(Installation, FullFileSystemIsAFailedWrite) {
     ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
   } unmount{mountPoint};
 
-  PackageSpecification package;
+  PackageContents package;
   package.defaultFolder = "C:\\Small";
   package.entries = {MakeStoredEntry("%zel_root%", "big.pas", std::string(1 << 20, 'b')),
                      MakeStoredEntry("%zel_root%", "small.pas", "fits")};

@@ -279,7 +279,7 @@ void Manifest(const std::filesystem::path& dir, const std::string& entries) {
 }
 
 std::string DamagedPackage() {
-  PackageSpecification contents;
+  PackageContents contents;
   contents.defaultFolder = "d";
   contents.entries.push_back(MakeStoredEntry("%zel_root%", "a.pas", "unit a;"));
   contents.entries.back().stored[10] ^= 0x40;
@@ -343,7 +343,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "@/p.qpk: holds no package"},
         BadInputCase{"AttachMissingInstaller",
                      [](const auto& dir) {
-                       PackageSpecification contents;
+                       PackageContents contents;
                        contents.defaultFolder = "d";
                        contents.entries.push_back(MakeStoredEntry("", "a", "a"));
                        WriteFile(dir / "p.qpk", SerializePackage(contents));

@@ -22,7 +22,7 @@ const std::string kAbsent =
 
 // A package with no welcome text and nothing to install.
 std::string QuietPackage() {
-  PackageSpecification package;
+  PackageContents package;
   package.defaultFolder = "%Delphi%Quiet\\";
   package.entries.push_back(MakeStoredEntry("", "notes.txt", "kept in the package", 0));
   return SerializePackage(package);

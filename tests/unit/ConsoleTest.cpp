@@ -2,6 +2,7 @@
 
 #include <deque>
 
+#include "Platform/Console.h"
 #include "QuilletSfxCore/Console.h"
 
 namespace quillet {

@@ -16,7 +16,7 @@ namespace {
 class PackageFixture {
 public:
   explicit PackageFixture(std::vector<StoredEntry> entries) {
-    PackageSpecification contents;
+    PackageContents contents;
     contents.defaultFolder = "%Delphi%\\Lib\\";
     contents.entries = std::move(entries);
     image_ = SerializePackage(contents);

@@ -8,7 +8,7 @@
 #include <csignal>
 #include <iterator>
 
-#include "Platform/Platform.h"
+#include "Platform/FileSystem.h"
 #include "tests/support/WinePrefixFixture.h"
 
 namespace quillet::platform {

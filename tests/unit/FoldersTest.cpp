@@ -4,6 +4,7 @@
 #include <set>
 
 #include "CoreAPITools/Folders.h"
+#include "Platform/Text.h"
 #include "tests/support/WinePrefixFixture.h"
 
 namespace quillet {

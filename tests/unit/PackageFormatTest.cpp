@@ -22,7 +22,7 @@ std::vector<std::uint8_t> Bytes(const std::string& text) {
 }
 
 std::vector<std::uint8_t> PackageOf(std::vector<StoredEntry> entries) {
-  PackageSpecification package;
+  PackageContents package;
   package.defaultFolder = "%Delphi%Lib\\";
   package.entries = std::move(entries);
   return Bytes(SerializePackage(package));
@@ -184,7 +184,7 @@ TEST(FindByName, FieldWithoutNulHas256Bytes) {
 
 TEST(PackageFormat, HeaderCountPlaysNoPartInLookups) {
   for (std::uint32_t count : {0u, 1u, 7u, 0xFFFFFFFFu}) {
-    PackageSpecification package;
+    PackageContents package;
     package.entries = {RawEntry("a", 1), RawEntry("b", 2)};
     package.entryCount = count;
     const auto image = Bytes(SerializePackage(package));

@@ -493,15 +493,14 @@ TEST(JoinFolderTemplate, PercentInASubfolderStaysLiteral) {
 
 class InspectTest : public ::testing::Test {
 protected:
-  std::string WritePackage(const PackageSpecification& contents,
-                           const std::string& name = "p.qpk") {
+  std::string WritePackage(const PackageContents& contents, const std::string& name = "p.qpk") {
     const auto path = dir_ / name;
     WriteFile(path, SerializePackage(contents));
     return path.string();
   }
 
-  static PackageSpecification ThreeEntries() {
-    PackageSpecification contents;
+  static PackageContents ThreeEntries() {
+    PackageContents contents;
     contents.defaultFolder = "%Delphi%Lib\\";
     contents.entries.push_back(MakeStoredEntry("", "welcome.txt", "Hi", 0, 36671, 219));
     contents.entries.push_back(MakeStoredEntry("%zel_root%Source", "a.pas", "unit a;",
@@ -554,7 +553,7 @@ TEST_F(InspectTest, ListAndTestFindThePackageBehindAnInstaller) {
 }
 
 TEST_F(InspectTest, TestReportsEachDamagedEntryAndGoesOn) {
-  PackageSpecification contents = ThreeEntries();
+  PackageContents contents = ThreeEntries();
   contents.entries[0].stored[20] ^= 1; // checksum no longer matches
   contents.entries[1].stored.resize(contents.entries[1].stored.size() - 4);
   contents.entries[1].crc =
@@ -574,7 +573,7 @@ TEST_F(InspectTest, TestReportsEachDamagedEntryAndGoesOn) {
 }
 
 TEST_F(InspectTest, HeaderCountAndUnreachableBytesAreProblems) {
-  PackageSpecification contents = ThreeEntries();
+  PackageContents contents = ThreeEntries();
   contents.entryCount = 5;
   // The middle record's signature is broken: the walk stops after the first entry.
   std::string image = SerializePackage(contents);

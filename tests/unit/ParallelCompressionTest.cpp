@@ -39,7 +39,7 @@ std::vector<EntrySource> Sources(std::size_t count) {
 }
 
 std::string Serialized(const std::vector<StoredEntry>& entries) {
-  PackageSpecification package;
+  PackageContents package;
   package.defaultFolder = "%Delphi%\\Lib";
   package.entries = entries;
   return SerializePackage(package);

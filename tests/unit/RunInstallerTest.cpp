@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "CoreAPITools/Exception.h"
+#include "Platform/Process.h"
 #include "QuilletSfxCore/PackageSource.h"
 #include "QuilletSfxCore/RunInstaller.h"
 

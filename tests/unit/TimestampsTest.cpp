@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "Platform/FileSystem.h"
 #include "QuilletSfxCore/Timestamps.h"
 #include "tests/support/WinePrefixFixture.h"
 

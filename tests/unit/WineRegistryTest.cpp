@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Platform.h"
 #include "Platform/Posix/WineRegistry.h"
+#include "Platform/Registry.h"
 #include "tests/support/TestSupport.h"
 
 namespace quillet::platform::posix {
@@ -660,7 +660,7 @@ TEST_F(PosixRegistryTest, ReadsSystemRegOnceWhenTheFirstKeyOpens) {
   EXPECT_FALSE(accessor.OpenLocalMachineKey("B"));
   RegistryAccessor fresh;
   EXPECT_FALSE(fresh.OpenLocalMachineKey("A"));
-  EXPECT_EQ(fresh.OpenLocalMachineKey("B")->QueryValue("V")->data, "new\0"s);
+  EXPECT_EQ(fresh.OpenLocalMachineKey("B")->ReadValue("V", 64)->data, "new\0"s);
 }
 
 TEST_F(PosixRegistryTest, MissingOrUnreadableFileIsEmpty) {

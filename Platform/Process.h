@@ -1,0 +1,30 @@
+// Process: arguments, the program file, code addresses.
+//
+// Part of the interface between Quillet and the operating system: declared once here, implemented
+// in Platform/Posix/Process.cpp and Platform/Win32/Process.cpp. No OS type appears in it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillet::platform {
+
+// Sets up the process once at start: the user's locale for text comparison, console mode.
+void InitialiseProcess();
+
+// The command-line arguments after the program name. POSIX hands them over already split;
+// Windows splits GetCommandLineA's text with the installer's own splitting rules.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Full native path of the running program file, with no length limit; empty when unknown.
+std::string OwnProgramPath();
+
+// An address inside the function that calls this one. Used as a default argument of exception
+// constructors, so that it names the code that raised the exception.
+const void* CallerAddress();
+
+// Offset of a code address from the load address of the module that holds it; 0 when unknown.
+std::uint32_t ModuleOffsetOf(const void* address);
+
+} // namespace quillet::platform
