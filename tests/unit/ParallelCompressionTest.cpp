@@ -20,12 +20,21 @@ std::string Content(std::size_t length, unsigned seed) {
   return text;
 }
 
+// Built by appending: GCC 12 at -O3 reports a false -Wrestrict in `"literal" + std::to_string(n)`
+// (its std::string operator+ inserts at the front; GCC bug 105329).
+std::string Numbered(const char* prefix, std::size_t number, const char* suffix = "") {
+  std::string text(prefix);
+  text += std::to_string(number);
+  text += suffix;
+  return text;
+}
+
 std::vector<EntrySource> Sources(std::size_t count) {
   std::vector<EntrySource> sources;
   for (std::size_t i = 0; i < count; ++i) {
     EntrySource source;
-    source.folderTemplate = "%zel_root%\\F" + std::to_string(i % 3);
-    source.fileName = "U" + std::to_string(i) + ".pas";
+    source.folderTemplate = Numbered("%zel_root%\\F", i % 3);
+    source.fileName = Numbered("U", i, ".pas");
     source.flags = i % 2 == 0 ? ENTRY_INSTALL : ENTRY_INSTALL | ENTRY_PREPEND_PATCH;
     source.date = 46000 + static_cast<std::uint32_t>(i);
     source.time = static_cast<std::uint32_t>(i * 37 % 10000);

@@ -629,8 +629,8 @@ TEST(WineRegistryDamage, DeepAndLongPaths) {
   std::string deep;
   std::string query;
   for (int i = 0; i < 5000; ++i) {
-    deep += (i ? "\\\\" : "") + std::string("k");
-    query += (i ? "\\" : "") + std::string("K");
+    deep += i ? "\\\\k" : "k";
+    query += i ? "\\K" : "K";
   }
   const std::string longName(100000, 'n');
   const WineRegistry registry(RegFile("[" + deep + "]\n\"V\"=\"deep\"\n[" + longName + "]\n" +
