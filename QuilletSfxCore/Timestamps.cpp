@@ -1,6 +1,7 @@
 #include "QuilletSfxCore/Timestamps.h"
 #include "Platform/FileSystem.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 
@@ -15,31 +16,13 @@ constexpr std::int64_t MS_PER_SECOND = 1'000;
 
 // Day numbers count from 1899-12-30. The packed format holds 1980-01-01 (day 29221) up to
 // 2099-12-31 (day 73050); the 7-bit year field could go to 2107, but those years are refused.
-constexpr std::int64_t FIRST_ENCODABLE_DAY = 29'221;
-constexpr std::int64_t LAST_ENCODABLE_DAY = 73'050;
-constexpr std::int64_t UNIX_EPOCH_DAY = 25'569; // 1970-01-01
+constexpr std::chrono::sys_days DAY_ZERO = std::chrono::year(1899) / 12 / 30;
 constexpr int DOS_BASE_YEAR = 1980;
-
-struct CivilDate {
-  int year;
-  unsigned month; // 1..12
-  unsigned day;   // 1..31
-};
-
-// Proleptic Gregorian date of a day count relative to 1970-01-01.
-CivilDate CivilFromDays(std::int64_t days) {
-  days += 719'468; // shift the era start to 0000-03-01
-  const std::int64_t era = (days >= 0 ? days : days - 146'096) / 146'097;
-  const auto dayOfEra = static_cast<unsigned>(days - era * 146'097);
-  const unsigned yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36'524 - dayOfEra / 146'096) / 365;
-  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const unsigned monthFromMarch = (5 * dayOfYear + 2) / 153;
-  const unsigned day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;
-  const unsigned month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
-  const auto year = static_cast<int>(static_cast<std::int64_t>(yearOfEra) + era * 400);
-  return {month <= 2 ? year + 1 : year, month, day};
-}
+constexpr std::int64_t FIRST_ENCODABLE_DAY =
+    (std::chrono::sys_days(std::chrono::year(DOS_BASE_YEAR) / 1 / 1) - DAY_ZERO).count();
+constexpr std::int64_t LAST_ENCODABLE_DAY =
+    (std::chrono::sys_days(std::chrono::year(2099) / 12 / 31) - DAY_ZERO).count();
+static_assert(FIRST_ENCODABLE_DAY == 29'221 && LAST_ENCODABLE_DAY == 73'050);
 
 } // namespace
 
@@ -64,7 +47,7 @@ std::uint32_t EncodeDosDateTime(double dayValue) {
   if (day < FIRST_ENCODABLE_DAY || day > LAST_ENCODABLE_DAY) {
     return 0;
   }
-  const CivilDate civil = CivilFromDays(day - UNIX_EPOCH_DAY);
+  const std::chrono::year_month_day civil(DAY_ZERO + std::chrono::days(day));
 
   const auto hour = static_cast<std::uint32_t>(timeOfDay / MS_PER_HOUR);
   const auto minute = static_cast<std::uint32_t>((timeOfDay / MS_PER_MINUTE) % 60);
@@ -73,7 +56,8 @@ std::uint32_t EncodeDosDateTime(double dayValue) {
   // Two-second resolution: the odd second is truncated, never rounded up.
   const std::uint32_t timeWord = second / 2 + minute * 32 + hour * 2048;
   const std::uint32_t dateWord =
-      civil.day + civil.month * 32 + static_cast<std::uint32_t>(civil.year - DOS_BASE_YEAR) * 512;
+      static_cast<unsigned>(civil.day()) + static_cast<unsigned>(civil.month()) * 32 +
+      static_cast<std::uint32_t>(static_cast<int>(civil.year()) - DOS_BASE_YEAR) * 512;
   return dateWord * 65536 + timeWord;
 }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -157,13 +158,10 @@ std::optional<std::time_t> LocalTimeOfDosDateTime(std::uint32_t packed) {
   const int minute = static_cast<int>((time >> 5) & 0x3F);
   const int second = static_cast<int>(time & 0x1F) * 2;
 
-  static constexpr int DAYS_IN_MONTH[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month < 1 || month > 12 || hour > 23 || minute > 59 || second > 59) {
-    return std::nullopt;
-  }
-  const int monthDays = DAYS_IN_MONTH[month - 1] + ((month == 2 && leap) ? 1 : 0);
-  if (day < 1 || day > monthDays) {
+  const std::chrono::year_month_day calendarDate(std::chrono::year(year),
+                                                 std::chrono::month(static_cast<unsigned>(month)),
+                                                 std::chrono::day(static_cast<unsigned>(day)));
+  if (!calendarDate.ok() || hour > 23 || minute > 59 || second > 59) {
     return std::nullopt;
   }
 
