@@ -23,6 +23,7 @@
 
 #include "Platform/FileSystem.h"
 #include "Platform/Posix/WinePrefix.h"
+#include "Platform/Testing.h"
 #include "Platform/Text.h"
 
 namespace quillet::platform {
@@ -362,12 +363,21 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   return 0;
 }
 
+namespace {
+std::atomic<bool> failNextClose = false; // set by the tests (Platform/Testing.h)
+} // namespace
+
+void testing::FailNextOutputFileClose() {
+  failNextClose = true;
+}
+
 bool OutputFile::Close() {
   if (!state_ || state_->fd < 0) {
     return false;
   }
   // A failing close can be the first report of lost data (a full disk, a network file system).
-  state_->closedCleanly = ::close(std::exchange(state_->fd, -1)) == 0;
+  const bool closed = ::close(std::exchange(state_->fd, -1)) == 0;
+  state_->closedCleanly = !failNextClose.exchange(false) && closed;
   return state_->closedCleanly;
 }
 

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "Platform/FileSystem.h"
+#include "Platform/Testing.h"
 #include "Platform/Text.h"
 #include "Platform/Win32/Win32.h"
 
@@ -158,12 +159,21 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   return 0;
 }
 
+namespace {
+std::atomic<bool> failNextClose = false; // set by the tests (Platform/Testing.h)
+} // namespace
+
+void testing::FailNextOutputFileClose() {
+  failNextClose = true;
+}
+
 bool OutputFile::Close() {
   if (!state_ || !state_->file.Valid()) {
     return false;
   }
   // A failing close can be the first report of lost data (a full disk, a network share).
-  state_->closedCleanly = state_->file.Close();
+  const bool closed = state_->file.Close();
+  state_->closedCleanly = !failNextClose.exchange(false) && closed;
   return state_->closedCleanly;
 }
 
