@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <thread>
 
+#include "Platform/Process.h"
 #include "tools/Manifest.h"
 #include "tools/PackageBuild.h"
 #include "tools/PackageReport.h"
 #include "tools/PackerError.h"
+#include "tools/StubLocator.h"
 
 namespace quillet::pack {
 
@@ -100,6 +102,24 @@ int Test(const std::string& file, std::ostream& out, std::ostream& err) {
   return EXIT_OK;
 }
 
+struct AttachArguments {
+  std::string installer; // empty: the stub for `platform` among quillet-pack's own files
+  std::string package;
+  std::string output;
+  std::string platform; // --for; empty: the platform quillet-pack runs on
+};
+
+int Attach(const AttachArguments& args) {
+  std::filesystem::path installer = args.installer;
+  if (installer.empty()) {
+    const StubPlatform platform =
+        args.platform.empty() ? HostStubPlatform() : *StubPlatformNamed(args.platform);
+    installer = LocateStub(platform, platform::OwnProgramPath());
+  }
+  AttachPackage(installer, args.package, args.output);
+  return EXIT_OK;
+}
+
 } // namespace
 
 int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
@@ -127,16 +147,31 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
                            "is the same for any value");
   buildCommand->add_flag("-q,--quiet", build.quiet, "Print neither progress nor the summary");
 
-  std::string installer;
-  std::string package;
-  std::string attachOutput;
+  AttachArguments attach;
   CLI::App* attachCommand = app.add_subcommand(
       "attach", "Append a stand-alone package to the installer's program file, making a "
                 "self-extracting installer.");
-  attachCommand->add_option("INSTALLER", installer, "The installer program (quillet-sfx)")
-      ->required();
-  attachCommand->add_option("PACKAGE", package, "The stand-alone package")->required();
-  attachCommand->add_option("-o,--output", attachOutput, "The installer to write")->required();
+  attachCommand->add_option("INSTALLER", attach.installer,
+                            "The installer program (quillet-sfx); without it, the one for --for "
+                            "next to quillet-pack or in its ../lib/quillet/");
+  attachCommand->add_option("PACKAGE", attach.package, "The stand-alone package (required)");
+  attachCommand->add_option("-o,--output", attach.output, "The installer to write")->required();
+  attachCommand
+      ->add_option("--for", attach.platform,
+                   "The platform of the installer to look up: linux, windows or windows-x86 "
+                   "(default: the one quillet-pack runs on)")
+      ->check(CLI::IsMember({"linux", "windows", "windows-x86"}));
+  // A single file named is the package.
+  attachCommand->callback([&attach] {
+    if (attach.package.empty()) {
+      if (attach.installer.empty()) {
+        throw CLI::RequiredError("PACKAGE");
+      }
+      std::swap(attach.installer, attach.package);
+    } else if (!attach.installer.empty() && !attach.platform.empty()) {
+      throw CLI::ValidationError("--for", "looks up an installer; it cannot go with INSTALLER");
+    }
+  });
 
   std::string listFile;
   CLI::App* listCommand = app.add_subcommand(
@@ -179,8 +214,7 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
       return Build(build, out, err);
     }
     if (attachCommand->parsed()) {
-      AttachPackage(installer, package, attachOutput);
-      return EXIT_OK;
+      return Attach(attach);
     }
     if (listCommand->parsed()) {
       return List(listFile, out, err);

@@ -685,10 +685,16 @@ INSTANTIATE_TEST_SUITE_P(
                   {"build", "m.toml", "-o", "p", "--jobs", "many"},
                   EXIT_USAGE,
                   "--jobs"},
-        UsageCase{"AttachWithoutPackage",
-                  {"attach", "sfx", "-o", "setup"},
+        UsageCase{
+            "AttachWithoutPackage", {"attach", "-o", "setup"}, EXIT_USAGE, "PACKAGE is required"},
+        UsageCase{"AttachForAnInstallerNamed",
+                  {"attach", "sfx", "p.qpk", "-o", "setup", "--for", "linux"},
                   EXIT_USAGE,
-                  "PACKAGE is required"}),
+                  "--for: looks up an installer; it cannot go with INSTALLER"},
+        UsageCase{"AttachForUnknownPlatform",
+                  {"attach", "p.qpk", "-o", "setup", "--for", "macos"},
+                  EXIT_USAGE,
+                  "--for"}),
     [](const auto& info) { return info.param.name; });
 
 } // namespace
