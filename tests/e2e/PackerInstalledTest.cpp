@@ -40,18 +40,6 @@ TEST(InstalledPacker, AttachFindsTheStubInLibQuillet) {
         << arguments.size();
     std::filesystem::remove(dir / "Setup");
   }
-
-  // No Windows stub was given to this build: the message names both places looked in.
-  const auto missing = RunProgram("/bin/sh",
-                                  {"-c", "exec \"$0\" \"$@\" 2>&1", pack, "attach", "pkg.qpk", "-o",
-                                   "Setup.exe", "--for", "windows"},
-                                  options);
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.output.find((prefix / "bin/quillet-sfx.exe").string() + " or " +
-                                (prefix / "lib/quillet/quillet-sfx.exe").string()),
-            std::string::npos)
-      << missing.output;
-  EXPECT_FALSE(std::filesystem::exists(dir / "Setup.exe"));
 }
 
 } // namespace

@@ -49,34 +49,19 @@ TEST_P(LocateStubTest, LooksNextToTheProgramThenInLibQuillet) {
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, LocateStubTest,
-    ::testing::Values(
-        StubCase{"NextToTheProgram", {"bin/quillet-sfx"}, StubPlatform::Linux, "bin/quillet-sfx"},
-        StubCase{"InstalledLayout",
-                 {"lib/quillet/quillet-sfx.exe"},
-                 StubPlatform::Windows,
-                 "lib/quillet/quillet-sfx.exe"},
-        StubCase{"NextToTheProgramFirst",
-                 {"bin/quillet-sfx-x86.exe", "lib/quillet/quillet-sfx-x86.exe"},
-                 StubPlatform::WindowsX86,
-                 "bin/quillet-sfx-x86.exe"},
-        StubCase{"FolderInTheWayIsPassed",
-                 {"bin/quillet-sfx/", "lib/quillet/quillet-sfx"},
-                 StubPlatform::Linux,
-                 "lib/quillet/quillet-sfx"},
-        StubCase{"OtherPlatformsStubOnly",
-                 {"bin/quillet-sfx", "lib/quillet/quillet-sfx.exe"},
-                 StubPlatform::WindowsX86,
-                 ""},
-        StubCase{"NoneAtAll", {"bin/"}, StubPlatform::Windows, ""}),
+    ::testing::Values(StubCase{"NextToTheProgramFirst",
+                               {"bin/quillet-sfx-x86.exe", "lib/quillet/quillet-sfx-x86.exe"},
+                               StubPlatform::WindowsX86,
+                               "bin/quillet-sfx-x86.exe"},
+                      StubCase{"FolderInTheWayIsPassed",
+                               {"bin/quillet-sfx/", "lib/quillet/quillet-sfx"},
+                               StubPlatform::Linux,
+                               "lib/quillet/quillet-sfx"},
+                      StubCase{"OtherPlatformsStubOnly",
+                               {"bin/quillet-sfx", "lib/quillet/quillet-sfx.exe"},
+                               StubPlatform::WindowsX86,
+                               ""}),
     [](const auto& info) { return info.param.name; });
-
-TEST(StubPlatformNamed, NamesOfTheForOption) {
-  EXPECT_EQ(StubPlatformNamed("linux"), StubPlatform::Linux);
-  EXPECT_EQ(StubPlatformNamed("windows"), StubPlatform::Windows);
-  EXPECT_EQ(StubPlatformNamed("windows-x86"), StubPlatform::WindowsX86);
-  EXPECT_EQ(StubPlatformNamed("Windows"), std::nullopt);
-  EXPECT_EQ(HostStubPlatform(), StubPlatform::Linux); // the tests run on POSIX
-}
 
 } // namespace
 } // namespace quillet::pack
