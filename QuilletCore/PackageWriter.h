@@ -43,7 +43,6 @@ struct EntrySource {
   std::uint32_t flags = ENTRY_INSTALL;
   std::uint32_t date = 0;
   std::uint32_t time = 0;
-  std::uint64_t sizeHint = 0; // the expected content size; larger entries are started first
   std::function<std::string()> load;
 };
 

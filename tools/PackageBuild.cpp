@@ -148,7 +148,6 @@ private:
       source.date = when.date;
       source.time = when.time;
       const std::uint64_t size = std::filesystem::file_size(*text.file, error);
-      source.sizeHint = size;
       source.load = [path = *text.file, crLf] {
         return crLf ? WithCrLf(ReadSourceFile(path)) : ReadSourceFile(path);
       };
@@ -160,7 +159,6 @@ private:
       const DayTime when = TimeOf(manifest_.file);
       source.date = when.date;
       source.time = when.time;
-      source.sizeHint = text.text->size();
       source.load = [content = crLf ? WithCrLf(*text.text) : *text.text] { return content; };
       Add(std::move(source), manifest_.file.string() + " (" + std::string(entryName) + ")",
           text.text->size());
@@ -224,7 +222,6 @@ private:
     const DayTime when = TimeOf(file.path);
     source.date = when.date;
     source.time = when.time;
-    source.sizeHint = file.size;
     source.load = [path = file.path] { return ReadSourceFile(path); };
     if (entry.install) {
       const std::string target = source.folderTemplate + "\\" + source.fileName;

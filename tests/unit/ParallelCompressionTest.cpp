@@ -33,7 +33,6 @@ std::vector<EntrySource> Sources(std::size_t count) {
     source.time = static_cast<std::uint32_t>(i * 37 % 10000);
     // Sizes out of order, so that entries finish out of package order.
     const std::size_t length = (i * 7919) % 40000 + (i == 5 ? 300000 : 0);
-    source.sizeHint = length;
     source.load = [length, i] { return Content(length, static_cast<unsigned>(i)); };
     sources.push_back(std::move(source));
   }
@@ -64,7 +63,7 @@ TEST(MakeStoredEntries, ReportsEveryEntryOnce) {
   const auto sources = Sources(10);
   std::uint64_t total = 0;
   for (const EntrySource& s : sources) {
-    total += s.sizeHint;
+    total += s.load().size();
   }
   for (unsigned jobs : {1u, 3u}) {
     std::vector<std::size_t> seen;
