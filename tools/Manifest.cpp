@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/IdeFamilies.h"
 #include "tools/PackerError.h"
 
 namespace quillet::pack {
@@ -79,6 +80,24 @@ public:
       Fail(LineOf(node), std::string("timestamp: ") + e.what());
     }
     Fail(LineOf(node), "timestamp must be a date or a local date and time, as 2026-01-15T10:30:00");
+  }
+
+  // A list of family names or base paths.
+  std::vector<std::string> IdeBasePaths(const toml::node& node) const {
+    const toml::array* array = node.as_array();
+    if (array == nullptr) {
+      Fail(LineOf(node), "ides must be a list of IDE families, as [\"delphi\", \"cbuilder\", "
+                         "\"bds\"]");
+    }
+    std::vector<std::string> names;
+    for (const toml::node& item : *array) {
+      names.push_back(String(item, "each item of ides"));
+    }
+    try {
+      return BasePathsOfFamilies(names);
+    } catch (const EPackerError& e) {
+      Fail(LineOf(node), e.what());
+    }
   }
 
   ManifestEntry Entry(const toml::table& table) const {
@@ -156,6 +175,8 @@ public:
           Fail(LineOf(node), "line-ends must be \"crlf\" or \"keep\", not \"" + value + "\"");
         }
         manifest.lineEnds = value == "keep" ? LineEnds::Keep : LineEnds::CrLf;
+      } else if (name == "ides") {
+        manifest.ideBasePaths = IdeBasePaths(node);
       } else if (name == "entry") {
         const toml::array* tables = node.as_array();
         if (tables == nullptr || !tables->is_array_of_tables()) {
@@ -168,7 +189,8 @@ public:
         Fail(key.source().begin.line,
              "unknown key '" + std::string(name) +
                  "' (known: default-folder, root, welcome-file, welcome-text, patch-file, "
-                 "patch-text, timestamp, readme, case-sensitive, line-ends, [[entry]])");
+                 "patch-text, timestamp, ides, readme, case-sensitive, line-ends, "
+                 "[[entry]])");
       }
     }
     if (!hasDefaultFolder) {

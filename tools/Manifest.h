@@ -8,6 +8,7 @@
 //   readme = "Doc/readme.html"    # the readme.html the installer opens, installed last
 //   case-sensitive = false        # patterns ignore letter case unless true
 //   line-ends = "crlf"            # the texts' line ends: "crlf" (default) or "keep"
+//   ides = ["delphi", "cbuilder", "bds"]   # IDE families; becomes the entry "ides.txt"
 //
 //   [[entry]]                     # one or more
 //   source = ["src/**/*.pas"]     # a pattern or a list of them
@@ -62,6 +63,8 @@ struct Manifest {
   ManifestText welcome;
   ManifestText patch;
   std::optional<DayTime> timestamp;
+  // The registry base paths of the "ides" key, in order; empty without the key (no "ides.txt").
+  std::vector<std::string> ideBasePaths;
   std::vector<ManifestEntry> entries;
   std::optional<std::string> readme; // relative to the root, as written
   std::uint32_t readmeLine = 0;
