@@ -77,11 +77,23 @@ int Build(const BuildArguments& args, std::ostream& out, std::ostream& err) {
   if (!args.quiet) {
     options.progress = [&report](const CompressionProgress& progress) { report(progress); };
   }
-  const std::string package = BuildPackage(plan, options);
-  WriteFileReplacing(args.output, package, false);
+  for (const std::string& warning : plan.warnings) {
+    err << "quillet-pack: warning: " << warning << "\n";
+  }
+  const std::uint64_t size = WritePackage(plan, options, args.output);
   if (!args.quiet) {
-    out << args.output << ": package of " << package.size() << " bytes, " << plan.entries.size()
+    out << args.output << ": package of " << size << " bytes, " << plan.entries.size()
         << " entries, " << plan.totalBytes << " bytes of content\n";
+    // The layout the installer will make, to be seen before the package ships.
+    const auto folders = TargetFolders(plan);
+    std::size_t width = 0;
+    for (const auto& folder : folders) {
+      width = std::max(width, folder.first.size());
+    }
+    for (const auto& [folder, files] : folders) {
+      out << "  " << folder << std::string(width - folder.size(), ' ') << "  " << files
+          << (files == 1 ? " file\n" : " files\n");
+    }
   }
   return EXIT_OK;
 }
@@ -107,6 +119,7 @@ struct AttachArguments {
   std::string package;
   std::string output;
   std::string platform; // --for; empty: the platform quillet-pack runs on
+  std::string downloadUrl;
 };
 
 int Attach(const AttachArguments& args) {
@@ -116,7 +129,7 @@ int Attach(const AttachArguments& args) {
         args.platform.empty() ? HostStubPlatform() : *StubPlatformNamed(args.platform);
     installer = LocateStub(platform, platform::OwnProgramPath());
   }
-  AttachPackage(installer, args.package, args.output);
+  AttachPackage(installer, args.package, args.output, args.downloadUrl);
   return EXIT_OK;
 }
 
@@ -161,6 +174,9 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
                    "The platform of the installer to look up: linux, windows or windows-x86 "
                    "(default: the one quillet-pack runs on)")
       ->check(CLI::IsMember({"linux", "windows", "windows-x86"}));
+  attachCommand->add_option("--download-url", attach.downloadUrl,
+                            "The address the installer names when its package is damaged "
+                            "(default: the installer's own)");
   // A single file named is the package.
   attachCommand->callback([&attach] {
     if (attach.package.empty()) {
