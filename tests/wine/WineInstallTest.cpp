@@ -1,0 +1,182 @@
+// The Windows installer under Wine against the Linux build: the same packages, registry and
+// answers, compared by transcript, exit status and the tree each leaves in drive C:.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+
+#include "QuilletCore/PackageWriter.h"
+#include "QuilletSfxCore/RunInstaller.h"
+#include "tests/support/TestSupport.h"
+#include "tests/wine/WineDriver.h"
+
+namespace quillet {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ProgramOptions;
+using test::ProgramResult;
+using test::TempDir;
+
+// 2026-07-15 10:30: a summer date, whatever the season of the run.
+constexpr std::uint32_t kSummerDate = 46218;
+constexpr std::uint32_t kSummerTime = 4375;
+const char* const kTargets = "quillet-e2e"; // below drive C:, emptied before every run
+
+fs::path Targets() {
+  return test::wine::Prefix() / "drive_c" / kTargets;
+}
+
+PackageContents StandardPackage() {
+  PackageContents package;
+  package.defaultFolder = "%Delphi%Components\\Demo\\";
+  package.entries = {
+      MakeStoredEntry("", "welcome.txt", "Welcome", 0),
+      MakeStoredEntry("", "patchinfo.txt", "{%zel_root%}", 0),
+      MakeStoredEntry("%zel_root%Source", "a.pas", "unit a;", ENTRY_INSTALL, 36671, 219),
+      MakeStoredEntry("%zel_root%Source", "b.pas", "unit b;", ENTRY_INSTALL | ENTRY_PREPEND_PATCH,
+                      36671, 219),
+      MakeStoredEntry("%zel_root%.", "readme.html", "<html/>", ENTRY_INSTALL, 36671, 219),
+  };
+  return package;
+}
+
+PackageContents DamagedPackage() {
+  PackageContents package = StandardPackage();
+  package.entries[3].crc ^= 1;
+  return package;
+}
+
+PackageContents SummerPackage() {
+  PackageContents package = StandardPackage();
+  package.entries.push_back(MakeStoredEntry("%zel_root%", "summer.pas", "unit summer;",
+                                            ENTRY_INSTALL, kSummerDate, kSummerTime));
+  return package;
+}
+
+struct DifferentialCase {
+  const char* name;
+  std::function<PackageContents()> package;
+  std::string answers;
+  std::string timeZone;
+  // Run before each build's turn, on the emptied target folder (C:\quillet-e2e).
+  std::function<void(const fs::path&)> prepare;
+  const char* packageFolder; // where the package file lies, below the test's folder
+  int status;
+};
+
+std::string LongFolder() {
+  std::string folder = "C:\\quillet-e2e\\Long";
+  while (folder.size() < 280) {
+    folder += "\\abcdefghijklmnopqrstuvwxyz";
+  }
+  return folder;
+}
+
+class WineDifferential : public ::testing::TestWithParam<DifferentialCase> {
+protected:
+  static void SetUpTestSuite() {
+    if (!test::wine::WindowsSfx().empty()) {
+      test::wine::RegisterIdes(
+          {{"HKLM\\Software\\Borland\\Delphi\\7.0", "C:\\quillet-e2e\\D7"},
+           {"HKLM\\Software\\Borland\\C++Builder\\6.0", "C:\\quillet-e2e\\CB6\\"}});
+    }
+  }
+  void SetUp() override {
+    if (test::wine::WindowsSfx().empty()) {
+      GTEST_SKIP() << "QUILLET_WINDOWS_SFX and WINEPREFIX are set by scripts/wine-tests.sh";
+    }
+  }
+
+  ProgramOptions Options(const DifferentialCase& c) const {
+    ProgramOptions options;
+    options.input = c.answers;
+    options.environment["TZ"] = c.timeZone;
+    options.environment["DISPLAY"] = std::nullopt;
+    options.environment["WAYLAND_DISPLAY"] = std::nullopt;
+    options.workingDirectory = dir_.Path();
+    return options;
+  }
+
+  void Reset(const DifferentialCase& c) {
+    fs::remove_all(Targets());
+    fs::create_directories(Targets());
+    if (c.prepare) {
+      c.prepare(Targets());
+    }
+  }
+
+  TempDir dir_;
+};
+
+TEST_P(WineDifferential, BothBuildsAgree) {
+  const DifferentialCase& c = GetParam();
+  const fs::path package = dir_ / c.packageFolder / "pkg.dat";
+  test::WriteFile(package, SerializePackage(c.package()));
+
+  Reset(c);
+  const ProgramResult linux = test::RunProgram(test::SfxPath(), {package.string()}, Options(c));
+  const auto linuxTree = test::wine::Snapshot(Targets());
+  Reset(c);
+  const ProgramResult windows = test::wine::RunWindows(
+      test::wine::WindowsSfx(), {test::wine::WindowsPath(package)}, Options(c));
+  const auto windowsTree = test::wine::Snapshot(Targets());
+
+  EXPECT_EQ(linux.status, c.status) << linux.output;
+  EXPECT_EQ(windows.status, linux.status);
+  EXPECT_EQ(windows.output, linux.output);
+  EXPECT_EQ(test::wine::FirstDifference(linuxTree, windowsTree), "");
+  EXPECT_GT(linuxTree.size(), 1u) << "the run installed something to compare";
+}
+
+void ReadOnlyB(const fs::path& targets) {
+  const fs::path file = targets / "D7" / "Components" / "Demo" / "Source" / "b.pas";
+  test::WriteFile(file, "kept");
+  // The same time before each build's run, so that only what the run did can differ.
+  fs::last_write_time(file, std::chrono::file_clock::from_sys(
+                                std::chrono::sys_seconds(std::chrono::seconds(1700000000))));
+  fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WineDifferential,
+    ::testing::Values(
+        DifferentialCase{"TwoTurns", StandardPackage, "\r\n\r\n", "UTC", {}, ".", EXIT_INSTALLED},
+        DifferentialCase{"SkipThenTypedFolder",
+                         StandardPackage,
+                         "N\r\nC:\\quillet-e2e\\Typed\r\n",
+                         "UTC",
+                         {},
+                         ".",
+                         EXIT_INSTALLED},
+        DifferentialCase{
+            "DamagedEntry", DamagedPackage, "\r\n\r\n", "UTC", {}, ".", EXIT_ENTRY_FAILED},
+        // A summer date stamped in winter gets the summer offset on both.
+        DifferentialCase{"SummerDateInBerlin",
+                         SummerPackage,
+                         "\r\n\r\n",
+                         "Europe/Berlin",
+                         {},
+                         ".",
+                         EXIT_INSTALLED},
+        DifferentialCase{"ReadOnlyTargetIsKept", StandardPackage, "\r\nN\r\n", "UTC", ReadOnlyB,
+                         ".", EXIT_ENTRY_FAILED},
+        DifferentialCase{"TargetsLongerThanMaxPath",
+                         StandardPackage,
+                         LongFolder() + "\r\nN\r\n",
+                         "UTC",
+                         {},
+                         ".",
+                         EXIT_INSTALLED},
+        DifferentialCase{"PackageInANonAnsiFolder",
+                         StandardPackage,
+                         "\r\nN\r\n",
+                         "UTC",
+                         {},
+                         "\xC5\x81ukasz \xE4\xB8\x8B\xE8\xBD\xBD",
+                         EXIT_INSTALLED}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace quillet
