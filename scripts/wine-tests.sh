@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
-ensure_packages wine wine64
+ensure_packages wine wine64 osslsigncode openssl
 
 export WINEPREFIX="$PWD/build-windows/wine-prefix" WINEDEBUG=-all
 # No Mono or Gecko installers, and no browser started for an installed readme.

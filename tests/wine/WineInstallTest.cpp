@@ -107,6 +107,24 @@ protected:
     }
   }
 
+  // Runs the Linux build on `package` and the Windows program under Wine, each on an emptied
+  // C:\quillet-e2e, and compares what they wrote and left.
+  void Compare(const DifferentialCase& c, const fs::path& package, const std::string& exe,
+               const std::vector<std::string>& windowsArguments) {
+    Reset(c);
+    const ProgramResult linux = test::RunProgram(test::SfxPath(), {package.string()}, Options(c));
+    const auto linuxTree = test::wine::Snapshot(Targets());
+    Reset(c);
+    const ProgramResult windows = test::wine::RunWindows(exe, windowsArguments, Options(c));
+    const auto windowsTree = test::wine::Snapshot(Targets());
+
+    EXPECT_EQ(linux.status, c.status) << linux.output;
+    EXPECT_EQ(windows.status, linux.status);
+    EXPECT_EQ(windows.output, linux.output);
+    EXPECT_EQ(test::wine::FirstDifference(linuxTree, windowsTree), "");
+    EXPECT_GT(linuxTree.size(), 1u) << "the run installed something to compare";
+  }
+
   TempDir dir_;
 };
 
@@ -114,20 +132,7 @@ TEST_P(WineDifferential, BothBuildsAgree) {
   const DifferentialCase& c = GetParam();
   const fs::path package = dir_ / c.packageFolder / "pkg.dat";
   test::WriteFile(package, SerializePackage(c.package()));
-
-  Reset(c);
-  const ProgramResult linux = test::RunProgram(test::SfxPath(), {package.string()}, Options(c));
-  const auto linuxTree = test::wine::Snapshot(Targets());
-  Reset(c);
-  const ProgramResult windows = test::wine::RunWindows(
-      test::wine::WindowsSfx(), {test::wine::WindowsPath(package)}, Options(c));
-  const auto windowsTree = test::wine::Snapshot(Targets());
-
-  EXPECT_EQ(linux.status, c.status) << linux.output;
-  EXPECT_EQ(windows.status, linux.status);
-  EXPECT_EQ(windows.output, linux.output);
-  EXPECT_EQ(test::wine::FirstDifference(linuxTree, windowsTree), "");
-  EXPECT_GT(linuxTree.size(), 1u) << "the run installed something to compare";
+  Compare(c, package, test::wine::WindowsSfx(), {test::wine::WindowsPath(package)});
 }
 
 void ReadOnlyB(const fs::path& targets) {
@@ -177,6 +182,51 @@ INSTANTIATE_TEST_SUITE_P(
                          "\xC5\x81ukasz \xE4\xB8\x8B\xE8\xBD\xBD",
                          EXIT_INSTALLED}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An installer signed after attaching, with a certificate made here: the signature holds, the
+// packer lists and tests it, refuses to attach to it, and it installs as the Linux build does.
+using WineSigned = WineDifferential;
+
+TEST_F(WineSigned, SignedInstallerInstallsAndIsListedAndTested) {
+  const fs::path package = dir_ / "pkg.dat";
+  const fs::path setup = dir_ / "setup.exe";
+  const fs::path signedSetup = dir_ / "signed.exe";
+  test::WriteFile(package, SerializePackage(StandardPackage()));
+  const auto run = [](const std::string& program, const std::vector<std::string>& arguments) {
+    return test::RunProgram(program, arguments, {});
+  };
+  ASSERT_EQ(run(test::PackPath(),
+                {"attach", test::wine::WindowsSfx(), package.string(), "-o", setup.string()})
+                .status,
+            0);
+  const std::string key = (dir_ / "key.pem").string();
+  const std::string cert = (dir_ / "cert.pem").string();
+  ASSERT_EQ(run("/usr/bin/openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                                     key, "-out", cert, "-days", "2", "-subj", "/CN=Quillet test"})
+                .status,
+            0);
+  ASSERT_EQ(run("/usr/bin/osslsigncode", {"sign", "-certs", cert, "-key", key, "-n", "Quillet",
+                                          "-in", setup.string(), "-out", signedSetup.string()})
+                .status,
+            0);
+  const auto verified =
+      run("/usr/bin/osslsigncode", {"verify", "-CAfile", cert, "-in", signedSetup.string()});
+  EXPECT_EQ(verified.status, 0) << verified.output;
+
+  const auto listed = run(test::PackPath(), {"list", signedSetup.string()});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_NE(listed.output.find("readme.html"), std::string::npos) << listed.output;
+  const auto tested = run(test::PackPath(), {"test", signedSetup.string()});
+  EXPECT_EQ(tested.status, 0) << tested.output;
+  EXPECT_EQ(run(test::PackPath(), {"attach", signedSetup.string(), package.string(), "-o",
+                                   (dir_ / "again.exe").string()})
+                .status,
+            1);
+  EXPECT_FALSE(fs::exists(dir_ / "again.exe"));
+
+  const DifferentialCase c{"Signed", StandardPackage, "\r\nN\r\n", "UTC", {}, ".", EXIT_INSTALLED};
+  Compare(c, signedSetup, signedSetup.string(), {});
+}
 
 } // namespace
 } // namespace quillet
