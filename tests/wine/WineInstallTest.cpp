@@ -5,9 +5,11 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <set>
 
 #include "QuilletCore/PackageWriter.h"
 #include "QuilletSfxCore/RunInstaller.h"
+#include "tests/e2e/AnswerCases.h"
 #include "tests/support/TestSupport.h"
 #include "tests/wine/WineDriver.h"
 
@@ -74,59 +76,111 @@ std::string LongFolder() {
   return folder;
 }
 
-class WineDifferential : public ::testing::TestWithParam<DifferentialCase> {
+// Each build runs on drive C: as the booted prefix left it and an empty working folder; the tree
+// compared is everything the run added there.
+class WineFixture : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    if (!test::wine::WindowsSfx().empty()) {
-      test::wine::RegisterIdes(
-          {{"HKLM\\Software\\Borland\\Delphi\\7.0", "C:\\quillet-e2e\\D7"},
-           {"HKLM\\Software\\Borland\\C++Builder\\6.0", "C:\\quillet-e2e\\CB6\\"}});
+    if (test::wine::WindowsSfx().empty() || !Booted().empty()) {
+      return; // not configured, or prepared by an earlier suite
+    }
+    test::wine::RegisterIdes(
+        {{"HKLM\\Software\\Borland\\Delphi\\7.0", "C:\\quillet-e2e\\D7"},
+         {"HKLM\\Software\\Borland\\C++Builder\\6.0", "C:\\quillet-e2e\\CB6\\"}});
+    fs::remove_all(Targets());
+    for (const auto& item : fs::directory_iterator(test::wine::Prefix() / "drive_c")) {
+      Booted().insert(item.path().filename().string());
     }
   }
+  // The names at the top of drive C: after booting, which no run may change.
+  static std::set<std::string>& Booted() {
+    static std::set<std::string> names;
+    return names;
+  }
+
   void SetUp() override {
     if (test::wine::WindowsSfx().empty()) {
       GTEST_SKIP() << "QUILLET_WINDOWS_SFX and WINEPREFIX are set by scripts/wine-tests.sh";
     }
   }
 
-  ProgramOptions Options(const DifferentialCase& c) const {
+  ProgramOptions Options(const std::string& answers, const std::string& timeZone) const {
     ProgramOptions options;
-    options.input = c.answers;
-    options.environment["TZ"] = c.timeZone;
+    options.input = answers;
+    options.environment["TZ"] = timeZone;
     options.environment["DISPLAY"] = std::nullopt;
     options.environment["WAYLAND_DISPLAY"] = std::nullopt;
-    options.workingDirectory = dir_.Path();
+    options.workingDirectory = Work();
     return options;
   }
 
-  void Reset(const DifferentialCase& c) {
-    fs::remove_all(Targets());
+  fs::path Work() const { return dir_ / "work"; }
+
+  void Reset(const std::function<void(const fs::path&)>& prepare) {
+    for (const auto& item : fs::directory_iterator(test::wine::Prefix() / "drive_c")) {
+      if (!Booted().contains(item.path().filename().string())) {
+        fs::remove_all(item.path());
+      }
+    }
+    fs::remove_all(Work());
+    fs::create_directories(Work());
     fs::create_directories(Targets());
-    if (c.prepare) {
-      c.prepare(Targets());
+    if (prepare) {
+      prepare(Targets());
     }
   }
 
-  // Runs the Linux build on `package` and the Windows program under Wine, each on an emptied
-  // C:\quillet-e2e, and compares what they wrote and left.
-  void Compare(const DifferentialCase& c, const fs::path& package, const std::string& exe,
-               const std::vector<std::string>& windowsArguments) {
-    Reset(c);
-    const ProgramResult linux = test::RunProgram(test::SfxPath(), {package.string()}, Options(c));
-    const auto linuxTree = test::wine::Snapshot(Targets());
-    Reset(c);
-    const ProgramResult windows = test::wine::RunWindows(exe, windowsArguments, Options(c));
-    const auto windowsTree = test::wine::Snapshot(Targets());
+  test::wine::Tree Trees() const {
+    test::wine::Tree all;
+    const auto add = [&all](const std::string& label, const fs::path& root) {
+      for (auto& [path, item] : test::wine::Snapshot(root)) {
+        all[label + "/" + path] = item;
+      }
+    };
+    for (const auto& item : fs::directory_iterator(test::wine::Prefix() / "drive_c")) {
+      if (!Booted().contains(item.path().filename().string())) {
+        add("C:/" + item.path().filename().string(), item.path());
+      }
+    }
+    add("work", Work());
+    return all;
+  }
 
-    EXPECT_EQ(linux.status, c.status) << linux.output;
+  // Runs the Linux build on `package` and the Windows program under Wine on the same answers,
+  // and compares what they wrote and left. Gives the Linux build's result.
+  ProgramResult Compare(const std::string& answers, const std::string& timeZone,
+                        const std::function<void(const fs::path&)>& prepare,
+                        const fs::path& package, const std::string& exe,
+                        const std::vector<std::string>& windowsArguments) {
+    Reset(prepare);
+    const ProgramResult linux =
+        test::RunProgram(test::SfxPath(), {package.string()}, Options(answers, timeZone));
+    const auto linuxTree = Trees();
+    Reset(prepare);
+    const ProgramResult windows =
+        test::wine::RunWindows(exe, windowsArguments, Options(answers, timeZone));
+    const auto windowsTree = Trees();
+
     EXPECT_EQ(windows.status, linux.status);
     EXPECT_EQ(windows.output, linux.output);
     EXPECT_EQ(test::wine::FirstDifference(linuxTree, windowsTree), "");
-    EXPECT_GT(linuxTree.size(), 1u) << "the run installed something to compare";
+    return linux;
+  }
+
+  ProgramResult Compare(const DifferentialCase& c, const fs::path& package, const std::string& exe,
+                        const std::vector<std::string>& windowsArguments) {
+    const ProgramResult linux =
+        Compare(c.answers, c.timeZone, c.prepare, package, exe, windowsArguments);
+    EXPECT_EQ(linux.status, c.status) << linux.output;
+    EXPECT_GT(Trees().size(), 2u) << "the run installed something to compare";
+    return linux;
   }
 
   TempDir dir_;
 };
+
+class WineDifferential : public WineFixture,
+                         public ::testing::WithParamInterface<DifferentialCase> {};
 
 TEST_P(WineDifferential, BothBuildsAgree) {
   const DifferentialCase& c = GetParam();
@@ -185,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // An installer signed after attaching, with a certificate made here: the signature holds, the
 // packer lists and tests it, refuses to attach to it, and it installs as the Linux build does.
-using WineSigned = WineDifferential;
+using WineSigned = WineFixture;
 
 TEST_F(WineSigned, SignedInstallerInstallsAndIsListedAndTested) {
   const fs::path package = dir_ / "pkg.dat";
@@ -227,6 +281,27 @@ TEST_F(WineSigned, SignedInstallerInstallsAndIsListedAndTested) {
   const DifferentialCase c{"Signed", StandardPackage, "\r\nN\r\n", "UTC", {}, ".", EXIT_INSTALLED};
   Compare(c, signedSetup, signedSetup.string(), {});
 }
+
+// The Linux end-to-end tests' answers to the folder question, on both builds. Lines end with
+// CR LF, which ends a line on both; the second turn (C++Builder) is skipped.
+class WineAnswers : public WineFixture, public ::testing::WithParamInterface<test::AnswerCase> {};
+
+TEST_P(WineAnswers, BothBuildsDecideTheSameFolder) {
+  PackageContents contents;
+  contents.defaultFolder = "C:\\Proposed";
+  // Stamped, so that the trees compare equal in time too (an unstamped file keeps the moment
+  // it was written).
+  contents.entries = {
+      MakeStoredEntry("%zel_root%sub", "a.pas", "unit a;", ENTRY_INSTALL, 36671, 219)};
+  const fs::path package = dir_ / "pkg.dat";
+  test::WriteFile(package, SerializePackage(contents));
+  const ProgramResult linux = Compare(GetParam().answer + "\r\nN\r\n", "UTC", {}, package,
+                                      test::wine::WindowsSfx(), {test::wine::WindowsPath(package)});
+  EXPECT_NE(linux.output.find(GetParam().result), std::string::npos) << linux.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WineAnswers, ::testing::ValuesIn(test::AnswerCases()),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
 } // namespace quillet
