@@ -255,8 +255,9 @@ TEST_F(WineSigned, SignedInstallerInstallsAndIsListedAndTested) {
             0);
   const std::string key = (dir_ / "key.pem").string();
   const std::string cert = (dir_ / "cert.pem").string();
-  ASSERT_EQ(run("/usr/bin/openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                                     key, "-out", cert, "-days", "2", "-subj", "/CN=Quillet test"})
+  ASSERT_EQ(run("/usr/bin/openssl",
+                {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                 "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=Quillet test"})
                 .status,
             0);
   ASSERT_EQ(run("/usr/bin/osslsigncode", {"sign", "-certs", cert, "-key", key, "-n", "Quillet",
