@@ -10,6 +10,7 @@
 #include "QuilletCore/PackageWriter.h"
 #include "QuilletSfxCore/RunInstaller.h"
 #include "tests/e2e/AnswerCases.h"
+#include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"
 #include "tests/wine/WineDriver.h"
 
@@ -24,12 +25,6 @@ using test::TempDir;
 // 2026-07-15 10:30: a summer date, whatever the season of the run.
 constexpr std::uint32_t kSummerDate = 46218;
 constexpr std::uint32_t kSummerTime = 4375;
-const char* const kTargets = "quillet-e2e"; // below drive C:, emptied before every run
-
-fs::path Targets() {
-  return test::wine::Prefix() / "drive_c" / kTargets;
-}
-
 PackageContents StandardPackage() {
   PackageContents package;
   package.defaultFolder = "%Delphi%Components\\Demo\\";
@@ -81,21 +76,33 @@ std::string LongFolder() {
 class WineFixture : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    if (test::wine::WindowsSfx().empty() || !Booted().empty()) {
+    static bool registered = false;
+    if (test::wine::WindowsSfx().empty() || registered) {
       return; // not configured, or prepared by an earlier suite
     }
-    test::wine::RegisterIdes(
-        {{"HKLM\\Software\\Borland\\Delphi\\7.0", "C:\\quillet-e2e\\D7"},
-         {"HKLM\\Software\\Borland\\C++Builder\\6.0", "C:\\quillet-e2e\\CB6\\"}});
-    fs::remove_all(Targets());
-    for (const auto& item : fs::directory_iterator(test::wine::Prefix() / "drive_c")) {
-      Booted().insert(item.path().filename().string());
+    // The Linux end-to-end tests' installations, one under each key an IDE family names.
+    std::vector<std::pair<std::string, std::string>> keys;
+    for (const test::IdeRegistration& ide : test::EveryIdeFamily()) {
+      keys.emplace_back("HKLM\\Software\\" + ide.vendor + "\\" + ide.product + "\\" + ide.version,
+                        RegTextValue(ide.value));
     }
+    test::wine::RegisterIdes(keys);
+    registered = true;
   }
-  // The names at the top of drive C: after booting, which no run may change.
-  static std::set<std::string>& Booted() {
-    static std::set<std::string> names;
-    return names;
+  // What the booted prefix holds at the top of drive C:, which no run may change.
+  static bool Booted(const fs::path& item) {
+    static const std::set<std::string> names = {"windows", "users", "Program Files",
+                                                "Program Files (x86)", "ProgramData"};
+    return names.contains(item.filename().string());
+  }
+  // The text of a system.reg string value as RegText writes it.
+  static std::string RegTextValue(const std::string& value) {
+    std::string text;
+    for (std::size_t i = 1; i + 1 < value.size(); ++i) {
+      i += value[i] == '\\' ? 1 : 0;
+      text.push_back(value[i]);
+    }
+    return text;
   }
 
   void SetUp() override {
@@ -118,15 +125,14 @@ protected:
 
   void Reset(const std::function<void(const fs::path&)>& prepare) {
     for (const auto& item : fs::directory_iterator(test::wine::Prefix() / "drive_c")) {
-      if (!Booted().contains(item.path().filename().string())) {
+      if (!Booted(item.path())) {
         fs::remove_all(item.path());
       }
     }
     fs::remove_all(Work());
     fs::create_directories(Work());
-    fs::create_directories(Targets());
     if (prepare) {
-      prepare(Targets());
+      prepare(test::wine::Prefix() / "drive_c");
     }
   }
 
@@ -138,7 +144,7 @@ protected:
       }
     };
     for (const auto& item : fs::directory_iterator(test::wine::Prefix() / "drive_c")) {
-      if (!Booted().contains(item.path().filename().string())) {
+      if (!Booted(item.path())) {
         add("C:/" + item.path().filename().string(), item.path());
       }
     }
@@ -189,8 +195,8 @@ TEST_P(WineDifferential, BothBuildsAgree) {
   Compare(c, package, test::wine::WindowsSfx(), {test::wine::WindowsPath(package)});
 }
 
-void ReadOnlyB(const fs::path& targets) {
-  const fs::path file = targets / "D7" / "Components" / "Demo" / "Source" / "b.pas";
+void ReadOnlyB(const fs::path& driveC) {
+  const fs::path file = driveC / "IDE" / "D7" / "Components" / "Demo" / "Source" / "b.pas";
   test::WriteFile(file, "kept");
   // The same time before each build's run, so that only what the run did can differ.
   fs::last_write_time(file, std::chrono::file_clock::from_sys(
@@ -302,6 +308,31 @@ TEST_P(WineAnswers, BothBuildsDecideTheSameFolder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, WineAnswers, ::testing::ValuesIn(test::AnswerCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// The Linux end-to-end tests' IDE lists: which installations a package names, in which order.
+class WineIdeLists : public WineFixture, public ::testing::WithParamInterface<test::IdeListCase> {};
+
+TEST_P(WineIdeLists, BothBuildsOfferTheSameInstallations) {
+  const test::IdeListCase& c = GetParam();
+  PackageContents contents = StandardPackage();
+  if (c.idesText) {
+    StoredEntry ides = MakeStoredEntry("", "ides.txt", *c.idesText, 0);
+    ides.crc ^= c.damaged ? 1 : 0;
+    contents.entries.insert(contents.entries.begin() + 2, ides);
+  }
+  const fs::path package = dir_ / "pkg.dat";
+  test::WriteFile(package, SerializePackage(contents));
+  // No answers: the end of input confirms every proposed folder.
+  const ProgramResult linux =
+      Compare("", "UTC", {}, package, test::wine::WindowsSfx(), {test::wine::WindowsPath(package)});
+  EXPECT_EQ(linux.status, EXIT_INSTALLED) << linux.output;
+  for (const std::string& root : c.roots) {
+    EXPECT_NE(linux.output.find(root + "\\Components\\Demo\\"), std::string::npos) << root;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WineIdeLists, ::testing::ValuesIn(test::IdeListCases()),
                          [](const auto& info) { return info.param.name; });
 
 } // namespace
