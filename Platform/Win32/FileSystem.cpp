@@ -62,7 +62,8 @@ bool IsFolder(std::string_view windowsPath) {
 }
 
 bool MakeFolder(std::string_view windowsPath) {
-  return ::CreateDirectoryW(win32::SystemPath(windowsPath).c_str(), nullptr) != 0;
+  return ::CreateDirectoryW(win32::SystemPath(windowsPath, win32::FOLDER_PATH_LIMIT).c_str(),
+                            nullptr) != 0;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -60,8 +60,8 @@ std::string ProgramText(std::wstring_view wide) {
   return Narrow(wide, CP_UTF8);
 }
 
-std::wstring SystemPathW(std::wstring path) {
-  if (path.size() < MAX_PATH || path.rfind(LONG_PATH_PREFIX, 0) == 0) {
+std::wstring SystemPathW(std::wstring path, std::size_t limit) {
+  if (path.size() < limit || path.rfind(LONG_PATH_PREFIX, 0) == 0) {
     return path;
   }
   // The long form is taken literally: "." and ".." and "/" must be resolved beforehand, which
@@ -82,10 +82,10 @@ std::wstring SystemPathW(std::wstring path) {
   return LONG_PATH_PREFIX + full;
 }
 
-std::wstring SystemPath(std::string_view ansiPath) {
+std::wstring SystemPath(std::string_view ansiPath, std::size_t limit) {
   std::wstring wide;
   Widen(ansiPath.substr(0, ansiPath.find('\0')), CP_ACP, wide);
-  return SystemPathW(std::move(wide));
+  return SystemPathW(std::move(wide), limit);
 }
 
 std::wstring SystemPathOfArgument(std::string_view path) {

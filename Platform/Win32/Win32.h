@@ -57,11 +57,13 @@ bool Widen(std::string_view text, UINT codePage, std::wstring& wide, bool strict
 std::string Narrow(std::wstring_view wide, UINT codePage);
 
 // The wide path for the file-system calls: from the ANSI code page, as package and registry
-// paths are stored. One of MAX_PATH characters or more becomes the "\\?\" form of its full
-// path, which lifts the length limit.
-std::wstring SystemPath(std::string_view ansiPath);
+// paths are stored. One of `limit` characters or more becomes the "\\?\" form of its full
+// path, which lifts the length limit. Folders are created only below MAX_PATH - 12 characters
+// (room for an 8.3 name), so folder creation passes FOLDER_PATH_LIMIT.
+inline constexpr std::size_t FOLDER_PATH_LIMIT = MAX_PATH - 12;
+std::wstring SystemPath(std::string_view ansiPath, std::size_t limit = MAX_PATH);
 // The same for a path already in UTF-16.
-std::wstring SystemPathW(std::wstring path);
+std::wstring SystemPathW(std::wstring path, std::size_t limit = MAX_PATH);
 
 // Program arguments and the program's own path reach the rest of the code in the ANSI code page
 // when every character has its place there, otherwise in UTF-8, so that names outside the code
