@@ -1,5 +1,6 @@
 #include "QuilletSfxCore/PackageSource.h"
 #include "Platform/Process.h"
+#include "QuilletCore/SignedImage.h"
 
 namespace quillet {
 
@@ -15,7 +16,8 @@ bool OpenPackage(const std::vector<std::string>& arguments, PackageImage& image,
   const std::string path = ChoosePackagePath(arguments);
   bool ok = !path.empty() && MapFileReadOnly(path, image);
   if (ok) {
-    ok = ValidatePackage(image.Data(), image.Size(), layout);
+    // A signed installer's package ends where its certificate table begins.
+    ok = ValidatePackage(image.Data(), PackageEnd(image.Data(), image.Size()), layout);
   }
   if (!ok) {
     ReleasePackage(image);

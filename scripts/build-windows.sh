@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs with mingw-w64: build-windows/quillet-sfx.exe and
-# build-windows/quillet-pack.exe, each statically linked so that it runs alone.
+# build-windows/quillet-pack.exe (64-bit; with --x86 the 32-bit ones in build-windows-x86/),
+# each statically linked so that it runs alone, stripped, and carrying a version resource and an
+# application manifest.
 #
 #   scripts/build-windows.sh           build
+#   scripts/build-windows.sh --x86     build for 32-bit Windows (runs on 32- and 64-bit Windows)
+#   scripts/build-windows.sh --tests   also cross-build the unit tests (quillet-unit-tests.exe),
+#                                      with GoogleTest from Debian's googletest sources
 #   scripts/build-windows.sh --smoke   build, then run both programs under Wine in a throwaway
 #                                      prefix and check what they did
 #
@@ -16,11 +21,15 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
 
 smoke=0
+tests=0
+arch=x64
 for arg in "$@"; do
   case "$arg" in
   --smoke) smoke=1 ;;
+  --tests) tests=1 ;;
+  --x86) arch=x86 ;;
   -h | --help)
-    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   *)
@@ -30,11 +39,19 @@ for arg in "$@"; do
   esac
 done
 
-ensure_packages cmake ninja-build g++-mingw-w64-x86-64-posix libtomlplusplus-dev libcli11-dev
-
-out="$PWD/build-windows"
+if [ "$arch" = x86 ]; then
+  ensure_packages cmake ninja-build g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+    libtomlplusplus-dev libcli11-dev googletest
+  out="$PWD/build-windows-x86"
+  triplet=i686-w64-mingw32
+else
+  ensure_packages cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+    libtomlplusplus-dev libcli11-dev googletest
+  out="$PWD/build-windows"
+  triplet=x86_64-w64-mingw32
+fi
+toolchain="$PWD/cmake/mingw-w64-${triplet%%-*}.cmake"
 deps="$out/deps"
-triplet=x86_64-w64-mingw32
 jobs=2
 
 # On Windows bzlib.h includes windows.h, whose min and max macros must stay out of the code that
@@ -100,20 +117,39 @@ set_target_properties(CLI11::CLI11 PROPERTIES
 EOF
 }
 
+# GoogleTest for the cross-built unit tests, compiled from Debian's googletest sources.
+build_gtest() {
+  [ -f "$deps/gtest/lib/cmake/GTest/GTestConfig.cmake" ] && return 0
+  echo "== GoogleTest for Windows, from /usr/src/googletest"
+  cmake -S /usr/src/googletest -B "$deps/gtest-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON -DCMAKE_INSTALL_PREFIX="$deps/gtest" >/dev/null
+  cmake --build "$deps/gtest-build" -j "$jobs" >/dev/null
+  cmake --install "$deps/gtest-build" >/dev/null
+  rm -rf "$deps/gtest-build"
+}
+
 build_libbz2
 write_header_only_packages
+test_options=(-DQUILLET_TESTS=OFF)
+targets=(quillet-sfx quillet-pack)
+if [ "$tests" -eq 1 ]; then
+  build_gtest
+  test_options=(-DQUILLET_TESTS=ON -DGTest_DIR="$deps/gtest/lib/cmake/GTest")
+  targets+=(quillet-unit-tests)
+fi
 
 echo "== Windows build ($out)"
 cmake -S . -B "$out" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_CXX_FLAGS="$bz_flags" \
-  -DQUILLET_TESTS=OFF \
+  "${test_options[@]}" \
   -DBZIP2_INCLUDE_DIR="$deps/include" \
   -DBZIP2_LIBRARY_RELEASE="$deps/lib/libbz2.a" \
   -Dtomlplusplus_DIR="$deps/cmake/tomlplusplus" \
   -DCLI11_DIR="$deps/cmake/CLI11" >/dev/null
-cmake --build "$out" -j "$jobs" --target quillet-sfx quillet-pack
+cmake --build "$out" -j "$jobs" --target "${targets[@]}"
 ls -l "$out/quillet-sfx.exe" "$out/quillet-pack.exe"
 
 [ "$smoke" -eq 1 ] || exit 0

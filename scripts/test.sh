@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Quillet and runs every test: the unit and end-to-end tests in a normal build, then the
-# unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and finally the Windows
+# build's unit tests and its installer under Wine (scripts/wine-tests.sh).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
@@ -22,3 +23,7 @@ cmake --build build-asan -j "$jobs" --target quillet-unit-tests
 echo "== Unit tests under ASan and UBSan"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ./build-asan/tests/quillet-unit-tests --gtest_brief=1
+
+echo "== Windows build with its unit tests (build-windows/)"
+bash scripts/build-windows.sh --tests
+bash scripts/wine-tests.sh

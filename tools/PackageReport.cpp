@@ -5,6 +5,7 @@
 
 #include "Platform/FileMapping.h"
 #include "QuilletCore/EntryContent.h"
+#include "QuilletCore/SignedImage.h"
 #include "tools/DownloadUrl.h"
 #include "tools/IdeFamilies.h"
 #include "tools/PackageBuild.h"
@@ -50,10 +51,12 @@ PackageFile::PackageFile(const std::string& path) : path_(path) {
   if (status != platform::MappedFile::Status::Ok) {
     throw EPackerError(OpenFailure(path, status));
   }
-  if (!ValidatePackage(image_.Data(), image_.Size(), layout_)) {
+  // A signed installer's package ends where its certificate table begins.
+  const std::uint64_t end = PackageEnd(image_.Data(), image_.Size());
+  if (!ValidatePackage(image_.Data(), end, layout_)) {
     const bool trailerSigned =
-        image_.Size() >= trailer_field::SIZE &&
-        ReadU32LE(image_.Data() + image_.Size() - trailer_field::SIZE) == PACKAGE_SIGNATURE;
+        end >= trailer_field::SIZE &&
+        ReadU32LE(image_.Data() + end - trailer_field::SIZE) == PACKAGE_SIGNATURE;
     throw EPackerError(trailerSigned
                            ? path + ": holds a damaged package: its trailer does not lead to a "
                                     "valid header and first entry"
@@ -201,6 +204,12 @@ void AttachPackage(const std::filesystem::path& installer, const std::filesystem
       throw EPackerError(installer.string() + ": no such file");
     }
     bytes = ReadSourceFile(installer);
+    // Signing covers the whole file: a package appended afterwards breaks the signature.
+    if (FindCertificateTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())) {
+      throw EPackerError(installer.string() +
+                         ": is already signed; attach the package to the unsigned installer, "
+                         "then sign the result");
+    }
     PackageLayout carried;
     if (ValidatePackage(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
                         carried)) {

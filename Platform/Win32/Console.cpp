@@ -1,6 +1,9 @@
 // Standard input and output through the process's standard handles. The handles belong to the
-// process: they are used, never closed.
+// process: they are used, never closed. A real console is read and written through its
+// wide-character calls, with the text converted from and to the ANSI code page, in which the
+// installer holds every text; a pipe or a file passes raw bytes.
 #include <limits>
+#include <string>
 
 #include "Platform/Console.h"
 #include "Platform/Win32/Win32.h"
@@ -52,14 +55,90 @@ private:
   ChannelKind kind_;
 };
 
+// Wide characters asked of the console at once.
+constexpr DWORD CONSOLE_READ_CHUNK = 1024;
+
+class ConsoleTextChannel final : public ConsoleChannel {
+public:
+  explicit ConsoleTextChannel(HANDLE handle) : handle_(handle) {}
+
+  ChannelKind Kind() const override { return ChannelKind::Console; }
+
+  ReadOutcome Read(char* buffer, std::size_t capacity, std::size_t& got) override {
+    got = 0;
+    if (pendingInput_.empty()) {
+      std::wstring wide(CONSOLE_READ_CHUNK, L'\0');
+      DWORD read = 0;
+      if (::ReadConsoleW(handle_, wide.data(), CONSOLE_READ_CHUNK, &read, nullptr) == 0) {
+        return ReadOutcome::Failed;
+      }
+      if (read == 0) {
+        return ReadOutcome::End;
+      }
+      wide.resize(read);
+      // Characters the code page lacks become its default character, as the ANSI calls do.
+      pendingInput_ = win32::Narrow(wide, CP_ACP);
+      if (pendingInput_.empty()) {
+        return ReadOutcome::Failed;
+      }
+    }
+    got = capacity < pendingInput_.size() ? capacity : pendingInput_.size();
+    pendingInput_.copy(buffer, got);
+    pendingInput_.erase(0, got);
+    return ReadOutcome::Data;
+  }
+
+  std::size_t Write(const char* data, std::size_t size) override {
+    // A double-byte character split between two writes is held back until its second byte.
+    std::string text = std::exchange(pendingOutput_, std::string());
+    text.append(data, size);
+    std::size_t complete = 0;
+    while (complete < text.size()) {
+      const bool lead = ::IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(text[complete])) != 0;
+      if (lead && complete + 1 == text.size()) {
+        pendingOutput_ = text.substr(complete);
+        break;
+      }
+      complete += lead ? 2 : 1;
+    }
+    std::wstring wide;
+    if (!win32::Widen(std::string_view(text).substr(0, complete), CP_ACP, wide)) {
+      return 0;
+    }
+    std::size_t done = 0;
+    while (done < wide.size()) {
+      const std::size_t left = wide.size() - done;
+      const DWORD request = static_cast<DWORD>(left < MAX_TRANSFER ? left : MAX_TRANSFER);
+      DWORD written = 0;
+      if (::WriteConsoleW(handle_, wide.data() + done, request, &written, nullptr) == 0 ||
+          written == 0) {
+        return 0; // the caller learns that the write failed; how far it got is not known in bytes
+      }
+      done += written;
+    }
+    return size;
+  }
+
+private:
+  HANDLE handle_;
+  std::string pendingInput_;
+  std::string pendingOutput_;
+};
+
 std::unique_ptr<ConsoleChannel> OpenStandardHandle(DWORD which) {
   const HANDLE handle = ::GetStdHandle(which);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
     return nullptr;
   }
   switch (::GetFileType(handle)) {
-  case FILE_TYPE_CHAR:
+  case FILE_TYPE_CHAR: {
+    // A console answers GetConsoleMode; other character devices (NUL, a serial port) do not.
+    DWORD mode = 0;
+    if (::GetConsoleMode(handle, &mode) != 0) {
+      return std::make_unique<ConsoleTextChannel>(handle);
+    }
     return std::make_unique<HandleChannel>(handle, ChannelKind::Console);
+  }
   case FILE_TYPE_DISK:
   case FILE_TYPE_PIPE:
     return std::make_unique<HandleChannel>(handle, ChannelKind::Stream);

@@ -14,10 +14,12 @@ std::intptr_t AsInteger(HANDLE handle) {
   return reinterpret_cast<std::intptr_t>(handle);
 }
 
-// Opens a file for reading while others may go on reading and writing it.
+// Opens a file for reading while others may go on reading and writing it. The name may be a
+// program argument (UTF-8) or ANSI text.
 HANDLE OpenForReading(const std::string& nativePath) {
-  return ::CreateFileA(nativePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::wstring path = win32::SystemPathOfArgument(nativePath);
+  return ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 } // namespace

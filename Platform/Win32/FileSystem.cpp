@@ -1,5 +1,5 @@
-// The file system for Windows paths: the paths are the system's own, so they reach the ANSI
-// functions unchanged.
+// The file system for Windows paths: the paths are the system's own, in the ANSI code page. They
+// reach the wide functions converted, and in the "\\?\" form when they are MAX_PATH or longer.
 #include <atomic>
 #include <cstdio>
 #include <limits>
@@ -58,14 +58,13 @@ std::string NativePath(std::string_view windowsPath) {
 }
 
 bool IsFolder(std::string_view windowsPath) {
-  const std::string path(windowsPath);
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(win32::SystemPath(windowsPath).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool MakeFolder(std::string_view windowsPath) {
-  const std::string path(windowsPath);
-  return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+  return ::CreateDirectoryW(win32::SystemPath(windowsPath, win32::FOLDER_PATH_LIMIT).c_str(),
+                            nullptr) != 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -73,8 +72,8 @@ bool MakeFolder(std::string_view windowsPath) {
 
 struct OutputFile::State {
   win32::UniqueHandle file;
-  std::string temporaryPath; // empty once it is moved into place or deleted
-  std::string targetPath;
+  std::wstring temporaryPath; // empty once it is moved into place or deleted
+  std::wstring targetPath;
   bool closedCleanly = false;
 
   State() = default;
@@ -83,7 +82,7 @@ struct OutputFile::State {
   ~State() {
     file.Close();
     if (!temporaryPath.empty()) {
-      ::DeleteFileA(temporaryPath.c_str());
+      ::DeleteFileW(temporaryPath.c_str());
     }
   }
 };
@@ -95,16 +94,23 @@ OutputFile::~OutputFile() = default;
 std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath) {
   auto state = std::make_unique<State>();
   // The OS calls take C strings: a NUL ends the path there.
-  state->targetPath = std::string(windowsTargetPath.substr(0, windowsTargetPath.find('\0')));
-  const std::size_t folderLength = FolderPartLength(state->targetPath);
-  if (folderLength == state->targetPath.size()) {
+  const std::string target(windowsTargetPath.substr(0, windowsTargetPath.find('\0')));
+  const std::size_t folderLength = FolderPartLength(target);
+  if (folderLength == target.size()) {
     return std::nullopt; // the target names a folder or a drive, not a file
   }
-  const std::string folder = state->targetPath.substr(0, folderLength);
+  state->targetPath = win32::SystemPath(target);
+  // A read-only file is refused, as on POSIX: replacing it by a move would drop the attribute.
+  const DWORD attributes = ::GetFileAttributesW(state->targetPath.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return std::nullopt;
+  }
+  const std::string folder = target.substr(0, folderLength);
   for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
-    std::string candidate = folder + TemporaryName(static_cast<unsigned>(attempt));
+    std::wstring candidate =
+        win32::SystemPath(folder + TemporaryName(static_cast<unsigned>(attempt)));
     // Nobody else may open the file while it is being written.
-    win32::UniqueHandle file(::CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    win32::UniqueHandle file(::CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.Valid()) {
       state->file = std::move(file);
@@ -148,12 +154,18 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   }
   const auto date = static_cast<WORD>(packedDosDateTime >> 16);
   const auto time = static_cast<WORD>(packedDosDateTime & 0xFFFF);
-  FILETIME local{};
-  if (::DosDateTimeToFileTime(date, time, &local) == 0) {
+  FILETIME localFileTime{};
+  SYSTEMTIME local{};
+  if (::DosDateTimeToFileTime(date, time, &localFileTime) == 0 ||
+      ::FileTimeToSystemTime(&localFileTime, &local) == 0) {
     return LastErrorCode();
   }
+  // The offset of the stored date's own season, not today's, so that a summer date stamped in
+  // winter gets the same instant as on POSIX (mktime).
+  SYSTEMTIME utc{};
   FILETIME universal{};
-  if (::LocalFileTimeToFileTime(&local, &universal) == 0) {
+  if (::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) == 0 ||
+      ::SystemTimeToFileTime(&utc, &universal) == 0) {
     return LastErrorCode();
   }
   // The last-write time only: creation and last-access times stay as the system set them.
@@ -190,10 +202,10 @@ bool OutputFile::Commit() {
   }
   // Fails for a read-only or locked target, which then stays as it was.
   const bool placed = state_->closedCleanly &&
-                      ::MoveFileExA(state_->temporaryPath.c_str(), state_->targetPath.c_str(),
+                      ::MoveFileExW(state_->temporaryPath.c_str(), state_->targetPath.c_str(),
                                     MOVEFILE_REPLACE_EXISTING) != 0;
   if (!placed) {
-    ::DeleteFileA(state_->temporaryPath.c_str());
+    ::DeleteFileW(state_->temporaryPath.c_str());
   }
   state_->temporaryPath.clear();
   return placed;

@@ -9,7 +9,7 @@
 namespace quillet::platform {
 
 namespace {
-// GetModuleFileNameA has no way to ask for the length: the buffer grows up to this bound.
+// GetModuleFileNameW has no way to ask for the length: the buffer grows up to this bound.
 constexpr std::size_t MAX_MODULE_PATH = 1 << 20;
 constexpr std::size_t FIRST_MODULE_PATH_BUFFER = MAX_PATH + 1;
 } // namespace
@@ -22,24 +22,33 @@ void InitialiseProcess() {
 std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
   // The runtime's own splitting of argv follows other rules (backslashes before quotes, doubled
   // quotes): the installer splits the whole command line itself.
-  std::vector<std::string> tokens = SplitCommandLine(::GetCommandLineA());
+  // The wide command line keeps names the ANSI code page cannot hold. It is split in UTF-8,
+  // where blanks and quotes are the bytes the splitting rule looks for and never part of
+  // another character.
+  std::vector<std::string> tokens = SplitCommandLine(win32::Narrow(::GetCommandLineW(), CP_UTF8));
   if (!tokens.empty()) {
     tokens.erase(tokens.begin()); // the program's name
+  }
+  for (std::string& token : tokens) {
+    std::wstring wide;
+    win32::Widen(token, CP_UTF8, wide);
+    token = win32::ProgramText(wide);
   }
   return tokens;
 }
 
 std::string OwnProgramPath() {
   // A truncated answer fills the buffer exactly: grow it until the path fits.
-  std::string buffer(FIRST_MODULE_PATH_BUFFER, '\0');
+  // As the arguments: the program's folder may hold any character.
+  std::wstring buffer(FIRST_MODULE_PATH_BUFFER, L'\0');
   for (;;) {
-    const DWORD n = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) {
       return {};
     }
     if (n < buffer.size()) {
       buffer.resize(n);
-      return buffer;
+      return win32::ProgramText(buffer);
     }
     if (buffer.size() >= MAX_MODULE_PATH) {
       return {};

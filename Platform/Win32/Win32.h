@@ -10,6 +10,8 @@
 #endif
 #include <windows.h>
 
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace quillet::platform::win32 {
@@ -47,5 +49,27 @@ public:
 private:
   HANDLE handle_ = nullptr;
 };
+
+// Text in a code page (CP_ACP, CP_OEMCP, CP_UTF8) as UTF-16, and back; nullopt-like empty
+// results for empty input. Widen fails (gives false) on bytes invalid in the code page only when
+// `strict` is set; otherwise they become the replacement character.
+bool Widen(std::string_view text, UINT codePage, std::wstring& wide, bool strict = false);
+std::string Narrow(std::wstring_view wide, UINT codePage);
+
+// The wide path for the file-system calls: from the ANSI code page, as package and registry
+// paths are stored. One of `limit` characters or more becomes the "\\?\" form of its full
+// path, which lifts the length limit. Folders are created only below MAX_PATH - 12 characters
+// (room for an 8.3 name), so folder creation passes FOLDER_PATH_LIMIT.
+inline constexpr std::size_t FOLDER_PATH_LIMIT = MAX_PATH - 12;
+std::wstring SystemPath(std::string_view ansiPath, std::size_t limit = MAX_PATH);
+// The same for a path already in UTF-16.
+std::wstring SystemPathW(std::wstring path, std::size_t limit = MAX_PATH);
+
+// Program arguments and the program's own path reach the rest of the code in the ANSI code page
+// when every character has its place there, otherwise in UTF-8, so that names outside the code
+// page survive (ProgramText). A file is opened under such a name when it is valid UTF-8 and the
+// file exists, otherwise under its ANSI reading.
+std::string ProgramText(std::wstring_view wide);
+std::wstring SystemPathOfArgument(std::string_view path);
 
 } // namespace quillet::platform::win32

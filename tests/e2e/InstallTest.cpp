@@ -14,6 +14,7 @@
 #include "QuilletCore/PackageWriter.h"
 #include "QuilletSfxCore/Dialogue.h"
 #include "QuilletSfxCore/RunInstaller.h"
+#include "tests/e2e/AnswerCases.h"
 #include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"
 
@@ -154,14 +155,7 @@ TEST_F(Installation, PreviousTurnsFolderCarriesIntoTheDefault) {
   EXPECT_EQ(test::ReadFile(driveC_ / "First" / "Src" / "x.pas"), "x");
 }
 
-struct AnswerCase {
-  const char* name;
-  std::string answer;
-  std::string result; // the end of a.pas's line; empty when the turn is skipped
-  std::string folder; // where a.pas lands, relative to the test folder
-};
-
-class Answers : public Installation, public ::testing::WithParamInterface<AnswerCase> {};
+class Answers : public Installation, public ::testing::WithParamInterface<test::AnswerCase> {};
 
 TEST_P(Answers, DecideTheFolder) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
@@ -169,7 +163,7 @@ TEST_P(Answers, DecideTheFolder) {
   package.defaultFolder = "C:\\Proposed";
   package.entries = {MakeStoredEntry("%zel_root%sub", "a.pas", "unit a;")};
   SetPackage(package);
-  const AnswerCase& c = GetParam();
+  const test::AnswerCase& c = GetParam();
   const auto result = Run(c.answer + "\n");
   EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Proposed") +
                                (c.result.empty() ? "" : Line("a.pas", c.result)) + kFinal);
@@ -181,19 +175,8 @@ TEST_P(Answers, DecideTheFolder) {
   EXPECT_EQ(fs::exists(driveC_ / "Proposed"), c.folder == "prefix/drive_c/Proposed/sub");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Answers,
-    ::testing::Values(
-        AnswerCase{"Enter", "", "OK", "prefix/drive_c/Proposed/sub"},
-        AnswerCase{"Blanks", "  \t ", "OK", "prefix/drive_c/Proposed/sub"},
-        AnswerCase{"TypedAbsolute", "C:\\Typed\\Here", "OK", "prefix/drive_c/Typed/Here/sub"},
-        AnswerCase{"TypedWithBlanksKeptInside", "C:\\My Lib", "OK", "prefix/drive_c/My Lib/sub"},
-        AnswerCase{"TypedRelative", "rel\\dir", "OK", "work/rel/dir/sub"},
-        AnswerCase{"LowerN", "n", "", ""}, AnswerCase{"UpperN", "N", "", ""},
-        // " N" is a folder, not a skip. A relative folder name shorter than three bytes counts
-        // as present and is never made, so the file cannot be created below it.
-        AnswerCase{"BlankN", " N", "could not create [N\\sub\\a.pas]", ""}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, Answers, ::testing::ValuesIn(test::AnswerCases()),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(Installation, TypedNativeFolder) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});

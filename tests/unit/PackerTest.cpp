@@ -518,7 +518,8 @@ TEST_P(PlanErrorTest, NamesTheFile) {
   Write("src/a.pas");
   Write("src/b/a.pas");
   const std::string error = PlanError(GetParam().manifest);
-  EXPECT_NE(error.find(dir_.Path().string() + "/" + GetParam().message), std::string::npos)
+  // The folder as the system writes it, with its own separator.
+  EXPECT_NE(error.find((dir_.Path() / "").string() + GetParam().message), std::string::npos)
       << error;
 }
 
@@ -812,10 +813,11 @@ TEST_F(InspectTest, FilesWithoutAPackageAreNamed) {
 TEST_F(InspectTest, AttachAppendsAStandAlonePackageOnly) {
   const std::string package = WritePackage(ThreeEntries());
   WriteFile(dir_ / "sfx", std::string(5000, 'P'));
-  AttachPackage(dir_ / "sfx", package, dir_ / "setup");
-  const std::string setup = test::ReadFile(dir_ / "setup");
+  AttachPackage(dir_ / "sfx", package, dir_ / "setup.exe");
+  const std::string setup = test::ReadFile(dir_ / "setup.exe");
   EXPECT_EQ(setup, std::string(5000, 'P') + test::ReadFile(package));
-  const auto perms = std::filesystem::status(dir_ / "setup").permissions();
+  // Windows reports a file as executable by its extension.
+  const auto perms = std::filesystem::status(dir_ / "setup.exe").permissions();
   EXPECT_NE(perms & std::filesystem::perms::owner_exec, std::filesystem::perms::none);
 
   // An installer that already carries a package, and one given as the package.
@@ -828,11 +830,11 @@ TEST_F(InspectTest, AttachAppendsAStandAlonePackageOnly) {
     }
     return std::string("accepted");
   };
-  EXPECT_EQ(refused(dir_ / "setup", package),
-            (dir_ / "setup").string() +
+  EXPECT_EQ(refused(dir_ / "setup.exe", package),
+            (dir_ / "setup.exe").string() +
                 ": already carries a package at offset 5000; attach to the bare installer");
-  EXPECT_EQ(refused(dir_ / "sfx", dir_ / "setup"),
-            (dir_ / "setup").string() +
+  EXPECT_EQ(refused(dir_ / "sfx", dir_ / "setup.exe"),
+            (dir_ / "setup.exe").string() +
                 ": is an installer with a package appended at offset 5000, not a stand-alone "
                 "package");
   EXPECT_EQ(refused(dir_ / "none", package), (dir_ / "none").string() + ": no such file");

@@ -1,0 +1,103 @@
+// Conversions between the code pages and UTF-16, and the path forms the wide calls take.
+#include <climits>
+
+#include "Platform/Win32/Win32.h"
+
+namespace quillet::platform::win32 {
+
+namespace {
+constexpr wchar_t LONG_PATH_PREFIX[] = L"\\\\?\\";
+constexpr wchar_t LONG_UNC_PREFIX[] = L"\\\\?\\UNC\\";
+} // namespace
+
+bool Widen(std::string_view text, UINT codePage, std::wstring& wide, bool strict) {
+  wide.clear();
+  if (text.empty()) {
+    return true;
+  }
+  if (text.size() > INT_MAX) {
+    return false;
+  }
+  const DWORD flags = strict ? MB_ERR_INVALID_CHARS : 0;
+  const int length = static_cast<int>(text.size());
+  const int needed = ::MultiByteToWideChar(codePage, flags, text.data(), length, nullptr, 0);
+  if (needed <= 0) {
+    return false;
+  }
+  wide.resize(static_cast<std::size_t>(needed));
+  return ::MultiByteToWideChar(codePage, flags, text.data(), length, wide.data(), needed) == needed;
+}
+
+std::string Narrow(std::wstring_view wide, UINT codePage) {
+  if (wide.empty() || wide.size() > INT_MAX) {
+    return {};
+  }
+  const int length = static_cast<int>(wide.size());
+  const int needed =
+      ::WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) {
+    return {};
+  }
+  std::string text(static_cast<std::size_t>(needed), '\0');
+  ::WideCharToMultiByte(codePage, 0, wide.data(), length, text.data(), needed, nullptr, nullptr);
+  return text;
+}
+
+std::string ProgramText(std::wstring_view wide) {
+  if (wide.empty() || wide.size() > INT_MAX) {
+    return {};
+  }
+  const int length = static_cast<int>(wide.size());
+  BOOL lossy = FALSE;
+  const int needed = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length,
+                                           nullptr, 0, nullptr, &lossy);
+  if (needed > 0 && !lossy) {
+    std::string text(static_cast<std::size_t>(needed), '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, text.data(), needed,
+                          nullptr, nullptr);
+    return text;
+  }
+  return Narrow(wide, CP_UTF8);
+}
+
+std::wstring SystemPathW(std::wstring path, std::size_t limit) {
+  if (path.size() < limit || path.rfind(LONG_PATH_PREFIX, 0) == 0) {
+    return path;
+  }
+  // The long form is taken literally: "." and ".." and "/" must be resolved beforehand, which
+  // GetFullPathNameW does (it has no length limit of its own).
+  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) {
+    return path;
+  }
+  std::wstring full(needed, L'\0');
+  const DWORD got = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  if (got == 0 || got >= needed) {
+    return path;
+  }
+  full.resize(got);
+  if (full.rfind(L"\\\\", 0) == 0) {
+    return LONG_UNC_PREFIX + full.substr(2); // \\server\share\...
+  }
+  return LONG_PATH_PREFIX + full;
+}
+
+std::wstring SystemPath(std::string_view ansiPath, std::size_t limit) {
+  std::wstring wide;
+  Widen(ansiPath.substr(0, ansiPath.find('\0')), CP_ACP, wide);
+  return SystemPathW(std::move(wide), limit);
+}
+
+std::wstring SystemPathOfArgument(std::string_view path) {
+  path = path.substr(0, path.find('\0'));
+  std::wstring wide;
+  if (Widen(path, CP_UTF8, wide, true)) {
+    std::wstring candidate = SystemPathW(wide);
+    if (::GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      return candidate;
+    }
+  }
+  return SystemPath(path);
+}
+
+} // namespace quillet::platform::win32

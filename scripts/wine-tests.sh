@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Runs the Windows build's tests under Wine: the cross-built unit tests
+# (build-windows/tests/quillet-unit-tests.exe), then the Wine end-to-end and differential suite
+# (build/tests/quillet-wine-tests), which runs build-windows/quillet-sfx.exe and compares it with
+# the Linux build. Expects both builds to be there (scripts/test.sh makes them).
+#
+# One prefix, build-windows/wine-prefix, is booted once and reused by every run. LANG and LC_ALL
+# are handed to Wine as they are set here, so a caller picks the code page:
+#   LC_ALL=ja_JP.SJIS bash scripts/wine-tests.sh
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/deps.sh
+ensure_packages wine wine64 osslsigncode openssl
+
+export WINEPREFIX="$PWD/build-windows/wine-prefix" WINEDEBUG=-all
+# No Mono or Gecko installers, and no browser started for an installed readme.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winebrowser.exe=d"
+unset DISPLAY WAYLAND_DISPLAY
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "== Booting the Wine prefix $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+trap 'wineserver -k 2>/dev/null || true' EXIT
+
+echo "== Windows unit tests under Wine"
+wine build-windows/tests/quillet-unit-tests.exe --gtest_brief=1
+
+if [ -x build/tests/quillet-wine-tests ]; then
+  echo "== Windows installer under Wine, against the Linux build"
+  QUILLET_WINDOWS_SFX="$PWD/build-windows/quillet-sfx.exe" build/tests/quillet-wine-tests --gtest_brief=1
+fi

@@ -1,0 +1,33 @@
+// The answers to the folder question and what each makes of the proposed folder "C:\Proposed"
+// for a package with the one entry %zel_root%sub\a.pas. Shared by the Linux end-to-end tests and
+// the Wine suite, which runs both builds on every row.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quillet::test {
+
+struct AnswerCase {
+  const char* name;
+  std::string answer;
+  std::string result; // the end of a.pas's line; empty when the turn is skipped
+  std::string folder; // where a.pas lands, relative to the test folder
+};
+
+inline std::vector<AnswerCase> AnswerCases() {
+  return {
+      AnswerCase{"Enter", "", "OK", "prefix/drive_c/Proposed/sub"},
+      AnswerCase{"Blanks", "  \t ", "OK", "prefix/drive_c/Proposed/sub"},
+      AnswerCase{"TypedAbsolute", "C:\\Typed\\Here", "OK", "prefix/drive_c/Typed/Here/sub"},
+      AnswerCase{"TypedWithBlanksKeptInside", "C:\\My Lib", "OK", "prefix/drive_c/My Lib/sub"},
+      AnswerCase{"TypedRelative", "rel\\dir", "OK", "work/rel/dir/sub"},
+      AnswerCase{"LowerN", "n", "", ""},
+      AnswerCase{"UpperN", "N", "", ""},
+      // " N" is a folder, not a skip. A relative folder name shorter than three bytes counts
+      // as present and is never made, so the file cannot be created below it.
+      AnswerCase{"BlankN", " N", "could not create [N\\sub\\a.pas]", ""},
+  };
+}
+
+} // namespace quillet::test

@@ -1,0 +1,81 @@
+// The Win32 layer's own behaviour: the wide path forms and output files at awkward targets.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Platform/FileSystem.h"
+#include "Platform/Win32/Win32.h"
+#include "tests/support/TestSupport.h"
+
+namespace quillet {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::win32::SystemPath;
+
+struct SystemPathCase {
+  const char* name;
+  std::string path;
+  std::wstring expected; // "*" stands for the current drive's full form, checked by prefix only
+};
+
+class SystemPathTest : public ::testing::TestWithParam<SystemPathCase> {};
+
+TEST_P(SystemPathTest, LongPathsTakeTheLiteralForm) {
+  const std::wstring got = SystemPath(GetParam().path);
+  if (GetParam().expected.back() == L'*') {
+    const std::wstring prefix = GetParam().expected.substr(0, GetParam().expected.size() - 1);
+    EXPECT_EQ(got.rfind(prefix, 0), 0u);
+    EXPECT_EQ(got.find(L"\\.\\"), std::wstring::npos) << "the literal form has no '.' component";
+    EXPECT_EQ(got.find(L'/'), std::wstring::npos);
+  } else {
+    EXPECT_EQ(got, GetParam().expected);
+  }
+}
+
+const std::string kLong(300, 'a');
+const std::wstring kLongW(300, L'a');
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, SystemPathTest,
+    ::testing::Values(
+        SystemPathCase{"ShortStaysAsWritten", "C:\\Lib\\.\\a.pas", L"C:\\Lib\\.\\a.pas"},
+        SystemPathCase{"ShortRelative", "N\\Source", L"N\\Source"},
+        SystemPathCase{"LongAbsolute", "C:\\" + kLong + "\\.\\x/y.pas", L"\\\\?\\C:\\*"},
+        SystemPathCase{"LongUnc", "\\\\server\\share\\" + kLong,
+                       L"\\\\?\\UNC\\server\\share\\" + kLongW},
+        SystemPathCase{"NulEndsThePath", std::string("C:\\a\0b", 6), L"C:\\a"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Win32Text, ProgramTextIsAnsiWhenItFitsAndUtf8Otherwise) {
+  EXPECT_EQ(platform::win32::ProgramText(L"C:\\Setup\\a.exe"), "C:\\Setup\\a.exe");
+  // Polish and Chinese letters have no place in the Western ANSI code page Wine starts with.
+  EXPECT_EQ(platform::win32::ProgramText(L"C:\\\x0141ukasz\\\x4E0B"),
+            "C:\\\xC5\x81ukasz\\\xE4\xB8\x8B");
+}
+
+TEST(Win32OutputFile, ReadOnlyTargetIsRefusedAndLongTargetsAreWritten) {
+  test::TempDir dir;
+  const fs::path readOnly = dir / "ro.pas";
+  test::WriteFile(readOnly, "kept");
+  fs::permissions(readOnly, fs::perms::owner_read);
+  EXPECT_FALSE(platform::OutputFile::CreateFor(readOnly.string()));
+  EXPECT_EQ(test::ReadFile(readOnly), "kept");
+
+  // Past MAX_PATH - 12, below which CreateDirectory takes plain paths, one step at a time.
+  std::string folder = dir.Path().string();
+  while (folder.size() < 300) {
+    folder += "\\abcdefghi";
+    ASSERT_TRUE(platform::MakeFolder(folder) || platform::IsFolder(folder)) << folder.size();
+  }
+  ASSERT_TRUE(platform::IsFolder(folder));
+  auto file = platform::OutputFile::CreateFor(folder + "\\long.pas");
+  ASSERT_TRUE(file);
+  ASSERT_TRUE(file->Write("unit long;", 10));
+  EXPECT_EQ(file->SetLastWriteTime(0x5CEF0000u), 0u);
+  EXPECT_TRUE(file->Commit());
+  EXPECT_TRUE(fs::exists(fs::path(L"\\\\?\\" + fs::absolute(folder).wstring() + L"\\long.pas")));
+}
+
+} // namespace
+} // namespace quillet
