@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "Platform/Text.h"
 #include "tools/PackerError.h"
 
 namespace quillet::pack {
@@ -81,6 +82,16 @@ public:
     Fail(LineOf(node), "timestamp must be a date or a local date and time, as 2026-01-15T10:30:00");
   }
 
+  std::uint32_t CodePage(const toml::node& node) const {
+    const auto number = node.value<std::int64_t>();
+    if (!node.is_integer() || *number <= 0 || *number > 65535 ||
+        !platform::Utf8ToCodePage(static_cast<std::uint32_t>(*number), "")) {
+      Fail(LineOf(node), "code-page must be the number of a Windows ANSI code page this system "
+                         "can convert to, as 1252, 1250, 1251 or 932");
+    }
+    return static_cast<std::uint32_t>(*number);
+  }
+
   ManifestEntry Entry(const toml::table& table) const {
     ManifestEntry entry;
     entry.line = LineOf(table);
@@ -144,6 +155,9 @@ public:
         }
       } else if (name == "timestamp") {
         manifest.timestamp = Timestamp(node);
+      } else if (name == "code-page") {
+        manifest.codePage = CodePage(node);
+        manifest.codePageLine = LineOf(node);
       } else if (name == "entry") {
         const toml::array* tables = node.as_array();
         if (tables == nullptr || !tables->is_array_of_tables()) {
@@ -156,7 +170,7 @@ public:
         Fail(key.source().begin.line,
              "unknown key '" + std::string(name) +
                  "' (known: default-folder, root, welcome-file, welcome-text, patch-file, "
-                 "patch-text, timestamp, [[entry]])");
+                 "patch-text, timestamp, code-page, [[entry]])");
       }
     }
     if (!hasDefaultFolder) {

@@ -5,6 +5,7 @@
 //   welcome-file = "welcome.txt"  # or welcome-text = "..."; becomes the entry "welcome.txt"
 //   patch-file = "patch.txt"      # or patch-text = "..."; becomes the entry "patchinfo.txt"
 //   timestamp = 2026-01-15T10:30:00   # fixes every entry's date and time
+//   code-page = 1252              # the Windows code page of names and texts, default 1252
 //
 //   [[entry]]                     # one or more
 //   source = ["src/**/*.pas"]     # a pattern or a list of them
@@ -28,6 +29,7 @@ namespace quillet::pack {
 inline constexpr std::string_view WELCOME_ENTRY_NAME = "welcome.txt";
 inline constexpr std::string_view PATCH_ENTRY_NAME = "patchinfo.txt";
 inline constexpr std::string_view DEFAULT_ENTRY_FOLDER = "%zel_root%";
+inline constexpr std::uint32_t DEFAULT_CODE_PAGE = 1252;
 
 // A text given either as a file or inline in the manifest.
 struct ManifestText {
@@ -54,6 +56,9 @@ struct Manifest {
   ManifestText welcome;
   ManifestText patch;
   std::optional<DayTime> timestamp;
+  // The ANSI code page that the installer's users run: names and texts are stored in it.
+  std::uint32_t codePage = DEFAULT_CODE_PAGE;
+  std::uint32_t codePageLine = 0;
   std::vector<ManifestEntry> entries;
 };
 

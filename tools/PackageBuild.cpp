@@ -1,5 +1,6 @@
 #include "tools/PackageBuild.h"
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <set>
@@ -7,6 +8,8 @@
 #include <stdexcept>
 
 #include "CoreAPITools/TextTools.h"
+#include "Platform/Text.h"
+#include "Platform/Utf8.h"
 #include "tools/PackerError.h"
 #include "tools/SourceGlob.h"
 
@@ -60,15 +63,37 @@ std::string FoldAscii(std::string text) {
   return text;
 }
 
+} // namespace
+
+std::string ToCodePage(std::string_view utf8, std::uint32_t codePage, const std::string& where,
+                       std::string_view what) {
+  const auto stored = platform::Utf8ToCodePage(codePage, utf8);
+  if (!stored) {
+    throw EPackerError(where + ": code page " + std::to_string(codePage) +
+                       " cannot be converted to on this system");
+  }
+  if (stored->unmappable) {
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(*stored->unmappable));
+    throw EPackerError(where + ": " + std::string(what) + " holds the character '" +
+                       platform::EncodeUtf8(std::u32string(1, *stored->unmappable)) + "' (" + code +
+                       "), which code page " + std::to_string(codePage) + " cannot hold");
+  }
+  return stored->bytes;
+}
+
+namespace {
+
 class Planner {
 public:
   explicit Planner(const Manifest& manifest) : manifest_(manifest) {}
 
   PackagePlan Plan() {
-    if (manifest_.defaultFolder.size() > MAX_FIELD_TEXT) {
+    plan_.defaultFolder = ToCodePage(manifest_.defaultFolder, manifest_.codePage,
+                                     Where(manifest_.defaultFolderLine), "default-folder");
+    if (plan_.defaultFolder.size() > MAX_FIELD_TEXT) {
       Fail(manifest_.defaultFolderLine, "default-folder is longer than 255 bytes");
     }
-    plan_.defaultFolder = manifest_.defaultFolder;
     AddText(manifest_.welcome, WELCOME_ENTRY_NAME);
     AddText(manifest_.patch, PATCH_ENTRY_NAME);
     for (const ManifestEntry& entry : manifest_.entries) {
@@ -78,8 +103,12 @@ public:
   }
 
 private:
+  std::string Where(std::uint32_t line) const {
+    return manifest_.file.string() + ":" + std::to_string(line);
+  }
+
   [[noreturn]] void Fail(std::uint32_t line, const std::string& what) const {
-    throw EPackerError(manifest_.file.string() + ":" + std::to_string(line) + ": " + what);
+    throw EPackerError(Where(line) + ": " + what);
   }
 
   DayTime TimeOf(const std::filesystem::path& file) const {
@@ -103,14 +132,18 @@ private:
       source.time = when.time;
       const std::uint64_t size = std::filesystem::file_size(*text.file, error);
       source.sizeHint = size;
-      source.load = [path = *text.file] { return ReadSourceFile(path); };
+      source.load = [path = *text.file, codePage = manifest_.codePage] {
+        return ToCodePage(ReadSourceFile(path), codePage, path.string(), "the text");
+      };
       Add(std::move(source), text.file->string(), size);
     } else {
+      std::string content =
+          ToCodePage(*text.text, manifest_.codePage, Where(text.line), "the text");
       const DayTime when = TimeOf(manifest_.file);
       source.date = when.date;
       source.time = when.time;
-      source.sizeHint = text.text->size();
-      source.load = [content = *text.text] { return content; };
+      source.sizeHint = content.size();
+      source.load = [content = std::move(content)] { return content; };
       Add(std::move(source), manifest_.file.string() + " (" + std::string(entryName) + ")",
           text.text->size());
     }
@@ -142,8 +175,14 @@ private:
       throw EPackerError(where + ": file of 4 GiB or more cannot be packed");
     }
     EntrySource source;
-    source.fileName = EscapePercent(file.name);
-    source.folderTemplate = JoinFolderTemplate(entry.folder, file.relativeFolder);
+    // Stored in the package's code page, which the installer's ANSI calls read.
+    const std::uint32_t codePage = manifest_.codePage;
+    source.fileName = EscapePercent(ToCodePage(file.name, codePage, where, "the file name"));
+    // Joined before the conversion: a second byte 0x5C of a double-byte character must not
+    // count as a final separator.
+    ToCodePage(entry.folder, codePage, Where(entry.line), "folder");
+    source.folderTemplate = ToCodePage(JoinFolderTemplate(entry.folder, file.relativeFolder),
+                                       codePage, where, "the folder name");
     if (source.fileName.size() > MAX_FIELD_TEXT) {
       throw EPackerError(where + ": file name is longer than 255 bytes");
     }

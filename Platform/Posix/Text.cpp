@@ -7,6 +7,19 @@
 
 namespace quillet::platform {
 
+namespace {
+
+bool IsAscii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
 bool EqualIgnoringCaseInLocale(std::string_view a, std::string_view b) {
   if (a == b) {
     return true;
@@ -44,6 +57,9 @@ std::optional<CodePageText> Utf8ToCodePage(std::uint32_t codePage, std::string_v
   if (posix::IconvNameOfCodePage(codePage).empty()) {
     return std::nullopt;
   }
+  if (IsAscii(utf8)) {
+    return CodePageText{std::string(utf8), std::nullopt}; // the same in every code page
+  }
   try {
     const posix::CodePage converter(codePage, "UTF-8");
     CodePageText result;
@@ -57,6 +73,9 @@ std::optional<CodePageText> Utf8ToCodePage(std::uint32_t codePage, std::string_v
 std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_view bytes) {
   if (posix::IconvNameOfCodePage(codePage).empty()) {
     return std::nullopt;
+  }
+  if (IsAscii(bytes)) {
+    return std::string(bytes);
   }
   try {
     return posix::CodePage(codePage, "UTF-8").ToNative(bytes);
