@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" util-linux
+# The code-page tests run under Japanese and German locales.
+ensure_locales ja_JP.UTF-8 de_DE.UTF-8
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -22,3 +24,6 @@ cmake --build build-asan -j "$jobs" --target quillet-unit-tests
 echo "== Unit tests under ASan and UBSan"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ./build-asan/tests/quillet-unit-tests --gtest_brief=1
+
+echo "== Code pages: the Linux installer against the Windows one under Wine"
+bash scripts/codepage-diff.sh

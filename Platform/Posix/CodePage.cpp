@@ -16,6 +16,7 @@ namespace quillet::platform::posix {
 namespace {
 
 constexpr char32_t REPLACEMENT = '?';
+constexpr std::uint32_t CP_UTF8 = 65001;
 constexpr std::string_view UTF32 = "UTF-32LE";
 
 struct LanguageCodePage {
@@ -23,16 +24,20 @@ struct LanguageCodePage {
   std::uint32_t codePage;
 };
 
-// Wine's locale data (the ANSI code page of each locale's default script), by language.
+// Wine's locale data (the ANSI code page of each locale's default script), by language. Locales
+// that Windows writes with a script tag (az-Latn-AZ, uz-Latn-UZ, bs-Latn-BA, sr-Latn-RS) are not
+// found under the POSIX name and fall back to 1252, as in Wine. Languages that Windows writes in
+// Unicode only get UTF-8 (65001).
 constexpr LanguageCodePage LANGUAGE_CODE_PAGES[] = {
-    {"ja", 932},  {"ko", 949},  {"zh", 936},   {"th", 874},  {"vi", 1258},  {"el", 1253},
-    {"tr", 1254}, {"az", 1254}, {"uz", 1254},  {"he", 1255}, {"iw", 1255},  {"ar", 1256},
-    {"fa", 1256}, {"ur", 1256}, {"ps", 1256},  {"ug", 1256}, {"ckb", 1256}, {"et", 1257},
-    {"lv", 1257}, {"lt", 1257}, {"ru", 1251},  {"uk", 1251}, {"bg", 1251},  {"be", 1251},
-    {"sr", 1251}, {"mk", 1251}, {"kk", 1251},  {"ky", 1251}, {"mn", 1251},  {"tt", 1251},
-    {"ba", 1251}, {"tg", 1251}, {"sah", 1251}, {"pl", 1250}, {"cs", 1250},  {"sk", 1250},
-    {"hu", 1250}, {"hr", 1250}, {"sl", 1250},  {"ro", 1250}, {"sq", 1250},  {"bs", 1250},
-    {"tk", 1250},
+    {"ja", 932},   {"ko", 949},   {"zh", 936},   {"th", 874},   {"vi", 1258},  {"el", 1253},
+    {"tr", 1254},  {"he", 1255},  {"ar", 1256},  {"fa", 1256},  {"ur", 1256},  {"et", 1257},
+    {"lv", 1257},  {"lt", 1257},  {"ru", 1251},  {"uk", 1251},  {"bg", 1251},  {"be", 1251},
+    {"mk", 1251},  {"ky", 1251},  {"mn", 1251},  {"tt", 1251},  {"ba", 1251},  {"sah", 1251},
+    {"pl", 1250},  {"cs", 1250},  {"sk", 1250},  {"hu", 1250},  {"hr", 1250},  {"sl", 1250},
+    {"ro", 1250},  {"sq", 1250},  {"kk", 65001}, {"hi", 65001}, {"bn", 65001}, {"ta", 65001},
+    {"te", 65001}, {"ml", 65001}, {"kn", 65001}, {"gu", 65001}, {"pa", 65001}, {"mr", 65001},
+    {"ka", 65001}, {"hy", 65001}, {"am", 65001}, {"km", 65001}, {"lo", 65001}, {"si", 65001},
+    {"ne", 65001},
 };
 
 // Territories whose Chinese is written with traditional characters.
@@ -86,8 +91,6 @@ constexpr LeadRange LEAD_RANGES[] = {
 std::uint32_t AnsiCodePageForLocale(std::string_view localeName) {
   // language[_territory][.charset][@modifier]
   const std::size_t modifierAt = localeName.find('@');
-  const std::string_view modifier =
-      modifierAt == std::string_view::npos ? std::string_view() : localeName.substr(modifierAt + 1);
   const std::string_view name = localeName.substr(0, std::min(localeName.find('.'), modifierAt));
   const std::size_t underscore = name.find('_');
   const std::string_view language = name.substr(0, underscore);
@@ -100,13 +103,6 @@ std::uint32_t AnsiCodePageForLocale(std::string_view localeName) {
       }
     }
     return 936;
-  }
-  // The script modifier picks the other alphabet of languages written in two.
-  if (modifier == "latin" && (language == "sr" || language == "bs")) {
-    return 1250;
-  }
-  if (modifier == "cyrillic" && (language == "uz" || language == "az" || language == "bs")) {
-    return 1251;
   }
   for (const auto& [lang, codePage] : LANGUAGE_CODE_PAGES) {
     if (lang == language) {
@@ -128,6 +124,8 @@ std::string IconvNameOfCodePage(std::uint32_t codePage) {
     return "CP949";
   case 950:
     return "BIG5"; // glibc has no CP950; Big5 is its core
+  case 65001:
+    return "UTF-8";
   default:
     if (codePage >= 1250 && codePage <= 1258) {
       return "CP" + std::to_string(codePage);
@@ -251,6 +249,9 @@ const CodePage::Row& CodePage::DoubleByteRow(unsigned char lead) const {
 }
 
 std::u32string CodePage::Decode(std::string_view ansi) const {
+  if (number_ == CP_UTF8) {
+    return DecodeUtf8(ansi);
+  }
   std::u32string out;
   out.reserve(ansi.size());
   const std::lock_guard<std::mutex> guard(cacheLock_);

@@ -28,9 +28,9 @@
 
 namespace quillet::platform::posix {
 
-// The ANSI code page that Wine takes for a POSIX locale name such as "ja_JP.UTF-8" or
-// "sr_RS@latin": by language, and for Chinese by territory. "C", "POSIX" and unknown languages
-// give 1252.
+// The ANSI code page that Wine takes for a POSIX locale name such as "ja_JP.UTF-8": by language,
+// and for Chinese by territory. "C", "POSIX" and unknown languages give 1252; languages that
+// Windows writes in Unicode only give 65001 (UTF-8).
 std::uint32_t AnsiCodePageForLocale(std::string_view localeName);
 
 // The iconv name of a Windows code page ("CP1252", "CP932"); empty for one that is not known.

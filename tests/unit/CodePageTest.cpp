@@ -11,13 +11,20 @@ TEST(AnsiCodePageForLocale, ChoosesAsWine) {
     const char* locale;
     std::uint32_t codePage;
   } cases[] = {
-      {"C", 1252},           {"POSIX", 1252},       {"en_US.UTF-8", 1252}, {"de_DE.UTF-8", 1252},
-      {"xx_YY.UTF-8", 1252}, {"ja_JP.UTF-8", 932},  {"ja_JP.eucJP", 932},  {"zh_CN.UTF-8", 936},
-      {"zh_SG.UTF-8", 936},  {"zh_TW.UTF-8", 950},  {"zh_HK.UTF-8", 950},  {"ko_KR.UTF-8", 949},
-      {"ru_RU.UTF-8", 1251}, {"uk_UA.UTF-8", 1251}, {"pl_PL.UTF-8", 1250}, {"cs_CZ.UTF-8", 1250},
-      {"el_GR.UTF-8", 1253}, {"tr_TR.UTF-8", 1254}, {"he_IL.UTF-8", 1255}, {"ar_SA.UTF-8", 1256},
-      {"fa_IR.UTF-8", 1256}, {"et_EE.UTF-8", 1257}, {"lt_LT.UTF-8", 1257}, {"vi_VN.UTF-8", 1258},
-      {"th_TH.UTF-8", 874},
+      {"C", 1252},           {"POSIX", 1252},        {"en_US.UTF-8", 1252},
+      {"de_DE.UTF-8", 1252}, {"xx_YY.UTF-8", 1252},  {"ja_JP.UTF-8", 932},
+      {"ja_JP.eucJP", 932},  {"zh_CN.UTF-8", 936},   {"zh_SG.UTF-8", 936},
+      {"zh_TW.UTF-8", 950},  {"zh_HK.UTF-8", 950},   {"ko_KR.UTF-8", 949},
+      {"ru_RU.UTF-8", 1251}, {"uk_UA.UTF-8", 1251},  {"pl_PL.UTF-8", 1250},
+      {"cs_CZ.UTF-8", 1250}, {"el_GR.UTF-8", 1253},  {"tr_TR.UTF-8", 1254},
+      {"he_IL.UTF-8", 1255}, {"ar_SA.UTF-8", 1256},  {"fa_IR.UTF-8", 1256},
+      {"et_EE.UTF-8", 1257}, {"lt_LT.UTF-8", 1257},  {"vi_VN.UTF-8", 1258},
+      {"th_TH.UTF-8", 874},  {"be_BY.UTF-8", 1251},  {"bg_BG.UTF-8", 1251},
+      {"mk_MK.UTF-8", 1251}, {"hr_HR.UTF-8", 1250},  {"sk_SK.UTF-8", 1250},
+      {"hu_HU.UTF-8", 1250}, {"sl_SI.UTF-8", 1250},  {"ro_RO.UTF-8", 1250},
+      {"sq_AL.UTF-8", 1250}, {"lv_LV.UTF-8", 1257},  {"ur_PK.UTF-8", 1256},
+      {"sr_RS.UTF-8", 1252}, {"az_AZ.UTF-8", 1252},  {"uz_UZ.UTF-8", 1252},
+      {"bs_BA.UTF-8", 1252}, {"kk_KZ.UTF-8", 65001}, {"hi_IN.UTF-8", 65001},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(AnsiCodePageForLocale(c.locale), c.codePage) << c.locale;
@@ -55,7 +62,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ConversionCase{"HalfWidthKatakana", 932, "\xB1", "\xEF\xBD\xB1"},
                       ConversionCase{"Korean", 949, "\xC7\xD1", "\xED\x95\x9C"},
                       ConversionCase{"Simplified", 936, "\xD6\xD0", "\xE4\xB8\xAD"},
-                      ConversionCase{"Traditional", 950, "\xA4\xA4", "\xE4\xB8\xAD"}),
+                      ConversionCase{"Traditional", 950, "\xA4\xA4", "\xE4\xB8\xAD"},
+                      ConversionCase{"Utf8CodePage", 65001, "\xE0\xA4\xB9\xFF",
+                                     "\xE0\xA4\xB9\xFF"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CodePage, CharactersItCannotHoldBecomeQuestionMarks) {
