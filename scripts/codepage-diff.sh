@@ -59,6 +59,11 @@ EOF
   echo
   echo "== $name: code page $codepage under $locale"
   build/quillet-pack build "$dir/quillet.toml" -o "$dir/package.qpk" >/dev/null
+  # Wine shows the Linux root as drive Z:.
+  LC_ALL="$locale" wine build-windows/quillet-pack.exe build "Z:${dir//\//\\}\\quillet.toml" \
+    -o "Z:${dir//\//\\}\\windows.qpk" >/dev/null
+  check "quillet-pack.exe stores the same package as quillet-pack" \
+    cmp "$dir/package.qpk" "$dir/windows.qpk"
   build/quillet-pack attach build-windows/quillet-sfx.exe "$dir/package.qpk" -o "$dir/Setup.exe" >/dev/null
 
   wine reg delete 'HKLM\Software\Borland' /reg:32 /f >/dev/null 2>&1 || true
