@@ -112,6 +112,21 @@ run_case cp932 ja_JP.UTF-8 932 'C:\開発\表示' '%Delphi%部品\ソース' \
   'ようこそ、日本語' \
   '日本語.pas' '表示/能力.txt' 'ソース/予定/表.inc'
 
+# At a terminal the Linux installer speaks the locale's encoding: its output is converted from
+# the code page, and a folder typed in UTF-8 is converted into it.
+echo
+echo "== cp932 at a terminal, a folder typed in UTF-8"
+repo=$PWD
+terminal_target="$WINEPREFIX/drive_c/別の場所"
+rm -rf "$terminal_target"
+set +e
+(cd "$work/cp932" && printf 'C:\\別の場所\n\n' |
+  LC_ALL=ja_JP.UTF-8 script -qec "'$repo/build/quillet-sfx' package.qpk" /dev/null >terminal.txt)
+set -e
+tr -d '\r' <"$work/cp932/terminal.txt" | sed 's/^/    /'
+check "the proposed folder appears in UTF-8" grep -qF 'C:\開発\表示\部品\ソース' "$work/cp932/terminal.txt"
+check "the typed folder is used" test -f "$terminal_target/表示/能力.txt"
+
 echo
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
