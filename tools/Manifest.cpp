@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "Platform/Text.h"
+#include "tools/IdeFamilies.h"
 #include "tools/PackerError.h"
 
 namespace quillet::pack {
@@ -92,6 +93,24 @@ public:
     return static_cast<std::uint32_t>(*number);
   }
 
+  // A list of family names or base paths.
+  std::vector<std::string> IdeBasePaths(const toml::node& node) const {
+    const toml::array* array = node.as_array();
+    if (array == nullptr) {
+      Fail(LineOf(node), "ides must be a list of IDE families, as [\"delphi\", \"cbuilder\", "
+                         "\"bds\"]");
+    }
+    std::vector<std::string> names;
+    for (const toml::node& item : *array) {
+      names.push_back(String(item, "each item of ides"));
+    }
+    try {
+      return BasePathsOfFamilies(names);
+    } catch (const EPackerError& e) {
+      Fail(LineOf(node), e.what());
+    }
+  }
+
   ManifestEntry Entry(const toml::table& table) const {
     ManifestEntry entry;
     entry.line = LineOf(table);
@@ -158,6 +177,8 @@ public:
       } else if (name == "code-page") {
         manifest.codePage = CodePage(node);
         manifest.codePageLine = LineOf(node);
+      } else if (name == "ides") {
+        manifest.ideBasePaths = IdeBasePaths(node);
       } else if (name == "entry") {
         const toml::array* tables = node.as_array();
         if (tables == nullptr || !tables->is_array_of_tables()) {
@@ -170,7 +191,7 @@ public:
         Fail(key.source().begin.line,
              "unknown key '" + std::string(name) +
                  "' (known: default-folder, root, welcome-file, welcome-text, patch-file, "
-                 "patch-text, timestamp, code-page, [[entry]])");
+                 "patch-text, timestamp, ides, code-page, [[entry]])");
       }
     }
     if (!hasDefaultFolder) {

@@ -6,6 +6,7 @@
 //   patch-file = "patch.txt"      # or patch-text = "..."; becomes the entry "patchinfo.txt"
 //   timestamp = 2026-01-15T10:30:00   # fixes every entry's date and time
 //   code-page = 1252              # the Windows code page of names and texts, default 1252
+//   ides = ["delphi", "cbuilder", "bds"]   # IDE families; becomes the entry "ides.txt"
 //
 //   [[entry]]                     # one or more
 //   source = ["src/**/*.pas"]     # a pattern or a list of them
@@ -59,6 +60,8 @@ struct Manifest {
   // The ANSI code page that the installer's users run: names and texts are stored in it.
   std::uint32_t codePage = DEFAULT_CODE_PAGE;
   std::uint32_t codePageLine = 0;
+  // The registry base paths of the "ides" key, in order; empty without the key (no "ides.txt").
+  std::vector<std::string> ideBasePaths;
   std::vector<ManifestEntry> entries;
 };
 

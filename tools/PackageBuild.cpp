@@ -10,6 +10,7 @@
 #include "CoreAPITools/TextTools.h"
 #include "Platform/Text.h"
 #include "Platform/Utf8.h"
+#include "tools/IdeFamilies.h"
 #include "tools/PackerError.h"
 #include "tools/SourceGlob.h"
 
@@ -96,6 +97,7 @@ public:
     }
     AddText(manifest_.welcome, WELCOME_ENTRY_NAME);
     AddText(manifest_.patch, PATCH_ENTRY_NAME);
+    AddIdes();
     for (const ManifestEntry& entry : manifest_.entries) {
       AddEntry(entry);
     }
@@ -147,6 +149,16 @@ private:
       Add(std::move(source), manifest_.file.string() + " (" + std::string(entryName) + ")",
           text.text->size());
     }
+  }
+
+  // The IDE families as the entry "ides.txt", read by name like the texts and never installed.
+  void AddIdes() {
+    if (manifest_.ideBasePaths.empty()) {
+      return;
+    }
+    ManifestText text;
+    text.text = IdesEntryText(manifest_.ideBasePaths);
+    AddText(text, IDES_ENTRY_NAME);
   }
 
   void AddEntry(const ManifestEntry& entry) {
