@@ -81,14 +81,14 @@ EOF
   local windows_status=$?
   set -e
   wineserver -w
-  (cd "$target" && find . -print | LC_ALL=C sort) >"$dir/windows-files.txt"
+  (cd "$target" 2>/dev/null && find . -print | LC_ALL=C sort) >"$dir/windows-files.txt" || true
   rm -rf "$target"
 
   set +e
   (cd "$dir" && LC_ALL="$locale" "$OLDPWD/build/quillet-sfx" package.qpk <answers.txt >linux.txt)
   local linux_status=$?
   set -e
-  (cd "$target" && find . -print | LC_ALL=C sort) >"$dir/linux-files.txt"
+  (cd "$target" 2>/dev/null && find . -print | LC_ALL=C sort) >"$dir/linux-files.txt" || true
 
   LC_ALL="$locale" iconv -f "CP$codepage" -t UTF-8 "$dir/windows.txt" | tr -d '\r' | sed 's/^/    /' || true
   check "exit status 0 on both (Windows $windows_status, Linux $linux_status)" \
