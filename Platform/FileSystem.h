@@ -43,6 +43,9 @@ public:
 
   // nullopt when the temporary file cannot be created.
   static std::optional<OutputFile> CreateFor(std::string_view windowsTargetPath);
+  // The same for a native path, taken as it is (no drive mapping, no letter-case matching). A
+  // symbolic link at the target is not followed: Commit puts the new file in its place.
+  static std::optional<OutputFile> CreateForNative(std::string_view nativeTargetPath);
 
   // Writes every byte; false when a write fails or is short.
   bool Write(const void* data, std::size_t size);

@@ -3,10 +3,10 @@
 #include <bzlib.h>
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <numeric>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -76,77 +76,130 @@ StoredEntry MakeStoredEntry(std::string folderTemplate, std::string fileName,
   return entry;
 }
 
-std::vector<StoredEntry>
-MakeStoredEntries(const std::vector<EntrySource>& sources, int level, unsigned jobs,
-                  const std::function<void(const CompressionProgress&)>& progress) {
+void StreamStoredEntries(const std::vector<EntrySource>& sources, int level, unsigned jobs,
+                         const std::function<void(StoredEntry&&)>& consume,
+                         const std::function<void(const CompressionProgress&)>& progress) {
   if (level < 1 || level > 9) {
     throw std::invalid_argument("compression level must be 1 to 9, not " + std::to_string(level));
   }
-  // Largest first keeps the threads busy to the end; the order of work never shows in the output,
-  // because every entry is compressed on its own and stored at its own index.
-  std::vector<std::size_t> order(sources.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    return sources[a].sizeHint > sources[b].sizeHint;
-  });
-
-  std::vector<StoredEntry> result(sources.size());
-  std::atomic<std::size_t> next{0};
-  // Entries after a failed one are skipped, entries before it still run: so the failure reported
-  // is always the earliest in package order, whatever the number of jobs.
-  std::atomic<std::size_t> failedIndex{sources.size()};
-  std::mutex lock; // guards the progress count, the callback and the failure record
-  CompressionProgress done;
-  done.entryCount = sources.size();
-  std::exception_ptr failure;
-
-  auto work = [&] {
-    for (;;) {
-      const std::size_t position = next.fetch_add(1);
-      if (position >= order.size()) {
-        return;
-      }
-      const std::size_t index = order[position];
-      if (index > failedIndex.load()) {
-        continue;
-      }
-      const EntrySource& source = sources[index];
-      try {
-        const std::string content = source.load ? source.load() : std::string();
-        result[index] = MakeStoredEntry(source.folderTemplate, source.fileName, content,
-                                        source.flags, source.date, source.time, level);
-        const std::lock_guard<std::mutex> guard(lock);
-        ++done.entriesDone;
-        done.bytesDone += content.size();
-        if (progress) {
-          progress(done);
-        }
-      } catch (...) {
-        const std::lock_guard<std::mutex> guard(lock);
-        if (index < failedIndex.load()) {
-          failedIndex.store(index);
-          failure = std::current_exception();
-        }
-      }
-    }
-  };
-
   if (jobs == 0) {
     jobs = std::max(1u, std::thread::hardware_concurrency());
   }
+  CompressionProgress done;
+  done.entryCount = sources.size();
+  auto compress = [&](const EntrySource& source, std::uint64_t& contentSize) {
+    const std::string content = source.load ? source.load() : std::string();
+    contentSize = content.size();
+    return MakeStoredEntry(source.folderTemplate, source.fileName, content, source.flags,
+                           source.date, source.time, level);
+  };
+
   const std::size_t threadCount = std::min<std::size_t>(jobs, sources.size());
   if (threadCount <= 1) {
-    work();
-  } else {
+    for (const EntrySource& source : sources) {
+      std::uint64_t size = 0;
+      StoredEntry entry = compress(source, size);
+      ++done.entriesDone;
+      done.bytesDone += size;
+      if (progress) {
+        progress(done);
+      }
+      consume(std::move(entry));
+    }
+    return;
+  }
+
+  // Every entry is compressed on its own, so the order of work never shows in the output. The
+  // threads take entries in package order and stay within `window` entries of the next one to be
+  // consumed: finished entries wait for the ones before them, and that wait is what memory holds.
+  struct Slot {
+    std::optional<StoredEntry> entry;
+    std::exception_ptr failure;
+  };
+  const std::size_t window = 2 * threadCount;
+  std::vector<Slot> slots(sources.size());
+  std::mutex lock; // guards everything below, the progress count and the callback
+  std::condition_variable changed;
+  std::size_t nextClaim = 0;
+  std::size_t nextConsume = 0;
+  bool stop = false;
+
+  auto work = [&] {
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+      changed.wait(guard, [&] {
+        return stop || nextClaim >= sources.size() || nextClaim < nextConsume + window;
+      });
+      if (stop || nextClaim >= sources.size()) {
+        return;
+      }
+      const std::size_t index = nextClaim++;
+      guard.unlock();
+      Slot result;
+      std::uint64_t size = 0;
+      try {
+        result.entry = compress(sources[index], size);
+      } catch (...) {
+        result.failure = std::current_exception();
+      }
+      guard.lock();
+      slots[index] = std::move(result);
+      if (!slots[index].failure) {
+        ++done.entriesDone;
+        done.bytesDone += size;
+        if (progress) {
+          progress(done);
+        }
+      }
+      changed.notify_all();
+    }
+  };
+
+  std::exception_ptr failure;
+  {
     std::vector<std::jthread> threads;
     threads.reserve(threadCount);
     for (std::size_t t = 0; t < threadCount; ++t) {
       threads.emplace_back(work);
     }
+    try {
+      while (nextConsume < sources.size()) {
+        std::unique_lock<std::mutex> guard(lock);
+        Slot& slot = slots[nextConsume];
+        changed.wait(guard, [&] { return slot.entry.has_value() || slot.failure != nullptr; });
+        if (slot.failure) {
+          std::rethrow_exception(slot.failure);
+        }
+        StoredEntry entry = std::move(*slot.entry);
+        slot.entry.reset();
+        guard.unlock();
+        consume(std::move(entry));
+        guard.lock();
+        ++nextConsume;
+        changed.notify_all();
+      }
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    {
+      const std::lock_guard<std::mutex> guard(lock);
+      stop = true;
+    }
+    changed.notify_all();
   } // the threads are joined here
   if (failure) {
     std::rethrow_exception(failure);
   }
+}
+
+std::vector<StoredEntry>
+MakeStoredEntries(const std::vector<EntrySource>& sources, int level, unsigned jobs,
+                  const std::function<void(const CompressionProgress&)>& progress) {
+  std::vector<StoredEntry> result;
+  result.reserve(sources.size());
+  StreamStoredEntries(
+      sources, level, jobs, [&](StoredEntry&& entry) { result.push_back(std::move(entry)); },
+      progress);
   return result;
 }
 
@@ -162,6 +215,37 @@ void AppendField(std::string& out, const std::string& text, const char* what) {
 
 } // namespace
 
+std::string SerializeHeader(const std::string& defaultFolder, std::uint32_t entryCount) {
+  std::string out;
+  AppendU32LE(out, PACKAGE_SIGNATURE);
+  AppendU32LE(out, entryCount);
+  AppendField(out, defaultFolder, "default folder template");
+  out.append(header_field::SIZE - header_field::RESERVED, '\0');
+  return out;
+}
+
+std::string SerializeEntryRecord(const StoredEntry& entry) {
+  std::string out;
+  AppendU32LE(out, ENTRY_SIGNATURE);
+  AppendField(out, entry.folderTemplate, "folder template");
+  AppendField(out, entry.fileName, "file name");
+  AppendU32LE(out, static_cast<std::uint32_t>(entry.stored.size()));
+  AppendU32LE(out, entry.unpackedSize);
+  AppendU32LE(out, entry.date);
+  AppendU32LE(out, entry.time);
+  AppendU32LE(out, entry.crc);
+  AppendU32LE(out, entry.flags);
+  out.append(entry_field::SIZE - entry_field::RESERVED, '\0');
+  return out;
+}
+
+std::string SerializeTrailer(std::uint32_t packageSize) {
+  std::string out;
+  AppendU32LE(out, PACKAGE_SIGNATURE);
+  AppendU32LE(out, packageSize);
+  return out;
+}
+
 std::string SerializePackage(const PackageContents& package) {
   if (package.entries.empty()) {
     throw std::invalid_argument("a package needs at least one entry");
@@ -176,27 +260,14 @@ std::string SerializePackage(const PackageContents& package) {
 
   std::string out;
   out.reserve(total);
-  AppendU32LE(out, PACKAGE_SIGNATURE);
-  AppendU32LE(out, package.entryCount.value_or(static_cast<std::uint32_t>(package.entries.size())));
-  AppendField(out, package.defaultFolder, "default folder template");
-  out.append(header_field::SIZE - header_field::RESERVED, '\0');
-
+  out += SerializeHeader(
+      package.defaultFolder,
+      package.entryCount.value_or(static_cast<std::uint32_t>(package.entries.size())));
   for (const StoredEntry& entry : package.entries) {
-    AppendU32LE(out, ENTRY_SIGNATURE);
-    AppendField(out, entry.folderTemplate, "folder template");
-    AppendField(out, entry.fileName, "file name");
-    AppendU32LE(out, static_cast<std::uint32_t>(entry.stored.size()));
-    AppendU32LE(out, entry.unpackedSize);
-    AppendU32LE(out, entry.date);
-    AppendU32LE(out, entry.time);
-    AppendU32LE(out, entry.crc);
-    AppendU32LE(out, entry.flags);
-    out.append(entry_field::SIZE - entry_field::RESERVED, '\0');
+    out += SerializeEntryRecord(entry);
     out.append(entry.stored);
   }
-
-  AppendU32LE(out, PACKAGE_SIGNATURE);
-  AppendU32LE(out, static_cast<std::uint32_t>(total));
+  out += SerializeTrailer(static_cast<std::uint32_t>(total));
   return out;
 }
 

@@ -43,7 +43,6 @@ struct EntrySource {
   std::uint32_t flags = ENTRY_INSTALL;
   std::uint32_t date = 0;
   std::uint32_t time = 0;
-  std::uint64_t sizeHint = 0; // the expected content size; larger entries are started first
   std::function<std::string()> load;
 };
 
@@ -53,11 +52,19 @@ struct CompressionProgress {
   std::uint64_t bytesDone = 0; // content bytes of the finished entries
 };
 
-// Compresses every entry with MakeStoredEntry on up to `jobs` threads (0: one per core). The
-// result is in the order of `sources` and byte-identical for any number of jobs. `progress` is
-// called after each entry, one call at a time. When a load or a compression fails, the entries
-// after it are skipped, and the earliest failure in the order of `sources` is rethrown once all
-// threads ended.
+// Compresses every entry with MakeStoredEntry on up to `jobs` threads (0: one per core) and hands
+// the entries to `consume` in the order of `sources`, each as soon as it and all before it are
+// done. The threads work in that order too and run at most a few entries ahead of `consume`, so
+// that only the entries in flight are held in memory, however large the package. The entries are
+// byte-identical for any number of jobs. `progress` is called after each entry, one call at a
+// time. When a load, a compression or `consume` fails, no further entry is consumed, and that
+// failure - for the entries, the earliest in the order of `sources` - is rethrown once all threads
+// ended.
+void StreamStoredEntries(const std::vector<EntrySource>& sources, int level, unsigned jobs,
+                         const std::function<void(StoredEntry&&)>& consume,
+                         const std::function<void(const CompressionProgress&)>& progress = {});
+
+// The same, gathering the entries in a list.
 std::vector<StoredEntry>
 MakeStoredEntries(const std::vector<EntrySource>& sources, int level = 9, unsigned jobs = 0,
                   const std::function<void(const CompressionProgress&)>& progress = {});
@@ -73,5 +80,12 @@ struct PackageContents {
 // exactly 256 has no NUL); longer ones throw std::invalid_argument. A package needs at least one
 // entry, and the whole must stay below 4 GiB; otherwise std::invalid_argument.
 std::string SerializePackage(const PackageContents& package);
+
+// The parts of a package for writers that stream it: the header, one entry's record (its stored
+// bytes follow it), and the trailer with the size of the whole package. Throw like
+// SerializePackage for text fields that do not fit.
+std::string SerializeHeader(const std::string& defaultFolder, std::uint32_t entryCount);
+std::string SerializeEntryRecord(const StoredEntry& entry);
+std::string SerializeTrailer(std::uint32_t packageSize);
 
 } // namespace quillet

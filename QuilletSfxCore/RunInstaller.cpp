@@ -8,6 +8,7 @@
 #include "Platform/Process.h"
 #include "QuilletSfxCore/Console.h"
 #include "QuilletSfxCore/Dialogue.h"
+#include "QuilletSfxCore/DownloadAddress.h"
 #include "QuilletSfxCore/PackageSource.h"
 
 namespace quillet {
@@ -18,7 +19,7 @@ int RunInstaller(const std::vector<std::string>& arguments) {
   PackageImage image;
   PackageLayout layout;
   if (!OpenPackage(arguments, image, layout)) {
-    WriteLine(std::string(ABSENT_PACKAGE_MESSAGE) + std::string(DOWNLOAD_ADDRESS));
+    WriteLine(std::string(ABSENT_PACKAGE_MESSAGE) + DownloadAddress());
     return EXIT_NO_PACKAGE;
   }
 

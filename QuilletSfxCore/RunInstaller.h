@@ -10,6 +10,7 @@ namespace quillet {
 
 inline constexpr std::string_view PRODUCT_BANNER =
     "Quillet  Version 1.0.2  Copyright (c) 2026 The Quillet developers";
+// The default of the download address field (QuilletSfxCore/DownloadAddress.h).
 inline constexpr std::string_view DOWNLOAD_ADDRESS = "https://quillet.dev/download";
 inline constexpr std::string_view ABSENT_PACKAGE_MESSAGE =
     "\r\nInstallation Package data is absent or tampered.\r\n"

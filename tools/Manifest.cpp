@@ -124,6 +124,7 @@ public:
         entry.excludes = Strings(node, name);
       } else if (name == "folder") {
         entry.folder = String(node, name);
+        entry.folderLine = LineOf(node);
       } else if (name == "install") {
         entry.install = Boolean(node, name);
       } else if (name == "prepend-patch") {
@@ -174,6 +175,17 @@ public:
         }
       } else if (name == "timestamp") {
         manifest.timestamp = Timestamp(node);
+      } else if (name == "readme") {
+        manifest.readme = String(node, name);
+        manifest.readmeLine = LineOf(node);
+      } else if (name == "case-sensitive") {
+        manifest.caseSensitive = Boolean(node, name);
+      } else if (name == "line-ends") {
+        const std::string value = String(node, name);
+        if (value != "crlf" && value != "keep") {
+          Fail(LineOf(node), "line-ends must be \"crlf\" or \"keep\", not \"" + value + "\"");
+        }
+        manifest.lineEnds = value == "keep" ? LineEnds::Keep : LineEnds::CrLf;
       } else if (name == "code-page") {
         manifest.codePage = CodePage(node);
         manifest.codePageLine = LineOf(node);
@@ -191,7 +203,8 @@ public:
         Fail(key.source().begin.line,
              "unknown key '" + std::string(name) +
                  "' (known: default-folder, root, welcome-file, welcome-text, patch-file, "
-                 "patch-text, timestamp, ides, code-page, [[entry]])");
+                 "patch-text, timestamp, ides, readme, case-sensitive, line-ends, "
+                 "code-page, [[entry]])");
       }
     }
     if (!hasDefaultFolder) {

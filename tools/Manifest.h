@@ -5,6 +5,9 @@
 //   welcome-file = "welcome.txt"  # or welcome-text = "..."; becomes the entry "welcome.txt"
 //   patch-file = "patch.txt"      # or patch-text = "..."; becomes the entry "patchinfo.txt"
 //   timestamp = 2026-01-15T10:30:00   # fixes every entry's date and time
+//   readme = "Doc/readme.html"    # the readme.html the installer opens, installed last
+//   case-sensitive = false        # patterns ignore letter case unless true
+//   line-ends = "crlf"            # the texts' line ends: "crlf" (default) or "keep"
 //   code-page = 1252              # the Windows code page of names and texts, default 1252
 //   ides = ["delphi", "cbuilder", "bds"]   # IDE families; becomes the entry "ides.txt"
 //
@@ -44,10 +47,15 @@ struct ManifestEntry {
   std::vector<std::string> sources;
   std::vector<std::string> excludes;
   std::string folder{DEFAULT_ENTRY_FOLDER};
+  std::uint32_t folderLine = 0; // 0 when the default folder applies
   bool install = true;
   bool prependPatch = false;
   std::uint32_t line = 0; // where the [[entry]] table begins
 };
+
+// How the welcome and patch texts are stored: with CR LF line ends, as the installer's console
+// and the Windows source files they go into have them, or as they are.
+enum class LineEnds { CrLf, Keep };
 
 struct Manifest {
   std::filesystem::path file;
@@ -63,6 +71,10 @@ struct Manifest {
   // The registry base paths of the "ides" key, in order; empty without the key (no "ides.txt").
   std::vector<std::string> ideBasePaths;
   std::vector<ManifestEntry> entries;
+  std::optional<std::string> readme; // relative to the root, as written
+  std::uint32_t readmeLine = 0;
+  bool caseSensitive = false;
+  LineEnds lineEnds = LineEnds::CrLf;
 };
 
 // Reads and checks a manifest. Throws EPackerError with "FILE:LINE: what is wrong" for syntax

@@ -75,11 +75,23 @@ int Build(const BuildArguments& args, std::ostream& out, std::ostream& err) {
   if (!args.quiet) {
     options.progress = [&report](const CompressionProgress& progress) { report(progress); };
   }
-  const std::string package = BuildPackage(plan, options);
-  WriteFileReplacing(args.output, package, false);
+  for (const std::string& warning : plan.warnings) {
+    err << "quillet-pack: warning: " << warning << "\n";
+  }
+  const std::uint64_t size = WritePackage(plan, options, args.output);
   if (!args.quiet) {
-    out << args.output << ": package of " << package.size() << " bytes, " << plan.entries.size()
+    out << args.output << ": package of " << size << " bytes, " << plan.entries.size()
         << " entries, " << plan.totalBytes << " bytes of content\n";
+    // The layout the installer will make, to be seen before the package ships.
+    const auto folders = TargetFolders(plan);
+    std::size_t width = 0;
+    for (const auto& folder : folders) {
+      width = std::max(width, folder.first.size());
+    }
+    for (const auto& [folder, files] : folders) {
+      out << "  " << folder << std::string(width - folder.size(), ' ') << "  " << files
+          << (files == 1 ? " file\n" : " files\n");
+    }
   }
   return EXIT_OK;
 }
@@ -130,6 +142,7 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
   std::string installer;
   std::string package;
   std::string attachOutput;
+  std::string downloadUrl;
   CLI::App* attachCommand = app.add_subcommand(
       "attach", "Append a stand-alone package to the installer's program file, making a "
                 "self-extracting installer.");
@@ -137,6 +150,9 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
       ->required();
   attachCommand->add_option("PACKAGE", package, "The stand-alone package")->required();
   attachCommand->add_option("-o,--output", attachOutput, "The installer to write")->required();
+  attachCommand->add_option("--download-url", downloadUrl,
+                            "The address the installer names when its package is damaged "
+                            "(default: the installer's own)");
 
   std::string listFile;
   CLI::App* listCommand = app.add_subcommand(
@@ -182,7 +198,7 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
       return Build(build, out, err);
     }
     if (attachCommand->parsed()) {
-      AttachPackage(installer, package, attachOutput);
+      AttachPackage(installer, package, attachOutput, downloadUrl);
       return EXIT_OK;
     }
     if (listCommand->parsed()) {

@@ -6,6 +6,7 @@
 #include "Platform/FileMapping.h"
 #include "Platform/Text.h"
 #include "QuilletCore/EntryContent.h"
+#include "tools/DownloadUrl.h"
 #include "tools/IdeFamilies.h"
 #include "tools/PackageBuild.h"
 #include "tools/PackageTime.h"
@@ -193,7 +194,7 @@ TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
 }
 
 void AttachPackage(const std::filesystem::path& installer, const std::filesystem::path& package,
-                   const std::filesystem::path& output) {
+                   const std::filesystem::path& output, std::string_view downloadUrl) {
   std::string bytes;
   {
     const PackageFile standAlone(package.string());
@@ -212,6 +213,9 @@ void AttachPackage(const std::filesystem::path& installer, const std::filesystem
                         carried)) {
       throw EPackerError(installer.string() + ": already carries a package at offset " +
                          std::to_string(carried.header) + "; attach to the bare installer");
+    }
+    if (!downloadUrl.empty()) {
+      WriteDownloadAddress(bytes, downloadUrl, installer.string());
     }
     if (bytes.size() + standAlone.Layout().imageSize > MAX_PACKAGE_FILE_SIZE) {
       throw EPackerError(output.string() + ": installer and package together reach 4 GiB");

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Platform/FileMapping.h"
@@ -59,9 +60,10 @@ struct TestSummary {
 TestSummary TestPackage(const PackageFile& package, std::ostream& out);
 
 // Writes the installer's program file followed by the stand-alone package to `output`, marked
-// executable. Throws EPackerError when the package is not a stand-alone package or the installer
-// already carries one.
+// executable; a `downloadUrl` that is not empty goes into the installer's download address field.
+// Throws EPackerError when the package is not a stand-alone package or the installer already
+// carries one.
 void AttachPackage(const std::filesystem::path& installer, const std::filesystem::path& package,
-                   const std::filesystem::path& output);
+                   const std::filesystem::path& output, std::string_view downloadUrl = {});
 
 } // namespace quillet::pack

@@ -10,67 +10,65 @@ namespace quillet::pack {
 
 namespace {
 
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
-  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+using namespace std::chrono;
+
+// Day 0 of the stored dates.
+constexpr sys_days DAY_ZERO = sys_days(year(1899) / December / 30);
+constexpr std::int64_t MS_PER_DAY = 86'400'000;
+constexpr std::int64_t MS_PER_TICK = 8'640; // one stored time unit: a day / 10000
+constexpr std::int64_t TICKS_PER_DAY = 10'000;
+
+// The second of the day that the installer gives a stored time: the stored moment with its
+// milliseconds dropped and its seconds truncated to an even number (the MS-DOS file time).
+std::int64_t InstalledSecond(std::int64_t tick) {
+  return tick * MS_PER_TICK / 2000 * 2;
 }
 
-struct Civil {
-  std::int64_t year;
-  unsigned month;
-  unsigned day;
-};
-
-Civil CivilFromDays(std::int64_t days) {
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-  const unsigned yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const unsigned mp = (5 * dayOfYear + 2) / 153;
-  const unsigned day = dayOfYear - (153 * mp + 2) / 5 + 1;
-  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-  return {static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0), month, day};
-}
-
-// Day 0 of the stored dates, counted from 1970-01-01.
-constexpr std::int64_t DAY_ZERO = -25569;
-constexpr std::int64_t SECONDS_PER_DAY = 86400;
-constexpr std::int64_t TIME_UNITS_PER_DAY = 10000;
-
-unsigned DaysInMonth(int year, unsigned month) {
-  static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : days[month - 1];
+std::string CivilText(int y, unsigned m, unsigned d, unsigned hh, unsigned mm, unsigned ss) {
+  return std::to_string(y) + "-" + std::to_string(m) + "-" + std::to_string(d) + " " +
+         std::to_string(hh) + ":" + std::to_string(mm) + ":" + std::to_string(ss);
 }
 
 } // namespace
 
-DayTime DayTimeFromCivil(int year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+DayTime DayTimeFromCivil(int y, unsigned m, unsigned d, unsigned hour, unsigned minute,
                          unsigned second) {
-  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
-      minute > 59 || second > 60) {
-    throw EPackerError("not a valid date and time: " + std::to_string(year) + "-" +
-                       std::to_string(month) + "-" + std::to_string(day) + " " +
-                       std::to_string(hour) + ":" + std::to_string(minute) + ":" +
-                       std::to_string(second));
+  const year_month_day date{year(y), month(m), day(d)};
+  if (!date.ok() || hour > 23 || minute > 59 || second > 60) {
+    throw EPackerError("not a valid date and time: " + CivilText(y, m, d, hour, minute, second));
   }
-  const std::int64_t date = DaysFromCivil(year, month, day) - DAY_ZERO;
-  if (date < 0 || date > 0xFFFFFFFFll) {
-    throw EPackerError("date " + std::to_string(year) + "-" + std::to_string(month) + "-" +
-                       std::to_string(day) + " lies outside what a package can store");
-  }
+  std::int64_t days = (sys_days(date) - DAY_ZERO).count();
   // A leap second counts as the last second of its minute.
-  const std::int64_t seconds = hour * 3600 + minute * 60 + (second > 59 ? 59 : second);
+  const std::int64_t target = hour * 3600 + minute * 60 + (second > 59 ? 59 : second);
+  // The tick whose installed time lies nearest to the source's; one tick is 8.64 s, so only the
+  // ticks around the exact fraction are candidates. The first tick of the next day competes too.
+  const std::int64_t around = target * TICKS_PER_DAY / 86400;
+  std::int64_t best = -1;
+  std::int64_t bestDistance = 0;
+  for (std::int64_t tick = around > 2 ? around - 2 : 0; tick <= around + 3; ++tick) {
+    const std::int64_t installed = tick < TICKS_PER_DAY    ? InstalledSecond(tick)
+                                   : tick == TICKS_PER_DAY ? 86400
+                                                           : -1;
+    if (installed < 0) {
+      break;
+    }
+    const std::int64_t distance = installed > target ? installed - target : target - installed;
+    if (best < 0 || distance < bestDistance) {
+      best = tick;
+      bestDistance = distance;
+    }
+  }
+  if (best == TICKS_PER_DAY) {
+    best = 0;
+    ++days;
+  }
+  if (days < 0 || days > 0xFFFFFFFFll) {
+    throw EPackerError("date " + std::to_string(y) + "-" + std::to_string(m) + "-" +
+                       std::to_string(d) + " lies outside what a package can store");
+  }
   DayTime result;
-  result.date = static_cast<std::uint32_t>(date);
-  result.time = static_cast<std::uint32_t>(seconds * TIME_UNITS_PER_DAY / SECONDS_PER_DAY);
+  result.date = static_cast<std::uint32_t>(days);
+  result.time = static_cast<std::uint32_t>(best);
   return result;
 }
 
@@ -80,9 +78,9 @@ DayTime DayTimeOfFile(const std::filesystem::path& path) {
   if (error) {
     throw EPackerError(path.string() + ": cannot read the modification time: " + error.message());
   }
-  const auto system = std::chrono::time_point_cast<std::chrono::system_clock::duration>(
-      std::chrono::file_clock::to_sys(written));
-  const std::time_t moment = std::chrono::system_clock::to_time_t(system);
+  const auto system =
+      time_point_cast<system_clock::duration>(std::chrono::file_clock::to_sys(written));
+  const std::time_t moment = system_clock::to_time_t(system);
   // Only the planning thread converts times, so the shared result of localtime is safe here.
   const std::tm* local = std::localtime(&moment);
   if (local == nullptr) {
@@ -101,15 +99,15 @@ DayTime DayTimeOfFile(const std::filesystem::path& path) {
 
 std::string FormatDayTime(std::uint32_t date, std::uint32_t time) {
   // Times of 10000 and more carry into the following days, as the installer reads them.
-  const std::int64_t milliseconds = static_cast<std::int64_t>(time) * 8640;
-  const std::int64_t days = static_cast<std::int64_t>(date) + milliseconds / 86400000;
-  const std::int64_t ofDay = milliseconds % 86400000 / 1000;
-  const Civil civil = CivilFromDays(days + DAY_ZERO);
+  const std::int64_t milliseconds = static_cast<std::int64_t>(time) * MS_PER_TICK;
+  const std::int64_t days = static_cast<std::int64_t>(date) + milliseconds / MS_PER_DAY;
+  const std::int64_t ofDay = milliseconds % MS_PER_DAY / 2000 * 2; // whole even seconds
+  const year_month_day civil{DAY_ZERO + std::chrono::days(days)};
   char text[48];
-  std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02lld:%02lld:%02lld",
-                static_cast<long long>(civil.year), civil.month, civil.day,
-                static_cast<long long>(ofDay / 3600), static_cast<long long>(ofDay / 60 % 60),
-                static_cast<long long>(ofDay % 60));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02lld:%02lld:%02lld",
+                static_cast<int>(civil.year()), static_cast<unsigned>(civil.month()),
+                static_cast<unsigned>(civil.day()), static_cast<long long>(ofDay / 3600),
+                static_cast<long long>(ofDay / 60 % 60), static_cast<long long>(ofDay % 60));
   return text;
 }
 

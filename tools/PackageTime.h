@@ -14,15 +14,17 @@ struct DayTime {
   friend bool operator==(const DayTime&, const DayTime&) = default;
 };
 
-// A calendar date and wall-clock time. Throws EPackerError for fields out of range and for
-// moments before 1899-12-30, which the format cannot hold.
+// A calendar date and wall-clock time, stored as the tick whose installed time (after the
+// installer drops odd seconds) lies nearest to it. Throws EPackerError for fields out of range and
+// for moments before 1899-12-30, which the format cannot hold.
 DayTime DayTimeFromCivil(int year, unsigned month, unsigned day, unsigned hour, unsigned minute,
                          unsigned second);
 
 // The file's modification time in the local time of this machine.
 DayTime DayTimeOfFile(const std::filesystem::path& path);
 
-// "YYYY-MM-DD HH:MM:SS" for a stored pair; the seconds are truncated (one time unit is 8.64 s).
+// "YYYY-MM-DD HH:MM:SS" for a stored pair: the time the installer gives the file, whose seconds
+// are truncated to an even number (one stored unit is 8.64 s).
 std::string FormatDayTime(std::uint32_t date, std::uint32_t time);
 
 } // namespace quillet::pack

@@ -25,14 +25,33 @@ std::vector<std::string_view> SplitComponents(std::string_view text) {
   return parts;
 }
 
+char FoldAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameChar(char a, char b, bool caseSensitive) {
+  return caseSensitive ? a == b : FoldAscii(a) == FoldAscii(b);
+}
+
+bool SameName(std::string_view a, std::string_view b, bool caseSensitive) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+           return SameChar(x, y, caseSensitive);
+         });
+}
+
 // Matches one character against the class that begins at pattern[p] == '['. Gives the position
 // after the class, or npos when the class is not closed (then '[' is an ordinary character).
-std::size_t MatchClass(std::string_view pattern, std::size_t p, char c, bool& matched) {
+std::size_t MatchClass(std::string_view pattern, std::size_t p, char c, bool caseSensitive,
+                       bool& matched) {
   std::size_t i = p + 1;
   const bool negated = i < pattern.size() && (pattern[i] == '!' || pattern[i] == '^');
   if (negated) {
     ++i;
   }
+  // Without case, a letter matches when either of its cases lies in the class.
+  const char lower = FoldAscii(c);
+  const char upper = lower >= 'a' && lower <= 'z' ? static_cast<char>(lower - 'a' + 'A') : lower;
+  const auto candidates = caseSensitive ? std::string{c} : std::string{lower, upper};
   bool hit = false;
   bool first = true;
   while (i < pattern.size() && (pattern[i] != ']' || first)) {
@@ -43,8 +62,10 @@ std::size_t MatchClass(std::string_view pattern, std::size_t p, char c, bool& ma
       high = static_cast<unsigned char>(pattern[i + 2]);
       i += 2;
     }
-    const auto value = static_cast<unsigned char>(c);
-    hit = hit || (value >= low && value <= high);
+    for (char candidate : candidates) {
+      const auto value = static_cast<unsigned char>(candidate);
+      hit = hit || (value >= low && value <= high);
+    }
     ++i;
   }
   if (i >= pattern.size()) {
@@ -55,7 +76,7 @@ std::size_t MatchClass(std::string_view pattern, std::size_t p, char c, bool& ma
 }
 
 // One component against one pattern component, with backtracking over the last "*".
-bool MatchComponent(std::string_view pattern, std::string_view name) {
+bool MatchComponent(std::string_view pattern, std::string_view name, bool caseSensitive) {
   if (!name.empty() && name.front() == '.' && (pattern.empty() || pattern.front() != '.')) {
     return false; // hidden names match only a pattern that spells out the dot
   }
@@ -73,13 +94,13 @@ bool MatchComponent(std::string_view pattern, std::string_view name) {
       bool matched = false;
       std::size_t after = p + 1;
       if (pattern[p] == '[') {
-        after = MatchClass(pattern, p, name[n], matched);
+        after = MatchClass(pattern, p, name[n], caseSensitive, matched);
         if (after == std::string_view::npos) {
           matched = name[n] == '[';
           after = p + 1;
         }
       } else {
-        matched = pattern[p] == '?' || pattern[p] == name[n];
+        matched = pattern[p] == '?' || SameChar(pattern[p], name[n], caseSensitive);
       }
       if (matched) {
         p = after;
@@ -100,12 +121,12 @@ bool MatchComponent(std::string_view pattern, std::string_view name) {
 }
 
 bool MatchComponents(const std::vector<std::string_view>& pattern, std::size_t p,
-                     const std::vector<std::string_view>& path, std::size_t n) {
+                     const std::vector<std::string_view>& path, std::size_t n, bool caseSensitive) {
   while (p < pattern.size()) {
     if (pattern[p] == "**") {
       // Any number of components, but never a hidden one.
       for (std::size_t skip = n;; ++skip) {
-        if (MatchComponents(pattern, p + 1, path, skip)) {
+        if (MatchComponents(pattern, p + 1, path, skip, caseSensitive)) {
           return true;
         }
         if (skip == path.size() || path[skip].front() == '.') {
@@ -113,7 +134,7 @@ bool MatchComponents(const std::vector<std::string_view>& pattern, std::size_t p
         }
       }
     }
-    if (n == path.size() || !MatchComponent(pattern[p], path[n])) {
+    if (n == path.size() || !MatchComponent(pattern[p], path[n], caseSensitive)) {
       return false;
     }
     ++p;
@@ -122,23 +143,21 @@ bool MatchComponents(const std::vector<std::string_view>& pattern, std::size_t p
   return n == path.size();
 }
 
-// True when the path or one of the folders above it matches the pattern.
+// True when the path or one of the folders above it matches the pattern; `lastIsFolder` says
+// whether the path itself is a folder, for patterns that match folders only.
 bool MatchSelfOrFolder(const std::vector<std::string_view>& pattern,
-                       const std::vector<std::string_view>& path) {
+                       const std::vector<std::string_view>& path, bool caseSensitive,
+                       bool foldersOnly = false, bool lastIsFolder = false) {
   for (std::size_t length = 1; length <= path.size(); ++length) {
+    if (foldersOnly && length == path.size() && !lastIsFolder) {
+      break;
+    }
     const std::vector<std::string_view> prefix(path.begin(), path.begin() + length);
-    if (MatchComponents(pattern, 0, prefix, 0)) {
+    if (MatchComponents(pattern, 0, prefix, 0, caseSensitive)) {
       return true;
     }
   }
   return false;
-}
-
-bool Excluded(const std::vector<std::string>& excludes, std::string_view pathBelowRoot) {
-  const auto path = SplitComponents(pathBelowRoot);
-  return std::any_of(excludes.begin(), excludes.end(), [&](const std::string& exclude) {
-    return MatchSelfOrFolder(SplitComponents(exclude), path);
-  });
 }
 
 // UTF-8 on every system, as the manifest's patterns are: on Windows the system's ANSI form would
@@ -155,22 +174,7 @@ std::string JoinBelow(std::string_view folder, std::string_view name) {
   return std::string(folder) + "/" + std::string(name);
 }
 
-// Every regular file below `folder`, with its path relative to `folder`.
-std::vector<std::pair<std::string, std::filesystem::path>>
-FilesBelow(const std::filesystem::path& folder) {
-  std::vector<std::pair<std::string, std::filesystem::path>> files;
-  std::error_code error;
-  std::filesystem::recursive_directory_iterator it(folder, error);
-  for (; !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file(error)) {
-      files.emplace_back(Generic(it->path().lexically_relative(folder)), it->path());
-    }
-  }
-  if (error) {
-    throw EPackerError(folder.string() + ": cannot read the folder: " + error.message());
-  }
-  return files;
-}
+constexpr std::string_view VERSION_CONTROL_FOLDERS[] = {".git", ".svn", ".hg", "CVS"};
 
 } // namespace
 
@@ -178,30 +182,109 @@ bool HasWildcard(std::string_view pattern) {
   return pattern.find_first_of("*?[") != std::string_view::npos;
 }
 
-bool GlobMatch(std::string_view pattern, std::string_view path) {
-  return MatchComponents(SplitComponents(pattern), 0, SplitComponents(path), 0);
+bool GlobMatch(std::string_view pattern, std::string_view path, bool caseSensitive) {
+  return MatchComponents(SplitComponents(pattern), 0, SplitComponents(path), 0, caseSensitive);
 }
 
-std::vector<SourceFile> CollectSources(const std::filesystem::path& root, std::string_view pattern,
-                                       const std::vector<std::string>& excludes) {
+std::string PatternWithSlashes(std::string_view pattern) {
+  std::string out(pattern);
+  std::replace(out.begin(), out.end(), '\\', '/');
+  return out;
+}
+
+SourceCollector::SourceCollector(std::filesystem::path root,
+                                 const std::vector<std::string>& excludes, bool caseSensitive)
+    : root_(std::move(root)), caseSensitive_(caseSensitive) {
+  for (const std::string& written : excludes) {
+    Exclude exclude;
+    exclude.written = written;
+    std::string pattern = PatternWithSlashes(written);
+    while (pattern.size() > 1 && pattern.back() == '/') {
+      pattern.pop_back();
+      exclude.foldersOnly = true;
+    }
+    if (pattern.find('/') == std::string::npos) {
+      pattern = "**/" + pattern; // a name alone matches at any depth
+    } else if (pattern.front() == '/') {
+      pattern.erase(0, 1);
+    }
+    exclude.pattern = std::move(pattern);
+    excludes_.push_back(std::move(exclude));
+  }
+}
+
+bool SourceCollector::Excluded(std::string_view pathBelowRoot, bool isFolder) {
+  const auto path = SplitComponents(pathBelowRoot);
+  bool excluded = false;
+  for (Exclude& exclude : excludes_) {
+    if (MatchSelfOrFolder(SplitComponents(exclude.pattern), path, caseSensitive_,
+                          exclude.foldersOnly, isFolder)) {
+      exclude.used = true;
+      excluded = true;
+    }
+  }
+  return excluded;
+}
+
+std::vector<std::string> SourceCollector::UnusedExcludes() const {
+  std::vector<std::string> unused;
+  for (const Exclude& exclude : excludes_) {
+    if (!exclude.used) {
+      unused.push_back(exclude.written);
+    }
+  }
+  return unused;
+}
+
+std::filesystem::path
+SourceCollector::Resolve(const std::filesystem::path& start,
+                         const std::vector<std::string_view>& components) const {
+  std::filesystem::path path = start;
+  for (std::string_view component : components) {
+    std::filesystem::path next = path / component;
+    std::error_code error;
+    if (!caseSensitive_ && !std::filesystem::exists(next, error) && component != "." &&
+        component != "..") {
+      // Written in another letter case, as Windows would find it.
+      for (std::filesystem::directory_iterator it(path, error), end; !error && it != end;
+           it.increment(error)) {
+        if (SameName(it->path().filename().string(), component, false)) {
+          next = it->path();
+          break;
+        }
+      }
+    }
+    path = std::move(next);
+  }
+  return path;
+}
+
+std::vector<SourceFile> SourceCollector::Collect(std::string_view written) {
+  const std::string pattern = PatternWithSlashes(written);
+  const bool contentsOnly = pattern.size() > 1 && pattern.back() == '/';
   const auto components = SplitComponents(pattern);
   // The fixed part: the leading components without wildcards.
   std::size_t fixed = 0;
   while (fixed < components.size() && !HasWildcard(components[fixed])) {
     ++fixed;
   }
-  std::string fixedPath;
-  for (std::size_t i = 0; i < fixed; ++i) {
-    fixedPath = JoinBelow(fixedPath, components[i]);
-  }
   const std::vector<std::string_view> rest(components.begin() + fixed, components.end());
+  // An absolute pattern does not depend on the root.
+  const std::filesystem::path start = !pattern.empty() && pattern.front() == '/' ? "/" : root_;
+  const std::filesystem::path base =
+      Resolve(start, std::vector<std::string_view>(components.begin(), components.begin() + fixed));
+  std::string fixedPath; // below the root, as found on disk
+  {
+    const std::filesystem::path below = base.lexically_relative(start);
+    fixedPath = below == "." ? std::string() : Generic(below);
+  }
+  auto named = [&](std::string_view folder) {
+    return std::any_of(components.begin(), components.end(),
+                       [&](std::string_view c) { return SameName(c, folder, caseSensitive_); });
+  };
 
   std::vector<SourceFile> result;
-  auto add = [&](const std::filesystem::path& file, const std::string& below,
-                 const std::string& pathBelowRoot) {
-    if (Excluded(excludes, pathBelowRoot)) {
-      return;
-    }
+  auto add = [&](const std::filesystem::path& file, const std::string& below) {
     SourceFile source;
     source.path = file;
     const std::size_t slash = below.rfind('/');
@@ -215,23 +298,44 @@ std::vector<SourceFile> CollectSources(const std::filesystem::path& root, std::s
     result.push_back(std::move(source));
   };
 
-  // An absolute pattern does not depend on the root.
-  const std::filesystem::path start = !pattern.empty() && pattern.front() == '/' ? "/" : root;
-  const std::filesystem::path base = fixedPath.empty() ? start : start / fixedPath;
   std::error_code error;
-  if (rest.empty()) {
-    if (std::filesystem::is_regular_file(base, error)) {
-      add(base, Generic(base.filename()), fixedPath);
-    } else if (std::filesystem::is_directory(base, error)) {
-      for (const auto& [below, file] : FilesBelow(base)) {
-        add(file, below, JoinBelow(fixedPath, below));
-      }
+  if (rest.empty() && std::filesystem::is_regular_file(base, error)) {
+    if (!Excluded(fixedPath, false)) {
+      add(base, Generic(base.filename()));
     }
   } else if (std::filesystem::is_directory(base, error)) {
-    for (const auto& [below, file] : FilesBelow(base)) {
-      if (MatchSelfOrFolder(rest, SplitComponents(below))) {
-        add(file, below, JoinBelow(fixedPath, below));
+    // A folder named without wildcards keeps its own name, unless a final "/" asks for its
+    // contents only.
+    const std::string name = Generic(base.filename());
+    const bool keepName = rest.empty() && !contentsOnly && fixed > 0 && name != "." && name != "..";
+    const std::string prefix = keepName ? name : std::string();
+    std::filesystem::recursive_directory_iterator it(base, error);
+    for (; !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+      const std::string below = Generic(it->path().lexically_relative(base));
+      const auto belowComponents = SplitComponents(below);
+      const bool wanted = rest.empty() || MatchSelfOrFolder(rest, belowComponents, caseSensitive_);
+      const std::string belowRoot = JoinBelow(fixedPath, below);
+      std::error_code ignored;
+      if (it->is_symlink(ignored) && it->is_directory(ignored)) {
+        if (wanted && !Excluded(belowRoot, true)) {
+          folderLinks_.insert(it->path());
+        }
+      } else if (it->is_directory(ignored)) {
+        const std::string folder = Generic(it->path().filename());
+        const bool versionControl =
+            std::any_of(std::begin(VERSION_CONTROL_FOLDERS), std::end(VERSION_CONTROL_FOLDERS),
+                        [&](std::string_view vcs) { return folder == vcs && !named(vcs); });
+        if (versionControl || Excluded(belowRoot, true)) {
+          it.disable_recursion_pending();
+        } else if (wanted && std::filesystem::is_empty(it->path(), ignored)) {
+          emptyFolders_.insert(it->path());
+        }
+      } else if (it->is_regular_file(ignored) && wanted && !Excluded(belowRoot, false)) {
+        add(it->path(), JoinBelow(prefix, below));
       }
+    }
+    if (error) {
+      throw EPackerError(base.string() + ": cannot read the folder: " + error.message());
     }
   }
   std::sort(result.begin(), result.end(), [](const SourceFile& a, const SourceFile& b) {

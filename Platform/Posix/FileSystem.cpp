@@ -312,12 +312,17 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept = default;
 OutputFile::~OutputFile() = default;
 
 std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath) {
-  auto state = std::make_unique<State>();
   std::optional<std::string> target = FollowLinks(NativePath(windowsTargetPath));
   if (!target) {
     return std::nullopt;
   }
-  state->targetPath = std::move(*target);
+  return CreateForNative(*target);
+}
+
+std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTargetPath) {
+  auto state = std::make_unique<State>();
+  // The OS calls take C strings: a NUL ends the path there too.
+  state->targetPath = std::string(nativeTargetPath.substr(0, nativeTargetPath.find('\0')));
   // The temporary file lies beside the file it replaces: a rename works within one file system.
   const std::string folder = FolderOf(state->targetPath);
   if (state->targetPath.size() == folder.size()) {
@@ -325,8 +330,9 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
   }
   for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
     std::string candidate = folder + TemporaryName(static_cast<unsigned>(attempt));
-    // A plain create with O_EXCL: the new file gets 0666 narrowed by the umask and the folder's
-    // default ACL, as any file the program created directly would.
+    // A plain create with O_EXCL, which never follows a link at the name: the new file gets 0666
+    // narrowed by the umask and the folder's default ACL, as any file the program created
+    // directly would.
     const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, NEW_FILE_MODE);
     if (fd >= 0) {
       state->fd = fd;
@@ -399,7 +405,8 @@ bool OutputFile::Commit() {
     // A protected file stays as it is. A folder in the way makes the rename fail. A regular file
     // keeps its permissions and owner; its other hard links still keep the old content, since
     // the rename puts a new file under this one name only.
-    placed = !IsProtected(state_->targetPath, old) &&
+    // A link in the way is replaced, not looked through (the installer follows links before).
+    placed = (S_ISLNK(old.st_mode) || !IsProtected(state_->targetPath, old)) &&
              (!S_ISREG(old.st_mode) || TakeOverAttributes(state_->temporaryPath, old));
   }
   placed = placed && ::rename(state_->temporaryPath.c_str(), state_->targetPath.c_str()) == 0;

@@ -120,6 +120,10 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
   return std::nullopt;
 }
 
+std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTargetPath) {
+  return CreateFor(nativeTargetPath); // Windows paths are the native ones
+}
+
 bool OutputFile::Write(const void* data, std::size_t size) {
   if (!state_ || !state_->file.Valid()) {
     return false;

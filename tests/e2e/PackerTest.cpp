@@ -61,7 +61,7 @@ protected:
     WriteFile(path, "default-folder = '%Delphi%Components\\Widgets\\'\n"
                     "welcome-file = 'welcome.txt'\npatch-file = 'patch.txt'\n" +
                         extra +
-                        "[[entry]]\nsource = 'src'\nfolder = '%zel_root%Source'\n"
+                        "[[entry]]\nsource = 'src/'\nfolder = '%zel_root%Source'\n"
                         "prepend-patch = true\n"
                         "[[entry]]\nsource = 'docs/*.html'\n");
     return path.string();
@@ -77,6 +77,12 @@ TEST_F(PackerProject, BuildListTestRoundTrip) {
   const auto built = Pack({"build", Manifest(), "-o", Out("widgets.qpk")});
   ASSERT_EQ(built.status, 0) << built.output;
   EXPECT_NE(built.output.find("widgets.qpk: package of "), std::string::npos) << built.output;
+  // The layout summary: each target folder with its number of files.
+  EXPECT_NE(built.output.find("\n  %zel_root%Source      2 files\n"
+                              "  %zel_root%Source\\ext  2 files\n"
+                              "  %zel_root%.           1 file\n"),
+            std::string::npos)
+      << built.output;
 
   const auto listed = RunProgram(PackPath(), {"list", Out("widgets.qpk")});
   EXPECT_EQ(listed.status, 0);
@@ -157,6 +163,29 @@ TEST_F(PackerProject, AttachedInstallerRunsWithItsPackageAndWelcomeEntry) {
   EXPECT_EQ(RunProgram(PackPath(), {"test", Out("setup")}).status, 0);
 }
 
+// The author's download address reaches the installer's message for a missing package.
+TEST_F(PackerProject, AttachSetsTheDownloadAddress) {
+  ASSERT_EQ(Pack({"build", Manifest(), "-o", Out("widgets.qpk"), "-q"}).status, 0);
+  const std::string url = "https://example.org/widgets/latest";
+  const auto attached = Pack(
+      {"attach", test::SfxPath(), Out("widgets.qpk"), "-o", Out("setup"), "--download-url", url});
+  ASSERT_EQ(attached.status, 0) << attached.output;
+  const auto run = RunProgram(Out("setup"), {Out("no-such.qpk")});
+  EXPECT_EQ(run.status, EXIT_NO_PACKAGE);
+  EXPECT_NE(run.output.find(std::string(ABSENT_PACKAGE_MESSAGE) + url + "\r\n"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(RunProgram(PackPath(), {"test", Out("setup")}).status, 0);
+
+  const auto refused = Pack({"attach", test::SfxPath(), Out("widgets.qpk"), "-o", Out("long"),
+                             "--download-url", "https://" + std::string(250, 'x')});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.output.find("download address of 258 bytes: the installer's field holds at "
+                                "most 255"),
+            std::string::npos)
+      << refused.output;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "long"));
+}
+
 // --- Installing what the packer built
 // -------------------------------------------------------------
 
@@ -231,12 +260,12 @@ INSTANTIATE_TEST_SUITE_P(Manifests, PackerInstallTest,
                                   {"50%/odd.txt", "percent folder"},
                                   {"readme.txt", "Read me."}}},
                              FreshFolderCase{"SubfolderFirst",
-                                             "[[entry]]\nsource = 'lib'\nfolder = '%zel_root%'\n"
+                                             "[[entry]]\nsource = 'lib/'\nfolder = '%zel_root%'\n"
                                              "[[entry]]\nsource = ['docs/readme.txt', 'src/ext']\n",
                                              {{"sub/Only.pas", "unit Only;"},
                                               {"readme.txt", "Read me."},
-                                              {"Grid.pas", "unit Grid;"},
-                                              {"deep/Cell.inc", "{ cell }"}}}),
+                                              {"ext/Grid.pas", "unit Grid;"},
+                                              {"ext/deep/Cell.inc", "{ cell }"}}}),
                          [](const auto& info) { return info.param.name; });
 
 // --- Bad input ----------------------------------------------------------------------------------

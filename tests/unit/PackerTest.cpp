@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <sstream>
 
@@ -9,8 +10,11 @@
 #include "QuilletCore/EntryContent.h"
 #include "QuilletCore/PackageCrc.h"
 #include "QuilletCore/PackageWriter.h"
+#include "QuilletSfxCore/DownloadAddress.h"
 #include "QuilletSfxCore/Templates.h"
+#include "QuilletSfxCore/Timestamps.h"
 #include "tests/support/TestSupport.h"
+#include "tools/DownloadUrl.h"
 #include "tools/IdeFamilies.h"
 #include "tools/Manifest.h"
 #include "tools/PackCommand.h"
@@ -19,6 +23,7 @@
 #include "tools/PackageTime.h"
 #include "tools/PackerError.h"
 #include "tools/SourceGlob.h"
+#include "tools/TemplateCheck.h"
 
 namespace quillet::pack {
 namespace {
@@ -32,12 +37,14 @@ struct GlobCase {
   const char* pattern;
   const char* path;
   bool matches;
+  bool caseSensitive = true;
 };
 
 class GlobMatchTest : public ::testing::TestWithParam<GlobCase> {};
 
 TEST_P(GlobMatchTest, Matches) {
-  EXPECT_EQ(GlobMatch(GetParam().pattern, GetParam().path), GetParam().matches)
+  EXPECT_EQ(GlobMatch(GetParam().pattern, GetParam().path, GetParam().caseSensitive),
+            GetParam().matches)
       << GetParam().pattern << " against " << GetParam().path;
 }
 
@@ -57,7 +64,11 @@ INSTANTIATE_TEST_SUITE_P(
         GlobCase{"[unclosed", "[unclosed", true}, GlobCase{"a*b*c", "aXXbYYc", true},
         GlobCase{"a*b*c", "aXXbYY", false}, GlobCase{"*a*a", "aaaaaaab", false},
         GlobCase{"*", ".hidden", false}, GlobCase{".*", ".hidden", true},
-        GlobCase{"**/x.pas", ".git/x.pas", false}, GlobCase{"src//a.pas", "src/a.pas", true}));
+        GlobCase{"**/x.pas", ".git/x.pas", false}, GlobCase{"src//a.pas", "src/a.pas", true},
+        // Without case: letters, classes and ranges in either case.
+        GlobCase{"*.PAS", "unit1.pas", true, false},
+        GlobCase{"Src/U?.Pas", "src/u1.PAS", true, false}, GlobCase{"[A-C]x", "bX", true, false},
+        GlobCase{"[!a]x", "Ax", false, false}, GlobCase{"*.pas", "a.pa", false, false}));
 
 // --- Dates and times --------------------------------------------------------------------------
 
@@ -80,16 +91,20 @@ INSTANTIATE_TEST_SUITE_P(
                       CivilCase{1900, 1, 1, 0, 0, 0, {2, 0}},
                       CivilCase{1980, 1, 1, 0, 0, 0, {29221, 0}},
                       CivilCase{2000, 1, 1, 12, 0, 0, {36526, 5000}},
-                      // 1892 s of 86400 is 0.021898 of the day: the fraction is truncated.
-                      CivilCase{2000, 5, 25, 0, 31, 32, {36671, 218}},
+                      // Tick 219 installs as 00:31:32, tick 218 as 00:31:22.
+                      CivilCase{2000, 5, 25, 0, 31, 32, {36671, 219}},
+                      // 10:00:07: tick 4168 installs as 10:00:10, tick 4167 as 10:00:02.
+                      CivilCase{2026, 1, 1, 10, 0, 7, {46023, 4168}},
                       CivilCase{2000, 2, 29, 6, 0, 0, {36585, 2500}},
-                      CivilCase{2099, 12, 31, 23, 59, 59, {73050, 9999}},
+                      // Nearer the next day's midnight than the day's last tick (23:59:50).
+                      CivilCase{2099, 12, 31, 23, 59, 59, {73051, 0}},
+                      CivilCase{2099, 12, 31, 23, 59, 54, {73050, 9999}},
                       CivilCase{2026, 1, 15, 10, 30, 0, {46037, 4375}}));
 
 TEST(DayTime, RefusesImpossibleAndUnstorableMoments) {
   const CivilCase bad[] = {{2023, 2, 29, 0, 0, 0, {}}, {2026, 13, 1, 0, 0, 0, {}},
                            {2026, 4, 31, 0, 0, 0, {}}, {2026, 1, 1, 24, 0, 0, {}},
-                           {2026, 1, 1, 0, 60, 0, {}}, {1899, 12, 29, 23, 59, 59, {}}};
+                           {2026, 1, 1, 0, 60, 0, {}}, {1899, 12, 29, 23, 59, 50, {}}};
   for (const CivilCase& c : bad) {
     EXPECT_THROW(DayTimeFromCivil(c.year, c.month, c.day, c.hour, c.minute, c.second), EPackerError)
         << c.year << "-" << c.month << "-" << c.day << " " << c.hour << ":" << c.minute;
@@ -100,11 +115,23 @@ TEST(DayTime, FormatsStoredPairs) {
   const struct {
     DayTime stored;
     const char* text;
-  } cases[] = {{{36671, 219}, "2000-05-25 00:31:32"},   {{36671, 211}, "2000-05-25 00:30:23"},
+  } cases[] = {{{36671, 219}, "2000-05-25 00:31:32"},   {{36671, 211}, "2000-05-25 00:30:22"},
                {{36671, 10000}, "2000-05-26 00:00:00"}, {{0, 0}, "1899-12-30 00:00:00"},
-               {{73050, 9999}, "2099-12-31 23:59:51"},  {{29220, 9999}, "1979-12-31 23:59:51"}};
+               {{73050, 9999}, "2099-12-31 23:59:50"},  {{29220, 9999}, "1979-12-31 23:59:50"}};
   for (const auto& c : cases) {
     EXPECT_EQ(FormatDayTime(c.stored.date, c.stored.time), c.text);
+  }
+}
+
+// Through the installer's own conversion, every second of a day installs at most 5 s away.
+TEST(DayTime, EverySecondInstallsAtTheNearestTick) {
+  for (unsigned second = 0; second < 86400; ++second) {
+    const DayTime stored =
+        DayTimeFromCivil(2026, 3, 1, second / 3600, second / 60 % 60, second % 60);
+    const std::uint32_t packed = EncodeDosDateTime(EntryDayValue(stored.date, stored.time));
+    const int installed = static_cast<int>((packed >> 11 & 31) * 3600 + (packed >> 5 & 63) * 60 +
+                                           (packed & 31) * 2 + (stored.date - 46082) * 86400);
+    ASSERT_LE(std::abs(installed - static_cast<int>(second)), 5) << second;
   }
 }
 
@@ -137,6 +164,9 @@ root = "content"
 welcome-text = "Hello"
 patch-file = "patch.txt"
 timestamp = 2026-01-15T10:30:00
+readme = 'docs/readme.html'
+case-sensitive = true
+line-ends = "keep"
 
 [[entry]]
 source = "src"
@@ -160,7 +190,10 @@ prepend-patch = true
   EXPECT_EQ(m.entries[0].folder, "%zel_root%");
   EXPECT_TRUE(m.entries[0].install);
   EXPECT_FALSE(m.entries[0].prependPatch);
-  EXPECT_EQ(m.entries[0].line, 7u);
+  EXPECT_EQ(m.readme, "docs/readme.html");
+  EXPECT_TRUE(m.caseSensitive);
+  EXPECT_EQ(m.lineEnds, LineEnds::Keep);
+  EXPECT_EQ(m.entries[0].line, 10u);
   EXPECT_EQ(m.entries[1].sources, (std::vector<std::string>{"docs/*.html", "docs/*.css"}));
   EXPECT_EQ(m.entries[1].excludes, std::vector<std::string>{"docs/draft*"});
   EXPECT_EQ(m.entries[1].folder, "%zel_root%Docs");
@@ -241,6 +274,8 @@ INSTANTIATE_TEST_SUITE_P(
                           ":2: code-page must be"},
         ManifestErrorCase{"EntryNotTables", "default-folder = 'x'\nentry = 'a'\n",
                           ":2: entry must be written as [[entry]] tables"},
+        ManifestErrorCase{"LineEndsUnknown", "default-folder = 'x'\nline-ends = 'lf'" ENTRY,
+                          ":2: line-ends must be \"crlf\" or \"keep\""},
         ManifestErrorCase{"IdesUnknownFamily",
                           "default-folder = 'x'\nides = ['delphi', 'kylix']" ENTRY,
                           ":2: ides: unknown IDE family 'kylix'"},
@@ -364,6 +399,98 @@ TEST_F(PlanTest, DefaultFolderTakesSubfoldersDirectlyAfterTheMacro) {
                                              "%zel_root%sub\\deep|c.pas"}));
 }
 
+// What each manifest packs from one tree, as "folder template|name" in package order, and the
+// warnings it gets (each expected as a part of one warning, in order).
+struct LayoutCase {
+  const char* name;
+  std::string manifest; // after default-folder and timestamp
+  std::vector<std::string> entries;
+  std::vector<std::string> warnings;
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class PlanLayoutTest : public PlanTest, public ::testing::WithParamInterface<LayoutCase> {};
+
+TEST_P(PlanLayoutTest, PacksTheExpectedFiles) {
+  for (const char* path : {"Source/Unit1.pas", "Source/sub/Grid.pas", "Source/notes.md",
+                           "Source/.svn/entries", "Source/CVS/Root", "Doc/readme.html",
+                           "Doc/api/readme.html", "README.md", "Source/backup/Old.pas"}) {
+    Write(path);
+  }
+  std::filesystem::create_directories(dir_ / "Source" / "empty");
+  std::filesystem::create_directory_symlink(dir_ / "Doc", dir_ / "Source" / "doclink");
+  const PackagePlan plan =
+      PlanPackage(Parse("default-folder = 'd'\ntimestamp = 2000-01-01\n" + GetParam().manifest));
+  std::vector<std::string> paths;
+  for (const EntrySource& e : plan.entries) {
+    paths.push_back(e.folderTemplate + "|" + e.fileName);
+  }
+  EXPECT_EQ(paths, GetParam().entries);
+  ASSERT_EQ(plan.warnings.size(), GetParam().warnings.size())
+      << ::testing::PrintToString(plan.warnings);
+  for (std::size_t i = 0; i < plan.warnings.size(); ++i) {
+    EXPECT_NE(plan.warnings[i].find(GetParam().warnings[i]), std::string::npos) << plan.warnings[i];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Manifests, PlanLayoutTest,
+    ::testing::Values(
+        LayoutCase{"FolderKeepsItsName",
+                   "[[entry]]\nsource = 'Source'\nexclude = ['*.md', 'backup/']\n",
+                   {"%zel_root%Source|Unit1.pas", "%zel_root%Source\\sub|Grid.pas"},
+                   {"skipped 1 link to folders and 1 empty folder"}},
+        LayoutCase{"FinalSlashTakesTheContents",
+                   "[[entry]]\nsource = 'source\\'\nexclude = ['/Source/*.md', 'Old.pas']\n"
+                   "folder = '%zel_root%Src'\n",
+                   {"%zel_root%Src|Unit1.pas", "%zel_root%Src\\sub|Grid.pas"},
+                   {"skipped 1 link to folders and 1 empty folder"}},
+        LayoutCase{"WildcardsIgnoreCaseAndBackslashes",
+                   "[[entry]]\nsource = 'SOURCE\\**\\*.PAS'\nexclude = ['backup', 'nothing*']\n",
+                   {"%zel_root%.|Unit1.pas", "%zel_root%sub|Grid.pas"},
+                   {"exclude 'nothing*' leaves out no file"}},
+        LayoutCase{"VersionControlFolderNamed",
+                   "[[entry]]\nsource = 'Source/CVS'\n",
+                   {"%zel_root%CVS|Root"},
+                   {}},
+        LayoutCase{"SeveralReadmes",
+                   "[[entry]]\nsource = 'Doc'\n",
+                   {"%zel_root%Doc\\api|readme.html", "%zel_root%Doc|readme.html"},
+                   {"2 installed entries are named readme.html; the installer opens the last "
+                    "one, %zel_root%Doc\\readme.html from "}},
+        LayoutCase{"ReadmeKeyGoesLast",
+                   "readme = 'Doc\\readme.html'\n[[entry]]\nsource = ['Doc', 'README.md']\n",
+                   {"%zel_root%Doc\\api|readme.html", "%zel_root%.|README.md",
+                    "%zel_root%Doc|readme.html"},
+                   {}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(PlanTest, TextsGetCrLfUnlessKept) {
+  Write("w.txt", "one\ntwo\r\nthree\rfour\n");
+  const std::string manifest =
+      "default-folder = 'd'\ntimestamp = 2000-01-01\nwelcome-file = 'w.txt'\n"
+      "patch-text = \"{ a }\\n{ b }\\n\"\n[[entry]]\nsource = 'w.txt'\n";
+  const PackagePlan crLf = PlanPackage(Parse(manifest));
+  EXPECT_EQ(crLf.entries[0].load(), "one\r\ntwo\r\nthree\r\nfour\r\n");
+  EXPECT_EQ(crLf.entries[1].load(), "{ a }\r\n{ b }\r\n");
+  EXPECT_EQ(crLf.entries[2].load(), "one\ntwo\r\nthree\rfour\n") << "installed files stay";
+  const PackagePlan kept = PlanPackage(Parse("line-ends = 'keep'\n" + manifest));
+  EXPECT_EQ(kept.entries[0].load(), "one\ntwo\r\nthree\rfour\n");
+}
+
+TEST(TemplateCheck, AcceptsWhatTheInstallerExpandsAsMeant) {
+  for (const char* text : {"%Delphi%Lib\\", "%ZEL_ROOT%Source", "50%% done", "%zel_root%%%\\x",
+                           "C:\\Fixed\\", "", "%delphi%"}) {
+    EXPECT_EQ(TemplateProblem(text, TemplateKind::Folder), "") << text;
+  }
+  // In the patch text a separator after a macro is the author's business.
+  EXPECT_EQ(TemplateProblem("{$I %zel_root%\\inc.inc}", TemplateKind::Text), "");
+  EXPECT_NE(TemplateProblem("{$I %zel_root%\\inc.inc}", TemplateKind::Folder), "");
+}
+
 TEST_F(PlanTest, FilesWithoutTimestampTakeTheirModificationTime) {
   Write("a.pas");
   std::tm local{};
@@ -424,7 +551,38 @@ INSTANTIATE_TEST_SUITE_P(
         PlanErrorCase{"TwoEntriesOneTarget",
                       "default-folder = 'd'\n[[entry]]\nsource = 'src/a.pas'\n[[entry]]\n"
                       "source = 'src/b/a.pas'\n",
-                      "src/b/a.pas: installs to the same place as "}),
+                      "src/b/a.pas (source 'src/b/a.pas' of the [[entry]] at line 4) and "},
+        PlanErrorCase{"OneFileTwice",
+                      "default-folder = 'd'\n[[entry]]\nsource = 'src/A.PAS'\n[[entry]]\n"
+                      "source = 'src/*.pas'\n",
+                      "src/a.pas (source 'src/*.pas' of the [[entry]] at line 4) and "},
+        PlanErrorCase{"UnknownMacro",
+                      "default-folder = 'd'\n[[entry]]\nsource = 'src'\nfolder = '%BCB%Packages'\n",
+                      "m.toml:4: folder: unknown macro %BCB% in '%BCB%Packages', which the "
+                      "installer would drop (the installer knows %Delphi% and %zel_root%); write "
+                      "%% for a percent sign"},
+        PlanErrorCase{"LonePercentInPatchText",
+                      "default-folder = 'd'\npatch-text = '{ 100% free }'\n[[entry]]\n"
+                      "source = 'src'\n",
+                      "m.toml:2: patch-text: lone % in '{ 100% free }'"},
+        PlanErrorCase{"SeparatorAfterMacro",
+                      "default-folder = 'd'\n[[entry]]\nsource = 'src'\n"
+                      "folder = '%zel_root%\\Source\\%delphi%/x'\n",
+                      "m.toml:4: folder: separator right after a macro in "
+                      "'%zel_root%\\Source\\%delphi%/x': the macro ends in one already, and the "
+                      "doubled one keeps the installer from creating the folder; write "
+                      "'%zel_root%Source\\%delphi%x'"},
+        PlanErrorCase{"SeparatorAfterMacroInDefaultFolder",
+                      "default-folder = '%Delphi%\\Lib\\'\n[[entry]]\nsource = 'src'\n",
+                      "m.toml:1: default-folder: separator right after a macro in "
+                      "'%Delphi%\\Lib\\'"},
+        PlanErrorCase{"ReadmeNotPacked",
+                      "default-folder = 'd'\nreadme = 'src/a.pas'\n[[entry]]\nsource = 'src'\n",
+                      "m.toml:2: readme " + std::string()},
+        PlanErrorCase{"CaseSensitiveMiss",
+                      "default-folder = 'd'\ncase-sensitive = true\n[[entry]]\n"
+                      "source = 'SRC/*.pas'\n",
+                      "m.toml:3: source pattern 'SRC/*.pas' matches no file"}),
     [](const auto& info) { return info.param.name; });
 
 // Names, folders and texts are stored in the manifest's code page, as the installer reads them.
@@ -440,10 +598,10 @@ TEST_F(PlanTest, NamesAndTextsAreStoredInTheCodePage) {
     const char* welcome;
   } cases[] = {
       {"default-folder = 'C:\\\xC3\xA9'\nwelcome-file = 'w.txt'\n[[entry]]\nsource = 'src'\n",
-       "C:\\\xE9", "%zel_root%caf\xE9", "\x80.pas", "Gr\xFC\xDF"},
+       "C:\\\xE9", "%zel_root%src\\caf\xE9", "\x80.pas", "Gr\xFC\xDF"},
       {"default-folder = '\xE8\xA1\xA8'\ncode-page = 932\n[[entry]]\nsource = 'jp'\n"
        "folder = '%zel_root%\xE8\xA1\xA8'\n",
-       "\x95\x5C", "%zel_root%\x95\x5C\\\x95\x5C", "\x93\xFA\x96\x7B.pas", nullptr},
+       "\x95\x5C", "%zel_root%\x95\x5C\\jp\\\x95\x5C", "\x93\xFA\x96\x7B.pas", nullptr},
   };
   for (const auto& c : cases) {
     const PackagePlan plan = PlanPackage(Parse(c.manifest));
@@ -722,6 +880,72 @@ TEST_F(InspectTest, AttachAppendsAStandAlonePackageOnly) {
                 "package");
   EXPECT_EQ(refused(dir_ / "none", package), (dir_ / "none").string() + ": no such file");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "again"));
+}
+
+// --- The download address --------------------------------------------------------------------
+
+TEST(DownloadAddress, AttachWritesItIntoTheInstallersField) {
+  const std::string field =
+      std::string(DOWNLOAD_ADDRESS_MARKER) + "https://old\0" + std::string(300, '\0');
+  const struct {
+    std::string address;
+    std::string installer;
+    const char* error; // empty: written
+  } cases[] = {
+      {"https://example.org/widgets", "ELF" + field, ""},
+      {std::string(255, 'u'), field + "tail", ""},
+      {std::string(256, 'u'), "ELF" + field,
+       "download address of 256 bytes: the installer's field "
+       "holds at most 255"},
+      {"https://x", std::string(4000, 'P'), "sfx: has no download address field"},
+      {"https://x\r\nEvil", "ELF" + field,
+       "download address 'https://x\r\nEvil' is empty or holds"},
+      {"https://x", "ELF" + field.substr(0, 200), "sfx: has no download address field"},
+  };
+  for (const auto& c : cases) {
+    std::string installer = c.installer;
+    try {
+      WriteDownloadAddress(installer, c.address, "sfx");
+      EXPECT_STREQ(c.error, "") << c.address;
+      const std::size_t at =
+          installer.find(DOWNLOAD_ADDRESS_MARKER) + DOWNLOAD_ADDRESS_MARKER.size();
+      EXPECT_EQ(DownloadAddressFromField(installer.data() + at), c.address);
+      EXPECT_EQ(installer.size(), c.installer.size());
+    } catch (const EPackerError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(c.error, 0), 0u) << e.what();
+      EXPECT_EQ(installer, c.installer) << "unchanged when refused";
+    }
+  }
+}
+
+// --- Writing results ------------------------------------------------------------------------
+
+// The output goes to a new, exclusively created file: a link at the name the packer once used for
+// its temporary file, or at the output, leads nowhere; a folder at the output is refused.
+TEST(WriteFileReplacing, NeverWritesThroughALink) {
+  TempDir dir;
+  WriteFile(dir / "victim", "keep me");
+  std::filesystem::create_symlink(dir / "victim", dir / "out.quillet-part");
+  std::filesystem::create_symlink(dir / "nowhere", dir / "dangling.quillet-part");
+  WriteFileReplacing(dir / "out", "package", false);
+  WriteFileReplacing(dir / "dangling", "package", false);
+  EXPECT_EQ(test::ReadFile(dir / "victim"), "keep me");
+  EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
+  EXPECT_EQ(test::ReadFile(dir / "out"), "package");
+
+  std::filesystem::create_symlink(dir / "victim", dir / "linked");
+  WriteFileReplacing(dir / "linked", "new", true);
+  EXPECT_EQ(test::ReadFile(dir / "victim"), "keep me");
+  EXPECT_FALSE(std::filesystem::is_symlink(dir / "linked"));
+  EXPECT_EQ(test::ReadFile(dir / "linked"), "new");
+
+  std::filesystem::create_directory(dir / "folder");
+  EXPECT_THROW(WriteFileReplacing(dir / "folder", "x", false), EPackerError);
+  std::size_t names = 0;
+  for ([[maybe_unused]] const auto& item : std::filesystem::directory_iterator(dir.Path())) {
+    ++names;
+  }
+  EXPECT_EQ(names, 7u) << "no temporary file is left behind";
 }
 
 // --- The command line -------------------------------------------------------------------------

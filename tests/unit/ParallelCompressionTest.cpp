@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -29,9 +31,8 @@ std::vector<EntrySource> Sources(std::size_t count) {
     source.flags = i % 2 == 0 ? ENTRY_INSTALL : ENTRY_INSTALL | ENTRY_PREPEND_PATCH;
     source.date = 46000 + static_cast<std::uint32_t>(i);
     source.time = static_cast<std::uint32_t>(i * 37 % 10000);
-    // Sizes out of order, so that the largest-first schedule differs from package order.
+    // Sizes out of order, so that entries finish out of package order.
     const std::size_t length = (i * 7919) % 40000 + (i == 5 ? 300000 : 0);
-    source.sizeHint = length;
     source.load = [length, i] { return Content(length, static_cast<unsigned>(i)); };
     sources.push_back(std::move(source));
   }
@@ -62,7 +63,7 @@ TEST(MakeStoredEntries, ReportsEveryEntryOnce) {
   const auto sources = Sources(10);
   std::uint64_t total = 0;
   for (const EntrySource& s : sources) {
-    total += s.sizeHint;
+    total += s.load().size();
   }
   for (unsigned jobs : {1u, 3u}) {
     std::vector<std::size_t> seen;
@@ -92,10 +93,46 @@ TEST(MakeStoredEntries, RethrowsTheEarliestFailure) {
       MakeStoredEntries(sources, 9, jobs);
       ADD_FAILURE() << "no exception with " << jobs << " jobs";
     } catch (const std::runtime_error& e) {
-      // Entry 9 is larger and starts before entry 3, but the earlier entry's failure is the one
-      // reported, with one job as with several.
+      // Entry 9 fails too, but the earlier entry's failure is the one reported, with one job as
+      // with several.
       EXPECT_STREQ(e.what(), "cannot read entry 3") << jobs << " jobs";
     }
+  }
+}
+
+// Entries reach the consumer in package order while the threads stay a few entries ahead: what
+// memory holds is bounded by the jobs, not by the package. A failing consumer stops the stream.
+TEST(StreamStoredEntries, ConsumesInOrderWithABoundedLead) {
+  for (unsigned jobs : {1u, 3u}) {
+    auto sources = Sources(40);
+    std::atomic<std::size_t> loaded{0};
+    for (EntrySource& source : sources) {
+      source.load = [&loaded, load = source.load] {
+        ++loaded;
+        return load();
+      };
+    }
+    std::vector<std::string> names;
+    std::size_t largestLead = 0;
+    StreamStoredEntries(sources, 1, jobs, [&](StoredEntry&& entry) {
+      names.push_back(entry.fileName);
+      largestLead = std::max(largestLead, loaded.load() - names.size());
+    });
+    ASSERT_EQ(names.size(), sources.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      EXPECT_EQ(names[i], sources[i].fileName);
+    }
+    EXPECT_LE(largestLead, 3u * jobs) << jobs << " jobs";
+
+    std::size_t consumed = 0;
+    EXPECT_THROW(StreamStoredEntries(sources, 1, jobs,
+                                     [&](StoredEntry&&) {
+                                       if (++consumed == 5) {
+                                         throw std::runtime_error("disk full");
+                                       }
+                                     }),
+                 std::runtime_error);
+    EXPECT_EQ(consumed, 5u);
   }
 }
 
