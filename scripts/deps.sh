@@ -24,3 +24,16 @@ ensure_packages() {
 
 # What building and testing Quillet needs.
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libbz2-dev libtomlplusplus-dev libcli11-dev)
+
+# Generates the UTF-8 locales a test runs under (ja_JP.UTF-8, de_DE.UTF-8, ...) when they are
+# missing; a fresh machine has only C.UTF-8.
+ensure_locales() {
+  ensure_packages locales
+  local name
+  for name in "$@"; do
+    if ! locale -a 2>/dev/null | grep -qix "${name%.UTF-8}.utf8"; then
+      echo "Generating the locale $name" >&2
+      localedef -i "${name%.UTF-8}" -f UTF-8 "$name" >&2
+    fi
+  done
+}

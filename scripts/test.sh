@@ -6,6 +6,8 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" util-linux
+# The code-page tests run under Japanese and German locales.
+ensure_locales ja_JP.UTF-8 de_DE.UTF-8
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -27,3 +29,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== Windows build with its unit tests (build-windows/)"
 bash scripts/build-windows.sh --tests
 bash scripts/wine-tests.sh
+
+echo "== Code pages: the Linux installer against the Windows one under Wine"
+bash scripts/codepage-diff.sh

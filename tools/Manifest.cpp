@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "Platform/Text.h"
 #include "tools/IdeFamilies.h"
 #include "tools/PackerError.h"
 
@@ -80,6 +81,16 @@ public:
       Fail(LineOf(node), std::string("timestamp: ") + e.what());
     }
     Fail(LineOf(node), "timestamp must be a date or a local date and time, as 2026-01-15T10:30:00");
+  }
+
+  std::uint32_t CodePage(const toml::node& node) const {
+    const auto number = node.value<std::int64_t>();
+    if (!node.is_integer() || *number <= 0 || *number > 65535 ||
+        !platform::Utf8ToCodePage(static_cast<std::uint32_t>(*number), "")) {
+      Fail(LineOf(node), "code-page must be the number of a Windows ANSI code page this system "
+                         "can convert to, as 1252, 1250, 1251 or 932");
+    }
+    return static_cast<std::uint32_t>(*number);
   }
 
   // A list of family names or base paths.
@@ -175,6 +186,9 @@ public:
           Fail(LineOf(node), "line-ends must be \"crlf\" or \"keep\", not \"" + value + "\"");
         }
         manifest.lineEnds = value == "keep" ? LineEnds::Keep : LineEnds::CrLf;
+      } else if (name == "code-page") {
+        manifest.codePage = CodePage(node);
+        manifest.codePageLine = LineOf(node);
       } else if (name == "ides") {
         manifest.ideBasePaths = IdeBasePaths(node);
       } else if (name == "entry") {
@@ -190,7 +204,7 @@ public:
              "unknown key '" + std::string(name) +
                  "' (known: default-folder, root, welcome-file, welcome-text, patch-file, "
                  "patch-text, timestamp, ides, readme, case-sensitive, line-ends, "
-                 "[[entry]])");
+                 "code-page, [[entry]])");
       }
     }
     if (!hasDefaultFolder) {

@@ -8,6 +8,7 @@
 //   readme = "Doc/readme.html"    # the readme.html the installer opens, installed last
 //   case-sensitive = false        # patterns ignore letter case unless true
 //   line-ends = "crlf"            # the texts' line ends: "crlf" (default) or "keep"
+//   code-page = 1252              # the Windows code page of names and texts, default 1252
 //   ides = ["delphi", "cbuilder", "bds"]   # IDE families; becomes the entry "ides.txt"
 //
 //   [[entry]]                     # one or more
@@ -32,6 +33,7 @@ namespace quillet::pack {
 inline constexpr std::string_view WELCOME_ENTRY_NAME = "welcome.txt";
 inline constexpr std::string_view PATCH_ENTRY_NAME = "patchinfo.txt";
 inline constexpr std::string_view DEFAULT_ENTRY_FOLDER = "%zel_root%";
+inline constexpr std::uint32_t DEFAULT_CODE_PAGE = 1252;
 
 // A text given either as a file or inline in the manifest.
 struct ManifestText {
@@ -63,6 +65,9 @@ struct Manifest {
   ManifestText welcome;
   ManifestText patch;
   std::optional<DayTime> timestamp;
+  // The ANSI code page that the installer's users run: names and texts are stored in it.
+  std::uint32_t codePage = DEFAULT_CODE_PAGE;
+  std::uint32_t codePageLine = 0;
   // The registry base paths of the "ides" key, in order; empty without the key (no "ides.txt").
   std::vector<std::string> ideBasePaths;
   std::vector<ManifestEntry> entries;

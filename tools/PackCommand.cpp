@@ -98,9 +98,9 @@ int Build(const BuildArguments& args, std::ostream& out, std::ostream& err) {
   return EXIT_OK;
 }
 
-int List(const std::string& file, std::ostream& out, std::ostream& err) {
+int List(const std::string& file, std::uint32_t codePage, std::ostream& out, std::ostream& err) {
   const PackageFile package(file);
-  ListPackage(package, out, err);
+  ListPackage(package, out, err, codePage);
   return EXIT_OK;
 }
 
@@ -193,6 +193,9 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
   CLI::App* listCommand = app.add_subcommand(
       "list", "List the entries of a package, or of an installer with a package appended.");
   listCommand->add_option("FILE", listFile, "A package or a self-extracting installer")->required();
+  std::uint32_t listCodePage = DEFAULT_CODE_PAGE;
+  listCommand->add_option("--code-page", listCodePage,
+                          "The code page the package's names are stored in (default 1252)");
 
   std::string testFile;
   CLI::App* testCommand = app.add_subcommand(
@@ -233,7 +236,7 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
       return Attach(attach);
     }
     if (listCommand->parsed()) {
-      return List(listFile, out, err);
+      return List(listFile, listCodePage, out, err);
     }
     return Test(testFile, out, err);
   } catch (const EPackerError& e) {

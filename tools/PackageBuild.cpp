@@ -1,6 +1,7 @@
 #include "tools/PackageBuild.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -10,6 +11,8 @@
 
 #include "CoreAPITools/TextTools.h"
 #include "Platform/FileSystem.h"
+#include "Platform/Text.h"
+#include "Platform/Utf8.h"
 #include "tools/IdeFamilies.h"
 #include "tools/PackerError.h"
 #include "tools/SourceGlob.h"
@@ -65,6 +68,26 @@ std::string FoldAscii(std::string text) {
   return text;
 }
 
+} // namespace
+
+std::string ToCodePage(std::string_view utf8, std::uint32_t codePage, const std::string& where,
+                       std::string_view what) {
+  const auto stored = platform::Utf8ToCodePage(codePage, utf8);
+  if (!stored) {
+    throw EPackerError(where + ": code page " + std::to_string(codePage) +
+                       " cannot be converted to on this system");
+  }
+  if (stored->unmappable) {
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(*stored->unmappable));
+    throw EPackerError(where + ": " + std::string(what) + " holds the character '" +
+                       platform::EncodeUtf8(std::u32string(1, *stored->unmappable)) + "' (" + code +
+                       "), which code page " + std::to_string(codePage) + " cannot hold");
+  }
+  return stored->bytes;
+}
+
+namespace {
 // The texts as the installer's console and the Windows sources they go into have them: every
 // line end, LF, CR or CR LF, becomes CR LF.
 std::string WithCrLf(std::string_view text) {
@@ -90,12 +113,13 @@ public:
   explicit Planner(const Manifest& manifest) : manifest_(manifest) {}
 
   PackagePlan Plan() {
-    if (manifest_.defaultFolder.size() > MAX_FIELD_TEXT) {
+    plan_.defaultFolder = ToCodePage(manifest_.defaultFolder, manifest_.codePage,
+                                     Place(manifest_.defaultFolderLine), "default-folder");
+    if (plan_.defaultFolder.size() > MAX_FIELD_TEXT) {
       Fail(manifest_.defaultFolderLine, "default-folder is longer than 255 bytes");
     }
     CheckTemplate(manifest_.defaultFolder, TemplateKind::Folder, manifest_.defaultFolderLine,
                   "default-folder");
-    plan_.defaultFolder = manifest_.defaultFolder;
     AddText(manifest_.welcome, WELCOME_ENTRY_NAME);
     AddText(manifest_.patch, PATCH_ENTRY_NAME);
     AddIdes();
@@ -107,6 +131,11 @@ public:
   }
 
 private:
+  // "FILE:LINE", where a message about a manifest line begins.
+  std::string Place(std::uint32_t line) const {
+    return manifest_.file.string() + ":" + std::to_string(line);
+  }
+
   [[noreturn]] void Fail(std::uint32_t line, const std::string& what) const {
     throw EPackerError(Where(line) + what);
   }
@@ -150,18 +179,21 @@ private:
       source.date = when.date;
       source.time = when.time;
       const std::uint64_t size = std::filesystem::file_size(*text.file, error);
-      source.load = [path = *text.file, crLf] {
-        return crLf ? WithCrLf(ReadSourceFile(path)) : ReadSourceFile(path);
+      source.load = [path = *text.file, crLf, codePage = manifest_.codePage] {
+        std::string content = ToCodePage(ReadSourceFile(path), codePage, path.string(), "the text");
+        return crLf ? WithCrLf(content) : content;
       };
       Add(std::move(source), text.file->string(), size);
     } else {
+      std::string content =
+          ToCodePage(*text.text, manifest_.codePage, Place(text.line), "the text");
       if (isPatch) {
         CheckTemplate(*text.text, TemplateKind::Text, text.line, "patch-text");
       }
       const DayTime when = TimeOf(manifest_.file);
       source.date = when.date;
       source.time = when.time;
-      source.load = [content = crLf ? WithCrLf(*text.text) : *text.text] { return content; };
+      source.load = [content = crLf ? WithCrLf(content) : content] { return content; };
       Add(std::move(source), manifest_.file.string() + " (" + std::string(entryName) + ")",
           text.text->size());
     }
@@ -220,8 +252,14 @@ private:
       throw EPackerError(where + ": file of 4 GiB or more cannot be packed");
     }
     EntrySource source;
-    source.fileName = EscapePercent(file.name);
-    source.folderTemplate = JoinFolderTemplate(entry.folder, file.relativeFolder);
+    // Stored in the package's code page, which the installer's ANSI calls read.
+    const std::uint32_t codePage = manifest_.codePage;
+    source.fileName = EscapePercent(ToCodePage(file.name, codePage, where, "the file name"));
+    // Joined before the conversion: a second byte 0x5C of a double-byte character must not
+    // count as a final separator.
+    ToCodePage(entry.folder, codePage, Place(entry.line), "folder");
+    source.folderTemplate = ToCodePage(JoinFolderTemplate(entry.folder, file.relativeFolder),
+                                       codePage, where, "the folder name");
     if (source.fileName.size() > MAX_FIELD_TEXT) {
       throw EPackerError(where + ": file name is longer than 255 bytes");
     }

@@ -35,6 +35,12 @@ std::vector<std::pair<std::string, std::size_t>> TargetFolders(const PackagePlan
 // "%" in the subfolder is written "%%".
 std::string JoinFolderTemplate(std::string_view folder, std::string_view relativeFolder);
 
+// Text from the manifest or the file system (UTF-8) in a Windows code page. Throws EPackerError
+// "WHERE: WHAT holds the character ..." for a character the code page cannot hold. Bytes that are
+// no UTF-8 are kept as they are.
+std::string ToCodePage(std::string_view utf8, std::uint32_t codePage, const std::string& where,
+                       std::string_view what);
+
 // Resolves the manifest: the welcome and patch texts first (never installed), then each
 // [[entry]]'s files in manifest order. A file keeps its folder below the pattern's fixed part,
 // joined to the entry's folder template by JoinFolderTemplate; "%" in file names is written "%%"

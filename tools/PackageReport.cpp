@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "Platform/FileMapping.h"
+#include "Platform/Text.h"
 #include "QuilletCore/EntryContent.h"
 #include "QuilletCore/SignedImage.h"
 #include "tools/DownloadUrl.h"
@@ -115,7 +116,12 @@ std::string EntryPath(const PackageEntry& entry) {
   return folder + entry.FileName();
 }
 
-void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& warnings) {
+void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& warnings,
+                 std::uint32_t codePage) {
+  // For the terminal; a code page this system cannot convert shows the bytes as stored.
+  const auto shown = [codePage](const std::string& text) {
+    return platform::CodePageToUtf8(codePage, text).value_or(text);
+  };
   const PackageLayout& layout = package.Layout();
   const std::uint32_t packageSize = layout.imageSize - layout.header;
   if (layout.header == 0) {
@@ -125,13 +131,13 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
         << layout.header;
   }
   out << ", " << package.Entries().size() << " entries\n";
-  out << "Default folder: " << layout.HeaderDefaultFolder() << "\n";
+  out << "Default folder: " << shown(layout.HeaderDefaultFolder()) << "\n";
   out << IdeFamiliesLine(PackageIdeBasePaths(layout)) << "\n";
 
   std::size_t folderWidth = std::string("Folder").size();
   std::size_t numberWidth = 8;
   for (const PackageEntry& entry : package.Entries()) {
-    folderWidth = std::max(folderWidth, entry.FolderTemplate().size());
+    folderWidth = std::max(folderWidth, shown(entry.FolderTemplate()).size());
     numberWidth = std::max({numberWidth, std::to_string(entry.StoredSize()).size(),
                             std::to_string(entry.UnpackedSize()).size()});
   }
@@ -145,7 +151,8 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
         << Padded(std::to_string(entry.StoredSize()), numberWidth, true) << "  "
         << Padded(std::to_string(entry.UnpackedSize()), numberWidth, true) << "  "
         << FormatDayTime(entry.Date(), entry.Time()) << "  "
-        << Padded(entry.FolderTemplate(), folderWidth, false) << "  " << entry.FileName() << "\n";
+        << Padded(shown(entry.FolderTemplate()), folderWidth, false) << "  "
+        << shown(entry.FileName()) << "\n";
   }
   for (const std::string& problem : package.Problems()) {
     warnings << "quillet-pack: warning: " << package.Path() << ": " << problem << "\n";

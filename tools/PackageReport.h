@@ -43,8 +43,10 @@ std::string FlagsText(std::uint32_t flags);
 // The entry's folder template and file name as one path, for messages.
 std::string EntryPath(const PackageEntry& entry);
 
-// Writes the header line and one line per entry; problems go to `warnings`.
-void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& warnings);
+// Writes the header line and one line per entry; problems go to `warnings`. Names and folders are
+// shown in UTF-8, read in the package's code page.
+void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& warnings,
+                 std::uint32_t codePage = 1252);
 
 struct TestSummary {
   std::size_t tested = 0;

@@ -160,8 +160,11 @@ bool MatchSelfOrFolder(const std::vector<std::string_view>& pattern,
   return false;
 }
 
+// UTF-8 on every system, as the manifest's patterns are: on Windows the system's ANSI form would
+// lose the characters that its code page lacks.
 std::string Generic(const std::filesystem::path& path) {
-  return path.generic_string();
+  const std::u8string text = path.generic_u8string();
+  return std::string(text.begin(), text.end());
 }
 
 std::string JoinBelow(std::string_view folder, std::string_view name) {

@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "Platform/FileSystem.h"
+#include "Platform/Posix/CodePage.h"
 #include "Platform/Posix/WinePrefix.h"
 #include "Platform/Testing.h"
 #include "Platform/Text.h"
@@ -45,6 +46,17 @@ char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// The ANSI name that a directory entry's native name stands for, as an ANSI program sees it.
+std::string AnsiNameOfEntry(std::string_view nativeName) {
+  return posix::CodePage::Active().FromNative(nativeName);
+}
+
+// The native text of an ANSI path. First, because a second byte of a double-byte character may
+// be 0x5C ("\") and must not be taken for a separator.
+std::string NativeTextOfAnsiPath(std::string_view ansiPath) {
+  return posix::CodePage::Active().ToNative(ansiPath);
+}
+
 // Owns a directory stream for the length of one lookup.
 class DirectoryReader {
 public:
@@ -65,7 +77,8 @@ public:
     }
     while (const dirent* entry = ::readdir(dir_)) {
       const std::string_view candidate(entry->d_name);
-      if (candidate != "." && candidate != ".." && EqualIgnoringCaseInLocale(candidate, name)) {
+      if (candidate != "." && candidate != ".." &&
+          EqualIgnoringCaseInLocale(AnsiNameOfEntry(candidate), AnsiNameOfEntry(name))) {
         return std::string(candidate);
       }
     }
@@ -94,7 +107,7 @@ MappedPath MapPath(std::string_view windowsPath) {
   windowsPath = windowsPath.substr(0, windowsPath.find('\0'));
   const bool isUnc = windowsPath.size() >= 2 && windowsPath[0] == '\\' && windowsPath[1] == '\\';
 
-  std::string text(windowsPath);
+  std::string text = NativeTextOfAnsiPath(windowsPath);
   for (char& c : text) {
     if (c == '\\') {
       c = '/';

@@ -1,10 +1,8 @@
 #include "Platform/Posix/WineRegistry.h"
 #include "Platform/FileMapping.h"
+#include "Platform/Posix/CodePage.h"
 
 #include <algorithm>
-#include <climits>
-#include <cwchar>
-#include <cwctype>
 #include <utility>
 
 namespace quillet::platform::posix {
@@ -91,79 +89,11 @@ std::string_view LineAt(std::string_view text, std::size_t pos, std::size_t& nex
   return line;
 }
 
-bool IsHighSurrogate(char32_t c) {
-  return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(char32_t c) {
-  return c >= 0xDC00 && c <= 0xDFFF;
-}
-
-// One character in the ANSI code page (the locale's multi-byte encoding).
-void AppendAnsi(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-    return;
-  }
-  char buffer[MB_LEN_MAX];
-  std::mbstate_t state{};
-  const std::size_t n = std::wcrtomb(buffer, static_cast<wchar_t>(c), &state);
-  if (n != static_cast<std::size_t>(-1) && n <= sizeof buffer) {
-    out.append(buffer, n);
-    return;
-  }
-  out += c <= 0xFF ? static_cast<char>(c) : '?';
-}
-
-// Builds ANSI text from bytes taken as written and from UTF-16 code units (escapes, UTF-16 data),
-// joining surrogate pairs.
-class AnsiBuilder {
-public:
-  explicit AnsiBuilder(std::string& out) : out_(out) {}
-
-  void Byte(char c) {
-    FlushSurrogate();
-    out_ += c;
-  }
-
-  void Bytes(std::string_view run) {
-    FlushSurrogate();
-    out_.append(run);
-  }
-
-  void Unit(char16_t unit) {
-    if (highSurrogate_ != 0) {
-      const char32_t high = std::exchange(highSurrogate_, 0);
-      if (IsLowSurrogate(unit)) {
-        AppendAnsi(out_, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
-        return;
-      }
-      AppendAnsi(out_, high);
-    }
-    if (IsHighSurrogate(unit)) {
-      highSurrogate_ = unit;
-      return;
-    }
-    AppendAnsi(out_, unit);
-  }
-
-  void Finish() { FlushSurrogate(); }
-
-private:
-  void FlushSurrogate() {
-    if (highSurrogate_ != 0) {
-      AppendAnsi(out_, std::exchange(highSurrogate_, 0));
-    }
-  }
-
-  std::string& out_;
-  char32_t highSurrogate_ = 0;
-};
-
 // Decodes escaped text that starts at `pos` and ends at an unescaped `endChar`, appending it to
 // `out`. Gives the position after `endChar`, or nullopt when the text ends first.
 std::optional<std::size_t> DecodeEscaped(std::string_view text, std::size_t pos, char endChar,
                                          std::string& out) {
-  AnsiBuilder builder(out);
+  AnsiBuilder builder(out, CodePage::Active());
   while (pos < text.size()) {
     std::size_t runEnd = pos;
     while (runEnd < text.size() && text[runEnd] != endChar && text[runEnd] != '\\') {
@@ -250,36 +180,8 @@ std::optional<std::size_t> DecodeEscaped(std::string_view text, std::size_t pos,
 }
 
 // Appends the case-folded form of an ANSI name: its characters upper-cased, as UTF-16 code units.
-// ASCII letters fold in every locale; a byte the locale cannot decode stands for itself.
 void AppendFolded(std::u16string& out, std::string_view name) {
-  std::mbstate_t state{};
-  std::size_t i = 0;
-  while (i < name.size()) {
-    const auto byte = static_cast<unsigned char>(name[i]);
-    if (byte < 0x80) {
-      out += static_cast<char16_t>(byte >= 'a' && byte <= 'z' ? byte - ('a' - 'A') : byte);
-      ++i;
-      continue;
-    }
-    wchar_t wide = 0;
-    const std::size_t n = std::mbrtowc(&wide, name.data() + i, name.size() - i, &state);
-    std::uint32_t c = byte;
-    if (n == 0 || n > name.size() - i) {
-      state = std::mbstate_t{};
-      ++i;
-    } else {
-      c = static_cast<std::uint32_t>(wide);
-      i += n;
-    }
-    c = static_cast<std::uint32_t>(std::towupper(static_cast<std::wint_t>(c)));
-    if (c > 0xFFFF) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + ((c >> 10) & 0x3FF));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
+  AppendFoldedName(out, name, CodePage::Active());
 }
 
 std::u16string Folded(std::string_view name) {
@@ -407,11 +309,10 @@ std::uint32_t ParseDword(std::string_view data) {
 
 std::string Utf16LeToAnsi(std::string_view bytes) {
   std::string out;
-  AnsiBuilder builder(out);
+  AnsiBuilder builder(out, CodePage::Active());
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto low = static_cast<unsigned char>(bytes[i]);
-    const auto high = static_cast<unsigned char>(bytes[i + 1]);
-    builder.Unit(static_cast<char16_t>(low | (high << 8)));
+    builder.Unit(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                       (static_cast<unsigned char>(bytes[i + 1]) << 8)));
   }
   builder.Finish();
   return out;

@@ -30,9 +30,10 @@
 // 1 to 3 octal digits give a UTF-16 code unit ("\x" without a digit gives "x").
 //
 // What a query gives back is what a 32-bit program reading with the ANSI registry functions sees:
-// - Text is bytes in the ANSI code page, which on POSIX is the locale's multi-byte encoding. Bytes
-//   of the file are taken as written; an escaped code unit from 0x80 up is converted to the
-//   locale's encoding (when the locale cannot encode it: the byte itself up to 0xFF, else "?").
+// - Text is bytes in the ANSI code page that Posix/CodePage.h plays. Bytes of the file are taken as
+//   UTF-16 code units of their own value (Wine writes every other character as an escape), and
+//   escaped code units are joined into characters; characters the code page lacks become their
+//   nearest one or "?", as Wine's ANSI calls convert them.
 // - Quoted data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) comes back with its terminating NUL, so the
 //   data size counts the terminator as RegQueryValueExA reports it.
 // - hex(1), hex(2) and hex(7) data is UTF-16LE text, as Wine stores every string; it is converted
@@ -43,9 +44,9 @@
 // - A value whose data cannot be parsed (unknown type tag, unterminated text, bad hex) exists with
 //   type REG_NONE and no data, as Wine loads it.
 //
-// Names match without regard to case (ASCII letters always, other characters by the locale's
-// upper case). Subkeys enumerate sorted by their upper-case UTF-16 code units, the registry's own
-// order. Symbolic-link keys ("#link") are read as ordinary keys; no link is followed.
+// Names match without regard to case (ASCII letters always, other characters by their upper
+// case in Unicode). Subkeys enumerate sorted by their upper-case UTF-16 code units, the registry's
+// own order. Symbolic-link keys ("#link") are read as ordinary keys; no link is followed.
 //
 // Parsing is one pass over the lines that indexes the keys; values are kept as positions in the
 // text and parsed when queried.

@@ -2,6 +2,7 @@
 
 #include "Platform/Text.h"
 
+#include "Platform/Utf8.h"
 #include "Platform/Win32/Win32.h"
 #include <optional>
 
@@ -45,6 +46,72 @@ const LeadByteTable* ActiveLeadBytes() {
   // The system code page does not change while the program runs: read it once.
   static const std::optional<LeadByteTable> table = ReadLeadBytes();
   return table ? &*table : nullptr;
+}
+
+std::uint32_t ActiveCodePage() {
+  return ::GetACP();
+}
+
+std::optional<CodePageText> Utf8ToCodePage(std::uint32_t codePage, std::string_view utf8) {
+  if (::IsValidCodePage(codePage) == 0) {
+    return std::nullopt;
+  }
+  CodePageText result;
+  for (const char32_t c : DecodeUtf8(utf8)) {
+    if (IsPassThrough(c)) {
+      result.bytes += static_cast<char>(c - PASS_THROUGH_BASE);
+      continue;
+    }
+    if (c < 0x80) {
+      result.bytes += static_cast<char>(c);
+      continue;
+    }
+    wchar_t units[2];
+    int count = 1;
+    if (c > 0xFFFF) {
+      units[0] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+      units[1] = static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      count = 2;
+    } else {
+      units[0] = static_cast<wchar_t>(c);
+    }
+    // No best fit: a character the code page lacks is reported, not replaced.
+    char bytes[8];
+    BOOL usedDefault = FALSE;
+    const int n = ::WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, units, count, bytes,
+                                        sizeof bytes, nullptr, &usedDefault);
+    if (n <= 0 || usedDefault) {
+      result.unmappable = c;
+      return result;
+    }
+    result.bytes.append(bytes, static_cast<std::size_t>(n));
+  }
+  return result;
+}
+
+std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_view bytes) {
+  if (::IsValidCodePage(codePage) == 0) {
+    return std::nullopt;
+  }
+  std::u32string chars;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    const int length = ::IsDBCSLeadByteEx(codePage, b) != 0 && i + 1 < bytes.size() ? 2 : 1;
+    wchar_t units[2];
+    int n =
+        ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data() + i, length, units, 2);
+    if (n <= 0 && length == 2) {
+      n = ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data() + i, 1, units, 2);
+    } else if (n > 0 && length == 2) {
+      ++i;
+    }
+    if (n == 1) {
+      chars += static_cast<char32_t>(units[0]);
+    } else {
+      chars += PassThrough(b); // no character of the code page: kept as it is
+    }
+  }
+  return EncodeUtf8(chars);
 }
 
 } // namespace quillet::platform

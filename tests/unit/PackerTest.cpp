@@ -268,6 +268,10 @@ INSTANTIATE_TEST_SUITE_P(
         ManifestErrorCase{"TimestampBefore1899",
                           "default-folder = 'x'\ntimestamp = 1850-01-01" ENTRY,
                           ":2: timestamp: date 1850-1-1 lies outside"},
+        ManifestErrorCase{"CodePageUnknown", "default-folder = 'x'\ncode-page = 65000" ENTRY,
+                          ":2: code-page must be the number of a Windows ANSI code page"},
+        ManifestErrorCase{"CodePageAsText", "default-folder = 'x'\ncode-page = '1252'" ENTRY,
+                          ":2: code-page must be"},
         ManifestErrorCase{"EntryNotTables", "default-folder = 'x'\nentry = 'a'\n",
                           ":2: entry must be written as [[entry]] tables"},
         ManifestErrorCase{"LineEndsUnknown", "default-folder = 'x'\nline-ends = 'lf'" ENTRY,
@@ -517,6 +521,7 @@ class PlanErrorTest : public PlanTest, public ::testing::WithParamInterface<Plan
 TEST_P(PlanErrorTest, NamesTheFile) {
   Write("src/a.pas");
   Write("src/b/a.pas");
+  Write("jp/\xE6\x97\xA5.pas");
   const std::string error = PlanError(GetParam().manifest);
   // The folder as the system writes it, with its own separator.
   EXPECT_NE(error.find((dir_.Path() / "").string() + GetParam().message), std::string::npos)
@@ -536,6 +541,14 @@ INSTANTIATE_TEST_SUITE_P(
                       "default-folder = '" + std::string(256, 'd') +
                           "'\n[[entry]]\nsource = 'src'\n",
                       "m.toml:1: default-folder is longer than 255 bytes"},
+        PlanErrorCase{"NameOutsideTheCodePage", "default-folder = 'd'\n[[entry]]\nsource = 'jp'\n",
+                      "jp/\xE6\x97\xA5.pas: the file name holds the character '\xE6\x97\xA5' "
+                      "(U+65E5), which code page 1252 cannot hold"},
+        PlanErrorCase{"TextOutsideTheCodePage",
+                      "default-folder = 'd'\ncode-page = 1251\nwelcome-text = '\xC3\xA9'\n"
+                      "[[entry]]\nsource = 'src'\n",
+                      "m.toml:3: the text holds the character '\xC3\xA9' (U+00E9), which code "
+                      "page 1251 cannot hold"},
         PlanErrorCase{"TwoEntriesOneTarget",
                       "default-folder = 'd'\n[[entry]]\nsource = 'src/a.pas'\n[[entry]]\n"
                       "source = 'src/b/a.pas'\n",
@@ -572,6 +585,36 @@ INSTANTIATE_TEST_SUITE_P(
                       "source = 'SRC/*.pas'\n",
                       "m.toml:3: source pattern 'SRC/*.pas' matches no file"}),
     [](const auto& info) { return info.param.name; });
+
+// Names, folders and texts are stored in the manifest's code page, as the installer reads them.
+TEST_F(PlanTest, NamesAndTextsAreStoredInTheCodePage) {
+  Write("w.txt", "Gr\xC3\xBC\xC3\x9F");                  // Grüß in UTF-8
+  Write("src/caf\xC3\xA9/\xE2\x82\xAC.pas");             // café/€.pas
+  Write("jp/\xE8\xA1\xA8/\xE6\x97\xA5\xE6\x9C\xAC.pas"); // 表/日本.pas
+  const struct {
+    const char* manifest;
+    const char* defaultFolder;
+    const char* folder;
+    const char* name;
+    const char* welcome;
+  } cases[] = {
+      {"default-folder = 'C:\\\xC3\xA9'\nwelcome-file = 'w.txt'\n[[entry]]\nsource = 'src'\n",
+       "C:\\\xE9", "%zel_root%src\\caf\xE9", "\x80.pas", "Gr\xFC\xDF"},
+      {"default-folder = '\xE8\xA1\xA8'\ncode-page = 932\n[[entry]]\nsource = 'jp'\n"
+       "folder = '%zel_root%\xE8\xA1\xA8'\n",
+       "\x95\x5C", "%zel_root%\x95\x5C\\jp\\\x95\x5C", "\x93\xFA\x96\x7B.pas", nullptr},
+  };
+  for (const auto& c : cases) {
+    const PackagePlan plan = PlanPackage(Parse(c.manifest));
+    EXPECT_EQ(plan.defaultFolder, c.defaultFolder);
+    const EntrySource& file = plan.entries.back();
+    EXPECT_EQ(file.folderTemplate, c.folder);
+    EXPECT_EQ(file.fileName, c.name);
+    if (c.welcome != nullptr) {
+      EXPECT_EQ(plan.entries.front().load(), c.welcome);
+    }
+  }
+}
 
 TEST_F(PlanTest, ExactlyTheLimitsAreAccepted) {
   Write(std::string(255, 'n'));

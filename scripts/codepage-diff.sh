@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Differential test of the ANSI code page: packages whose names and texts are stored in code page
+# 1252 and 932 are installed under the matching locale by the Linux installer and by the Windows
+# installer under Wine. Both must create the same file names, byte for byte, and write the same
+# console transcript; a RootDir with non-ASCII characters must give both the same proposed folder.
+#
+# Usage: bash scripts/codepage-diff.sh   (builds build/ and build-windows/ when needed)
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/deps.sh
+ensure_packages "${BUILD_PACKAGES[@]}" wine wine64
+ensure_locales de_DE.UTF-8 ja_JP.UTF-8
+
+jobs=$(nproc 2>/dev/null || echo 2)
+[ -f build/CMakeCache.txt ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs" --target quillet-sfx quillet-pack >/dev/null
+bash scripts/build-windows.sh >/dev/null
+
+work=$(mktemp -d)
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winebrowser.exe=d"
+unset DISPLAY WAYLAND_DISPLAY
+wineboot -i >/dev/null 2>&1
+wineserver -w
+
+failures=0
+check() { # check DESCRIPTION COMMAND...
+  local what="$1"
+  shift
+  if "$@"; then
+    echo "ok    $what"
+  else
+    echo "FAIL  $what"
+    failures=$((failures + 1))
+  fi
+}
+
+# run_case NAME LOCALE CODE-PAGE ROOTDIR DEFAULT-FOLDER WELCOME FILE...
+# The files are paths below the package's source folder, in UTF-8.
+run_case() {
+  local name="$1" locale="$2" codepage="$3" rootdir="$4" folder="$5" welcome="$6"
+  shift 6
+  local dir="$work/$name"
+  mkdir -p "$dir/src"
+  local file
+  for file in "$@"; do
+    mkdir -p "$(dirname "$dir/src/$file")"
+    printf '%s\n' "$file" >"$dir/src/$file"
+  done
+  cat >"$dir/quillet.toml" <<EOF
+default-folder = '$folder'
+code-page = $codepage
+welcome-text = '$welcome'
+timestamp = 2026-01-15T10:30:00
+[[entry]]
+source = "src"
+EOF
+  echo
+  echo "== $name: code page $codepage under $locale"
+  build/quillet-pack build "$dir/quillet.toml" -o "$dir/package.qpk" >/dev/null
+  # Wine shows the Linux root as drive Z:.
+  LC_ALL="$locale" wine build-windows/quillet-pack.exe build "Z:${dir//\//\\}\\quillet.toml" \
+    -o "Z:${dir//\//\\}\\windows.qpk" >/dev/null
+  check "quillet-pack.exe stores the same package as quillet-pack" \
+    cmp "$dir/package.qpk" "$dir/windows.qpk"
+  build/quillet-pack attach build-windows/quillet-sfx.exe "$dir/package.qpk" -o "$dir/Setup.exe" >/dev/null
+
+  wine reg delete 'HKLM\Software\Borland' /reg:32 /f >/dev/null 2>&1 || true
+  LC_ALL="$locale" wine reg add 'HKLM\Software\Borland\Delphi\7.0' /v RootDir /d "$rootdir" \
+    /reg:32 /f >/dev/null
+  wineserver -w # system.reg is written when the server goes
+
+  # The IDE's root folder, where the package goes: the same Unicode path for both installers.
+  local target="$WINEPREFIX/drive_c/${rootdir#C:\\}"
+  target="${target//\\//}"
+  rm -rf "$target"
+  printf '\r\n\r\n' >"$dir/answers.txt"
+  set +e
+  (cd "$dir" && LC_ALL="$locale" wine Setup.exe <answers.txt >windows.txt)
+  local windows_status=$?
+  set -e
+  wineserver -w
+  (cd "$target" 2>/dev/null && find . -print | LC_ALL=C sort) >"$dir/windows-files.txt" || true
+  rm -rf "$target"
+
+  set +e
+  (cd "$dir" && LC_ALL="$locale" "$OLDPWD/build/quillet-sfx" package.qpk <answers.txt >linux.txt)
+  local linux_status=$?
+  set -e
+  (cd "$target" 2>/dev/null && find . -print | LC_ALL=C sort) >"$dir/linux-files.txt" || true
+
+  LC_ALL="$locale" iconv -f "CP$codepage" -t UTF-8 "$dir/windows.txt" | tr -d '\r' | sed 's/^/    /' || true
+  check "exit status 0 on both (Windows $windows_status, Linux $linux_status)" \
+    test "$windows_status" -eq 0 -a "$linux_status" -eq 0
+  check "the same transcript, byte for byte" cmp "$dir/windows.txt" "$dir/linux.txt"
+  check "the same folders and file names, byte for byte" \
+    cmp "$dir/windows-files.txt" "$dir/linux-files.txt"
+  local expected
+  expected="$(LC_ALL="$locale" iconv -f UTF-8 -t "CP$codepage" <<<"$rootdir" | head -c -1)"
+  check "the proposed folder starts with the RootDir in code page $codepage" \
+    grep -qF -- "$expected" "$dir/linux.txt"
+  for file in "$@"; do
+    check "installed as $file" test -n "$(find "$target" -path "*/$file" -type f)"
+  done
+}
+
+run_case cp1252 de_DE.UTF-8 1252 'C:\Programme\Börland Café' '%Delphi%Größe €' \
+  'Willkommen, Straße café €' \
+  'Café.pas' 'Straße/€uro.txt' 'Größe/Ärger.inc'
+run_case cp932 ja_JP.UTF-8 932 'C:\開発\表示' '%Delphi%部品\ソース' \
+  'ようこそ、日本語' \
+  '日本語.pas' '表示/能力.txt' 'ソース/予定/表.inc'
+
+# At a terminal the Linux installer speaks the locale's encoding: its output is converted from
+# the code page, and a folder typed in UTF-8 is converted into it.
+echo
+echo "== cp932 at a terminal, a folder typed in UTF-8"
+repo=$PWD
+terminal_target="$WINEPREFIX/drive_c/別の場所"
+rm -rf "$terminal_target"
+set +e
+(cd "$work/cp932" && printf 'C:\\別の場所\n\n' |
+  LC_ALL=ja_JP.UTF-8 script -qec "'$repo/build/quillet-sfx' package.qpk" /dev/null >terminal.txt)
+set -e
+tr -d '\r' <"$work/cp932/terminal.txt" | sed 's/^/    /'
+check "the proposed folder appears in UTF-8" grep -qF 'C:\開発\表示\部品\ソース' "$work/cp932/terminal.txt"
+check "the typed folder is used" test -f "$terminal_target/表示/能力.txt"
+
+echo
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "All code page checks passed"
