@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "QuilletCore/PackageCrc.h"
+#include "QuilletCore/RecordCheck.h"
+#include "QuilletCore/SameTextLocale.h"
 
 namespace quillet {
 
@@ -160,7 +162,55 @@ void AppendField(std::string& out, const std::string& text, const char* what) {
   out.append(FIELD_TEXT_SIZE - text.size(), '\0');
 }
 
+void AppendHeader(std::string& out, const PackageContents& package) {
+  AppendU32LE(out, PACKAGE_SIGNATURE);
+  AppendU32LE(out, package.entryCount.value_or(static_cast<std::uint32_t>(package.entries.size())));
+  AppendField(out, package.defaultFolder, "default folder template");
+  out.append(header_field::SIZE - header_field::RESERVED, '\0');
+}
+
+void AppendRecord(std::string& out, const StoredEntry& entry) {
+  AppendU32LE(out, ENTRY_SIGNATURE);
+  AppendField(out, entry.folderTemplate, "folder template");
+  AppendField(out, entry.fileName, "file name");
+  AppendU32LE(out, static_cast<std::uint32_t>(entry.stored.size()));
+  AppendU32LE(out, entry.unpackedSize);
+  AppendU32LE(out, entry.date);
+  AppendU32LE(out, entry.time);
+  AppendU32LE(out, entry.crc);
+  AppendU32LE(out, entry.flags);
+  out.append(entry_field::SIZE - entry_field::RESERVED, '\0');
+}
+
 } // namespace
+
+void AddRecordCheck(PackageContents& package, int level) {
+  for (const StoredEntry& entry : package.entries) {
+    if (SameTextLocale(entry.fileName, RECORD_CHECK_NAME)) {
+      throw std::invalid_argument("the name package.crc is kept for the package's own checksum");
+    }
+  }
+  // Never installed, and last: the installer also finds it from the trailer when a damaged record
+  // ends the walk before it.
+  StoredEntry check;
+  check.fileName = std::string(RECORD_CHECK_NAME);
+  check.flags = 0;
+  check.unpackedSize = RECORD_CHECK_SIZE;
+  package.entries.push_back(check);
+
+  Crc32 crc;
+  std::string bytes;
+  AppendHeader(bytes, package);
+  crc.Add(bytes.data(), bytes.size());
+  for (const StoredEntry& entry : package.entries) {
+    bytes.clear();
+    AppendRecord(bytes, entry);
+    AddCoveredRecord(crc, reinterpret_cast<const std::uint8_t*>(bytes.data()));
+  }
+  const auto count = static_cast<std::uint32_t>(package.entries.size());
+  package.entries.back() =
+      MakeStoredEntry("", check.fileName, RecordCheckContent(count, crc.Value()), 0, 0, 0, level);
+}
 
 std::string SerializePackage(const PackageContents& package) {
   if (package.entries.empty()) {
@@ -176,22 +226,9 @@ std::string SerializePackage(const PackageContents& package) {
 
   std::string out;
   out.reserve(total);
-  AppendU32LE(out, PACKAGE_SIGNATURE);
-  AppendU32LE(out, package.entryCount.value_or(static_cast<std::uint32_t>(package.entries.size())));
-  AppendField(out, package.defaultFolder, "default folder template");
-  out.append(header_field::SIZE - header_field::RESERVED, '\0');
-
+  AppendHeader(out, package);
   for (const StoredEntry& entry : package.entries) {
-    AppendU32LE(out, ENTRY_SIGNATURE);
-    AppendField(out, entry.folderTemplate, "folder template");
-    AppendField(out, entry.fileName, "file name");
-    AppendU32LE(out, static_cast<std::uint32_t>(entry.stored.size()));
-    AppendU32LE(out, entry.unpackedSize);
-    AppendU32LE(out, entry.date);
-    AppendU32LE(out, entry.time);
-    AppendU32LE(out, entry.crc);
-    AppendU32LE(out, entry.flags);
-    out.append(entry_field::SIZE - entry_field::RESERVED, '\0');
+    AppendRecord(out, entry);
     out.append(entry.stored);
   }
 

@@ -69,6 +69,11 @@ struct PackageContents {
   std::optional<std::uint32_t> entryCount;
 };
 
+// Appends the entry "package.crc" with the checksum over the header and every record, as the last
+// entry; the header's count then includes it. Throws std::invalid_argument when an entry already
+// has that name.
+void AddRecordCheck(PackageContents& package, int level = 9);
+
 // The package's bytes: header, entries, trailer. Text fields take at most 256 bytes (a field of
 // exactly 256 has no NUL); longer ones throw std::invalid_argument. A package needs at least one
 // entry, and the whole must stay below 4 GiB; otherwise std::invalid_argument.

@@ -53,7 +53,9 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
   DiscoverIdeRoots(ideRoots, DELPHI_BASE_PATH);
   DiscoverIdeRoots(ideRoots, CBUILDER_BASE_PATH);
 
-  context.PatchText = ExtractEntry(layout, "patchinfo.txt").bytes;
+  EntryContent patch = ExtractEntry(layout, "patchinfo.txt");
+  context.PatchText = std::move(patch.bytes);
+  context.PatchStatus = patch.status;
 
   bool allInstalled = true;
   const std::size_t turns = ideRoots.Count();

@@ -6,6 +6,7 @@
 
 #include "CoreAPITools/Exception.h"
 #include "Platform/Process.h"
+#include "QuilletCore/RecordCheck.h"
 #include "QuilletSfxCore/Console.h"
 #include "QuilletSfxCore/Dialogue.h"
 #include "QuilletSfxCore/PackageSource.h"
@@ -17,7 +18,13 @@ int RunInstaller(const std::vector<std::string>& arguments) {
 
   PackageImage image;
   PackageLayout layout;
-  if (!OpenPackage(arguments, image, layout)) {
+  bool opened = OpenPackage(arguments, image, layout);
+  // Damage that the entry checksums cannot see ends the run before anything is asked or written.
+  if (opened && CheckPackageRecords(layout) == RecordCheck::Mismatch) {
+    ReleasePackage(image);
+    opened = false;
+  }
+  if (!opened) {
     WriteLine(std::string(ABSENT_PACKAGE_MESSAGE) + std::string(DOWNLOAD_ADDRESS));
     return EXIT_NO_PACKAGE;
   }

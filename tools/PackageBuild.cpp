@@ -212,6 +212,7 @@ std::string BuildPackage(const PackagePlan& plan, const BuildOptions& options) {
   package.defaultFolder = plan.defaultFolder;
   package.entries = MakeStoredEntries(plan.entries, options.level, options.jobs, options.progress);
   try {
+    AddRecordCheck(package, options.level);
     return SerializePackage(package);
   } catch (const std::invalid_argument& e) {
     throw EPackerError(std::string("cannot lay out the package: ") + e.what());

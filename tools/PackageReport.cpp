@@ -5,6 +5,7 @@
 
 #include "Platform/FileMapping.h"
 #include "QuilletCore/EntryContent.h"
+#include "QuilletCore/RecordCheck.h"
 #include "tools/PackageBuild.h"
 #include "tools/PackageTime.h"
 #include "tools/PackerError.h"
@@ -80,6 +81,10 @@ std::vector<std::string> PackageFile::Problems() const {
   if (!entries_.empty()) {
     const PackageEntry& last = entries_.back();
     end = last.Offset() + static_cast<std::uint32_t>(entry_field::SIZE) + last.StoredSize();
+  }
+  if (CheckPackageRecords(layout_) == RecordCheck::Mismatch) {
+    problems.push_back("the header or the records do not match their checksum in package.crc: "
+                       "the package was damaged or changed after it was built");
   }
   if (end != layout_.trailer) {
     problems.push_back("the entries end at offset " + std::to_string(end) +

@@ -248,6 +248,44 @@ TEST_F(Installation, DamagedEntriesLeaveExistingFilesAlone) {
   EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "good.pas"), "fine");
 }
 
+// Entries that ask for a patch text that failed its check keep the old file.
+TEST_F(Installation, DamagedPatchTextFailsTheEntriesThatNeedIt) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+  PackageContents package = StandardPackage("%Delphi%Pkg\\");
+  package.entries[1].crc ^= 1;
+  SetPackage(package);
+  const fs::path source = driveC_ / "D7" / "Pkg" / "Source";
+  test::WriteFile(source / "b.pas", "old b");
+  const auto result = Run("");
+  EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" + Question("C:\\D7\\Pkg\\") +
+                               Line("a.pas", "OK") + Line("b.pas", "CRC Error") +
+                               Line("README.html", "OK") + kFinal);
+  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_EQ(test::ReadFile(source / "b.pas"), "old b");
+}
+
+// package.crc is never installed; a record changed after the build stops the run before the
+// question, as a malformed package does.
+TEST_F(Installation, RecordCheckRefusesChangedRecords) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+  PackageContents package = StandardPackage("%Delphi%Pkg\\");
+  AddRecordCheck(package);
+  SetPackage(package);
+  auto result = Run("");
+  EXPECT_EQ(result.output,
+            kBanner + "\r\n" + kWelcome + "\r\n" + StandardTurn("C:\\D7\\Pkg\\") + kFinal);
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+
+  fs::remove_all(driveC_ / "D7");
+  package.entries[2].folderTemplate = "%zel_root%Sourcf\\"; // changed after the checksum
+  SetPackage(package);
+  result = Run("");
+  EXPECT_EQ(result.output,
+            kBanner + std::string(ABSENT_PACKAGE_MESSAGE) + std::string(DOWNLOAD_ADDRESS) + "\r\n");
+  EXPECT_EQ(result.status, EXIT_NO_PACKAGE);
+  EXPECT_FALSE(fs::exists(driveC_ / "D7"));
+}
+
 TEST_F(Installation, FileInTheWayOfAFolder) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
   PackageContents package;
