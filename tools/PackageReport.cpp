@@ -153,8 +153,14 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
 
 TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
   TestSummary summary;
+  // As the installer judges them: an entry that asks for a damaged patch text fails with it.
+  const EntryStatus patch = ExtractEntry(package.Layout(), "patchinfo.txt").status;
   for (const PackageEntry& entry : package.Entries()) {
-    const EntryContent content = ExtractEntry(entry);
+    EntryContent content = ExtractEntry(entry);
+    if (content.status == EntryStatus::Content && entry.HasFlag(ENTRY_INSTALL) &&
+        entry.HasFlag(ENTRY_PREPEND_PATCH)) {
+      content.status = patch;
+    }
     ++summary.tested;
     switch (content.status) {
     case EntryStatus::Content:

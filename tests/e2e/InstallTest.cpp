@@ -457,6 +457,38 @@ TEST_F(Installation, QuestionIsSeenBeforeTheAnswerIsRead) {
   EXPECT_EQ(test::ReadFile(driveC_ / "Answered" / "Source" / "a.pas"), "unit a;");
 }
 
+// Another program truncates the package while the question waits: the entries whose bytes are
+// gone fail, the old file stays, and the run ends normally with all its output.
+TEST_F(Installation, PackageThatShrinksDuringTheRunFailsTheEntry) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+  std::string noise(4u << 20, '\0');
+  std::uint32_t state = 12345;
+  for (char& c : noise) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 24); // incompressible, so the stored bytes span many pages
+  }
+  PackageContents package;
+  package.defaultFolder = "C:\\Pkg";
+  package.entries = {MakeStoredEntry("%zel_root%", "first.pas", "first"),
+                     MakeStoredEntry("%zel_root%", "big.bin", noise)};
+  SetPackage(package);
+  test::WriteFile(driveC_ / "Pkg" / "big.bin", "old big");
+  test::InteractiveProgram installer(test::SfxPath(), {(dir_ / "pkg.dat").string()},
+                                     Options(std::nullopt));
+  ASSERT_TRUE(installer.WaitForOutput(std::string(FOLDER_QUESTION_TAIL) + "\r\n"));
+  fs::resize_file(dir_ / "pkg.dat", 1u << 20);
+  installer.Write("\n");
+  ASSERT_TRUE(installer.WaitForOutput(std::string(FINAL_PROMPT))) << installer.Output();
+  installer.Write("\n");
+  const auto result = installer.Finish();
+  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED) << result.output;
+  EXPECT_TRUE(std::regex_search(result.output,
+                                std::regex("Installing big\\.bin \\.\\. (CRC|Data) Error\r\n")))
+      << result.output;
+  EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "first.pas"), "first");
+  EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "big.bin"), "old big");
+}
+
 // Standard streams in unusual states: closed at start, or handed over in non-blocking mode.
 TEST_F(Installation, ClosedInputReadsAsEmptyLines) {
   auto options = PrepareOneDelphiRun();

@@ -28,8 +28,11 @@ void WriteWhole(const fs::path& path, const char* data, std::size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  char pattern[] = "/tmp/quillet-runfuzz-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) {
+  // In memory where there is such a folder: every installed file is synced to its disk.
+  std::error_code error;
+  std::string pattern = fs::is_directory("/dev/shm", error) ? "/dev/shm" : "/tmp";
+  pattern += "/quillet-runfuzz-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
     std::abort();
   }
   g_sandbox = pattern;
