@@ -6,6 +6,7 @@
 #include "Platform/FileMapping.h"
 #include "QuilletCore/EntryContent.h"
 #include "QuilletCore/RecordCheck.h"
+#include "tools/IdeFamilies.h"
 #include "tools/PackageBuild.h"
 #include "tools/PackageTime.h"
 #include "tools/PackerError.h"
@@ -126,6 +127,7 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
   }
   out << ", " << package.Entries().size() << " entries\n";
   out << "Default folder: " << layout.HeaderDefaultFolder() << "\n";
+  out << IdeFamiliesLine(PackageIdeBasePaths(layout)) << "\n";
 
   std::size_t folderWidth = std::string("Folder").size();
   std::size_t numberWidth = 8;
