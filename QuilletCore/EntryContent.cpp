@@ -79,7 +79,10 @@ std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint
   const std::size_t step = (static_cast<std::size_t>(length) + 255) & ~std::size_t{255};
   // The buffer is not zero-filled: the unpacked-size field is not covered by the checksum, and a
   // damaged one must cost address space only, not gigabytes of written pages.
-  OutputBuffer out(estimate != 0 ? estimate : step);
+  // Neither the estimate nor growth reserves more than DECOMPRESS_RESERVE_CAP beyond what was
+  // produced.
+  const std::size_t first = estimate != 0 ? estimate : step;
+  OutputBuffer out(std::min(first, DECOMPRESS_RESERVE_CAP));
   if (trace != nullptr) {
     *trace = DecompressTrace{out.Capacity(), 0};
   }
@@ -99,8 +102,9 @@ std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint
   std::size_t produced = 0;
   for (;;) {
     if (produced == out.Capacity()) {
-      // Geometric growth keeps a large entry without a size estimate linear in its length.
-      out.Grow(out.Capacity() + std::max({out.Capacity(), step, MIN_GROWTH}));
+      // Geometric growth up to the cap keeps a large entry without an estimate cheap.
+      out.Grow(out.Capacity() +
+               std::clamp(std::max(out.Capacity(), step), MIN_GROWTH, DECOMPRESS_RESERVE_CAP));
       if (trace != nullptr) {
         ++trace->growths;
       }

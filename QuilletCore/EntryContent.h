@@ -43,11 +43,16 @@ struct DecompressTrace {
   unsigned growths = 0;
 };
 
+// The most the output buffer reserves ahead of the bytes produced: size fields carry no checksum,
+// and a damaged one must not end the run for want of memory.
+inline constexpr std::size_t DECOMPRESS_RESERVE_CAP = std::size_t{64} << 20;
+
 // Decompresses one bzip2 stream that is read in place. The output buffer starts at `estimate`
-// bytes, or at `length` rounded up to a multiple of 256 when the estimate is 0, and at least
-// doubles whenever it is full. nullopt when the bytes are not one complete stream: a bad header,
-// corrupt data, input that ends before the stream does (no input at all included), or libbz2
-// running out of its own memory. Failing to allocate the output throws std::bad_alloc.
+// bytes, or at `length` rounded up to a multiple of 256 when the estimate is 0, at most at
+// DECOMPRESS_RESERVE_CAP, and whenever it is full it doubles, by no more than that cap. nullopt
+// when the bytes are not one complete stream: a bad header, corrupt data, input that ends before
+// the stream does (no input at all included), or libbz2 running out of its own memory. Failing to
+// allocate the output throws std::bad_alloc.
 std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint32_t length,
                                             std::uint32_t estimate, const Bzip2Memory& memory = {},
                                             DecompressTrace* trace = nullptr);

@@ -131,4 +131,21 @@ EntryLookup FindEntryByName(const PackageLayout& layout, std::string_view name) 
   return result;
 }
 
+std::uint32_t ForEachEntry(const PackageLayout& layout,
+                           const std::function<void(const PackageEntry&)>& visit) {
+  if (!layout.valid) {
+    return 0;
+  }
+  EntryWalk walk(layout);
+  if (!walk.CurrentFits()) {
+    return 0;
+  }
+  std::uint32_t count = 0;
+  do {
+    visit(walk.Current());
+    ++count;
+  } while (walk.Next());
+  return count;
+}
+
 } // namespace quillet

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -115,5 +116,10 @@ EntryLookup FindEntryByIndex(const PackageLayout& layout, std::int32_t index);
 
 // The first entry in package order whose file name equals `name` under SameTextLocale.
 EntryLookup FindEntryByName(const PackageLayout& layout, std::string_view name);
+
+// Calls `visit` for every entry that the walk reaches, in package order, in one pass; gives their
+// number.
+std::uint32_t ForEachEntry(const PackageLayout& layout,
+                           const std::function<void(const PackageEntry&)>& visit);
 
 } // namespace quillet

@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "QuilletCore/PackageCrc.h"
+#include "QuilletCore/RecordCheck.h"
+#include "QuilletCore/SameTextLocale.h"
 
 namespace quillet {
 
@@ -244,6 +246,44 @@ std::string SerializeTrailer(std::uint32_t packageSize) {
   AppendU32LE(out, PACKAGE_SIGNATURE);
   AppendU32LE(out, packageSize);
   return out;
+}
+
+void RejectRecordCheckName(const std::string& fileName) {
+  if (SameTextLocale(fileName, RECORD_CHECK_NAME)) {
+    throw std::invalid_argument("the name package.crc is kept for the package's own checksum");
+  }
+}
+
+RecordChecksum::RecordChecksum(std::string_view header) { crc_.Add(header.data(), header.size()); }
+
+void RecordChecksum::AddRecord(std::string_view record) {
+  AddCoveredRecord(crc_, reinterpret_cast<const std::uint8_t*>(record.data()));
+}
+
+StoredEntry RecordChecksum::Finish(std::uint32_t recordCount, int level) {
+  // The check's own record is covered with its stored size and CRC as zero, so a placeholder with
+  // the final names, flags and unpacked size stands in for it.
+  StoredEntry placeholder;
+  placeholder.fileName = std::string(RECORD_CHECK_NAME);
+  placeholder.flags = 0;
+  placeholder.unpackedSize = RECORD_CHECK_SIZE;
+  AddRecord(SerializeEntryRecord(placeholder));
+  return MakeStoredEntry("", placeholder.fileName, RecordCheckContent(recordCount, crc_.Value()),
+                         0, 0, 0, level);
+}
+
+void AddRecordCheck(PackageContents& package, int level) {
+  for (const StoredEntry& entry : package.entries) {
+    RejectRecordCheckName(entry.fileName);
+  }
+  // Never installed, and last: the installer also finds it from the trailer when a damaged record
+  // ends the walk before it.
+  const auto count = static_cast<std::uint32_t>(package.entries.size() + 1);
+  RecordChecksum checksum(SerializeHeader(package.defaultFolder, package.entryCount.value_or(count)));
+  for (const StoredEntry& entry : package.entries) {
+    checksum.AddRecord(SerializeEntryRecord(entry));
+  }
+  package.entries.push_back(checksum.Finish(count, level));
 }
 
 std::string SerializePackage(const PackageContents& package) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "QuilletCore/PackageFormat.h"
+#include "QuilletCore/RecordCheck.h"
 
 namespace quillet {
 
@@ -76,6 +77,11 @@ struct PackageContents {
   std::optional<std::uint32_t> entryCount;
 };
 
+// Appends the entry "package.crc" with the checksum over the header and every record, as the last
+// entry; the header's count then includes it. Throws std::invalid_argument when an entry already
+// has that name.
+void AddRecordCheck(PackageContents& package, int level = 9);
+
 // The package's bytes: header, entries, trailer. Text fields take at most 256 bytes (a field of
 // exactly 256 has no NUL); longer ones throw std::invalid_argument. A package needs at least one
 // entry, and the whole must stay below 4 GiB; otherwise std::invalid_argument.
@@ -87,5 +93,20 @@ std::string SerializePackage(const PackageContents& package);
 std::string SerializeHeader(const std::string& defaultFolder, std::uint32_t entryCount);
 std::string SerializeEntryRecord(const StoredEntry& entry);
 std::string SerializeTrailer(std::uint32_t packageSize);
+
+// Throws std::invalid_argument for the name that the record checksum's own entry keeps.
+void RejectRecordCheckName(const std::string& fileName);
+
+// The record checksum of a package written piece by piece: the header, then every record in
+// order; Finish gives the entry "package.crc" that goes last, `recordCount` counting it too.
+class RecordChecksum {
+public:
+  explicit RecordChecksum(std::string_view header);
+  void AddRecord(std::string_view record);
+  StoredEntry Finish(std::uint32_t recordCount, int level);
+
+private:
+  Crc32 crc_;
+};
 
 } // namespace quillet

@@ -130,7 +130,9 @@ std::string Console::ReadLine() {
     if (byte == '\n' && loneLineFeedEndsLine_) {
       return line;
     }
-    line.push_back(byte);
+    if (line.size() < MAX_LINE_LENGTH) {
+      line.push_back(byte); // the rest of an overlong line is read and dropped
+    }
   }
   return line;
 }

@@ -14,6 +14,9 @@
 namespace quillet {
 
 inline constexpr std::size_t CONSOLE_BUFFER_SIZE = 128;
+// The longest input line kept (the longest Windows path), so that memory stays bounded on any
+// input.
+inline constexpr std::size_t MAX_LINE_LENGTH = 32767;
 
 class Console {
 public:

@@ -56,7 +56,9 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
     DiscoverIdeRoots(ideRoots, basePath);
   }
 
-  context.PatchText = ExtractEntry(layout, "patchinfo.txt").bytes;
+  EntryContent patch = ExtractEntry(layout, "patchinfo.txt");
+  context.PatchText = std::move(patch.bytes);
+  context.PatchStatus = patch.status;
 
   bool allInstalled = true;
   const std::size_t turns = ideRoots.Count();

@@ -32,6 +32,11 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context) 
     context.ReadmePath = target;
   }
 
+  // An entry that needs a damaged patch text would be installed with wrong content.
+  if (entry.HasFlag(ENTRY_PREPEND_PATCH) && context.PatchStatus != EntryStatus::Content) {
+    return Fail(context.PatchStatus == EntryStatus::ChecksumFailure ? "CRC Error" : "Data Error");
+  }
+
   // Check and decompress first: a damaged entry must not touch what is on disk.
   const EntryContent content = ExtractEntry(entry);
   if (content.status == EntryStatus::ChecksumFailure) {

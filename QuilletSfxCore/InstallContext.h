@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "QuilletCore/EntryContent.h"
+
 namespace quillet {
 
 struct InstallContext {
@@ -11,6 +13,9 @@ struct InstallContext {
   std::string PackageRoot; // target folder of the package for the current turn
   std::string PatchText;   // content of the package's "patchinfo.txt"; empty when there is none
   std::string ReadmePath;  // target path of the last installable "readme.html" reached
+  // How taking "patchinfo.txt" went: entries that ask for the patch text fail with it rather than
+  // be installed without it.
+  EntryStatus PatchStatus = EntryStatus::Content;
 };
 
 } // namespace quillet

@@ -6,6 +6,7 @@
 
 #include "CoreAPITools/Exception.h"
 #include "Platform/Process.h"
+#include "QuilletCore/RecordCheck.h"
 #include "QuilletSfxCore/Console.h"
 #include "QuilletSfxCore/Dialogue.h"
 #include "QuilletSfxCore/DownloadAddress.h"
@@ -18,7 +19,13 @@ int RunInstaller(const std::vector<std::string>& arguments) {
 
   PackageImage image;
   PackageLayout layout;
-  if (!OpenPackage(arguments, image, layout)) {
+  bool opened = OpenPackage(arguments, image, layout);
+  // Damage that the entry checksums cannot see ends the run before anything is asked or written.
+  if (opened && CheckPackageRecords(layout) == RecordCheck::Mismatch) {
+    ReleasePackage(image);
+    opened = false;
+  }
+  if (!opened) {
     WriteLine(std::string(ABSENT_PACKAGE_MESSAGE) + DownloadAddress());
     return EXIT_NO_PACKAGE;
   }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Quillet and runs every test: the unit and end-to-end tests in a normal build, then the
-# unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and finally the Windows
-# build's unit tests and its installer under Wine (scripts/wine-tests.sh).
+# Builds Quillet and runs every test: the unit, end-to-end and fuzz replay tests in a normal
+# build, then all of them again under AddressSanitizer and UndefinedBehaviorSanitizer, and finally
+# the Windows build's unit tests and its installer under Wine (scripts/wine-tests.sh,
+# scripts/codepage-diff.sh).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
@@ -20,11 +21,13 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== Sanitizer build (build-asan/)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLET_SANITIZE=ON -DQUILLET_WERROR=ON >/dev/null
-cmake --build build-asan -j "$jobs" --target quillet-unit-tests
+cmake --build build-asan -j "$jobs"
 
-echo "== Unit tests under ASan and UBSan"
+# The end-to-end tests run the sanitized installer and packer, and the fuzz replays the
+# sanitized targets, so a fault in a child process fails its test too.
+echo "== Unit, end-to-end and fuzz replay tests under ASan and UBSan"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ./build-asan/tests/quillet-unit-tests --gtest_brief=1
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 echo "== Windows build with its unit tests (build-windows/)"
 bash scripts/build-windows.sh --tests

@@ -436,19 +436,28 @@ std::uint64_t WritePackage(const PackagePlan& plan, const BuildOptions& options,
   ResultFile file(output);
   std::uint64_t size = header_field::SIZE + trailer_field::SIZE;
   try {
-    file.Write(
-        SerializeHeader(plan.defaultFolder, static_cast<std::uint32_t>(plan.entries.size())));
+    for (const EntrySource& entry : plan.entries) {
+      RejectRecordCheckName(entry.fileName);
+    }
+    // One more record than the plan: package.crc, over the header and every record, goes last.
+    const auto recordCount = static_cast<std::uint32_t>(plan.entries.size() + 1);
+    const std::string header = SerializeHeader(plan.defaultFolder, recordCount);
+    RecordChecksum checksum(header);
+    file.Write(header);
+    const auto writeEntry = [&](const StoredEntry& entry) {
+      size += entry_field::SIZE + entry.stored.size();
+      if (size > MAX_PACKAGE_FILE_SIZE) {
+        throw EPackerError(output.string() + ": the package would reach 4 GiB");
+      }
+      const std::string record = SerializeEntryRecord(entry);
+      checksum.AddRecord(record);
+      file.Write(record);
+      file.Write(entry.stored);
+    };
     StreamStoredEntries(
         plan.entries, options.level, options.jobs,
-        [&](StoredEntry&& entry) {
-          size += entry_field::SIZE + entry.stored.size();
-          if (size > MAX_PACKAGE_FILE_SIZE) {
-            throw EPackerError(output.string() + ": the package would reach 4 GiB");
-          }
-          file.Write(SerializeEntryRecord(entry));
-          file.Write(entry.stored);
-        },
-        options.progress);
+        [&](StoredEntry&& entry) { writeEntry(entry); }, options.progress);
+    writeEntry(checksum.Finish(recordCount, options.level));
     file.Write(SerializeTrailer(static_cast<std::uint32_t>(size)));
   } catch (const std::invalid_argument& e) {
     throw EPackerError(std::string("cannot lay out the package: ") + e.what());

@@ -6,6 +6,7 @@
 #include "Platform/FileMapping.h"
 #include "Platform/Text.h"
 #include "QuilletCore/EntryContent.h"
+#include "QuilletCore/RecordCheck.h"
 #include "QuilletCore/SignedImage.h"
 #include "tools/DownloadUrl.h"
 #include "tools/IdeFamilies.h"
@@ -87,6 +88,10 @@ std::vector<std::string> PackageFile::Problems() const {
     const PackageEntry& last = entries_.back();
     end = last.Offset() + static_cast<std::uint32_t>(entry_field::SIZE) + last.StoredSize();
   }
+  if (CheckPackageRecords(layout_) == RecordCheck::Mismatch) {
+    problems.push_back("the header or the records do not match their checksum in package.crc: "
+                       "the package was damaged or changed after it was built");
+  }
   if (end != layout_.trailer) {
     problems.push_back("the entries end at offset " + std::to_string(end) +
                        " but the trailer begins at " + std::to_string(layout_.trailer) +
@@ -161,8 +166,14 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
 
 TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
   TestSummary summary;
+  // As the installer judges them: an entry that asks for a damaged patch text fails with it.
+  const EntryStatus patch = ExtractEntry(package.Layout(), "patchinfo.txt").status;
   for (const PackageEntry& entry : package.Entries()) {
-    const EntryContent content = ExtractEntry(entry);
+    EntryContent content = ExtractEntry(entry);
+    if (content.status == EntryStatus::Content && entry.HasFlag(ENTRY_INSTALL) &&
+        entry.HasFlag(ENTRY_PREPEND_PATCH)) {
+      content.status = patch;
+    }
     ++summary.tested;
     switch (content.status) {
     case EntryStatus::Content:

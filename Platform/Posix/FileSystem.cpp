@@ -214,11 +214,39 @@ std::string FolderOf(const std::string& path) {
 
 // The file that a symbolic link at `path` leads to; `path` itself when it is no link. A new file
 // goes to the link's destination, as writing through the link would, and the link stays a link.
-// nullopt for a loop of links or a link that cannot be read.
+// nullopt for a loop of links, a link that cannot be read, or a link of another user.
+// Whether every link in the chain at `path` belongs to the installing user or to root. A link
+// that another user planted in a folder they may write would send the content, written with the
+// installer's rights, to any file of its choosing; so, as the kernel's protected_symlinks rule
+// does in shared folders, such a link is not followed.
+bool LinksAreTrusted(std::string path) {
+  const uid_t user = ::geteuid();
+  for (int hop = 0; hop < LINK_HOPS; ++hop) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+      return true;
+    }
+    if (info.st_uid != user && info.st_uid != 0) {
+      return false;
+    }
+    char text[PATH_MAX];
+    const ssize_t length = ::readlink(path.c_str(), text, sizeof text);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text) {
+      return false;
+    }
+    const std::string linkText(text, static_cast<std::size_t>(length));
+    path = linkText.front() == '/' ? linkText : FolderOf(path) + linkText;
+  }
+  return false;
+}
+
 std::optional<std::string> FollowLinks(std::string path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
     return path;
+  }
+  if (!LinksAreTrusted(path)) {
+    return std::nullopt;
   }
   const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
                                                              &std::free);

@@ -231,6 +231,44 @@ TEST_F(Installation, DamagedEntriesLeaveExistingFilesAlone) {
   EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "good.pas"), "fine");
 }
 
+// Entries that ask for a patch text that failed its check keep the old file.
+TEST_F(Installation, DamagedPatchTextFailsTheEntriesThatNeedIt) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+  PackageContents package = StandardPackage("%Delphi%Pkg\\");
+  package.entries[1].crc ^= 1;
+  SetPackage(package);
+  const fs::path source = driveC_ / "D7" / "Pkg" / "Source";
+  test::WriteFile(source / "b.pas", "old b");
+  const auto result = Run("");
+  EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" + Question("C:\\D7\\Pkg\\") +
+                               Line("a.pas", "OK") + Line("b.pas", "CRC Error") +
+                               Line("README.html", "OK") + kFinal);
+  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_EQ(test::ReadFile(source / "b.pas"), "old b");
+}
+
+// package.crc is never installed; a record changed after the build stops the run before the
+// question, as a malformed package does.
+TEST_F(Installation, RecordCheckRefusesChangedRecords) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+  PackageContents package = StandardPackage("%Delphi%Pkg\\");
+  AddRecordCheck(package);
+  SetPackage(package);
+  auto result = Run("");
+  EXPECT_EQ(result.output,
+            kBanner + "\r\n" + kWelcome + "\r\n" + StandardTurn("C:\\D7\\Pkg\\") + kFinal);
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+
+  fs::remove_all(driveC_ / "D7");
+  package.entries[2].folderTemplate = "%zel_root%Sourcf\\"; // changed after the checksum
+  SetPackage(package);
+  result = Run("");
+  EXPECT_EQ(result.output,
+            kBanner + std::string(ABSENT_PACKAGE_MESSAGE) + std::string(DOWNLOAD_ADDRESS) + "\r\n");
+  EXPECT_EQ(result.status, EXIT_NO_PACKAGE);
+  EXPECT_FALSE(fs::exists(driveC_ / "D7"));
+}
+
 TEST_F(Installation, FileInTheWayOfAFolder) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
   PackageContents package;
@@ -400,6 +438,38 @@ TEST_F(Installation, QuestionIsSeenBeforeTheAnswerIsRead) {
   const auto result = installer.Finish();
   EXPECT_EQ(result.status, EXIT_INSTALLED);
   EXPECT_EQ(test::ReadFile(driveC_ / "Answered" / "Source" / "a.pas"), "unit a;");
+}
+
+// Another program truncates the package while the question waits: the entries whose bytes are
+// gone fail, the old file stays, and the run ends normally with all its output.
+TEST_F(Installation, PackageThatShrinksDuringTheRunFailsTheEntry) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+  std::string noise(4u << 20, '\0');
+  std::uint32_t state = 12345;
+  for (char& c : noise) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 24); // incompressible, so the stored bytes span many pages
+  }
+  PackageContents package;
+  package.defaultFolder = "C:\\Pkg";
+  package.entries = {MakeStoredEntry("%zel_root%", "first.pas", "first"),
+                     MakeStoredEntry("%zel_root%", "big.bin", noise)};
+  SetPackage(package);
+  test::WriteFile(driveC_ / "Pkg" / "big.bin", "old big");
+  test::InteractiveProgram installer(test::SfxPath(), {(dir_ / "pkg.dat").string()},
+                                     Options(std::nullopt));
+  ASSERT_TRUE(installer.WaitForOutput(std::string(FOLDER_QUESTION_TAIL) + "\r\n"));
+  fs::resize_file(dir_ / "pkg.dat", 1u << 20);
+  installer.Write("\n");
+  ASSERT_TRUE(installer.WaitForOutput(std::string(FINAL_PROMPT))) << installer.Output();
+  installer.Write("\n");
+  const auto result = installer.Finish();
+  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED) << result.output;
+  EXPECT_TRUE(std::regex_search(result.output,
+                                std::regex("Installing big\\.bin \\.\\. (CRC|Data) Error\r\n")))
+      << result.output;
+  EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "first.pas"), "first");
+  EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "big.bin"), "old big");
 }
 
 // The IDE families a package names choose the installations and their order; without a list, or

@@ -9,6 +9,7 @@
 
 #include "QuilletCore/EntryContent.h"
 #include "QuilletCore/PackageWriter.h"
+#include "QuilletCore/RecordCheck.h"
 #include "QuilletSfxCore/RunInstaller.h"
 #include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"
@@ -96,7 +97,7 @@ TEST_F(PackerProject, BuildListTestRoundTrip) {
 
   const auto tested = RunProgram(PackPath(), {"test", Out("widgets.qpk")});
   EXPECT_EQ(tested.status, 0) << tested.output;
-  EXPECT_NE(tested.output.find(": 7 entries tested, 7 OK, 0 failed\n"), std::string::npos)
+  EXPECT_NE(tested.output.find(": 8 entries tested, 8 OK, 0 failed\n"), std::string::npos)
       << tested.output;
 
   // Every source comes back byte for byte through the installer's reader.
@@ -112,7 +113,18 @@ TEST_F(PackerProject, BuildListTestRoundTrip) {
     EXPECT_EQ(extracted.status, EntryStatus::Content) << path;
     EXPECT_EQ(extracted.bytes, content) << path;
   }
-  EXPECT_EQ(layout.HeaderEntryCount(), 7u);
+  EXPECT_EQ(layout.HeaderEntryCount(), 8u);
+  EXPECT_EQ(CheckPackageRecords(layout), RecordCheck::Match);
+
+  // A record changed after the build: the entry checksums still pass, the record check does not.
+  std::string changed = image;
+  changed[header_field::DEFAULT_FOLDER + 1] ^= 0x20;
+  WriteFile(dir_ / "changed.qpk", changed);
+  const auto retested = RunProgram(PackPath(), {"test", Out("changed.qpk")});
+  EXPECT_EQ(retested.status, 1);
+  EXPECT_NE(retested.output.find("Problem     the header or the records do not match"),
+            std::string::npos)
+      << retested.output;
 }
 
 TEST_F(PackerProject, OneJobAndFourJobsWriteTheSameBytes) {

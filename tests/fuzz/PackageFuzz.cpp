@@ -5,6 +5,11 @@
 
 #include "QuilletCore/EntryContent.h"
 #include "QuilletCore/PackageFormat.h"
+#include "QuilletCore/RecordCheck.h"
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // An exactly sized copy, so that the sanitizer sees any read past the end.
@@ -18,11 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!lookup.found) {
       break;
     }
-    // Keep the first allocation small: the unpacked size is only an estimate.
-    if (lookup.entry.UnpackedSize() < (1u << 24)) {
-      quillet::ExtractEntry(lookup.entry);
-    }
+    // Every entry, whatever its unpacked-size field says: no field reserves more than a cap.
+    quillet::ExtractEntry(lookup.entry);
   }
+  quillet::CheckPackageRecords(layout);
   quillet::FindEntryByName(layout, "welcome.txt");
   quillet::FindEntryByIndex(layout, -1);
   return 0;

@@ -5,6 +5,10 @@
 
 #include "Platform/Posix/WineRegistry.h"
 
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using quillet::platform::posix::WineRegistry;
   const WineRegistry registry(std::string(reinterpret_cast<const char*>(data), size));

@@ -102,6 +102,7 @@ TEST_P(ReadLineTest, SplitsLines) {
 }
 
 const std::string kLong(1000, 'x');
+const std::string kLongest(MAX_LINE_LENGTH, 'p');
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadLineTest,
@@ -121,7 +122,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {"ab", "", ""}},
         ReadCase{"NulIsPartOfLine", std::string("a\0b\r\n", 5), false, {std::string("a\0b", 3)}},
         ReadCase{"ThousandBytes", kLong + "\r\n" + kLong, false, {kLong, kLong, ""}},
-        ReadCase{"ZeroBytes", "", false, {"", "", ""}}),
+        ReadCase{"ZeroBytes", "", false, {"", "", ""}},
+        ReadCase{"LongestLineIsKept", kLongest + "\r\nnext", false, {kLongest, "next"}},
+        ReadCase{"OverlongLineIsCutAndItsRestDropped",
+                 kLongest + "REST" + std::string(100000, 'r') + "\r\nnext\r\n",
+                 false,
+                 {kLongest, "next", ""}},
+        ReadCase{
+            "OverlongLineWithoutEnd", kLongest + std::string(5000, 'r'), true, {kLongest, ""}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Console, EndedInputStaysEndedWithoutFetching) {

@@ -511,6 +511,7 @@ struct LinkCase {
   std::string destination;            // below the prefix: where the content goes
   std::optional<std::string> content; // at the destination afterwards; nullopt: no file there
   mode_t destinationMode = 0;         // applied to the destination when not 0
+  std::string foreignLink = {};       // this link below the prefix belongs to another user
 };
 void PrintTo(const LinkCase& c, std::ostream* os) {
   *os << c.name;
@@ -532,6 +533,10 @@ TEST_P(OutputFileLinkTest, ContentGoesToTheLinksDestination) {
   }
   if (c.destinationMode != 0) {
     ASSERT_EQ(::chmod((prefix.Path() / c.destination).c_str(), c.destinationMode), 0);
+  }
+  if (!c.foreignLink.empty() &&
+      ::lchown((prefix.Path() / c.foreignLink).c_str(), kOtherUser, kOtherUser) != 0) {
+    GTEST_SKIP() << "giving a link to another user needs root";
   }
   const auto before = prefix.Tree();
 
@@ -628,6 +633,33 @@ INSTANTIATE_TEST_SUITE_P(
                                false,
                                "drive_c/Lib",
                                std::nullopt},
+                      LinkCase{"OfAnotherUser",
+                               {"drive_c/Lib/real.pas"},
+                               {{"drive_c/Lib/a.pas", "real.pas"}},
+                               "C:\\Lib\\a.pas",
+                               false,
+                               "drive_c/Lib/real.pas",
+                               "old",
+                               0,
+                               "drive_c/Lib/a.pas"},
+                      LinkCase{"ChainThroughAnotherUsersLink",
+                               {"drive_c/Lib/real.pas"},
+                               {{"drive_c/a.pas", "b.pas"}, {"drive_c/b.pas", "Lib/real.pas"}},
+                               "C:\\a.pas",
+                               false,
+                               "drive_c/Lib/real.pas",
+                               "old",
+                               0,
+                               "drive_c/b.pas"},
+                      LinkCase{"DanglingOfAnotherUser",
+                               {"drive_c/Lib/"},
+                               {{"drive_c/a.pas", "Lib/new.pas"}},
+                               "C:\\a.pas",
+                               false,
+                               "drive_c/Lib/new.pas",
+                               std::nullopt,
+                               0,
+                               "drive_c/a.pas"},
                       LinkCase{"DanglingIntoAMissingFolder",
                                {},
                                {{"drive_c/a.pas", "Nope/x.pas"}},

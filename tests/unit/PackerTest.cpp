@@ -810,6 +810,22 @@ TEST_F(InspectTest, TestReportsEachDamagedEntryAndGoesOn) {
                            package.Path() + ": 3 entries tested, 1 OK, 2 failed\n");
 }
 
+// The installer fails an entry that asks for a damaged patch text; so does the test.
+TEST_F(InspectTest, TestFailsEntriesThatNeedADamagedPatchText) {
+  PackageContents contents = ThreeEntries();
+  contents.entries.insert(contents.entries.begin() + 1,
+                          MakeStoredEntry("", "patchinfo.txt", "{ patch }", 0));
+  contents.entries[1].crc ^= 1;
+  const PackageFile package(WritePackage(contents));
+  std::ostringstream out;
+  const TestSummary summary = TestPackage(package, out);
+  EXPECT_EQ(summary.failed, 2u);
+  EXPECT_NE(out.str().find("CRC Error   %zel_root%Source\\a.pas\n"), std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("OK          %zel_root%\\readme.html\n"), std::string::npos)
+      << out.str();
+}
+
 TEST_F(InspectTest, HeaderCountAndUnreachableBytesAreProblems) {
   PackageContents contents = ThreeEntries();
   contents.entryCount = 5;
