@@ -7,6 +7,7 @@
 #include "CoreAPITools/Exception.h"
 #include "Platform/Process.h"
 #include "QuilletSfxCore/Console.h"
+#include "QuilletSfxCore/ContentPipeline.h"
 #include "QuilletSfxCore/Dialogue.h"
 #include "QuilletSfxCore/PackageSource.h"
 
@@ -32,7 +33,9 @@ int RunInstaller(const std::vector<std::string>& arguments) {
   InstallContext context;
   bool allInstalled = false;
   try {
-    allInstalled = RunInstallationDialogue(layout, context);
+    InstallOptions options;
+    options.threads = InstallThreads();
+    allInstalled = RunInstallationDialogue(layout, context, StdConsole(), options);
   } catch (...) {
     cleanUp();
     throw;

@@ -1,0 +1,168 @@
+// Entry installation in-process, with and without worker threads ahead of the writer.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+
+#include "QuilletCore/PackageCrc.h"
+#include "QuilletCore/PackageWriter.h"
+#include "QuilletSfxCore/Dialogue.h"
+#include "tests/support/TestSupport.h"
+
+namespace quillet {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Standard output gathered in a string; standard input at its end.
+struct RecordingChannel : platform::ConsoleChannel {
+  std::string* out = nullptr;
+  platform::ChannelKind Kind() const override { return platform::ChannelKind::Stream; }
+  platform::ReadOutcome Read(char*, std::size_t, std::size_t& got) override {
+    got = 0;
+    return platform::ReadOutcome::End;
+  }
+  std::size_t Write(const char* data, std::size_t size) override {
+    out->append(data, size);
+    return size;
+  }
+};
+
+StoredEntry WithStored(StoredEntry entry, std::string stored) {
+  entry.stored = std::move(stored);
+  entry.crc = PackageCrc(entry.stored.data(), entry.stored.size());
+  return entry;
+}
+
+// Failing entries of every kind, at the start, in the middle and at the end.
+PackageContents MixedPackage() {
+  PackageContents package;
+  package.entries.push_back(MakeStoredEntry("", "patchinfo.txt", "{%zel_root%}", 0));
+  StoredEntry crc = MakeStoredEntry("%zel_root%", "crc.pas", "crc");
+  crc.crc ^= 1;
+  package.entries.push_back(crc);
+  for (int i = 0; i < 40; ++i) {
+    const std::string n = std::to_string(i);
+    const std::string folder = "%zel_root%Sub" + std::to_string(i % 3);
+    package.entries.push_back(MakeStoredEntry(folder, "u" + n + ".pas", "unit u" + n + ";"));
+    if (i % 10 == 4) {
+      package.entries.push_back(WithStored(MakeStoredEntry(folder, "bad" + n, ""), "BZh9 no"));
+    }
+    if (i % 10 == 7) {
+      StoredEntry cut = MakeStoredEntry(folder, "cut" + n, std::string(5000, 'c') + n);
+      package.entries.push_back(WithStored(cut, cut.stored.substr(0, cut.stored.size() / 2)));
+      package.entries.push_back(MakeStoredEntry("%zel_root%", "Blocker", "in the way"));
+      package.entries.push_back(MakeStoredEntry(folder, "p" + n, "patched", 6));
+      package.entries.push_back(MakeStoredEntry(folder, "skip" + n, "not installed", 0));
+    }
+  }
+  package.entries.push_back(crc);
+  for (StoredEntry& entry : package.entries) {
+    entry.date = 36671; // a stored time, so that the files' times can be compared
+  }
+  package.entryCount = static_cast<std::uint32_t>(package.entries.size());
+  return package;
+}
+
+struct RunResult {
+  std::string transcript;
+  std::map<std::string, std::string> tree; // path -> content and time, folders marked "/"
+  std::string failure;                     // what the exception said, if one ended the run
+  bool allInstalled = false;
+
+  bool operator==(const RunResult&) const = default;
+};
+
+void PrintTo(const RunResult& r, std::ostream* os) {
+  *os << "failure '" << r.failure << "', all installed " << r.allInstalled << "\n" << r.transcript;
+  for (const auto& [path, content] : r.tree) {
+    *os << path << " = " << content << "\n";
+  }
+}
+
+RunResult Install(const PackageContents& package, unsigned threads, const EntryDecoder& decoder) {
+  const std::string image = SerializePackage(package);
+  PackageLayout layout;
+  EXPECT_TRUE(
+      ValidatePackage(reinterpret_cast<const std::uint8_t*>(image.data()), image.size(), layout));
+  test::TempDir dir;
+  fs::create_directories(dir / "Blocker"); // a folder in the way of a file
+
+  RunResult result;
+  Console console([] { return nullptr; },
+                  [&result] {
+                    auto channel = std::make_unique<RecordingChannel>();
+                    channel->out = &result.transcript;
+                    return std::unique_ptr<platform::ConsoleChannel>(std::move(channel));
+                  },
+                  true);
+  InstallContext context;
+  context.PackageRoot = dir.Path().string();
+  context.PatchText = "{%zel_root%}";
+  try {
+    result.allInstalled =
+        InstallAllEntries(layout, context, console, InstallOptions{threads, decoder});
+  } catch (const std::exception& e) {
+    result.failure = e.what();
+  }
+  console.Flush();
+  // Each run has a folder of its own: name it alike in the texts that show it.
+  const auto withoutRoot = [root = dir.Path().string()](std::string text) {
+    for (std::size_t at; (at = text.find(root)) != std::string::npos;) {
+      text.replace(at, root.size(), "ROOT");
+    }
+    return text;
+  };
+  result.transcript = withoutRoot(result.transcript);
+  for (const auto& entry : fs::recursive_directory_iterator(dir.Path())) {
+    const std::string path = fs::relative(entry.path(), dir.Path()).string();
+    if (entry.is_directory()) {
+      result.tree[path] = "/";
+    } else {
+      struct stat info {};
+      ::stat(entry.path().c_str(), &info);
+      result.tree[path] =
+          withoutRoot(test::ReadFile(entry.path())) + "@" + std::to_string(info.st_mtime);
+    }
+  }
+  return result;
+}
+
+TEST(ContentPipeline, WorkersChangeNothingThatCanBeSeen) {
+  const PackageContents package = MixedPackage();
+  const RunResult alone = Install(package, 1, StreamEntry);
+  // The package does fail in every way it should.
+  EXPECT_FALSE(alone.allInstalled);
+  EXPECT_NE(alone.transcript.find("Installing crc.pas .. CRC Error\r\n"), std::string::npos);
+  EXPECT_NE(alone.transcript.find("Installing bad34 .. Data Error\r\n"), std::string::npos);
+  EXPECT_NE(alone.transcript.find("Installing cut7 .. Data Error\r\n"), std::string::npos);
+  EXPECT_NE(alone.transcript.find("Installing Blocker .. could not create"), std::string::npos);
+  EXPECT_EQ(alone.tree.count("Sub1/p7"), 1u);
+  EXPECT_EQ(alone.tree.count("Sub1/skip7"), 0u);
+  for (unsigned threads : {2u, 4u}) {
+    EXPECT_EQ(Install(package, threads, StreamEntry), alone) << threads << " threads";
+  }
+}
+
+TEST(ContentPipeline, ExceptionInTheLookAheadEndsTheRunAsWithoutWorkers) {
+  const PackageContents package = MixedPackage();
+  for (const char* failing : {"u1.pas", "u20.pas", "u39.pas"}) {
+    const EntryDecoder decoder = [failing](const PackageEntry& entry, const ChunkSink& sink) {
+      if (entry.FileName() == failing) {
+        throw std::runtime_error(std::string("failed at ") + failing);
+      }
+      return StreamEntry(entry, sink);
+    };
+    const RunResult alone = Install(package, 1, decoder);
+    EXPECT_EQ(alone.failure, std::string("failed at ") + failing);
+    const std::string lastLine = "Installing " + std::string(failing) + " .. ";
+    EXPECT_EQ(alone.transcript.substr(alone.transcript.size() - lastLine.size()), lastLine);
+    EXPECT_EQ(Install(package, 4, decoder), alone) << failing;
+  }
+}
+
+} // namespace
+} // namespace quillet
