@@ -74,8 +74,11 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
   console.WriteLine("\r\n" + ExtractEntry(layout, "welcome.txt").bytes);
 
   t_StringList ideRoots;
-  DiscoverIdeRoots(ideRoots, DELPHI_BASE_PATH);
-  DiscoverIdeRoots(ideRoots, CBUILDER_BASE_PATH);
+  // The package may name the registry keys of the IDEs it serves; otherwise Delphi's and
+  // C++Builder's own.
+  for (const std::string& basePath : PackageIdeBasePaths(layout).paths) {
+    DiscoverIdeRoots(ideRoots, basePath);
+  }
 
   context.PatchText = ExtractEntry(layout, "patchinfo.txt").bytes;
 

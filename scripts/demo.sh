@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job on the built-in sample: builds the installer and the packer, packs the sample
 # component package under examples/tallowmere, attaches it to the installer, and installs it into
-# a demo Wine prefix in which Delphi 7 and C++Builder 6 are registered. On a terminal the installer
-# asks its questions; with standard input at its end, every proposed folder is confirmed.
+# a demo Wine prefix in which Delphi 7, C++Builder 6 and RAD Studio 12 (BDS 23.0) are registered.
+# On a terminal the installer asks its questions; with standard input at its end, every proposed
+# folder is confirmed.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
@@ -21,10 +22,11 @@ build/quillet-pack attach build/quillet-sfx "$demo/tallowmere.qpk" -o "$demo/Tal
 build/quillet-pack list "$demo/TallowmereSetup"
 
 echo
-echo "== A demo Wine prefix with two registered IDEs: $demo/prefix"
+echo "== A demo Wine prefix with three registered IDEs: $demo/prefix"
 prefix="$demo/prefix"
 mkdir -p "$prefix/drive_c/Program Files/Borland/Delphi7" \
-         "$prefix/drive_c/Program Files/Borland/CBuilder6" "$prefix/dosdevices"
+         "$prefix/drive_c/Program Files/Borland/CBuilder6" \
+         "$prefix/drive_c/Program Files/Embarcadero/Studio/23.0" "$prefix/dosdevices"
 ln -s ../drive_c "$prefix/dosdevices/c:"
 cat > "$prefix/system.reg" <<'REG'
 WINE REGISTRY Version 2
@@ -39,6 +41,10 @@ WINE REGISTRY Version 2
 [Software\\Borland\\Delphi\\7.0] 1796736037
 #time=1dc5a1b2c3d4e5f
 "RootDir"="C:\\Program Files\\Borland\\Delphi7\\"
+
+[Software\\Embarcadero\\BDS\\23.0] 1796736037
+#time=1dc5a1b2c3d4e5f
+"RootDir"="C:\\Program Files\\Embarcadero\\Studio\\23.0\\"
 REG
 
 echo

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/IdeFamilies.h"
 #include "tools/PackerError.h"
 
 namespace quillet::pack {
@@ -81,6 +82,24 @@ public:
     Fail(LineOf(node), "timestamp must be a date or a local date and time, as 2026-01-15T10:30:00");
   }
 
+  // A list of family names or base paths.
+  std::vector<std::string> IdeBasePaths(const toml::node& node) const {
+    const toml::array* array = node.as_array();
+    if (array == nullptr) {
+      Fail(LineOf(node), "ides must be a list of IDE families, as [\"delphi\", \"cbuilder\", "
+                         "\"bds\"]");
+    }
+    std::vector<std::string> names;
+    for (const toml::node& item : *array) {
+      names.push_back(String(item, "each item of ides"));
+    }
+    try {
+      return BasePathsOfFamilies(names);
+    } catch (const EPackerError& e) {
+      Fail(LineOf(node), e.what());
+    }
+  }
+
   ManifestEntry Entry(const toml::table& table) const {
     ManifestEntry entry;
     entry.line = LineOf(table);
@@ -144,6 +163,8 @@ public:
         }
       } else if (name == "timestamp") {
         manifest.timestamp = Timestamp(node);
+      } else if (name == "ides") {
+        manifest.ideBasePaths = IdeBasePaths(node);
       } else if (name == "entry") {
         const toml::array* tables = node.as_array();
         if (tables == nullptr || !tables->is_array_of_tables()) {
@@ -156,7 +177,7 @@ public:
         Fail(key.source().begin.line,
              "unknown key '" + std::string(name) +
                  "' (known: default-folder, root, welcome-file, welcome-text, patch-file, "
-                 "patch-text, timestamp, [[entry]])");
+                 "patch-text, timestamp, ides, [[entry]])");
       }
     }
     if (!hasDefaultFolder) {

@@ -5,6 +5,7 @@
 //   welcome-file = "welcome.txt"  # or welcome-text = "..."; becomes the entry "welcome.txt"
 //   patch-file = "patch.txt"      # or patch-text = "..."; becomes the entry "patchinfo.txt"
 //   timestamp = 2026-01-15T10:30:00   # fixes every entry's date and time
+//   ides = ["delphi", "cbuilder", "bds"]   # IDE families; becomes the entry "ides.txt"
 //
 //   [[entry]]                     # one or more
 //   source = ["src/**/*.pas"]     # a pattern or a list of them
@@ -54,6 +55,8 @@ struct Manifest {
   ManifestText welcome;
   ManifestText patch;
   std::optional<DayTime> timestamp;
+  // The registry base paths of the "ides" key, in order; empty without the key (no "ides.txt").
+  std::vector<std::string> ideBasePaths;
   std::vector<ManifestEntry> entries;
 };
 

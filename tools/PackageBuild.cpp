@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "CoreAPITools/TextTools.h"
+#include "tools/IdeFamilies.h"
 #include "tools/PackerError.h"
 #include "tools/SourceGlob.h"
 
@@ -71,6 +72,7 @@ public:
     plan_.defaultFolder = manifest_.defaultFolder;
     AddText(manifest_.welcome, WELCOME_ENTRY_NAME);
     AddText(manifest_.patch, PATCH_ENTRY_NAME);
+    AddIdes();
     for (const ManifestEntry& entry : manifest_.entries) {
       AddEntry(entry);
     }
@@ -114,6 +116,16 @@ private:
       Add(std::move(source), manifest_.file.string() + " (" + std::string(entryName) + ")",
           text.text->size());
     }
+  }
+
+  // The IDE families as the entry "ides.txt", read by name like the texts and never installed.
+  void AddIdes() {
+    if (manifest_.ideBasePaths.empty()) {
+      return;
+    }
+    ManifestText text;
+    text.text = IdesEntryText(manifest_.ideBasePaths);
+    AddText(text, IDES_ENTRY_NAME);
   }
 
   void AddEntry(const ManifestEntry& entry) {

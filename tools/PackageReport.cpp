@@ -5,6 +5,7 @@
 
 #include "Platform/FileMapping.h"
 #include "QuilletCore/EntryContent.h"
+#include "tools/IdeFamilies.h"
 #include "tools/PackageBuild.h"
 #include "tools/PackageTime.h"
 #include "tools/PackerError.h"
@@ -117,6 +118,7 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
   }
   out << ", " << package.Entries().size() << " entries\n";
   out << "Default folder: " << layout.HeaderDefaultFolder() << "\n";
+  out << IdeFamiliesLine(PackageIdeBasePaths(layout)) << "\n";
 
   std::size_t folderWidth = std::string("Folder").size();
   std::size_t numberWidth = 8;

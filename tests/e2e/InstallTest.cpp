@@ -419,6 +419,32 @@ TEST_F(Installation, QuestionIsSeenBeforeTheAnswerIsRead) {
   EXPECT_EQ(test::ReadFile(driveC_ / "Answered" / "Source" / "a.pas"), "unit a;");
 }
 
+// The IDE families a package names choose the installations and their order; without a list, or
+// with a damaged one, the transcript is that of a package made before lists existed.
+class IdeLists : public Installation, public ::testing::WithParamInterface<test::IdeListCase> {};
+
+TEST_P(IdeLists, OfferTheListedInstallationsInOrder) {
+  const test::IdeListCase& c = GetParam();
+  Register(test::EveryIdeFamily());
+  PackageContents package = StandardPackage("%Delphi%Pkg\\");
+  if (c.idesText) {
+    StoredEntry ides = MakeStoredEntry("", "ides.txt", *c.idesText, 0);
+    ides.crc ^= c.damaged ? 1 : 0;
+    package.entries.insert(package.entries.begin() + 2, ides);
+  }
+  SetPackage(package);
+  std::string expected = kBanner + "\r\n" + kWelcome + "\r\n";
+  for (const std::string& root : c.roots) {
+    expected += StandardTurn(root + "\\Pkg\\");
+  }
+  const auto result = Run(std::nullopt);
+  EXPECT_EQ(result.output, expected + kFinal);
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, IdeLists, ::testing::ValuesIn(test::IdeListCases()),
+                         [](const auto& info) { return info.param.name; });
+
 // Standard streams in unusual states: closed at start, or handed over in non-blocking mode.
 TEST_F(Installation, ClosedInputReadsAsEmptyLines) {
   auto options = PrepareOneDelphiRun();

@@ -11,6 +11,7 @@
 #include "QuilletCore/PackageWriter.h"
 #include "QuilletSfxCore/Templates.h"
 #include "tests/support/TestSupport.h"
+#include "tools/IdeFamilies.h"
 #include "tools/Manifest.h"
 #include "tools/PackCommand.h"
 #include "tools/PackageBuild.h"
@@ -236,6 +237,15 @@ INSTANTIATE_TEST_SUITE_P(
                           ":2: timestamp: date 1850-1-1 lies outside"},
         ManifestErrorCase{"EntryNotTables", "default-folder = 'x'\nentry = 'a'\n",
                           ":2: entry must be written as [[entry]] tables"},
+        ManifestErrorCase{"IdesUnknownFamily",
+                          "default-folder = 'x'\nides = ['delphi', 'kylix']" ENTRY,
+                          ":2: ides: unknown IDE family 'kylix'"},
+        ManifestErrorCase{"IdesEmpty", "default-folder = 'x'\nides = []" ENTRY,
+                          ":2: ides names no IDE family"},
+        ManifestErrorCase{
+            "IdesPathTwice",
+            "default-folder = 'x'\nides = ['bds', '\\Software\\CodeGear\\BDS\\']" ENTRY,
+            ":2: ides: '\\Software\\CodeGear\\BDS\\' and 'bds' both name"},
         ManifestErrorCase{"MissingRoot", "default-folder = 'x'\nroot = 'no/such/folder'" ENTRY,
                           ":2: root folder"}),
     [](const auto& info) { return info.param.name; });
@@ -284,6 +294,7 @@ TEST_F(PlanTest, TextsFirstThenEntriesInManifestOrderAndSortedPaths) {
   const PackagePlan plan =
       PlanPackage(Parse("default-folder = '%Delphi%W\\'\nwelcome-file = 'welcome.txt'\n"
                         "patch-text = '{ patch }'\ntimestamp = 2026-01-15T10:30:00\n"
+                        "ides = ['bds', 'Delphi']\n"
                         "[[entry]]\nsource = 'docs/readme.html'\n"
                         "[[entry]]\nsource = 'src/**/*.*'\nfolder = '%zel_root%Source'\n"
                         "prepend-patch = true\n"));
@@ -296,6 +307,9 @@ TEST_F(PlanTest, TextsFirstThenEntriesInManifestOrderAndSortedPaths) {
   } const expected[] = {
       {"", "welcome.txt", 0, "Welcome!"},
       {"", "patchinfo.txt", 0, "{ patch }"},
+      {"", "ides.txt", 0,
+       "\\Software\\Borland\\BDS\\\r\n\\Software\\CodeGear\\BDS\\\r\n"
+       "\\Software\\Embarcadero\\BDS\\\r\n\\Software\\Borland\\Delphi\\\r\n"},
       {"%zel_root%.", "readme.html", ENTRY_INSTALL, "<html>"},
       {"%zel_root%Source", "100%%.inc", ENTRY_INSTALL | ENTRY_PREPEND_PATCH, "{$I}"},
       {"%zel_root%Source", "a.pas", ENTRY_INSTALL | ENTRY_PREPEND_PATCH, "unit a;"},
@@ -530,7 +544,10 @@ TEST_F(InspectTest, ListShowsEveryField) {
   const std::string text = out.str();
   const auto stored = std::to_string(ThreeEntries().entries[1].stored.size());
   EXPECT_NE(text.find(path + ": package of "), std::string::npos) << text;
-  EXPECT_NE(text.find("Default folder: %Delphi%Lib\\\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Default folder: %Delphi%Lib\\\nIDE families: delphi, cbuilder (the "
+                      "default: the package names none)\n"),
+            std::string::npos)
+      << text;
   EXPECT_NE(text.find("    0  --"), std::string::npos) << text;
   EXPECT_NE(text.find("2000-05-25 00:31:32                    welcome.txt\n"), std::string::npos)
       << text;
@@ -540,6 +557,25 @@ TEST_F(InspectTest, ListShowsEveryField) {
       << text;
   EXPECT_NE(text.find("    2  I-"), std::string::npos) << text;
   EXPECT_EQ(warnings.str(), "");
+}
+
+TEST(IdeFamilies, ListLineNamesThemAsAManifestWould) {
+  const struct {
+    IdeBasePaths ides;
+    const char* line;
+  } cases[] = {
+      {{IdeListSource::Package,
+        BasePathsOfFamilies({"\\Software\\Own\\", "delphi", "CBuilder", "bds"})},
+       "IDE families: \\Software\\Own\\, delphi, cbuilder, bds"},
+      {{IdeListSource::Damaged, BasePathsOfFamilies({"delphi", "cbuilder"})},
+       "IDE families: delphi, cbuilder (ides.txt is damaged; the installer falls back to these)"},
+      {{IdeListSource::Package, {}},
+       "IDE families: none (ides.txt names no registry path; the installer offers no "
+       "installation)"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IdeFamiliesLine(c.ides), c.line);
+  }
 }
 
 TEST_F(InspectTest, ListAndTestFindThePackageBehindAnInstaller) {
