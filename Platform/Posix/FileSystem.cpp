@@ -274,9 +274,19 @@ std::optional<unsigned char> ListedType(const std::string& path) {
   if (!cache.Active()) {
     return DT_UNKNOWN;
   }
+  // "A/./" and "A/" name the folder A, whose type A's own folder knows (a "." after a file fails
+  // as the file is no folder; the type says so just as well).
   std::string_view trimmed = path;
-  while (trimmed.size() > 1 && trimmed.back() == '/') {
-    trimmed.remove_suffix(1);
+  for (bool more = true; more;) {
+    more = false;
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+      trimmed.remove_suffix(1);
+      more = true;
+    }
+    if (trimmed.size() > 2 && trimmed.substr(trimmed.size() - 2) == "/.") {
+      trimmed.remove_suffix(1);
+      more = true;
+    }
   }
   const std::size_t slash = trimmed.rfind('/');
   const std::string name(trimmed.substr(slash == std::string_view::npos ? 0 : slash + 1));
