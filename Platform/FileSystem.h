@@ -29,10 +29,32 @@ bool IsFolder(std::string_view windowsPath);
 // Creates one folder; true on success.
 bool MakeFolder(std::string_view windowsPath);
 
-// A new file that replaces its target only when it is complete. It is created in the target's
-// folder under a temporary name; Commit puts it in place. Destroying an uncommitted file removes
-// it. A read-only target is never replaced. On POSIX a replaced file keeps its permissions (and,
-// run as root, its owner), and a symbolic link at the target stays: its destination is replaced.
+// While at least one of these lives, the POSIX layer reads the names of each folder it looks into
+// at most once (one directory read fills a case-folded index of the folder) and keeps that index
+// current as this program creates files and folders, so that matching the letter case of n paths
+// costs O(n) instead of one directory read per path. It assumes that no other program changes the
+// folders in the meantime. One thread only: the installer's writer. Windows: no effect.
+class FolderListingScope {
+public:
+  FolderListingScope();
+  ~FolderListingScope();
+  FolderListingScope(const FolderListingScope&) = delete;
+  FolderListingScope& operator=(const FolderListingScope&) = delete;
+};
+
+// A new file that replaces its target only when it is complete. Destroying an uncommitted file
+// removes it. A read-only target is never replaced. On POSIX a replaced file keeps its permissions
+// (and, run as root, its owner), and a symbolic link at the target stays: its destination is
+// replaced.
+//
+// How it is written, on POSIX:
+// - A target that does not exist is created as an unnamed file in the target's folder (O_TMPFILE)
+//   and linked in under the target's name by Commit (linkat): it has no name before it is
+//   complete. Closing it is put off until it is linked in; a close that fails then removes it.
+// - A target that exists (or a file system without unnamed files) gets a named temporary file
+//   beside the target (".quillet-*.tmp"), which Commit renames over the target.
+// Both ways nothing is visible under the target's name until Commit, and Commit is the only step
+// that changes the target.
 class OutputFile {
 public:
   OutputFile(OutputFile&& other) noexcept;
@@ -61,7 +83,10 @@ public:
   bool Commit();
 
 private:
+  static std::optional<OutputFile> CreateAt(std::string_view nativeTargetPath,
+                                            std::optional<unsigned char> listed);
   OutputFile() = default;
+  bool CommitUnnamed();
   struct State;
   std::unique_ptr<State> state_;
 };

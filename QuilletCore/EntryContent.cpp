@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 #include "QuilletCore/PackageCrc.h"
@@ -127,6 +128,50 @@ std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint
     }
   }
   return std::string(out.Data(), produced);
+}
+
+StreamEnd DecompressStream(const std::uint8_t* input, std::uint32_t length, const ChunkSink& sink,
+                           const Bzip2Memory& memory) {
+  bz_stream stream{};
+  stream.bzalloc = memory.allocate != nullptr ? memory.allocate : HeapAllocate;
+  stream.bzfree = memory.release != nullptr ? memory.release : HeapRelease;
+  stream.opaque = memory.opaque;
+  if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
+    return StreamEnd::DataError;
+  }
+  DecompressorSession session(stream);
+  const std::unique_ptr<char[]> chunk(new char[STREAM_CHUNK_SIZE]);
+
+  stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(input));
+  stream.avail_in = length;
+  for (;;) {
+    stream.next_out = chunk.get();
+    stream.avail_out = static_cast<unsigned>(STREAM_CHUNK_SIZE);
+    const unsigned inputBefore = stream.avail_in;
+    const int rc = BZ2_bzDecompress(&stream);
+    const std::size_t produced = STREAM_CHUNK_SIZE - stream.avail_out;
+    if (rc != BZ_OK && rc != BZ_STREAM_END) {
+      return StreamEnd::DataError;
+    }
+    if (produced != 0 && !sink(chunk.get(), produced)) {
+      return StreamEnd::Stopped;
+    }
+    if (rc == BZ_STREAM_END) {
+      return StreamEnd::Complete;
+    }
+    // Nothing consumed and nothing produced: the input ended before the stream did.
+    if (produced == 0 && stream.avail_in == inputBefore) {
+      return StreamEnd::DataError;
+    }
+  }
+}
+
+bool ChecksumMatches(const PackageEntry& entry) {
+  return PackageCrc(entry.StoredBytes(), entry.StoredSize()) == entry.Crc();
+}
+
+StreamEnd StreamEntry(const PackageEntry& entry, const ChunkSink& sink) {
+  return DecompressStream(entry.StoredBytes(), entry.StoredSize(), sink);
 }
 
 EntryContent ExtractEntry(const PackageEntry& entry) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,5 +57,28 @@ inline constexpr std::size_t DECOMPRESS_RESERVE_CAP = std::size_t{64} << 20;
 std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint32_t length,
                                             std::uint32_t estimate, const Bzip2Memory& memory = {},
                                             DecompressTrace* trace = nullptr);
+
+// How many decompressed bytes DecompressStream hands over at a time (at most).
+inline constexpr std::size_t STREAM_CHUNK_SIZE = 256u << 10;
+
+// Receives decompressed bytes in order, a chunk at a time; false stops the decompression.
+using ChunkSink = std::function<bool(const char* data, std::size_t size)>;
+
+enum class StreamEnd {
+  Complete,  // the stream ended cleanly and every byte went to the sink
+  DataError, // the bytes are not one complete bzip2 stream (the sink may have had some)
+  Stopped,   // the sink refused a chunk
+};
+
+// Decompresses one bzip2 stream read in place, in chunks of at most STREAM_CHUNK_SIZE bytes, so
+// that memory stays bounded whatever the size of the content. Does not check the checksum.
+StreamEnd DecompressStream(const std::uint8_t* input, std::uint32_t length, const ChunkSink& sink,
+                           const Bzip2Memory& memory = {});
+
+// Whether the entry's stored bytes give the value of its checksum field.
+bool ChecksumMatches(const PackageEntry& entry);
+
+// DecompressStream over the entry's stored bytes.
+StreamEnd StreamEntry(const PackageEntry& entry, const ChunkSink& sink);
 
 } // namespace quillet

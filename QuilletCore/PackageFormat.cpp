@@ -22,35 +22,6 @@ std::string PackageLayout::HeaderDefaultFolder() const {
   return FieldText(imageBase + header + header_field::DEFAULT_FOLDER);
 }
 
-bool ValidatePackage(const std::uint8_t* base, std::uint64_t size, PackageLayout& layout) {
-  if (size <= MIN_PACKAGE_SIZE) {
-    return false;
-  }
-  layout = PackageLayout{};
-  if (size > MAX_PACKAGE_FILE_SIZE) {
-    return false;
-  }
-  const auto size32 = static_cast<std::uint32_t>(size);
-  layout.imageBase = base;
-  layout.imageSize = size32;
-  layout.trailer = size32 - static_cast<std::uint32_t>(trailer_field::SIZE);
-
-  // The back-distance must leave room for the header, one entry record and the trailer, and
-  // must not reach before the start of the file.
-  const std::uint32_t backDistance =
-      ReadU32LE(base + layout.trailer + trailer_field::BACK_DISTANCE);
-  if (backDistance < MIN_PACKAGE_SIZE || backDistance > size32) {
-    return false;
-  }
-  layout.header = size32 - backDistance;
-  layout.firstEntry = layout.header + static_cast<std::uint32_t>(header_field::SIZE);
-
-  layout.valid = ReadU32LE(base + layout.trailer + trailer_field::SIGNATURE) == PACKAGE_SIGNATURE &&
-                 ReadU32LE(base + layout.header + header_field::SIGNATURE) == PACKAGE_SIGNATURE &&
-                 ReadU32LE(base + layout.firstEntry + entry_field::SIGNATURE) == ENTRY_SIGNATURE;
-  return layout.valid;
-}
-
 namespace {
 
 // Walks the entries from the first one. An entry is reachable only while its record and its
@@ -88,25 +59,69 @@ private:
   std::uint32_t offset_;
 };
 
+PackageEntry EntryAt(const PackageLayout& layout, std::uint32_t offset) {
+  return PackageEntry(layout.imageBase + offset, offset);
+}
+
+void BuildEntryTable(PackageLayout& layout) {
+  EntryWalk walk(layout);
+  if (walk.CurrentFits()) {
+    do {
+      layout.entries.push_back(walk.Current().Offset());
+    } while (walk.Next());
+  }
+  layout.walkEnd = walk.Current().Offset();
+}
+
 } // namespace
+
+bool ValidatePackage(const std::uint8_t* base, std::uint64_t size, PackageLayout& layout) {
+  if (size <= MIN_PACKAGE_SIZE) {
+    return false;
+  }
+  layout = PackageLayout{};
+  if (size > MAX_PACKAGE_FILE_SIZE) {
+    return false;
+  }
+  const auto size32 = static_cast<std::uint32_t>(size);
+  layout.imageBase = base;
+  layout.imageSize = size32;
+  layout.trailer = size32 - static_cast<std::uint32_t>(trailer_field::SIZE);
+
+  // The back-distance must leave room for the header, one entry record and the trailer, and
+  // must not reach before the start of the file.
+  const std::uint32_t backDistance =
+      ReadU32LE(base + layout.trailer + trailer_field::BACK_DISTANCE);
+  if (backDistance < MIN_PACKAGE_SIZE || backDistance > size32) {
+    return false;
+  }
+  layout.header = size32 - backDistance;
+  layout.firstEntry = layout.header + static_cast<std::uint32_t>(header_field::SIZE);
+
+  layout.valid = ReadU32LE(base + layout.trailer + trailer_field::SIGNATURE) == PACKAGE_SIGNATURE &&
+                 ReadU32LE(base + layout.header + header_field::SIGNATURE) == PACKAGE_SIGNATURE &&
+                 ReadU32LE(base + layout.firstEntry + entry_field::SIGNATURE) == ENTRY_SIGNATURE;
+  if (layout.valid) {
+    BuildEntryTable(layout);
+  }
+  return layout.valid;
+}
 
 EntryLookup FindEntryByIndex(const PackageLayout& layout, std::int32_t index) {
   EntryLookup result;
   if (!layout.valid) {
     return result;
   }
-  EntryWalk walk(layout);
-  result.entry = walk.Current();
-  if (index < 0 || !walk.CurrentFits()) {
+  if (index < 0) {
+    result.entry = EntryAt(layout, layout.firstEntry);
     return result;
   }
-  for (std::int32_t counter = 0; counter != index; ++counter) {
-    if (!walk.Next()) {
-      result.entry = walk.Current();
-      return result;
-    }
+  const auto position = static_cast<std::size_t>(index);
+  if (position >= layout.entries.size()) {
+    result.entry = EntryAt(layout, layout.walkEnd);
+    return result;
   }
-  result.entry = walk.Current();
+  result.entry = EntryAt(layout, layout.entries[position]);
   result.found = true;
   return result;
 }
@@ -116,18 +131,13 @@ EntryLookup FindEntryByName(const PackageLayout& layout, std::string_view name) 
   if (!layout.valid) {
     return result;
   }
-  EntryWalk walk(layout);
-  if (!walk.CurrentFits()) {
-    result.entry = walk.Current();
-    return result;
-  }
-  do {
-    result.entry = walk.Current();
+  for (const std::uint32_t offset : layout.entries) {
+    result.entry = EntryAt(layout, offset);
     if (SameTextLocale(result.entry.FileName(), name)) {
       result.found = true;
       return result;
     }
-  } while (walk.Next());
+  }
   return result;
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "CoreAPITools/ByteOrder.h"
 
@@ -68,6 +69,12 @@ struct PackageLayout {
   std::uint32_t header = 0;
   std::uint32_t firstEntry = 0;
   bool valid = false;
+  // The entry table, filled once by validation: the offset of every entry that a walk from the
+  // first entry reaches, in package order, up to the first record that is missing or does not
+  // fit. Lookups by index are then O(1), and lookups by name scan the table instead of the image.
+  std::vector<std::uint32_t> entries;
+  // Where that walk stopped: the offset of the first record not in the table.
+  std::uint32_t walkEnd = 0;
 
   std::uint32_t HeaderEntryCount() const;
   std::string HeaderDefaultFolder() const;
@@ -105,13 +112,14 @@ struct EntryLookup {
   PackageEntry entry; // the position reached; meaningful only when found
 };
 
-// Checks the trailer, header and first entry signatures and fills the layout. A file of
+// Checks the trailer, header and first entry signatures and fills the layout, the entry table
+// included (one walk over the entries). A file of
 // MIN_PACKAGE_SIZE bytes or less is refused without reading it, and the layout left untouched.
 // A back-distance that puts the header or the first record outside the package is malformed.
 bool ValidatePackage(const std::uint8_t* base, std::uint64_t size, PackageLayout& layout);
 
-// The entry at a position counted from 0, walking from the first entry. Negative indexes and
-// indexes past the last entry are not found. The header's entry count plays no part.
+// The entry at a position counted from 0, from the entry table. Negative indexes and indexes past
+// the last entry are not found. The header's entry count plays no part.
 EntryLookup FindEntryByIndex(const PackageLayout& layout, std::int32_t index);
 
 // The first entry in package order whose file name equals `name` under SameTextLocale.

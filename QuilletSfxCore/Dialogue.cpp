@@ -1,10 +1,14 @@
 #include "QuilletSfxCore/Dialogue.h"
 
+#include <optional>
+#include <vector>
+
 #include "CoreAPITools/StringList.h"
 #include "CoreAPITools/TextTools.h"
+#include "Platform/FileSystem.h"
 #include "Platform/Shell.h"
 #include "QuilletCore/EntryContent.h"
-#include "QuilletSfxCore/Console.h"
+#include "QuilletSfxCore/ContentPipeline.h"
 #include "QuilletSfxCore/EntryInstall.h"
 #include "QuilletSfxCore/IdeDiscovery.h"
 #include "QuilletSfxCore/Templates.h"
@@ -24,30 +28,50 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   return true;
 }
 
-namespace {
-
-// Installs every entry of the package for the current turn; false when one of them failed.
-bool InstallAllEntries(const PackageLayout& layout, InstallContext& context) {
-  bool allInstalled = true;
+bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Console& console,
+                       const InstallOptions& options) {
+  // The indexes below the header's count that the entry table holds; no later index can be found
+  // either, so an inflated entry count costs nothing.
   const auto count = static_cast<std::int32_t>(layout.HeaderEntryCount());
+  std::vector<PackageEntry> entries;
+  std::vector<PackageEntry> installable;
   for (std::int32_t index = 0; index < count; ++index) {
     const EntryLookup lookup = FindEntryByIndex(layout, index);
     if (!lookup.found) {
-      // No later index can be found either: the walk ends at the same place. Stopping here keeps
-      // an inflated entry count from costing billions of walks.
       break;
     }
-    if (InstallEntry(lookup.entry, context) == InstallOutcome::Failed) {
+    entries.push_back(lookup.entry);
+    if (lookup.entry.HasFlag(ENTRY_INSTALL)) {
+      installable.push_back(lookup.entry);
+    }
+  }
+
+  std::optional<ContentPipeline> pipeline;
+  if (options.threads > 1 && installable.size() > 1) {
+    pipeline.emplace(std::move(installable), options.threads, options.decoder);
+  }
+  const bool ahead = pipeline && pipeline->Active();
+  platform::FolderListingScope listings; // folders are read once for the whole turn
+
+  bool allInstalled = true;
+  std::size_t position = 0;
+  for (const PackageEntry& entry : entries) {
+    std::optional<PreparedContent> prepared;
+    if (ahead && entry.HasFlag(ENTRY_INSTALL)) {
+      prepared = pipeline->Take(position++);
+    }
+    const InstallOutcome outcome =
+        InstallEntry(entry, context, console, prepared ? &*prepared : nullptr, options.decoder);
+    if (outcome == InstallOutcome::Failed) {
       allInstalled = false;
     }
   }
   return allInstalled;
 }
 
-} // namespace
-
-bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& context) {
-  WriteLine("\r\n" + ExtractEntry(layout, "welcome.txt").bytes);
+bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& context, Console& console,
+                             const InstallOptions& options) {
+  console.WriteLine("\r\n" + ExtractEntry(layout, "welcome.txt").bytes);
 
   t_StringList ideRoots;
   // The package may name the registry keys of the IDEs it serves; otherwise Delphi's and
@@ -66,16 +90,16 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
     context.IdeRoot = ideRoots[turn];
     // Expanded before PackageRoot is assigned: %zel_root% still holds the previous turn's folder.
     context.PackageRoot = ExpandTemplate(layout.HeaderDefaultFolder(), context);
-    WriteLine(std::string(FOLDER_QUESTION_HEAD) + context.PackageRoot);
-    WriteLine(FOLDER_QUESTION_TAIL);
-    const std::string answer = ReadLine();
+    console.WriteLine(std::string(FOLDER_QUESTION_HEAD) + context.PackageRoot);
+    console.WriteLine(FOLDER_QUESTION_TAIL);
+    const std::string answer = console.ReadLine();
     if (!TrimBlanks(answer).empty()) {
       context.PackageRoot = answer;
     }
     if (SameTextAscii(context.PackageRoot, "N")) {
       continue;
     }
-    if (!InstallAllEntries(layout, context)) {
+    if (!InstallAllEntries(layout, context, console, options)) {
       allInstalled = false;
     }
   }

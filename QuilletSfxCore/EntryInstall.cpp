@@ -2,9 +2,7 @@
 
 #include "CoreAPITools/Folders.h"
 #include "Platform/FileSystem.h"
-#include "QuilletCore/EntryContent.h"
 #include "QuilletCore/SameTextLocale.h"
-#include "QuilletSfxCore/Console.h"
 #include "QuilletSfxCore/Templates.h"
 #include "QuilletSfxCore/Timestamps.h"
 
@@ -12,14 +10,34 @@ namespace quillet {
 
 namespace {
 
-InstallOutcome Fail(const std::string& message) {
-  WriteLine(message);
+InstallOutcome Fail(Console& console, const std::string& message) {
+  console.WriteLine(message);
   return InstallOutcome::Failed;
+}
+
+// Writes the content into the file: the worker's bytes, or the stream decompressed now. A failed
+// write ends as Stopped.
+StreamEnd WriteContent(const PackageEntry& entry, platform::OutputFile& file,
+                       const PreparedContent* prepared, const EntryDecoder& decoder) {
+  if (prepared != nullptr) {
+    if (prepared->failure) {
+      std::rethrow_exception(prepared->failure);
+    }
+    if (prepared->held) {
+      if (!file.Write(prepared->bytes.data(), prepared->bytes.size())) {
+        return StreamEnd::Stopped;
+      }
+      return prepared->end;
+    }
+  }
+  return decoder(entry,
+                 [&file](const char* data, std::size_t size) { return file.Write(data, size); });
 }
 
 } // namespace
 
-InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context) {
+InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, Console& console,
+                            const PreparedContent* prepared, const EntryDecoder& decoder) {
   if (!entry.HasFlag(ENTRY_INSTALL)) {
     return InstallOutcome::Skipped;
   }
@@ -27,23 +45,22 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context) 
   const std::string target =
       ExpandTemplate(FolderWithSeparator(entry.FolderTemplate()) + fileName, context);
 
-  WriteText("Installing " + fileName + " .. ");
+  console.WriteText("Installing " + fileName + " .. ");
   if (SameTextLocale(fileName, "readme.html")) {
     context.ReadmePath = target;
   }
 
   // An entry that needs a damaged patch text would be installed with wrong content.
   if (entry.HasFlag(ENTRY_PREPEND_PATCH) && context.PatchStatus != EntryStatus::Content) {
-    return Fail(context.PatchStatus == EntryStatus::ChecksumFailure ? "CRC Error" : "Data Error");
+    return Fail(console,
+                context.PatchStatus == EntryStatus::ChecksumFailure ? "CRC Error" : "Data Error");
   }
 
-  // Check and decompress first: a damaged entry must not touch what is on disk.
-  const EntryContent content = ExtractEntry(entry);
-  if (content.status == EntryStatus::ChecksumFailure) {
-    return Fail("CRC Error");
-  }
-  if (content.status == EntryStatus::DataError) {
-    return Fail("Data Error");
+  // The checksum first: stored bytes that fail it touch nothing on disk.
+  const bool checksumMatches =
+      prepared != nullptr ? prepared->checksumMatches : ChecksumMatches(entry);
+  if (!checksumMatches) {
+    return Fail(console, "CRC Error");
   }
 
   const std::string folder = FolderOfPath(target);
@@ -53,26 +70,33 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context) 
 
   std::optional<platform::OutputFile> file = platform::OutputFile::CreateFor(target);
   if (!file) {
-    return Fail("could not create [" + target + "]");
+    return Fail(console, "could not create [" + target + "]");
   }
-  bool written = true;
   if (entry.HasFlag(ENTRY_PREPEND_PATCH)) {
     const std::string patch = ExpandTemplate(context.PatchText, context);
-    written = file->Write(patch.data(), patch.size());
+    if (!file->Write(patch.data(), patch.size())) {
+      return Fail(console, "could not write [" + target + "]");
+    }
   }
-  written = written && file->Write(content.bytes.data(), content.bytes.size());
-  if (!written) {
-    return Fail("could not write [" + target + "]"); // the temporary file goes with `file`
+  // Whatever ends the content before its stream does leaves the target as it was: the temporary
+  // file goes with `file`.
+  switch (WriteContent(entry, *file, prepared, decoder)) {
+  case StreamEnd::Stopped:
+    return Fail(console, "could not write [" + target + "]");
+  case StreamEnd::DataError:
+    return Fail(console, "Data Error");
+  case StreamEnd::Complete:
+    break;
   }
   // After the last write, so that the stored time is what stays.
   StampEntryFile(*file, entry.Date(), entry.Time());
   if (!file->Close()) {
-    return Fail("could not write [" + target + "]");
+    return Fail(console, "could not write [" + target + "]");
   }
   if (!file->Commit()) {
-    return Fail("could not create [" + target + "]");
+    return Fail(console, "could not create [" + target + "]");
   }
-  WriteLine("OK");
+  console.WriteLine("OK");
   return InstallOutcome::Installed;
 }
 

@@ -2,7 +2,13 @@
 // outcome on one console line.
 #pragma once
 
+#include <exception>
+#include <functional>
+#include <string>
+
+#include "QuilletCore/EntryContent.h"
 #include "QuilletCore/PackageFormat.h"
+#include "QuilletSfxCore/Console.h"
 #include "QuilletSfxCore/InstallContext.h"
 
 namespace quillet {
@@ -13,8 +19,28 @@ enum class InstallOutcome {
   Failed,    // "CRC Error", "Data Error", "could not create [...]" or "could not write [...]"
 };
 
-// The entry's own content is checked and decompressed before anything on disk is touched; it is
-// written to a temporary file beside the target, which replaces the target only when complete.
-InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context);
+// Decompresses an entry's stored bytes into a sink. StreamEntry in a run; tests put their own in.
+using EntryDecoder = std::function<StreamEnd(const PackageEntry&, const ChunkSink&)>;
+
+// What a worker found out about an entry's content ahead of the writer (ContentPipeline).
+struct PreparedContent {
+  bool checksumMatches = false;
+  // True when `bytes` holds the whole content (end Complete) or the part before a Data Error (end
+  // DataError). False when the content was too large to hold: the writer streams it itself.
+  bool held = false;
+  StreamEnd end = StreamEnd::Complete;
+  std::string bytes;
+  // A failure raised while decompressing; the writer raises it again where a run without workers
+  // would have met it, after the file was created.
+  std::exception_ptr failure;
+};
+
+// The checksum is checked over the stored bytes before anything on disk is touched. The content is
+// then decompressed into a temporary file beside the target (or taken from `prepared`), which
+// replaces the target only once the stream has ended cleanly: a Data Error or a failed write leaves
+// the old file as it was.
+InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, Console& console,
+                            const PreparedContent* prepared = nullptr,
+                            const EntryDecoder& decoder = StreamEntry);
 
 } // namespace quillet

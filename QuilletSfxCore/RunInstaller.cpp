@@ -8,6 +8,7 @@
 #include "Platform/Process.h"
 #include "QuilletCore/RecordCheck.h"
 #include "QuilletSfxCore/Console.h"
+#include "QuilletSfxCore/ContentPipeline.h"
 #include "QuilletSfxCore/Dialogue.h"
 #include "QuilletSfxCore/DownloadAddress.h"
 #include "QuilletSfxCore/PackageSource.h"
@@ -40,7 +41,9 @@ int RunInstaller(const std::vector<std::string>& arguments) {
   InstallContext context;
   bool allInstalled = false;
   try {
-    allInstalled = RunInstallationDialogue(layout, context);
+    InstallOptions options;
+    options.threads = InstallThreads();
+    allInstalled = RunInstallationDialogue(layout, context, StdConsole(), options);
   } catch (...) {
     cleanUp();
     throw;

@@ -65,14 +65,10 @@ PackageFile::PackageFile(const std::string& path) : path_(path) {
                            : path + ": holds no package (no package trailer at the end of the "
                                     "file)");
   }
-  // The installer's own walk; packages hold tens of entries, so walking from the start for
-  // each index costs nothing worth keeping a table for.
-  for (std::int32_t index = 0;; ++index) {
-    const EntryLookup lookup = FindEntryByIndex(layout_, index);
-    if (!lookup.found) {
-      break;
-    }
-    entries_.push_back(lookup.entry);
+  // The installer's own entry table, filled by the validation: the entries it can reach.
+  entries_.reserve(layout_.entries.size());
+  for (std::size_t index = 0; index < layout_.entries.size(); ++index) {
+    entries_.push_back(FindEntryByIndex(layout_, static_cast<std::int32_t>(index)).entry);
   }
 }
 

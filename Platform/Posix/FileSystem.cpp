@@ -16,10 +16,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <cwchar>
+#include <cwctype>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "Platform/FileSystem.h"
 #include "Platform/Posix/CodePage.h"
@@ -94,6 +99,230 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Folder listings: while a FolderListingScope lives, each folder's names are read once into an
+// index, and the names this program creates are added to it. Names are kept as the file system
+// gives them; FoldedName is the only place that interprets their bytes.
+
+// A key under which names that EqualIgnoringCaseInLocale takes as equal almost always meet: each
+// character of the locale's encoding in upper case, each byte that is no character as itself
+// (ASCII letters folded). Candidates under one key are confirmed with EqualIgnoringCaseInLocale.
+std::wstring FoldedName(std::string_view name) {
+  std::wstring key;
+  key.reserve(name.size());
+  std::mbstate_t state{};
+  std::size_t pos = 0;
+  while (pos < name.size()) {
+    wchar_t c = 0;
+    const std::size_t n = std::mbrtowc(&c, name.data() + pos, name.size() - pos, &state);
+    if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2) || n == 0) {
+      state = std::mbstate_t{};
+      const auto byte = static_cast<unsigned char>(name[pos]);
+      // Outside every character's range, so a byte never meets a character.
+      key.push_back(
+          static_cast<wchar_t>(0x110000 + ((byte >= 'a' && byte <= 'z') ? byte - 0x20 : byte)));
+      ++pos;
+      continue;
+    }
+    key.push_back(static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c))));
+    pos += n;
+  }
+  return key;
+}
+
+struct FolderId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator<(const FolderId& other) const {
+    return device != other.device ? device < other.device : inode < other.inode;
+  }
+};
+
+struct FolderListing {
+  std::unordered_map<std::string, unsigned char> types; // name -> dirent type (DT_*)
+  // FoldedName -> the names under it, in directory order; names created later come last.
+  std::unordered_map<std::wstring, std::vector<std::string>> folded;
+
+  void Add(const std::string& name, unsigned char type) {
+    if (types.emplace(name, type).second) {
+      folded[FoldedName(name)].push_back(name);
+    }
+  }
+};
+
+// Reads the names of one folder, in directory order; nullopt when it cannot be opened or read.
+std::optional<std::pair<FolderId, FolderListing>> ReadFolderNames(const std::string& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  DIR* dir = ::fdopendir(fd); // owns fd from here on
+  if (dir == nullptr) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::pair<FolderId, FolderListing> result{FolderId{info.st_dev, info.st_ino}, {}};
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name(entry->d_name);
+    if (name != "." && name != "..") {
+      result.second.Add(std::string(name), entry->d_type);
+    }
+  }
+  const bool complete = errno == 0;
+  ::closedir(dir);
+  if (!complete) {
+    return std::nullopt;
+  }
+  return result;
+}
+
+class ListingCache {
+public:
+  bool Active() const { return scopes_ > 0; }
+  void Enter() { ++scopes_; }
+  void Leave() {
+    if (--scopes_ == 0) {
+      folders_.clear();
+      listings_.clear();
+    }
+  }
+
+  // The listing of a native folder path ("" for the current folder, otherwise ending in "/"),
+  // read on first use; nullptr when the folder cannot be read. Two paths to one folder share it.
+  FolderListing* For(const std::string& folder) {
+    if (const auto known = folders_.find(folder); known != folders_.end()) {
+      return &listings_.at(known->second);
+    }
+    std::optional<std::pair<FolderId, FolderListing>> read = ReadFolderNames(folder);
+    if (!read) {
+      return nullptr;
+    }
+    const auto listing = listings_.try_emplace(read->first, std::move(read->second)).first;
+    folders_.emplace(folder, read->first);
+    return &listing->second;
+  }
+
+  // Adds a name this program created to its folder's listing, if that folder has one.
+  void NoteCreated(const std::string& path, unsigned char type) {
+    std::string_view trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+      trimmed.remove_suffix(1);
+    }
+    const std::size_t slash = trimmed.rfind('/');
+    const std::string folder(slash == std::string_view::npos ? "" : trimmed.substr(0, slash + 1));
+    const std::string name(trimmed.substr(slash == std::string_view::npos ? 0 : slash + 1));
+    auto known = folders_.find(folder);
+    if (known == folders_.end()) {
+      // Reached another way (a link's destination): the folder itself decides.
+      struct stat info {};
+      if (listings_.empty() || ::stat(folder.empty() ? "." : folder.c_str(), &info) != 0) {
+        return;
+      }
+      const auto listing = listings_.find(FolderId{info.st_dev, info.st_ino});
+      if (listing != listings_.end()) {
+        listing->second.Add(name, type);
+      }
+      return;
+    }
+    listings_.at(known->second).Add(name, type);
+  }
+
+private:
+  int scopes_ = 0;
+  std::unordered_map<std::string, FolderId> folders_;
+  std::map<FolderId, FolderListing> listings_;
+};
+
+ListingCache& Listings() {
+  static ListingCache cache;
+  return cache;
+}
+
+enum class NameMatch {
+  Exact,     // the name exists as written
+  OtherCase, // a name that differs in letter case exists: `existing`
+  None,
+};
+
+// How `name` exists in `folder` (a native folder path as MapPath builds it).
+NameMatch MatchName(const std::string& folder, std::string_view name, std::string& existing) {
+  ListingCache& cache = Listings();
+  if (FolderListing* listing = cache.Active() ? cache.For(folder) : nullptr) {
+    const std::string key(name);
+    if (listing->types.count(key) != 0) {
+      return NameMatch::Exact;
+    }
+    const auto candidates = listing->folded.find(FoldedName(name));
+    if (candidates != listing->folded.end()) {
+      for (const std::string& candidate : candidates->second) {
+        if (EqualIgnoringCaseInLocale(candidate, name)) {
+          existing = candidate;
+          return NameMatch::OtherCase;
+        }
+      }
+    }
+    return NameMatch::None;
+  }
+  // Without a listing: one look at the name, then one read of the folder.
+  if (Exists(folder + std::string(name))) {
+    return NameMatch::Exact;
+  }
+  DirectoryReader reader(folder);
+  if (auto found = reader.FindIgnoringCase(name)) {
+    existing = std::move(*found);
+    return NameMatch::OtherCase;
+  }
+  return NameMatch::None;
+}
+
+// The type of an existing native path as its folder's listing knows it: DT_UNKNOWN when the
+// listing cannot tell (no listing, a link, a file system that gives no types), nullopt when the
+// listing knows that nothing has that name.
+std::optional<unsigned char> ListedType(const std::string& path) {
+  ListingCache& cache = Listings();
+  if (!cache.Active()) {
+    return DT_UNKNOWN;
+  }
+  // "A/./" and "A/" name the folder A, whose type A's own folder knows (a "." after a file fails
+  // as the file is no folder; the type says so just as well).
+  std::string_view trimmed = path;
+  for (bool more = true; more;) {
+    more = false;
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+      trimmed.remove_suffix(1);
+      more = true;
+    }
+    if (trimmed.size() > 2 && trimmed.substr(trimmed.size() - 2) == "/.") {
+      trimmed.remove_suffix(1);
+      more = true;
+    }
+  }
+  const std::size_t slash = trimmed.rfind('/');
+  const std::string name(trimmed.substr(slash == std::string_view::npos ? 0 : slash + 1));
+  if (name.empty() || name == "." || name == "..") {
+    return DT_UNKNOWN;
+  }
+  const FolderListing* listing =
+      cache.For(std::string(slash == std::string_view::npos ? "" : trimmed.substr(0, slash + 1)));
+  if (listing == nullptr) {
+    return DT_UNKNOWN;
+  }
+  const auto found = listing->types.find(name);
+  if (found == listing->types.end()) {
+    return std::nullopt;
+  }
+  if (found->second == DT_DIR || found->second == DT_REG) {
+    return found->second;
+  }
+  return static_cast<unsigned char>(DT_UNKNOWN);
+}
+
 struct MappedPath {
   std::string native;
   std::size_t names = 0; // path components after the drive or the "\\"
@@ -147,13 +376,14 @@ MappedPath MapPath(std::string_view windowsPath) {
     const std::string_view name = rest.substr(pos, end - pos);
     pos = end;
     ++mapped.names;
-    if (matching && name != "." && name != ".." && !Exists(mapped.native + std::string(name))) {
-      DirectoryReader reader(mapped.native);
-      if (auto existing = reader.FindIgnoringCase(name)) {
-        mapped.native += *existing;
+    if (matching && name != "." && name != "..") {
+      std::string existing;
+      const NameMatch match = MatchName(mapped.native, name, existing);
+      if (match == NameMatch::OtherCase) {
+        mapped.native += existing;
         continue;
       }
-      matching = false;
+      matching = match == NameMatch::Exact;
     }
     mapped.native += name;
   }
@@ -291,6 +521,12 @@ bool TakeOverAttributes(const std::string& newFile, const struct stat& old) {
   return ::chmod(newFile.c_str(), old.st_mode & 07777) == 0;
 }
 
+// Whether an unnamed file can be given a name: linkat needs /proc/self/fd to reach it.
+bool UnnamedFilesLinkable() {
+  static const bool linkable = ::access("/proc/self/fd", X_OK) == 0;
+  return linkable;
+}
+
 } // namespace
 
 std::string NativePath(std::string_view windowsPath) {
@@ -299,8 +535,19 @@ std::string NativePath(std::string_view windowsPath) {
 
 bool IsFolder(std::string_view windowsPath) {
   const std::string native = NativePath(windowsPath);
+  const std::optional<unsigned char> listed = ListedType(native);
+  if (!listed || *listed != DT_UNKNOWN) {
+    return listed == DT_DIR;
+  }
   struct stat info {};
   return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+FolderListingScope::FolderListingScope() {
+  Listings().Enter();
+}
+FolderListingScope::~FolderListingScope() {
+  Listings().Leave();
 }
 
 bool MakeFolder(std::string_view windowsPath) {
@@ -309,7 +556,13 @@ bool MakeFolder(std::string_view windowsPath) {
   if (mapped.names <= mapped.rootNames) {
     return false;
   }
-  return ::mkdir(mapped.native.c_str(), NEW_FOLDER_MODE) == 0;
+  if (::mkdir(mapped.native.c_str(), NEW_FOLDER_MODE) != 0) {
+    return false;
+  }
+  if (Listings().Active()) {
+    Listings().NoteCreated(mapped.native, DT_DIR);
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -317,9 +570,11 @@ bool MakeFolder(std::string_view windowsPath) {
 
 struct OutputFile::State {
   int fd = -1;
-  std::string temporaryPath; // empty once it is renamed or removed
+  std::string temporaryPath; // empty once it is renamed or removed, and for an unnamed file
   std::string targetPath;
   bool closedCleanly = false;
+  bool unnamed = false;        // created with O_TMPFILE; closed only once linked in (Commit)
+  bool closeRequested = false; // Close on an unnamed file: no more writes, the close comes later
 
   State() = default;
   State(const State&) = delete;
@@ -338,15 +593,34 @@ OutputFile::OutputFile(OutputFile&& other) noexcept = default;
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept = default;
 OutputFile::~OutputFile() = default;
 
+namespace {
+std::atomic<bool> failNextClose = false; // set by the tests (Platform/Testing.h)
+} // namespace
+
+void testing::FailNextOutputFileClose() {
+  failNextClose = true;
+}
+
 std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath) {
-  std::optional<std::string> target = FollowLinks(NativePath(windowsTargetPath));
+  const std::string native = NativePath(windowsTargetPath);
+  // What the folder's listing knows saves looking at the target: nothing there means no link.
+  const std::optional<unsigned char> listed = ListedType(native);
+  std::optional<std::string> target = listed ? FollowLinks(native) : native;
   if (!target) {
     return std::nullopt;
   }
-  return CreateForNative(*target);
+  return CreateAt(*target, listed);
 }
 
 std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTargetPath) {
+  // Nothing is known about the target: it is looked at when the file is created.
+  return CreateAt(nativeTargetPath, DT_UNKNOWN);
+}
+
+// `listed` is what the folder's listing says is at the target: nothing, or its type (DT_UNKNOWN
+// when the listing does not know, and the target is looked at).
+std::optional<OutputFile> OutputFile::CreateAt(std::string_view nativeTargetPath,
+                                               std::optional<unsigned char> listed) {
   auto state = std::make_unique<State>();
   // The OS calls take C strings: a NUL ends the path there too.
   state->targetPath = std::string(nativeTargetPath.substr(0, nativeTargetPath.find('\0')));
@@ -354,6 +628,26 @@ std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTar
   const std::string folder = FolderOf(state->targetPath);
   if (state->targetPath.size() == folder.size()) {
     return std::nullopt; // the target names a folder, not a file
+  }
+  struct stat info {};
+  const bool targetMissing =
+      !listed ||
+      (*listed == DT_UNKNOWN && ::lstat(state->targetPath.c_str(), &info) != 0 && errno == ENOENT);
+  if (targetMissing && UnnamedFilesLinkable()) {
+    // A new target: an unnamed file, linked in by Commit. A file system without them says so
+    // (EOPNOTSUPP, EISDIR on old kernels), and the named temporary file below takes over.
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC,
+                          NEW_FILE_MODE);
+    if (fd >= 0) {
+      state->fd = fd;
+      state->unnamed = true;
+      OutputFile file;
+      file.state_ = std::move(state);
+      return file;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      return std::nullopt;
+    }
   }
   for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
     std::string candidate = folder + TemporaryName(static_cast<unsigned>(attempt));
@@ -376,7 +670,7 @@ std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTar
 }
 
 bool OutputFile::Write(const void* data, std::size_t size) {
-  if (!state_ || state_->fd < 0) {
+  if (!state_ || state_->fd < 0 || state_->closeRequested) {
     return false;
   }
   const char* bytes = static_cast<const char*>(data);
@@ -410,17 +704,21 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   return 0;
 }
 
-namespace {
-std::atomic<bool> failNextClose = false; // set by the tests (Platform/Testing.h)
-} // namespace
-
-void testing::FailNextOutputFileClose() {
-  failNextClose = true;
-}
-
 bool OutputFile::Close() {
   if (!state_ || state_->fd < 0) {
     return false;
+  }
+  if (state_->unnamed) {
+    if (std::exchange(state_->closeRequested, true)) {
+      return false;
+    }
+    // The file has no name yet and would go with its last descriptor, so a duplicate keeps it for
+    // Commit to link in; closing the original still reports lost data, as the flush runs on
+    // every close.
+    const int keep = ::fcntl(state_->fd, F_DUPFD_CLOEXEC, 0);
+    const bool closed = keep >= 0 && ::close(std::exchange(state_->fd, keep)) == 0;
+    state_->closedCleanly = !failNextClose.exchange(false) && closed;
+    return state_->closedCleanly;
   }
   // A failing close can be the first report of lost data (a full disk, a network file system).
   const bool closed = ::close(std::exchange(state_->fd, -1)) == 0;
@@ -429,6 +727,9 @@ bool OutputFile::Close() {
 }
 
 bool OutputFile::Commit() {
+  if (state_ && state_->unnamed && state_->fd >= 0) {
+    return CommitUnnamed();
+  }
   if (!state_ || state_->temporaryPath.empty()) {
     return false;
   }
@@ -450,7 +751,51 @@ bool OutputFile::Commit() {
     ::unlink(state_->temporaryPath.c_str());
   }
   state_->temporaryPath.clear();
+  if (placed && Listings().Active()) {
+    Listings().NoteCreated(state_->targetPath, DT_REG);
+  }
   return placed;
+}
+
+bool OutputFile::CommitUnnamed() {
+  State& state = *state_;
+  if (state.closeRequested && !state.closedCleanly) {
+    ::close(std::exchange(state.fd, -1));
+    return false;
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(state.fd);
+  bool linked =
+      ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, state.targetPath.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  if (!linked && errno == EEXIST) {
+    // Something took the name since the file was made: replace it as any existing target, through
+    // a named temporary file.
+    for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS && state.temporaryPath.empty(); ++attempt) {
+      std::string candidate =
+          FolderOf(state.targetPath) + TemporaryName(static_cast<unsigned>(attempt));
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        state.temporaryPath = std::move(candidate);
+      } else if (errno != EEXIST) {
+        break;
+      }
+    }
+    state.unnamed = false;
+    if (state.temporaryPath.empty()) {
+      ::close(std::exchange(state.fd, -1));
+      return false;
+    }
+    return Commit();
+  }
+  // A failing close can be the first report of lost data: the file goes again.
+  const bool closeFailed = ::close(std::exchange(state.fd, -1)) != 0;
+  const bool closed = !failNextClose.exchange(false) && !closeFailed;
+  if (linked && !closed) {
+    ::unlink(state.targetPath.c_str());
+    linked = false;
+  }
+  if (linked && Listings().Active()) {
+    Listings().NoteCreated(state.targetPath, DT_REG);
+  }
+  return linked;
 }
 
 } // namespace quillet::platform

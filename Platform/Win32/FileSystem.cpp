@@ -70,6 +70,10 @@ bool MakeFolder(std::string_view windowsPath) {
 // ---------------------------------------------------------------------------------------------
 // OutputFile
 
+// Windows matches letter case itself: nothing to read ahead.
+FolderListingScope::FolderListingScope() = default;
+FolderListingScope::~FolderListingScope() = default;
+
 struct OutputFile::State {
   win32::UniqueHandle file;
   std::wstring temporaryPath; // empty once it is moved into place or deleted

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -331,6 +332,46 @@ TEST(ExtractEntry, ByNameOnAnInvalidLayoutIsEmptyContent) {
   const EntryContent result = ExtractEntry(notValidated, "welcome.txt");
   EXPECT_EQ(result.status, EntryStatus::Content);
   EXPECT_TRUE(result.bytes.empty());
+}
+
+struct StreamCase {
+  const char* name;
+  std::string content;
+  std::size_t keep;   // stored bytes kept; npos for all
+  std::size_t refuse; // the sink refuses the chunk with this number (from 1); 0 never
+  StreamEnd end;
+};
+
+TEST(DecompressStream, ChunksAreBoundedAndTheEndIsReported) {
+  const std::string big = SourceText(3 * STREAM_CHUNK_SIZE + 77, 5);
+  const StreamCase cases[] = {
+      {"Complete", big, std::string::npos, 0, StreamEnd::Complete},
+      {"Empty", "", std::string::npos, 0, StreamEnd::Complete},
+      {"Truncated", big, 200, 0, StreamEnd::DataError},
+      {"NoBytes", big, 0, 0, StreamEnd::DataError},
+      {"SinkRefuses", big, std::string::npos, 2, StreamEnd::Stopped},
+  };
+  for (const StreamCase& c : cases) {
+    const std::string stored = CompressBzip2(c.content);
+    const auto length = static_cast<std::uint32_t>(std::min(c.keep, stored.size()));
+    std::string out;
+    std::size_t chunks = 0;
+    const StreamEnd end =
+        DecompressStream(Bytes(stored), length, [&](const char* d, std::size_t n) {
+          EXPECT_LE(n, STREAM_CHUNK_SIZE);
+          if (++chunks == c.refuse) {
+            return false;
+          }
+          out.append(d, n);
+          return true;
+        });
+    EXPECT_EQ(end, c.end) << c.name;
+    if (c.end == StreamEnd::Complete) {
+      EXPECT_EQ(out, c.content) << c.name;
+    } else {
+      EXPECT_EQ(out, c.content.substr(0, out.size())) << c.name << ": only the stream's own bytes";
+    }
+  }
 }
 
 } // namespace

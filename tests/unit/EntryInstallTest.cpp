@@ -1,39 +1,175 @@
-// Entry installation in this process, where the platform's fault hooks reach it.
+// Entry installation in-process, with and without worker threads ahead of the writer.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <map>
+#include <stdexcept>
 
 #include "Platform/Testing.h"
+#include "QuilletCore/PackageCrc.h"
 #include "QuilletCore/PackageWriter.h"
-#include "QuilletSfxCore/Console.h"
+#include "QuilletSfxCore/Dialogue.h"
 #include "QuilletSfxCore/EntryInstall.h"
 #include "tests/support/TestSupport.h"
 
 namespace quillet {
 namespace {
 
-// Runs `step` with standard output going to a file, and gives what the console wrote.
-template <typename Step> std::string ConsoleOutputOf(const test::TempDir& dir, Step step) {
-  const auto path = dir / "console.txt";
-  std::FILE* file = std::fopen(path.c_str(), "w");
-  const int saved = ::dup(STDOUT_FILENO);
-  ::dup2(::fileno(file), STDOUT_FILENO);
-  step();
-  StdConsole().Flush();
-  ::dup2(saved, STDOUT_FILENO);
-  ::close(saved);
-  std::fclose(file);
-  return test::ReadFile(path);
+namespace fs = std::filesystem;
+
+// Standard output gathered in a string; standard input at its end.
+struct RecordingChannel : platform::ConsoleChannel {
+  std::string* out = nullptr;
+  platform::ChannelKind Kind() const override { return platform::ChannelKind::Stream; }
+  platform::ReadOutcome Read(char*, std::size_t, std::size_t& got) override {
+    got = 0;
+    return platform::ReadOutcome::End;
+  }
+  std::size_t Write(const char* data, std::size_t size) override {
+    out->append(data, size);
+    return size;
+  }
+};
+
+StoredEntry WithStored(StoredEntry entry, std::string stored) {
+  entry.stored = std::move(stored);
+  entry.crc = PackageCrc(entry.stored.data(), entry.stored.size());
+  return entry;
 }
 
-// A close that reports lost data (a full disk noticed late) fails the entry, and the file that
-// was there stays as it was.
+// Failing entries of every kind, at the start, in the middle and at the end.
+PackageContents MixedPackage() {
+  PackageContents package;
+  package.entries.push_back(MakeStoredEntry("", "patchinfo.txt", "{%zel_root%}", 0));
+  StoredEntry crc = MakeStoredEntry("%zel_root%", "crc.pas", "crc");
+  crc.crc ^= 1;
+  package.entries.push_back(crc);
+  for (int i = 0; i < 40; ++i) {
+    const std::string n = std::to_string(i);
+    const std::string folder = "%zel_root%Sub" + std::to_string(i % 3);
+    package.entries.push_back(MakeStoredEntry(folder, "u" + n + ".pas", "unit u" + n + ";"));
+    if (i % 10 == 4) {
+      package.entries.push_back(WithStored(MakeStoredEntry(folder, "bad" + n, ""), "BZh9 no"));
+    }
+    if (i % 10 == 7) {
+      StoredEntry cut = MakeStoredEntry(folder, "cut" + n, std::string(5000, 'c') + n);
+      package.entries.push_back(WithStored(cut, cut.stored.substr(0, cut.stored.size() / 2)));
+      package.entries.push_back(MakeStoredEntry("%zel_root%", "Blocker", "in the way"));
+      package.entries.push_back(MakeStoredEntry(folder, "p" + n, "patched", 6));
+      package.entries.push_back(MakeStoredEntry(folder, "skip" + n, "not installed", 0));
+    }
+  }
+  package.entries.push_back(crc);
+  for (StoredEntry& entry : package.entries) {
+    entry.date = 36671; // a stored time, so that the files' times can be compared
+  }
+  package.entryCount = static_cast<std::uint32_t>(package.entries.size());
+  return package;
+}
+
+struct RunResult {
+  std::string transcript;
+  std::map<std::string, std::string> tree; // path -> content and time, folders marked "/"
+  std::string failure;                     // what the exception said, if one ended the run
+  bool allInstalled = false;
+
+  bool operator==(const RunResult&) const = default;
+};
+
+void PrintTo(const RunResult& r, std::ostream* os) {
+  *os << "failure '" << r.failure << "', all installed " << r.allInstalled << "\n" << r.transcript;
+  for (const auto& [path, content] : r.tree) {
+    *os << path << " = " << content << "\n";
+  }
+}
+
+RunResult Install(const PackageContents& package, unsigned threads, const EntryDecoder& decoder) {
+  const std::string image = SerializePackage(package);
+  PackageLayout layout;
+  EXPECT_TRUE(
+      ValidatePackage(reinterpret_cast<const std::uint8_t*>(image.data()), image.size(), layout));
+  test::TempDir dir;
+  fs::create_directories(dir / "Blocker"); // a folder in the way of a file
+
+  RunResult result;
+  Console console([] { return nullptr; },
+                  [&result] {
+                    auto channel = std::make_unique<RecordingChannel>();
+                    channel->out = &result.transcript;
+                    return std::unique_ptr<platform::ConsoleChannel>(std::move(channel));
+                  },
+                  true);
+  InstallContext context;
+  context.PackageRoot = dir.Path().string();
+  context.PatchText = "{%zel_root%}";
+  try {
+    result.allInstalled =
+        InstallAllEntries(layout, context, console, InstallOptions{threads, decoder});
+  } catch (const std::exception& e) {
+    result.failure = e.what();
+  }
+  console.Flush();
+  // Each run has a folder of its own: name it alike in the texts that show it.
+  const auto withoutRoot = [root = dir.Path().string()](std::string text) {
+    for (std::size_t at; (at = text.find(root)) != std::string::npos;) {
+      text.replace(at, root.size(), "ROOT");
+    }
+    return text;
+  };
+  result.transcript = withoutRoot(result.transcript);
+  for (const auto& entry : fs::recursive_directory_iterator(dir.Path())) {
+    const std::string path = fs::relative(entry.path(), dir.Path()).string();
+    if (entry.is_directory()) {
+      result.tree[path] = "/";
+    } else {
+      struct stat info {};
+      ::stat(entry.path().c_str(), &info);
+      result.tree[path] =
+          withoutRoot(test::ReadFile(entry.path())) + "@" + std::to_string(info.st_mtime);
+    }
+  }
+  return result;
+}
+
+TEST(ContentPipeline, WorkersChangeNothingThatCanBeSeen) {
+  const PackageContents package = MixedPackage();
+  const RunResult alone = Install(package, 1, StreamEntry);
+  // The package does fail in every way it should.
+  EXPECT_FALSE(alone.allInstalled);
+  EXPECT_NE(alone.transcript.find("Installing crc.pas .. CRC Error\r\n"), std::string::npos);
+  EXPECT_NE(alone.transcript.find("Installing bad34 .. Data Error\r\n"), std::string::npos);
+  EXPECT_NE(alone.transcript.find("Installing cut7 .. Data Error\r\n"), std::string::npos);
+  EXPECT_NE(alone.transcript.find("Installing Blocker .. could not create"), std::string::npos);
+  EXPECT_EQ(alone.tree.count("Sub1/p7"), 1u);
+  EXPECT_EQ(alone.tree.count("Sub1/skip7"), 0u);
+  for (unsigned threads : {2u, 4u}) {
+    EXPECT_EQ(Install(package, threads, StreamEntry), alone) << threads << " threads";
+  }
+}
+
+TEST(ContentPipeline, ExceptionInTheLookAheadEndsTheRunAsWithoutWorkers) {
+  const PackageContents package = MixedPackage();
+  for (const char* failing : {"u1.pas", "u20.pas", "u39.pas"}) {
+    const EntryDecoder decoder = [failing](const PackageEntry& entry, const ChunkSink& sink) {
+      if (entry.FileName() == failing) {
+        throw std::runtime_error(std::string("failed at ") + failing);
+      }
+      return StreamEntry(entry, sink);
+    };
+    const RunResult alone = Install(package, 1, decoder);
+    EXPECT_EQ(alone.failure, std::string("failed at ") + failing);
+    const std::string lastLine = "Installing " + std::string(failing) + " .. ";
+    EXPECT_EQ(alone.transcript.substr(alone.transcript.size() - lastLine.size()), lastLine);
+    EXPECT_EQ(Install(package, 4, decoder), alone) << failing;
+  }
+}
+
+// A close that reports lost data (a full disk noticed late) fails the entry, whether it replaces
+// a file or makes a new one; a file that was there stays as it was, and nothing else is left.
 TEST(InstallEntry, FailedCloseIsAFailedWriteThatKeepsTheOldFile) {
-  const test::TempDir dir;
   PackageContents contents;
-  contents.defaultFolder = "%zel_root%";
   contents.entries.push_back(
       MakeStoredEntry("%zel_root%", "a.pas", "the new a.pas", ENTRY_INSTALL));
   const std::string package = SerializePackage(contents);
@@ -41,19 +177,32 @@ TEST(InstallEntry, FailedCloseIsAFailedWriteThatKeepsTheOldFile) {
   ASSERT_TRUE(ValidatePackage(reinterpret_cast<const std::uint8_t*>(package.data()), package.size(),
                               layout));
   const PackageEntry entry = FindEntryByIndex(layout, 0).entry;
-  test::WriteFile(dir / "a.pas", "the old a.pas");
-
-  InstallContext context;
-  context.PackageRoot = (dir / "").string();
-  InstallOutcome outcome{};
-  platform::testing::FailNextOutputFileClose();
-  const std::string output = ConsoleOutputOf(dir, [&] { outcome = InstallEntry(entry, context); });
-  EXPECT_EQ(outcome, InstallOutcome::Failed);
-  EXPECT_EQ(output,
-            "Installing a.pas .. could not write [" + dir.Path().string() + "/\\a.pas]\r\n");
-  EXPECT_EQ(test::ReadFile(dir / "a.pas"), "the old a.pas");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2)
-      << "a.pas and console.txt only: the temporary file is gone";
+  for (const bool oldFile : {true, false}) {
+    const test::TempDir dir;
+    if (oldFile) {
+      test::WriteFile(dir / "a.pas", "the old a.pas");
+    }
+    std::string transcript;
+    Console console([] { return nullptr; },
+                    [&transcript] {
+                      auto channel = std::make_unique<RecordingChannel>();
+                      channel->out = &transcript;
+                      return std::unique_ptr<platform::ConsoleChannel>(std::move(channel));
+                    },
+                    true);
+    InstallContext context;
+    context.PackageRoot = (dir / "").string();
+    platform::testing::FailNextOutputFileClose();
+    EXPECT_EQ(InstallEntry(entry, context, console), InstallOutcome::Failed) << oldFile;
+    console.Flush();
+    EXPECT_EQ(transcript,
+              "Installing a.pas .. could not write [" + dir.Path().string() + "/\\a.pas]\r\n");
+    if (oldFile) {
+      EXPECT_EQ(test::ReadFile(dir / "a.pas"), "the old a.pas");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), oldFile ? 1 : 0)
+        << "no temporary file and no new file is left";
+  }
 }
 
 } // namespace

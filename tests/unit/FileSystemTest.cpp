@@ -1,5 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,7 +49,15 @@ TEST_P(NativePathTest, Maps) {
   TestWinePrefix prefix;
   prefix.Populate(GetParam().present);
   ScopedCurrentFolder cwd(prefix.Path() / "work");
-  EXPECT_EQ(NativePath(prefix.Expand(GetParam().windowsPath)), prefix.Expand(GetParam().expected));
+  // Looked up through the folder's own read, then through a listing read once.
+  for (const bool listed : {false, true}) {
+    std::optional<FolderListingScope> scope;
+    if (listed) {
+      scope.emplace();
+    }
+    EXPECT_EQ(NativePath(prefix.Expand(GetParam().windowsPath)), prefix.Expand(GetParam().expected))
+        << (listed ? "with listings" : "without listings");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -135,6 +145,36 @@ TEST(NativePath, SeveralMatchesTakeTheFirstInDirectoryOrder) {
   }
   EXPECT_EQ(NativePath("C:\\uNiTs\\a.pas"),
             prefix.Path().string() + "/dosdevices/c:/" + first + "/a.pas");
+  FolderListingScope scope;
+  EXPECT_EQ(NativePath("C:\\uNiTs\\a.pas"),
+            prefix.Path().string() + "/dosdevices/c:/" + first + "/a.pas");
+}
+
+// Writes `content` to the Windows-style target through an OutputFile and commits it.
+bool WriteThrough(const std::string& target, const std::string& content) {
+  auto file = OutputFile::CreateFor(target);
+  return file && file->Write(content.data(), content.size()) && file->Commit();
+}
+
+// The listings learn every folder and file the program creates, whichever path it took.
+TEST(FolderListingScope, KeepsUpWithWhatTheProgramCreates) {
+  TestWinePrefix prefix;
+  prefix.Populate({"drive_c/Lib/Old.pas"});
+  const std::string lib = prefix.Path().string() + "/dosdevices/c:/Lib/";
+  FolderListingScope scope;
+  EXPECT_EQ(NativePath("C:\\LIB\\new\\x"), lib + "new/x"); // both folders read now
+  ASSERT_TRUE(MakeFolder("C:\\lib\\New"));
+  EXPECT_TRUE(IsFolder("C:\\LIB\\NEW\\"));
+  EXPECT_FALSE(IsFolder("C:\\LIB\\old.PAS"));
+  EXPECT_EQ(NativePath("C:\\lib\\NEW\\x"), lib + "New/x");
+  ASSERT_TRUE(WriteThrough("C:\\Lib\\new\\A.pas", "a"));
+  ASSERT_TRUE(WriteThrough(prefix.DriveC().string() + "/lib/new/B.pas", "b")); // another path
+  ASSERT_TRUE(WriteThrough("C:\\lib\\old.PAS", "replaced"));
+  EXPECT_EQ(NativePath("C:\\LIB\\NEW\\a.PAS"), lib + "New/A.pas");
+  EXPECT_EQ(NativePath("C:\\LIB\\NEW\\b.PAS"), lib + "New/B.pas");
+  EXPECT_FALSE(IsFolder("C:\\LIB\\NEW\\a.pas"));
+  EXPECT_EQ(NamesIn(prefix.DriveC() / "Lib"), (std::vector<std::string>{"New", "Old.pas"}));
+  EXPECT_EQ(test::ReadFile(prefix.DriveC() / "Lib" / "Old.pas"), "replaced");
 }
 
 TEST(NativePath, WithoutWinePrefixUsesTheHomeFolder) {
@@ -233,12 +273,6 @@ private:
   mode_t previous_;
 };
 
-// Writes `content` to the Windows-style target through an OutputFile and commits it.
-bool WriteThrough(const std::string& target, const std::string& content) {
-  auto file = OutputFile::CreateFor(target);
-  return file && file->Write(content.data(), content.size()) && file->Commit();
-}
-
 TEST(OutputFile, CommitPutsTheFileInPlace) {
   TestWinePrefix prefix;
   prefix.Populate({"drive_c/Lib/"});
@@ -247,33 +281,33 @@ TEST(OutputFile, CommitPutsTheFileInPlace) {
   ASSERT_TRUE(file->Write("unit a;", 7));
   ASSERT_TRUE(file->Write("", 0));
   ASSERT_TRUE(file->Write(" end.", 5));
-  // Until the commit the target does not exist; the temporary file is hidden beside it.
-  const auto during = NamesIn(prefix.DriveC() / "Lib");
-  ASSERT_EQ(during.size(), 1u);
-  EXPECT_EQ(during[0][0], '.');
-  EXPECT_NE(during[0], "a.pas");
+  // Until the commit a new target has no name at all.
+  EXPECT_TRUE(NamesIn(prefix.DriveC() / "Lib").empty());
   ASSERT_TRUE(file->Commit());
   EXPECT_EQ(NamesIn(prefix.DriveC() / "Lib"), std::vector<std::string>{"a.pas"});
   EXPECT_EQ(test::ReadFile(prefix.DriveC() / "Lib" / "a.pas"), "unit a; end.");
 }
 
 TEST(OutputFile, DescriptorIsClosedOnExec) {
-  test::TempDir dir;
-  auto file = OutputFile::CreateFor((dir / "x").string());
-  ASSERT_TRUE(file.has_value());
-  const auto names = NamesIn(dir.Path());
-  ASSERT_EQ(names.size(), 1u);
-  const fs::path temporary = fs::canonical(dir / names[0]);
-  int found = 0;
-  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-    std::error_code ec;
-    if (fs::read_symlink(entry.path(), ec) == temporary) {
-      const int fd = std::stoi(entry.path().filename().string());
-      EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
-      ++found;
+  for (const bool replacing : {false, true}) { // an unnamed file, then a named temporary file
+    test::TempDir dir;
+    if (replacing) {
+      test::WriteFile(dir / "x", "old");
     }
+    auto file = OutputFile::CreateFor((dir / "x").string());
+    ASSERT_TRUE(file.has_value());
+    const std::string folder = fs::canonical(dir.Path()).string() + "/";
+    int found = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (fs::read_symlink(entry.path(), ec).string().rfind(folder, 0) == 0) {
+        const int fd = std::stoi(entry.path().filename().string());
+        EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+        ++found;
+      }
+    }
+    EXPECT_EQ(found, 1) << (replacing ? "replacing" : "new");
   }
-  EXPECT_EQ(found, 1);
 }
 
 class OutputFilePermissionsTest : public ::testing::TestWithParam<mode_t> {};
@@ -292,13 +326,16 @@ INSTANTIATE_TEST_SUITE_P(Masks, OutputFilePermissionsTest,
 
 TEST(OutputFile, UncommittedFileIsRemoved) {
   TestWinePrefix prefix;
-  {
-    auto file = OutputFile::CreateFor("C:\\a.pas");
-    ASSERT_TRUE(file.has_value());
-    ASSERT_TRUE(file->Write("x", 1));
-    EXPECT_EQ(NamesIn(prefix.DriveC()).size(), 1u);
+  test::WriteFile(prefix.DriveC() / "b.pas", "old");
+  for (const char* target : {"C:\\a.pas", "C:\\b.pas"}) { // new, then replacing
+    {
+      auto file = OutputFile::CreateFor(target);
+      ASSERT_TRUE(file.has_value());
+      ASSERT_TRUE(file->Write("x", 1));
+    }
+    EXPECT_EQ(NamesIn(prefix.DriveC()), std::vector<std::string>{"b.pas"}) << target;
+    EXPECT_EQ(test::ReadFile(prefix.DriveC() / "b.pas"), "old");
   }
-  EXPECT_TRUE(NamesIn(prefix.DriveC()).empty());
 }
 
 TEST(OutputFile, ReplacesAnExistingFile) {
@@ -539,17 +576,22 @@ TEST_P(OutputFileLinkTest, ContentGoesToTheLinksDestination) {
     GTEST_SKIP() << "giving a link to another user needs root";
   }
   const auto before = prefix.Tree();
+  std::error_code ec;
+  const bool replacing = fs::exists(fs::symlink_status(prefix.Path() / c.destination, ec));
 
   bool committed = false;
   if (auto file = OutputFile::CreateFor(c.target)) {
     ASSERT_TRUE(file->Write("new", 3));
-    // The temporary file lies beside the destination, so that the rename stays within its folder.
+    // A replacing temporary file lies beside the destination, so that the rename stays within its
+    // folder; a new destination is written unnamed.
     std::vector<std::string> added;
     const auto during = prefix.Tree();
     std::set_difference(during.begin(), during.end(), before.begin(), before.end(),
                         std::back_inserter(added));
-    ASSERT_EQ(added.size(), 1u);
-    EXPECT_EQ(fs::path(added[0]).parent_path(), fs::path(c.destination).parent_path());
+    ASSERT_EQ(added.size(), replacing ? 1u : 0u);
+    if (replacing) {
+      EXPECT_EQ(fs::path(added[0]).parent_path(), fs::path(c.destination).parent_path());
+    }
     committed = file->Commit();
   }
   EXPECT_EQ(committed, c.committed);
@@ -830,11 +872,14 @@ TEST(OutputFile, CloseThenCommit) {
 
 TEST(OutputFile, MovedFileKeepsWorking) {
   test::TempDir dir;
+  // Existing targets, so that the temporary files have names to count.
+  test::WriteFile(dir / "first", "old");
+  test::WriteFile(dir / "second", "old");
   auto first = OutputFile::CreateFor((dir / "first").string());
   auto second = OutputFile::CreateFor((dir / "second").string());
   ASSERT_TRUE(first.has_value());
   ASSERT_TRUE(second.has_value());
-  ASSERT_EQ(NamesIn(dir.Path()).size(), 2u);
+  ASSERT_EQ(NamesIn(dir.Path()).size(), 4u);
 
   OutputFile moved = std::move(*first);
   EXPECT_FALSE(first->Write("x", 1)) << "a moved-from file holds nothing";
@@ -842,10 +887,10 @@ TEST(OutputFile, MovedFileKeepsWorking) {
 
   // Assigning over a file drops that file's temporary file.
   moved = std::move(*second);
-  EXPECT_EQ(NamesIn(dir.Path()).size(), 1u);
+  EXPECT_EQ(NamesIn(dir.Path()).size(), 3u);
   ASSERT_TRUE(moved.Write("2", 1));
   ASSERT_TRUE(moved.Commit());
-  EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"second"});
+  EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"first", "second"}));
   EXPECT_EQ(test::ReadFile(dir / "second"), "2");
 }
 

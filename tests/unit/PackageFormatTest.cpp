@@ -225,6 +225,7 @@ TEST_P(StoredSizeOutsideImage, WalkStopsWithoutReadingOutside) {
   std::vector<std::uint8_t> exact(image);
   PackageLayout layout;
   ASSERT_TRUE(ValidatePackage(exact.data(), exact.size(), layout));
+  EXPECT_EQ(layout.entries.size(), static_cast<std::size_t>(c.reachable));
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(FindEntryByIndex(layout, i).found, i < c.reachable) << "index " << i;
   }
