@@ -28,7 +28,9 @@ struct RegistryValue {
 class RegistryKey;
 
 // The registry as one session of reads sees it. On POSIX the store is the Wine prefix's
-// system.reg, read once when the first key is opened.
+// system.reg, read when the first key is opened, for that key and the keys below it; a key
+// elsewhere is read from the same file later, unless the file changed meanwhile: then it is not
+// found.
 class RegistryAccessor {
 public:
   RegistryAccessor();

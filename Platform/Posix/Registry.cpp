@@ -12,10 +12,25 @@ namespace {
 constexpr const char* LOCAL_MACHINE_FILE = "/system.reg";
 } // namespace
 
-// The file is read once, when the accessor opens its first key. Keys share the parsed store, so a
-// key stays usable even when it outlives its accessor.
+// The file is read when the accessor opens its first key, and only as far as that key and the
+// keys below it go: IDE discovery opens a base key first and then its subkeys, so one pass over
+// the file serves a whole discovery. A key elsewhere makes the accessor read the file again,
+// through the same open file, for that key too; but only while the file is still what was read
+// first, so that keys from two versions of it never meet: a file changed since then has nothing
+// else to give. Keys share the parsed store, so a key stays usable even when it outlives its
+// accessor.
 struct RegistryAccessor::Store {
+  std::unique_ptr<posix::RegistryFile> file;
+  std::vector<std::string> scopes;
   std::shared_ptr<const posix::WineRegistry> registry;
+
+  std::shared_ptr<const posix::WineRegistry> Read() const {
+    if (!file->IsOpen()) {
+      return std::make_shared<const posix::WineRegistry>();
+    }
+    auto bytes = file->Bytes();
+    return std::make_shared<const posix::WineRegistry>(bytes, scopes);
+  }
 };
 
 struct RegistryKey::Handle {
@@ -29,9 +44,16 @@ RegistryAccessor::~RegistryAccessor() = default;
 std::optional<RegistryKey> RegistryAccessor::OpenLocalMachineKey(std::string_view path) {
   if (!store_) {
     auto store = std::make_unique<Store>();
-    store->registry = std::make_shared<const posix::WineRegistry>(
-        posix::WineRegistry::Load(posix::WinePrefix() + LOCAL_MACHINE_FILE));
+    store->file = std::make_unique<posix::RegistryFile>(posix::WinePrefix() + LOCAL_MACHINE_FILE);
+    store->scopes.emplace_back(path);
+    store->registry = store->Read();
     store_ = std::move(store);
+  } else if (!store_->registry->Covers(path)) {
+    if (!store_->file->Unchanged() || !store_->Read()->SameContent(*store_->registry)) {
+      return std::nullopt;
+    }
+    store_->scopes.emplace_back(path);
+    store_->registry = store_->Read();
   }
   const auto key = store_->registry->FindKey(path, /*view32=*/true);
   if (!key) {
