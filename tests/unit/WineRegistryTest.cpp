@@ -925,6 +925,34 @@ TEST_F(PosixRegistryTest, KeyOutsideTheFirstKeysIsReadFromTheSameFile) {
   EXPECT_FALSE(accessor.OpenLocalMachineKey("Software\\Borland\\BDS"));
 }
 
+TEST_F(PosixRegistryTest, ReadAheadServesItsKeysFromOneReading) {
+  const std::string before = "[Software\\\\Borland\\\\Delphi\\\\7.0]\n\"RootDir\"=\"D7\"\n"
+                             "[Software\\\\Borland\\\\C++Builder\\\\6.0]\n\"RootDir\"=\"C6\"\n"
+                             "[Software\\\\Other]\n\"RootDir\"=\"O\"\n";
+  const std::string after = "[Software\\\\Borland\\\\C++Builder\\\\5.0]\n\"RootDir\"=\"C5\"\n"
+                            "[Software\\\\Other\\\\New]\n";
+  test::WriteFile(prefix_ / "system.reg", RegFile(before));
+  const auto subkeys = [](RegistryAccessor& accessor, std::string_view path) {
+    const auto key = accessor.OpenLocalMachineKey(path);
+    return key ? *key->SubkeyNames() : std::vector<std::string>{"-"};
+  };
+  {
+    const RegistryReadAhead readAhead(
+        {"Software\\Borland\\Delphi\\", "Software\\Borland\\C++Builder\\"});
+    RegistryAccessor first;
+    EXPECT_EQ(subkeys(first, "Software\\Borland\\Delphi\\"), std::vector<std::string>{"7.0"});
+    test::WriteFile(prefix_ / "system.reg", RegFile(after));
+    // The other discovery sees the file as it was read for the first.
+    RegistryAccessor second;
+    EXPECT_EQ(subkeys(second, "Software\\Borland\\C++Builder\\"), std::vector<std::string>{"6.0"});
+    // A key outside the paths told ahead is read on its own.
+    RegistryAccessor third;
+    EXPECT_EQ(subkeys(third, "Software\\Other"), std::vector<std::string>{"New"});
+  }
+  RegistryAccessor later;
+  EXPECT_EQ(subkeys(later, "Software\\Borland\\C++Builder\\"), std::vector<std::string>{"5.0"});
+}
+
 TEST_F(PosixRegistryTest, MissingOrUnreadableFileIsEmpty) {
   for (const bool asFolder : {false, true}) {
     if (asFolder) {
