@@ -33,6 +33,21 @@ void HeapRelease(void* /*opaque*/, void* address) {
   std::free(address);
 }
 
+// Sets `stream` up to read `length` stored bytes in place; false when libbz2 cannot start.
+bool StartDecompressor(bz_stream& stream, const Bzip2Memory& memory, const std::uint8_t* input,
+                       std::uint32_t length) {
+  stream.bzalloc = memory.allocate != nullptr ? memory.allocate : HeapAllocate;
+  stream.bzfree = memory.release != nullptr ? memory.release : HeapRelease;
+  stream.opaque = memory.opaque;
+  if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
+    return false;
+  }
+  // libbz2 never writes through next_in; the stored bytes stay in the read-only image.
+  stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(input));
+  stream.avail_in = length;
+  return true;
+}
+
 // Ends the decompressor on every way out, an exception from a buffer allocation included.
 class DecompressorSession {
 public:
@@ -89,17 +104,10 @@ std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint
   }
 
   bz_stream stream{};
-  stream.bzalloc = memory.allocate != nullptr ? memory.allocate : HeapAllocate;
-  stream.bzfree = memory.release != nullptr ? memory.release : HeapRelease;
-  stream.opaque = memory.opaque;
-  if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
+  if (!StartDecompressor(stream, memory, input, length)) {
     return std::nullopt;
   }
   DecompressorSession session(stream);
-
-  // libbz2 never writes through next_in; the stored bytes stay in the read-only image.
-  stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(input));
-  stream.avail_in = length;
   std::size_t produced = 0;
   for (;;) {
     if (produced == out.Capacity()) {
@@ -133,17 +141,11 @@ std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint
 StreamEnd DecompressStream(const std::uint8_t* input, std::uint32_t length, const ChunkSink& sink,
                            const Bzip2Memory& memory) {
   bz_stream stream{};
-  stream.bzalloc = memory.allocate != nullptr ? memory.allocate : HeapAllocate;
-  stream.bzfree = memory.release != nullptr ? memory.release : HeapRelease;
-  stream.opaque = memory.opaque;
-  if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
+  if (!StartDecompressor(stream, memory, input, length)) {
     return StreamEnd::DataError;
   }
   DecompressorSession session(stream);
   const std::unique_ptr<char[]> chunk(new char[STREAM_CHUNK_SIZE]);
-
-  stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(input));
-  stream.avail_in = length;
   for (;;) {
     stream.next_out = chunk.get();
     stream.avail_out = static_cast<unsigned>(STREAM_CHUNK_SIZE);
