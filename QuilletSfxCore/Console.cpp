@@ -1,5 +1,6 @@
 #include "QuilletSfxCore/Console.h"
 #include "Platform/Console.h"
+#include "Platform/Interruption.h"
 
 #include <cstring>
 
@@ -28,6 +29,7 @@ bool Console::EnsureInput() {
 }
 
 void Console::Flush() {
+  const platform::InterruptHold hold;
   if (outUsed_ == 0) {
     return;
   }
@@ -38,6 +40,9 @@ void Console::Flush() {
 }
 
 void Console::Append(std::string_view text) {
+  if (!text.empty()) {
+    lineOpen_ = text.back() != '\n';
+  }
   while (!text.empty()) {
     const std::size_t room = CONSOLE_BUFFER_SIZE - outUsed_;
     const std::size_t n = text.size() < room ? text.size() : room;
@@ -57,6 +62,7 @@ void Console::EndOperation() {
 }
 
 void Console::WriteText(std::string_view text) {
+  const platform::InterruptHold hold;
   if (!EnsureOutput()) {
     return;
   }
@@ -65,6 +71,7 @@ void Console::WriteText(std::string_view text) {
 }
 
 void Console::WriteLine(std::string_view text) {
+  const platform::InterruptHold hold;
   if (!EnsureOutput()) {
     return;
   }
@@ -81,7 +88,10 @@ bool Console::PeekByte(char& byte) {
     // Never wait for an answer while its question still sits in the output buffer.
     Flush();
     std::size_t got = 0;
-    switch (input_->Read(inBuffer_, CONSOLE_BUFFER_SIZE, got)) {
+    awaitingInput_ = true;
+    const platform::ReadOutcome outcome = input_->Read(inBuffer_, CONSOLE_BUFFER_SIZE, got);
+    awaitingInput_ = false;
+    switch (outcome) {
     case platform::ReadOutcome::Data:
       inPos_ = 0;
       inEnd_ = got;
@@ -135,6 +145,18 @@ std::string Console::ReadLine() {
     }
   }
   return line;
+}
+
+void Console::FinishForInterrupt() {
+  const platform::InterruptHold hold;
+  if (!output_) {
+    return; // nothing was ever written
+  }
+  if (lineOpen_ ||
+      (awaitingInput_ && output_->Kind() == platform::ChannelKind::Console)) {
+    Append("\r\n");
+  }
+  Flush();
 }
 
 Console& StdConsole() {

@@ -1,8 +1,11 @@
 // The installer's console: standard output gathered in a 128-byte buffer, standard input read
 // line by line. Neither stream opens before its first use, and no operation reports an error:
 // text that cannot be written is dropped, and input that cannot be read reads as an empty line.
+// Every change of the output buffer is made under an interrupt hold, so that an interrupt, which
+// finishes the output from its own thread, never meets a write half done.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -35,6 +38,13 @@ public:
   // Writes out whatever the output buffer holds (at exit, and before waiting for input).
   void Flush();
 
+  // The console's part when an interrupt ends the run (Platform/Interruption.h): writes out what
+  // the buffer holds and ends the last line when it is open, so that whatever follows (the
+  // shell's prompt) starts on a line of its own. A line is open after text without a line end
+  // (an entry's "Installing NAME .. "), and on a console while an answer is awaited, since the
+  // typed text and the echoed ^C stand on that line.
+  void FinishForInterrupt();
+
 private:
   bool EnsureOutput();
   bool EnsureInput();
@@ -51,6 +61,9 @@ private:
   std::unique_ptr<platform::ConsoleChannel> output_;
   char outBuffer_[CONSOLE_BUFFER_SIZE];
   std::size_t outUsed_ = 0;
+  bool lineOpen_ = false; // the last text appended did not end with a line end
+  // Set while the input is read; the interrupt reads it on its own thread.
+  std::atomic<bool> awaitingInput_ = false;
 
   std::unique_ptr<platform::ConsoleChannel> input_;
   char inBuffer_[CONSOLE_BUFFER_SIZE];

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
+#include <numeric>
 
 #include "Platform/Console.h"
 #include "QuilletSfxCore/Console.h"
@@ -23,11 +25,15 @@ struct FakeChannel : platform::ConsoleChannel {
   std::deque<Step> reads;
   int* readCalls = nullptr;
   bool failWrites = false;
+  std::function<void()> duringRead; // what happens while the read waits (an interrupt)
 
   ChannelKind Kind() const override { return kind; }
   ReadOutcome Read(char* buffer, std::size_t capacity, std::size_t& got) override {
     if (readCalls != nullptr) {
       ++*readCalls;
+    }
+    if (duringRead) {
+      duringRead();
     }
     got = 0;
     if (reads.empty()) {
@@ -273,6 +279,71 @@ TEST(Console, UnopenableOutputDropsTextAndRetriesEachWrite) {
   console.Flush();
   EXPECT_EQ(opens, 2);
 }
+
+// What an interrupt makes of the output: the text held back is written and an open line ended.
+struct FinishCase {
+  const char* name;
+  ChannelKind kind;
+  std::vector<std::string> lines; // written with WriteLine
+  std::string text;               // then written with WriteText
+  bool duringRead;                // the interrupt comes while an answer is awaited
+  std::string output;             // everything written, in order
+};
+
+class FinishForInterruptTest : public ::testing::TestWithParam<FinishCase> {};
+
+TEST_P(FinishForInterruptTest, WritesWhatIsHeldAndEndsTheLine) {
+  const FinishCase& c = GetParam();
+  std::vector<std::string> writes;
+  Console* console = nullptr;
+  Console made(
+      [&console]() -> std::unique_ptr<platform::ConsoleChannel> {
+        auto channel = std::make_unique<FakeChannel>();
+        channel->duringRead = [&console] { console->FinishForInterrupt(); };
+        return channel;
+      },
+      [&writes, kind = c.kind]() -> std::unique_ptr<platform::ConsoleChannel> {
+        auto channel = std::make_unique<FakeChannel>();
+        channel->kind = kind;
+        channel->writes = &writes;
+        return channel;
+      },
+      false);
+  console = &made;
+  for (const std::string& line : c.lines) {
+    made.WriteLine(line);
+  }
+  made.WriteText(c.text);
+  if (c.duringRead) {
+    made.ReadLine();
+  } else {
+    made.FinishForInterrupt();
+  }
+  EXPECT_EQ(std::accumulate(writes.begin(), writes.end(), std::string()), c.output);
+}
+
+const std::string kWide(200, 'w');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FinishForInterruptTest,
+    ::testing::Values(
+        FinishCase{"OpenLineOnAPipe", ChannelKind::Stream, {"Question"}, "Installing a .. ", false,
+                   "Question\r\nInstalling a .. \r\n"},
+        FinishCase{"EndedLineOnAPipe", ChannelKind::Stream, {"Question"}, "", false,
+                   "Question\r\n"},
+        FinishCase{"OpenLineOnAConsole", ChannelKind::Console, {}, "Installing a .. ", false,
+                   "Installing a .. \r\n"},
+        FinishCase{"EndedLineOnAConsole", ChannelKind::Console, {"Done"}, "", false, "Done\r\n"},
+        FinishCase{"LongOpenLineOnAPipe", ChannelKind::Stream, {}, kWide, false, kWide + "\r\n"},
+        FinishCase{"TextEndingInCr", ChannelKind::Stream, {}, "x\r", false, "x\r\r\n"},
+        // The typed answer and the echoed ^C stand on a console's line...
+        FinishCase{"AnswerAwaitedOnAConsole", ChannelKind::Console, {"Question"}, "", true,
+                   "Question\r\n\r\n"},
+        // ...but never in a pipe's or file's transcript.
+        FinishCase{"AnswerAwaitedOnAPipe", ChannelKind::Stream, {"Question"}, "", true,
+                   "Question\r\n"},
+        FinishCase{"NothingWritten", ChannelKind::Stream, {}, "", false, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace quillet
