@@ -4,8 +4,14 @@
 // Platform/Testing.h describes, so nothing depends on timing.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "Platform/Testing.h"
@@ -186,6 +192,63 @@ TEST_P(InterruptedAnswer, EndsTheWait) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptedAnswer, ::testing::ValuesIn(kSignals),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Ctrl+C typed at a terminal while an answer is half typed: the terminal's line discipline sends
+// SIGINT and echoes ^C after the typed text, and the installer ends that line before it exits.
+TEST_F(Interrupted, CtrlCAtATerminalEndsTheLineOfTheAnswer) {
+  SetPackage("small");
+  std::vector<std::string> environment = {"WINEPREFIX=" + prefix_.string(), "LC_ALL=C",
+                                          "PATH=/usr/bin:/bin"};
+  std::vector<char*> envp;
+  for (std::string& variable : environment) {
+    envp.push_back(variable.data());
+  }
+  envp.push_back(nullptr);
+  std::string program = test::SfxPath();
+  std::string package = (dir_ / "pkg.dat").string();
+  char* argv[] = {program.data(), package.data(), nullptr};
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::execve(argv[0], argv, envp.data());
+    ::_exit(127);
+  }
+  std::string output;
+  auto readUntil = [&](const std::string& text) {
+    char buffer[4096];
+    while (output.find(text) == std::string::npos) {
+      pollfd ready{terminal, POLLIN, 0};
+      if (::poll(&ready, 1, 60000) <= 0) {
+        return false;
+      }
+      const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+      if (n <= 0) {
+        return false; // EIO once the installer has ended
+      }
+      output.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+  };
+  ASSERT_TRUE(readUntil(std::string(FOLDER_QUESTION_TAIL))) << output;
+  // The half answer, and once it is echoed (Ctrl+C drops what the terminal has not yet shown),
+  // Ctrl+C.
+  ASSERT_EQ(::write(terminal, "C:\\Half", 7), 7);
+  ASSERT_TRUE(readUntil("C:\\Half")) << output;
+  ASSERT_EQ(::write(terminal, "\x03", 1), 1);
+  readUntil("never written"); // everything up to the end
+  ::close(terminal);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  // The terminal turns each LF into CR LF, so the installer's CR LF arrives as CR CR LF. The
+  // terminal echoes ^C just after sending the signal, which the installer's line end may, very
+  // rarely, overtake.
+  EXPECT_TRUE(std::regex_search(output, std::regex("C:\\\\Half(\\^C\r+\n|\r+\n\\^C)$")))
+      << output;
+  EXPECT_FALSE(fs::exists(pkg_ / "big.bin"));
+}
 
 // A signal that the installer inherited as ignored (nohup) stays ignored: the SIGHUP sent first
 // does nothing, and the SIGTERM after it ends the run.
