@@ -125,7 +125,7 @@ set +e
 set -e
 tr -d '\r' <"$work/cp932/terminal.txt" | sed 's/^/    /'
 check "the proposed folder appears in UTF-8" grep -qF 'C:\開発\表示\部品\ソース' "$work/cp932/terminal.txt"
-check "the typed folder is used" test -f "$terminal_target/表示/能力.txt"
+check "the typed folder is used" test -f "$terminal_target/src/表示/能力.txt"
 
 echo
 if [ "$failures" -ne 0 ]; then

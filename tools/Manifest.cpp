@@ -2,6 +2,7 @@
 
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -84,8 +85,13 @@ public:
   }
 
   std::uint32_t CodePage(const toml::node& node) const {
+    // The code pages that Windows uses as a system's ANSI code page, UTF-8 included. Others that
+    // Windows can convert to (UTF-7, the OEM code pages) never are, so no installer reads them.
+    static constexpr std::int64_t ANSI_CODE_PAGES[] = {874,  932,  936,  949,  950,  1250,
+                                                       1251, 1252, 1253, 1254, 1255, 1256,
+                                                       1257, 1258, 65001};
     const auto number = node.value<std::int64_t>();
-    if (!node.is_integer() || *number <= 0 || *number > 65535 ||
+    if (!node.is_integer() || std::ranges::find(ANSI_CODE_PAGES, *number) == std::end(ANSI_CODE_PAGES) ||
         !platform::Utf8ToCodePage(static_cast<std::uint32_t>(*number), "")) {
       Fail(LineOf(node), "code-page must be the number of a Windows ANSI code page this system "
                          "can convert to, as 1252, 1250, 1251 or 932");

@@ -41,6 +41,29 @@ void WriteFile(const std::filesystem::path& path, const std::string& content) {
   }
 }
 
+std::filesystem::path Utf8Path(const std::string& utf8) {
+  return std::filesystem::path(
+      std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+
+bool SymlinksWork(const std::filesystem::path& folder) {
+  const std::filesystem::path probe = folder / ".symlink-probe";
+  std::error_code error;
+  std::filesystem::create_symlink("target", probe, error);
+  const bool works = !error && std::filesystem::is_symlink(probe, error);
+  std::filesystem::remove(probe, error);
+  return works;
+}
+
+bool NamesIgnoreCase(const std::filesystem::path& folder) {
+  const std::filesystem::path probe = folder / ".case-probe";
+  WriteFile(probe, "");
+  std::error_code error;
+  const bool ignored = std::filesystem::exists(folder / ".CASE-PROBE", error);
+  std::filesystem::remove(probe, error);
+  return ignored;
+}
+
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {

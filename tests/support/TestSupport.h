@@ -25,6 +25,15 @@ private:
 };
 
 void WriteFile(const std::filesystem::path& path, const std::string& content);
+
+// A path from UTF-8 bytes, as the tests write non-ASCII names (a narrow path would be taken in the
+// ANSI code page on Windows).
+std::filesystem::path Utf8Path(const std::string& utf8);
+
+// What the system under the tests offers in `folder`: symbolic links (Wine has none), and
+// whether names that differ in letter case name the same file.
+bool SymlinksWork(const std::filesystem::path& folder);
+bool NamesIgnoreCase(const std::filesystem::path& folder);
 std::string ReadFile(const std::filesystem::path& path);
 
 struct ProgramResult {

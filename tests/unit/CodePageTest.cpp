@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+#include <vector>
+
 #include "Platform/Posix/CodePage.h"
+#include "QuilletCore/SameTextLocale.h"
 
 namespace quillet::platform::posix {
 namespace {
@@ -116,3 +121,52 @@ TEST(Utf8ToCodePage, NamesTheFirstCharacterTheCodePageLacks) {
 
 } // namespace
 } // namespace quillet::platform::posix
+
+namespace quillet {
+namespace {
+
+struct LocaleCase {
+  std::string a, b;
+  bool equal;
+};
+
+void ExpectComparisons(const std::vector<LocaleCase>& cases) {
+  for (const auto& c : cases) {
+    EXPECT_EQ(SameTextLocale(c.a, c.b), c.equal) << '"' << c.a << "\" vs \"" << c.b << '"';
+    EXPECT_EQ(SameTextLocale(c.b, c.a), c.equal) << "symmetry";
+  }
+}
+
+// Letters fold by the code page that the locale chooses: its characters, not its bytes.
+TEST(SameTextLocale, FoldsCharactersOfTheCodePage) {
+  const char* saved = std::setlocale(LC_CTYPE, nullptr);
+  const std::string restore = saved != nullptr ? saved : "C";
+  const struct {
+    const char* locale;
+    std::vector<LocaleCase> cases;
+  } locales[] = {
+      {"C.UTF-8",                               // code page 1252
+       {{"\xE4pfel.pas", "\xC4PFEL.PAS", true}, // äpfel / ÄPFEL
+        {"\xE4", "\xF6", false},
+        {"\xE4", "a", false},
+        {"\x9A", "\x8A", true},          // š / Š
+        {"\x81x", "\x81X", true}}},      // a byte that is no character stands for itself
+      {"ja_JP.UTF-8",                    // code page 932
+       {{"\x82\x60", "\x82\x81", true},  // fullwidth A / a
+        {"\x83\x41", "\x83\x61", false}, // two katakana, not A / a
+        {"\x95\x5C\x83\x41", "\x95\x5C\x83\x41", true}, // second byte 0x5C
+        {"\xE4", "\xC4", false}}},                      // half-width katakana
+  };
+  for (const auto& [locale, cases] : locales) {
+    if (std::setlocale(LC_CTYPE, locale) == nullptr) {
+      ADD_FAILURE() << "locale " << locale << " is missing: run scripts/deps.sh";
+      continue;
+    }
+    SCOPED_TRACE(locale);
+    ExpectComparisons(cases);
+  }
+  std::setlocale(LC_CTYPE, restore.c_str());
+}
+
+} // namespace
+} // namespace quillet

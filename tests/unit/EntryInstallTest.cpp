@@ -1,8 +1,6 @@
 // Entry installation in-process, with and without worker threads ahead of the writer.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <map>
 #include <stdexcept>
@@ -120,14 +118,13 @@ RunResult Install(const PackageContents& package, unsigned threads, const EntryD
   };
   result.transcript = withoutRoot(result.transcript);
   for (const auto& entry : fs::recursive_directory_iterator(dir.Path())) {
-    const std::string path = fs::relative(entry.path(), dir.Path()).string();
+    const std::string path = fs::relative(entry.path(), dir.Path()).generic_string();
     if (entry.is_directory()) {
       result.tree[path] = "/";
     } else {
-      struct stat info {};
-      ::stat(entry.path().c_str(), &info);
       result.tree[path] =
-          withoutRoot(test::ReadFile(entry.path())) + "@" + std::to_string(info.st_mtime);
+          withoutRoot(test::ReadFile(entry.path())) + "@" +
+          std::to_string(fs::last_write_time(entry.path()).time_since_epoch().count());
     }
   }
   return result;
@@ -196,7 +193,7 @@ TEST(InstallEntry, FailedCloseIsAFailedWriteThatKeepsTheOldFile) {
     EXPECT_EQ(InstallEntry(entry, context, console), InstallOutcome::Failed) << oldFile;
     console.Flush();
     EXPECT_EQ(transcript,
-              "Installing a.pas .. could not write [" + dir.Path().string() + "/\\a.pas]\r\n");
+              "Installing a.pas .. could not write [" + context.PackageRoot + "\\a.pas]\r\n");
     if (oldFile) {
       EXPECT_EQ(test::ReadFile(dir / "a.pas"), "the old a.pas");
     }

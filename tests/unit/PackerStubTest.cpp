@@ -41,7 +41,7 @@ TEST_P(LocateStubTest, LooksNextToTheProgramThenInLibQuillet) {
   } catch (const EPackerError& e) {
     const std::string message = e.what();
     EXPECT_NE(message.find((prefix / "bin" / file).string() + " or " +
-                           (prefix / "lib/quillet" / file).string()),
+                           (prefix / "lib" / "quillet" / file).string()),
               std::string::npos)
         << message;
   }
