@@ -88,10 +88,7 @@ bool Console::PeekByte(char& byte) {
     // Never wait for an answer while its question still sits in the output buffer.
     Flush();
     std::size_t got = 0;
-    awaitingInput_ = true;
-    const platform::ReadOutcome outcome = input_->Read(inBuffer_, CONSOLE_BUFFER_SIZE, got);
-    awaitingInput_ = false;
-    switch (outcome) {
+    switch (input_->Read(inBuffer_, CONSOLE_BUFFER_SIZE, got)) {
     case platform::ReadOutcome::Data:
       inPos_ = 0;
       inEnd_ = got;
@@ -152,8 +149,7 @@ void Console::FinishForInterrupt() {
   if (!output_) {
     return; // nothing was ever written
   }
-  if (lineOpen_ ||
-      (awaitingInput_ && output_->Kind() == platform::ChannelKind::Console)) {
+  if (lineOpen_ || output_->Kind() == platform::ChannelKind::Console) {
     Append("\r\n");
   }
   Flush();

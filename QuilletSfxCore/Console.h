@@ -5,7 +5,6 @@
 // finishes the output from its own thread, never meets a write half done.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -41,8 +40,8 @@ public:
   // The console's part when an interrupt ends the run (Platform/Interruption.h): writes out what
   // the buffer holds and ends the last line when it is open, so that whatever follows (the
   // shell's prompt) starts on a line of its own. A line is open after text without a line end
-  // (an entry's "Installing NAME .. "), and on a console while an answer is awaited, since the
-  // typed text and the echoed ^C stand on that line.
+  // (an entry's "Installing NAME .. "), and always on a console: there the echoed ^C, and any
+  // answer typed so far, stand on the line after the installer's own text.
   void FinishForInterrupt();
 
 private:
@@ -62,8 +61,6 @@ private:
   char outBuffer_[CONSOLE_BUFFER_SIZE];
   std::size_t outUsed_ = 0;
   bool lineOpen_ = false; // the last text appended did not end with a line end
-  // Set while the input is read; the interrupt reads it on its own thread.
-  std::atomic<bool> awaitingInput_ = false;
 
   std::unique_ptr<platform::ConsoleChannel> input_;
   char inBuffer_[CONSOLE_BUFFER_SIZE];

@@ -16,6 +16,7 @@
 
 #include "Platform/Testing.h"
 #include "QuilletCore/PackageWriter.h"
+#include "QuilletSfxCore/ContentPipeline.h"
 #include "QuilletSfxCore/Dialogue.h"
 #include "QuilletSfxCore/RunInstaller.h"
 #include "tests/support/RegisteredIdes.h"
@@ -32,26 +33,11 @@ const std::string kQuestion = std::string(FOLDER_QUESTION_HEAD) + "C:\\Pkg\r\n" 
                               std::string(FOLDER_QUESTION_TAIL) + "\r\n";
 const std::string kOldContent = "the old big.bin";
 
-// Larger than what a worker holds ahead of the writer: the writer decompresses it as it writes.
-const std::string& StreamedContent() {
-  static const std::string content(17u << 20, 'z');
-  return content;
-}
-// Small enough for a worker to hold: the writer gets it whole.
-const std::string& HeldContent() {
-  static const std::string content(1u << 20, 'h');
-  return content;
-}
-
 struct Signal {
   const char* name;
   int number;
   int status;
 };
-void PrintTo(const Signal& signal, std::ostream* out) {
-  *out << signal.name;
-}
-
 const Signal kSignals[] = {{"Sigint", SIGINT, 130}, {"Sigterm", SIGTERM, 143}, {"Sighup", SIGHUP, 129}};
 
 // The temporary files that a run left in a folder.
@@ -69,7 +55,7 @@ std::vector<std::string> TemporaryFiles(const fs::path& folder) {
 class Interrupted : public ::testing::Test {
 protected:
   void SetUp() override {
-    driveC_ = test::MakeWinePrefix(prefix_, {{"Delphi", "7.0", RegText("C:\\D7")}});
+    test::MakeWinePrefix(prefix_, {{"Delphi", "7.0", RegText("C:\\D7")}});
     fs::create_directories(work_);
     fs::create_directories(pkg_);
   }
@@ -102,7 +88,6 @@ protected:
   fs::path prefix_ = dir_ / "prefix";
   fs::path work_ = dir_ / "work";
   fs::path stalled_ = dir_ / "stalled";
-  fs::path driveC_;
   fs::path pkg_ = dir_ / "prefix" / "drive_c" / "Pkg";
 };
 
@@ -115,16 +100,13 @@ struct WriteCase {
   const char* threads;
 };
 
-void PrintTo(const WriteCase& c, std::ostream* out) {
-  *out << c.signal.name << (c.targetExists ? ", replacing" : ", creating")
-       << (c.streamed ? ", streamed" : ", held") << ", QUILLET_THREADS=" << c.threads;
-}
-
 class InterruptedWrite : public Interrupted, public ::testing::WithParamInterface<WriteCase> {};
 
 TEST_P(InterruptedWrite, LeavesNothingBehind) {
   const WriteCase& c = GetParam();
-  SetPackage(c.streamed ? StreamedContent() : HeldContent());
+  // Beyond what a worker holds ahead of the writer (the writer decompresses it as it writes), or
+  // small enough for a worker to hold (the writer gets it whole).
+  SetPackage(std::string(c.streamed ? LOOKAHEAD_ENTRY_LIMIT + 1 : 1u << 20, 'z'));
   if (c.targetExists) {
     test::WriteFile(pkg_ / "big.bin", kOldContent);
   }
@@ -197,21 +179,15 @@ INSTANTIATE_TEST_SUITE_P(Signals, InterruptedAnswer, ::testing::ValuesIn(kSignal
 // SIGINT and echoes ^C after the typed text, and the installer ends that line before it exits.
 TEST_F(Interrupted, CtrlCAtATerminalEndsTheLineOfTheAnswer) {
   SetPackage("small");
-  std::vector<std::string> environment = {"WINEPREFIX=" + prefix_.string(), "LC_ALL=C",
-                                          "PATH=/usr/bin:/bin"};
-  std::vector<char*> envp;
-  for (std::string& variable : environment) {
-    envp.push_back(variable.data());
-  }
-  envp.push_back(nullptr);
-  std::string program = test::SfxPath();
-  std::string package = (dir_ / "pkg.dat").string();
+  std::string program = test::SfxPath(), package = (dir_ / "pkg.dat").string();
+  std::string wine = "WINEPREFIX=" + prefix_.string(), locale = "LC_ALL=C";
   char* argv[] = {program.data(), package.data(), nullptr};
+  char* envp[] = {wine.data(), locale.data(), nullptr};
   int terminal = -1;
   const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    ::execve(argv[0], argv, envp.data());
+    ::execve(argv[0], argv, envp);
     ::_exit(127);
   }
   std::string output;

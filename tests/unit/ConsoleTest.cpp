@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <functional>
 #include <numeric>
 
 #include "Platform/Console.h"
@@ -25,15 +24,11 @@ struct FakeChannel : platform::ConsoleChannel {
   std::deque<Step> reads;
   int* readCalls = nullptr;
   bool failWrites = false;
-  std::function<void()> duringRead; // what happens while the read waits (an interrupt)
 
   ChannelKind Kind() const override { return kind; }
   ReadOutcome Read(char* buffer, std::size_t capacity, std::size_t& got) override {
     if (readCalls != nullptr) {
       ++*readCalls;
-    }
-    if (duringRead) {
-      duringRead();
     }
     got = 0;
     if (reads.empty()) {
@@ -284,42 +279,22 @@ TEST(Console, UnopenableOutputDropsTextAndRetriesEachWrite) {
 struct FinishCase {
   const char* name;
   ChannelKind kind;
-  std::vector<std::string> lines; // written with WriteLine
-  std::string text;               // then written with WriteText
-  bool duringRead;                // the interrupt comes while an answer is awaited
-  std::string output;             // everything written, in order
+  std::string line;   // written with WriteLine (unless empty)
+  std::string text;   // then written with WriteText
+  std::string output; // everything written, in order
 };
 
 class FinishForInterruptTest : public ::testing::TestWithParam<FinishCase> {};
 
 TEST_P(FinishForInterruptTest, WritesWhatIsHeldAndEndsTheLine) {
   const FinishCase& c = GetParam();
-  std::vector<std::string> writes;
-  Console* console = nullptr;
-  Console made(
-      [&console]() -> std::unique_ptr<platform::ConsoleChannel> {
-        auto channel = std::make_unique<FakeChannel>();
-        channel->duringRead = [&console] { console->FinishForInterrupt(); };
-        return channel;
-      },
-      [&writes, kind = c.kind]() -> std::unique_ptr<platform::ConsoleChannel> {
-        auto channel = std::make_unique<FakeChannel>();
-        channel->kind = kind;
-        channel->writes = &writes;
-        return channel;
-      },
-      false);
-  console = &made;
-  for (const std::string& line : c.lines) {
-    made.WriteLine(line);
+  WriteHarness h(c.kind);
+  if (!c.line.empty()) {
+    h.console.WriteLine(c.line);
   }
-  made.WriteText(c.text);
-  if (c.duringRead) {
-    made.ReadLine();
-  } else {
-    made.FinishForInterrupt();
-  }
-  EXPECT_EQ(std::accumulate(writes.begin(), writes.end(), std::string()), c.output);
+  h.console.WriteText(c.text);
+  h.console.FinishForInterrupt();
+  EXPECT_EQ(std::accumulate(h.writes.begin(), h.writes.end(), std::string()), c.output);
 }
 
 const std::string kWide(200, 'w');
@@ -327,22 +302,16 @@ const std::string kWide(200, 'w');
 INSTANTIATE_TEST_SUITE_P(
     Cases, FinishForInterruptTest,
     ::testing::Values(
-        FinishCase{"OpenLineOnAPipe", ChannelKind::Stream, {"Question"}, "Installing a .. ", false,
+        FinishCase{"OpenLineOnAPipe", ChannelKind::Stream, "Question", "Installing a .. ",
                    "Question\r\nInstalling a .. \r\n"},
-        FinishCase{"EndedLineOnAPipe", ChannelKind::Stream, {"Question"}, "", false,
-                   "Question\r\n"},
-        FinishCase{"OpenLineOnAConsole", ChannelKind::Console, {}, "Installing a .. ", false,
+        FinishCase{"EndedLineOnAPipe", ChannelKind::Stream, "Question", "", "Question\r\n"},
+        FinishCase{"LongOpenLineOnAPipe", ChannelKind::Stream, "", kWide, kWide + "\r\n"},
+        FinishCase{"OpenLineOnAConsole", ChannelKind::Console, "", "Installing a .. ",
                    "Installing a .. \r\n"},
-        FinishCase{"EndedLineOnAConsole", ChannelKind::Console, {"Done"}, "", false, "Done\r\n"},
-        FinishCase{"LongOpenLineOnAPipe", ChannelKind::Stream, {}, kWide, false, kWide + "\r\n"},
-        FinishCase{"TextEndingInCr", ChannelKind::Stream, {}, "x\r", false, "x\r\r\n"},
-        // The typed answer and the echoed ^C stand on a console's line...
-        FinishCase{"AnswerAwaitedOnAConsole", ChannelKind::Console, {"Question"}, "", true,
+        // The echoed ^C, and any answer typed so far, stand on a console's line.
+        FinishCase{"EndedLineOnAConsole", ChannelKind::Console, "Question", "",
                    "Question\r\n\r\n"},
-        // ...but never in a pipe's or file's transcript.
-        FinishCase{"AnswerAwaitedOnAPipe", ChannelKind::Stream, {"Question"}, "", true,
-                   "Question\r\n"},
-        FinishCase{"NothingWritten", ChannelKind::Stream, {}, "", false, ""}),
+        FinishCase{"NothingWritten", ChannelKind::Stream, "", "", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
