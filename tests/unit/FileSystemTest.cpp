@@ -11,8 +11,6 @@
 #include <iterator>
 
 #include "Platform/FileSystem.h"
-#include "Platform/Interruption.h"
-#include "Platform/Posix/UncommittedFiles.h"
 #include "tests/support/WinePrefixFixture.h"
 
 namespace quillet::platform {
@@ -339,52 +337,6 @@ TEST(OutputFile, UncommittedFileIsRemoved) {
     EXPECT_EQ(test::ReadFile(prefix.DriveC() / "b.pas"), "old");
   }
 }
-
-// What an interrupt removes (Platform/Interruption.h): the named temporary files of the output
-// files still being written, never a committed file or one another output file took over.
-struct InterruptCase {
-  const char* name;
-  bool targetExists; // a named temporary file (true) or an unnamed one
-  bool committed;    // the file was put in place before the interrupt
-  std::string after; // the target's content after the interrupt; empty: no target
-};
-void PrintTo(const InterruptCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class OutputFileInterruptTest : public ::testing::TestWithParam<InterruptCase> {};
-
-TEST_P(OutputFileInterruptTest, RemovesOnlyUncommittedFiles) {
-  const InterruptCase& c = GetParam();
-  test::TempDir dir;
-  if (c.targetExists) {
-    test::WriteFile(dir / "x", "old");
-  }
-  auto file = OutputFile::CreateFor((dir / "x").string());
-  ASSERT_TRUE(file.has_value());
-  ASSERT_TRUE(file->Write("new", 3));
-  if (c.committed) {
-    ASSERT_TRUE(file->Commit());
-  }
-  {
-    const InterruptHold hold; // as the interrupt holds it
-    posix::RemoveUncommittedFiles();
-  }
-  EXPECT_EQ(NamesIn(dir.Path()), c.after.empty() ? std::vector<std::string>{}
-                                                 : std::vector<std::string>{"x"});
-  if (!c.after.empty()) {
-    EXPECT_EQ(test::ReadFile(dir / "x"), c.after);
-  }
-  // What the interrupt removed is gone for the file too: it can no longer replace the target.
-  EXPECT_EQ(file->Commit(), !c.committed && !c.targetExists);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, OutputFileInterruptTest,
-                         ::testing::Values(InterruptCase{"Replacing", true, false, "old"},
-                                           InterruptCase{"Creating", false, false, ""},
-                                           InterruptCase{"ReplacedBefore", true, true, "new"},
-                                           InterruptCase{"CreatedBefore", false, true, "new"}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(OutputFile, ReplacesAnExistingFile) {
   TestWinePrefix prefix;
