@@ -34,7 +34,8 @@ bool HandleInterrupts(void (*finishOutput)());
 // While one lives, on any thread, an interrupt waits before it removes files or writes anything:
 // what is done under a hold is done completely or not at all when the run is interrupted. Holds
 // nest and may be taken by the interrupt's own finishOutput. Keep them short; never wait for
-// input under one.
+// input under one. Once an interrupt has been taken, a thread that begins a new outermost hold
+// stops there until the process ends, so no new step starts while the run is being ended.
 class InterruptHold {
 public:
   InterruptHold();
