@@ -8,7 +8,8 @@ namespace quillet {
 
 namespace {
 
-constexpr std::size_t FIELD_SIZE = DOWNLOAD_ADDRESS_MARKER.size() + DOWNLOAD_ADDRESS_CAPACITY + 1;
+constexpr std::size_t MARKER_SIZE = DOWNLOAD_ADDRESS_MARKER.size();
+constexpr std::size_t FIELD_SIZE = MARKER_SIZE + DOWNLOAD_ADDRESS_CAPACITY + 1;
 
 constexpr std::array<char, FIELD_SIZE> DefaultField() {
   static_assert(DOWNLOAD_ADDRESS.size() <= DOWNLOAD_ADDRESS_CAPACITY);
@@ -40,7 +41,9 @@ std::string DownloadAddressFromField(const volatile char* bytes) {
 
 std::string DownloadAddress() {
   const volatile char* field = FIELD.data();
-  return DownloadAddressFromField(field + DOWNLOAD_ADDRESS_MARKER.size());
+  // MARKER_SIZE, not the marker itself: nothing at run time refers to the marker's text, so that
+  // even an unoptimised build holds it in the field only.
+  return DownloadAddressFromField(field + MARKER_SIZE);
 }
 
 } // namespace quillet

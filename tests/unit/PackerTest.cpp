@@ -917,12 +917,18 @@ TEST_F(InspectTest, AttachAppendsAStandAlonePackageOnly) {
 TEST(DownloadAddress, AttachWritesItIntoTheInstallersField) {
   const std::string field =
       std::string(DOWNLOAD_ADDRESS_MARKER) + "https://old\0" + std::string(300, '\0');
+  // The marker's text alone, followed by other data, as an unoptimised build may hold it.
+  const std::string bare = std::string(DOWNLOAD_ADDRESS_MARKER) + std::string(1, '\0') + "code" +
+                           std::string(300, '\0');
   const struct {
     std::string address;
     std::string installer;
-    const char* error; // empty: written
+    const char* error;     // empty: written
+    std::size_t kept = 0;  // leading bytes that stay as they were
   } cases[] = {
       {"https://example.org/widgets", "ELF" + field, ""},
+      {"https://example.org/widgets", bare + field, "", bare.size()},
+      {"https://x", bare, "sfx: has no download address field"},
       {std::string(255, 'u'), field + "tail", ""},
       {std::string(256, 'u'), "ELF" + field,
        "download address of 256 bytes: the installer's field "
@@ -938,9 +944,10 @@ TEST(DownloadAddress, AttachWritesItIntoTheInstallersField) {
       WriteDownloadAddress(installer, c.address, "sfx");
       EXPECT_STREQ(c.error, "") << c.address;
       const std::size_t at =
-          installer.find(DOWNLOAD_ADDRESS_MARKER) + DOWNLOAD_ADDRESS_MARKER.size();
+          installer.rfind(DOWNLOAD_ADDRESS_MARKER) + DOWNLOAD_ADDRESS_MARKER.size();
       EXPECT_EQ(DownloadAddressFromField(installer.data() + at), c.address);
       EXPECT_EQ(installer.size(), c.installer.size());
+      EXPECT_EQ(installer.substr(0, c.kept), c.installer.substr(0, c.kept));
     } catch (const EPackerError& e) {
       EXPECT_EQ(std::string(e.what()).rfind(c.error, 0), 0u) << e.what();
       EXPECT_EQ(installer, c.installer) << "unchanged when refused";
