@@ -95,8 +95,8 @@ namespace {
 // The output files whose temporary file exists and is not yet committed: what an interrupt
 // removes. Changed only under an InterruptHold, in one step with the creation, closing, moving or
 // deletion of the file, so that an interrupt never meets a handle being closed. Never destroyed:
-// an interrupt may come while the program's static objects are being destroyed.
-// Each is the open file and the temporary path of one output file's state.
+// an interrupt may come while the program's static objects are being destroyed. Each entry
+// points at the open file and the temporary path of one output file's state.
 struct UncommittedFile {
   const win32::UniqueHandle* file;
   const std::wstring* path;
