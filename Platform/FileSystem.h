@@ -81,6 +81,9 @@ public:
   // fails or the target cannot be replaced; the temporary file is then removed and the target
   // left as it was.
   bool Commit();
+  // After a failed Commit: whether the close that Commit made reported lost data (a new file on
+  // Linux is closed only there), rather than the target not being replaceable.
+  bool LostData() const;
 
 private:
   static std::optional<OutputFile> CreateAt(std::string_view nativeTargetPath,

@@ -28,7 +28,9 @@ struct RegistryValue {
 class RegistryKey;
 
 // The registry as one session of reads sees it. On POSIX the store is the Wine prefix's
-// system.reg, read once when the first key is opened.
+// system.reg, read when the first key is opened, for that key and the keys below it; a key
+// elsewhere is read from the same file later, unless the file changed meanwhile: then it is not
+// found.
 class RegistryAccessor {
 public:
   RegistryAccessor();
@@ -43,7 +45,28 @@ public:
   struct Store;
 
 private:
-  std::unique_ptr<Store> store_;
+  std::shared_ptr<Store> store_;
+};
+
+// The keys that the accessors of one stretch of work will open, told ahead. While an object of
+// this class lives, the accessors whose first key lies at or below one of these paths share one
+// reading of the store, made when the first of them opens its first key, instead of reading it
+// each on its own: on POSIX that is one pass over system.reg for all of them. Other accessors read
+// as they would without it. Windows keeps the registry itself, and there this does nothing.
+// Objects of this class nest; the innermost one counts.
+class RegistryReadAhead {
+public:
+  // Paths as OpenLocalMachineKey takes them.
+  explicit RegistryReadAhead(std::vector<std::string> paths);
+  ~RegistryReadAhead();
+  RegistryReadAhead(const RegistryReadAhead&) = delete;
+  RegistryReadAhead& operator=(const RegistryReadAhead&) = delete;
+
+private:
+  friend class RegistryAccessor;
+  std::vector<std::string> paths_;
+  std::shared_ptr<RegistryAccessor::Store> store_; // made when first needed
+  RegistryReadAhead* outer_ = nullptr;
 };
 
 class RegistryKey {

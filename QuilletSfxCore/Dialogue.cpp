@@ -6,6 +6,7 @@
 #include "CoreAPITools/StringList.h"
 #include "CoreAPITools/TextTools.h"
 #include "Platform/FileSystem.h"
+#include "Platform/Registry.h"
 #include "Platform/Shell.h"
 #include "QuilletCore/EntryContent.h"
 #include "QuilletSfxCore/ContentPipeline.h"
@@ -76,8 +77,17 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
   t_StringList ideRoots;
   // The package may name the registry keys of the IDEs it serves; otherwise Delphi's and
   // C++Builder's own.
-  for (const std::string& basePath : PackageIdeBasePaths(layout).paths) {
-    DiscoverIdeRoots(ideRoots, basePath);
+  {
+    const std::vector<std::string> basePaths = PackageIdeBasePaths(layout).paths;
+    // Told ahead, the registry is read once for every base key, not once per discovery.
+    std::vector<std::string> keys;
+    for (const std::string& basePath : basePaths) {
+      keys.push_back(basePath.starts_with('\\') ? basePath.substr(1) : basePath);
+    }
+    const platform::RegistryReadAhead readAhead(std::move(keys));
+    for (const std::string& basePath : basePaths) {
+      DiscoverIdeRoots(ideRoots, basePath);
+    }
   }
 
   EntryContent patch = ExtractEntry(layout, "patchinfo.txt");

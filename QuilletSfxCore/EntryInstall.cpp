@@ -97,7 +97,8 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
     return Fail(console, "could not write [" + target + "]");
   }
   if (!file->Commit()) {
-    return Fail(console, "could not create [" + target + "]");
+    return Fail(console,
+                (file->LostData() ? "could not write [" : "could not create [") + target + "]");
   }
   console.WriteLine("OK");
   return InstallOutcome::Installed;

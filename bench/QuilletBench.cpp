@@ -91,7 +91,8 @@ int Corpus(const std::filesystem::path& dir, std::uint64_t megabytes) {
   std::uint64_t written = 0;
   for (int index = 0; written < target; ++index) {
     const bool binary = index % 10 == 9;
-    const std::size_t length = 8 * 1024 + random() % (binary ? 150 * 1024 : 400 * 1024);
+    // About 40 KB on average, so that 24 MB make some 600 entries.
+    const std::size_t length = 8 * 1024 + random() % (binary ? 32 * 1024 : 66 * 1024);
     const std::string folder = "lib" + std::to_string(index % 6) + (index % 4 == 0 ? "/ext" : "");
     const std::string name = "Unit" + std::to_string(index) + (binary ? ".dfm" : ".pas");
     const std::string content = binary ? BinaryFile(random, length) : SourceFile(random, length);

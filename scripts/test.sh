@@ -33,5 +33,9 @@ echo "== Windows build with its unit tests (build-windows/)"
 bash scripts/build-windows.sh --tests
 bash scripts/wine-tests.sh
 
+# Wine here runs 64-bit programs only, so the 32-bit programs are built but not run.
+echo "== 32-bit Windows build (build-windows-x86/)"
+bash scripts/build-windows.sh --x86
+
 echo "== Code pages: the Linux installer against the Windows one under Wine"
 bash scripts/codepage-diff.sh

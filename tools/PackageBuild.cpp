@@ -406,7 +406,9 @@ public:
 
   void Commit(bool executable) {
     if (!file_->Commit()) {
-      throw EPackerError(path_.string() + ": cannot put the file in place");
+      throw EPackerError(path_.string() + (file_->LostData()
+                                               ? ": cannot write the file (is the disk full?)"
+                                               : ": cannot put the file in place"));
     }
     if (executable) {
       using std::filesystem::perms;

@@ -605,6 +605,7 @@ struct OutputFile::State {
   bool closedCleanly = false;
   bool unnamed = false;        // created with O_TMPFILE; closed only once linked in (Commit)
   bool closeRequested = false; // Close on an unnamed file: no more writes, the close comes later
+  bool lostData = false;       // the close that Commit made failed
 
   State() = default;
   State(const State&) = delete;
@@ -764,21 +765,17 @@ bool OutputFile::Close() {
     return false;
   }
   if (state_->unnamed) {
-    if (std::exchange(state_->closeRequested, true)) {
-      return false;
-    }
-    // The file has no name yet and would go with its last descriptor, so a duplicate keeps it for
-    // Commit to link in; closing the original still reports lost data, as the flush runs on
-    // every close.
-    const int keep = ::fcntl(state_->fd, F_DUPFD_CLOEXEC, 0);
-    const bool closed = keep >= 0 && ::close(std::exchange(state_->fd, keep)) == 0;
-    state_->closedCleanly = !failNextClose.exchange(false) && closed;
-    return state_->closedCleanly;
+    // Closing would lose it: Commit links it in first and closes it then.
+    return !std::exchange(state_->closeRequested, true);
   }
   // A failing close can be the first report of lost data (a full disk, a network file system).
   const bool closed = ::close(std::exchange(state_->fd, -1)) == 0;
   state_->closedCleanly = !failNextClose.exchange(false) && closed;
   return state_->closedCleanly;
+}
+
+bool OutputFile::LostData() const {
+  return state_ && state_->lostData;
 }
 
 bool OutputFile::Commit() {
@@ -789,8 +786,8 @@ bool OutputFile::Commit() {
   if (!state_ || state_->temporaryPath.empty()) {
     return false;
   }
-  if (state_->fd >= 0) {
-    Close();
+  if (state_->fd >= 0 && !Close()) {
+    state_->lostData = true;
   }
   bool placed = state_->closedCleanly;
   struct stat old {};
@@ -816,10 +813,6 @@ bool OutputFile::Commit() {
 
 bool OutputFile::CommitUnnamed() {
   State& state = *state_;
-  if (state.closeRequested && !state.closedCleanly) {
-    ::close(std::exchange(state.fd, -1));
-    return false;
-  }
   const std::string self = "/proc/self/fd/" + std::to_string(state.fd);
   bool linked =
       ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, state.targetPath.c_str(), AT_SYMLINK_FOLLOW) == 0;
@@ -845,8 +838,8 @@ bool OutputFile::CommitUnnamed() {
   }
   // A failing close can be the first report of lost data: the file goes again.
   const bool closeFailed = ::close(std::exchange(state.fd, -1)) != 0;
-  const bool closed = !failNextClose.exchange(false) && !closeFailed;
-  if (linked && !closed) {
+  state.lostData = failNextClose.exchange(false) || closeFailed;
+  if (linked && state.lostData) {
     ::unlink(state.targetPath.c_str());
     linked = false;
   }

@@ -1,8 +1,13 @@
 #include "Platform/Posix/WineRegistry.h"
-#include "Platform/FileMapping.h"
 #include "Platform/Posix/CodePage.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace quillet::platform::posix {
@@ -15,6 +20,10 @@ constexpr std::string_view ARCH_WIN64 = "win64";
 constexpr std::string_view ARCH_WIN32 = "win32";
 constexpr std::u16string_view WOW64_NODE_FOLDED = u"WOW6432NODE";
 constexpr std::u16string_view SOFTWARE_FOLDED = u"SOFTWARE";
+
+// A file is read in pieces of this size: small enough to stay in the processor's cache, large
+// enough that the system calls do not count.
+constexpr std::size_t READ_PIECE = 256 * 1024;
 
 // Data type tags, in the order they are tried.
 constexpr std::string_view TAG_SZ = "\"";
@@ -33,6 +42,11 @@ constexpr std::size_t MAX_TYPE_DIGITS = 8;
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The spaces that can stand before the first character of a line.
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
 }
 
 bool IsHexDigit(char c) {
@@ -380,35 +394,555 @@ RegistryValue ParseData(std::string_view text, std::size_t pos) {
   return RegistryValue{type, std::move(*bytes)};
 }
 
+// The line without its "\n" and a "\r" before it, as LineAt gives lines.
+std::string_view WithoutLineEnd(std::string_view line) {
+  if (!line.empty() && line.back() == '\n') {
+    line.remove_suffix(1);
+  }
+  if (!line.empty() && line.back() == '\r') {
+    line.remove_suffix(1);
+  }
+  return line;
+}
+
+// The decoded path of a section line's text after "["; nullopt when the line is malformed.
+std::optional<std::string> DecodeSectionPath(std::string_view header) {
+  std::string path;
+  if (!DecodeEscaped(header, 0, ']', path) || (!path.empty() && path.front() == '\\')) {
+    return std::nullopt;
+  }
+  return path;
+}
+
+// Calls visit(begin, end) for every non-empty "\"-separated component of a path.
+template <typename Visit> void ForEachComponent(std::string_view path, Visit visit) {
+  std::size_t pos = 0;
+  while (pos < path.size()) {
+    std::size_t end = path.find('\\', pos);
+    if (end == std::string_view::npos) {
+      end = path.size();
+    }
+    if (end > pos && !visit(pos, end)) {
+      return;
+    }
+    pos = end + 1;
+  }
+}
+
+// The folded components of a path, without the Wow6432Node ones.
+std::vector<std::u16string> ScopeComponents(std::string_view path) {
+  std::vector<std::u16string> components;
+  ForEachComponent(path, [&](std::size_t begin, std::size_t end) {
+    std::u16string folded = Folded(path.substr(begin, end - begin));
+    if (folded != WOW64_NODE_FOLDED) {
+      components.push_back(std::move(folded));
+    }
+    return true;
+  });
+  return components;
+}
+
+bool EqualsUpperAscii(std::string_view ascii, std::u16string_view folded) {
+  if (ascii.size() != folded.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < ascii.size(); ++i) {
+    const char c = ascii[i];
+    if (static_cast<char16_t>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c) != folded[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// How much of a section a read limited to scopes keeps.
+enum class Reach {
+  None,   // nothing: its key lies beside every scope
+  Prefix, // the keys up to its last Wow6432Node component before it left every scope
+  Keys,   // its key and parents, not its values: it lies above a scope
+  Whole,  // the key and its values: it lies at or below a scope
+};
+
+// Follows the components of one section path against every scope at once, Wow6432Node components
+// passed over as the 32-bit view passes them.
+class ScopeMatch {
+public:
+  explicit ScopeMatch(const std::vector<std::vector<std::u16string>>& scopes) : scopes_(scopes) {}
+
+  void Reset() {
+    states_.assign(scopes_.size(), State{});
+    open_ = scopes_.size();
+    wowEnd_ = 0;
+  }
+
+  // The next non-empty component, which ends at `end` in the path; `equals(folded)` compares it
+  // with a scope's component. False once the section has left every scope: then it reaches
+  // nothing more than the keys up to PrefixEnd().
+  template <typename Equals> bool Feed(bool isWow, std::size_t end, Equals equals) {
+    for (std::size_t i = 0; i < states_.size(); ++i) {
+      State& state = states_[i];
+      if (state.left || state.below) {
+        continue;
+      }
+      if (state.matched == scopes_[i].size()) {
+        state.below = true;
+      } else if (isWow) {
+        state.wowEnd = end;
+      } else if (equals(scopes_[i][state.matched])) {
+        ++state.matched;
+      } else {
+        state.left = true;
+        wowEnd_ = std::max(wowEnd_, state.wowEnd);
+        --open_;
+      }
+    }
+    return open_ > 0;
+  }
+
+  // Once the section has left every scope: the end of the keys it still makes, 0 for none.
+  std::size_t PrefixEnd() const { return wowEnd_; }
+
+  // After the last component. For Prefix, `prefixEnd` is where the kept part of the path ends.
+  Reach Finish(std::size_t& prefixEnd) const {
+    Reach reach = Reach::None;
+    prefixEnd = 0;
+    for (std::size_t i = 0; i < states_.size(); ++i) {
+      const State& state = states_[i];
+      if (state.below || (!state.left && state.matched == scopes_[i].size())) {
+        return Reach::Whole;
+      }
+      if (!state.left) {
+        reach = Reach::Keys;
+      } else if (state.wowEnd != 0 && reach != Reach::Keys) {
+        reach = Reach::Prefix;
+        prefixEnd = std::max(prefixEnd, state.wowEnd);
+      }
+    }
+    return reach;
+  }
+
+private:
+  struct State {
+    std::size_t matched = 0; // components of the scope matched so far
+    std::size_t wowEnd = 0;  // end of the last Wow6432Node component met, 0 for none
+    bool below = false;      // went past the scope's last component
+    bool left = false;       // met a component that is not the scope's
+  };
+  const std::vector<std::vector<std::u16string>>& scopes_;
+  std::vector<State> states_;
+  std::size_t open_ = 0;   // scopes not left
+  std::size_t wowEnd_ = 0; // the largest wowEnd of the scopes left
+};
+
+// What a section line asks for: how far it reaches, and the decoded path to make.
+struct SectionPlan {
+  Reach reach = Reach::None;
+  std::string path;
+};
+
+// What planning remembers from one section line to the next.
+struct PlanMemory {
+  // The text of the last prefix made from a plain line.
+  std::string madePrefix;
+  // The leading text of the last plain line found to reach nothing, up to and including the
+  // separator or "]" after the component that decided it: a line that starts with the same text
+  // reaches nothing either. Files list sections in tree order, so runs of them share it.
+  std::string skipPrefix;
+};
+
+// Most section lines are plain ASCII with "\\" between components; for them the decoded path is
+// the text itself and comparing is cheap, and most are told apart from every scope by their first
+// component or two. Gives nullopt for a line with any other escape or a byte above ASCII, which
+// the decoder must read (a code page may turn such a character into a letter). A section that
+// leaves every scope after the same Wow6432Node components as the last prefix made would make
+// nothing new, and is done with before the rest of its line is read.
+std::optional<Reach> PlanPlainSection(std::string_view header, ScopeMatch& match,
+                                      PlanMemory& memory, std::size_t& pathEnd,
+                                      std::size_t& prefixEnd) {
+  if (!memory.skipPrefix.empty() && header.starts_with(memory.skipPrefix)) {
+    return Reach::None;
+  }
+  match.Reset();
+  bool open = true;
+  std::size_t pos = 0;
+  std::size_t begin = 0;
+  for (;;) {
+    if (pos == header.size()) {
+      return Reach::None; // no "]": a malformed line
+    }
+    const char c = header[pos];
+    const bool last = c == ']';
+    const bool separator = c == '\\';
+    if (separator && (pos + 1 == header.size() || header[pos + 1] != '\\')) {
+      return std::nullopt;
+    }
+    if (!last && !separator) {
+      if (static_cast<unsigned char>(c) >= 0x80) {
+        return std::nullopt;
+      }
+      ++pos;
+      continue;
+    }
+    if (pos == 0 && separator) {
+      return Reach::None; // a path that starts with "\": a malformed line
+    }
+    if (open && pos > begin) {
+      const std::string_view component = header.substr(begin, pos - begin);
+      const bool isWow = EqualsUpperAscii(component, WOW64_NODE_FOLDED);
+      open = match.Feed(isWow, pos, [&](const std::u16string& folded) {
+        return EqualsUpperAscii(component, folded);
+      });
+      if (!open &&
+          (match.PrefixEnd() == 0 || header.substr(0, match.PrefixEnd()) == memory.madePrefix)) {
+        memory.skipPrefix.assign(header.substr(0, pos + (separator ? 2 : 1)));
+        return Reach::None;
+      }
+    }
+    if (last) {
+      pathEnd = pos;
+      return match.Finish(prefixEnd);
+    }
+    pos += 2;
+    begin = pos;
+  }
+}
+
+// The plain text of a plain section path: "\\" becomes "\".
+void AppendPlainPath(std::string& out, std::string_view raw) {
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    out += raw[i];
+    if (raw[i] == '\\') {
+      ++i;
+    }
+  }
+}
+
+SectionPlan PlanSection(std::string_view header, ScopeMatch& match, PlanMemory& memory) {
+  SectionPlan plan;
+  std::size_t pathEnd = 0;
+  std::size_t prefixEnd = 0;
+  if (const auto reach = PlanPlainSection(header, match, memory, pathEnd, prefixEnd)) {
+    plan.reach = *reach;
+    if (plan.reach == Reach::Prefix) {
+      memory.madePrefix.assign(header.substr(0, prefixEnd));
+    }
+    if (plan.reach != Reach::None) {
+      AppendPlainPath(plan.path,
+                      header.substr(0, plan.reach == Reach::Prefix ? prefixEnd : pathEnd));
+    }
+    return plan;
+  }
+  auto path = DecodeSectionPath(header);
+  if (!path) {
+    return plan;
+  }
+  match.Reset();
+  bool reachable = true;
+  std::u16string folded;
+  ForEachComponent(*path, [&](std::size_t begin, std::size_t end) {
+    folded.clear();
+    AppendFolded(folded, std::string_view(*path).substr(begin, end - begin));
+    reachable = match.Feed(folded == WOW64_NODE_FOLDED, end,
+                           [&](const std::u16string& scope) { return scope == folded; });
+    return reachable;
+  });
+  plan.reach = reachable ? match.Finish(prefixEnd) : Reach::None;
+  if (!reachable && match.PrefixEnd() != 0) {
+    plan.reach = Reach::Prefix;
+    prefixEnd = match.PrefixEnd();
+  }
+  if (plan.reach == Reach::Prefix) {
+    path->resize(prefixEnd);
+  }
+  if (plan.reach != Reach::None) {
+    plan.path = std::move(*path);
+  }
+  return plan;
+}
+
 } // namespace
+
+std::optional<std::size_t> TextBytes::Read(char* buffer, std::size_t capacity) {
+  const std::size_t n = std::min({capacity, piece_, text_.size() - pos_});
+  std::memcpy(buffer, text_.data() + pos_, n);
+  pos_ += n;
+  return n;
+}
+
+RegistryFile::RegistryFile(const std::string& nativePath) {
+  fd_ = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd_ < 0) {
+    return;
+  }
+  struct stat info {};
+  // A FIFO or a device could block or never end.
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+  opened_ = Current().value_or(Identity{});
+}
+
+RegistryFile::~RegistryFile() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+  }
+}
+
+std::optional<RegistryFile::Identity> RegistryFile::Current() const {
+  struct stat info {};
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+    return std::nullopt;
+  }
+  constexpr std::int64_t NANOSECONDS = 1000000000;
+  return Identity{
+      static_cast<std::uint64_t>(info.st_size),
+      static_cast<std::int64_t>(info.st_mtim.tv_sec) * NANOSECONDS + info.st_mtim.tv_nsec,
+      static_cast<std::int64_t>(info.st_ctim.tv_sec) * NANOSECONDS + info.st_ctim.tv_nsec};
+}
+
+bool RegistryFile::Unchanged() const {
+  return IsOpen() && Current() == opened_;
+}
+
+std::optional<std::size_t> RegistryFile::Reader::Read(char* buffer, std::size_t capacity) {
+  for (;;) {
+    const ssize_t n = ::pread(fd_, buffer, capacity, static_cast<off_t>(offset_));
+    if (n >= 0) {
+      offset_ += static_cast<std::uint64_t>(n);
+      return static_cast<std::size_t>(n);
+    }
+    if (errno != EINTR) {
+      return std::nullopt;
+    }
+  }
+}
 
 WineRegistry::WineRegistry() {
   keys_.emplace_back();
 }
 
-WineRegistry::WineRegistry(std::string text) : text_(std::move(text)) {
+WineRegistry::WineRegistry(std::string_view text) {
   keys_.emplace_back();
-  Parse();
+  scopes_.emplace_back(); // the root: every key
+  coversAll_ = false;
+  TextBytes bytes(text);
+  Read(bytes);
+}
+
+WineRegistry::WineRegistry(RegistryBytes& source, const std::vector<std::string>& scopes) {
+  keys_.emplace_back();
+  for (const std::string& scope : scopes) {
+    scopes_.push_back(ScopeComponents(scope));
+  }
+  coversAll_ = false;
+  Read(source);
 }
 
 WineRegistry WineRegistry::Load(const std::string& nativePath) {
-  auto text = ReadWholeFile(nativePath);
-  if (!text) {
+  RegistryFile file(nativePath);
+  if (!file.IsOpen()) {
     return WineRegistry();
   }
-  return WineRegistry(std::move(*text));
+  auto bytes = file.Bytes();
+  return WineRegistry(bytes, {""});
 }
 
-void WineRegistry::Parse() {
-  const std::string_view text(text_);
-  std::size_t pos = 0;
-  if (LineAt(text, 0, pos) != FILE_HEADER) {
-    return; // not a registry file
+bool WineRegistry::Covers(std::string_view path) const {
+  if (coversAll_ || path.starts_with('\\')) {
+    return true; // FindKey finds nothing for a leading "\" in any registry
   }
-  std::optional<KeyId> section;
-  bool seenSection = false;
+  const std::vector<std::u16string> components = ScopeComponents(path);
+  return std::any_of(scopes_.begin(), scopes_.end(), [&](const auto& scope) {
+    return scope.size() <= components.size() &&
+           std::equal(scope.begin(), scope.end(), components.begin());
+  });
+}
+
+bool WineRegistry::SameContent(const WineRegistry& other) const {
+  if (text_ != other.text_ || is64Bit_ != other.is64Bit_ || keys_.size() != other.keys_.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < keys_.size(); ++i) {
+    if (keys_[i].parent != other.keys_[i].parent || keys_[i].name != other.keys_[i].name) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void WineRegistry::Read(RegistryBytes& source) {
+  std::vector<char> buffer(READ_PIECE);
+  ScopeMatch match(scopes_);
+  PlanMemory memory;
   SectionCache cache;
-  std::vector<std::pair<KeyId, std::size_t>> valueLines; // key, line offset
+  std::vector<std::pair<KeyId, std::size_t>> valueLines;
+
+  enum class Phase { FirstLine, Preamble, Sections };
+  Phase phase = Phase::FirstLine;
+  // A line that goes on in the next piece: the first line, or a section line.
+  std::string pending;
+  bool inSectionLine = false;
+  // Whether the lines of the current region go to text_: those of a kept section, and those
+  // before the first section, which hold the file's options.
+  bool copying = false;
+  std::size_t regionStart = 0; // where the copied region starts in text_
+  std::size_t bodyStart = 0;   // where its lines after the section line start
+  std::optional<KeyId> sectionKey;
+  // Whether the bytes since the last line end before the current piece are all blanks, so that a
+  // "[" at the piece's start, after blanks only, starts a section line.
+  bool blankBefore = true;
+
+  const auto fail = [this] {
+    *this = WineRegistry(); // not a registry file, or a read that failed: an empty registry
+  };
+  // Ends the copied region; `atSectionLine`: a section line follows, whose leading blanks were
+  // copied after the region's last line end.
+  const auto endRegion = [&](bool atSectionLine) {
+    if (!copying) {
+      return;
+    }
+    copying = false;
+    if (atSectionLine) {
+      while (text_.size() > regionStart && text_.back() != '\n') {
+        text_.pop_back();
+      }
+    }
+    if (phase == Phase::Preamble) {
+      ParseLines(regionStart, text_.size(), std::nullopt, valueLines);
+      text_.clear(); // only its options were wanted
+    } else {
+      ParseLines(bodyStart, text_.size(), sectionKey, valueLines);
+    }
+  };
+  // A whole section line, from its "[" to its line end included.
+  const auto startSection = [&](std::string_view line) {
+    phase = Phase::Sections;
+    SectionPlan plan = PlanSection(WithoutLineEnd(line).substr(1), match, memory);
+    if (plan.reach == Reach::None) {
+      return;
+    }
+    const KeyId key = AddPath(plan.path, cache);
+    if (plan.reach == Reach::Whole) {
+      copying = true;
+      sectionKey = key;
+      regionStart = text_.size();
+      text_.append(line);
+      bodyStart = text_.size();
+    }
+  };
+
+  for (;;) {
+    const auto got = source.Read(buffer.data(), buffer.size());
+    if (!got) {
+      fail();
+      return;
+    }
+    if (*got == 0) {
+      break;
+    }
+    const char* const base = buffer.data();
+    const char* const end = base + *got;
+    const char* p = base;
+    while (p < end) {
+      if (phase == Phase::FirstLine) {
+        const auto* lineEnd = static_cast<const char*>(std::memchr(p, '\n', end - p));
+        pending.append(p, lineEnd != nullptr ? lineEnd : end);
+        if (pending.size() > FILE_HEADER.size() + 1) {
+          fail();
+          return;
+        }
+        if (lineEnd == nullptr) {
+          p = end;
+          break;
+        }
+        if (WithoutLineEnd(pending) != FILE_HEADER) {
+          fail();
+          return;
+        }
+        pending.clear();
+        phase = Phase::Preamble;
+        copying = true;
+        regionStart = 0;
+        p = lineEnd + 1;
+        continue;
+      }
+      if (inSectionLine) {
+        const auto* lineEnd = static_cast<const char*>(std::memchr(p, '\n', end - p));
+        if (lineEnd == nullptr) {
+          pending.append(p, end);
+          p = end;
+          break;
+        }
+        pending.append(p, lineEnd + 1);
+        p = lineEnd + 1;
+        inSectionLine = false;
+        startSection(pending);
+        pending.clear();
+        continue;
+      }
+      // The next section line: a "[" with nothing but blanks before it in its line.
+      const char* section = nullptr;
+      for (const char* q = p; q < end;) {
+        const auto* bracket = static_cast<const char*>(std::memchr(q, '[', end - q));
+        if (bracket == nullptr) {
+          break;
+        }
+        const char* k = bracket;
+        while (k > base && IsBlank(k[-1])) {
+          --k;
+        }
+        if (k == base ? blankBefore : k[-1] == '\n') {
+          section = bracket;
+          break;
+        }
+        q = bracket + 1;
+      }
+      if (copying) {
+        text_.append(p, section != nullptr ? section : end);
+      }
+      if (section == nullptr) {
+        p = end;
+        break;
+      }
+      endRegion(true);
+      const auto* lineEnd = static_cast<const char*>(std::memchr(section, '\n', end - section));
+      if (lineEnd == nullptr) {
+        pending.assign(section, end);
+        inSectionLine = true;
+        p = end;
+        break;
+      }
+      startSection(std::string_view(section, static_cast<std::size_t>(lineEnd + 1 - section)));
+      p = lineEnd + 1;
+    }
+    const char* k = end;
+    while (k > base && IsBlank(k[-1])) {
+      --k;
+    }
+    if (k != base) {
+      blankBefore = k[-1] == '\n';
+    }
+  }
+  if (phase == Phase::FirstLine) {
+    if (WithoutLineEnd(pending) != FILE_HEADER) {
+      fail();
+      return;
+    }
+    phase = Phase::Preamble;
+  }
+  if (inSectionLine) {
+    startSection(pending); // the last line, without a line end
+  }
+  endRegion(false);
+  Finish(valueLines);
+}
+
+void WineRegistry::ParseLines(std::size_t begin, std::size_t end, std::optional<KeyId> section,
+                              std::vector<std::pair<KeyId, std::size_t>>& valueLines) {
+  const std::string_view text = std::string_view(text_).substr(0, end);
+  std::size_t pos = begin;
   while (pos < text.size()) {
     const std::size_t lineStart = pos;
     const std::string_view line = LineAt(text, lineStart, pos);
@@ -417,10 +951,6 @@ void WineRegistry::Parse() {
       continue;
     }
     switch (body.front()) {
-    case '[':
-      seenSection = true;
-      section = AddSection(body.substr(1), cache);
-      break;
     case '"':
     case '@':
       if (section) {
@@ -432,7 +962,8 @@ void WineRegistry::Parse() {
       }
       break;
     case '#':
-      if (!seenSection && body.starts_with(ARCH_OPTION)) {
+      // Options count only before the first section; inside one they belong to its key.
+      if (!section && body.starts_with(ARCH_OPTION)) {
         const std::string_view arch = TrimRight(body.substr(ARCH_OPTION.size()));
         if (arch == ARCH_WIN64) {
           is64Bit_ = true;
@@ -445,6 +976,9 @@ void WineRegistry::Parse() {
       break; // comments and lines this reader does not know
     }
   }
+}
+
+void WineRegistry::Finish(const std::vector<std::pair<KeyId, std::size_t>>& valueLines) {
   // Group the value lines by key, each group in file order.
   std::size_t first = 0;
   for (Key& key : keys_) {
@@ -465,16 +999,9 @@ void WineRegistry::Parse() {
   }
 }
 
-std::optional<WineRegistry::KeyId> WineRegistry::AddSection(std::string_view header,
-                                                            SectionCache& cache) {
+WineRegistry::KeyId WineRegistry::AddPath(std::string_view decoded, SectionCache& cache) {
   std::string& path = cache.path;
-  path.clear();
-  if (!DecodeEscaped(header, 0, ']', path)) {
-    return std::nullopt;
-  }
-  if (!path.empty() && path.front() == '\\') {
-    return std::nullopt;
-  }
+  path.assign(decoded);
   // Sections come in tree order, so a section mostly shares its leading components with the one
   // before: those are taken from the previous chain instead of being looked up again.
   const std::string_view previous(cache.previousPath);

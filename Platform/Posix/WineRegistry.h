@@ -48,8 +48,14 @@
 // case in Unicode). Subkeys enumerate sorted by their upper-case UTF-16 code units, the registry's
 // own order. Symbolic-link keys ("#link") are read as ordinary keys; no link is followed.
 //
-// Parsing is one pass over the lines that indexes the keys; values are kept as positions in the
-// text and parsed when queried.
+// Reading a file is one pass over it in pieces of a fixed size, so that memory does not grow with
+// the file. A read can be limited to scopes, the paths below which the caller will look: then only
+// the section lines are looked at, and a section is kept (its key made, its lines copied) only when
+// its key lies at or below a scope. Wow6432Node components count for nothing in this comparison,
+// because a 32-bit view enters them on its own. A section above a scope makes its key and no more,
+// and one that leaves a scope after a Wow6432Node component makes the keys up to that component,
+// which decide how a 32-bit view turns. So every query at or below a scope (see Covers) gives what
+// the whole file gives. Values are kept as positions in the copied text and parsed when queried.
 #pragma once
 
 #include <cstddef>
@@ -65,6 +71,65 @@
 
 namespace quillet::platform::posix {
 
+// The bytes of a registry file, read front to back.
+class RegistryBytes {
+public:
+  virtual ~RegistryBytes() = default;
+  // Up to `capacity` bytes into `buffer`; 0 at the end; nullopt when the read fails.
+  virtual std::optional<std::size_t> Read(char* buffer, std::size_t capacity) = 0;
+};
+
+// Text in memory, handed out in pieces of at most `piece` bytes.
+class TextBytes : public RegistryBytes {
+public:
+  explicit TextBytes(std::string_view text, std::size_t piece = SIZE_MAX)
+      : text_(text), piece_(piece == 0 ? 1 : piece) {}
+  std::optional<std::size_t> Read(char* buffer, std::size_t capacity) override;
+
+private:
+  std::string_view text_;
+  std::size_t piece_;
+  std::size_t pos_ = 0;
+};
+
+// A registry file, open for reading for the life of this object. Each Bytes() reads it anew from
+// its start.
+class RegistryFile {
+public:
+  // A missing file, or one that is no regular file (a folder, a FIFO), is not open.
+  explicit RegistryFile(const std::string& nativePath);
+  ~RegistryFile();
+  RegistryFile(const RegistryFile&) = delete;
+  RegistryFile& operator=(const RegistryFile&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  // True when size and change times are those the file had when it was opened.
+  bool Unchanged() const;
+
+  class Reader : public RegistryBytes {
+  public:
+    explicit Reader(int fd) : fd_(fd) {}
+    std::optional<std::size_t> Read(char* buffer, std::size_t capacity) override;
+
+  private:
+    int fd_;
+    std::uint64_t offset_ = 0;
+  };
+  Reader Bytes() const { return Reader(fd_); }
+
+private:
+  struct Identity {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0; // nanoseconds
+    std::int64_t changed = 0;  // nanoseconds
+    bool operator==(const Identity&) const = default;
+  };
+  std::optional<Identity> Current() const;
+
+  int fd_ = -1;
+  Identity opened_;
+};
+
 class WineRegistry {
 public:
   using KeyId = std::uint32_t;
@@ -72,10 +137,21 @@ public:
 
   // An empty registry.
   WineRegistry();
-  // Parses the whole text of a registry file.
-  explicit WineRegistry(std::string text);
-  // Reads and parses a file; a missing or unreadable file gives an empty registry.
+  // Parses the whole text of a registry file: every key.
+  explicit WineRegistry(std::string_view text);
+  // Reads a registry file, keeping what queries at or below `scopes` (paths as FindKey takes
+  // them) need. A read that fails gives an empty registry, as does a file without the header.
+  WineRegistry(RegistryBytes& source, const std::vector<std::string>& scopes);
+  // Reads a file whole; a missing or unreadable file gives an empty registry.
   static WineRegistry Load(const std::string& nativePath);
+
+  // True when FindKey(path) and every query on the key it gives, its subkeys' included, answer
+  // as on the whole file: the path lies at or below a scope (Wow6432Node components aside), or
+  // the registry is empty because the file was none.
+  bool Covers(std::string_view path) const;
+  // True when both hold the same sections and keys: read with the same scopes from one file, they
+  // differ only when the file changed in between.
+  bool SameContent(const WineRegistry& other) const;
 
   // True when the file says "#arch=win64": a 32-bit program then sees the Wow6432Node branches.
   bool Is64BitPrefix() const { return is64Bit_; }
@@ -125,9 +201,17 @@ private:
     std::u16string indexKey;
   };
 
-  void Parse();
-  // The key a section line names (the text after "["); nullopt when the line is malformed.
-  std::optional<KeyId> AddSection(std::string_view header, SectionCache& cache);
+  class Scan;
+
+  void Read(RegistryBytes& source);
+  // The value lines and options of the lines in text_[begin, end); `section` is the key they
+  // belong to, nullopt before the first section.
+  void ParseLines(std::size_t begin, std::size_t end, std::optional<KeyId> section,
+                  std::vector<std::pair<KeyId, std::size_t>>& valueLines);
+  // Groups the value lines by key and puts subkeys in enumeration order.
+  void Finish(const std::vector<std::pair<KeyId, std::size_t>>& valueLines);
+  // The key of a decoded section path, made with its parents where missing.
+  KeyId AddPath(std::string_view path, SectionCache& cache);
   KeyId FindOrAddSubkey(KeyId parent, std::string_view name, std::u16string& scratch);
   std::optional<KeyId> FindFolded(KeyId parent, std::u16string_view folded) const;
   // The key a 32-bit program sees for `key` in a 64-bit prefix: its Wow6432Node subkey when it
@@ -136,8 +220,12 @@ private:
   // Where the data of the key's value of that name starts in text_ (the last line of that name).
   std::optional<std::size_t> FindValueData(KeyId key, std::string_view name) const;
 
+  // The copied lines of the kept sections, each section from its "[" to the end of its last line.
   std::string text_;
   bool is64Bit_ = false;
+  // The scopes as folded components without Wow6432Node ones; empty when every key is kept.
+  std::vector<std::vector<std::u16string>> scopes_;
+  bool coversAll_ = true;
   std::vector<Key> keys_;
   // Offsets in text_ of the first character of every value line, grouped by key.
   std::vector<std::size_t> valueLines_;

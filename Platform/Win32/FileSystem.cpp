@@ -83,6 +83,7 @@ struct OutputFile::State {
   std::wstring temporaryPath; // empty once it is moved into place or deleted
   std::wstring targetPath;
   bool closedCleanly = false;
+  bool lostData = false; // the close that Commit made failed
 
   State() = default;
   State(const State&) = delete;
@@ -267,13 +268,17 @@ bool OutputFile::Close() {
   return state_->closedCleanly;
 }
 
+bool OutputFile::LostData() const {
+  return state_ && state_->lostData;
+}
+
 bool OutputFile::Commit() {
   const InterruptHold hold; // an interrupt finds the file either in the list or in place
   if (!state_ || state_->temporaryPath.empty()) {
     return false;
   }
-  if (state_->file.Valid()) {
-    Close();
+  if (state_->file.Valid() && !Close()) {
+    state_->lostData = true;
   }
   // Fails for a read-only or locked target, which then stays as it was.
   const bool placed = state_->closedCleanly &&

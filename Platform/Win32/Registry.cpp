@@ -42,6 +42,9 @@ struct RegistryKey::Handle {
 RegistryAccessor::RegistryAccessor() = default;
 RegistryAccessor::~RegistryAccessor() = default;
 
+RegistryReadAhead::RegistryReadAhead(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+RegistryReadAhead::~RegistryReadAhead() = default;
+
 std::optional<RegistryKey> RegistryAccessor::OpenLocalMachineKey(std::string_view path) {
   const std::string subkey(path);
   HKEY key = nullptr;

@@ -1,5 +1,5 @@
-// Times IDE discovery on a Wine prefix: the two DiscoverIdeRoots calls of a run (each reads and
-// parses system.reg anew), and the parse of the file alone.
+// Times IDE discovery on a Wine prefix: the two DiscoverIdeRoots calls of a run (each reads
+// system.reg anew for its own base key), and the parse of the whole file alone.
 //
 //   quillet-registry-bench [PREFIX] [ROUNDS]
 //
@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
     parse.push_back(Milliseconds(Clock::now() - start));
     keys = registry.KeyCount();
 
-    roots.Clear();
+    roots = quillet::t_StringList();
     const auto discoveryStart = Clock::now();
     quillet::DiscoverIdeRoots(roots, quillet::DELPHI_BASE_PATH);
     quillet::DiscoverIdeRoots(roots, quillet::CBUILDER_BASE_PATH);
@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
   std::printf("\n");
   Report("read file only", read);
   Report("parse only (text in memory)", parse);
-  Report("DiscoverIdeRoots x2 (read+parse x2)", discovery);
+  Report("DiscoverIdeRoots x2 (2 scoped reads)", discovery);
 
   if (!generated.empty()) {
     fs::remove_all(generated);

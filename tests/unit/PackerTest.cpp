@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "CoreAPITools/Folders.h"
+#include "Platform/Testing.h"
 #include "QuilletCore/EntryContent.h"
 #include "QuilletCore/PackageCrc.h"
 #include "QuilletCore/PackageWriter.h"
@@ -956,6 +957,29 @@ TEST(DownloadAddress, AttachWritesItIntoTheInstallersField) {
 }
 
 // --- Writing results ------------------------------------------------------------------------
+
+// A close that reports lost data is a failed write: an older output stays, and nothing is left
+// of a new one.
+TEST(WriteFileReplacing, FailedCloseKeepsTheOldOutput) {
+  for (const bool old : {true, false}) {
+    TempDir dir;
+    if (old) {
+      WriteFile(dir / "out", "old package");
+    }
+    platform::testing::FailNextOutputFileClose();
+    try {
+      WriteFileReplacing(dir / "out", "package", false);
+      ADD_FAILURE() << "written";
+    } catch (const EPackerError& e) {
+      EXPECT_NE(std::string(e.what()).find(": cannot write the file"), std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), old ? 1 : 0);
+    if (old) {
+      EXPECT_EQ(test::ReadFile(dir / "out"), "old package");
+    }
+  }
+}
 
 // The output goes to a new, exclusively created file: a link at the name the packer once used for
 // its temporary file, or at the output, leads nowhere; a folder at the output is refused.

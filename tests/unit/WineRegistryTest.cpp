@@ -644,6 +644,247 @@ TEST(WineRegistryDamage, DeepAndLongPaths) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Reads limited to scopes: what a query at or below a scope gives, against the whole file.
+
+// The key at `path` and the keys below it, opened as the installer opens them (each by its full
+// path), with every value: "-" when the key is not found.
+std::string Describe(const WineRegistry& registry, const std::string& path, bool view32,
+                     int depth = 3) {
+  const auto key = registry.FindKey(path, view32);
+  if (!key) {
+    return "-";
+  }
+  std::string text = "{";
+  for (const auto& name : registry.ValueNames(*key)) {
+    const auto value = registry.QueryValue(*key, name);
+    text += name + "=" + std::to_string(value->type) + ":" + value->data + ";";
+  }
+  for (const auto& name : registry.SubkeyNames(*key)) {
+    text +=
+        name + (depth > 0 ? Describe(registry, path + "\\" + name, view32, depth - 1) : "") + ",";
+  }
+  return text + "}";
+}
+
+// The RootDir texts of the subkeys of a base key, as IDE discovery collects them: "name=dir".
+std::vector<std::string> RootDirs(const WineRegistry& registry, const std::string& base) {
+  std::vector<std::string> found;
+  const auto key = registry.FindKey(base, true);
+  if (!key) {
+    return found;
+  }
+  for (const auto& name : registry.SubkeyNames(*key)) {
+    const auto subkey = registry.FindKey(base + name, true);
+    if (subkey && registry.HasValue(*subkey, "RootDir")) {
+      const auto value = registry.QueryValue(*subkey, "RootDir");
+      found.push_back(name + "=" + value->data.substr(0, value->data.find('\0')));
+    }
+  }
+  return found;
+}
+
+// Reads `text` limited to `scopes`, handing the reader pieces of every size in `pieces`, and checks
+// that each query path answers as the whole file does, in both views.
+void ExpectScopedReadsAgree(const std::string& text, const std::vector<std::string>& scopes,
+                            const std::vector<std::string>& queries) {
+  const WineRegistry whole(text);
+  for (const std::size_t piece :
+       {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{64}, SIZE_MAX}) {
+    TextBytes bytes(text, piece);
+    const WineRegistry scoped(bytes, scopes);
+    EXPECT_EQ(scoped.Is64BitPrefix(), whole.Is64BitPrefix()) << "piece " << piece;
+    for (const auto& query : queries) {
+      ASSERT_TRUE(scoped.Covers(query)) << query;
+      for (const bool view32 : {true, false}) {
+        EXPECT_EQ(Describe(scoped, query, view32), Describe(whole, query, view32))
+            << "piece " << piece << ", " << query << (view32 ? " (32-bit view)" : "");
+      }
+    }
+  }
+}
+
+const std::string DELPHI = "Software\\Borland\\Delphi\\";
+
+struct ScopeCase {
+  const char* name;
+  std::string body;                  // the file after its header
+  std::vector<std::string> rootDirs; // what discovery finds below DELPHI in the scoped read
+};
+
+class WineRegistryScopeTest : public ::testing::TestWithParam<ScopeCase> {};
+
+TEST_P(WineRegistryScopeTest, KeepsWhatDiscoveryReads) {
+  const ScopeCase& c = GetParam();
+  const std::string text = HEADER + c.body;
+  TextBytes bytes(text);
+  const WineRegistry scoped(bytes, {DELPHI});
+  EXPECT_EQ(RootDirs(scoped, DELPHI), c.rootDirs);
+  EXPECT_EQ(RootDirs(WineRegistry(text), DELPHI), c.rootDirs);
+  ExpectScopedReadsAgree(text, {DELPHI}, {DELPHI, DELPHI + "7.0", DELPHI + "7.0\\Sub"});
+}
+
+const std::string D7 = "[Software\\\\Borland\\\\Delphi\\\\7.0]\n\"RootDir\"=\"C:\\\\D7\"\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WineRegistryScopeTest,
+    ::testing::Values(
+        ScopeCase{"Plain", "\n" + D7, {"7.0=C:\\D7"}},
+        ScopeCase{"AmongOtherKeys",
+                  "[Software\\\\Borland\\\\Database Engine]\n\"A\"=\"x\"\n" + D7 +
+                      "[Software\\\\Classes\\\\CLSID\\\\{1}]\n@=\"c\"\n"
+                      "[System\\\\Setup]\n\"RootDir\"=\"not an IDE\"\n",
+                  {"7.0=C:\\D7"}},
+        // A section line ends a hex value's continuation: Wine reads it as a section.
+        ScopeCase{"SectionLineInsideContinuation",
+                  "[Other]\n\"Blob\"=hex:00,01,\\\n" + D7,
+                  {"7.0=C:\\D7"}},
+        ScopeCase{"ContinuationIntoDroppedSection",
+                  "[Software\\\\Borland\\\\Delphi\\\\7.0]\n\"RootDir\"=\"C:\\\\D7\"\n"
+                  "\"Blob\"=hex:00,\\\n  [Other]\n\"Blob\"=hex:01\n",
+                  {"7.0=C:\\D7"}},
+        ScopeCase{"ContinuationLinesKept",
+                  "[Software\\\\Borland\\\\Delphi\\\\7.0]\n\"Blob\"=hex:00,\\\n  01,\\\n  02\n"
+                  "\"RootDir\"=\"C:\\\\D7\"\n",
+                  {"7.0=C:\\D7"}},
+        // "[" inside a value, even after an escaped line break, starts no section.
+        ScopeCase{"SectionTextInsideQuotedValue",
+                  D7 + "\"Note\"=\"a\\n[Software\\\\Borland\\\\Delphi\\\\9.0]\"\n"
+                       "[Other]\n\"V\"=\"[Software\\\\Borland\\\\Delphi\\\\8.0]\"\n",
+                  {"7.0=C:\\D7"}},
+        ScopeCase{"KeysSharingLeadingText",
+                  "[Software\\\\Borland\\\\Delphi7\\\\7.0]\n\"RootDir\"=\"wrong\"\n"
+                  "[Software\\\\Borland\\\\DelphiX]\n\"RootDir\"=\"wrong\"\n" +
+                      D7 +
+                      "[Software\\\\Borland\\\\Del]\n[Software\\\\BorlandX\\\\Delphi\\\\6.0]\n"
+                      "\"RootDir\"=\"wrong\"\n",
+                  {"7.0=C:\\D7"}},
+        ScopeCase{"BaseKeyInOtherCase",
+                  "[SOFTWARE\\\\borland\\\\DELPHI\\\\7.0]\n\"rootdir\"=\"C:\\\\D7\"\n"
+                  "[software\\\\BORLAND\\\\delphi\\\\5.0]\n\"RootDir\"=\"C:\\\\D5\"\n",
+                  {"5.0=C:\\D5", "7.0=C:\\D7"}},
+        ScopeCase{"EscapedComponent",
+                  "[Software\\\\Borland\\\\Delph\\x69\\\\7.0]\n\"RootDir\"=\"C:\\\\D7\"\n"
+                  "[Software\\\\Borland\\\\Delphi\\\\\\x35.0]\n\"RootDir\"=\"C:\\\\D5\"\n",
+                  {"5.0=C:\\D5", "7.0=C:\\D7"}},
+        ScopeCase{"IndentedSectionLines",
+                  "  \t[Software\\\\Borland\\\\Delphi\\\\7.0]\n\"RootDir\"=\"C:\\\\D7\"\n"
+                  " \r[Other]\n\"RootDir\"=\"not D7\"\n",
+                  {"7.0=C:\\D7"}},
+        ScopeCase{"SectionsOfOneKeyApart",
+                  "[Software\\\\Borland\\\\Delphi\\\\7.0]\n\"RootDir\"=\"first\"\n"
+                  "[Other]\n\"RootDir\"=\"other\"\n"
+                  "[Software\\\\Borland\\\\Delphi\\\\7.0]\n\"RootDir\"=\"C:\\\\D7\"\n",
+                  {"7.0=C:\\D7"}},
+        ScopeCase{"MalformedSectionLine",
+                  "[Software\\\\Borland\\\\Delphi\\\\6.0\n\"RootDir\"=\"C:\\\\D6\"\n" + D7,
+                  {"7.0=C:\\D7"}},
+        ScopeCase{"EndsInsideValue", D7 + "\"Blob\"=hex:00,\\", {"7.0=C:\\D7"}},
+        ScopeCase{"EndsInsideText",
+                  "[Software\\\\Borland\\\\Delphi\\\\7.0]\n\"RootDir\"=\"C:\\\\D7",
+                  {"7.0="}},
+        ScopeCase{
+            "EndsInsideSectionLine", D7 + "[Software\\\\Borland\\\\Delphi\\\\8.0", {"7.0=C:\\D7"}},
+        ScopeCase{
+            "EndsAfterSectionLine", D7 + "[Software\\\\Borland\\\\Delphi\\\\8.0]", {"7.0=C:\\D7"}},
+        ScopeCase{"CrLfLines",
+                  "\r\n[Other]\r\n\"Blob\"=hex:00,\\\r\n  01\r\n"
+                  "[Software\\\\Borland\\\\Delphi\\\\7.0]\r\n\"RootDir\"=\"C:\\\\D7\"\r\n"
+                  "\"Blob\"=hex:00,\\\r\n  01\r\n",
+                  {"7.0=C:\\D7"}},
+        // 64-bit prefixes: the 32-bit view reads the Wow6432Node branches.
+        ScopeCase{"Win64Branch",
+                  "#arch=win64\n" + D7 +
+                      "[Software\\\\Wow6432Node\\\\Borland\\\\Delphi\\\\5.0]\n"
+                      "\"RootDir\"=\"C:\\\\D5\"\n",
+                  {"5.0=C:\\D5"}},
+        ScopeCase{"Win64BranchOnlyBesideScope",
+                  "#arch=win64\n" + D7 + "[Software\\\\Wow6432Node\\\\Classes\\\\x]\n",
+                  {}},
+        // A Wow6432Node key beside the scope still turns the 32-bit view away from it.
+        ScopeCase{"Win64NodeBelowParentOfScope",
+                  "#arch=win64\n[Software\\\\Wow6432Node\\\\Borland\\\\Delphi\\\\5.0]\n"
+                  "\"RootDir\"=\"C:\\\\D5\"\n"
+                  "[Software\\\\Wow6432Node\\\\Borland\\\\Wow6432Node\\\\Other]\n",
+                  {}},
+        ScopeCase{"Win64NodeBelowScope",
+                  "#arch=win64\n[Software\\\\Wow6432Node\\\\Borland\\\\Delphi\\\\5.0]\n"
+                  "\"RootDir\"=\"native\"\n"
+                  "[Software\\\\Wow6432Node\\\\Borland\\\\Delphi\\\\5.0\\\\Wow6432Node]\n"
+                  "\"RootDir\"=\"C:\\\\D5\"\n",
+                  {"5.0=C:\\D5"}},
+        ScopeCase{"ArchAfterContinuationIsNoOption",
+                  "\"X\"=hex:00,\\\n#arch=win64\n" + D7,
+                  {"7.0=C:\\D7"}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(WineRegistryScope, DamagedFilesReadAsWhole) {
+  // Every truncation and many random changes of a file with every construct: each query at or
+  // below a scope answers as the whole file does, whatever pieces the reader gets.
+  const std::string full = RichFile();
+  const std::vector<std::string> scopes = {DELPHI, "Software\\Borland\\C++Builder"};
+  const std::vector<std::string> queries = {DELPHI, DELPHI + "7.0", DELPHI + "5.0",
+                                            "Software\\Borland\\C++Builder\\",
+                                            "Software\\Wow6432Node\\Borland\\C++Builder\\6.0"};
+  for (std::size_t n = 0; n <= full.size(); n += 7) {
+    ExpectScopedReadsAgree(full.substr(0, n), scopes, queries);
+  }
+  const std::string syntax = "\\\"[]@#=:,()\n\r \txhexdwordstr0179af";
+  std::mt19937 random(20261209);
+  for (int round = 0; round < 300; ++round) {
+    std::string text = full;
+    for (int i = 0, changes = 1 + static_cast<int>(random() % 8); i < changes; ++i) {
+      const std::size_t at = random() % text.size();
+      text[at] =
+          random() % 3 == 0 ? static_cast<char>(random() % 256) : syntax[random() % syntax.size()];
+    }
+    ExpectScopedReadsAgree(text, scopes, queries);
+  }
+}
+
+TEST(WineRegistryScope, CoversOnlyPathsAtOrBelowAScope) {
+  const std::string text = RichFile();
+  TextBytes bytes(text);
+  const WineRegistry registry(bytes, {DELPHI, "Software\\Wow6432Node\\Embarcadero\\BDS"});
+  struct {
+    std::string path;
+    bool covered;
+  } const cases[] = {
+      {DELPHI, true},
+      {"software\\BORLAND\\delphi\\7.0", true},
+      {"Software\\Wow6432Node\\Borland\\Delphi\\7.0\\Sub", true},
+      {"Software\\\\Borland\\Delphi", true},
+      {"Software\\Embarcadero\\BDS\\23.0", true},
+      {"\\Software", true}, // found nowhere
+      {"Software\\Borland", false},
+      {"Software\\Borland\\Delphi7", false},
+      {"Software\\Borland\\C++Builder\\6.0", false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(registry.Covers(c.path), c.covered) << c.path;
+  }
+  EXPECT_TRUE(WineRegistry(RichFile()).Covers(""));
+  EXPECT_TRUE(WineRegistry().Covers("Software"));
+}
+
+TEST(WineRegistryScope, KeepsOnlyTheScopesSections) {
+  // 2,000 filler sections, one IDE: the scoped read makes the few keys on the way to it.
+  std::string body = "#arch=win64\n";
+  for (int i = 0; i < 1000; ++i) {
+    body += "[Software\\\\Classes\\\\CLSID\\\\{" + std::to_string(i) + "}]\n@=\"c\"\n";
+    body += "[Software\\\\Wow6432Node\\\\Classes\\\\{" + std::to_string(i) + "}]\n@=\"w\"\n";
+  }
+  body += "[Software\\\\Wow6432Node\\\\Borland\\\\Delphi\\\\7.0]\n\"RootDir\"=\"C:\\\\D7\"\n";
+  const std::string text = HEADER + body;
+  TextBytes bytes(text);
+  const WineRegistry scoped(bytes, {DELPHI});
+  EXPECT_EQ(RootDirs(scoped, DELPHI), std::vector<std::string>{"7.0=C:\\D7"});
+  // Root, Software, Wow6432Node, Borland, Delphi, 7.0.
+  EXPECT_EQ(scoped.KeyCount(), 6u);
+  EXPECT_GT(WineRegistry(text).KeyCount(), 2000u);
+}
+
+// ---------------------------------------------------------------------------------------------
 // The store behind the platform registry interface.
 
 class PosixRegistryTest : public ::testing::Test {
@@ -663,6 +904,53 @@ TEST_F(PosixRegistryTest, ReadsSystemRegOnceWhenTheFirstKeyOpens) {
   RegistryAccessor fresh;
   EXPECT_FALSE(fresh.OpenLocalMachineKey("A"));
   EXPECT_EQ(fresh.OpenLocalMachineKey("B")->ReadValue("V", 64)->data, "new\0"s);
+}
+
+TEST_F(PosixRegistryTest, KeyOutsideTheFirstKeysIsReadFromTheSameFile) {
+  test::WriteFile(prefix_ / "system.reg",
+                  RegFile("[Software\\\\Borland\\\\Delphi\\\\7.0]\n\"RootDir\"=\"D7\"\n"
+                          "[Software\\\\Borland\\\\C++Builder\\\\6.0]\n\"RootDir\"=\"C6\"\n"));
+  RegistryAccessor accessor;
+  const auto delphi = accessor.OpenLocalMachineKey("Software\\Borland\\Delphi\\");
+  ASSERT_TRUE(delphi);
+  EXPECT_EQ(delphi->SubkeyNames(), std::vector<std::string>{"7.0"});
+  const auto builder = accessor.OpenLocalMachineKey("Software\\Borland\\C++Builder\\6.0");
+  ASSERT_TRUE(builder);
+  EXPECT_EQ(builder->ReadValue("RootDir", 64)->data, "C6\0"s);
+  const auto borland = accessor.OpenLocalMachineKey("Software\\Borland");
+  ASSERT_TRUE(borland);
+  EXPECT_EQ(borland->SubkeyNames(), (std::vector<std::string>{"C++Builder", "Delphi"}));
+  // Keys opened before stay as they were.
+  EXPECT_EQ(delphi->SubkeyNames(), std::vector<std::string>{"7.0"});
+  EXPECT_FALSE(accessor.OpenLocalMachineKey("Software\\Borland\\BDS"));
+}
+
+TEST_F(PosixRegistryTest, ReadAheadServesItsKeysFromOneReading) {
+  const std::string before = "[Software\\\\Borland\\\\Delphi\\\\7.0]\n\"RootDir\"=\"D7\"\n"
+                             "[Software\\\\Borland\\\\C++Builder\\\\6.0]\n\"RootDir\"=\"C6\"\n"
+                             "[Software\\\\Other]\n\"RootDir\"=\"O\"\n";
+  const std::string after = "[Software\\\\Borland\\\\C++Builder\\\\5.0]\n\"RootDir\"=\"C5\"\n"
+                            "[Software\\\\Other\\\\New]\n";
+  test::WriteFile(prefix_ / "system.reg", RegFile(before));
+  const auto subkeys = [](RegistryAccessor& accessor, std::string_view path) {
+    const auto key = accessor.OpenLocalMachineKey(path);
+    return key ? *key->SubkeyNames() : std::vector<std::string>{"-"};
+  };
+  {
+    const RegistryReadAhead readAhead(
+        {"Software\\Borland\\Delphi\\", "Software\\Borland\\C++Builder\\"});
+    RegistryAccessor first;
+    EXPECT_EQ(subkeys(first, "Software\\Borland\\Delphi\\"), std::vector<std::string>{"7.0"});
+    test::WriteFile(prefix_ / "system.reg", RegFile(after));
+    // The other discovery sees the file as it was read for the first.
+    RegistryAccessor second;
+    EXPECT_EQ(subkeys(second, "Software\\Borland\\C++Builder\\"), std::vector<std::string>{"6.0"});
+    // A key outside the paths told ahead is read on its own.
+    RegistryAccessor third;
+    EXPECT_EQ(subkeys(third, "Software\\Other"), std::vector<std::string>{"New"});
+  }
+  RegistryAccessor later;
+  EXPECT_EQ(subkeys(later, "Software\\Borland\\C++Builder\\"), std::vector<std::string>{"5.0"});
 }
 
 TEST_F(PosixRegistryTest, MissingOrUnreadableFileIsEmpty) {
