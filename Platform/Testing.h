@@ -9,4 +9,10 @@ namespace quillet::platform::testing {
 // Makes the next OutputFile::Close in this process close the file and then report failure.
 void FailNextOutputFileClose();
 
+// Not a function but an environment variable, read by the installer program itself so that the
+// end-to-end tests can interrupt it at a known point: when QUILLET_TEST_STALL_WRITE names a file,
+// the first OutputFile::Write of the process writes its bytes, then creates that file and waits
+// for ever (only an interrupt or a kill ends it).
+inline constexpr const char* STALL_WRITE_VARIABLE = "QUILLET_TEST_STALL_WRITE";
+
 } // namespace quillet::platform::testing

@@ -1,5 +1,6 @@
 #include "QuilletSfxCore/Console.h"
 #include "Platform/Console.h"
+#include "Platform/Interruption.h"
 
 #include <cstring>
 
@@ -28,6 +29,7 @@ bool Console::EnsureInput() {
 }
 
 void Console::Flush() {
+  const platform::InterruptHold hold;
   if (outUsed_ == 0) {
     return;
   }
@@ -38,6 +40,9 @@ void Console::Flush() {
 }
 
 void Console::Append(std::string_view text) {
+  if (!text.empty()) {
+    lineOpen_ = text.back() != '\n';
+  }
   while (!text.empty()) {
     const std::size_t room = CONSOLE_BUFFER_SIZE - outUsed_;
     const std::size_t n = text.size() < room ? text.size() : room;
@@ -57,6 +62,7 @@ void Console::EndOperation() {
 }
 
 void Console::WriteText(std::string_view text) {
+  const platform::InterruptHold hold;
   if (!EnsureOutput()) {
     return;
   }
@@ -65,6 +71,7 @@ void Console::WriteText(std::string_view text) {
 }
 
 void Console::WriteLine(std::string_view text) {
+  const platform::InterruptHold hold;
   if (!EnsureOutput()) {
     return;
   }
@@ -135,6 +142,17 @@ std::string Console::ReadLine() {
     }
   }
   return line;
+}
+
+void Console::FinishForInterrupt() {
+  const platform::InterruptHold hold;
+  if (!output_) {
+    return; // nothing was ever written
+  }
+  if (lineOpen_ || output_->Kind() == platform::ChannelKind::Console) {
+    Append("\r\n");
+  }
+  Flush();
 }
 
 Console& StdConsole() {

@@ -1,6 +1,8 @@
 // The installer's console: standard output gathered in a 128-byte buffer, standard input read
 // line by line. Neither stream opens before its first use, and no operation reports an error:
 // text that cannot be written is dropped, and input that cannot be read reads as an empty line.
+// Every change of the output buffer is made under an interrupt hold, so that an interrupt, which
+// finishes the output from its own thread, never meets a write half done.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +37,13 @@ public:
   // Writes out whatever the output buffer holds (at exit, and before waiting for input).
   void Flush();
 
+  // The console's part when an interrupt ends the run (Platform/Interruption.h): writes out what
+  // the buffer holds and ends the last line when it is open, so that whatever follows (the
+  // shell's prompt) starts on a line of its own. A line is open after text without a line end
+  // (an entry's "Installing NAME .. "), and always on a console: there the echoed ^C, and any
+  // answer typed so far, stand on the line after the installer's own text.
+  void FinishForInterrupt();
+
 private:
   bool EnsureOutput();
   bool EnsureInput();
@@ -51,6 +60,7 @@ private:
   std::unique_ptr<platform::ConsoleChannel> output_;
   char outBuffer_[CONSOLE_BUFFER_SIZE];
   std::size_t outUsed_ = 0;
+  bool lineOpen_ = false; // the last text appended did not end with a line end
 
   std::unique_ptr<platform::ConsoleChannel> input_;
   char inBuffer_[CONSOLE_BUFFER_SIZE];

@@ -26,7 +26,9 @@ unsigned InstallThreads();
 
 class ContentPipeline {
 public:
-  // Starts up to `workers` threads (fewer when the system refuses more).
+  // Starts up to `workers` threads (fewer when the system refuses more). They never take an
+  // interrupt (Platform/Interruption.h): it ends the process while they work, and they hold
+  // nothing on disk that it would have to clean up.
   ContentPipeline(std::vector<PackageEntry> entries, unsigned workers, EntryDecoder decoder,
                   std::size_t budget = LOOKAHEAD_BUDGET,
                   std::size_t entryLimit = LOOKAHEAD_ENTRY_LIMIT);

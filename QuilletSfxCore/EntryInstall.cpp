@@ -2,6 +2,7 @@
 
 #include "CoreAPITools/Folders.h"
 #include "Platform/FileSystem.h"
+#include "Platform/Interruption.h"
 #include "QuilletCore/SameTextLocale.h"
 #include "QuilletSfxCore/Templates.h"
 #include "QuilletSfxCore/Timestamps.h"
@@ -90,6 +91,8 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   }
   // After the last write, so that the stored time is what stays.
   StampEntryFile(*file, entry.Date(), entry.Time());
+  // An interrupt finds the entry either not yet in place or in place with its "OK" written.
+  const platform::InterruptHold hold;
   if (!file->Close()) {
     return Fail(console, "could not write [" + target + "]");
   }

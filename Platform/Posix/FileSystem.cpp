@@ -27,7 +27,9 @@
 #include <vector>
 
 #include "Platform/FileSystem.h"
+#include "Platform/Interruption.h"
 #include "Platform/Posix/CodePage.h"
+#include "Platform/Posix/UncommittedFiles.h"
 #include "Platform/Posix/WinePrefix.h"
 #include "Platform/Testing.h"
 #include "Platform/Text.h"
@@ -568,6 +570,34 @@ bool MakeFolder(std::string_view windowsPath) {
 // ---------------------------------------------------------------------------------------------
 // OutputFile
 
+namespace {
+
+// The named temporary files of the output files not yet committed: what an interrupt removes.
+// Changed only under an InterruptHold, in one step with the creation, renaming or removal of the
+// file, so that the list and the folders agree whenever an interrupt looks. Never destroyed: an
+// interrupt may come while the program's static objects are being destroyed.
+std::vector<std::string>& UncommittedFiles() {
+  static auto* files = new std::vector<std::string>;
+  return *files;
+}
+
+void ForgetUncommitted(const std::string& path) {
+  std::vector<std::string>& files = UncommittedFiles();
+  const auto found = std::find(files.begin(), files.end(), path);
+  if (found != files.end()) {
+    files.erase(found);
+  }
+}
+
+} // namespace
+
+void posix::RemoveUncommittedFiles() {
+  for (const std::string& path : UncommittedFiles()) {
+    ::unlink(path.c_str());
+  }
+  UncommittedFiles().clear();
+}
+
 struct OutputFile::State {
   int fd = -1;
   std::string temporaryPath; // empty once it is renamed or removed, and for an unnamed file
@@ -585,7 +615,9 @@ struct OutputFile::State {
       ::close(fd);
     }
     if (!temporaryPath.empty()) {
+      const InterruptHold hold;
       ::unlink(temporaryPath.c_str());
+      ForgetUncommitted(temporaryPath);
     }
   }
 };
@@ -601,6 +633,26 @@ std::atomic<bool> failNextClose = false; // set by the tests (Platform/Testing.h
 void testing::FailNextOutputFileClose() {
   failNextClose = true;
 }
+
+namespace {
+
+// The stall that the end-to-end tests ask for (Platform/Testing.h), after the first write.
+void StallIfAsked() {
+  static const char* const mark = std::getenv(testing::STALL_WRITE_VARIABLE);
+  static std::atomic<bool> stalled = false;
+  if (mark == nullptr || stalled.exchange(true)) {
+    return;
+  }
+  const int fd = ::open(mark, O_WRONLY | O_CREAT | O_CLOEXEC, NEW_FILE_MODE);
+  if (fd >= 0) {
+    ::close(fd);
+  }
+  for (;;) {
+    ::pause();
+  }
+}
+
+} // namespace
 
 std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath) {
   const std::string native = NativePath(windowsTargetPath);
@@ -655,8 +707,10 @@ std::optional<OutputFile> OutputFile::CreateAt(std::string_view nativeTargetPath
     // A plain create with O_EXCL, which never follows a link at the name: the new file gets 0666
     // narrowed by the umask and the folder's default ACL, as any file the program created
     // directly would.
+    const InterruptHold hold;
     const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, NEW_FILE_MODE);
     if (fd >= 0) {
+      UncommittedFiles().push_back(candidate);
       state->fd = fd;
       state->temporaryPath = std::move(candidate);
       OutputFile file;
@@ -686,6 +740,7 @@ bool OutputFile::Write(const void* data, std::size_t size) {
     bytes += written;
     size -= static_cast<std::size_t>(written);
   }
+  StallIfAsked();
   return true;
 }
 
@@ -724,6 +779,7 @@ bool OutputFile::LostData() const {
 }
 
 bool OutputFile::Commit() {
+  const InterruptHold hold; // an interrupt finds the file either in the list or in place
   if (state_ && state_->unnamed && state_->fd >= 0) {
     return CommitUnnamed();
   }
@@ -747,6 +803,7 @@ bool OutputFile::Commit() {
   if (!placed) {
     ::unlink(state_->temporaryPath.c_str());
   }
+  ForgetUncommitted(state_->temporaryPath);
   state_->temporaryPath.clear();
   if (placed && Listings().Active()) {
     Listings().NoteCreated(state_->targetPath, DT_REG);
@@ -766,6 +823,7 @@ bool OutputFile::CommitUnnamed() {
       std::string candidate =
           FolderOf(state.targetPath) + TemporaryName(static_cast<unsigned>(attempt));
       if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        UncommittedFiles().push_back(candidate); // under Commit's hold
         state.temporaryPath = std::move(candidate);
       } else if (errno != EEXIST) {
         break;

@@ -86,7 +86,13 @@ void OpenDocument(std::string_view windowsPath) {
   sigaddset(&defaults, SIGPIPE);
   sigaddset(&defaults, SIGCHLD);
   posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF);
+  // The installer blocks the interrupt signals in all its threads (Interruption.cpp); the viewer
+  // must not inherit that.
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&setup.attributes, &none);
+  posix_spawnattr_setflags(&setup.attributes,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   // The installer does not wait for the viewer: let the system reap it when it ends.
   std::signal(SIGCHLD, SIG_IGN);

@@ -66,10 +66,17 @@ public:
 
   ReadOutcome Read(char* buffer, std::size_t capacity, std::size_t& got) override {
     got = 0;
-    if (pendingInput_.empty()) {
+    while (pendingInput_.empty()) {
       std::wstring wide(CONSOLE_READ_CHUNK, L'\0');
       DWORD read = 0;
-      if (::ReadConsoleW(handle_, wide.data(), CONSOLE_READ_CHUNK, &read, nullptr) == 0) {
+      ::SetLastError(ERROR_SUCCESS);
+      const BOOL answered = ::ReadConsoleW(handle_, wide.data(), CONSOLE_READ_CHUNK, &read, nullptr);
+      if ((answered == 0 || read == 0) && ::GetLastError() == ERROR_OPERATION_ABORTED) {
+        // Ctrl+C or Ctrl+Break cut the read short. Its interrupt ends the run (Interruption.cpp),
+        // so this is no empty answer that would confirm a folder: wait for input again.
+        continue;
+      }
+      if (answered == 0) {
         return ReadOutcome::Failed;
       }
       if (read == 0) {

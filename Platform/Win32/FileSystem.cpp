@@ -1,10 +1,14 @@
 // The file system for Windows paths: the paths are the system's own, in the ANSI code page. They
 // reach the wide functions converted, and in the "\\?\" form when they are MAX_PATH or longer.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <vector>
 
 #include "Platform/FileSystem.h"
+#include "Platform/Interruption.h"
 #include "Platform/Testing.h"
 #include "Platform/Text.h"
 #include "Platform/Win32/Win32.h"
@@ -84,13 +88,56 @@ struct OutputFile::State {
   State() = default;
   State(const State&) = delete;
   State& operator=(const State&) = delete;
-  ~State() {
-    file.Close();
-    if (!temporaryPath.empty()) {
-      ::DeleteFileW(temporaryPath.c_str());
+  ~State();
+};
+
+namespace {
+
+// The output files whose temporary file exists and is not yet committed: what an interrupt
+// removes. Changed only under an InterruptHold, in one step with the creation, closing, moving or
+// deletion of the file, so that an interrupt never meets a handle being closed. Never destroyed:
+// an interrupt may come while the program's static objects are being destroyed. Each entry
+// points at the open file and the temporary path of one output file's state.
+struct UncommittedFile {
+  const win32::UniqueHandle* file;
+  const std::wstring* path;
+};
+std::vector<UncommittedFile>& UncommittedFiles() {
+  static auto* files = new std::vector<UncommittedFile>;
+  return *files;
+}
+
+void ForgetUncommitted(const win32::UniqueHandle* file) {
+  std::vector<UncommittedFile>& files = UncommittedFiles();
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [file](const UncommittedFile& f) { return f.file == file; }),
+              files.end());
+}
+
+} // namespace
+
+OutputFile::State::~State() {
+  const InterruptHold hold;
+  file.Close();
+  if (!temporaryPath.empty()) {
+    ::DeleteFileW(temporaryPath.c_str());
+  }
+  ForgetUncommitted(&file);
+}
+
+void win32::RemoveUncommittedFiles() {
+  for (const UncommittedFile& uncommitted : UncommittedFiles()) {
+    if (uncommitted.file->Valid()) {
+      FILE_DISPOSITION_INFO deleteOnClose{};
+      deleteOnClose.DeleteFile = TRUE;
+      ::SetFileInformationByHandle(uncommitted.file->Get(), FileDispositionInfo, &deleteOnClose,
+                                   sizeof deleteOnClose);
+    } else {
+      ::DeleteFileW(uncommitted.path->c_str());
     }
   }
-};
+  UncommittedFiles().clear();
+}
 
 OutputFile::OutputFile(OutputFile&& other) noexcept = default;
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept = default;
@@ -114,12 +161,15 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
   for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
     std::wstring candidate =
         win32::SystemPath(folder + TemporaryName(static_cast<unsigned>(attempt)));
-    // Nobody else may open the file while it is being written.
-    win32::UniqueHandle file(::CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Nobody else may open the file while it is being written. DELETE: an interrupt deletes it
+    // through this handle (win32::RemoveUncommittedFiles).
+    const InterruptHold hold;
+    win32::UniqueHandle file(::CreateFileW(candidate.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.Valid()) {
       state->file = std::move(file);
       state->temporaryPath = std::move(candidate);
+      UncommittedFiles().push_back({&state->file, &state->temporaryPath});
       OutputFile output;
       output.state_ = std::move(state);
       return output;
@@ -136,6 +186,24 @@ std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTar
   return CreateFor(nativeTargetPath); // Windows paths are the native ones
 }
 
+namespace {
+
+// The stall that the end-to-end tests ask for (Platform/Testing.h), after the first write.
+void StallIfAsked() {
+  static const char* const mark = std::getenv(testing::STALL_WRITE_VARIABLE);
+  static std::atomic<bool> stalled = false;
+  if (mark == nullptr || stalled.exchange(true)) {
+    return;
+  }
+  win32::UniqueHandle(::CreateFileW(win32::SystemPath(mark).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  for (;;) {
+    ::Sleep(INFINITE);
+  }
+}
+
+} // namespace
+
 bool OutputFile::Write(const void* data, std::size_t size) {
   if (!state_ || !state_->file.Valid()) {
     return false;
@@ -150,6 +218,7 @@ bool OutputFile::Write(const void* data, std::size_t size) {
     bytes += written;
     size -= written;
   }
+  StallIfAsked();
   return true;
 }
 
@@ -193,6 +262,7 @@ bool OutputFile::Close() {
     return false;
   }
   // A failing close can be the first report of lost data (a full disk, a network share).
+  const InterruptHold hold; // an interrupt deletes an open file through its handle
   const bool closed = state_->file.Close();
   state_->closedCleanly = !failNextClose.exchange(false) && closed;
   return state_->closedCleanly;
@@ -203,6 +273,7 @@ bool OutputFile::LostData() const {
 }
 
 bool OutputFile::Commit() {
+  const InterruptHold hold; // an interrupt finds the file either in the list or in place
   if (!state_ || state_->temporaryPath.empty()) {
     return false;
   }
@@ -217,6 +288,7 @@ bool OutputFile::Commit() {
     ::DeleteFileW(state_->temporaryPath.c_str());
   }
   state_->temporaryPath.clear();
+  ForgetUncommitted(&state_->file);
   return placed;
 }
 

@@ -72,4 +72,10 @@ std::wstring SystemPathW(std::wstring path, std::size_t limit = MAX_PATH);
 std::string ProgramText(std::wstring_view wide);
 std::wstring SystemPathOfArgument(std::string_view path);
 
+// Removes the temporary file of every OutputFile not yet committed: an open one is marked for
+// deletion through its handle (nobody else can open it), so that it goes when the process ends;
+// a closed one is deleted. Called by an interrupt with the interrupt hold taken
+// (Platform/Win32/FileSystem.cpp).
+void RemoveUncommittedFiles();
+
 } // namespace quillet::platform::win32

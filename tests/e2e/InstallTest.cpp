@@ -352,7 +352,12 @@ TEST_F(Installation, ReadmeOfTheLastTurnIsOpenedOnce) {
   SetPackage(StandardPackage("%Delphi%Pkg\\"));
   const fs::path bin = dir_ / "bin";
   const fs::path log = dir_ / "opened.log";
-  test::WriteFile(bin / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + log.string() + "'\n");
+  const fs::path mask = dir_ / "blocked.txt";
+  // Perl, not sh: dash clears the blocked signals when it starts.
+  test::WriteFile(bin / "xdg-open",
+                  "#!/usr/bin/perl\nopen(S, '/proc/self/status'); open(M, '>', '" + mask.string() +
+                      "'); print M grep(/^SigBlk/, <S>); close(M);\nopen(L, '>>', '" + log.string() +
+                      "'); print L \"$ARGV[0]\\n\";\n");
   fs::permissions(bin / "xdg-open", fs::perms::owner_all);
   auto options = Options("");
   options.environment["DISPLAY"] = ":99";
@@ -369,6 +374,8 @@ TEST_F(Installation, ReadmeOfTheLastTurnIsOpenedOnce) {
   ASSERT_EQ(std::count(opened.begin(), opened.end(), '\n'), 1) << opened;
   opened.pop_back();
   EXPECT_TRUE(fs::equivalent(fs::path(opened), driveC_ / "D7" / "Pkg" / "README.html")) << opened;
+  // The installer blocks its interrupt signals in every thread; the viewer gets none blocked.
+  EXPECT_EQ(test::ReadFile(mask), "SigBlk:\t0000000000000000\n");
 }
 
 TEST_F(Installation, ReadmeIsNotOpenedWithoutADesktopOrAFile) {

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -192,8 +193,8 @@ InteractiveProgram::InteractiveProgram(const std::string& program,
 InteractiveProgram::~InteractiveProgram() {
   if (pid_ > 0) {
     ::kill(pid_, SIGKILL);
-    Finish();
   }
+  Finish(); // closes the pipes also when the program was waited for already
 }
 
 bool InteractiveProgram::ReadSome(int timeoutMs) {
@@ -239,6 +240,46 @@ void InteractiveProgram::CloseInput() {
   }
 }
 
+bool InteractiveProgram::WaitForFullOutputPipe(int seconds) {
+  const int capacity = ::fcntl(out_, F_GETPIPE_SZ);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int queued = 0;
+    if (::ioctl(out_, FIONREAD, &queued) != 0) {
+      return false;
+    }
+    if (queued >= capacity) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+void InteractiveProgram::Signal(int signal) {
+  if (pid_ > 0) {
+    ::kill(pid_, signal);
+  }
+}
+
+std::optional<int> InteractiveProgram::WaitForExitOnly(int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (pid_ > 0) {
+    int wstatus = 0;
+    const pid_t done = ::waitpid(pid_, &wstatus, WNOHANG);
+    if (done == pid_) {
+      status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+      killedBy_ = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+      pid_ = -1;
+    } else if (std::chrono::steady_clock::now() > deadline) {
+      break;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  return status_;
+}
+
 ProgramResult InteractiveProgram::Finish() {
   CloseInput();
   while (out_ >= 0 && ReadSome(-1)) {
@@ -250,9 +291,10 @@ ProgramResult InteractiveProgram::Finish() {
   ProgramResult result;
   result.output = output_;
   if (pid_ > 0) {
-    result.status = WaitForExit(pid_);
+    status_ = WaitForExit(pid_);
     pid_ = -1;
   }
+  result.status = status_.value_or(-1);
   return result;
 }
 

@@ -80,6 +80,16 @@ public:
   bool WaitForOutput(const std::string& text, int seconds = 60);
   void Write(const std::string& bytes);
   void CloseInput();
+  // Waits up to `seconds`, reading nothing, until the program has filled the pipe of its output
+  // (so that its next write blocks); false when it does not come to that.
+  bool WaitForFullOutputPipe(int seconds = 60);
+  // Sends a signal to the program.
+  void Signal(int signal);
+  // Waits up to `seconds` for the program to end without reading its output (a full pipe stays
+  // full); its status as in ProgramResult, or nullopt when it is still running.
+  std::optional<int> WaitForExitOnly(int seconds = 60);
+  // The signal that killed the program, once it has been waited for; 0 when it exited.
+  int KilledBy() const { return killedBy_; }
   // Closes the input, reads the rest of the output and gives the result.
   ProgramResult Finish();
   const std::string& Output() const { return output_; }
@@ -91,6 +101,8 @@ private:
   int in_ = -1;
   int out_ = -1;
   std::string output_;
+  std::optional<int> status_; // once the program has been waited for
+  int killedBy_ = 0;
 };
 
 } // namespace quillet::test

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <numeric>
 
 #include "Platform/Console.h"
 #include "QuilletSfxCore/Console.h"
@@ -273,6 +274,45 @@ TEST(Console, UnopenableOutputDropsTextAndRetriesEachWrite) {
   console.Flush();
   EXPECT_EQ(opens, 2);
 }
+
+// What an interrupt makes of the output: the text held back is written and an open line ended.
+struct FinishCase {
+  const char* name;
+  ChannelKind kind;
+  std::string line;   // written with WriteLine (unless empty)
+  std::string text;   // then written with WriteText
+  std::string output; // everything written, in order
+};
+
+class FinishForInterruptTest : public ::testing::TestWithParam<FinishCase> {};
+
+TEST_P(FinishForInterruptTest, WritesWhatIsHeldAndEndsTheLine) {
+  const FinishCase& c = GetParam();
+  WriteHarness h(c.kind);
+  if (!c.line.empty()) {
+    h.console.WriteLine(c.line);
+  }
+  h.console.WriteText(c.text);
+  h.console.FinishForInterrupt();
+  EXPECT_EQ(std::accumulate(h.writes.begin(), h.writes.end(), std::string()), c.output);
+}
+
+const std::string kWide(200, 'w');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FinishForInterruptTest,
+    ::testing::Values(
+        FinishCase{"OpenLineOnAPipe", ChannelKind::Stream, "Question", "Installing a .. ",
+                   "Question\r\nInstalling a .. \r\n"},
+        FinishCase{"EndedLineOnAPipe", ChannelKind::Stream, "Question", "", "Question\r\n"},
+        FinishCase{"LongOpenLineOnAPipe", ChannelKind::Stream, "", kWide, kWide + "\r\n"},
+        FinishCase{"OpenLineOnAConsole", ChannelKind::Console, "", "Installing a .. ",
+                   "Installing a .. \r\n"},
+        // The echoed ^C, and any answer typed so far, stand on a console's line.
+        FinishCase{"EndedLineOnAConsole", ChannelKind::Console, "Question", "",
+                   "Question\r\n\r\n"},
+        FinishCase{"NothingWritten", ChannelKind::Stream, "", "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace quillet

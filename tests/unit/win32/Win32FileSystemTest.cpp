@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "Platform/FileSystem.h"
+#include "Platform/Interruption.h"
 #include "Platform/Win32/Win32.h"
 #include "tests/support/TestSupport.h"
 
@@ -76,6 +77,38 @@ TEST(Win32OutputFile, ReadOnlyTargetIsRefusedAndLongTargetsAreWritten) {
   EXPECT_TRUE(file->Commit());
   EXPECT_TRUE(fs::exists(fs::path(L"\\\\?\\" + fs::absolute(folder).wstring() + L"\\long.pas")));
 }
+
+// What an interrupt removes: the temporary file of an output file still open (through its
+// handle, so it goes when the handle does) or closed but not yet committed, never the target.
+class Win32InterruptTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(Win32InterruptTest, RemovesTheTemporaryFileOnly) {
+  const bool closedFirst = GetParam();
+  test::TempDir dir;
+  test::WriteFile(dir / "x.pas", "old");
+  {
+    auto file = platform::OutputFile::CreateFor((dir / "x.pas").string());
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->Write("new", 3));
+    if (closedFirst) {
+      ASSERT_TRUE(file->Close());
+    }
+    {
+      const platform::InterruptHold hold; // as the interrupt holds it
+      platform::win32::RemoveUncommittedFiles();
+    }
+    EXPECT_FALSE(file->Commit()); // the content is gone: the target cannot be replaced
+  }
+  std::vector<std::string> names;
+  for (const auto& item : fs::directory_iterator(dir.Path())) {
+    names.push_back(item.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"x.pas"});
+  EXPECT_EQ(test::ReadFile(dir / "x.pas"), "old");
+}
+
+INSTANTIATE_TEST_SUITE_P(States, Win32InterruptTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Closed" : "Open"; });
 
 } // namespace
 } // namespace quillet

@@ -1,0 +1,104 @@
+// Interrupts on POSIX: SIGINT, SIGTERM and SIGHUP are blocked in every thread and taken with
+// sigwait by a thread of their own, so that the clean-up runs as ordinary code (it may wait for a
+// lock, allocate, write through the console's channel) instead of inside a signal handler, and no
+// other thread's system call is ever cut short by them.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <ctime>
+#include <mutex>
+
+#include "Platform/Interruption.h"
+#include "Platform/Posix/UncommittedFiles.h"
+
+namespace quillet::platform {
+
+namespace {
+
+constexpr int INTERRUPT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+// How often an interrupt that waits for a hold looks again; meanwhile it watches for a second one.
+constexpr long HOLD_RETRY_NANOSECONDS = 20'000'000;
+
+// Never destroyed: an interrupt may come while the program's static objects are being destroyed.
+std::recursive_mutex& HoldLock() {
+  static auto* lock = new std::recursive_mutex;
+  return *lock;
+}
+
+sigset_t handledSignals;
+void (*finishOutput)() = nullptr;
+// Set once an interrupt has been taken: from then on no thread begins a new hold.
+std::atomic<bool> interrupted = false;
+thread_local int holdDepth = 0; // the holds this thread has taken and not yet let go
+
+void* TakeInterrupts(void*) {
+  int signal = 0;
+  while (::sigwait(&handledSignals, &signal) != 0) {
+  }
+  const int status = 128 + signal;
+  interrupted = true;
+  ++holdDepth; // the finishing code's own holds must not wait for themselves
+  while (!HoldLock().try_lock()) {
+    const timespec retry{0, HOLD_RETRY_NANOSECONDS};
+    if (::sigtimedwait(&handledSignals, nullptr, &retry) > 0) {
+      ::_exit(status); // asked twice: the run is stuck in a hold, so it ends as it stands
+    }
+  }
+  posix::RemoveUncommittedFiles();
+  if (finishOutput != nullptr) {
+    finishOutput();
+  }
+  ::_exit(status);
+}
+
+} // namespace
+
+bool HandleInterrupts(void (*finish)()) {
+  sigemptyset(&handledSignals);
+  bool any = false;
+  for (const int signal : INTERRUPT_SIGNALS) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+      sigaddset(&handledSignals, signal);
+      any = true;
+    }
+  }
+  if (!any) {
+    return true; // every one of them is ignored: nothing to take
+  }
+  finishOutput = finish;
+  sigset_t previous;
+  if (::pthread_sigmask(SIG_BLOCK, &handledSignals, &previous) != 0) {
+    return false;
+  }
+  pthread_t thread{};
+  if (::pthread_create(&thread, nullptr, TakeInterrupts, nullptr) != 0) {
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return false;
+  }
+  ::pthread_detach(thread); // it ends only with the process
+  return true;
+}
+
+InterruptHold::InterruptHold() {
+  if (holdDepth == 0 && interrupted) {
+    for (;;) {
+      ::pause(); // the run is ending: wait for the interrupt to end the process
+    }
+  }
+  HoldLock().lock();
+  ++holdDepth;
+}
+
+InterruptHold::~InterruptHold() {
+  --holdDepth;
+  HoldLock().unlock();
+}
+
+void EndInterruptHandling() {
+  HoldLock().lock(); // and never unlocked
+}
+
+} // namespace quillet::platform
