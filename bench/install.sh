@@ -7,6 +7,8 @@
 #               of 16,000 against 1,000; 16,000 in one folder against `tar -xjf` of the same tree
 #   syscalls    system calls per entry installing 16,000 tiny entries (strace -c -f)
 #   memory      peak resident memory with one large entry and with 20,000 entries
+#   safety      16,000 tiny entries as new files, replacing existing ones, and written plainly by
+#               tar -xf without compression
 #   start-up    a run without registered IDEs (start-up, welcome, final prompt) for a small and
 #               a large package
 # Every run installs into a folder of its own, and the outputs stay until the batch ends: ext4
@@ -68,6 +70,7 @@ for i in range(count):
 PY
   pack_folder "$1" "$1"
   tar -C "$work/$1" -cjf "$work/$1.tar.bz2" .
+  tar -C "$work/$1" -cf "$work/$1.tar" .
 }
 
 "$bench" corpus "$work/corpus" 24
@@ -99,7 +102,18 @@ cat >"$work/untar" <<EOF
 n=\$(cat "$work/count" 2>/dev/null || echo 0); echo \$((n + 1)) >"$work/count"
 mkdir -p "$work/out/\$n" && tar -C "$work/out/\$n" -xjf "\$1"
 EOF
-chmod +x "$work/install" "$work/untar"
+# Plain create-and-write of the same tree: tar without compression.
+cat >"$work/untar-plain" <<EOF
+#!/bin/sh
+n=\$(cat "$work/count" 2>/dev/null || echo 0); echo \$((n + 1)) >"$work/count"
+mkdir -p "$work/out/\$n" && tar -C "$work/out/\$n" -xf "\$1"
+EOF
+# An installation over the files of an earlier one: every target is replaced.
+cat >"$work/reinstall" <<EOF
+#!/bin/sh
+printf '%s\n' "$work/out/replaced" | QUILLET_THREADS=1 WINEPREFIX="$prefix" "$sfx" "\$1" >/dev/null
+EOF
+chmod +x "$work/install" "$work/untar" "$work/untar-plain" "$work/reinstall"
 mkdir -p "$work/out"
 cores=$(nproc)
 
@@ -113,6 +127,10 @@ hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/linear.json" \
   -n spread1k "$work/install $work/spread1k.qpk $cores" \
   -n spread16k "$work/install $work/spread16k.qpk $cores" \
   -n tar16k "$work/untar $work/tiny16k.tar.bz2" >/dev/null
+hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/safety.json" \
+  -n new "$work/install $work/tiny16k.qpk 1" \
+  -n replace "$work/reinstall $work/tiny16k.qpk" \
+  -n plain "$work/untar-plain $work/tiny16k.tar" >/dev/null
 hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/startup.json" \
   -n small "env WINEPREFIX=$work/empty-prefix $sfx $work/tiny1k.qpk" \
   -n large "env WINEPREFIX=$work/empty-prefix $sfx $work/big.qpk" >/dev/null
@@ -133,6 +151,15 @@ for layout in one spread; do
 done
 echo "  16,000 in one folder against tar -xjf ($(ms "$(median linear tar16k)")):" \
   "$(ratio "$(median linear one16k)" "$(median linear tar16k)") x (goal 1.1)"
+
+new=$(median safety new)
+replace=$(median safety replace)
+plain=$(median safety plain)
+perentry() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f us", (a - b) * 1e6 / 16000 }'; }
+echo "Cost of safety, 16,000 tiny entries in one folder, 1 thread: new files (unnamed file, then" \
+  "link) $(ms "$new"), replacing them (named temporary file, then rename) $(ms "$replace")," \
+  "plain create-and-write (tar -xf, uncompressed) $(ms "$plain"): per entry" \
+  "$(perentry "$new" "$plain") and $(perentry "$replace" "$plain") above plain"
 
 strace -c -f -o "$work/strace.txt" "$work/install" "$work/tiny16k.qpk" 1
 calls=$(awk '$NF == "total" { print $(NF-2) }' "$work/strace.txt")
