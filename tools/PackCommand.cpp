@@ -82,7 +82,8 @@ int Build(const BuildArguments& args, std::ostream& out, std::ostream& err) {
   }
   const std::uint64_t size = WritePackage(plan, options, args.output);
   if (!args.quiet) {
-    out << args.output << ": package of " << size << " bytes, " << plan.entries.size()
+    // package.crc, the record checksum, is the package's last entry.
+    out << args.output << ": package of " << size << " bytes, " << plan.entries.size() + 1
         << " entries, " << plan.totalBytes << " bytes of content\n";
     // The layout the installer will make, to be seen before the package ships.
     const auto folders = TargetFolders(plan);

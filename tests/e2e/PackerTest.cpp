@@ -77,6 +77,8 @@ protected:
 TEST_F(PackerProject, BuildListTestRoundTrip) {
   const auto built = Pack({"build", Manifest(), "-o", Out("widgets.qpk")});
   ASSERT_EQ(built.status, 0) << built.output;
+  // The count is the package's own, package.crc included, as list and test count.
+  EXPECT_NE(built.output.find(" bytes, 8 entries, "), std::string::npos) << built.output;
   EXPECT_NE(built.output.find("widgets.qpk: package of "), std::string::npos) << built.output;
   // The layout summary: each target folder with its number of files.
   EXPECT_NE(built.output.find("\n  %zel_root%Source      2 files\n"
