@@ -1,7 +1,8 @@
 // Console channels: standard input and standard output as byte streams.
 //
-// Part of the interface between Quillet and the operating system: declared once here, implemented
-// in Platform/Posix/Console.cpp and Platform/Win32/Console.cpp. No OS type appears in it.
+// One piece of the interface between Quillet and the operating system: declared once here,
+// implemented in Platform/Posix/Console.cpp and Platform/Win32/Console.cpp.
+// No OS type appears in it.
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,8 @@
 // Read-only file mapping and whole-file reads, for native paths.
 //
-// Part of the interface between Quillet and the operating system: declared once here, implemented
-// in Platform/Posix/FileMapping.cpp and Platform/Win32/FileMapping.cpp. No OS type appears in it.
+// One piece of the interface between Quillet and the operating system: declared once here,
+// implemented in Platform/Posix/FileMapping.cpp and Platform/Win32/FileMapping.cpp.
+// No OS type appears in it.
 #pragma once
 
 #include <cstdint>

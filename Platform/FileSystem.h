@@ -1,7 +1,8 @@
 // File system: folders and output files, for Windows-style paths.
 //
-// Part of the interface between Quillet and the operating system: declared once here, implemented
-// in Platform/Posix/FileSystem.cpp and Platform/Win32/FileSystem.cpp. No OS type appears in it.
+// One piece of the interface between Quillet and the operating system: declared once here,
+// implemented in Platform/Posix/FileSystem.cpp and Platform/Win32/FileSystem.cpp.
+// No OS type appears in it.
 //
 // Paths: the installer speaks Windows paths ("C:\Lib\a.pas"), because packages and registries hold
 // them. Functions that take a "Windows-style path" accept that text as it is; the POSIX layer maps

@@ -1,8 +1,9 @@
 // Interrupts: the requests from outside to end the run now. SIGINT, SIGTERM and SIGHUP on POSIX;
 // Ctrl+C, Ctrl+Break and closing the console window on Windows.
 //
-// Part of the interface between Quillet and the operating system: declared once here, implemented
-// in Platform/Posix/Interruption.cpp and Platform/Win32/Interruption.cpp. No OS type appears in it.
+// One piece of the interface between Quillet and the operating system: declared once here,
+// implemented in Platform/Posix/Interruption.cpp and Platform/Win32/Interruption.cpp.
+// No OS type appears in it.
 //
 // Once HandleInterrupts has been called, an interrupt is taken on a thread of its own, never
 // inside the code it interrupts: POSIX blocks the signals in every thread and takes them with

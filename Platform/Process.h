@@ -1,7 +1,8 @@
 // Process: arguments, the program file, code addresses.
 //
-// Part of the interface between Quillet and the operating system: declared once here, implemented
-// in Platform/Posix/Process.cpp and Platform/Win32/Process.cpp. No OS type appears in it.
+// One piece of the interface between Quillet and the operating system: declared once here,
+// implemented in Platform/Posix/Process.cpp and Platform/Win32/Process.cpp.
+// No OS type appears in it.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,8 @@
 // Registry: HKEY_LOCAL_MACHINE, read only, in the view a 32-bit program sees.
 //
-// Part of the interface between Quillet and the operating system: declared once here, implemented
-// in Platform/Posix/Registry.cpp and Platform/Win32/Registry.cpp. No OS type appears in it.
+// One piece of the interface between Quillet and the operating system: declared once here,
+// implemented in Platform/Posix/Registry.cpp and Platform/Win32/Registry.cpp.
+// No OS type appears in it.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Shell: opening a document with its associated program.
 //
-// Part of the interface between Quillet and the operating system: declared once here, implemented
-// in Platform/Posix/Shell.cpp and Platform/Win32/Shell.cpp. No OS type appears in it.
+// One piece of the interface between Quillet and the operating system: declared once here,
+// implemented in Platform/Posix/Shell.cpp and Platform/Win32/Shell.cpp. No OS type appears in it.
 #pragma once
 
 #include <string_view>

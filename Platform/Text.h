@@ -1,7 +1,7 @@
 // Text: locale-aware comparison, the double-byte lead bytes, and code-page conversion.
 //
-// Part of the interface between Quillet and the operating system: declared once here, implemented
-// in Platform/Posix/Text.cpp and Platform/Win32/Text.cpp. No OS type appears in it.
+// One piece of the interface between Quillet and the operating system: declared once here,
+// implemented in Platform/Posix/Text.cpp and Platform/Win32/Text.cpp. No OS type appears in it.
 #pragma once
 
 #include <array>
