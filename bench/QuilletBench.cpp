@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "Package/EntryContent.h"
+#include "Package/PackageFormat.h"
 #include "Platform/FileMapping.h"
-#include "QuilletCore/EntryContent.h"
-#include "QuilletCore/PackageFormat.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 # Installation and packages.
 #
 # `cmake --install` puts quillet-pack in bin/ and the installer stubs in lib/quillet/, where
-# `quillet-pack attach --for` looks for them (tools/StubLocator.cpp): quillet-sfx (Linux),
+# `quillet-pack attach --for` looks for them (Packer/StubLocator.cpp): quillet-sfx (Linux),
 # quillet-sfx.exe (64-bit Windows), quillet-sfx-x86.exe (32-bit Windows). A build installs the
 # stub it makes itself; the others can be given as prebuilt files through the cache variables
 # QUILLET_LINUX_STUB, QUILLET_WINDOWS_STUB and QUILLET_WINDOWS_X86_STUB.

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "Installer/IdeDiscovery.h"
 #include "Platform/FileMapping.h"
 #include "Platform/Posix/WineRegistry.h"
-#include "QuilletSfxCore/IdeDiscovery.h"
 
 namespace {
 

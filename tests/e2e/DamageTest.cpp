@@ -11,8 +11,8 @@
 #include <random>
 #include <set>
 
-#include "QuilletCore/PackageWriter.h"
-#include "QuilletSfxCore/RunInstaller.h"
+#include "Installer/RunInstaller.h"
+#include "Package/PackageWriter.h"
 #include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"
 

@@ -10,10 +10,11 @@
 #include <regex>
 #include <thread>
 
-#include "QuilletCore/PackageCrc.h"
-#include "QuilletCore/PackageWriter.h"
-#include "QuilletSfxCore/Dialogue.h"
-#include "QuilletSfxCore/RunInstaller.h"
+#include "Installer/Dialogue.h"
+#include "Installer/RunInstaller.h"
+#include "Package/Contract.h"
+#include "Package/PackageCrc.h"
+#include "Package/PackageWriter.h"
 #include "tests/e2e/AnswerCases.h"
 #include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"
@@ -356,8 +357,8 @@ TEST_F(Installation, ReadmeOfTheLastTurnIsOpenedOnce) {
   // Perl, not sh: dash clears the blocked signals when it starts.
   test::WriteFile(bin / "xdg-open",
                   "#!/usr/bin/perl\nopen(S, '/proc/self/status'); open(M, '>', '" + mask.string() +
-                      "'); print M grep(/^SigBlk/, <S>); close(M);\nopen(L, '>>', '" + log.string() +
-                      "'); print L \"$ARGV[0]\\n\";\n");
+                      "'); print M grep(/^SigBlk/, <S>); close(M);\nopen(L, '>>', '" +
+                      log.string() + "'); print L \"$ARGV[0]\\n\";\n");
   fs::permissions(bin / "xdg-open", fs::perms::owner_all);
   auto options = Options("");
   options.environment["DISPLAY"] = ":99";

@@ -14,11 +14,11 @@
 #include <regex>
 #include <thread>
 
+#include "Installer/ContentPipeline.h"
+#include "Installer/Dialogue.h"
+#include "Installer/RunInstaller.h"
+#include "Package/PackageWriter.h"
 #include "Platform/Testing.h"
-#include "QuilletCore/PackageWriter.h"
-#include "QuilletSfxCore/ContentPipeline.h"
-#include "QuilletSfxCore/Dialogue.h"
-#include "QuilletSfxCore/RunInstaller.h"
 #include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"
 
@@ -29,8 +29,8 @@ namespace fs = std::filesystem;
 using test::RegText;
 
 const std::string kBanner = std::string(PRODUCT_BANNER) + "\r\n";
-const std::string kQuestion = std::string(FOLDER_QUESTION_HEAD) + "C:\\Pkg\r\n" +
-                              std::string(FOLDER_QUESTION_TAIL) + "\r\n";
+const std::string kQuestion =
+    std::string(FOLDER_QUESTION_HEAD) + "C:\\Pkg\r\n" + std::string(FOLDER_QUESTION_TAIL) + "\r\n";
 const std::string kOldContent = "the old big.bin";
 
 struct Signal {
@@ -38,7 +38,8 @@ struct Signal {
   int number;
   int status;
 };
-const Signal kSignals[] = {{"Sigint", SIGINT, 130}, {"Sigterm", SIGTERM, 143}, {"Sighup", SIGHUP, 129}};
+const Signal kSignals[] = {
+    {"Sigint", SIGINT, 130}, {"Sigterm", SIGTERM, 143}, {"Sighup", SIGHUP, 129}};
 
 // The temporary files that a run left in a folder.
 std::vector<std::string> TemporaryFiles(const fs::path& folder) {
@@ -158,8 +159,7 @@ class InterruptedAnswer : public Interrupted, public ::testing::WithParamInterfa
 TEST_P(InterruptedAnswer, EndsTheWait) {
   SetPackage("small");
   test::WriteFile(pkg_ / "big.bin", kOldContent);
-  test::InteractiveProgram installer(test::SfxPath(), {(dir_ / "pkg.dat").string()},
-                                     Options("2"));
+  test::InteractiveProgram installer(test::SfxPath(), {(dir_ / "pkg.dat").string()}, Options("2"));
   ASSERT_TRUE(installer.WaitForOutput(kQuestion)) << installer.Output();
   installer.Signal(GetParam().number);
   // The input stays open until the end: an answer must not be what ends the wait.
@@ -221,8 +221,7 @@ TEST_F(Interrupted, CtrlCAtATerminalEndsTheLineOfTheAnswer) {
   // The terminal turns each LF into CR LF, so the installer's CR LF arrives as CR CR LF. The
   // terminal echoes ^C just after sending the signal, which the installer's line end may, very
   // rarely, overtake.
-  EXPECT_TRUE(std::regex_search(output, std::regex("C:\\\\Half(\\^C\r+\n|\r+\n\\^C)$")))
-      << output;
+  EXPECT_TRUE(std::regex_search(output, std::regex("C:\\\\Half(\\^C\r+\n|\r+\n\\^C)$"))) << output;
   EXPECT_FALSE(fs::exists(pkg_ / "big.bin"));
 }
 
@@ -231,8 +230,8 @@ TEST_F(Interrupted, CtrlCAtATerminalEndsTheLineOfTheAnswer) {
 TEST_F(Interrupted, InheritedIgnoredSignalStaysIgnored) {
   SetPackage("small");
   test::InteractiveProgram installer(
-      "/bin/sh", {"-c", "trap '' HUP; exec \"$0\" \"$@\"", test::SfxPath(),
-                  (dir_ / "pkg.dat").string()},
+      "/bin/sh",
+      {"-c", "trap '' HUP; exec \"$0\" \"$@\"", test::SfxPath(), (dir_ / "pkg.dat").string()},
       Options("2"));
   ASSERT_TRUE(installer.WaitForOutput(kQuestion)) << installer.Output();
   installer.Signal(SIGHUP);
@@ -248,8 +247,7 @@ TEST_F(Interrupted, SecondSignalEndsARunStuckInAWrite) {
   package.defaultFolder = "C:\\Pkg";
   package.entries = {MakeStoredEntry("", "welcome.txt", std::string(1u << 20, 'w'), 0)};
   test::WriteFile(dir_ / "pkg.dat", SerializePackage(package));
-  test::InteractiveProgram installer(test::SfxPath(), {(dir_ / "pkg.dat").string()},
-                                     Options("2"));
+  test::InteractiveProgram installer(test::SfxPath(), {(dir_ / "pkg.dat").string()}, Options("2"));
   // Nothing is read: the welcome text fills the pipe and the installer blocks in its write.
   ASSERT_TRUE(installer.WaitForFullOutputPipe());
   installer.Signal(SIGINT);

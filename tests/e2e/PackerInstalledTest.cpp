@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "QuilletCore/PackageWriter.h"
+#include "Package/PackageWriter.h"
 #include "tests/support/TestSupport.h"
 
 namespace quillet {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "QuilletCore/EntryContent.h"
-#include "QuilletCore/PackageWriter.h"
-#include "QuilletCore/RecordCheck.h"
-#include "QuilletSfxCore/RunInstaller.h"
+#include "Installer/RunInstaller.h"
+#include "Package/EntryContent.h"
+#include "Package/PackageWriter.h"
+#include "Package/RecordCheck.h"
 #include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"
 

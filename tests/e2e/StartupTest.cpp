@@ -5,8 +5,9 @@
 
 #include <filesystem>
 
-#include "QuilletCore/PackageWriter.h"
-#include "QuilletSfxCore/RunInstaller.h"
+#include "Installer/RunInstaller.h"
+#include "Package/Contract.h"
+#include "Package/PackageWriter.h"
 #include "tests/support/TestSupport.h"
 
 namespace quillet {

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "QuilletCore/EntryContent.h"
-#include "QuilletCore/PackageFormat.h"
-#include "QuilletCore/RecordCheck.h"
+#include "Package/EntryContent.h"
+#include "Package/PackageFormat.h"
+#include "Package/RecordCheck.h"
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   return 0;

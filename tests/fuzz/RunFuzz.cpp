@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "QuilletSfxCore/RunInstaller.h"
+#include "Installer/RunInstaller.h"
 
 namespace {
 

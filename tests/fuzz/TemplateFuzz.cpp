@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "QuilletSfxCore/Templates.h"
+#include "Installer/Templates.h"
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   return 0;

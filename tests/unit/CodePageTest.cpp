@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "Common/Text.h"
 #include "Platform/Posix/CodePage.h"
-#include "QuilletCore/SameTextLocale.h"
 
 namespace quillet::platform::posix {
 namespace {

@@ -3,8 +3,8 @@
 #include <deque>
 #include <numeric>
 
+#include "Installer/Console.h"
 #include "Platform/Console.h"
-#include "QuilletSfxCore/Console.h"
 
 namespace quillet {
 namespace {
@@ -309,8 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
         FinishCase{"OpenLineOnAConsole", ChannelKind::Console, "", "Installing a .. ",
                    "Installing a .. \r\n"},
         // The echoed ^C, and any answer typed so far, stand on a console's line.
-        FinishCase{"EndedLineOnAConsole", ChannelKind::Console, "Question", "",
-                   "Question\r\n\r\n"},
+        FinishCase{"EndedLineOnAConsole", ChannelKind::Console, "Question", "", "Question\r\n\r\n"},
         FinishCase{"NothingWritten", ChannelKind::Stream, "", "", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 

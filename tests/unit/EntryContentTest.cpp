@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "QuilletCore/EntryContent.h"
-#include "QuilletCore/PackageCrc.h"
-#include "QuilletCore/PackageWriter.h"
+#include "Package/EntryContent.h"
+#include "Package/PackageCrc.h"
+#include "Package/PackageWriter.h"
 
 namespace quillet {
 namespace {

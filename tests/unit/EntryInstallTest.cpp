@@ -5,11 +5,11 @@
 #include <map>
 #include <stdexcept>
 
+#include "Installer/Dialogue.h"
+#include "Installer/EntryInstall.h"
+#include "Package/PackageCrc.h"
+#include "Package/PackageWriter.h"
 #include "Platform/Testing.h"
-#include "QuilletCore/PackageCrc.h"
-#include "QuilletCore/PackageWriter.h"
-#include "QuilletSfxCore/Dialogue.h"
-#include "QuilletSfxCore/EntryInstall.h"
 #include "tests/support/TestSupport.h"
 
 namespace quillet {

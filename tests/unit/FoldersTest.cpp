@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "CoreAPITools/Folders.h"
+#include "Installer/Folders.h"
 #include "Platform/Text.h"
 #include "tests/support/WinePrefixFixture.h"
 

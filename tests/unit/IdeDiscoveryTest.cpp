@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "CoreAPITools/Exception.h"
-#include "QuilletCore/PackageWriter.h"
-#include "QuilletSfxCore/IdeDiscovery.h"
+#include "Common/Exception.h"
+#include "Installer/IdeDiscovery.h"
+#include "Package/PackageWriter.h"
 #include "tests/support/TestSupport.h"
 
 namespace quillet {

@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 
-#include "QuilletCore/PackageCrc.h"
+#include "Package/PackageCrc.h"
 
 namespace quillet {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "QuilletCore/PackageFormat.h"
-#include "QuilletCore/PackageWriter.h"
+#include "Package/PackageFormat.h"
+#include "Package/PackageWriter.h"
 
 namespace quillet {
 namespace {

@@ -3,11 +3,11 @@
 
 #include <filesystem>
 
+#include "Packer/PackerError.h"
+#include "Packer/StubLocator.h"
 #include "tests/support/TestSupport.h"
-#include "tools/PackerError.h"
-#include "tools/StubLocator.h"
 
-namespace quillet::pack {
+namespace quillet::packer {
 namespace {
 
 struct StubCase {
@@ -64,4 +64,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 } // namespace
-} // namespace quillet::pack
+} // namespace quillet::packer

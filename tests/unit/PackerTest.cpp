@@ -7,27 +7,27 @@
 #include <ctime>
 #include <sstream>
 
-#include "CoreAPITools/Folders.h"
+#include "Installer/DownloadAddress.h"
+#include "Installer/Folders.h"
+#include "Installer/Templates.h"
+#include "Installer/Timestamps.h"
+#include "Package/EntryContent.h"
+#include "Package/PackageCrc.h"
+#include "Package/PackageWriter.h"
+#include "Packer/Attach.h"
+#include "Packer/IdeFamilies.h"
+#include "Packer/Manifest.h"
+#include "Packer/PackCommand.h"
+#include "Packer/PackageBuild.h"
+#include "Packer/PackageReport.h"
+#include "Packer/PackageTime.h"
+#include "Packer/PackerError.h"
+#include "Packer/SourceGlob.h"
+#include "Packer/TemplateCheck.h"
 #include "Platform/Testing.h"
-#include "QuilletCore/EntryContent.h"
-#include "QuilletCore/PackageCrc.h"
-#include "QuilletCore/PackageWriter.h"
-#include "QuilletSfxCore/DownloadAddress.h"
-#include "QuilletSfxCore/Templates.h"
-#include "QuilletSfxCore/Timestamps.h"
 #include "tests/support/TestSupport.h"
-#include "tools/DownloadUrl.h"
-#include "tools/IdeFamilies.h"
-#include "tools/Manifest.h"
-#include "tools/PackCommand.h"
-#include "tools/PackageBuild.h"
-#include "tools/PackageReport.h"
-#include "tools/PackageTime.h"
-#include "tools/PackerError.h"
-#include "tools/SourceGlob.h"
-#include "tools/TemplateCheck.h"
 
-namespace quillet::pack {
+namespace quillet::packer {
 namespace {
 
 using test::TempDir;
@@ -529,7 +529,8 @@ TEST_P(PlanErrorTest, NamesTheFile) {
   Write("src/a.pas");
   Write("src/b/a.pas");
   Write("jp/\xE6\x97\xA5.pas");
-  if (std::string_view(GetParam().name) == "CaseSensitiveMiss" && test::NamesIgnoreCase(dir_.Path())) {
+  if (std::string_view(GetParam().name) == "CaseSensitiveMiss" &&
+      test::NamesIgnoreCase(dir_.Path())) {
     GTEST_SKIP() << "the file system finds SRC as src";
   }
   const std::string error = PlanError(GetParam().manifest);
@@ -919,13 +920,13 @@ TEST(DownloadAddress, AttachWritesItIntoTheInstallersField) {
   const std::string field =
       std::string(DOWNLOAD_ADDRESS_MARKER) + "https://old\0" + std::string(300, '\0');
   // The marker's text alone, followed by other data, as an unoptimised build may hold it.
-  const std::string bare = std::string(DOWNLOAD_ADDRESS_MARKER) + std::string(1, '\0') + "code" +
-                           std::string(300, '\0');
+  const std::string bare =
+      std::string(DOWNLOAD_ADDRESS_MARKER) + std::string(1, '\0') + "code" + std::string(300, '\0');
   const struct {
     std::string address;
     std::string installer;
-    const char* error;     // empty: written
-    std::size_t kept = 0;  // leading bytes that stay as they were
+    const char* error;    // empty: written
+    std::size_t kept = 0; // leading bytes that stay as they were
   } cases[] = {
       {"https://example.org/widgets", "ELF" + field, ""},
       {"https://example.org/widgets", bare + field, "", bare.size()},
@@ -1065,4 +1066,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 } // namespace
-} // namespace quillet::pack
+} // namespace quillet::packer

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "QuilletCore/PackageWriter.h"
+#include "Package/PackageWriter.h"
 
 namespace quillet {
 namespace {

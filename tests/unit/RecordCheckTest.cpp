@@ -2,8 +2,8 @@
 
 #include <functional>
 
-#include "QuilletCore/PackageWriter.h"
-#include "QuilletCore/RecordCheck.h"
+#include "Package/PackageWriter.h"
+#include "Package/RecordCheck.h"
 
 namespace quillet {
 namespace {

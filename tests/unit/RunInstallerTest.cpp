@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "CoreAPITools/Exception.h"
+#include "Common/Exception.h"
+#include "Installer/PackageSource.h"
+#include "Installer/RunInstaller.h"
 #include "Platform/Process.h"
-#include "QuilletSfxCore/PackageSource.h"
-#include "QuilletSfxCore/RunInstaller.h"
 
 namespace quillet {
 namespace {

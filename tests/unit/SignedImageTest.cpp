@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "QuilletCore/PackageFormat.h"
-#include "QuilletCore/PackageWriter.h"
-#include "QuilletCore/SignedImage.h"
+#include "Package/PackageFormat.h"
+#include "Package/PackageWriter.h"
+#include "Package/SignedImage.h"
 
 namespace quillet {
 namespace {

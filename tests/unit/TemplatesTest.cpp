@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "CoreAPITools/Folders.h"
-#include "QuilletSfxCore/Templates.h"
+#include "Installer/Folders.h"
+#include "Installer/Templates.h"
 
 namespace quillet {
 namespace {

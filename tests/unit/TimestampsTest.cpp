@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "Installer/Timestamps.h"
 #include "Platform/FileSystem.h"
-#include "QuilletSfxCore/Timestamps.h"
 #include "tests/support/WinePrefixFixture.h"
 
 namespace quillet {

@@ -13,8 +13,8 @@
 #include <functional>
 #include <set>
 
-#include "QuilletCore/PackageWriter.h"
-#include "QuilletSfxCore/RunInstaller.h"
+#include "Installer/RunInstaller.h"
+#include "Package/PackageWriter.h"
 #include "tests/e2e/AnswerCases.h"
 #include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"

@@ -1,0 +1,24 @@
+// The installation dialogue: welcome text, one turn per IDE installation, the readme.
+#pragma once
+
+#include <string_view>
+
+#include "Installer/Console.h"
+#include "Installer/EntryInstall.h"
+#include "Installer/InstallContext.h"
+#include "Package/PackageFormat.h"
+
+namespace quillet {
+
+inline constexpr std::string_view FOLDER_QUESTION_HEAD =
+    "\r\nPackage will be installed into the following folder:\r\n";
+inline constexpr std::string_view FOLDER_QUESTION_TAIL =
+    "Press ENTER to confirm, enter new folder name or N to skip this folder:";
+
+// Runs the whole installation with an open, valid package, talking through `console`. Gives false
+// when at least one entry could not be installed. ERegistryException from IDE discovery passes
+// through.
+bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& context, Console& console,
+                             const InstallOptions& options = {});
+
+} // namespace quillet

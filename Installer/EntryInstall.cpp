@@ -1,0 +1,152 @@
+#include "Installer/EntryInstall.h"
+
+#include <optional>
+#include <vector>
+
+#include "Common/Text.h"
+#include "Installer/ContentPipeline.h"
+#include "Installer/Folders.h"
+#include "Installer/Templates.h"
+#include "Installer/Timestamps.h"
+#include "Package/Contract.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Interruption.h"
+
+namespace quillet {
+
+namespace {
+
+InstallOutcome Fail(Console& console, const std::string& message) {
+  console.WriteLine(message);
+  return InstallOutcome::Failed;
+}
+
+// Writes the content into the file: the worker's bytes, or the stream decompressed now. A failed
+// write ends as Stopped.
+StreamEnd WriteContent(const PackageEntry& entry, platform::OutputFile& file,
+                       const PreparedContent* prepared, const EntryDecoder& decoder) {
+  if (prepared != nullptr) {
+    if (prepared->failure) {
+      std::rethrow_exception(prepared->failure);
+    }
+    if (prepared->held) {
+      if (!file.Write(prepared->bytes.data(), prepared->bytes.size())) {
+        return StreamEnd::Stopped;
+      }
+      return prepared->end;
+    }
+  }
+  return decoder(entry,
+                 [&file](const char* data, std::size_t size) { return file.Write(data, size); });
+}
+
+} // namespace
+
+InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, Console& console,
+                            const PreparedContent* prepared, const EntryDecoder& decoder) {
+  if (!entry.HasFlag(ENTRY_INSTALL)) {
+    return InstallOutcome::Skipped;
+  }
+  const std::string fileName = entry.FileName();
+  const std::string target =
+      ExpandTemplate(FolderWithSeparator(entry.FolderTemplate()) + fileName, context);
+
+  console.WriteText("Installing " + fileName + " .. ");
+  if (SameTextLocale(fileName, README_ENTRY_NAME)) {
+    context.ReadmePath = target;
+  }
+
+  // An entry that needs a damaged patch text would be installed with wrong content.
+  if (const std::optional<EntryStatus> failure = PatchTextFailure(entry, context.PatchStatus)) {
+    return Fail(console, *failure == EntryStatus::ChecksumFailure ? "CRC Error" : "Data Error");
+  }
+
+  // The checksum first: stored bytes that fail it touch nothing on disk.
+  const bool checksumMatches =
+      prepared != nullptr ? prepared->checksumMatches : ChecksumMatches(entry);
+  if (!checksumMatches) {
+    return Fail(console, "CRC Error");
+  }
+
+  const std::string folder = FolderOfPath(target);
+  if (!FolderExists(folder)) {
+    CreateFolderPath(folder); // a folder that cannot be made shows as the failure to create
+  }
+
+  std::optional<platform::OutputFile> file = platform::OutputFile::CreateFor(target);
+  if (!file) {
+    return Fail(console, "could not create [" + target + "]");
+  }
+  if (entry.HasFlag(ENTRY_PREPEND_PATCH)) {
+    const std::string patch = ExpandTemplate(context.PatchText, context);
+    if (!file->Write(patch.data(), patch.size())) {
+      return Fail(console, "could not write [" + target + "]");
+    }
+  }
+  // Whatever ends the content before its stream does leaves the target as it was: the temporary
+  // file goes with `file`.
+  switch (WriteContent(entry, *file, prepared, decoder)) {
+  case StreamEnd::Stopped:
+    return Fail(console, "could not write [" + target + "]");
+  case StreamEnd::DataError:
+    return Fail(console, "Data Error");
+  case StreamEnd::Complete:
+    break;
+  }
+  // After the last write, so that the stored time is what stays.
+  StampEntryFile(*file, entry.Date(), entry.Time());
+  // An interrupt finds the entry either not yet in place or in place with its "OK" written.
+  const platform::InterruptHold hold;
+  if (!file->Close()) {
+    return Fail(console, "could not write [" + target + "]");
+  }
+  if (!file->Commit()) {
+    return Fail(console,
+                (file->LostData() ? "could not write [" : "could not create [") + target + "]");
+  }
+  console.WriteLine("OK");
+  return InstallOutcome::Installed;
+}
+
+bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Console& console,
+                       const InstallOptions& options) {
+  // The indexes below the header's count that the entry table holds; no later index can be found
+  // either, so an inflated entry count costs nothing.
+  const auto count = static_cast<std::int32_t>(layout.HeaderEntryCount());
+  std::vector<PackageEntry> entries;
+  std::vector<PackageEntry> installable;
+  for (std::int32_t index = 0; index < count; ++index) {
+    const EntryLookup lookup = FindEntryByIndex(layout, index);
+    if (!lookup.found) {
+      break;
+    }
+    entries.push_back(lookup.entry);
+    if (lookup.entry.HasFlag(ENTRY_INSTALL)) {
+      installable.push_back(lookup.entry);
+    }
+  }
+
+  std::optional<ContentPipeline> pipeline;
+  if (options.threads > 1 && installable.size() > 1) {
+    pipeline.emplace(std::move(installable), options.threads, options.decoder);
+  }
+  const bool ahead = pipeline && pipeline->Active();
+  platform::FolderListingScope listings; // folders are read once for the whole turn
+
+  bool allInstalled = true;
+  std::size_t position = 0;
+  for (const PackageEntry& entry : entries) {
+    std::optional<PreparedContent> prepared;
+    if (ahead && entry.HasFlag(ENTRY_INSTALL)) {
+      prepared = pipeline->Take(position++);
+    }
+    const InstallOutcome outcome =
+        InstallEntry(entry, context, console, prepared ? &*prepared : nullptr, options.decoder);
+    if (outcome == InstallOutcome::Failed) {
+      allInstalled = false;
+    }
+  }
+  return allInstalled;
+}
+
+} // namespace quillet

@@ -1,0 +1,94 @@
+#include "Installer/Folders.h"
+
+#include "Common/Text.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Text.h"
+
+namespace quillet {
+
+namespace {
+
+// The shortest folder text that can be worth creating: anything shorter is a drive ("C:"), a
+// root ("\") or a name of one or two bytes, and is taken to exist.
+constexpr std::size_t MIN_CREATABLE_LENGTH = 3;
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+bool IsDelimiter(char c) {
+  return IsSeparator(c) || c == ':';
+}
+
+// True when the byte at `index` is the second byte of a double-byte character: the unbroken run
+// of lead bytes just before it has odd length.
+bool IsTrailByte(std::string_view path, std::size_t index,
+                 const platform::LeadByteTable* leadBytes) {
+  if (leadBytes == nullptr) {
+    return false;
+  }
+  std::size_t run = 0;
+  while (run < index && (*leadBytes)[static_cast<unsigned char>(path[index - run - 1])]) {
+    ++run;
+  }
+  return run % 2 == 1;
+}
+
+} // namespace
+
+std::string FolderWithSeparator(std::string_view folder) {
+  const std::string_view trimmed = TrimBlanks(folder);
+  std::string result(trimmed);
+  if (!trimmed.empty() && !IsDelimiter(trimmed.back())) {
+    result.push_back('\\');
+  }
+  return result;
+}
+
+std::string FolderOfPath(std::string_view path, const platform::LeadByteTable* leadBytes) {
+  std::size_t i = path.size();
+  while (i > 0) {
+    const std::size_t at = i - 1;
+    if (IsDelimiter(path[at])) {
+      if (!IsTrailByte(path, at, leadBytes)) {
+        return std::string(path.substr(0, at + 1));
+      }
+      // Skip the whole double-byte character: this byte and its lead byte.
+      i = at - 1;
+      continue;
+    }
+    i = at;
+  }
+  return {};
+}
+
+bool FolderExists(std::string_view path) {
+  return platform::IsFolder(path);
+}
+
+bool CreateFolder(std::string_view path) {
+  return platform::MakeFolder(path);
+}
+
+bool CreateFolderPath(std::string_view path, const platform::LeadByteTable* leadBytes) {
+  if (path.empty()) {
+    return true;
+  }
+  // One final separator goes; a double-byte character that ends the path is never one.
+  if (IsSeparator(path.back()) && !IsTrailByte(path, path.size() - 1, leadBytes)) {
+    path.remove_suffix(1);
+  }
+  if (path.size() < MIN_CREATABLE_LENGTH || FolderExists(path)) {
+    return true;
+  }
+  const std::string parent = FolderOfPath(path, leadBytes);
+  if (parent == path) {
+    // The path still ends in a delimiter ("C:\A\\" or "Q:\\"): it is its own folder part.
+    return true;
+  }
+  if (!CreateFolderPath(parent, leadBytes)) {
+    return false;
+  }
+  return CreateFolder(path);
+}
+
+} // namespace quillet

@@ -1,0 +1,32 @@
+#include "Installer/PackageSource.h"
+#include "Package/SignedImage.h"
+#include "Platform/Process.h"
+
+namespace quillet {
+
+std::string ChoosePackagePath(const std::vector<std::string>& arguments) {
+  if (!arguments.empty() && !arguments.front().empty()) {
+    return arguments.front();
+  }
+  return platform::OwnProgramPath();
+}
+
+bool OpenPackage(const std::vector<std::string>& arguments, PackageImage& image,
+                 PackageLayout& layout) {
+  const std::string path = ChoosePackagePath(arguments);
+  bool ok = !path.empty() && MapFileReadOnly(path, image);
+  if (ok) {
+    // A signed installer's package ends where its certificate table begins.
+    ok = ValidatePackage(image.Data(), PackageEnd(image.Data(), image.Size()), layout);
+  }
+  if (!ok) {
+    ReleasePackage(image);
+  }
+  return ok;
+}
+
+bool ReleasePackage(PackageImage& image) {
+  return image.Close();
+}
+
+} // namespace quillet

@@ -1,0 +1,41 @@
+#include "Installer/Templates.h"
+
+#include "Installer/Folders.h"
+#include "Package/Contract.h"
+
+namespace quillet {
+
+std::string ExpandTemplate(std::string_view templateText, const InstallContext& context) {
+  std::string result;
+  result.reserve(templateText.size());
+  // A value is appended as it is and never scanned again, so a "%" in a root folder stays
+  // literal. A macro still open at the end is dropped with everything after it; unknown names
+  // stand for nothing.
+  ScanTemplate(templateText, [&](const TemplatePiece& piece) {
+    switch (piece.kind) {
+    case TemplatePiece::Kind::Text:
+      result += piece.text;
+      break;
+    case TemplatePiece::Kind::Percent:
+      result += MACRO_MARK;
+      break;
+    case TemplatePiece::Kind::Macro:
+      switch (MacroNamed(piece.text)) {
+      case Macro::IdeRoot:
+        result += FolderWithSeparator(context.IdeRoot);
+        break;
+      case Macro::PackageRoot:
+        result += FolderWithSeparator(context.PackageRoot);
+        break;
+      case Macro::Unknown:
+        break;
+      }
+      break;
+    case TemplatePiece::Kind::Unclosed:
+      break;
+    }
+  });
+  return result;
+}
+
+} // namespace quillet

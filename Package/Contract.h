@@ -1,0 +1,99 @@
+// What the installer and the packer must agree on beyond the records themselves: the names of the
+// entries the installer reads by name, the macro syntax of templates, the rule for entries that
+// ask for the patch text, and the download address field of the installer's program file. Both
+// programs take these from here, so that a change of the contract is a change in one place.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Package/EntryContent.h"
+#include "Package/PackageFormat.h"
+
+namespace quillet {
+
+// Entries read by name (in any letter case, the first in package order counts).
+inline constexpr std::string_view WELCOME_ENTRY_NAME = "welcome.txt"; // shown before the turns
+inline constexpr std::string_view PATCH_ENTRY_NAME = "patchinfo.txt"; // the patch text
+inline constexpr std::string_view README_ENTRY_NAME = "readme.html";  // opened after the turns
+inline constexpr std::string_view IDES_ENTRY_NAME = "ides.txt";       // the IDE registry keys
+inline constexpr std::string_view RECORD_CHECK_NAME = "package.crc";  // the records' checksum
+
+// Templates: "%NAME%" is a macro, "%%" a percent sign. Names compare under SameTextLocale.
+inline constexpr char MACRO_MARK = '%';
+inline constexpr std::string_view MACRO_IDE_ROOT = "Delphi";
+inline constexpr std::string_view MACRO_PACKAGE_ROOT = "zel_root";
+
+enum class Macro {
+  IdeRoot,     // %Delphi%: the root folder of the installation whose turn it is
+  PackageRoot, // %zel_root%: the turn's target folder
+  Unknown,     // any other name: stands for nothing
+};
+
+Macro MacroNamed(std::string_view name);
+
+// The text with every "%" doubled, so that a template takes it literally.
+std::string EscapeMacroMarks(std::string_view text);
+
+// One piece of a template, in order.
+struct TemplatePiece {
+  enum class Kind {
+    Text,     // literal bytes
+    Percent,  // "%%"
+    Macro,    // "%NAME%" with a name that is not empty; `text` is the name
+    Unclosed, // a "%" that no other closes: it and everything after it, which expansion drops
+  };
+  Kind kind;
+  std::string_view text;
+  std::size_t offset; // where the piece begins in the template (its "%" for the last three)
+};
+
+// Calls `visit(const TemplatePiece&)` for each piece. The scan is byte by byte, also under a
+// double-byte code page: "%" is never a second byte there.
+template <typename Visit> void ScanTemplate(std::string_view text, Visit&& visit) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t open = text.find(MACRO_MARK, at);
+    if (open != at) {
+      const std::size_t end = open == std::string_view::npos ? text.size() : open;
+      visit(TemplatePiece{TemplatePiece::Kind::Text, text.substr(at, end - at), at});
+      at = end;
+      continue;
+    }
+    const std::size_t close = text.find(MACRO_MARK, open + 1);
+    if (close == std::string_view::npos) {
+      visit(TemplatePiece{TemplatePiece::Kind::Unclosed, text.substr(open), open});
+      return;
+    }
+    const std::string_view name = text.substr(open + 1, close - open - 1);
+    visit(TemplatePiece{name.empty() ? TemplatePiece::Kind::Percent : TemplatePiece::Kind::Macro,
+                        name, open});
+    at = close + 1;
+  }
+}
+
+// An installable entry that asks for the patch text cannot be installed right when that text did
+// not come out whole: it fails with the patch text's status. nullopt when the rule does not apply.
+std::optional<EntryStatus> PatchTextFailure(const PackageEntry& entry, EntryStatus patchStatus);
+
+// The download address field of the installer's program file: the marker, then
+// DOWNLOAD_ADDRESS_CAPACITY + 1 bytes holding the address, NUL-terminated and NUL-filled. The
+// installer reads it for its absent-package message; `quillet-pack attach --download-url` writes
+// it.
+inline constexpr std::string_view DOWNLOAD_ADDRESS_MARKER = "<QuilletDownloadAddress>";
+inline constexpr std::size_t DOWNLOAD_ADDRESS_CAPACITY = 255; // bytes, the NUL not counted
+inline constexpr std::size_t DOWNLOAD_FIELD_SIZE = DOWNLOAD_ADDRESS_CAPACITY + 1;
+// What the field holds until an author writes another address.
+inline constexpr std::string_view DOWNLOAD_ADDRESS = "https://quillet.dev/download";
+
+// Whether an address may stand in the field: not empty, within the capacity, no control
+// characters.
+bool IsDownloadAddress(std::string_view address);
+
+// Whether the DOWNLOAD_FIELD_SIZE bytes after a marker are a field: an address without control
+// characters, then NUL to the end. A copy of the marker's text elsewhere is followed by other data.
+bool IsDownloadField(std::string_view bytes);
+
+} // namespace quillet

@@ -1,0 +1,29 @@
+// The manifest's "ides" key: IDE family names and the registry base paths they stand for, as
+// written to the package's "ides.txt" entry and shown by `list`.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Package/PackageIdes.h"
+
+namespace quillet::packer {
+
+// The base paths of the families, in the given order: "delphi", "cbuilder", "bds" (the Borland,
+// CodeGear and Embarcadero BDS keys, oldest first), in any letter case, or a base path of its own
+// that starts and ends with "\". Throws EPackerError (without a location; the caller adds it) for
+// an empty list, an unknown name and a path given twice.
+std::vector<std::string> BasePathsOfFamilies(const std::vector<std::string>& families);
+
+// The text of the "ides.txt" entry: one base path per line, each ending with CR LF.
+std::string IdesEntryText(const std::vector<std::string>& basePaths);
+
+// The family names for base paths, as a manifest would give them ("delphi, cbuilder, bds");
+// a path that is no family's is shown as it is.
+std::string DescribeBasePaths(const std::vector<std::string>& basePaths);
+
+// The line `list` writes about a package's IDE families, without its line end.
+std::string IdeFamiliesLine(const IdeBasePaths& ides);
+
+} // namespace quillet::packer

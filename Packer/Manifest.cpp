@@ -1,0 +1,267 @@
+#include "Packer/Manifest.h"
+
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "Packer/IdeFamilies.h"
+#include "Packer/PackerError.h"
+#include "Platform/Text.h"
+
+namespace quillet::packer {
+
+namespace {
+
+class ManifestReader {
+public:
+  explicit ManifestReader(const std::filesystem::path& file) : file_(file) {}
+
+  [[noreturn]] void Fail(std::uint32_t line, const std::string& what) const {
+    // Line 0: the manifest as a whole.
+    const std::string where = line != 0 ? ":" + std::to_string(line) : std::string();
+    throw EPackerError(file_.string() + where + ": " + what);
+  }
+
+  static std::uint32_t LineOf(const toml::node& node) { return node.source().begin.line; }
+
+  std::string String(const toml::node& node, std::string_view key) const {
+    if (!node.is_string()) {
+      Fail(LineOf(node), std::string(key) + " must be a string");
+    }
+    return std::string(*node.value<std::string_view>());
+  }
+
+  bool Boolean(const toml::node& node, std::string_view key) const {
+    if (!node.is_boolean()) {
+      Fail(LineOf(node), std::string(key) + " must be true or false");
+    }
+    return *node.value<bool>();
+  }
+
+  // A string or an array of strings.
+  std::vector<std::string> Strings(const toml::node& node, std::string_view key) const {
+    std::vector<std::string> out;
+    if (node.is_string()) {
+      out.push_back(String(node, key));
+    } else if (const toml::array* array = node.as_array()) {
+      for (const toml::node& item : *array) {
+        out.push_back(String(item, key));
+      }
+    } else {
+      Fail(LineOf(node), std::string(key) + " must be a string or a list of strings");
+    }
+    for (const std::string& pattern : out) {
+      if (pattern.empty()) {
+        Fail(LineOf(node), std::string(key) + " holds an empty pattern");
+      }
+    }
+    return out;
+  }
+
+  DayTime Timestamp(const toml::node& node) const {
+    try {
+      if (const auto* date = node.as_date()) {
+        const toml::date& d = date->get();
+        return DayTimeFromCivil(d.year, d.month, d.day, 0, 0, 0);
+      }
+      if (const auto* dateTime = node.as_date_time()) {
+        const toml::date_time& dt = dateTime->get();
+        if (dt.offset) {
+          Fail(LineOf(node), "timestamp must be a local date and time without a time zone "
+                             "(the installer reads it as local time), as 2026-01-15T10:30:00");
+        }
+        return DayTimeFromCivil(dt.date.year, dt.date.month, dt.date.day, dt.time.hour,
+                                dt.time.minute, dt.time.second);
+      }
+    } catch (const EPackerError& e) {
+      if (std::string_view(e.what()).starts_with(file_.string() + ":")) {
+        throw;
+      }
+      Fail(LineOf(node), std::string("timestamp: ") + e.what());
+    }
+    Fail(LineOf(node), "timestamp must be a date or a local date and time, as 2026-01-15T10:30:00");
+  }
+
+  std::uint32_t CodePage(const toml::node& node) const {
+    // The code pages that Windows uses as a system's ANSI code page, UTF-8 included. Others that
+    // Windows can convert to (UTF-7, the OEM code pages) never are, so no installer reads them.
+    static constexpr std::int64_t ANSI_CODE_PAGES[] = {
+        874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258, 65001};
+    const auto number = node.value<std::int64_t>();
+    if (!node.is_integer() ||
+        std::ranges::find(ANSI_CODE_PAGES, *number) == std::end(ANSI_CODE_PAGES) ||
+        !platform::Utf8ToCodePage(static_cast<std::uint32_t>(*number), "")) {
+      Fail(LineOf(node), "code-page must be the number of a Windows ANSI code page this system "
+                         "can convert to, as 1252, 1250, 1251 or 932");
+    }
+    return static_cast<std::uint32_t>(*number);
+  }
+
+  // A list of family names or base paths.
+  std::vector<std::string> IdeBasePaths(const toml::node& node) const {
+    const toml::array* array = node.as_array();
+    if (array == nullptr) {
+      Fail(LineOf(node), "ides must be a list of IDE families, as [\"delphi\", \"cbuilder\", "
+                         "\"bds\"]");
+    }
+    std::vector<std::string> names;
+    for (const toml::node& item : *array) {
+      names.push_back(String(item, "each item of ides"));
+    }
+    try {
+      return BasePathsOfFamilies(names);
+    } catch (const EPackerError& e) {
+      Fail(LineOf(node), e.what());
+    }
+  }
+
+  ManifestEntry Entry(const toml::table& table) const {
+    ManifestEntry entry;
+    entry.line = LineOf(table);
+    bool hasSource = false;
+    for (const auto& [key, node] : table) {
+      const std::string_view name = key.str();
+      if (name == "source") {
+        entry.sources = Strings(node, name);
+        hasSource = true;
+      } else if (name == "exclude") {
+        entry.excludes = Strings(node, name);
+      } else if (name == "folder") {
+        entry.folder = String(node, name);
+        entry.folderLine = LineOf(node);
+      } else if (name == "install") {
+        entry.install = Boolean(node, name);
+      } else if (name == "prepend-patch") {
+        entry.prependPatch = Boolean(node, name);
+      } else {
+        Fail(key.source().begin.line, "unknown key '" + std::string(name) +
+                                          "' in [[entry]] (known: source, exclude, folder, "
+                                          "install, prepend-patch)");
+      }
+    }
+    if (!hasSource) {
+      Fail(entry.line, "[[entry]] without source");
+    }
+    return entry;
+  }
+
+  Manifest Read(const toml::table& document) const {
+    Manifest manifest;
+    manifest.file = file_;
+    // A manifest named without a folder lies in the current one.
+    manifest.root = file_.has_parent_path() ? file_.parent_path() : ".";
+    bool hasDefaultFolder = false;
+    std::optional<std::string> root;
+    std::uint32_t rootLine = 0;
+    for (const auto& [key, node] : document) {
+      const std::string_view name = key.str();
+      if (name == "default-folder") {
+        manifest.defaultFolder = String(node, name);
+        manifest.defaultFolderLine = LineOf(node);
+        hasDefaultFolder = true;
+      } else if (name == "root") {
+        root = String(node, name);
+        rootLine = LineOf(node);
+      } else if (name == "welcome-file" || name == "welcome-text" || name == "patch-file" ||
+                 name == "patch-text") {
+        ManifestText& text = name.starts_with("welcome") ? manifest.welcome : manifest.patch;
+        if (text.Present()) {
+          Fail(LineOf(node), std::string(name) + ": give either " +
+                                 (name.starts_with("welcome") ? "welcome-file or welcome-text"
+                                                              : "patch-file or patch-text") +
+                                 ", not both");
+        }
+        text.line = LineOf(node);
+        if (name.ends_with("-file")) {
+          text.file = String(node, name);
+        } else {
+          text.text = String(node, name);
+        }
+      } else if (name == "timestamp") {
+        manifest.timestamp = Timestamp(node);
+      } else if (name == "readme") {
+        manifest.readme = String(node, name);
+        manifest.readmeLine = LineOf(node);
+      } else if (name == "case-sensitive") {
+        manifest.caseSensitive = Boolean(node, name);
+      } else if (name == "line-ends") {
+        const std::string value = String(node, name);
+        if (value != "crlf" && value != "keep") {
+          Fail(LineOf(node), "line-ends must be \"crlf\" or \"keep\", not \"" + value + "\"");
+        }
+        manifest.lineEnds = value == "keep" ? LineEnds::Keep : LineEnds::CrLf;
+      } else if (name == "code-page") {
+        manifest.codePage = CodePage(node);
+        manifest.codePageLine = LineOf(node);
+      } else if (name == "ides") {
+        manifest.ideBasePaths = IdeBasePaths(node);
+      } else if (name == "entry") {
+        const toml::array* tables = node.as_array();
+        if (tables == nullptr || !tables->is_array_of_tables()) {
+          Fail(LineOf(node), "entry must be written as [[entry]] tables");
+        }
+        for (const toml::node& table : *tables) {
+          manifest.entries.push_back(Entry(*table.as_table()));
+        }
+      } else {
+        Fail(key.source().begin.line,
+             "unknown key '" + std::string(name) +
+                 "' (known: default-folder, root, welcome-file, welcome-text, patch-file, "
+                 "patch-text, timestamp, ides, readme, case-sensitive, line-ends, "
+                 "code-page, [[entry]])");
+      }
+    }
+    if (!hasDefaultFolder) {
+      Fail(0, "missing default-folder, the folder proposed for each IDE installation");
+    }
+    if (manifest.entries.empty()) {
+      Fail(0, "no [[entry]] table: the package would install nothing");
+    }
+    if (root) {
+      const std::filesystem::path given(*root);
+      manifest.root = given.is_absolute() ? given : manifest.root / given;
+      std::error_code error;
+      if (!std::filesystem::is_directory(manifest.root, error)) {
+        Fail(rootLine, "root folder " + manifest.root.string() + " does not exist");
+      }
+    }
+    for (ManifestText* text : {&manifest.welcome, &manifest.patch}) {
+      if (text->file && text->file->is_relative()) {
+        text->file = manifest.root / *text->file;
+      }
+    }
+    return manifest;
+  }
+
+private:
+  std::filesystem::path file_;
+};
+
+} // namespace
+
+Manifest ParseManifest(std::string_view text, const std::filesystem::path& file) {
+  const ManifestReader reader(file);
+  toml::table document;
+  try {
+    document = toml::parse(text, file.string());
+  } catch (const toml::parse_error& e) {
+    reader.Fail(e.source().begin.line, std::string(e.description()));
+  }
+  return reader.Read(document);
+}
+
+Manifest ReadManifest(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::error_code error;
+  if (!in || std::filesystem::is_directory(file, error)) {
+    throw EPackerError(file.string() + ": cannot read the manifest" +
+                       (std::filesystem::exists(file, error) ? "" : ": no such file"));
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return ParseManifest(text.str(), file);
+}
+
+} // namespace quillet::packer

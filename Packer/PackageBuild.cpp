@@ -1,0 +1,466 @@
+#include "Packer/PackageBuild.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "Common/Text.h"
+#include "Package/Contract.h"
+#include "Packer/IdeFamilies.h"
+#include "Packer/PackerError.h"
+#include "Packer/SourceGlob.h"
+#include "Packer/TemplateCheck.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Text.h"
+#include "Platform/Utf8.h"
+
+namespace quillet::packer {
+
+namespace {
+
+// A field holds 256 bytes and the installer reads up to the first NUL: 255 bytes leave room.
+constexpr std::size_t MAX_FIELD_TEXT = FIELD_TEXT_SIZE - 1;
+
+// True when the template ends in a closed macro such as %zel_root% or %Delphi%, scanned as the
+// installer scans it.
+bool EndsInMacro(std::string_view folderTemplate) {
+  bool endsInMacro = false;
+  ScanTemplate(folderTemplate, [&](const TemplatePiece& piece) {
+    endsInMacro = piece.kind == TemplatePiece::Kind::Macro;
+  });
+  return endsInMacro;
+}
+
+std::string FoldAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return text;
+}
+
+} // namespace
+
+std::string ToCodePage(std::string_view utf8, std::uint32_t codePage, const std::string& where,
+                       std::string_view what) {
+  const auto stored = platform::Utf8ToCodePage(codePage, utf8);
+  if (!stored) {
+    throw EPackerError(where + ": code page " + std::to_string(codePage) +
+                       " cannot be converted to on this system");
+  }
+  if (stored->unmappable) {
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(*stored->unmappable));
+    throw EPackerError(where + ": " + std::string(what) + " holds the character '" +
+                       platform::EncodeUtf8(std::u32string(1, *stored->unmappable)) + "' (" + code +
+                       "), which code page " + std::to_string(codePage) + " cannot hold");
+  }
+  return stored->bytes;
+}
+
+namespace {
+// The texts as the installer's console and the Windows sources they go into have them: every
+// line end, LF, CR or CR LF, becomes CR LF.
+std::string WithCrLf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      out += "\r\n";
+      i += text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n' ? 1 : 0;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string Plural(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+class Planner {
+public:
+  explicit Planner(const Manifest& manifest) : manifest_(manifest) {}
+
+  PackagePlan Plan() {
+    plan_.defaultFolder = ToCodePage(manifest_.defaultFolder, manifest_.codePage,
+                                     Place(manifest_.defaultFolderLine), "default-folder");
+    if (plan_.defaultFolder.size() > MAX_FIELD_TEXT) {
+      Fail(manifest_.defaultFolderLine, "default-folder is longer than 255 bytes");
+    }
+    CheckTemplate(manifest_.defaultFolder, TemplateKind::Folder, manifest_.defaultFolderLine,
+                  "default-folder");
+    AddText(manifest_.welcome, WELCOME_ENTRY_NAME);
+    AddText(manifest_.patch, PATCH_ENTRY_NAME);
+    AddIdes();
+    for (const ManifestEntry& entry : manifest_.entries) {
+      AddEntry(entry);
+    }
+    PlaceReadme();
+    return std::move(plan_);
+  }
+
+private:
+  // "FILE:LINE", where a message about a manifest line begins.
+  std::string Place(std::uint32_t line) const {
+    return manifest_.file.string() + ":" + std::to_string(line);
+  }
+
+  [[noreturn]] void Fail(std::uint32_t line, const std::string& what) const {
+    throw EPackerError(Where(line) + what);
+  }
+
+  std::string Where(std::uint32_t line) const {
+    return manifest_.file.string() + (line != 0 ? ":" + std::to_string(line) : "") + ": ";
+  }
+
+  void CheckTemplate(const std::string& text, TemplateKind kind, std::uint32_t line,
+                     const std::string& what) const {
+    const std::string problem = TemplateProblem(text, kind);
+    if (!problem.empty()) {
+      Fail(line, what + ": " + problem);
+    }
+  }
+
+  DayTime TimeOf(const std::filesystem::path& file) const {
+    return manifest_.timestamp ? *manifest_.timestamp : DayTimeOfFile(file);
+  }
+
+  void AddText(const ManifestText& text, std::string_view entryName) {
+    if (!text.Present()) {
+      return;
+    }
+    const bool crLf = manifest_.lineEnds == LineEnds::CrLf;
+    const bool isPatch = entryName == PATCH_ENTRY_NAME;
+    EntrySource source;
+    source.fileName = entryName;
+    source.flags = 0; // read by name, never installed
+    if (text.file) {
+      std::error_code error;
+      if (!std::filesystem::is_regular_file(*text.file, error)) {
+        Fail(text.line, text.file->string() + ": no such file");
+      }
+      if (isPatch) {
+        // Read now as well: the installer expands it as a template before every use.
+        CheckTemplate(ReadSourceFile(*text.file), TemplateKind::Text, text.line,
+                      "patch-file " + text.file->string());
+      }
+      const DayTime when = TimeOf(*text.file);
+      source.date = when.date;
+      source.time = when.time;
+      const std::uint64_t size = std::filesystem::file_size(*text.file, error);
+      source.load = [path = *text.file, crLf, codePage = manifest_.codePage] {
+        std::string content = ToCodePage(ReadSourceFile(path), codePage, path.string(), "the text");
+        return crLf ? WithCrLf(content) : content;
+      };
+      Add(std::move(source), text.file->string(), size);
+    } else {
+      std::string content =
+          ToCodePage(*text.text, manifest_.codePage, Place(text.line), "the text");
+      if (isPatch) {
+        CheckTemplate(*text.text, TemplateKind::Text, text.line, "patch-text");
+      }
+      const DayTime when = TimeOf(manifest_.file);
+      source.date = when.date;
+      source.time = when.time;
+      source.load = [content = crLf ? WithCrLf(content) : content] { return content; };
+      Add(std::move(source), manifest_.file.string() + " (" + std::string(entryName) + ")",
+          text.text->size());
+    }
+  }
+
+  // The IDE families as the entry "ides.txt", read by name like the texts and never installed.
+  void AddIdes() {
+    if (manifest_.ideBasePaths.empty()) {
+      return;
+    }
+    ManifestText text;
+    text.text = IdesEntryText(manifest_.ideBasePaths);
+    AddText(text, IDES_ENTRY_NAME);
+  }
+
+  void AddEntry(const ManifestEntry& entry) {
+    const std::uint32_t folderLine = entry.folderLine != 0 ? entry.folderLine : entry.line;
+    CheckTemplate(entry.folder, TemplateKind::Folder, folderLine, "folder");
+    SourceCollector collector(manifest_.root, entry.excludes, manifest_.caseSensitive);
+    std::set<std::filesystem::path> taken; // one file once per [[entry]], however often matched
+    for (const std::string& pattern : entry.sources) {
+      const std::vector<SourceFile> files = collector.Collect(pattern);
+      if (files.empty()) {
+        std::string what = HasWildcard(pattern)
+                               ? "source pattern '" + pattern + "' matches no file below " +
+                                     manifest_.root.string()
+                               : "source " +
+                                     (manifest_.root / PatternWithSlashes(pattern)).string() +
+                                     ": no such file or folder";
+        if (manifest_.caseSensitive) {
+          what += " (patterns match letter case exactly, as case-sensitive = true asks)";
+        }
+        Fail(entry.line, what);
+      }
+      for (const SourceFile& file : files) {
+        if (!taken.insert(file.path).second) {
+          continue;
+        }
+        AddFile(entry, pattern, file);
+      }
+    }
+    for (const std::string& unused : collector.UnusedExcludes()) {
+      plan_.warnings.push_back(Where(entry.line) + "exclude '" + unused + "' leaves out no file");
+    }
+    if (collector.FolderLinks() != 0 || collector.EmptyFolders() != 0) {
+      plan_.warnings.push_back(
+          Where(entry.line) + "skipped " + Plural(collector.FolderLinks(), "link", "links") +
+          " to folders and " + Plural(collector.EmptyFolders(), "empty folder", "empty folders") +
+          ": a package holds files only, and links to folders are not followed");
+    }
+  }
+
+  void AddFile(const ManifestEntry& entry, const std::string& pattern, const SourceFile& file) {
+    const std::string where = file.path.string();
+    if (file.size > MAX_PACKAGE_FILE_SIZE) {
+      throw EPackerError(where + ": file of 4 GiB or more cannot be packed");
+    }
+    EntrySource source;
+    // Stored in the package's code page, which the installer's ANSI calls read.
+    const std::uint32_t codePage = manifest_.codePage;
+    source.fileName = EscapeMacroMarks(ToCodePage(file.name, codePage, where, "the file name"));
+    // Joined before the conversion: a second byte 0x5C of a double-byte character must not
+    // count as a final separator.
+    ToCodePage(entry.folder, codePage, Place(entry.line), "folder");
+    source.folderTemplate = ToCodePage(JoinFolderTemplate(entry.folder, file.relativeFolder),
+                                       codePage, where, "the folder name");
+    if (source.fileName.size() > MAX_FIELD_TEXT) {
+      throw EPackerError(where + ": file name is longer than 255 bytes");
+    }
+    if (source.folderTemplate.size() > MAX_FIELD_TEXT) {
+      throw EPackerError(where + ": folder template '" + source.folderTemplate +
+                         "' is longer than 255 bytes");
+    }
+    source.flags =
+        (entry.install ? ENTRY_INSTALL : 0) | (entry.prependPatch ? ENTRY_PREPEND_PATCH : 0);
+    const DayTime when = TimeOf(file.path);
+    source.date = when.date;
+    source.time = when.time;
+    source.load = [path = file.path] { return ReadSourceFile(path); };
+    if (entry.install) {
+      const std::string target = source.folderTemplate + "\\" + source.fileName;
+      const std::string origin = where + " (source '" + pattern + "' of the [[entry]] at line " +
+                                 std::to_string(entry.line) + ")";
+      const auto [previous, added] = targets_.emplace(FoldAscii(target), origin);
+      if (!added) {
+        throw EPackerError(manifest_.file.string() + ": " + origin + " and " + previous->second +
+                           " would both install to " + target);
+      }
+      if (FoldAscii(file.name) == README_ENTRY_NAME) {
+        readmes_.push_back(plan_.entries.size());
+      }
+    }
+    Add(std::move(source), where, file.size);
+  }
+
+  void Add(EntrySource source, std::string origin, std::uint64_t size) {
+    plan_.entries.push_back(std::move(source));
+    plan_.origins.push_back(std::move(origin));
+    plan_.totalBytes += size;
+  }
+
+  // The installer opens the last readme.html it installs: the manifest's `readme` goes last, and
+  // without one, several readmes get a warning that names the one that opens.
+  void PlaceReadme() {
+    if (manifest_.readme) {
+      const std::filesystem::path wanted = manifest_.root / PatternWithSlashes(*manifest_.readme);
+      const auto chosen = std::find_if(readmes_.begin(), readmes_.end(), [&](std::size_t index) {
+        std::error_code error;
+        return std::filesystem::equivalent(plan_.origins[index], wanted, error);
+      });
+      if (chosen == readmes_.end()) {
+        Fail(manifest_.readmeLine,
+             "readme " + wanted.string() + " is not installed as readme.html by any [[entry]]");
+      }
+      const std::size_t index = *chosen;
+      auto last = [&](auto& list) {
+        std::rotate(list.begin() + static_cast<std::ptrdiff_t>(index),
+                    list.begin() + static_cast<std::ptrdiff_t>(index) + 1, list.end());
+      };
+      last(plan_.entries);
+      last(plan_.origins);
+      return;
+    }
+    if (readmes_.size() > 1) {
+      const EntrySource& opened = plan_.entries[readmes_.back()];
+      plan_.warnings.push_back(
+          Where(0) + std::to_string(readmes_.size()) +
+          " installed entries are named readme.html; the installer opens the last one, " +
+          opened.folderTemplate + "\\" + opened.fileName + " from " +
+          plan_.origins[readmes_.back()] + " (readme = \"path\" chooses another)");
+    }
+  }
+
+  const Manifest& manifest_;
+  PackagePlan plan_;
+  std::map<std::string, std::string> targets_;
+  std::vector<std::size_t> readmes_; // installed entries named readme.html, in package order
+};
+
+} // namespace
+
+std::string JoinFolderTemplate(std::string_view folder, std::string_view relativeFolder) {
+  // Trimmed as the installer trims it, so that the macro test sees what the installer sees.
+  std::string result(TrimBlanks(folder));
+  const bool afterMacro = EndsInMacro(result);
+  if (relativeFolder.empty()) {
+    // Root\.\a.pas: the installer creates Root, fails harmlessly on Root\. (it exists by then)
+    // and creates the file in Root. The bare macro would give Root\\a.pas, whose folder text
+    // ends in two separators: taken as present, never created.
+    return afterMacro ? result + '.' : result;
+  }
+  // A macro's value ends in a separator already; anything else gets one, as the installer adds.
+  if (!afterMacro && !result.empty() && result.back() != '\\' && result.back() != '/' &&
+      result.back() != ':') {
+    result += '\\';
+  }
+  for (char c : EscapeMacroMarks(relativeFolder)) {
+    result += c == '/' ? '\\' : c;
+  }
+  return result;
+}
+
+PackagePlan PlanPackage(const Manifest& manifest) {
+  return Planner(manifest).Plan();
+}
+
+std::vector<std::pair<std::string, std::size_t>> TargetFolders(const PackagePlan& plan) {
+  std::vector<std::pair<std::string, std::size_t>> folders;
+  for (const EntrySource& entry : plan.entries) {
+    if ((entry.flags & ENTRY_INSTALL) == 0) {
+      continue;
+    }
+    const auto known = std::find_if(folders.begin(), folders.end(), [&](const auto& folder) {
+      return folder.first == entry.folderTemplate;
+    });
+    if (known != folders.end()) {
+      ++known->second;
+    } else {
+      folders.emplace_back(entry.folderTemplate, 1);
+    }
+  }
+  return folders;
+}
+
+namespace {
+
+// A result file being written: a new temporary file beside it, put in its place when complete.
+class ResultFile {
+public:
+  explicit ResultFile(const std::filesystem::path& path) : path_(path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+      throw EPackerError(path.string() + ": is a folder");
+    }
+    file_ = platform::OutputFile::CreateForNative(path.string());
+    if (!file_) {
+      const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+      throw EPackerError(path.string() + ": cannot create a file in " + folder.string() +
+                         (std::filesystem::is_directory(folder, error) ? "" : ": no such folder"));
+    }
+  }
+
+  void Write(std::string_view bytes) {
+    if (!file_->Write(bytes.data(), bytes.size())) {
+      throw EPackerError(path_.string() + ": cannot write the file (is the disk full?)");
+    }
+  }
+
+  void Commit(bool executable) {
+    if (!file_->Commit()) {
+      throw EPackerError(path_.string() + (file_->LostData()
+                                               ? ": cannot write the file (is the disk full?)"
+                                               : ": cannot put the file in place"));
+    }
+    if (executable) {
+      using std::filesystem::perms;
+      std::error_code error;
+      std::filesystem::permissions(path_,
+                                   perms::owner_exec | perms::group_exec | perms::others_exec,
+                                   std::filesystem::perm_options::add, error);
+      if (error) {
+        throw EPackerError(path_.string() +
+                           ": cannot mark the file executable: " + error.message());
+      }
+    }
+  }
+
+private:
+  std::filesystem::path path_;
+  std::optional<platform::OutputFile> file_;
+};
+
+} // namespace
+
+std::uint64_t WritePackage(const PackagePlan& plan, const BuildOptions& options,
+                           const std::filesystem::path& output) {
+  if (plan.entries.empty()) {
+    throw EPackerError(output.string() + ": a package needs at least one entry");
+  }
+  ResultFile file(output);
+  std::uint64_t size = header_field::SIZE + trailer_field::SIZE;
+  try {
+    for (const EntrySource& entry : plan.entries) {
+      RejectRecordCheckName(entry.fileName);
+    }
+    // One more record than the plan: package.crc, over the header and every record, goes last.
+    const auto recordCount = static_cast<std::uint32_t>(plan.entries.size() + 1);
+    const std::string header = SerializeHeader(plan.defaultFolder, recordCount);
+    RecordChecksum checksum(header);
+    file.Write(header);
+    const auto writeEntry = [&](const StoredEntry& entry) {
+      size += entry_field::SIZE + entry.stored.size();
+      if (size > MAX_PACKAGE_FILE_SIZE) {
+        throw EPackerError(output.string() + ": the package would reach 4 GiB");
+      }
+      const std::string record = SerializeEntryRecord(entry);
+      checksum.AddRecord(record);
+      file.Write(record);
+      file.Write(entry.stored);
+    };
+    StreamStoredEntries(
+        plan.entries, options.level, options.jobs, [&](StoredEntry&& entry) { writeEntry(entry); },
+        options.progress);
+    writeEntry(checksum.Finish(recordCount, options.level));
+    file.Write(SerializeTrailer(static_cast<std::uint32_t>(size)));
+  } catch (const std::invalid_argument& e) {
+    throw EPackerError(std::string("cannot lay out the package: ") + e.what());
+  }
+  file.Commit(false);
+  return size;
+}
+
+std::string ReadSourceFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw EPackerError(path.string() + ": cannot read the file");
+  }
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) {
+    throw EPackerError(path.string() + ": reading the file failed");
+  }
+  return std::move(content).str();
+}
+
+void WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes,
+                        bool executable) {
+  ResultFile file(path);
+  file.Write(bytes);
+  file.Commit(executable);
+}
+
+} // namespace quillet::packer

@@ -1,0 +1,74 @@
+// From a manifest to package bytes, and writing result files.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Package/PackageWriter.h"
+#include "Packer/Manifest.h"
+
+namespace quillet::packer {
+
+struct PackagePlan {
+  std::string defaultFolder;
+  std::vector<EntrySource> entries;  // in package order
+  std::vector<std::string> origins;  // where each entry comes from, for messages
+  std::uint64_t totalBytes = 0;      // content bytes of all entries
+  std::vector<std::string> warnings; // "FILE:LINE: what", for traps that do not stop a build
+};
+
+// The installed entries' folder templates in package order of first use, with how many files go
+// into each: the layout a build summary shows before the package ships.
+std::vector<std::pair<std::string, std::size_t>> TargetFolders(const PackagePlan& plan);
+
+// The folder template stored for a file `relativeFolder` ("/"-separated, empty for none) below
+// an entry's `folder` template. The installer expands %zel_root% and %Delphi% with a final
+// separator and also adds "\" after a template's final "%", which would put two separators in a
+// row; a folder text ending in two separators is never created. So after a template that ends in
+// a macro (found by the installer's scan: "%%" is a percent sign, not a macro) the subfolder
+// follows directly ('%zel_root%' and 'sub' give '%zel_root%sub'), and a file in the macro's own
+// folder gets the folder '%zel_root%.'. Any other template gets "\" between, unless it is empty
+// or ends in "\", "/" or ":". The template is trimmed of blanks first, as the installer trims it;
+// "%" in the subfolder is written "%%".
+std::string JoinFolderTemplate(std::string_view folder, std::string_view relativeFolder);
+
+// Text from the manifest or the file system (UTF-8) in a Windows code page. Throws EPackerError
+// "WHERE: WHAT holds the character ..." for a character the code page cannot hold. Bytes that are
+// no UTF-8 are kept as they are.
+std::string ToCodePage(std::string_view utf8, std::uint32_t codePage, const std::string& where,
+                       std::string_view what);
+
+// Resolves the manifest: the welcome and patch texts first (never installed), then each
+// [[entry]]'s files in manifest order. A file keeps its folder below the pattern's fixed part,
+// joined to the entry's folder template by JoinFolderTemplate; "%" in file names is written "%%"
+// so that the installer's macro expansion gives it back. The manifest's `readme` goes last.
+// Throws EPackerError for a template the installer would get wrong, a missing source, a name or
+// template longer than 255 bytes, a file of 4 GiB or more, two entries with one target, and a
+// `readme` that no [[entry]] installs as readme.html.
+PackagePlan PlanPackage(const Manifest& manifest);
+
+struct BuildOptions {
+  int level = 9;
+  unsigned jobs = 0; // 0: one per core
+  std::function<void(const CompressionProgress&)> progress;
+};
+
+// Compresses the planned entries and writes the package to `output`, streaming each entry to a
+// temporary file beside it as soon as it and those before it are compressed, so that memory holds
+// only the entries in flight. The file takes the output's name only when complete. Gives the
+// package's size.
+std::uint64_t WritePackage(const PackagePlan& plan, const BuildOptions& options,
+                           const std::filesystem::path& output);
+
+// Writes the file under a new temporary name in its folder and then puts it in place, so that a
+// failed write never leaves a half file behind, and a link or file at any other name is never
+// written through. `executable` adds the execute permissions.
+void WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes, bool executable);
+
+// A whole file's bytes; throws EPackerError naming the file.
+std::string ReadSourceFile(const std::filesystem::path& path);
+
+} // namespace quillet::packer

@@ -1,0 +1,205 @@
+#include "Packer/PackageReport.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "Package/Contract.h"
+#include "Package/EntryContent.h"
+#include "Package/RecordCheck.h"
+#include "Package/SignedImage.h"
+#include "Packer/IdeFamilies.h"
+#include "Packer/PackageBuild.h"
+#include "Packer/PackageTime.h"
+#include "Packer/PackerError.h"
+#include "Platform/FileMapping.h"
+#include "Platform/Text.h"
+
+namespace quillet::packer {
+
+namespace {
+
+std::string OpenFailure(const std::string& path, platform::MappedFile::Status status) {
+  std::error_code error;
+  switch (status) {
+  case platform::MappedFile::Status::Empty:
+    return path + ": empty file, holds no package";
+  case platform::MappedFile::Status::TooLarge:
+    return path + ": file of 4 GiB or more, cannot hold a package";
+  case platform::MappedFile::Status::CannotMap:
+    return path + ": cannot map the file";
+  default:
+    if (!std::filesystem::exists(path, error)) {
+      return path + ": no such file";
+    }
+    if (std::filesystem::is_directory(path, error)) {
+      return path + ": is a folder, not a package";
+    }
+    return path + ": cannot open the file";
+  }
+}
+
+std::string Padded(const std::string& text, std::size_t width, bool right) {
+  if (text.size() >= width) {
+    return text;
+  }
+  const std::string fill(width - text.size(), ' ');
+  return right ? fill + text : text + fill;
+}
+
+} // namespace
+
+PackageFile::PackageFile(const std::string& path) : path_(path) {
+  const auto status = image_.Open(path, MAX_PACKAGE_FILE_SIZE);
+  if (status != platform::MappedFile::Status::Ok) {
+    throw EPackerError(OpenFailure(path, status));
+  }
+  // A signed installer's package ends where its certificate table begins.
+  const std::uint64_t end = PackageEnd(image_.Data(), image_.Size());
+  if (!ValidatePackage(image_.Data(), end, layout_)) {
+    const bool trailerSigned =
+        end >= trailer_field::SIZE &&
+        ReadU32LE(image_.Data() + end - trailer_field::SIZE) == PACKAGE_SIGNATURE;
+    throw EPackerError(trailerSigned
+                           ? path + ": holds a damaged package: its trailer does not lead to a "
+                                    "valid header and first entry"
+                           : path + ": holds no package (no package trailer at the end of the "
+                                    "file)");
+  }
+  // The installer's own entry table, filled by the validation: the entries it can reach.
+  entries_.reserve(layout_.entries.size());
+  for (std::size_t index = 0; index < layout_.entries.size(); ++index) {
+    entries_.push_back(FindEntryByIndex(layout_, static_cast<std::int32_t>(index)).entry);
+  }
+}
+
+std::vector<std::string> PackageFile::Problems() const {
+  std::vector<std::string> problems;
+  const std::uint32_t count = layout_.HeaderEntryCount();
+  if (count != entries_.size()) {
+    problems.push_back("the header counts " + std::to_string(count) + " entries, but " +
+                       std::to_string(entries_.size()) + " can be reached");
+  }
+  std::uint32_t end = layout_.firstEntry;
+  if (!entries_.empty()) {
+    const PackageEntry& last = entries_.back();
+    end = last.Offset() + static_cast<std::uint32_t>(entry_field::SIZE) + last.StoredSize();
+  }
+  if (CheckPackageRecords(layout_) == RecordCheck::Mismatch) {
+    problems.push_back("the header or the records do not match their checksum in package.crc: "
+                       "the package was damaged or changed after it was built");
+  }
+  if (end != layout_.trailer) {
+    problems.push_back("the entries end at offset " + std::to_string(end) +
+                       " but the trailer begins at " + std::to_string(layout_.trailer) +
+                       ": the bytes between cannot be reached");
+  }
+  return problems;
+}
+
+std::string FlagsText(std::uint32_t flags) {
+  std::string text;
+  text += (flags & 0xFF & ENTRY_INSTALL) != 0 ? 'I' : '-';
+  text += (flags & 0xFF & ENTRY_PREPEND_PATCH) != 0 ? 'P' : '-';
+  const std::uint32_t other = flags & ~(ENTRY_INSTALL | ENTRY_PREPEND_PATCH);
+  if (other != 0) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "+%X", static_cast<unsigned>(other));
+    text += hex;
+  }
+  return text;
+}
+
+std::string EntryPath(const PackageEntry& entry) {
+  std::string folder = entry.FolderTemplate();
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':') {
+    folder += '\\';
+  }
+  return folder + entry.FileName();
+}
+
+void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& warnings,
+                 std::uint32_t codePage) {
+  // For the terminal; a code page this system cannot convert shows the bytes as stored.
+  const auto shown = [codePage](const std::string& text) {
+    return platform::CodePageToUtf8(codePage, text).value_or(text);
+  };
+  const PackageLayout& layout = package.Layout();
+  const std::uint32_t packageSize = layout.imageSize - layout.header;
+  if (layout.header == 0) {
+    out << package.Path() << ": package of " << packageSize << " bytes";
+  } else {
+    out << package.Path() << ": installer with a package of " << packageSize << " bytes at offset "
+        << layout.header;
+  }
+  out << ", " << package.Entries().size() << " entries\n";
+  out << "Default folder: " << shown(layout.HeaderDefaultFolder()) << "\n";
+  out << IdeFamiliesLine(PackageIdeBasePaths(layout)) << "\n";
+
+  std::size_t folderWidth = std::string("Folder").size();
+  std::size_t numberWidth = 8;
+  for (const PackageEntry& entry : package.Entries()) {
+    folderWidth = std::max(folderWidth, shown(entry.FolderTemplate()).size());
+    numberWidth = std::max({numberWidth, std::to_string(entry.StoredSize()).size(),
+                            std::to_string(entry.UnpackedSize()).size()});
+  }
+  out << "Index  Flags  " << Padded("Stored", numberWidth, true) << "  "
+      << Padded("Unpacked", numberWidth, true) << "  Date       Time      "
+      << Padded("Folder", folderWidth, false) << "  Name\n";
+  std::size_t index = 0;
+  for (const PackageEntry& entry : package.Entries()) {
+    out << Padded(std::to_string(index++), 5, true) << "  "
+        << Padded(FlagsText(entry.Flags()), 5, false) << "  "
+        << Padded(std::to_string(entry.StoredSize()), numberWidth, true) << "  "
+        << Padded(std::to_string(entry.UnpackedSize()), numberWidth, true) << "  "
+        << FormatDayTime(entry.Date(), entry.Time()) << "  "
+        << Padded(shown(entry.FolderTemplate()), folderWidth, false) << "  "
+        << shown(entry.FileName()) << "\n";
+  }
+  for (const std::string& problem : package.Problems()) {
+    warnings << "quillet-pack: warning: " << package.Path() << ": " << problem << "\n";
+  }
+}
+
+TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
+  TestSummary summary;
+  // As the installer judges them: an entry that asks for a damaged patch text fails with it.
+  const EntryStatus patch = ExtractEntry(package.Layout(), PATCH_ENTRY_NAME).status;
+  for (const PackageEntry& entry : package.Entries()) {
+    EntryContent content = ExtractEntry(entry);
+    if (const std::optional<EntryStatus> failure = PatchTextFailure(entry, patch)) {
+      content.status = *failure;
+    }
+    ++summary.tested;
+    switch (content.status) {
+    case EntryStatus::Content:
+      out << "OK          " << EntryPath(entry);
+      if (content.bytes.size() != entry.UnpackedSize()) {
+        out << "  (unpacked size field " << entry.UnpackedSize() << ", content "
+            << content.bytes.size() << " bytes)";
+      }
+      out << "\n";
+      break;
+    case EntryStatus::ChecksumFailure:
+      ++summary.failed;
+      out << "CRC Error   " << EntryPath(entry) << "\n";
+      break;
+    case EntryStatus::DataError:
+      ++summary.failed;
+      out << "Data Error  " << EntryPath(entry) << "\n";
+      break;
+    }
+  }
+  for (const std::string& problem : package.Problems()) {
+    ++summary.problems;
+    out << "Problem     " << problem << "\n";
+  }
+  out << package.Path() << ": " << summary.tested << " entries tested, "
+      << summary.tested - summary.failed << " OK, " << summary.failed << " failed";
+  if (summary.problems != 0) {
+    out << ", " << summary.problems << (summary.problems == 1 ? " problem" : " problems");
+  }
+  out << "\n";
+  return summary;
+}
+
+} // namespace quillet::packer

@@ -1,0 +1,62 @@
+// Reading finished packages with the installer's own reader: listing and testing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Package/PackageFormat.h"
+#include "Platform/FileMapping.h"
+
+namespace quillet::packer {
+
+// A package file mapped read-only and validated: a stand-alone package, or an installer with a
+// package appended.
+class PackageFile {
+public:
+  // Throws EPackerError naming the file when it cannot be read or holds no package.
+  explicit PackageFile(const std::string& path);
+
+  const std::string& Path() const { return path_; }
+  const PackageLayout& Layout() const { return layout_; }
+  // The entries the installer can reach by index, in package order.
+  const std::vector<PackageEntry>& Entries() const { return entries_; }
+  // What is odd about the package although it validates: a header entry count that differs from
+  // the entries found, or bytes between the last reachable entry and the trailer.
+  std::vector<std::string> Problems() const;
+
+private:
+  std::string path_;
+  platform::MappedFile image_;
+  PackageLayout layout_;
+  std::vector<PackageEntry> entries_;
+};
+
+// "I" for an installed entry, "P" for one that gets the patch text, "-" for neither; other set
+// bits follow in hexadecimal.
+std::string FlagsText(std::uint32_t flags);
+
+// The entry's folder template and file name as one path, for messages.
+std::string EntryPath(const PackageEntry& entry);
+
+// Writes the header line and one line per entry; problems go to `warnings`. Names and folders are
+// shown in UTF-8, read in the package's code page.
+void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& warnings,
+                 std::uint32_t codePage = 1252);
+
+struct TestSummary {
+  std::size_t tested = 0;
+  std::size_t failed = 0;
+  std::size_t problems = 0;
+  bool Passed() const { return failed == 0 && problems == 0; }
+};
+
+// Checks every entry's checksum and decompresses it, writing nothing to disk; a line per entry
+// and a summary go to `out`.
+TestSummary TestPackage(const PackageFile& package, std::ostream& out);
+
+} // namespace quillet::packer

@@ -1,9 +1,0 @@
-// quillet-pack: builds, attaches, lists and tests Quillet packages.
-#include <iostream>
-
-#include "tools/PackCommand.h"
-
-int main(int argc, char** argv) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
-  return quillet::pack::RunPackCommand(arguments, std::cout, std::cerr);
-}
