@@ -1,6 +1,6 @@
 // The package container: a header, entries (a record followed by its stored bytes), and an
-// 8-byte trailer at the very end of the file. Records are read in place from the mapped image;
-// nothing is copied or allocated.
+// 8-byte trailer at the very end of the file. Records are read in place from the mapped image and
+// never copied; validation keeps one table of where each entry's record lies.
 #pragma once
 
 #include <cstddef>

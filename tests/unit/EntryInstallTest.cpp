@@ -163,6 +163,21 @@ TEST(ContentPipeline, ExceptionInTheLookAheadEndsTheRunAsWithoutWorkers) {
   }
 }
 
+// The header's entry count limits the entries a turn installs, also when the records go on: a
+// package whose count was lowered installs only the entries it counts, with and without workers.
+TEST(InstallAllEntries, TheHeaderCountLimitsTheEntries) {
+  PackageContents package;
+  for (const char* name : {"a.pas", "b.pas", "c.pas"}) {
+    package.entries.push_back(MakeStoredEntry("%zel_root%", name, name));
+  }
+  package.entryCount = 2;
+  for (unsigned threads : {1u, 2u}) {
+    const RunResult run = Install(package, threads, StreamEntry);
+    EXPECT_EQ(run.transcript, "Installing a.pas .. OK\r\nInstalling b.pas .. OK\r\n") << threads;
+    EXPECT_EQ(run.tree.count("c.pas"), 0u) << threads;
+  }
+}
+
 // A close that reports lost data (a full disk noticed late) fails the entry, whether it replaces
 // a file or makes a new one; a file that was there stays as it was, and nothing else is left.
 TEST(InstallEntry, FailedCloseIsAFailedWriteThatKeepsTheOldFile) {

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "Package/EntryContent.h"
 #include "Package/PackageWriter.h"
 #include "Package/RecordCheck.h"
 
@@ -130,6 +131,16 @@ TEST(RecordCheck, Crc32OfTheStandardCheckInput) {
   crc.Add("1234", 4);
   crc.Add("56789", 5);
   EXPECT_EQ(crc.Value(), 0xCBF43926u);
+}
+
+// What every installer reads: the check of a fixed package has a fixed value. A change of what
+// the check covers, made alike in the packer and the installer, still fails here.
+TEST(RecordCheck, FixedPackageHasAFixedCheck) {
+  const std::string image = SerializePackage(CheckedPackage());
+  PackageLayout layout;
+  ASSERT_TRUE(
+      ValidatePackage(reinterpret_cast<const std::uint8_t*>(image.data()), image.size(), layout));
+  EXPECT_EQ(ExtractEntry(layout, RECORD_CHECK_NAME).bytes, RecordCheckContent(4, 0x58CFB7B1u));
 }
 
 } // namespace
