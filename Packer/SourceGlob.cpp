@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Packer/PackerError.h"
+#include "Platform/Ascii.h"
 
 namespace quillet::packer {
 
@@ -25,12 +26,8 @@ std::vector<std::string_view> SplitComponents(std::string_view text) {
   return parts;
 }
 
-char FoldAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameChar(char a, char b, bool caseSensitive) {
-  return caseSensitive ? a == b : FoldAscii(a) == FoldAscii(b);
+  return caseSensitive ? a == b : platform::AsciiLower(a) == platform::AsciiLower(b);
 }
 
 bool SameName(std::string_view a, std::string_view b, bool caseSensitive) {
@@ -49,9 +46,9 @@ std::size_t MatchClass(std::string_view pattern, std::size_t p, char c, bool cas
     ++i;
   }
   // Without case, a letter matches when either of its cases lies in the class.
-  const char lower = FoldAscii(c);
-  const char upper = lower >= 'a' && lower <= 'z' ? static_cast<char>(lower - 'a' + 'A') : lower;
-  const auto candidates = caseSensitive ? std::string{c} : std::string{lower, upper};
+  const auto candidates = caseSensitive
+                              ? std::string{c}
+                              : std::string{platform::AsciiLower(c), platform::AsciiUpper(c)};
   bool hit = false;
   bool first = true;
   while (i < pattern.size() && (pattern[i] != ']' || first)) {

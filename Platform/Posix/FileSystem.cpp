@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Interruption.h"
 #include "Platform/Posix/CodePage.h"
@@ -48,9 +49,6 @@ constexpr mode_t NEW_FILE_MODE = 0666;   // narrowed by the umask, as for any ne
 
 bool IsAsciiLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // The ANSI name that a directory entry's native name stands for, as an ANSI program sees it.
@@ -121,8 +119,7 @@ std::wstring FoldedName(std::string_view name) {
       state = std::mbstate_t{};
       const auto byte = static_cast<unsigned char>(name[pos]);
       // Outside every character's range, so a byte never meets a character.
-      key.push_back(
-          static_cast<wchar_t>(0x110000 + ((byte >= 'a' && byte <= 'z') ? byte - 0x20 : byte)));
+      key.push_back(static_cast<wchar_t>(0x110000 + AsciiUpper(byte)));
       ++pos;
       continue;
     }
@@ -351,7 +348,7 @@ MappedPath MapPath(std::string_view windowsPath) {
     // "C:\A" and the drive-relative "C:A" both start at the drive's folder.
     mapped.native = posix::WinePrefix();
     mapped.native += DOSDEVICES;
-    mapped.native += LowerAscii(text[0]);
+    mapped.native += AsciiLower(text[0]);
     mapped.native += ':';
     rest.remove_prefix(2);
     if (!rest.empty() && rest.front() != '/') {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Common/Text.h"
+#include "Platform/Ascii.h"
 
 namespace quillet {
 namespace {
@@ -60,6 +61,24 @@ TEST(SameTextLocale, AsciiFoldsInEveryLocale) {
                        {"\xFF", "\xFE", false}});
   }
   std::setlocale(LC_CTYPE, restore.c_str());
+}
+
+// Only the 26 letters fold: the neighbours of the letter ranges and Latin-1 letters, which a bit
+// trick (c & ~0x20) or a locale's toupper would change, stay.
+TEST(AsciiCase, FoldsLettersOnly) {
+  const struct {
+    char32_t c, upper, lower;
+  } cases[] = {{'a', 'A', 'a'},    {'Z', 'Z', 'z'},         {'@', '@', '@'},    {'[', '[', '['},
+               {'`', '`', '`'},    {'{', '{', '{'},         {0xE4, 0xE4, 0xE4}, {0xC4, 0xC4, 0xC4},
+               {0xFF, 0xFF, 0xFF}, {0xFF41, 0xFF41, 0xFF41}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::AsciiUpper(c.c), c.upper) << static_cast<unsigned>(c.c);
+    EXPECT_EQ(platform::AsciiLower(c.c), c.lower) << static_cast<unsigned>(c.c);
+    if (c.c <= 0xFF) { // and as a (signed) char byte
+      EXPECT_EQ(platform::AsciiUpper(static_cast<char>(c.c)), static_cast<char>(c.upper));
+      EXPECT_EQ(platform::AsciiLower(static_cast<char>(c.c)), static_cast<char>(c.lower));
+    }
+  }
 }
 
 } // namespace
