@@ -4,6 +4,7 @@
 
 #include "Packer/PackerError.h"
 #include "Platform/Ascii.h"
+#include "Platform/PathSplit.h"
 
 namespace quillet::packer {
 
@@ -284,9 +285,11 @@ std::vector<SourceFile> SourceCollector::Collect(std::string_view written) {
   auto add = [&](const std::filesystem::path& file, const std::string& below) {
     SourceFile source;
     source.path = file;
-    const std::size_t slash = below.rfind('/');
-    source.relativeFolder = slash == std::string::npos ? "" : below.substr(0, slash);
-    source.name = slash == std::string::npos ? below : below.substr(slash + 1);
+    const platform::PathParts parts = platform::SplitAtLastSeparator(below, "/");
+    // The relative folder is kept without its final "/".
+    source.relativeFolder =
+        parts.folder.substr(0, parts.folder.empty() ? 0 : parts.folder.size() - 1);
+    source.name = parts.name;
     std::error_code error;
     source.size = std::filesystem::file_size(file, error);
     if (error) {

@@ -29,6 +29,7 @@
 #include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Interruption.h"
+#include "Platform/PathSplit.h"
 #include "Platform/Posix/CodePage.h"
 #include "Platform/Posix/UncommittedFiles.h"
 #include "Platform/Posix/WinePrefix.h"
@@ -213,9 +214,9 @@ public:
     while (trimmed.size() > 1 && trimmed.back() == '/') {
       trimmed.remove_suffix(1);
     }
-    const std::size_t slash = trimmed.rfind('/');
-    const std::string folder(slash == std::string_view::npos ? "" : trimmed.substr(0, slash + 1));
-    const std::string name(trimmed.substr(slash == std::string_view::npos ? 0 : slash + 1));
+    const PathParts parts = SplitAtLastSeparator(trimmed, "/");
+    const std::string folder(parts.folder);
+    const std::string name(parts.name);
     auto known = folders_.find(folder);
     if (known == folders_.end()) {
       // Reached another way (a link's destination): the folder itself decides.
@@ -302,13 +303,12 @@ std::optional<unsigned char> ListedType(const std::string& path) {
       more = true;
     }
   }
-  const std::size_t slash = trimmed.rfind('/');
-  const std::string name(trimmed.substr(slash == std::string_view::npos ? 0 : slash + 1));
+  const PathParts parts = SplitAtLastSeparator(trimmed, "/");
+  const std::string name(parts.name);
   if (name.empty() || name == "." || name == "..") {
     return DT_UNKNOWN;
   }
-  const FolderListing* listing =
-      cache.For(std::string(slash == std::string_view::npos ? "" : trimmed.substr(0, slash + 1)));
+  const FolderListing* listing = cache.For(std::string(parts.folder));
   if (listing == nullptr) {
     return DT_UNKNOWN;
   }
@@ -437,8 +437,7 @@ std::string TemporaryName(unsigned attempt) {
 
 // The folder part of a native path, with its final "/"; empty for a bare name.
 std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  return std::string(SplitAtLastSeparator(path, "/").folder);
 }
 
 // The file that a symbolic link at `path` leads to; `path` itself when it is no link. A new file

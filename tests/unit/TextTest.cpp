@@ -5,6 +5,7 @@
 
 #include "Common/Text.h"
 #include "Platform/Ascii.h"
+#include "Platform/PathSplit.h"
 
 namespace quillet {
 namespace {
@@ -78,6 +79,19 @@ TEST(AsciiCase, FoldsLettersOnly) {
       EXPECT_EQ(platform::AsciiUpper(static_cast<char>(c.c)), static_cast<char>(c.upper));
       EXPECT_EQ(platform::AsciiLower(static_cast<char>(c.c)), static_cast<char>(c.lower));
     }
+  }
+}
+
+TEST(SplitAtLastSeparator, KeepsTheSeparatorWithTheFolder) {
+  const struct {
+    std::string_view path, separators, folder, name;
+  } cases[] = {{"a/b/c", "/", "a/b/", "c"}, {"name", "/", "", "name"},
+               {"/x", "/", "/", "x"},       {"a/b/", "/", "a/b/", ""},
+               {"a\\b", "/", "", "a\\b"},   {"C:\\A/b\\c.exe", "/\\", "C:\\A/b\\", "c.exe"}};
+  for (const auto& c : cases) {
+    const platform::PathParts parts = platform::SplitAtLastSeparator(c.path, c.separators);
+    EXPECT_EQ(parts.folder, c.folder) << c.path;
+    EXPECT_EQ(parts.name, c.name) << c.path;
   }
 }
 
