@@ -440,9 +440,6 @@ std::string FolderOf(const std::string& path) {
   return std::string(SplitAtLastSeparator(path, "/").folder);
 }
 
-// The file that a symbolic link at `path` leads to; `path` itself when it is no link. A new file
-// goes to the link's destination, as writing through the link would, and the link stays a link.
-// nullopt for a loop of links, a link that cannot be read, or a link of another user.
 // Whether every link in the chain at `path` belongs to the installing user or to root. A link
 // that another user planted in a folder they may write would send the content, written with the
 // installer's rights, to any file of its choosing; so, as the kernel's protected_symlinks rule
@@ -468,6 +465,9 @@ bool LinksAreTrusted(std::string path) {
   return false;
 }
 
+// The file that a symbolic link at `path` leads to; `path` itself when it is no link. A new file
+// goes to the link's destination, as writing through the link would, and the link stays a link.
+// nullopt for a loop of links, a link that cannot be read, or a link of another user.
 std::optional<std::string> FollowLinks(std::string path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
