@@ -1,5 +1,7 @@
 #include "Common/Text.h"
 
+#include "Platform/Ascii.h"
+
 namespace quillet {
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -17,9 +19,8 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) {
     return false;
   }
-  auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 0x20) : c; };
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (fold(a[i]) != fold(b[i])) {
+    if (platform::AsciiUpper(a[i]) != platform::AsciiUpper(b[i])) {
       return false;
     }
   }

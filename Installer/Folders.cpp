@@ -44,6 +44,9 @@ std::string FolderWithSeparator(std::string_view folder) {
   return result;
 }
 
+// Not platform::SplitAtLastSeparator: that takes every separator byte as one, while here a
+// delimiter byte that is the second byte of a double-byte character is none, so the search goes
+// back a whole character at a time once it meets one.
 std::string FolderOfPath(std::string_view path, const platform::LeadByteTable* leadBytes) {
   std::size_t i = path.size();
   while (i > 0) {

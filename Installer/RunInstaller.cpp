@@ -11,6 +11,7 @@
 #include "Installer/DownloadAddress.h"
 #include "Installer/PackageSource.h"
 #include "Package/RecordCheck.h"
+#include "Platform/PathSplit.h"
 #include "Platform/Process.h"
 
 namespace quillet {
@@ -69,8 +70,7 @@ namespace {
 
 std::string ProgramFileName() {
   const std::string path = platform::OwnProgramPath();
-  const std::size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return std::string(platform::SplitAtLastSeparator(path, "/\\").name);
 }
 
 } // namespace

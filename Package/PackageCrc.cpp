@@ -2,34 +2,23 @@
 
 #include <array>
 
+#include "Package/Crc32.h"
+
 namespace quillet {
 
 namespace {
 
-// The reflected CRC-32 table for 0xEDB88320, laid out as 1024 bytes (little-endian entries).
-constexpr std::array<std::uint8_t, 1024> MakeCrcTableBytes() {
-  std::array<std::uint8_t, 1024> bytes{};
-  for (std::uint32_t n = 0; n < 256; ++n) {
-    std::uint32_t c = n;
-    for (int round = 0; round < 8; ++round) {
-      c = (c & 1) != 0 ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-    }
-    for (int b = 0; b < 4; ++b) {
-      bytes[n * 4 + b] = static_cast<std::uint8_t>(c >> (8 * b));
-    }
-  }
-  return bytes;
+// Byte k of the CRC-32 table's little-endian image.
+constexpr std::uint32_t TableImageByte(std::uint32_t k) {
+  return CRC32_TABLE[k / 4] >> (8 * (k % 4)) & 0xFF;
 }
 
 // The word the checksum takes for index i: the four table bytes that begin at byte offset i.
 constexpr std::array<std::uint32_t, 256> MakeStraddledWords() {
-  constexpr auto bytes = MakeCrcTableBytes();
   std::array<std::uint32_t, 256> words{};
   for (std::uint32_t i = 0; i < 256; ++i) {
-    words[i] = static_cast<std::uint32_t>(bytes[i]) |
-               static_cast<std::uint32_t>(bytes[i + 1]) << 8 |
-               static_cast<std::uint32_t>(bytes[i + 2]) << 16 |
-               static_cast<std::uint32_t>(bytes[i + 3]) << 24;
+    words[i] = TableImageByte(i) | TableImageByte(i + 1) << 8 | TableImageByte(i + 2) << 16 |
+               TableImageByte(i + 3) << 24;
   }
   return words;
 }

@@ -1,6 +1,5 @@
 #include "Package/RecordCheck.h"
 
-#include <array>
 #include <cstring>
 
 #include "Common/Text.h"
@@ -9,20 +8,6 @@
 namespace quillet {
 
 namespace {
-
-constexpr std::array<std::uint32_t, 256> MakeCrc32Table() {
-  std::array<std::uint32_t, 256> table{};
-  for (std::uint32_t n = 0; n < 256; ++n) {
-    std::uint32_t c = n;
-    for (int round = 0; round < 8; ++round) {
-      c = (c & 1) != 0 ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-    }
-    table[n] = c;
-  }
-  return table;
-}
-
-constexpr auto CRC32_TABLE = MakeCrc32Table();
 
 bool IsRecordCheck(const std::uint8_t* record) {
   return SameTextLocale(FieldText(record + entry_field::FILE_NAME), RECORD_CHECK_NAME);
@@ -50,13 +35,6 @@ EntryLookup FindRecordCheckAtTail(const PackageLayout& layout) {
 }
 
 } // namespace
-
-void Crc32::Add(const void* data, std::size_t length) {
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  for (std::size_t i = 0; i < length; ++i) {
-    state_ = (state_ >> 8) ^ CRC32_TABLE[(state_ ^ bytes[i]) & 0xFF];
-  }
-}
 
 void AddCoveredRecord(Crc32& crc, const std::uint8_t* record) {
   if (!IsRecordCheck(record)) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "Package/Contract.h"
+#include "Package/Crc32.h"
 #include "Package/PackageFormat.h"
 
 namespace quillet {
@@ -19,16 +20,6 @@ inline constexpr std::uint32_t RECORD_CHECK_SIGNATURE = 0x31435051;
 inline constexpr std::uint32_t RECORD_CHECK_SIZE = 12;
 // How far before the trailer the check's record is looked for when the walk cannot reach it.
 inline constexpr std::uint32_t RECORD_CHECK_TAIL = 4096;
-
-// Standard CRC-32 (reflected 0xEDB88320, initial and final complement), fed in pieces.
-class Crc32 {
-public:
-  void Add(const void* data, std::size_t length);
-  std::uint32_t Value() const { return ~state_; }
-
-private:
-  std::uint32_t state_ = 0xFFFFFFFF;
-};
 
 // Adds one record as it is covered: a record named RECORD_CHECK_NAME is taken with its stored
 // size and CRC fields as zero, since they depend on the checksum itself.

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "Packer/PackerError.h"
+#include "Platform/Ascii.h"
 
 namespace quillet::packer {
 
@@ -22,19 +23,8 @@ const std::vector<IdeFamily>& Families() {
   return families;
 }
 
-// Registry paths are compared without regard to case, as the registry compares them.
-std::string FoldAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return out;
-}
-
 const IdeFamily* FindFamily(std::string_view name) {
-  const std::string folded = FoldAscii(name);
+  const std::string folded = platform::AsciiLowerText(name);
   for (const IdeFamily& family : Families()) {
     if (family.name == folded) {
       return &family;
@@ -75,8 +65,9 @@ std::vector<std::string> BasePathsOfFamilies(const std::vector<std::string>& fam
                          "' (known: delphi, cbuilder, bds, or a registry base path that starts "
                          "and ends with \\, such as \\Software\\Embarcadero\\BDS\\)");
     }
+    // Registry paths are compared without regard to case, as the registry compares them.
     for (std::string_view path : given) {
-      const auto [previous, added] = namedBy.emplace(FoldAscii(path), name);
+      const auto [previous, added] = namedBy.emplace(platform::AsciiLowerText(path), name);
       if (!added) {
         throw EPackerError("ides: '" + name + "' and '" + previous->second + "' both name " +
                            std::string(path) + "; its installations would get two turns");
@@ -104,7 +95,8 @@ std::string DescribeBasePaths(const std::vector<std::string>& basePaths) {
       const std::size_t count = family.basePaths.size();
       bool matches = count <= basePaths.size() - i;
       for (std::size_t k = 0; matches && k < count; ++k) {
-        matches = FoldAscii(basePaths[i + k]) == FoldAscii(family.basePaths[k]);
+        matches = platform::AsciiLowerText(basePaths[i + k]) ==
+                  platform::AsciiLowerText(family.basePaths[k]);
       }
       if (matches) {
         name = family.name;

@@ -15,6 +15,7 @@
 #include "Packer/PackerError.h"
 #include "Packer/SourceGlob.h"
 #include "Packer/TemplateCheck.h"
+#include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Text.h"
 #include "Platform/Utf8.h"
@@ -34,15 +35,6 @@ bool EndsInMacro(std::string_view folderTemplate) {
     endsInMacro = piece.kind == TemplatePiece::Kind::Macro;
   });
   return endsInMacro;
-}
-
-std::string FoldAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return text;
 }
 
 } // namespace
@@ -254,12 +246,12 @@ private:
       const std::string target = source.folderTemplate + "\\" + source.fileName;
       const std::string origin = where + " (source '" + pattern + "' of the [[entry]] at line " +
                                  std::to_string(entry.line) + ")";
-      const auto [previous, added] = targets_.emplace(FoldAscii(target), origin);
+      const auto [previous, added] = targets_.emplace(platform::AsciiLowerText(target), origin);
       if (!added) {
         throw EPackerError(manifest_.file.string() + ": " + origin + " and " + previous->second +
                            " would both install to " + target);
       }
-      if (FoldAscii(file.name) == README_ENTRY_NAME) {
+      if (platform::AsciiLowerText(file.name) == README_ENTRY_NAME) {
         readmes_.push_back(plan_.entries.size());
       }
     }

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "Packer/PackerError.h"
+#include "Platform/Ascii.h"
+#include "Platform/PathSplit.h"
 
 namespace quillet::packer {
 
@@ -25,12 +27,8 @@ std::vector<std::string_view> SplitComponents(std::string_view text) {
   return parts;
 }
 
-char FoldAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameChar(char a, char b, bool caseSensitive) {
-  return caseSensitive ? a == b : FoldAscii(a) == FoldAscii(b);
+  return caseSensitive ? a == b : platform::AsciiLower(a) == platform::AsciiLower(b);
 }
 
 bool SameName(std::string_view a, std::string_view b, bool caseSensitive) {
@@ -49,9 +47,9 @@ std::size_t MatchClass(std::string_view pattern, std::size_t p, char c, bool cas
     ++i;
   }
   // Without case, a letter matches when either of its cases lies in the class.
-  const char lower = FoldAscii(c);
-  const char upper = lower >= 'a' && lower <= 'z' ? static_cast<char>(lower - 'a' + 'A') : lower;
-  const auto candidates = caseSensitive ? std::string{c} : std::string{lower, upper};
+  const auto candidates = caseSensitive
+                              ? std::string{c}
+                              : std::string{platform::AsciiLower(c), platform::AsciiUpper(c)};
   bool hit = false;
   bool first = true;
   while (i < pattern.size() && (pattern[i] != ']' || first)) {
@@ -287,9 +285,11 @@ std::vector<SourceFile> SourceCollector::Collect(std::string_view written) {
   auto add = [&](const std::filesystem::path& file, const std::string& below) {
     SourceFile source;
     source.path = file;
-    const std::size_t slash = below.rfind('/');
-    source.relativeFolder = slash == std::string::npos ? "" : below.substr(0, slash);
-    source.name = slash == std::string::npos ? below : below.substr(slash + 1);
+    const platform::PathParts parts = platform::SplitAtLastSeparator(below, "/");
+    // The relative folder is kept without its final "/".
+    source.relativeFolder =
+        parts.folder.substr(0, parts.folder.empty() ? 0 : parts.folder.size() - 1);
+    source.name = parts.name;
     std::error_code error;
     source.size = std::filesystem::file_size(file, error);
     if (error) {

@@ -2,7 +2,8 @@
 // Ctrl+C, Ctrl+Break and closing the console window on Windows.
 //
 // One piece of the interface between Quillet and the operating system: declared once here,
-// implemented in Platform/Posix/Interruption.cpp and Platform/Win32/Interruption.cpp.
+// implemented in Platform/Posix/Interruption.cpp and Platform/Win32/Interruption.cpp, with the
+// holds, which are the same on both, in Platform/Interruption.cpp.
 // No OS type appears in it.
 //
 // Once HandleInterrupts has been called, an interrupt is taken on a thread of its own, never

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "Platform/Ascii.h"
+
 namespace quillet::platform::posix {
 
 namespace {
@@ -47,7 +49,7 @@ bool IsUtf8OrAscii(std::string_view charset) {
   std::string folded;
   for (char c : charset) {
     if (c != '-' && c != '_') {
-      folded += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+      folded += AsciiUpper(c);
     }
   }
   // An ASCII locale ("C") holds no other character: its names are taken as UTF-8, as Wine does.
@@ -420,7 +422,7 @@ void AnsiBuilder::Flush() {
 
 char32_t UpperCase(char32_t c) {
   if (c < 0x80) {
-    return (c >= 'a' && c <= 'z') ? c - ('a' - 'A') : c;
+    return AsciiUpper(c);
   }
   if (IsPassThrough(c)) {
     return c;
@@ -436,7 +438,7 @@ char32_t UpperCase(char32_t c) {
 void AppendFoldedName(std::u16string& out, std::string_view ansiName, const CodePage& codePage) {
   for (char32_t c : codePage.Decode(ansiName)) {
     if (c < 0x80) {
-      out += static_cast<char16_t>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
+      out += static_cast<char16_t>(AsciiUpper(c));
       continue;
     }
     c = UpperCase(c);

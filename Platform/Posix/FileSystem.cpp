@@ -26,8 +26,10 @@
 #include <utility>
 #include <vector>
 
+#include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Interruption.h"
+#include "Platform/PathSplit.h"
 #include "Platform/Posix/CodePage.h"
 #include "Platform/Posix/UncommittedFiles.h"
 #include "Platform/Posix/WinePrefix.h"
@@ -48,9 +50,6 @@ constexpr mode_t NEW_FILE_MODE = 0666;   // narrowed by the umask, as for any ne
 
 bool IsAsciiLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // The ANSI name that a directory entry's native name stands for, as an ANSI program sees it.
@@ -121,8 +120,7 @@ std::wstring FoldedName(std::string_view name) {
       state = std::mbstate_t{};
       const auto byte = static_cast<unsigned char>(name[pos]);
       // Outside every character's range, so a byte never meets a character.
-      key.push_back(
-          static_cast<wchar_t>(0x110000 + ((byte >= 'a' && byte <= 'z') ? byte - 0x20 : byte)));
+      key.push_back(static_cast<wchar_t>(0x110000 + AsciiUpper(byte)));
       ++pos;
       continue;
     }
@@ -216,9 +214,9 @@ public:
     while (trimmed.size() > 1 && trimmed.back() == '/') {
       trimmed.remove_suffix(1);
     }
-    const std::size_t slash = trimmed.rfind('/');
-    const std::string folder(slash == std::string_view::npos ? "" : trimmed.substr(0, slash + 1));
-    const std::string name(trimmed.substr(slash == std::string_view::npos ? 0 : slash + 1));
+    const PathParts parts = SplitAtLastSeparator(trimmed, "/");
+    const std::string folder(parts.folder);
+    const std::string name(parts.name);
     auto known = folders_.find(folder);
     if (known == folders_.end()) {
       // Reached another way (a link's destination): the folder itself decides.
@@ -305,13 +303,12 @@ std::optional<unsigned char> ListedType(const std::string& path) {
       more = true;
     }
   }
-  const std::size_t slash = trimmed.rfind('/');
-  const std::string name(trimmed.substr(slash == std::string_view::npos ? 0 : slash + 1));
+  const PathParts parts = SplitAtLastSeparator(trimmed, "/");
+  const std::string name(parts.name);
   if (name.empty() || name == "." || name == "..") {
     return DT_UNKNOWN;
   }
-  const FolderListing* listing =
-      cache.For(std::string(slash == std::string_view::npos ? "" : trimmed.substr(0, slash + 1)));
+  const FolderListing* listing = cache.For(std::string(parts.folder));
   if (listing == nullptr) {
     return DT_UNKNOWN;
   }
@@ -351,7 +348,7 @@ MappedPath MapPath(std::string_view windowsPath) {
     // "C:\A" and the drive-relative "C:A" both start at the drive's folder.
     mapped.native = posix::WinePrefix();
     mapped.native += DOSDEVICES;
-    mapped.native += LowerAscii(text[0]);
+    mapped.native += AsciiLower(text[0]);
     mapped.native += ':';
     rest.remove_prefix(2);
     if (!rest.empty() && rest.front() != '/') {
@@ -440,13 +437,9 @@ std::string TemporaryName(unsigned attempt) {
 
 // The folder part of a native path, with its final "/"; empty for a bare name.
 std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  return std::string(SplitAtLastSeparator(path, "/").folder);
 }
 
-// The file that a symbolic link at `path` leads to; `path` itself when it is no link. A new file
-// goes to the link's destination, as writing through the link would, and the link stays a link.
-// nullopt for a loop of links, a link that cannot be read, or a link of another user.
 // Whether every link in the chain at `path` belongs to the installing user or to root. A link
 // that another user planted in a folder they may write would send the content, written with the
 // installer's rights, to any file of its choosing; so, as the kernel's protected_symlinks rule
@@ -472,6 +465,9 @@ bool LinksAreTrusted(std::string path) {
   return false;
 }
 
+// The file that a symbolic link at `path` leads to; `path` itself when it is no link. A new file
+// goes to the link's destination, as writing through the link would, and the link stays a link.
+// nullopt for a loop of links, a link that cannot be read, or a link of another user.
 std::optional<std::string> FollowLinks(std::string path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {

@@ -6,10 +6,9 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <ctime>
-#include <mutex>
 
+#include "Platform/InterruptHolds.h"
 #include "Platform/Interruption.h"
 #include "Platform/Posix/UncommittedFiles.h"
 
@@ -21,26 +20,17 @@ constexpr int INTERRUPT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 // How often an interrupt that waits for a hold looks again; meanwhile it watches for a second one.
 constexpr long HOLD_RETRY_NANOSECONDS = 20'000'000;
 
-// Never destroyed: an interrupt may come while the program's static objects are being destroyed.
-std::recursive_mutex& HoldLock() {
-  static auto* lock = new std::recursive_mutex;
-  return *lock;
-}
-
 sigset_t handledSignals;
 void (*finishOutput)() = nullptr;
-// Set once an interrupt has been taken: from then on no thread begins a new hold.
-std::atomic<bool> interrupted = false;
-thread_local int holdDepth = 0; // the holds this thread has taken and not yet let go
 
 void* TakeInterrupts(void*) {
   int signal = 0;
   while (::sigwait(&handledSignals, &signal) != 0) {
   }
   const int status = 128 + signal;
-  interrupted = true;
-  ++holdDepth; // the finishing code's own holds must not wait for themselves
-  while (!HoldLock().try_lock()) {
+  holds::interrupted = true;
+  ++holds::holdDepth; // the finishing code's own holds must not wait for themselves
+  while (!holds::HoldLock().try_lock()) {
     const timespec retry{0, HOLD_RETRY_NANOSECONDS};
     if (::sigtimedwait(&handledSignals, nullptr, &retry) > 0) {
       ::_exit(status); // asked twice: the run is stuck in a hold, so it ends as it stands
@@ -82,23 +72,10 @@ bool HandleInterrupts(void (*finish)()) {
   return true;
 }
 
-InterruptHold::InterruptHold() {
-  if (holdDepth == 0 && interrupted) {
-    for (;;) {
-      ::pause(); // the run is ending: wait for the interrupt to end the process
-    }
+[[noreturn]] void holds::WaitForever() {
+  for (;;) {
+    ::pause();
   }
-  HoldLock().lock();
-  ++holdDepth;
-}
-
-InterruptHold::~InterruptHold() {
-  --holdDepth;
-  HoldLock().unlock();
-}
-
-void EndInterruptHandling() {
-  HoldLock().lock(); // and never unlocked
 }
 
 } // namespace quillet::platform

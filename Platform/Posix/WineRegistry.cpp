@@ -10,6 +10,8 @@
 #include <cstring>
 #include <utility>
 
+#include "Platform/Ascii.h"
+
 namespace quillet::platform::posix {
 
 namespace {
@@ -448,7 +450,7 @@ bool EqualsUpperAscii(std::string_view ascii, std::u16string_view folded) {
   }
   for (std::size_t i = 0; i < ascii.size(); ++i) {
     const char c = ascii[i];
-    if (static_cast<char16_t>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c) != folded[i]) {
+    if (static_cast<char16_t>(AsciiUpper(c)) != folded[i]) {
       return false;
     }
   }

@@ -2,8 +2,8 @@
 // control handler, which the system calls on a new thread of the process; the clean-up runs
 // there as ordinary code while the rest of the program goes on until it meets the hold.
 #include <atomic>
-#include <mutex>
 
+#include "Platform/InterruptHolds.h"
 #include "Platform/Interruption.h"
 #include "Platform/Win32/Win32.h"
 
@@ -14,36 +14,24 @@ namespace {
 // How often an interrupt that waits for a hold looks again (and for a second interrupt).
 constexpr DWORD HOLD_RETRY_MILLISECONDS = 20;
 
-// Never destroyed: an interrupt may come while the program's static objects are being destroyed.
-std::recursive_mutex& HoldLock() {
-  static auto* lock = new std::recursive_mutex;
-  return *lock;
-}
-
 void (*finishOutput)() = nullptr;
-std::atomic<bool> interrupted = false; // an interrupt has been taken: no new hold begins
-std::atomic<bool> askedAgain = false;  // a second interrupt came while the first waited
-thread_local int holdDepth = 0;        // the holds this thread has taken and not yet let go
+std::atomic<bool> askedAgain = false; // a second interrupt came while the first waited
 
 [[noreturn]] void EndProcess() {
   ::TerminateProcess(::GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
-  for (;;) {
-    ::Sleep(INFINITE); // TerminateProcess does not return for the calling process
-  }
+  holds::WaitForever(); // TerminateProcess does not return for the calling process
 }
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
     return FALSE; // logoff and shutdown reach services only
   }
-  if (interrupted.exchange(true)) {
+  if (holds::interrupted.exchange(true)) {
     askedAgain = true; // the first one decides; this thread only waits for the end
-    for (;;) {
-      ::Sleep(INFINITE);
-    }
+    holds::WaitForever();
   }
-  ++holdDepth; // the finishing code's own holds must not wait for themselves
-  while (!HoldLock().try_lock()) {
+  ++holds::holdDepth; // the finishing code's own holds must not wait for themselves
+  while (!holds::HoldLock().try_lock()) {
     if (askedAgain) {
       EndProcess(); // asked twice: the run is stuck in a hold, so it ends as it stands
     }
@@ -63,23 +51,10 @@ bool HandleInterrupts(void (*finish)()) {
   return ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0;
 }
 
-InterruptHold::InterruptHold() {
-  if (holdDepth == 0 && interrupted) {
-    for (;;) {
-      ::Sleep(INFINITE); // the run is ending: wait for the interrupt to end the process
-    }
+[[noreturn]] void holds::WaitForever() {
+  for (;;) {
+    ::Sleep(INFINITE);
   }
-  HoldLock().lock();
-  ++holdDepth;
-}
-
-InterruptHold::~InterruptHold() {
-  --holdDepth;
-  HoldLock().unlock();
-}
-
-void EndInterruptHandling() {
-  HoldLock().lock(); // and never unlocked
 }
 
 } // namespace quillet::platform

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "Common/Text.h"
+#include "Platform/Ascii.h"
+#include "Platform/PathSplit.h"
 
 namespace quillet {
 namespace {
@@ -60,6 +62,37 @@ TEST(SameTextLocale, AsciiFoldsInEveryLocale) {
                        {"\xFF", "\xFE", false}});
   }
   std::setlocale(LC_CTYPE, restore.c_str());
+}
+
+// Only the 26 letters fold: the neighbours of the letter ranges and Latin-1 letters, which a bit
+// trick (c & ~0x20) or a locale's toupper would change, stay.
+TEST(AsciiCase, FoldsLettersOnly) {
+  const struct {
+    char32_t c, upper, lower;
+  } cases[] = {{'a', 'A', 'a'},    {'Z', 'Z', 'z'},         {'@', '@', '@'},    {'[', '[', '['},
+               {'`', '`', '`'},    {'{', '{', '{'},         {0xE4, 0xE4, 0xE4}, {0xC4, 0xC4, 0xC4},
+               {0xFF, 0xFF, 0xFF}, {0xFF41, 0xFF41, 0xFF41}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::AsciiUpper(c.c), c.upper) << static_cast<unsigned>(c.c);
+    EXPECT_EQ(platform::AsciiLower(c.c), c.lower) << static_cast<unsigned>(c.c);
+    if (c.c <= 0xFF) { // and as a (signed) char byte
+      EXPECT_EQ(platform::AsciiUpper(static_cast<char>(c.c)), static_cast<char>(c.upper));
+      EXPECT_EQ(platform::AsciiLower(static_cast<char>(c.c)), static_cast<char>(c.lower));
+    }
+  }
+}
+
+TEST(SplitAtLastSeparator, KeepsTheSeparatorWithTheFolder) {
+  const struct {
+    std::string_view path, separators, folder, name;
+  } cases[] = {{"a/b/c", "/", "a/b/", "c"}, {"name", "/", "", "name"},
+               {"/x", "/", "/", "x"},       {"a/b/", "/", "a/b/", ""},
+               {"a\\b", "/", "", "a\\b"},   {"C:\\A/b\\c.exe", "/\\", "C:\\A/b\\", "c.exe"}};
+  for (const auto& c : cases) {
+    const platform::PathParts parts = platform::SplitAtLastSeparator(c.path, c.separators);
+    EXPECT_EQ(parts.folder, c.folder) << c.path;
+    EXPECT_EQ(parts.name, c.name) << c.path;
+  }
 }
 
 } // namespace
