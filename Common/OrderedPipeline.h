@@ -149,7 +149,7 @@ private:
     {
       const std::lock_guard<std::mutex> lock(mutex_);
       slots_[index].item = std::move(item);
-      slots_[index].failure = failure;
+      slots_[index].failure = std::move(failure); // no reference stays with the worker
       slots_[index].ready = true;
     }
     changed_.notify_all();
