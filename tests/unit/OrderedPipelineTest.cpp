@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <limits>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -15,8 +14,7 @@ namespace {
 
 using Pipeline = OrderedPipeline<std::string>;
 
-// Items finish out of order, some fail, and the workers stay within the budget of started items;
-// the consumer still gets every item, or its failure, at its own place.
+// Out of order finishes and failures reach the consumer in place; started items stay in budget.
 TEST(OrderedPipeline, TakesInOrderWithinTheBudgetAndFailuresInPlace) {
   for (unsigned workers : {0u, 1u, 3u}) {
     std::atomic<std::size_t> started{0};
@@ -28,7 +26,7 @@ TEST(OrderedPipeline, TakesInOrderWithinTheBudgetAndFailuresInPlace) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
           }
           if (task.Index() % 7 == 3) {
-            throw std::runtime_error("item " + std::to_string(task.Index()));
+            throw std::runtime_error(std::string("item ").append(std::to_string(task.Index())));
           }
           return std::to_string(task.Index());
         },
@@ -36,40 +34,37 @@ TEST(OrderedPipeline, TakesInOrderWithinTheBudgetAndFailuresInPlace) {
     std::size_t largestLead = 0;
     for (std::size_t i = 0; i < 40; ++i) {
       largestLead = std::max(largestLead, started.load() - i);
+      std::string got;
       try {
-        EXPECT_EQ(pipeline.Take(i), std::to_string(i)) << workers << " workers";
-        EXPECT_NE(i % 7, 3u) << workers << " workers";
+        got = pipeline.Take(i);
       } catch (const std::runtime_error& e) {
-        EXPECT_EQ(e.what(), "item " + std::to_string(i)) << workers << " workers";
+        got = e.what();
       }
+      EXPECT_EQ(got, std::string(i % 7 == 3 ? "item " : "").append(std::to_string(i))) << workers;
     }
-    EXPECT_LE(largestLead, 5u) << workers << " workers";
+    EXPECT_LE(largestLead, 5u) << workers;
   }
 }
 
-// Destroying the pipeline reaches a producer in the middle of its item.
+// Destroying the pipeline reaches the producers in the middle of their items, and no worker starts
+// another item after that.
 TEST(OrderedPipeline, EndsWhileAProducerIsInTheMiddleOfAnItem) {
-  std::atomic<bool> holding{false};
   std::atomic<int> started{0};
-  std::atomic<int> gaveUp{0};
   {
     Pipeline pipeline(
         3, 2,
         [&](Pipeline::Task& task) {
           ++started;
           while (task.Hold(1)) {
-            holding = true;
-            std::this_thread::yield();
           }
-          ++gaveUp;
           return std::string();
         },
-        std::numeric_limits<std::size_t>::max());
-    while (!holding) {
+        ~std::size_t{0});
+    while (started == 0) {
       std::this_thread::yield();
     }
   }
-  EXPECT_EQ(gaveUp.load(), started.load());
+  EXPECT_LE(started.load(), 2);
 }
 
 } // namespace
