@@ -1,8 +1,9 @@
 #include "Installer/ContentPipeline.h"
 
 #include <cstdlib>
+#include <exception>
 #include <string>
-#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace quillet {
@@ -21,60 +22,13 @@ unsigned InstallThreads() {
 
 ContentPipeline::ContentPipeline(std::vector<PackageEntry> entries, unsigned workers,
                                  EntryDecoder decoder, std::size_t budget, std::size_t entryLimit)
-    : entries_(std::move(entries)), decoder_(std::move(decoder)), budget_(budget),
-      entryLimit_(entryLimit), results_(entries_.size()) {
-  for (unsigned i = 0; i < workers && i < entries_.size(); ++i) {
-    try {
-      workers_.emplace_back([this] { Work(); });
-    } catch (const std::system_error&) {
-      break; // the workers started so far do the work
-    }
-  }
-}
+    : entries_(std::move(entries)), decoder_(std::move(decoder)), entryLimit_(entryLimit),
+      pipeline_(
+          entries_.size(), workers, [this](Pipeline::Task& task) { return Prepare(task); },
+          budget) {}
 
-ContentPipeline::~ContentPipeline() {
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  for (std::thread& worker : workers_) {
-    worker.join();
-  }
-}
-
-PreparedContent ContentPipeline::Take(std::size_t position) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return results_[position].has_value(); });
-  PreparedContent result = std::move(*results_[position]);
-  results_[position].reset();
-  held_ -= result.bytes.size();
-  lock.unlock();
-  changed_.notify_all(); // room in the budget
-  return result;
-}
-
-void ContentPipeline::Work() {
-  for (;;) {
-    std::size_t position = 0;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return stopping_ || next_ >= entries_.size() || held_ < budget_; });
-      if (stopping_ || next_ >= entries_.size()) {
-        return;
-      }
-      position = next_++;
-    }
-    PreparedContent result = Prepare(entries_[position]);
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      results_[position] = std::move(result);
-    }
-    changed_.notify_all();
-  }
-}
-
-PreparedContent ContentPipeline::Prepare(const PackageEntry& entry) {
+PreparedContent ContentPipeline::Prepare(Pipeline::Task& task) const {
+  const PackageEntry& entry = entries_[task.Index()];
   PreparedContent result;
   result.checksumMatches = ChecksumMatches(entry);
   if (!result.checksumMatches || entry.UnpackedSize() > entryLimit_) {
@@ -88,20 +42,17 @@ PreparedContent ContentPipeline::Prepare(const PackageEntry& entry) {
         tooLarge = true;
         return false;
       }
-      const std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) {
-        return false;
+      if (!task.Hold(size)) {
+        return false; // the pipeline is stopping
       }
       result.bytes.append(data, size);
-      held_ += size;
       return true;
     });
   } catch (...) {
     result.failure = std::current_exception();
   }
   if (tooLarge || result.failure) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    held_ -= result.bytes.size();
+    task.Release(result.bytes.size());
     result.bytes = std::string();
     return result; // held stays false; a failure is raised again by the writer
   }

@@ -3,13 +3,10 @@
 // come in the same order and with the same text as in a run without workers.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
-#include <optional>
-#include <thread>
 #include <vector>
 
+#include "Common/OrderedPipeline.h"
 #include "Installer/EntryInstall.h"
 
 namespace quillet {
@@ -28,38 +25,29 @@ class ContentPipeline {
 public:
   // Starts up to `workers` threads (fewer when the system refuses more). They never take an
   // interrupt (Platform/Interruption.h): it ends the process while they work, and they hold
-  // nothing on disk that it would have to clean up.
+  // nothing on disk that it would have to clean up. Destroying the pipeline stops the workers, also
+  // in the middle of an entry, and waits for them.
   ContentPipeline(std::vector<PackageEntry> entries, unsigned workers, EntryDecoder decoder,
                   std::size_t budget = LOOKAHEAD_BUDGET,
                   std::size_t entryLimit = LOOKAHEAD_ENTRY_LIMIT);
-  // Stops the workers, also in the middle of an entry, and waits for them.
-  ~ContentPipeline();
-  ContentPipeline(const ContentPipeline&) = delete;
-  ContentPipeline& operator=(const ContentPipeline&) = delete;
 
   // False when no worker could be started; the writer then does all the work itself.
-  bool Active() const { return !workers_.empty(); }
+  bool Active() const { return pipeline_.Active(); }
 
   // The prepared content of entry `position`, waiting until it is ready. Positions are taken in
   // increasing order, each once.
-  PreparedContent Take(std::size_t position);
+  PreparedContent Take(std::size_t position) { return pipeline_.Take(position); }
 
 private:
-  void Work();
-  PreparedContent Prepare(const PackageEntry& entry);
+  using Pipeline = OrderedPipeline<PreparedContent>;
+  PreparedContent Prepare(Pipeline::Task& task) const;
 
   const std::vector<PackageEntry> entries_;
   const EntryDecoder decoder_;
-  const std::size_t budget_;
   const std::size_t entryLimit_;
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::size_t next_ = 0; // the next entry a worker takes
-  std::size_t held_ = 0; // bytes held in finished results and in entries being decompressed
-  bool stopping_ = false;
-  std::vector<std::optional<PreparedContent>> results_;
-  std::vector<std::thread> workers_;
+  // Its budget counts the decompressed bytes held in finished results and in entries being
+  // decompressed. Last, so that its workers end before what they read goes.
+  Pipeline pipeline_;
 };
 
 } // namespace quillet

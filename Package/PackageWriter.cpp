@@ -3,13 +3,11 @@
 #include <bzlib.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <exception>
 #include <mutex>
-#include <optional>
 #include <stdexcept>
 #include <thread>
 
+#include "Common/OrderedPipeline.h"
 #include "Common/Text.h"
 #include "Package/PackageCrc.h"
 #include "Package/RecordCheck.h"
@@ -89,108 +87,33 @@ void StreamStoredEntries(const std::vector<EntrySource>& sources, int level, uns
   }
   CompressionProgress done;
   done.entryCount = sources.size();
-  auto compress = [&](const EntrySource& source, std::uint64_t& contentSize) {
+  std::mutex progressLock; // one progress call at a time, and the counts with it
+  using Pipeline = OrderedPipeline<StoredEntry>;
+  const auto compress = [&](Pipeline::Task& task) {
+    const EntrySource& source = sources[task.Index()];
     const std::string content = source.load ? source.load() : std::string();
-    contentSize = content.size();
-    return MakeStoredEntry(source.folderTemplate, source.fileName, content, source.flags,
-                           source.date, source.time, level);
-  };
-
-  const std::size_t threadCount = std::min<std::size_t>(jobs, sources.size());
-  if (threadCount <= 1) {
-    for (const EntrySource& source : sources) {
-      std::uint64_t size = 0;
-      StoredEntry entry = compress(source, size);
-      ++done.entriesDone;
-      done.bytesDone += size;
-      if (progress) {
-        progress(done);
-      }
-      consume(std::move(entry));
+    StoredEntry entry = MakeStoredEntry(source.folderTemplate, source.fileName, content,
+                                        source.flags, source.date, source.time, level);
+    const std::lock_guard<std::mutex> guard(progressLock);
+    ++done.entriesDone;
+    done.bytesDone += content.size();
+    if (progress) {
+      progress(done);
     }
-    return;
-  }
+    return entry;
+  };
 
   // Every entry is compressed on its own, so the order of work never shows in the output. The
   // threads take entries in package order and stay within `window` entries of the next one to be
   // consumed: finished entries wait for the ones before them, and that wait is what memory holds.
-  struct Slot {
-    std::optional<StoredEntry> entry;
-    std::exception_ptr failure;
-  };
-  const std::size_t window = 2 * threadCount;
-  std::vector<Slot> slots(sources.size());
-  std::mutex lock; // guards everything below, the progress count and the callback
-  std::condition_variable changed;
-  std::size_t nextClaim = 0;
-  std::size_t nextConsume = 0;
-  bool stop = false;
-
-  auto work = [&] {
-    std::unique_lock<std::mutex> guard(lock);
-    for (;;) {
-      changed.wait(guard, [&] {
-        return stop || nextClaim >= sources.size() || nextClaim < nextConsume + window;
-      });
-      if (stop || nextClaim >= sources.size()) {
-        return;
-      }
-      const std::size_t index = nextClaim++;
-      guard.unlock();
-      Slot result;
-      std::uint64_t size = 0;
-      try {
-        result.entry = compress(sources[index], size);
-      } catch (...) {
-        result.failure = std::current_exception();
-      }
-      guard.lock();
-      slots[index] = std::move(result);
-      if (!slots[index].failure) {
-        ++done.entriesDone;
-        done.bytesDone += size;
-        if (progress) {
-          progress(done);
-        }
-      }
-      changed.notify_all();
-    }
-  };
-
-  std::exception_ptr failure;
-  {
-    std::vector<std::jthread> threads;
-    threads.reserve(threadCount);
-    for (std::size_t t = 0; t < threadCount; ++t) {
-      threads.emplace_back(work);
-    }
-    try {
-      while (nextConsume < sources.size()) {
-        std::unique_lock<std::mutex> guard(lock);
-        Slot& slot = slots[nextConsume];
-        changed.wait(guard, [&] { return slot.entry.has_value() || slot.failure != nullptr; });
-        if (slot.failure) {
-          std::rethrow_exception(slot.failure);
-        }
-        StoredEntry entry = std::move(*slot.entry);
-        slot.entry.reset();
-        guard.unlock();
-        consume(std::move(entry));
-        guard.lock();
-        ++nextConsume;
-        changed.notify_all();
-      }
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    {
-      const std::lock_guard<std::mutex> guard(lock);
-      stop = true;
-    }
-    changed.notify_all();
-  } // the threads are joined here
-  if (failure) {
-    std::rethrow_exception(failure);
+  // One job means no threads: each Take compresses its entry itself.
+  const auto threadCount = static_cast<unsigned>(std::min<std::size_t>(jobs, sources.size()));
+  const std::size_t window = 2 * std::size_t{threadCount};
+  Pipeline pipeline(sources.size(), threadCount <= 1 ? 0 : threadCount, compress, window, 1);
+  for (std::size_t index = 0; index < sources.size(); ++index) {
+    // A failure leaves here, and the pipeline's end waits for the threads before the caller sees
+    // it. Taken in order, the first failure met is the earliest among the entries.
+    consume(pipeline.Take(index));
   }
 }
 
