@@ -76,20 +76,15 @@ const std::uint8_t* Bytes(const std::string& s) {
 std::optional<std::string> Inflate(const std::string& stored, std::size_t length,
                                    const Bzip2Memory& memory = {}) {
   std::string out;
-  const auto append = [&out](const char* data, std::size_t size) {
-    out.append(data, size);
-    return true;
-  };
-  if (DecompressStream(Bytes(stored), static_cast<std::uint32_t>(length), append, memory) !=
-      StreamEnd::Complete) {
-    return std::nullopt;
-  }
-  return out;
+  const auto append = [&out](const char* d, std::size_t n) { return out.append(d, n), true; };
+  const auto end =
+      DecompressStream(Bytes(stored), static_cast<std::uint32_t>(length), append, memory);
+  return end == StreamEnd::Complete ? std::optional(out) : std::nullopt;
 }
 
-// --- The content is the first stream's, whatever the size field says --------------------
+// --- The unpacked-size field is only an estimate -------------------------------------------
 
-struct ContentCase {
+struct EstimateCase {
   const char* name;
   std::size_t contentLength;
   // The unpacked-size field from the real length.
@@ -98,10 +93,10 @@ struct ContentCase {
   std::string after;
 };
 
-class EntryContentCaseTest : public ::testing::TestWithParam<ContentCase> {};
+class EntryEstimateTest : public ::testing::TestWithParam<EstimateCase> {};
 
-TEST_P(EntryContentCaseTest, ContentIsCompleteAndExact) {
-  const ContentCase& c = GetParam();
+TEST_P(EntryEstimateTest, ContentIsCompleteAndExact) {
+  const EstimateCase& c = GetParam();
   const std::string content = SourceText(c.contentLength, 7);
   StoredEntry entry = MakeStoredEntry("%zel_root%", "Unit1.pas", content);
   entry.unpackedSize = c.estimate(static_cast<std::uint32_t>(content.size()));
@@ -115,23 +110,24 @@ TEST_P(EntryContentCaseTest, ContentIsCompleteAndExact) {
   EXPECT_EQ(result.bytes, content);
 }
 
-const auto Same = [](std::uint32_t n) { return n; };
-
 INSTANTIATE_TEST_SUITE_P(
-    Sizes, EntryContentCaseTest,
+    Sizes, EntryEstimateTest,
     ::testing::Values(
-        ContentCase{"Exact", 50000, Same, ""},
-        ContentCase{"Zero", 50000, [](std::uint32_t) { return 0u; }, ""},
-        ContentCase{"TooSmallByOne", 50000, [](std::uint32_t n) { return n - 1; }, ""},
-        ContentCase{"FarTooSmall", 50000, [](std::uint32_t) { return 1u; }, ""},
-        ContentCase{"TooLarge", 50000, [](std::uint32_t n) { return n * 3; }, ""},
-        ContentCase{"ZeroForEmptyContent", 0, [](std::uint32_t) { return 0u; }, ""},
-        ContentCase{"LargeForEmptyContent", 0, [](std::uint32_t) { return 4096u; }, ""},
-        // The size field is not covered by the checksum: a damaged one is no reason to fail.
-        ContentCase{"DamagedNear4GiB", 50000, [](std::uint32_t) { return 0xFFFFFFF0u; }, ""},
+        EstimateCase{"Exact", 50000, [](std::uint32_t n) { return n; }, ""},
+        EstimateCase{"ZeroMeansNoEstimate", 50000, [](std::uint32_t) { return 0u; }, ""},
+        EstimateCase{"TooSmallByOne", 50000, [](std::uint32_t n) { return n - 1; }, ""},
+        EstimateCase{"FarTooSmall", 50000, [](std::uint32_t) { return 1u; }, ""},
+        EstimateCase{"TooLarge", 50000, [](std::uint32_t n) { return n * 3; }, ""},
+        EstimateCase{"ZeroForEmptyContent", 0, [](std::uint32_t) { return 0u; }, ""},
+        EstimateCase{"LargeForEmptyContent", 0, [](std::uint32_t) { return 4096u; }, ""},
+        // The size field is not covered by the checksum: a damaged one near 4 GiB still gives
+        // the exact content, and reserves no more than the cap.
+        EstimateCase{"DamagedNear4GiB", 50000, [](std::uint32_t) { return 0xFFFFFFF0u; }, ""},
         // Decompression ends with the first stream; what follows it is never read.
-        ContentCase{"TrailingGarbage", 50000, Same, "garbage after the stream"},
-        ContentCase{"SecondStreamIgnored", 50000, Same, CompressBzip2("second stream")}),
+        EstimateCase{"TrailingGarbage", 50000, [](std::uint32_t n) { return n; },
+                     "garbage after the stream"},
+        EstimateCase{"SecondStreamIgnored", 50000, [](std::uint32_t n) { return n; },
+                     CompressBzip2("second stream")}),
     [](const auto& info) { return info.param.name; });
 
 // --- Checksum and data errors ---------------------------------------------------------------
