@@ -3,10 +3,8 @@
 #include <bzlib.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "Package/PackageCrc.h"
 
@@ -14,8 +12,10 @@ namespace quillet {
 
 namespace {
 
-// The smallest step by which a full output buffer grows.
-constexpr std::size_t MIN_GROWTH = 256;
+// The most ExtractEntry reserves from the unpacked-size field, which carries no checksum: a
+// damaged one must not cost memory. The texts read by name are far smaller; larger content
+// simply grows past it.
+constexpr std::size_t EXTRACT_RESERVE_CAP = std::size_t{1} << 20;
 
 void* HeapAllocate(void* /*opaque*/, int items, int size) {
   if (items < 0 || size < 0) {
@@ -48,7 +48,7 @@ bool StartDecompressor(bz_stream& stream, const Bzip2Memory& memory, const std::
   return true;
 }
 
-// Ends the decompressor on every way out, an exception from a buffer allocation included.
+// Ends the decompressor on every way out, an exception from the chunk or the sink included.
 class DecompressorSession {
 public:
   explicit DecompressorSession(bz_stream& stream) : stream_(stream) {}
@@ -60,83 +60,7 @@ private:
   bz_stream& stream_;
 };
 
-// The decompressor's output: heap memory that is neither zero-filled nor copied when it grows
-// (realloc), freed on every way out. A failed allocation throws std::bad_alloc.
-class OutputBuffer {
-public:
-  explicit OutputBuffer(std::size_t capacity) { Grow(capacity); }
-  ~OutputBuffer() { std::free(data_); }
-  OutputBuffer(const OutputBuffer&) = delete;
-  OutputBuffer& operator=(const OutputBuffer&) = delete;
-
-  char* Data() const { return data_; }
-  std::size_t Capacity() const { return capacity_; }
-
-  void Grow(std::size_t capacity) {
-    // realloc(p, 0) may free p; keep at least one byte so that the buffer always exists.
-    void* grown = std::realloc(data_, capacity != 0 ? capacity : 1);
-    if (grown == nullptr) {
-      throw std::bad_alloc();
-    }
-    data_ = static_cast<char*>(grown);
-    capacity_ = capacity;
-  }
-
-private:
-  char* data_ = nullptr;
-  std::size_t capacity_ = 0;
-};
-
 } // namespace
-
-std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint32_t length,
-                                            std::uint32_t estimate, const Bzip2Memory& memory,
-                                            DecompressTrace* trace) {
-  const std::size_t step = (static_cast<std::size_t>(length) + 255) & ~std::size_t{255};
-  // The buffer is not zero-filled: the unpacked-size field is not covered by the checksum, and a
-  // damaged one must cost address space only, not gigabytes of written pages.
-  // Neither the estimate nor growth reserves more than DECOMPRESS_RESERVE_CAP beyond what was
-  // produced.
-  const std::size_t first = estimate != 0 ? estimate : step;
-  OutputBuffer out(std::min(first, DECOMPRESS_RESERVE_CAP));
-  if (trace != nullptr) {
-    *trace = DecompressTrace{out.Capacity(), 0};
-  }
-
-  bz_stream stream{};
-  if (!StartDecompressor(stream, memory, input, length)) {
-    return std::nullopt;
-  }
-  DecompressorSession session(stream);
-  std::size_t produced = 0;
-  for (;;) {
-    if (produced == out.Capacity()) {
-      // Geometric growth up to the cap keeps a large entry without an estimate cheap.
-      out.Grow(out.Capacity() +
-               std::clamp(std::max(out.Capacity(), step), MIN_GROWTH, DECOMPRESS_RESERVE_CAP));
-      if (trace != nullptr) {
-        ++trace->growths;
-      }
-    }
-    const std::size_t room = std::min<std::size_t>(out.Capacity() - produced, UINT_MAX);
-    stream.next_out = out.Data() + produced;
-    stream.avail_out = static_cast<unsigned>(room);
-    const unsigned inputBefore = stream.avail_in;
-    const int rc = BZ2_bzDecompress(&stream);
-    produced += room - stream.avail_out;
-    if (rc == BZ_STREAM_END) {
-      break;
-    }
-    if (rc != BZ_OK) {
-      return std::nullopt; // corrupt data, a bad header, or libbz2 short of memory
-    }
-    // With room left and nothing consumed or produced, the input ended before the stream did.
-    if (stream.avail_out == room && stream.avail_in == inputBefore) {
-      return std::nullopt;
-    }
-  }
-  return std::string(out.Data(), produced);
-}
 
 StreamEnd DecompressStream(const std::uint8_t* input, std::uint32_t length, const ChunkSink& sink,
                            const Bzip2Memory& memory) {
@@ -176,20 +100,29 @@ StreamEnd StreamEntry(const PackageEntry& entry, const ChunkSink& sink) {
   return DecompressStream(entry.StoredBytes(), entry.StoredSize(), sink);
 }
 
+EntryStatus DecodeEntry(const PackageEntry& entry, const ChunkSink& sink) {
+  if (!ChecksumMatches(entry)) {
+    return EntryStatus::ChecksumFailure;
+  }
+  return StreamEntry(entry, sink) == StreamEnd::Complete ? EntryStatus::Content
+                                                         : EntryStatus::DataError;
+}
+
 EntryContent ExtractEntry(const PackageEntry& entry) {
   EntryContent result;
-  const std::uint8_t* stored = entry.StoredBytes();
-  const std::uint32_t storedSize = entry.StoredSize();
-  if (PackageCrc(stored, storedSize) != entry.Crc()) {
-    result.status = EntryStatus::ChecksumFailure;
-    return result;
+  std::string& bytes = result.bytes;
+  // Reserved with the first chunk, so that nothing is taken for content that never comes.
+  result.status = DecodeEntry(entry, [&](const char* data, std::size_t size) {
+    if (bytes.empty()) {
+      bytes.reserve(
+          std::max(size, std::min<std::size_t>(entry.UnpackedSize(), EXTRACT_RESERVE_CAP)));
+    }
+    bytes.append(data, size);
+    return true;
+  });
+  if (result.status != EntryStatus::Content) {
+    std::string().swap(bytes); // a stream that fails part way gives no content, and holds none
   }
-  std::optional<std::string> bytes = DecompressBuffer(stored, storedSize, entry.UnpackedSize());
-  if (!bytes) {
-    result.status = EntryStatus::DataError;
-    return result;
-  }
-  result.bytes = std::move(*bytes);
   return result;
 }
 

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,40 +22,21 @@ struct EntryContent {
   std::string bytes;
 };
 
-// The content of this very record: checksum first, then decompression.
+// The content of this very record: checksum first, then decompression. Failing to allocate the
+// content throws std::bad_alloc.
 EntryContent ExtractEntry(const PackageEntry& entry);
 
 // The content of the first entry whose file name matches (case-insensitively, in the user's
 // locale). No such entry: empty content, status Content.
 EntryContent ExtractEntry(const PackageLayout& layout, std::string_view name);
 
-// Where libbz2 takes its own working memory from (not the output buffer). The members have the
+// Where libbz2 takes its own working memory from (not the output chunk). The members have the
 // shape of libbz2's allocation hooks; null members mean the general-purpose heap.
 struct Bzip2Memory {
   void* (*allocate)(void* opaque, int items, int size) = nullptr;
   void (*release)(void* opaque, void* address) = nullptr;
   void* opaque = nullptr;
 };
-
-// How the output buffer was sized, for callers that want to know the cost of a wrong estimate.
-struct DecompressTrace {
-  std::size_t firstCapacity = 0;
-  unsigned growths = 0;
-};
-
-// The most the output buffer reserves ahead of the bytes produced: size fields carry no checksum,
-// and a damaged one must not end the run for want of memory.
-inline constexpr std::size_t DECOMPRESS_RESERVE_CAP = std::size_t{64} << 20;
-
-// Decompresses one bzip2 stream that is read in place. The output buffer starts at `estimate`
-// bytes, or at `length` rounded up to a multiple of 256 when the estimate is 0, at most at
-// DECOMPRESS_RESERVE_CAP, and whenever it is full it doubles, by no more than that cap. nullopt
-// when the bytes are not one complete stream: a bad header, corrupt data, input that ends before
-// the stream does (no input at all included), or libbz2 running out of its own memory. Failing to
-// allocate the output throws std::bad_alloc.
-std::optional<std::string> DecompressBuffer(const std::uint8_t* input, std::uint32_t length,
-                                            std::uint32_t estimate, const Bzip2Memory& memory = {},
-                                            DecompressTrace* trace = nullptr);
 
 // How many decompressed bytes DecompressStream hands over at a time (at most).
 inline constexpr std::size_t STREAM_CHUNK_SIZE = 256u << 10;
@@ -72,6 +52,9 @@ enum class StreamEnd {
 
 // Decompresses one bzip2 stream read in place, in chunks of at most STREAM_CHUNK_SIZE bytes, so
 // that memory stays bounded whatever the size of the content. Does not check the checksum.
+// DataError: a bad header, corrupt data, input that ends before the stream does (no input at all
+// included), or libbz2 running out of its own memory. Bytes after the end of the stream, a second
+// stream included, are not read. Failing to allocate the chunk throws std::bad_alloc.
 StreamEnd DecompressStream(const std::uint8_t* input, std::uint32_t length, const ChunkSink& sink,
                            const Bzip2Memory& memory = {});
 
@@ -80,5 +63,9 @@ bool ChecksumMatches(const PackageEntry& entry);
 
 // DecompressStream over the entry's stored bytes.
 StreamEnd StreamEntry(const PackageEntry& entry, const ChunkSink& sink);
+
+// ExtractEntry's status without holding the content: the checksum first, then the content goes
+// to the sink a chunk at a time. The sink must take every chunk (a refused one is a DataError).
+EntryStatus DecodeEntry(const PackageEntry& entry, const ChunkSink& sink);
 
 } // namespace quillet

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -71,14 +72,25 @@ const std::uint8_t* Bytes(const std::string& s) {
   return reinterpret_cast<const std::uint8_t*>(s.data());
 }
 
-// --- The unpacked-size field is only the first capacity -----------------------------------
+// DecompressStream into one string; nullopt unless the stream was complete.
+std::optional<std::string> Inflate(const std::string& stored, std::size_t length,
+                                   const Bzip2Memory& memory = {}) {
+  std::string out;
+  const auto append = [&out](const char* d, std::size_t n) { return out.append(d, n), true; };
+  const auto end =
+      DecompressStream(Bytes(stored), static_cast<std::uint32_t>(length), append, memory);
+  return end == StreamEnd::Complete ? std::optional(out) : std::nullopt;
+}
+
+// --- The unpacked-size field is only an estimate -------------------------------------------
 
 struct EstimateCase {
   const char* name;
   std::size_t contentLength;
   // The unpacked-size field from the real length.
   std::uint32_t (*estimate)(std::uint32_t real);
-  bool mustGrow;
+  // Bytes stored after the end of the stream.
+  std::string after;
 };
 
 class EntryEstimateTest : public ::testing::TestWithParam<EstimateCase> {};
@@ -88,68 +100,35 @@ TEST_P(EntryEstimateTest, ContentIsCompleteAndExact) {
   const std::string content = SourceText(c.contentLength, 7);
   StoredEntry entry = MakeStoredEntry("%zel_root%", "Unit1.pas", content);
   entry.unpackedSize = c.estimate(static_cast<std::uint32_t>(content.size()));
+  entry.stored += c.after;
+  Reseal(entry);
   PackageFixture package({entry});
   ASSERT_TRUE(package.Valid());
 
   const EntryContent result = ExtractEntry(package.Entry(0));
   EXPECT_EQ(result.status, EntryStatus::Content);
   EXPECT_EQ(result.bytes, content);
-
-  DecompressTrace trace;
-  const auto direct =
-      DecompressBuffer(Bytes(entry.stored), static_cast<std::uint32_t>(entry.stored.size()),
-                       entry.unpackedSize, {}, &trace);
-  ASSERT_TRUE(direct.has_value());
-  EXPECT_EQ(*direct, content);
-  const std::size_t roundedStored = (entry.stored.size() + 255) / 256 * 256;
-  EXPECT_EQ(trace.firstCapacity,
-            std::min<std::size_t>(entry.unpackedSize != 0 ? entry.unpackedSize : roundedStored,
-                                  DECOMPRESS_RESERVE_CAP));
-  EXPECT_EQ(trace.growths > 0, c.mustGrow);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, EntryEstimateTest,
     ::testing::Values(
-        EstimateCase{"Exact", 50000, [](std::uint32_t n) { return n; }, false},
-        EstimateCase{"ZeroMeansNoEstimate", 50000, [](std::uint32_t) { return 0u; }, true},
-        EstimateCase{"TooSmallByOne", 50000, [](std::uint32_t n) { return n - 1; }, true},
-        EstimateCase{"FarTooSmall", 50000, [](std::uint32_t) { return 1u; }, true},
-        EstimateCase{"TooLarge", 50000, [](std::uint32_t n) { return n * 3; }, false},
-        EstimateCase{"ZeroForEmptyContent", 0, [](std::uint32_t) { return 0u; }, false},
-        EstimateCase{"LargeForEmptyContent", 0, [](std::uint32_t) { return 4096u; }, false},
+        EstimateCase{"Exact", 50000, [](std::uint32_t n) { return n; }, ""},
+        EstimateCase{"ZeroMeansNoEstimate", 50000, [](std::uint32_t) { return 0u; }, ""},
+        EstimateCase{"TooSmallByOne", 50000, [](std::uint32_t n) { return n - 1; }, ""},
+        EstimateCase{"FarTooSmall", 50000, [](std::uint32_t) { return 1u; }, ""},
+        EstimateCase{"TooLarge", 50000, [](std::uint32_t n) { return n * 3; }, ""},
+        EstimateCase{"ZeroForEmptyContent", 0, [](std::uint32_t) { return 0u; }, ""},
+        EstimateCase{"LargeForEmptyContent", 0, [](std::uint32_t) { return 4096u; }, ""},
         // The size field is not covered by the checksum: a damaged one near 4 GiB still gives
         // the exact content, and reserves no more than the cap.
-        EstimateCase{"DamagedNear4GiB", 50000, [](std::uint32_t) { return 0xFFFFFFF0u; }, false}),
+        EstimateCase{"DamagedNear4GiB", 50000, [](std::uint32_t) { return 0xFFFFFFF0u; }, ""},
+        // Decompression ends with the first stream; what follows it is never read.
+        EstimateCase{"TrailingGarbage", 50000, [](std::uint32_t n) { return n; },
+                     "garbage after the stream"},
+        EstimateCase{"SecondStreamIgnored", 50000, [](std::uint32_t n) { return n; },
+                     CompressBzip2("second stream")}),
     [](const auto& info) { return info.param.name; });
-
-TEST(DecompressBuffer, FirstCapacityIsTheStoredSizeRoundedUpTo256) {
-  const std::string stored = CompressBzip2(RandomBytes(4000, 3));
-  ASSERT_GT(stored.size(), 600u);
-  struct {
-    std::uint32_t length;
-    std::size_t capacity;
-  } const cases[] = {{1, 256}, {155, 256}, {256, 256}, {257, 512}, {600, 768}};
-  for (const auto& c : cases) {
-    DecompressTrace trace;
-    // A prefix of a stream is not a complete stream, but the first capacity comes before that.
-    EXPECT_FALSE(DecompressBuffer(Bytes(stored), c.length, 0, {}, &trace).has_value());
-    EXPECT_EQ(trace.firstCapacity, c.capacity) << "stored size " << c.length;
-  }
-}
-
-TEST(DecompressBuffer, GrowsGeometricallyWithoutAnEstimate) {
-  // 16 MiB of one letter compresses to about 150 bytes: growing by the rounded stored size
-  // would take some 65000 steps, doubling takes about log2(16 MiB / 256) = 16.
-  const std::string big(16u << 20, 'Q');
-  const std::string stored = CompressBzip2(big, 1);
-  DecompressTrace trace;
-  const auto out =
-      DecompressBuffer(Bytes(stored), static_cast<std::uint32_t>(stored.size()), 0, {}, &trace);
-  ASSERT_TRUE(out.has_value());
-  EXPECT_EQ(*out, big);
-  EXPECT_LE(trace.growths, 20u);
-}
 
 // --- Checksum and data errors ---------------------------------------------------------------
 
@@ -212,23 +191,22 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"CorruptStreamChecksum", [](std::string& s) { s[s.size() - 3] ^= 0x01; }}),
     [](const auto& info) { return info.param.name; });
 
-TEST(DecompressBuffer, EveryTruncationIsADataError) {
+TEST(DecompressStream, EveryTruncationIsADataError) {
   const std::string stored = CompressBzip2(SourceText(5000, 21));
-  for (std::uint32_t length = 0; length < stored.size(); ++length) {
-    EXPECT_FALSE(DecompressBuffer(Bytes(stored), length, 0).has_value()) << "length " << length;
+  for (std::size_t length = 0; length < stored.size(); ++length) {
+    EXPECT_FALSE(Inflate(stored, length).has_value()) << "length " << length;
   }
-  EXPECT_TRUE(DecompressBuffer(Bytes(stored), static_cast<std::uint32_t>(stored.size()), 0));
+  EXPECT_TRUE(Inflate(stored, stored.size()));
 }
 
-TEST(DecompressBuffer, ChangedBytesNeverGiveOtherContent) {
+TEST(DecompressStream, ChangedBytesNeverGiveOtherContent) {
   const std::string content = SourceText(5000, 23);
   const std::string stored = CompressBzip2(content);
   int errors = 0;
   for (std::size_t i = 0; i < stored.size(); ++i) {
     std::string changed = stored;
     changed[i] ^= 0x55;
-    const auto out =
-        DecompressBuffer(Bytes(changed), static_cast<std::uint32_t>(changed.size()), 0);
+    const auto out = Inflate(changed, changed.size());
     if (out) {
       EXPECT_EQ(*out, content) << "byte " << i; // only unused padding bits may change
     } else {
@@ -257,21 +235,18 @@ void ReleaseToHeap(void*, void* address) {
   std::free(address);
 }
 
-TEST(DecompressBuffer, LibraryMemoryErrorsAreDataErrors) {
+TEST(DecompressStream, LibraryMemoryErrorsAreDataErrors) {
   const std::string content = SourceText(3000, 25);
   const std::string stored = CompressBzip2(content);
   // 0: the decompressor's state; 1: the block tables, taken once the header is read.
   for (int allowed : {0, 1}) {
     RefusingHeap heap{allowed};
     const Bzip2Memory memory{RefusingAllocate, ReleaseToHeap, &heap};
-    EXPECT_FALSE(
-        DecompressBuffer(Bytes(stored), static_cast<std::uint32_t>(stored.size()), 0, memory))
-        << "allowed " << allowed;
+    EXPECT_FALSE(Inflate(stored, stored.size(), memory)) << "allowed " << allowed;
   }
   RefusingHeap enough{100};
   const Bzip2Memory memory{RefusingAllocate, ReleaseToHeap, &enough};
-  const auto out =
-      DecompressBuffer(Bytes(stored), static_cast<std::uint32_t>(stored.size()), 0, memory);
+  const auto out = Inflate(stored, stored.size(), memory);
   ASSERT_TRUE(out.has_value());
   EXPECT_EQ(*out, content);
 }
