@@ -178,6 +178,46 @@ TEST(InstallAllEntries, TheHeaderCountLimitsTheEntries) {
   }
 }
 
+// A package file that shrinks or is rewritten after the check (pages lost to a truncation read as
+// zeros) still has every entry of the checked table tried, and each whose bytes are gone fails on
+// its line: none is skipped as "not installed" or "no more entries", and the turn is not a success.
+TEST(InstallAllEntries, EntriesOfTheCheckedTableAreNeverSkippedWhenThePackageChanges) {
+  PackageContents package;
+  for (int i = 0; i < 6; ++i) {
+    package.entries.push_back(MakeStoredEntry("%zel_root%", "u" + std::to_string(i), "unit"));
+  }
+  const std::string original = SerializePackage(package);
+  for (const std::size_t from : {std::size_t{0}, original.size() / 2}) {
+    for (unsigned threads : {1u, 2u}) {
+      std::string image = original;
+      PackageLayout layout;
+      ASSERT_TRUE(ValidatePackage(reinterpret_cast<const std::uint8_t*>(image.data()), image.size(),
+                                  layout));
+      std::fill(image.begin() + static_cast<std::ptrdiff_t>(from), image.end(), '\0');
+      const test::TempDir dir;
+      std::string transcript;
+      Console console([] { return nullptr; },
+                      [&transcript] {
+                        auto channel = std::make_unique<RecordingChannel>();
+                        channel->out = &transcript;
+                        return std::unique_ptr<platform::ConsoleChannel>(std::move(channel));
+                      },
+                      true);
+      InstallContext context;
+      context.PackageRoot = dir.Path().string();
+      EXPECT_FALSE(InstallAllEntries(layout, context, console, InstallOptions{threads}));
+      console.Flush();
+      std::size_t lines = 0;
+      for (std::size_t at = 0; (at = transcript.find("Installing u", at)) != std::string::npos;
+           ++at) {
+        ++lines;
+      }
+      EXPECT_EQ(lines, 6u) << transcript;
+      EXPECT_NE(transcript.find("u5 .. CRC Error"), std::string::npos) << transcript;
+    }
+  }
+}
+
 // A close that reports lost data (a full disk noticed late) fails the entry, whether it replaces
 // a file or makes a new one; a file that was there stays as it was, and nothing else is left.
 TEST(InstallEntry, FailedCloseIsAFailedWriteThatKeepsTheOldFile) {
