@@ -51,7 +51,15 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   const std::string target =
       ExpandTemplate(FolderWithSeparator(entry.FolderTemplate()) + fileName, context);
 
-  console.WriteText("Installing " + fileName + " .. ");
+  // A target outside both folders the user knows is shown whole, so that the user sees where the
+  // file goes.
+  const bool known =
+      PathIsInFolder(target, context.PackageRoot) || PathIsInFolder(target, context.IdeRoot);
+  console.WriteText("Installing " + fileName + (known ? "" : " (" + target + ")") + " .. ");
+  // A name that leads out of its folder writes where nobody chose to install.
+  if (!NameStaysInFolder(fileName)) {
+    return Fail(console, "could not create [" + target + "]");
+  }
   if (SameTextLocale(fileName, README_ENTRY_NAME)) {
     context.ReadmePath = target;
   }

@@ -218,6 +218,21 @@ TEST(InstallAllEntries, EntriesOfTheCheckedTableAreNeverSkippedWhenThePackageCha
   }
 }
 
+// A name that leads out of its folder is refused and writes nothing; a folder that climbs out
+// installs, and its line shows where the file went.
+TEST(InstallEntry, NamesStayInTheirFolderAndOutsideTargetsAreShown) {
+  PackageContents package;
+  package.entries = {MakeStoredEntry("%zel_root%sub", "..\\..\\escaped", "x"),
+                     MakeStoredEntry("%zel_root%..\\up", "f.pas", "y")};
+  const RunResult run = Install(package, 1, StreamEntry);
+  EXPECT_FALSE(run.allInstalled);
+  EXPECT_EQ(run.transcript.substr(0, run.transcript.find("\r\n")),
+            "Installing ..\\..\\escaped (ROOT\\sub\\..\\..\\escaped) .. could not create "
+            "[ROOT\\sub\\..\\..\\escaped]");
+  EXPECT_NE(run.transcript.find("Installing f.pas (ROOT\\..\\up\\f.pas) .. OK"), std::string::npos)
+      << run.transcript;
+}
+
 // A close that reports lost data (a full disk noticed late) fails the entry, whether it replaces
 // a file or makes a new one; a file that was there stays as it was, and nothing else is left.
 TEST(InstallEntry, FailedCloseIsAFailedWriteThatKeepsTheOldFile) {
