@@ -31,6 +31,17 @@ struct RecordingChannel : platform::ConsoleChannel {
   }
 };
 
+// A console whose output goes to `out` and whose input is at its end.
+Console RecordingConsole(std::string& out) {
+  return Console([] { return nullptr; },
+                 [&out] {
+                   auto channel = std::make_unique<RecordingChannel>();
+                   channel->out = &out;
+                   return std::unique_ptr<platform::ConsoleChannel>(std::move(channel));
+                 },
+                 true);
+}
+
 StoredEntry WithStored(StoredEntry entry, std::string stored) {
   entry.stored = std::move(stored);
   entry.crc = PackageCrc(entry.stored.data(), entry.stored.size());
@@ -196,13 +207,7 @@ TEST(InstallAllEntries, EntriesOfTheCheckedTableAreNeverSkippedWhenThePackageCha
       std::fill(image.begin() + static_cast<std::ptrdiff_t>(from), image.end(), '\0');
       const test::TempDir dir;
       std::string transcript;
-      Console console([] { return nullptr; },
-                      [&transcript] {
-                        auto channel = std::make_unique<RecordingChannel>();
-                        channel->out = &transcript;
-                        return std::unique_ptr<platform::ConsoleChannel>(std::move(channel));
-                      },
-                      true);
+      Console console = RecordingConsole(transcript);
       InstallContext context;
       context.PackageRoot = dir.Path().string();
       EXPECT_FALSE(InstallAllEntries(layout, context, console, InstallOptions{threads}));
@@ -233,6 +238,32 @@ TEST(InstallEntry, NamesStayInTheirFolderAndOutsideTargetsAreShown) {
       << run.transcript;
 }
 
+// Temporary files that a killed installer left in a folder it writes into are removed without a
+// word; other files that only look alike stay.
+TEST(InstallAllEntries, RemovesTheTemporaryFilesAKilledRunLeft) {
+  const test::TempDir dir;
+  for (const char* name :
+       {".quillet-1f2e-3d4c-5.tmp", ".quillet-notes.tmp", "x.quillet-1-2-3.tmp"}) {
+    test::WriteFile(dir / name, "left");
+  }
+  PackageContents package;
+  package.entries = {MakeStoredEntry("%zel_root%", "a.pas", "a")};
+  const std::string image = SerializePackage(package);
+  PackageLayout layout;
+  ASSERT_TRUE(
+      ValidatePackage(reinterpret_cast<const std::uint8_t*>(image.data()), image.size(), layout));
+  std::string transcript;
+  Console console = RecordingConsole(transcript);
+  InstallContext context;
+  context.PackageRoot = dir.Path().string();
+  EXPECT_TRUE(InstallAllEntries(layout, context, console));
+  console.Flush();
+  EXPECT_EQ(transcript, "Installing a.pas .. OK\r\n");
+  EXPECT_FALSE(fs::exists(dir / ".quillet-1f2e-3d4c-5.tmp"));
+  EXPECT_TRUE(fs::exists(dir / ".quillet-notes.tmp"));
+  EXPECT_TRUE(fs::exists(dir / "x.quillet-1-2-3.tmp"));
+}
+
 // A close that reports lost data (a full disk noticed late) fails the entry, whether it replaces
 // a file or makes a new one; a file that was there stays as it was, and nothing else is left.
 TEST(InstallEntry, FailedCloseIsAFailedWriteThatKeepsTheOldFile) {
@@ -250,13 +281,7 @@ TEST(InstallEntry, FailedCloseIsAFailedWriteThatKeepsTheOldFile) {
       test::WriteFile(dir / "a.pas", "the old a.pas");
     }
     std::string transcript;
-    Console console([] { return nullptr; },
-                    [&transcript] {
-                      auto channel = std::make_unique<RecordingChannel>();
-                      channel->out = &transcript;
-                      return std::unique_ptr<platform::ConsoleChannel>(std::move(channel));
-                    },
-                    true);
+    Console console = RecordingConsole(transcript);
     InstallContext context;
     context.PackageRoot = (dir / "").string();
     platform::testing::FailNextOutputFileClose();
