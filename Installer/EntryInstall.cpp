@@ -51,7 +51,15 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   const std::string target =
       ExpandTemplate(FolderWithSeparator(entry.FolderTemplate()) + fileName, context);
 
-  console.WriteText("Installing " + fileName + " .. ");
+  // A target outside both folders the user knows is shown whole, so that the user sees where the
+  // file goes.
+  const bool known =
+      PathIsInFolder(target, context.PackageRoot) || PathIsInFolder(target, context.IdeRoot);
+  console.WriteText("Installing " + fileName + (known ? "" : " (" + target + ")") + " .. ");
+  // A name that leads out of its folder writes where nobody chose to install.
+  if (!NameStaysInFolder(fileName)) {
+    return Fail(console, "could not create [" + target + "]");
+  }
   if (SameTextLocale(fileName, README_ENTRY_NAME)) {
     context.ReadmePath = target;
   }
@@ -110,6 +118,20 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
 
 bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Console& console,
                        const InstallOptions& options) {
+  // One installer per target folder at a time, so that two never mix their files there. The
+  // folder is made first, so that every installer locks that same folder.
+  const std::string root = FolderWithSeparator(context.PackageRoot);
+  if (!root.empty() && !FolderExists(root)) {
+    CreateFolderPath(root);
+  }
+  platform::FolderLock lock(root);
+  if (!lock.TryTake()) {
+    console.WriteLine("Waiting for another installation into " + context.PackageRoot +
+                      " to end...");
+    console.Flush();
+    lock.Take();
+  }
+
   // The indexes below the header's count that the entry table holds; no later index can be found
   // either, so an inflated entry count costs nothing.
   const auto count = static_cast<std::int32_t>(layout.HeaderEntryCount());
@@ -131,7 +153,9 @@ bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Con
     pipeline.emplace(std::move(installable), options.threads, options.decoder);
   }
   const bool ahead = pipeline && pipeline->Active();
-  platform::FolderListingScope listings; // folders are read once for the whole turn
+  // Folders are read once for the whole turn; the lock makes any ".quillet-*.tmp" file found in
+  // them one that a killed installer left behind.
+  const platform::FolderListingScope listings(true);
 
   bool allInstalled = true;
   std::size_t position = 0;

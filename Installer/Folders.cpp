@@ -1,5 +1,8 @@
 #include "Installer/Folders.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "Common/Text.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Text.h"
@@ -33,7 +36,56 @@ bool IsTrailByte(std::string_view path, std::size_t index,
   return run % 2 == 1;
 }
 
+// The components of a path with "." and empty ones dropped and ".." resolved; a ".." with
+// nothing left to climb out of stays.
+std::vector<std::string> ResolvedComponents(std::string_view path,
+                                            const platform::LeadByteTable* leadBytes) {
+  std::vector<std::string> components;
+  std::string component;
+  const auto end = [&] {
+    if (component == "..") {
+      if (!components.empty() && components.back() != "..") {
+        components.pop_back();
+      } else {
+        components.push_back(component);
+      }
+    } else if (!component.empty() && component != ".") {
+      components.push_back(component);
+    }
+    component.clear();
+  };
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (IsSeparator(path[i])) {
+      end();
+      continue;
+    }
+    component += path[i];
+    if (leadBytes != nullptr && (*leadBytes)[static_cast<unsigned char>(path[i])] &&
+        i + 1 < path.size()) {
+      component += path[++i];
+    }
+  }
+  end();
+  return components;
+}
+
 } // namespace
+
+bool PathIsInFolder(std::string_view path, std::string_view folder,
+                    const platform::LeadByteTable* leadBytes) {
+  const std::vector<std::string> base = ResolvedComponents(TrimBlanks(folder), leadBytes);
+  if (base.empty()) {
+    // An empty folder (or ".") is the current one: it holds the relative paths that stay in it.
+    const std::vector<std::string> full = ResolvedComponents(path, leadBytes);
+    return !path.empty() && !IsSeparator(path[0]) && (full.empty() || full[0].back() != ':') &&
+           (full.empty() || full[0] != "..");
+  }
+  const std::vector<std::string> full = ResolvedComponents(path, leadBytes);
+  return full.size() >= base.size() && std::equal(base.begin(), base.end(), full.begin(),
+                                                  [](const std::string& a, const std::string& b) {
+                                                    return SameTextLocale(a, b);
+                                                  });
+}
 
 std::string FolderWithSeparator(std::string_view folder) {
   const std::string_view trimmed = TrimBlanks(folder);

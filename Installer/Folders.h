@@ -19,6 +19,13 @@ std::string FolderWithSeparator(std::string_view folder);
 std::string FolderOfPath(std::string_view path,
                          const platform::LeadByteTable* leadBytes = platform::ActiveLeadBytes());
 
+// Whether the path lies in the folder (or is the folder), judged on the texts alone: both are
+// split at their separators, "." and empty components dropped and ".." resolved, and the
+// folder's components must begin the path's, compared under SameTextLocale. An empty folder is
+// the current one.
+bool PathIsInFolder(std::string_view path, std::string_view folder,
+                    const platform::LeadByteTable* leadBytes = platform::ActiveLeadBytes());
+
 // True when the path names an existing folder.
 bool FolderExists(std::string_view path);
 

@@ -12,7 +12,98 @@ bool IsControl(char c) {
   return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
 }
 
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+// "..", and what Windows reads as "..": it drops the dots and blanks that end a component, so
+// ".. " climbs too. Any component of dots and blanks only, with two dots or more, counts.
+bool IsParentComponent(std::string_view component) {
+  return component.find_first_not_of(". ") == std::string_view::npos &&
+         std::count(component.begin(), component.end(), '.') >= 2;
+}
+
+// What a template says about where it leads, judged piece by piece as the installer expands it.
+struct Placement {
+  bool startsWithKnownMacro = false;
+  bool startsAtARoot = false; // a separator or a drive before anything else
+  bool climbs = false;        // a ".." component
+};
+
+Placement PlacementOf(std::string_view text, const platform::LeadByteTable* leadBytes) {
+  Placement placement;
+  bool atStart = true;   // nothing that expands to text met yet
+  std::string component; // the component being read
+  bool componentOpen = false;
+  const auto endComponent = [&] {
+    placement.climbs = placement.climbs || (componentOpen && IsParentComponent(component));
+    component.clear();
+    componentOpen = false;
+  };
+  ScanTemplate(TrimBlanks(text), [&](const TemplatePiece& piece) {
+    switch (piece.kind) {
+    case TemplatePiece::Kind::Text:
+      if (atStart) {
+        const std::string_view t = piece.text;
+        placement.startsAtARoot =
+            IsSeparator(t[0]) ||
+            (t.size() >= 2 && t[1] == ':' && ((t[0] | 0x20) >= 'a') && ((t[0] | 0x20) <= 'z'));
+      }
+      atStart = false;
+      for (std::size_t i = 0; i < piece.text.size(); ++i) {
+        const char c = piece.text[i];
+        if (IsSeparator(c)) {
+          endComponent();
+          continue;
+        }
+        component += c;
+        componentOpen = true;
+        if (leadBytes != nullptr && (*leadBytes)[static_cast<unsigned char>(c)] &&
+            i + 1 < piece.text.size()) {
+          component += piece.text[++i]; // the second byte is never a separator
+        }
+      }
+      break;
+    case TemplatePiece::Kind::Percent:
+      atStart = false;
+      component += MACRO_MARK;
+      componentOpen = true;
+      break;
+    case TemplatePiece::Kind::Macro:
+      // A known macro stands for a folder ending in a separator; an unknown one for nothing.
+      if (MacroNamed(piece.text) != Macro::Unknown) {
+        placement.startsWithKnownMacro = placement.startsWithKnownMacro || atStart;
+        atStart = false;
+        endComponent();
+      }
+      break;
+    case TemplatePiece::Kind::Unclosed:
+      break;
+    }
+  });
+  endComponent();
+  return placement;
+}
+
 } // namespace
+
+bool NameStaysInFolder(std::string_view name, const platform::LeadByteTable* leadBytes) {
+  const Placement placement = PlacementOf(name, leadBytes);
+  return !placement.startsAtARoot && !placement.climbs;
+}
+
+std::string FolderTemplateConcern(std::string_view folderTemplate,
+                                  const platform::LeadByteTable* leadBytes) {
+  const Placement placement = PlacementOf(folderTemplate, leadBytes);
+  std::string concern;
+  if (!placement.startsWithKnownMacro) {
+    concern = "does not start with %zel_root% or %Delphi%";
+  }
+  if (placement.climbs) {
+    concern += concern.empty() ? "climbs with .." : " and climbs with ..";
+  }
+  return concern;
+}
 
 Macro MacroNamed(std::string_view name) {
   if (SameTextLocale(name, MACRO_IDE_ROOT)) {

@@ -15,62 +15,49 @@ std::string FieldText(const std::uint8_t* field) {
 }
 
 std::uint32_t PackageLayout::HeaderEntryCount() const {
-  return ReadU32LE(imageBase + header + header_field::ENTRY_COUNT);
+  return ReadU32LE(headerRecord.data() + header_field::ENTRY_COUNT);
 }
 
 std::string PackageLayout::HeaderDefaultFolder() const {
-  return FieldText(imageBase + header + header_field::DEFAULT_FOLDER);
+  return FieldText(headerRecord.data() + header_field::DEFAULT_FOLDER);
 }
 
 namespace {
-
-// Walks the entries from the first one. An entry is reachable only while its record and its
-// stored bytes lie before the trailer; a stored size that would carry the walk past the trailer
-// ends the walk there, so nothing outside the image is ever read.
-class EntryWalk {
-public:
-  explicit EntryWalk(const PackageLayout& layout) : layout_(layout), offset_(layout.firstEntry) {}
-
-  // The current record, provided it fits (the first record's signature was checked when the
-  // package was validated; later ones are checked by Next).
-  bool CurrentFits() const {
-    const std::uint32_t limit = layout_.trailer;
-    if (offset_ > limit || limit - offset_ < entry_field::SIZE) {
-      return false;
-    }
-    const std::uint32_t stored = Current().StoredSize();
-    return stored <= limit - offset_ - entry_field::SIZE;
-  }
-
-  PackageEntry Current() const { return PackageEntry(layout_.imageBase + offset_, offset_); }
-
-  // Steps to the next record; false when there is none with a valid signature.
-  bool Next() {
-    offset_ += static_cast<std::uint32_t>(entry_field::SIZE) + Current().StoredSize();
-    if (layout_.trailer - offset_ < entry_field::SIZE) {
-      return false; // landed on the trailer, or on a record that would overlap it
-    }
-    return ReadU32LE(layout_.imageBase + offset_ + entry_field::SIGNATURE) == ENTRY_SIGNATURE &&
-           CurrentFits();
-  }
-
-private:
-  const PackageLayout& layout_;
-  std::uint32_t offset_;
-};
 
 PackageEntry EntryAt(const PackageLayout& layout, std::uint32_t offset) {
   return PackageEntry(layout.imageBase + offset, offset);
 }
 
+// The entry at a position of the table: its record as validation copied it.
+PackageEntry TableEntry(const PackageLayout& layout, std::size_t position) {
+  const std::uint32_t offset = layout.entries[position];
+  return PackageEntry(layout.records.data() + position * entry_field::SIZE,
+                      layout.imageBase + offset + entry_field::SIZE, offset);
+}
+
+// Walks the entries from the first one, copying each record before anything of it is used. An
+// entry is reachable only while its record and its stored bytes lie before the trailer; a stored
+// size that would carry the walk past the trailer ends the walk there, so nothing outside the
+// image is ever read. The first record's signature was checked by the validation.
 void BuildEntryTable(PackageLayout& layout) {
-  EntryWalk walk(layout);
-  if (walk.CurrentFits()) {
-    do {
-      layout.entries.push_back(walk.Current().Offset());
-    } while (walk.Next());
+  const std::uint32_t limit = layout.trailer;
+  std::uint32_t offset = layout.firstEntry;
+  while (limit - offset >= entry_field::SIZE) {
+    std::uint8_t record[entry_field::SIZE];
+    std::memcpy(record, layout.imageBase + offset, sizeof record);
+    if (offset != layout.firstEntry &&
+        ReadU32LE(record + entry_field::SIGNATURE) != ENTRY_SIGNATURE) {
+      break;
+    }
+    const std::uint32_t stored = ReadU32LE(record + entry_field::STORED_SIZE);
+    if (stored > limit - offset - entry_field::SIZE) {
+      break;
+    }
+    layout.entries.push_back(offset);
+    layout.records.insert(layout.records.end(), record, record + entry_field::SIZE);
+    offset += static_cast<std::uint32_t>(entry_field::SIZE) + stored;
   }
-  layout.walkEnd = walk.Current().Offset();
+  layout.walkEnd = offset;
 }
 
 } // namespace
@@ -102,6 +89,7 @@ bool ValidatePackage(const std::uint8_t* base, std::uint64_t size, PackageLayout
                  ReadU32LE(base + layout.header + header_field::SIGNATURE) == PACKAGE_SIGNATURE &&
                  ReadU32LE(base + layout.firstEntry + entry_field::SIGNATURE) == ENTRY_SIGNATURE;
   if (layout.valid) {
+    std::memcpy(layout.headerRecord.data(), base + layout.header, header_field::SIZE);
     BuildEntryTable(layout);
   }
   return layout.valid;
@@ -121,7 +109,7 @@ EntryLookup FindEntryByIndex(const PackageLayout& layout, std::int32_t index) {
     result.entry = EntryAt(layout, layout.walkEnd);
     return result;
   }
-  result.entry = EntryAt(layout, layout.entries[position]);
+  result.entry = TableEntry(layout, position);
   result.found = true;
   return result;
 }
@@ -131,8 +119,8 @@ EntryLookup FindEntryByName(const PackageLayout& layout, std::string_view name) 
   if (!layout.valid) {
     return result;
   }
-  for (const std::uint32_t offset : layout.entries) {
-    result.entry = EntryAt(layout, offset);
+  for (std::size_t position = 0; position < layout.entries.size(); ++position) {
+    result.entry = TableEntry(layout, position);
     if (SameTextLocale(result.entry.FileName(), name)) {
       result.found = true;
       return result;
@@ -146,16 +134,10 @@ std::uint32_t ForEachEntry(const PackageLayout& layout,
   if (!layout.valid) {
     return 0;
   }
-  EntryWalk walk(layout);
-  if (!walk.CurrentFits()) {
-    return 0;
+  for (std::size_t position = 0; position < layout.entries.size(); ++position) {
+    visit(TableEntry(layout, position));
   }
-  std::uint32_t count = 0;
-  do {
-    visit(walk.Current());
-    ++count;
-  } while (walk.Next());
-  return count;
+  return static_cast<std::uint32_t>(layout.entries.size());
 }
 
 } // namespace quillet

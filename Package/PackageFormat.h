@@ -1,8 +1,11 @@
 // The package container: a header, entries (a record followed by its stored bytes), and an
-// 8-byte trailer at the very end of the file. Records are read in place from the mapped image and
-// never copied; validation keeps one table of where each entry's record lies.
+// 8-byte trailer at the very end of the file. Validation copies the header and every reachable
+// record once, and everything after it reads those copies: a package file that shrinks or changes
+// during the run can change the stored bytes an entry is checked against, but never which entries
+// there are, their names, folders or flags. Stored bytes are read in place from the mapped image.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -71,8 +74,12 @@ struct PackageLayout {
   bool valid = false;
   // The entry table, filled once by validation: the offset of every entry that a walk from the
   // first entry reaches, in package order, up to the first record that is missing or does not
-  // fit. Lookups by index are then O(1), and lookups by name scan the table instead of the image.
+  // fit, and a copy of each one's record (entry_field::SIZE bytes each, in the same order).
+  // Lookups by index are then O(1), and lookups by name scan the copies instead of the image.
   std::vector<std::uint32_t> entries;
+  std::vector<std::uint8_t> records;
+  // The header as validation read it.
+  std::array<std::uint8_t, header_field::SIZE> headerRecord{};
   // Where that walk stopped: the offset of the first record not in the table.
   std::uint32_t walkEnd = 0;
 
@@ -80,13 +87,17 @@ struct PackageLayout {
   std::string HeaderDefaultFolder() const;
 };
 
-// One entry record, a view into the image. Only lookups make these, and they make them only for
-// records whose stored bytes lie inside the package.
+// One entry: its record (the copy that validation made, for the entries of the table) and its
+// stored bytes in the image. Only lookups make these, and they make them only for records whose
+// stored bytes lie inside the package.
 class PackageEntry {
 public:
   PackageEntry() = default;
+  // A record read in place, its stored bytes right after it.
   PackageEntry(const std::uint8_t* record, std::uint32_t offset)
-      : record_(record), offset_(offset) {}
+      : PackageEntry(record, record + entry_field::SIZE, offset) {}
+  PackageEntry(const std::uint8_t* record, const std::uint8_t* stored, std::uint32_t offset)
+      : record_(record), stored_(stored), offset_(offset) {}
 
   std::uint32_t Offset() const { return offset_; }
   std::string FolderTemplate() const { return FieldText(record_ + entry_field::FOLDER_TEMPLATE); }
@@ -98,12 +109,14 @@ public:
   std::uint32_t Crc() const { return U32(entry_field::CRC); }
   std::uint32_t Flags() const { return U32(entry_field::FLAGS); }
   bool HasFlag(std::uint32_t flag) const { return (Flags() & 0xFF & flag) != 0; }
-  const std::uint8_t* StoredBytes() const { return record_ + entry_field::SIZE; }
+  const std::uint8_t* StoredBytes() const { return stored_; }
+  const std::uint8_t* Record() const { return record_; }
 
 private:
   std::uint32_t U32(std::size_t field) const { return ReadU32LE(record_ + field); }
 
   const std::uint8_t* record_ = nullptr;
+  const std::uint8_t* stored_ = nullptr;
   std::uint32_t offset_ = 0;
 };
 
@@ -125,8 +138,7 @@ EntryLookup FindEntryByIndex(const PackageLayout& layout, std::int32_t index);
 // The first entry in package order whose file name equals `name` under SameTextLocale.
 EntryLookup FindEntryByName(const PackageLayout& layout, std::string_view name);
 
-// Calls `visit` for every entry that the walk reaches, in package order, in one pass; gives their
-// number.
+// Calls `visit` for every entry of the table, in package order; gives their number.
 std::uint32_t ForEachEntry(const PackageLayout& layout,
                            const std::function<void(const PackageEntry&)>& visit);
 

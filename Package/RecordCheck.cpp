@@ -81,11 +81,11 @@ RecordCheck CheckPackageRecords(const PackageLayout& layout) {
   }
 
   Crc32 crc;
-  crc.Add(layout.imageBase + layout.header, header_field::SIZE);
+  crc.Add(layout.headerRecord.data(), header_field::SIZE);
   std::uint32_t records = 0;
   bool reachedCheck = false;
   ForEachEntry(layout, [&](const PackageEntry& entry) {
-    AddCoveredRecord(crc, layout.imageBase + entry.Offset());
+    AddCoveredRecord(crc, entry.Record());
     reachedCheck = reachedCheck || entry.Offset() == check.entry.Offset();
     ++records;
   });

@@ -181,6 +181,10 @@ private:
   void AddEntry(const ManifestEntry& entry) {
     const std::uint32_t folderLine = entry.folderLine != 0 ? entry.folderLine : entry.line;
     CheckTemplate(entry.folder, TemplateKind::Folder, folderLine, "folder");
+    if (const std::string concern = FolderTemplateConcern(entry.folder); !concern.empty()) {
+      plan_.warnings.push_back(Where(folderLine) + "folder '" + entry.folder + "' " + concern +
+                               ": its files may install outside the folder the user confirms");
+    }
     SourceCollector collector(manifest_.root, entry.excludes, manifest_.caseSensitive);
     std::set<std::filesystem::path> taken; // one file once per [[entry]], however often matched
     for (const std::string& pattern : entry.sources) {

@@ -46,6 +46,23 @@ std::string Padded(const std::string& text, std::size_t width, bool right) {
   return right ? fill + text : text + fill;
 }
 
+// Installable entries whose folder may lead outside the folders the user knows, one line each.
+// Only the package's bytes are judged, so no code page is assumed for double-byte names.
+std::vector<std::string> PlacementWarnings(const PackageFile& package) {
+  std::vector<std::string> lines;
+  std::size_t index = 0;
+  for (const PackageEntry& entry : package.Entries()) {
+    const std::string concern = FolderTemplateConcern(entry.FolderTemplate());
+    if (entry.HasFlag(ENTRY_INSTALL) && !concern.empty()) {
+      lines.push_back("entry " + std::to_string(index) + " (" + EntryPath(entry) +
+                      "): its folder " + concern +
+                      ", so it may install outside the folder the user confirms");
+    }
+    ++index;
+  }
+  return lines;
+}
+
 } // namespace
 
 PackageFile::PackageFile(const std::string& path) : path_(path) {
@@ -158,6 +175,9 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
   for (const std::string& problem : package.Problems()) {
     warnings << "quillet-pack: warning: " << package.Path() << ": " << problem << "\n";
   }
+  for (const std::string& warning : PlacementWarnings(package)) {
+    warnings << "quillet-pack: warning: " << package.Path() << ": " << warning << "\n";
+  }
 }
 
 TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
@@ -165,6 +185,13 @@ TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
   // As the installer judges them: an entry that asks for a damaged patch text fails with it.
   const EntryStatus patch = ExtractEntry(package.Layout(), PATCH_ENTRY_NAME).status;
   for (const PackageEntry& entry : package.Entries()) {
+    // As the installer refuses them: a name that leads out of its folder.
+    if (entry.HasFlag(ENTRY_INSTALL) && !NameStaysInFolder(entry.FileName(), nullptr)) {
+      ++summary.tested;
+      ++summary.failed;
+      out << "Bad name    " << EntryPath(entry) << "\n";
+      continue;
+    }
     // Counted, never held: an entry of any size costs one chunk of memory.
     std::uint64_t contentSize = 0;
     const ChunkSink count = [&contentSize](const char*, std::size_t size) {
@@ -197,6 +224,9 @@ TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
   for (const std::string& problem : package.Problems()) {
     ++summary.problems;
     out << "Problem     " << problem << "\n";
+  }
+  for (const std::string& warning : PlacementWarnings(package)) {
+    out << "Warning     " << warning << "\n";
   }
   out << package.Path() << ": " << summary.tested << " entries tested, "
       << summary.tested - summary.failed << " OK, " << summary.failed << " failed";

@@ -34,13 +34,39 @@ bool MakeFolder(std::string_view windowsPath);
 // at most once (one directory read fills a case-folded index of the folder) and keeps that index
 // current as this program creates files and folders, so that matching the letter case of n paths
 // costs O(n) instead of one directory read per path. It assumes that no other program changes the
-// folders in the meantime. One thread only: the installer's writer. Windows: no effect.
+// folders in the meantime. One thread only: the installer's writer. Windows: no listings.
+//
+// With `removeStaleFiles`, OutputFile::CreateFor also removes, once per folder while the scope
+// lives, the temporary files (".quillet-*.tmp") that an installer killed before it could clean up
+// left in the target's folder. Only for a caller that holds the FolderLock of the folders it
+// writes into, so that no other installer's files are taken for stale ones.
 class FolderListingScope {
 public:
-  FolderListingScope();
+  explicit FolderListingScope(bool removeStaleFiles = false);
   ~FolderListingScope();
   FolderListingScope(const FolderListingScope&) = delete;
   FolderListingScope& operator=(const FolderListingScope&) = delete;
+};
+
+// One installation into a folder at a time: while a taken lock lives, another process's lock of
+// the same folder waits. POSIX: flock on the folder itself, which must exist (no file is made);
+// Windows: a named mutex made from the folder's full path, case-folded.
+class FolderLock {
+public:
+  explicit FolderLock(std::string_view windowsFolder);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+  // Takes the lock when nobody holds it. True when taken, and when the folder cannot be locked at
+  // all (it cannot be opened): then there is nothing to wait for.
+  bool TryTake();
+  // Waits until the lock is free, then takes it.
+  void Take();
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 // A new file that replaces its target only when it is complete. Destroying an uncommitted file
@@ -48,14 +74,13 @@ public:
 // (and, run as root, its owner), and a symbolic link at the target stays: its destination is
 // replaced.
 //
-// How it is written, on POSIX:
-// - A target that does not exist is created as an unnamed file in the target's folder (O_TMPFILE)
-//   and linked in under the target's name by Commit (linkat): it has no name before it is
-//   complete. Closing it is put off until it is linked in; a close that fails then removes it.
-// - A target that exists (or a file system without unnamed files) gets a named temporary file
-//   beside the target (".quillet-*.tmp"), which Commit renames over the target.
-// Both ways nothing is visible under the target's name until Commit, and Commit is the only step
-// that changes the target.
+// How it is written, on POSIX: as an unnamed file in the target's folder (O_TMPFILE), closed only
+// once Commit has put it in place (a close that fails then removes it again). A new target gets
+// it linked in under its own name (linkat); an existing one gets it linked in under a temporary
+// name (".quillet-*.tmp") that is at once renamed over the target, so that a process killed at
+// any other moment leaves no temporary file behind. A file system without unnamed files gets the
+// named temporary file from the start. Either way nothing is visible under the target's name until
+// Commit, and Commit is the only step that changes the target.
 class OutputFile {
 public:
   OutputFile(OutputFile&& other) noexcept;

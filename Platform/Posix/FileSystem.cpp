@@ -5,6 +5,7 @@
 // missing as written is matched against the names that exist.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -182,14 +184,46 @@ std::optional<std::pair<FolderId, FolderListing>> ReadFolderNames(const std::str
   return result;
 }
 
+bool IsTemporaryName(std::string_view name);
+
 class ListingCache {
 public:
   bool Active() const { return scopes_ > 0; }
-  void Enter() { ++scopes_; }
+  void Enter(bool removeStaleFiles) {
+    ++scopes_;
+    removeStaleFiles_ = removeStaleFiles_ || removeStaleFiles;
+  }
   void Leave() {
     if (--scopes_ == 0) {
       folders_.clear();
       listings_.clear();
+      swept_.clear();
+      removeStaleFiles_ = false;
+    }
+  }
+
+  // Removes the temporary files that a killed installer left in a native folder ("" or ending
+  // in "/"), once per folder, when the scope asks for it. Its listing tells where they are.
+  void RemoveStaleFiles(const std::string& folder) {
+    if (!removeStaleFiles_) {
+      return;
+    }
+    FolderListing* listing = For(folder);
+    if (listing == nullptr || !swept_.insert(folders_.at(folder)).second) {
+      return;
+    }
+    std::vector<std::string> stale;
+    for (const auto& [name, type] : listing->types) {
+      if ((type == DT_REG || type == DT_UNKNOWN) && IsTemporaryName(name)) {
+        stale.push_back(name);
+      }
+    }
+    for (const std::string& name : stale) {
+      if (::unlink((folder + name).c_str()) == 0) {
+        std::vector<std::string>& sameKey = listing->folded[FoldedName(name)];
+        sameKey.erase(std::remove(sameKey.begin(), sameKey.end(), name), sameKey.end());
+        listing->types.erase(name);
+      }
     }
   }
 
@@ -235,6 +269,8 @@ public:
 
 private:
   int scopes_ = 0;
+  bool removeStaleFiles_ = false;
+  std::set<FolderId> swept_;
   std::unordered_map<std::string, FolderId> folders_;
   std::map<FolderId, FolderListing> listings_;
 };
@@ -423,6 +459,18 @@ std::optional<std::time_t> LocalTimeOfDosDateTime(std::uint32_t packed) {
   return result;
 }
 
+// Whether a name is one that TemporaryName makes: the prefix, hexadecimal numbers, ".tmp".
+bool IsTemporaryName(std::string_view name) {
+  constexpr std::string_view SUFFIX = ".tmp";
+  if (name.size() <= TEMP_PREFIX.size() + SUFFIX.size() || !name.starts_with(TEMP_PREFIX) ||
+      !name.ends_with(SUFFIX)) {
+    return false;
+  }
+  const std::string_view middle =
+      name.substr(TEMP_PREFIX.size(), name.size() - TEMP_PREFIX.size() - SUFFIX.size());
+  return middle.find_first_not_of("0123456789abcdef-") == std::string_view::npos;
+}
+
 // A name for the temporary file that is unlikely to be taken; O_EXCL settles any collision.
 std::string TemporaryName(unsigned attempt) {
   static std::atomic<unsigned> counter = 0;
@@ -541,8 +589,8 @@ bool IsFolder(std::string_view windowsPath) {
   return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-FolderListingScope::FolderListingScope() {
-  Listings().Enter();
+FolderListingScope::FolderListingScope(bool removeStaleFiles) {
+  Listings().Enter(removeStaleFiles);
 }
 FolderListingScope::~FolderListingScope() {
   Listings().Leave();
@@ -600,6 +648,7 @@ struct OutputFile::State {
   std::string targetPath;
   bool closedCleanly = false;
   bool unnamed = false;        // created with O_TMPFILE; closed only once linked in (Commit)
+  bool replacing = false;      // an unnamed file for a target that existed when it was made
   bool closeRequested = false; // Close on an unnamed file: no more writes, the close comes later
   bool lostData = false;       // the close that Commit made failed
 
@@ -658,6 +707,7 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
   if (!target) {
     return std::nullopt;
   }
+  Listings().RemoveStaleFiles(FolderOf(*target));
   return CreateAt(*target, listed);
 }
 
@@ -682,14 +732,15 @@ std::optional<OutputFile> OutputFile::CreateAt(std::string_view nativeTargetPath
   const bool targetMissing =
       !listed ||
       (*listed == DT_UNKNOWN && ::lstat(state->targetPath.c_str(), &info) != 0 && errno == ENOENT);
-  if (targetMissing && UnnamedFilesLinkable()) {
-    // A new target: an unnamed file, linked in by Commit. A file system without them says so
-    // (EOPNOTSUPP, EISDIR on old kernels), and the named temporary file below takes over.
+  if (UnnamedFilesLinkable()) {
+    // An unnamed file, linked in by Commit. A file system without them says so (EOPNOTSUPP,
+    // EISDIR on old kernels), and the named temporary file below takes over.
     const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC,
                           NEW_FILE_MODE);
     if (fd >= 0) {
       state->fd = fd;
       state->unnamed = true;
+      state->replacing = !targetMissing;
       OutputFile file;
       file.state_ = std::move(state);
       return file;
@@ -810,11 +861,11 @@ bool OutputFile::Commit() {
 bool OutputFile::CommitUnnamed() {
   State& state = *state_;
   const std::string self = "/proc/self/fd/" + std::to_string(state.fd);
-  bool linked =
-      ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, state.targetPath.c_str(), AT_SYMLINK_FOLLOW) == 0;
-  if (!linked && errno == EEXIST) {
-    // Something took the name since the file was made: replace it as any existing target, through
-    // a named temporary file.
+  bool linked = !state.replacing && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD,
+                                             state.targetPath.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  if (!linked && (state.replacing || errno == EEXIST)) {
+    // An existing target (or something took the name since the file was made): the file gets a
+    // temporary name only now, and Commit renames it over the target at once.
     for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS && state.temporaryPath.empty(); ++attempt) {
       std::string candidate =
           FolderOf(state.targetPath) + TemporaryName(static_cast<unsigned>(attempt));
@@ -843,6 +894,37 @@ bool OutputFile::CommitUnnamed() {
     Listings().NoteCreated(state.targetPath, DT_REG);
   }
   return linked;
+}
+
+// ---------------------------------------------------------------------------------------------
+// FolderLock
+
+struct FolderLock::State {
+  int fd = -1;
+  ~State() {
+    if (fd >= 0) {
+      ::close(fd); // lets the lock go
+    }
+  }
+};
+
+FolderLock::FolderLock(std::string_view windowsFolder) : state_(std::make_unique<State>()) {
+  const std::string native = NativePath(windowsFolder);
+  state_->fd = ::open(native.empty() ? "." : native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+FolderLock::~FolderLock() = default;
+
+bool FolderLock::TryTake() {
+  if (state_->fd < 0 || ::flock(state_->fd, LOCK_EX | LOCK_NB) == 0) {
+    return true;
+  }
+  return errno != EWOULDBLOCK;
+}
+
+void FolderLock::Take() {
+  while (state_->fd >= 0 && ::flock(state_->fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
 }
 
 } // namespace quillet::platform

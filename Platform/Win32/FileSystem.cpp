@@ -2,9 +2,12 @@
 // reach the wide functions converted, and in the "\\?\" form when they are MAX_PATH or longer.
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <limits>
+#include <set>
 #include <vector>
 
 #include "Platform/FileSystem.h"
@@ -74,9 +77,74 @@ bool MakeFolder(std::string_view windowsPath) {
 // ---------------------------------------------------------------------------------------------
 // OutputFile
 
-// Windows matches letter case itself: nothing to read ahead.
-FolderListingScope::FolderListingScope() = default;
-FolderListingScope::~FolderListingScope() = default;
+namespace {
+
+// Windows matches letter case itself: a scope reads nothing ahead, and only remembers where it
+// removed stale temporary files.
+struct StaleFileSweep {
+  int scopes = 0;
+  bool active = false;
+  std::set<std::wstring> swept; // folders, as the system path of their text
+};
+
+StaleFileSweep& Sweep() {
+  static StaleFileSweep sweep;
+  return sweep;
+}
+
+// Whether a name is one that TemporaryName makes: the prefix, hexadecimal numbers, ".tmp".
+bool IsTemporaryName(std::wstring_view name) {
+  constexpr std::wstring_view PREFIX = L".quillet-";
+  constexpr std::wstring_view SUFFIX = L".tmp";
+  if (name.size() <= PREFIX.size() + SUFFIX.size() || !name.starts_with(PREFIX) ||
+      !name.ends_with(SUFFIX)) {
+    return false;
+  }
+  const std::wstring_view middle =
+      name.substr(PREFIX.size(), name.size() - PREFIX.size() - SUFFIX.size());
+  return middle.find_first_not_of(L"0123456789abcdef-") == std::wstring_view::npos;
+}
+
+// Removes the temporary files that a killed installer left in a folder ("" or ending in a
+// separator), once per folder while a scope that asks for it lives.
+void RemoveStaleFiles(const std::string& folder) {
+  StaleFileSweep& sweep = Sweep();
+  if (!sweep.active) {
+    return;
+  }
+  const std::wstring base = win32::SystemPath(folder.empty() ? ".\\" : folder);
+  if (!sweep.swept.insert(base).second) {
+    return;
+  }
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = ::FindFirstFileW((base + L".quillet-*.tmp").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        IsTemporaryName(found.cFileName)) {
+      ::DeleteFileW((base + found.cFileName).c_str());
+    }
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+}
+
+} // namespace
+
+FolderListingScope::FolderListingScope(bool removeStaleFiles) {
+  StaleFileSweep& sweep = Sweep();
+  ++sweep.scopes;
+  sweep.active = sweep.active || removeStaleFiles;
+}
+
+FolderListingScope::~FolderListingScope() {
+  StaleFileSweep& sweep = Sweep();
+  if (--sweep.scopes == 0) {
+    sweep.active = false;
+    sweep.swept.clear();
+  }
+}
 
 struct OutputFile::State {
   win32::UniqueHandle file;
@@ -158,6 +226,7 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
     return std::nullopt;
   }
   const std::string folder = target.substr(0, folderLength);
+  RemoveStaleFiles(folder);
   for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
     std::wstring candidate =
         win32::SystemPath(folder + TemporaryName(static_cast<unsigned>(attempt)));
@@ -290,6 +359,63 @@ bool OutputFile::Commit() {
   state_->temporaryPath.clear();
   ForgetUncommitted(&state_->file);
   return placed;
+}
+
+// ---------------------------------------------------------------------------------------------
+// FolderLock
+
+struct FolderLock::State {
+  win32::UniqueHandle mutex;
+  bool owned = false;
+  ~State() {
+    if (owned) {
+      ::ReleaseMutex(mutex.Get());
+    }
+  }
+};
+
+FolderLock::FolderLock(std::string_view windowsFolder) : state_(std::make_unique<State>()) {
+  // The folder's full path, without a final separator and in upper case, names the mutex; a hash
+  // keeps the name short and free of the separators a name may not hold. Global: installers of
+  // every session meet there.
+  std::wstring path = win32::SystemPath(windowsFolder.empty() ? "." : windowsFolder);
+  std::wstring full(32768, L'\0');
+  const DWORD length =
+      ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length == 0 || length >= full.size()) {
+    return; // no name to lock by: nothing to wait for
+  }
+  full.resize(length);
+  while (full.size() > 1 && (full.back() == L'\\' || full.back() == L'/')) {
+    full.pop_back();
+  }
+  ::CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
+  std::uint64_t hash = 0xCBF29CE484222325ull; // FNV-1a
+  for (const wchar_t c : full) {
+    hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001B3ull;
+  }
+  wchar_t name[64];
+  std::swprintf(name, 64, L"Global\\Quillet-%016llx", static_cast<unsigned long long>(hash));
+  state_->mutex = win32::UniqueHandle(::CreateMutexW(nullptr, FALSE, name));
+}
+
+FolderLock::~FolderLock() = default;
+
+bool FolderLock::TryTake() {
+  if (!state_->mutex.Valid()) {
+    return true;
+  }
+  const DWORD result = ::WaitForSingleObject(state_->mutex.Get(), 0);
+  // An abandoned mutex is one whose owner ended without letting go: it is taken now.
+  state_->owned = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+  return state_->owned || result != WAIT_TIMEOUT;
+}
+
+void FolderLock::Take() {
+  if (state_->mutex.Valid()) {
+    const DWORD result = ::WaitForSingleObject(state_->mutex.Get(), INFINITE);
+    state_->owned = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+  }
 }
 
 } // namespace quillet::platform

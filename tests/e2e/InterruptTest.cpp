@@ -92,8 +92,8 @@ protected:
   fs::path pkg_ = dir_ / "prefix" / "drive_c" / "Pkg";
 };
 
-// One row: a signal, whether big.bin is there before the run (then a named temporary file
-// beside it takes the content; otherwise an unnamed one), and how the content reaches the writer.
+// One row: a signal, whether big.bin is there before the run, and how the content reaches the
+// writer.
 struct WriteCase {
   Signal signal;
   bool targetExists;
@@ -115,10 +115,9 @@ TEST_P(InterruptedWrite, LeavesNothingBehind) {
                                      Options(c.threads));
   installer.Write("\n");
   ASSERT_TRUE(WaitForStall());
-  if (c.targetExists) {
-    // The content is on its way into a temporary file beside the target.
-    ASSERT_EQ(TemporaryFiles(pkg_).size(), 1u);
-  }
+  // The content is on its way into a file that has no name until it is committed, replacing or
+  // not, so that even a SIGKILL now would leave nothing behind.
+  EXPECT_EQ(TemporaryFiles(pkg_), std::vector<std::string>{});
   installer.Signal(c.signal.number);
   EXPECT_EQ(installer.WaitForExitOnly(), c.signal.status);
   EXPECT_EQ(installer.KilledBy(), 0) << "it exits, it is not killed";
@@ -151,6 +150,35 @@ INSTANTIATE_TEST_SUITE_P(Cases, InterruptedWrite, ::testing::ValuesIn(WriteCases
                                   (c.targetExists ? "Replacing" : "Creating") +
                                   (c.streamed ? "Streamed" : "Held");
                          });
+
+// Two installers into one folder: the second says on one line that it waits, and goes on only
+// once the first has ended, so the folder never holds a mix of the two packages.
+TEST_F(Interrupted, SecondInstallerIntoTheFolderWaitsForTheFirst) {
+  SetPackage("from the first");
+  test::InteractiveProgram first(test::SfxPath(), {(dir_ / "pkg.dat").string()}, Options("1"));
+  first.Write("\n");
+  ASSERT_TRUE(WaitForStall());
+
+  PackageContents other;
+  other.defaultFolder = "C:\\Pkg";
+  other.entries = {MakeStoredEntry("%zel_root%", "big.bin", "from the second"),
+                   MakeStoredEntry("%zel_root%", "after.pas", "second")};
+  test::WriteFile(dir_ / "other.dat", SerializePackage(other));
+  test::ProgramOptions options = Options("1");
+  options.environment[platform::testing::STALL_WRITE_VARIABLE] = std::nullopt;
+  test::InteractiveProgram second(test::SfxPath(), {(dir_ / "other.dat").string()}, options);
+  second.Write("\n\n");
+  const std::string waiting = "Waiting for another installation into C:\\Pkg to end...\r\n";
+  ASSERT_TRUE(second.WaitForOutput(waiting)) << second.Output();
+  EXPECT_FALSE(fs::exists(pkg_ / "after.pas")) << "the second writes nothing while it waits";
+
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.WaitForExitOnly(), 143);
+  const test::ProgramResult result = second.Finish();
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(test::ReadFile(pkg_ / "big.bin"), "from the second");
+  EXPECT_EQ(test::ReadFile(pkg_ / "after.pas"), "second");
+}
 
 class InterruptedAnswer : public Interrupted, public ::testing::WithParamInterface<Signal> {};
 

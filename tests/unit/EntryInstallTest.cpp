@@ -31,6 +31,17 @@ struct RecordingChannel : platform::ConsoleChannel {
   }
 };
 
+// A console whose output goes to `out` and whose input is at its end.
+Console RecordingConsole(std::string& out) {
+  return Console([] { return nullptr; },
+                 [&out] {
+                   auto channel = std::make_unique<RecordingChannel>();
+                   channel->out = &out;
+                   return std::unique_ptr<platform::ConsoleChannel>(std::move(channel));
+                 },
+                 true);
+}
+
 StoredEntry WithStored(StoredEntry entry, std::string stored) {
   entry.stored = std::move(stored);
   entry.crc = PackageCrc(entry.stored.data(), entry.stored.size());
@@ -178,6 +189,81 @@ TEST(InstallAllEntries, TheHeaderCountLimitsTheEntries) {
   }
 }
 
+// A package file that shrinks or is rewritten after the check (pages lost to a truncation read as
+// zeros) still has every entry of the checked table tried, and each whose bytes are gone fails on
+// its line: none is skipped as "not installed" or "no more entries", and the turn is not a success.
+TEST(InstallAllEntries, EntriesOfTheCheckedTableAreNeverSkippedWhenThePackageChanges) {
+  PackageContents package;
+  for (int i = 0; i < 6; ++i) {
+    package.entries.push_back(MakeStoredEntry("%zel_root%", "u" + std::to_string(i), "unit"));
+  }
+  const std::string original = SerializePackage(package);
+  for (const std::size_t from : {std::size_t{0}, original.size() / 2}) {
+    for (unsigned threads : {1u, 2u}) {
+      std::string image = original;
+      PackageLayout layout;
+      ASSERT_TRUE(ValidatePackage(reinterpret_cast<const std::uint8_t*>(image.data()), image.size(),
+                                  layout));
+      std::fill(image.begin() + static_cast<std::ptrdiff_t>(from), image.end(), '\0');
+      const test::TempDir dir;
+      std::string transcript;
+      Console console = RecordingConsole(transcript);
+      InstallContext context;
+      context.PackageRoot = dir.Path().string();
+      EXPECT_FALSE(InstallAllEntries(layout, context, console, InstallOptions{threads}));
+      console.Flush();
+      std::size_t lines = 0;
+      for (std::size_t at = 0; (at = transcript.find("Installing u", at)) != std::string::npos;
+           ++at) {
+        ++lines;
+      }
+      EXPECT_EQ(lines, 6u) << transcript;
+      EXPECT_NE(transcript.find("u5 .. CRC Error"), std::string::npos) << transcript;
+    }
+  }
+}
+
+// A name that leads out of its folder is refused and writes nothing; a folder that climbs out
+// installs, and its line shows where the file went.
+TEST(InstallEntry, NamesStayInTheirFolderAndOutsideTargetsAreShown) {
+  PackageContents package;
+  package.entries = {MakeStoredEntry("%zel_root%sub", "..\\..\\escaped", "x"),
+                     MakeStoredEntry("%zel_root%..\\up", "f.pas", "y")};
+  const RunResult run = Install(package, 1, StreamEntry);
+  EXPECT_FALSE(run.allInstalled);
+  EXPECT_EQ(run.transcript.substr(0, run.transcript.find("\r\n")),
+            "Installing ..\\..\\escaped (ROOT\\sub\\..\\..\\escaped) .. could not create "
+            "[ROOT\\sub\\..\\..\\escaped]");
+  EXPECT_NE(run.transcript.find("Installing f.pas (ROOT\\..\\up\\f.pas) .. OK"), std::string::npos)
+      << run.transcript;
+}
+
+// Temporary files that a killed installer left in a folder it writes into are removed without a
+// word; other files that only look alike stay.
+TEST(InstallAllEntries, RemovesTheTemporaryFilesAKilledRunLeft) {
+  const test::TempDir dir;
+  for (const char* name :
+       {".quillet-1f2e-3d4c-5.tmp", ".quillet-notes.tmp", "x.quillet-1-2-3.tmp"}) {
+    test::WriteFile(dir / name, "left");
+  }
+  PackageContents package;
+  package.entries = {MakeStoredEntry("%zel_root%", "a.pas", "a")};
+  const std::string image = SerializePackage(package);
+  PackageLayout layout;
+  ASSERT_TRUE(
+      ValidatePackage(reinterpret_cast<const std::uint8_t*>(image.data()), image.size(), layout));
+  std::string transcript;
+  Console console = RecordingConsole(transcript);
+  InstallContext context;
+  context.PackageRoot = dir.Path().string();
+  EXPECT_TRUE(InstallAllEntries(layout, context, console));
+  console.Flush();
+  EXPECT_EQ(transcript, "Installing a.pas .. OK\r\n");
+  EXPECT_FALSE(fs::exists(dir / ".quillet-1f2e-3d4c-5.tmp"));
+  EXPECT_TRUE(fs::exists(dir / ".quillet-notes.tmp"));
+  EXPECT_TRUE(fs::exists(dir / "x.quillet-1-2-3.tmp"));
+}
+
 // A close that reports lost data (a full disk noticed late) fails the entry, whether it replaces
 // a file or makes a new one; a file that was there stays as it was, and nothing else is left.
 TEST(InstallEntry, FailedCloseIsAFailedWriteThatKeepsTheOldFile) {
@@ -195,13 +281,7 @@ TEST(InstallEntry, FailedCloseIsAFailedWriteThatKeepsTheOldFile) {
       test::WriteFile(dir / "a.pas", "the old a.pas");
     }
     std::string transcript;
-    Console console([] { return nullptr; },
-                    [&transcript] {
-                      auto channel = std::make_unique<RecordingChannel>();
-                      channel->out = &transcript;
-                      return std::unique_ptr<platform::ConsoleChannel>(std::move(channel));
-                    },
-                    true);
+    Console console = RecordingConsole(transcript);
     InstallContext context;
     context.PackageRoot = (dir / "").string();
     platform::testing::FailNextOutputFileClose();
