@@ -2,6 +2,7 @@
 #include "Platform/Interruption.h"
 
 #include "Platform/InterruptHolds.h"
+#include "Platform/Testing.h"
 
 namespace quillet::platform {
 
@@ -29,6 +30,10 @@ InterruptHold::InterruptHold() {
 InterruptHold::~InterruptHold() {
   --holds::holdDepth;
   holds::HoldLock().unlock();
+}
+
+int testing::InterruptHoldsOnThisThread() {
+  return holds::holdDepth;
 }
 
 void EndInterruptHandling() {

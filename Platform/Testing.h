@@ -9,6 +9,13 @@ namespace quillet::platform::testing {
 // Makes the next OutputFile::Close in this process close the file and then report failure.
 void FailNextOutputFileClose();
 
+// Makes the next OutputFile::Commit that puts a file in place call `hook`, right after it did so,
+// from inside the commit.
+void CallAfterNextOutputFileCommit(void (*hook)());
+
+// The InterruptHolds that the calling thread holds now.
+int InterruptHoldsOnThisThread();
+
 // Not a function but an environment variable, read by the installer program itself so that the
 // end-to-end tests can interrupt it at a known point: when QUILLET_TEST_STALL_WRITE names a file,
 // the first OutputFile::Write of the process writes its bytes, then creates that file and waits

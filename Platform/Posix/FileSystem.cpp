@@ -680,6 +680,20 @@ void testing::FailNextOutputFileClose() {
 }
 
 namespace {
+std::atomic<void (*)()> afterNextCommit = nullptr; // set by the tests (Platform/Testing.h)
+
+void CommitDone() {
+  if (void (*hook)() = afterNextCommit.exchange(nullptr)) {
+    hook();
+  }
+}
+} // namespace
+
+void testing::CallAfterNextOutputFileCommit(void (*hook)()) {
+  afterNextCommit = hook;
+}
+
+namespace {
 
 // The stall that the end-to-end tests ask for (Platform/Testing.h), after the first write.
 void StallIfAsked() {
@@ -855,6 +869,9 @@ bool OutputFile::Commit() {
   if (placed && Listings().Active()) {
     Listings().NoteCreated(state_->targetPath, DT_REG);
   }
+  if (placed) {
+    CommitDone();
+  }
   return placed;
 }
 
@@ -892,6 +909,9 @@ bool OutputFile::CommitUnnamed() {
   }
   if (linked && Listings().Active()) {
     Listings().NoteCreated(state.targetPath, DT_REG);
+  }
+  if (linked) {
+    CommitDone();
   }
   return linked;
 }

@@ -326,6 +326,20 @@ void testing::FailNextOutputFileClose() {
   failNextClose = true;
 }
 
+namespace {
+std::atomic<void (*)()> afterNextCommit = nullptr; // set by the tests (Platform/Testing.h)
+
+void CommitDone() {
+  if (void (*hook)() = afterNextCommit.exchange(nullptr)) {
+    hook();
+  }
+}
+} // namespace
+
+void testing::CallAfterNextOutputFileCommit(void (*hook)()) {
+  afterNextCommit = hook;
+}
+
 bool OutputFile::Close() {
   if (!state_ || !state_->file.Valid()) {
     return false;
@@ -358,6 +372,9 @@ bool OutputFile::Commit() {
   }
   state_->temporaryPath.clear();
   ForgetUncommitted(&state_->file);
+  if (placed) {
+    CommitDone();
+  }
   return placed;
 }
 

@@ -264,6 +264,19 @@ TEST(InstallAllEntries, RemovesTheTemporaryFilesAKilledRunLeft) {
   EXPECT_TRUE(fs::exists(dir / "x.quillet-1-2-3.tmp"));
 }
 
+// An interrupt finds an entry either not in place or in place with its "OK" written: InstallEntry
+// holds interrupts off from before the commit until after the "OK", beyond the commit's own hold.
+TEST(InstallEntry, CommitAndOkAreOneStepForAnInterrupt) {
+  static int holdsAtCommit = 0;
+  holdsAtCommit = 0;
+  platform::testing::CallAfterNextOutputFileCommit(
+      [] { holdsAtCommit = platform::testing::InterruptHoldsOnThisThread(); });
+  PackageContents package;
+  package.entries = {MakeStoredEntry("%zel_root%", "a.pas", "a")};
+  EXPECT_TRUE(Install(package, 1, StreamEntry).allInstalled);
+  EXPECT_GE(holdsAtCommit, 2);
+}
+
 // A close that reports lost data (a full disk noticed late) fails the entry, whether it replaces
 // a file or makes a new one; a file that was there stays as it was, and nothing else is left.
 TEST(InstallEntry, FailedCloseIsAFailedWriteThatKeepsTheOldFile) {
