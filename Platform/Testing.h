@@ -1,7 +1,7 @@
 // Faults for the tests to provoke: failures that a real system shows rarely and never on demand,
 // such as a close that reports written data lost (a disk found full late, a network file system).
 //
-// Implemented with the service each concerns, in Platform/Posix and Platform/Win32.
+// The hooks live in Platform/Testing.cpp, for both platforms; the services call them.
 #pragma once
 
 namespace quillet::platform::testing {
@@ -15,6 +15,11 @@ void CallAfterNextOutputFileCommit(void (*hook)());
 
 // The InterruptHolds that the calling thread holds now.
 int InterruptHoldsOnThisThread();
+
+// For the platform's own files: whether the next close is to fail (once), and the call that a
+// commit makes once a file is in place.
+bool TakeCloseFailure();
+void CommitDone();
 
 // Not a function but an environment variable, read by the installer program itself so that the
 // end-to-end tests can interrupt it at a known point: when QUILLET_TEST_STALL_WRITE names a file,

@@ -672,28 +672,6 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept = default;
 OutputFile::~OutputFile() = default;
 
 namespace {
-std::atomic<bool> failNextClose = false; // set by the tests (Platform/Testing.h)
-} // namespace
-
-void testing::FailNextOutputFileClose() {
-  failNextClose = true;
-}
-
-namespace {
-std::atomic<void (*)()> afterNextCommit = nullptr; // set by the tests (Platform/Testing.h)
-
-void CommitDone() {
-  if (void (*hook)() = afterNextCommit.exchange(nullptr)) {
-    hook();
-  }
-}
-} // namespace
-
-void testing::CallAfterNextOutputFileCommit(void (*hook)()) {
-  afterNextCommit = hook;
-}
-
-namespace {
 
 // The stall that the end-to-end tests ask for (Platform/Testing.h), after the first write.
 void StallIfAsked() {
@@ -831,7 +809,7 @@ bool OutputFile::Close() {
   }
   // A failing close can be the first report of lost data (a full disk, a network file system).
   const bool closed = ::close(std::exchange(state_->fd, -1)) == 0;
-  state_->closedCleanly = !failNextClose.exchange(false) && closed;
+  state_->closedCleanly = !testing::TakeCloseFailure() && closed;
   return state_->closedCleanly;
 }
 
@@ -870,7 +848,7 @@ bool OutputFile::Commit() {
     Listings().NoteCreated(state_->targetPath, DT_REG);
   }
   if (placed) {
-    CommitDone();
+    testing::CommitDone();
   }
   return placed;
 }
@@ -902,7 +880,7 @@ bool OutputFile::CommitUnnamed() {
   }
   // A failing close can be the first report of lost data: the file goes again.
   const bool closeFailed = ::close(std::exchange(state.fd, -1)) != 0;
-  state.lostData = failNextClose.exchange(false) || closeFailed;
+  state.lostData = testing::TakeCloseFailure() || closeFailed;
   if (linked && state.lostData) {
     ::unlink(state.targetPath.c_str());
     linked = false;
@@ -911,7 +889,7 @@ bool OutputFile::CommitUnnamed() {
     Listings().NoteCreated(state.targetPath, DT_REG);
   }
   if (linked) {
-    CommitDone();
+    testing::CommitDone();
   }
   return linked;
 }

@@ -318,28 +318,6 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   return 0;
 }
 
-namespace {
-std::atomic<bool> failNextClose = false; // set by the tests (Platform/Testing.h)
-} // namespace
-
-void testing::FailNextOutputFileClose() {
-  failNextClose = true;
-}
-
-namespace {
-std::atomic<void (*)()> afterNextCommit = nullptr; // set by the tests (Platform/Testing.h)
-
-void CommitDone() {
-  if (void (*hook)() = afterNextCommit.exchange(nullptr)) {
-    hook();
-  }
-}
-} // namespace
-
-void testing::CallAfterNextOutputFileCommit(void (*hook)()) {
-  afterNextCommit = hook;
-}
-
 bool OutputFile::Close() {
   if (!state_ || !state_->file.Valid()) {
     return false;
@@ -347,7 +325,7 @@ bool OutputFile::Close() {
   // A failing close can be the first report of lost data (a full disk, a network share).
   const InterruptHold hold; // an interrupt deletes an open file through its handle
   const bool closed = state_->file.Close();
-  state_->closedCleanly = !failNextClose.exchange(false) && closed;
+  state_->closedCleanly = !testing::TakeCloseFailure() && closed;
   return state_->closedCleanly;
 }
 
@@ -373,7 +351,7 @@ bool OutputFile::Commit() {
   state_->temporaryPath.clear();
   ForgetUncommitted(&state_->file);
   if (placed) {
-    CommitDone();
+    testing::CommitDone();
   }
   return placed;
 }
