@@ -26,6 +26,10 @@ constexpr std::u16string_view SOFTWARE_FOLDED = u"SOFTWARE";
 // A file is read in pieces of this size: small enough to stay in the processor's cache, large
 // enough that the system calls do not count.
 constexpr std::size_t READ_PIECE = 256 * 1024;
+// The longest line that is held: a longer one (no registry Wine writes has one; a damaged or
+// hostile file may) is passed over without being held. A section line that long names no key,
+// and a value line that long is taken as absent.
+constexpr std::size_t MAX_LINE = 1024 * 1024;
 
 // Data type tags, in the order they are tried.
 constexpr std::string_view TAG_SZ = "\"";
@@ -786,10 +790,13 @@ void WineRegistry::Read(RegistryBytes& source) {
   // A line that goes on in the next piece: the first line, or a section line.
   std::string pending;
   bool inSectionLine = false;
+  // Passing over the rest of a line longer than MAX_LINE.
+  bool skippingLine = false;
   // Whether the lines of the current region go to text_: those of a kept section, and those
   // before the first section, which hold the file's options.
   bool copying = false;
   std::size_t regionStart = 0; // where the copied region starts in text_
+  std::size_t lineStart = 0;   // where the last copied line starts in text_
   std::size_t bodyStart = 0;   // where its lines after the section line start
   std::optional<KeyId> sectionKey;
   // Whether the bytes since the last line end before the current piece are all blanks, so that a
@@ -817,6 +824,7 @@ void WineRegistry::Read(RegistryBytes& source) {
     } else {
       ParseLines(bodyStart, text_.size(), sectionKey, valueLines);
     }
+    lineStart = text_.size();
   };
   // A whole section line, from its "[" to its line end included.
   const auto startSection = [&](std::string_view line) {
@@ -832,6 +840,7 @@ void WineRegistry::Read(RegistryBytes& source) {
       regionStart = text_.size();
       text_.append(line);
       bodyStart = text_.size();
+      lineStart = bodyStart;
     }
   };
 
@@ -870,10 +879,26 @@ void WineRegistry::Read(RegistryBytes& source) {
         p = lineEnd + 1;
         continue;
       }
+      if (skippingLine) {
+        const auto* lineEnd = static_cast<const char*>(std::memchr(p, '\n', end - p));
+        if (lineEnd == nullptr) {
+          p = end;
+          break;
+        }
+        skippingLine = false;
+        p = lineEnd + 1;
+        continue;
+      }
       if (inSectionLine) {
         const auto* lineEnd = static_cast<const char*>(std::memchr(p, '\n', end - p));
         if (lineEnd == nullptr) {
           pending.append(p, end);
+          if (pending.size() > MAX_LINE) {
+            // A section that names no key: what follows it, up to the next one, is not kept.
+            pending = std::string();
+            inSectionLine = false;
+            skippingLine = true;
+          }
           p = end;
           break;
         }
@@ -902,7 +927,17 @@ void WineRegistry::Read(RegistryBytes& source) {
         q = bracket + 1;
       }
       if (copying) {
-        text_.append(p, section != nullptr ? section : end);
+        const char* const copyEnd = section != nullptr ? section : end;
+        const std::size_t copiedFrom = text_.size();
+        text_.append(p, copyEnd);
+        const auto* lastEnd = static_cast<const char*>(::memrchr(p, '\n', copyEnd - p));
+        if (lastEnd != nullptr) {
+          lineStart = copiedFrom + static_cast<std::size_t>(lastEnd + 1 - p);
+        }
+        if (text_.size() - lineStart > MAX_LINE) {
+          text_.resize(lineStart); // the value is taken as absent
+          skippingLine = true;
+        }
       }
       if (section == nullptr) {
         p = end;

@@ -884,6 +884,33 @@ TEST(WineRegistryScope, KeepsOnlyTheScopesSections) {
   EXPECT_GT(WineRegistry(text).KeyCount(), 2000u);
 }
 
+// A line longer than the reader holds (1 MiB) is passed over, in pieces of any size: outside the
+// keys read it costs nothing, a section line that long names no key, and a value line that long
+// in a kept section reads as absent while the lines around it stay.
+TEST(WineRegistryScope, OverlongLinesArePassedOver) {
+  const std::string huge(2u << 20, 'x');
+  const std::string text = HEADER + R"([Software\\Other]
+"V"=")" + huge + R"("
+[Software\\Borland\\)" + huge +
+                           R"(]
+"RootDir"="C:\\Lost"
+[Software\\Borland\\Delphi\\5.0]
+"RootDir"=")" + huge + R"("
+[Software\\Borland\\Delphi\\6.0]
+"Junk"=")" + huge + R"("
+"RootDir"="C:\\D6"
+)" + D7;
+  for (const std::size_t piece : {std::size_t{4096}, std::size_t{256} << 10, SIZE_MAX}) {
+    TextBytes bytes(text, piece);
+    const WineRegistry scoped(bytes, {"Software\\Borland\\"});
+    EXPECT_EQ(RootDirs(scoped, DELPHI), (std::vector<std::string>{"6.0=C:\\D6", "7.0=C:\\D7"}))
+        << piece;
+    EXPECT_EQ(scoped.SubkeyNames(*scoped.FindKey("Software\\Borland\\", true)),
+              std::vector<std::string>{"Delphi"})
+        << piece;
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The store behind the platform registry interface.
 
