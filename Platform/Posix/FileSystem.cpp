@@ -185,6 +185,7 @@ std::optional<std::pair<FolderId, FolderListing>> ReadFolderNames(const std::str
 }
 
 bool IsTemporaryName(std::string_view name);
+bool LinksAreTrusted(std::string path);
 
 class ListingCache {
 public:
@@ -198,6 +199,7 @@ public:
       folders_.clear();
       listings_.clear();
       swept_.clear();
+      trusted_.clear();
       removeStaleFiles_ = false;
     }
   }
@@ -242,6 +244,19 @@ public:
     return &listing->second;
   }
 
+  // Whether the links on the way to a native folder may be followed (LinksAreTrusted), asked of
+  // the file system once per folder while a scope lives.
+  bool FolderTrusted(const std::string& folder) {
+    if (!Active()) {
+      return LinksAreTrusted(folder);
+    }
+    const auto known = trusted_.find(folder);
+    if (known != trusted_.end()) {
+      return known->second;
+    }
+    return trusted_.emplace(folder, LinksAreTrusted(folder)).first->second;
+  }
+
   // Adds a name this program created to its folder's listing, if that folder has one.
   void NoteCreated(const std::string& path, unsigned char type) {
     std::string_view trimmed = path;
@@ -271,6 +286,7 @@ private:
   int scopes_ = 0;
   bool removeStaleFiles_ = false;
   std::set<FolderId> swept_;
+  std::unordered_map<std::string, bool> trusted_;
   std::unordered_map<std::string, FolderId> folders_;
   std::map<FolderId, FolderListing> listings_;
 };
@@ -488,29 +504,49 @@ std::string FolderOf(const std::string& path) {
   return std::string(SplitAtLastSeparator(path, "/").folder);
 }
 
-// Whether every link in the chain at `path` belongs to the installing user or to root. A link
-// that another user planted in a folder they may write would send the content, written with the
-// installer's rights, to any file of its choosing; so, as the kernel's protected_symlinks rule
-// does in shared folders, such a link is not followed.
+// Whether every link met on the way through `path` belongs to the installing user or to root:
+// a link at any of its folders or at its last name, and, in turn, every link on the way through
+// each link's text. A link that another user planted in a folder they may write would send what
+// the installer writes with its own rights to any place of that user's choosing; so, as the
+// kernel's protected_symlinks rule does in shared folders, such a link is not followed. A name
+// that does not exist ends the walk: nothing beyond it is a link yet.
 bool LinksAreTrusted(std::string path) {
   const uid_t user = ::geteuid();
-  for (int hop = 0; hop < LINK_HOPS; ++hop) {
+  int hops = 0;
+  std::string walked = path.starts_with('/') ? "/" : ""; // the folders passed, ending in "/"
+  std::size_t pos = walked.size();
+  while (pos < path.size()) {
+    const std::size_t slash = std::min(path.find('/', pos), path.size());
+    const std::string name = path.substr(pos, slash - pos);
+    pos = slash + 1;
+    if (name.empty() || name == ".") {
+      continue;
+    }
+    const std::string here = walked + name;
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+    if (::lstat(here.c_str(), &info) != 0) {
       return true;
     }
-    if (info.st_uid != user && info.st_uid != 0) {
+    if (!S_ISLNK(info.st_mode)) {
+      walked = here + "/";
+      continue;
+    }
+    if ((info.st_uid != user && info.st_uid != 0) || ++hops > LINK_HOPS) {
       return false;
     }
     char text[PATH_MAX];
-    const ssize_t length = ::readlink(path.c_str(), text, sizeof text);
+    const ssize_t length = ::readlink(here.c_str(), text, sizeof text);
     if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text) {
       return false;
     }
+    // Walk on through the link's text, then the rest of the path.
     const std::string linkText(text, static_cast<std::size_t>(length));
-    path = linkText.front() == '/' ? linkText : FolderOf(path) + linkText;
+    path = (linkText.front() == '/' ? linkText : walked + linkText) +
+           (pos < path.size() ? "/" + path.substr(pos) : "");
+    walked = path.starts_with('/') ? "/" : "";
+    pos = walked.size();
   }
-  return false;
+  return true;
 }
 
 // The file that a symbolic link at `path` leads to; `path` itself when it is no link. A new file
@@ -601,6 +637,13 @@ bool MakeFolder(std::string_view windowsPath) {
   // A drive, a server or a share is a root: creating it would invent one in the Wine prefix.
   if (mapped.names <= mapped.rootNames) {
     return false;
+  }
+  std::string_view trimmed = mapped.native;
+  while (trimmed.size() > 1 && trimmed.back() == '/') {
+    trimmed.remove_suffix(1);
+  }
+  if (!Listings().FolderTrusted(FolderOf(std::string(trimmed)))) {
+    return false; // a link of another user on the way
   }
   if (::mkdir(mapped.native.c_str(), NEW_FOLDER_MODE) != 0) {
     return false;
@@ -693,6 +736,9 @@ void StallIfAsked() {
 
 std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath) {
   const std::string native = NativePath(windowsTargetPath);
+  if (!Listings().FolderTrusted(FolderOf(native))) {
+    return std::nullopt; // a link of another user on the way
+  }
   // What the folder's listing knows saves looking at the target: nothing there means no link.
   const std::optional<unsigned char> listed = ListedType(native);
   std::optional<std::string> target = listed ? FollowLinks(native) : native;
