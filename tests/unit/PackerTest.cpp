@@ -780,12 +780,20 @@ TEST(IdeFamilies, ListLineNamesThemAsAManifestWould) {
     IdeBasePaths ides;
     const char* line;
   } cases[] = {
-      {{IdeListSource::Package,
-        BasePathsOfFamilies({"\\Software\\Own\\", "delphi", "CBuilder", "bds"})},
+      {IdeListOfFamilies({"\\Software\\Own\\", "delphi", "CBuilder", "bds"}),
        "IDE families: \\Software\\Own\\, delphi, cbuilder, bds"},
-      {{IdeListSource::Damaged, BasePathsOfFamilies({"delphi", "cbuilder"})},
+      // Bounds follow their family, stored without blanks; a family split by bounds is no family.
+      {IdeListOfFamilies({"bds>=22.0, <=23.0", "delphi<=7", "\\Software\\Own\\>=1.0"}),
+       "IDE families: bds>=22.0,<=23.0, delphi<=7, \\Software\\Own\\>=1.0"},
+      {{IdeListSource::Package,
+        {std::string(BORLAND_BDS_BASE_PATH), std::string(CODEGEAR_BDS_BASE_PATH),
+         std::string(EMBARCADERO_BDS_BASE_PATH)},
+        {">=5.0", "", ""}},
+       "IDE families: \\Software\\Borland\\BDS\\>=5.0, \\Software\\CodeGear\\BDS\\, "
+       "\\Software\\Embarcadero\\BDS\\"},
+      {{IdeListSource::Damaged, BasePathsOfFamilies({"delphi", "cbuilder"}), {}},
        "IDE families: delphi, cbuilder (ides.txt is damaged; the installer falls back to these)"},
-      {{IdeListSource::Package, {}},
+      {{IdeListSource::Package, {}, {}},
        "IDE families: none (ides.txt names no registry path; the installer offers no "
        "installation)"},
   };
