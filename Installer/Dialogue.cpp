@@ -56,6 +56,7 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
   bool allInstalled = true;
   for (const IdeInstallation& installation : installations) {
     context.IdeRoot = installation.root;
+    context.IdeShared = IdeSharedFolder(installation);
     // Expanded before PackageRoot is assigned: %zel_root% still holds the previous turn's folder.
     context.PackageRoot = ExpandTemplate(layout.HeaderDefaultFolder(), context);
     console.WriteLine(std::string(FOLDER_QUESTION_HEAD) + context.PackageRoot);
@@ -83,6 +84,7 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
     const std::string answer = console.ReadLine();
     if (!TrimBlanks(answer).empty() && !SameTextAscii(TrimBlanks(answer), "N")) {
       context.IdeRoot.clear();
+      context.IdeShared.clear();
       context.PackageRoot = answer;
       allInstalled = installTurn();
     }

@@ -5,6 +5,7 @@
 #include "Common/Text.h"
 #include "Installer/Templates.h"
 #include "Package/PackageIdes.h"
+#include "Platform/Shell.h"
 
 namespace quillet {
 
@@ -15,6 +16,10 @@ constexpr std::uint32_t PER_PLATFORM_SINCE = 9;
 // The first version number whose C++ personality keeps its paths under "C++\Paths" (RAD Studio
 // 2009).
 constexpr std::uint32_t CPP_PATHS_SINCE = 6;
+
+// RAD Studio 2007 (5.0) keeps a shared documents folder; XE6 (14.0) moved it to another name.
+constexpr std::uint32_t SHARED_FOLDER_SINCE = 5;
+constexpr std::uint32_t STUDIO_FOLDER_SINCE = 14;
 
 bool EndsWithAscii(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && SameTextAscii(text.substr(text.size() - tail.size()), tail);
@@ -57,6 +62,18 @@ std::vector<platform::UserListTarget> LibraryTargets(std::string_view basePath,
     targets.push_back({key + "\\C++\\Paths", cppValue, false});
   }
   return targets;
+}
+
+std::string IdeSharedFolder(const IdeInstallation& installation) {
+  const auto numbers = ParseVersion(installation.version);
+  const std::uint32_t major = numbers ? (*numbers)[0] : 0;
+  const bool bds = !EndsWithAscii(installation.basePath, "\\Delphi\\") &&
+                   !EndsWithAscii(installation.basePath, "\\C++Builder\\");
+  if (!bds || major < SHARED_FOLDER_SINCE) {
+    return installation.root;
+  }
+  const char* family = major >= STUDIO_FOLDER_SINCE ? "\\Embarcadero\\Studio\\" : "\\RAD Studio\\";
+  return platform::PublicDocumentsFolder() + family + installation.version + "\\";
 }
 
 bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& installation,

@@ -27,6 +27,9 @@ std::string ExpandTemplate(std::string_view templateText, const InstallContext& 
       case Macro::PackageRoot:
         result += FolderWithSeparator(context.PackageRoot);
         break;
+      case Macro::IdeShared:
+        result += FolderWithSeparator(context.IdeShared);
+        break;
       case Macro::Unknown:
         break;
       }

@@ -28,10 +28,13 @@ inline constexpr std::string_view OPEN_README_ENTRY_NAME = "openreadme.txt"; // 
 inline constexpr char MACRO_MARK = '%';
 inline constexpr std::string_view MACRO_IDE_ROOT = "Delphi";
 inline constexpr std::string_view MACRO_PACKAGE_ROOT = "zel_root";
+// The IDE's own name for the folder its version shares with every user for third-party files.
+inline constexpr std::string_view MACRO_SHARED_DOCUMENTS = "BDSCOMMONDIR";
 
 enum class Macro {
   IdeRoot,     // %Delphi%: the root folder of the installation whose turn it is
   PackageRoot, // %zel_root%: the turn's target folder
+  IdeShared,   // %BDSCOMMONDIR%: the installation's shared documents folder (see Installer)
   Unknown,     // any other name: stands for nothing
 };
 

@@ -7,6 +7,7 @@
 
 #include "Installer/LibraryPaths.h"
 #include "Package/PackageIdes.h"
+#include "Platform/Shell.h"
 
 namespace quillet {
 namespace {
@@ -62,6 +63,26 @@ TEST(LibraryTargets, KeysPerFamilyVersionAndPlatform) {
       got.push_back((target.required ? "" : "?") + target.key + "|" + target.value);
     }
     EXPECT_EQ(got, row.expected) << row.basePath << row.version << " " << row.platformName;
+  }
+}
+
+TEST(IdeSharedFolder, PublicDocumentsFolderOfTheVersionOrTheRoot) {
+  const std::string root = "C:\\IDE\\";
+  const std::string shared = platform::PublicDocumentsFolder();
+  const struct {
+    std::string_view basePath;
+    const char* version;
+    std::string expected;
+  } rows[] = {
+      {DELPHI_BASE_PATH, "7.0", root},
+      {BORLAND_BDS_BASE_PATH, "4.0", root},
+      {CODEGEAR_BDS_BASE_PATH, "5.0", shared + "\\RAD Studio\\5.0\\"},
+      {EMBARCADERO_BDS_BASE_PATH, "12.0", shared + "\\RAD Studio\\12.0\\"},
+      {EMBARCADERO_BDS_BASE_PATH, "14.0", shared + "\\Embarcadero\\Studio\\14.0\\"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(IdeSharedFolder({root, std::string(row.basePath), row.version}), row.expected)
+        << row.version;
   }
 }
 

@@ -574,7 +574,8 @@ INSTANTIATE_TEST_SUITE_P(
         PlanErrorCase{"UnknownMacro",
                       "default-folder = 'd'\n[[entry]]\nsource = 'src'\nfolder = '%BCB%Packages'\n",
                       "m.toml:4: folder: unknown macro %BCB% in '%BCB%Packages', which the "
-                      "installer would drop (the installer knows %Delphi% and %zel_root%); write "
+                      "installer would drop (the installer knows %Delphi%, %zel_root% and "
+                      "%BDSCOMMONDIR%); write "
                       "%% for a percent sign"},
         PlanErrorCase{"LonePercentInPatchText",
                       "default-folder = 'd'\npatch-text = '{ 100% free }'\n[[entry]]\n"
