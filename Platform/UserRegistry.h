@@ -40,8 +40,9 @@ struct UserListResult {
 };
 
 // Appends `folder` (ANSI text) to every target value that does not hold it yet, after the entries
-// it has, in one change: either all of them change or none. A missing value in an existing key is
-// created with the folder alone.
+// it has. A missing value in an existing key is created with the folder alone. Nothing changes
+// unless every required key exists and every existing value is text: POSIX makes all changes in
+// one replacement of user.reg; Windows reads every key and value before it writes the first.
 UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::string_view folder);
 
 // Whether a ";"-separated list holds a folder, compared ignoring ASCII letter case, blanks around

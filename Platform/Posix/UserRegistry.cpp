@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "Platform/Interruption.h"
 #include "Platform/Posix/CodePage.h"
 #include "Platform/Posix/WinePrefix.h"
 #include "Platform/UserRegistry.h"
@@ -364,7 +365,9 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
     text.insert(insertion.at, insertion.text);
   }
 
-  // A new file beside the old one, complete and on disk before it takes the old one's name.
+  // A new file beside the old one, complete and on disk before it takes the old one's name. An
+  // interrupt waits until it has taken it, or has been removed: none is left behind.
+  const InterruptHold hold;
   std::string temporary = path + ".quillet-XXXXXX";
   Descriptor file(::mkstemp(temporary.data()));
   if (file.Get() < 0) {

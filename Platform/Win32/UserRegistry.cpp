@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "Platform/Interruption.h"
 #include "Platform/UserRegistry.h"
 #include "Platform/Win32/Win32.h"
 
@@ -88,6 +89,8 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   if (changes.empty()) {
     return {UserListOutcome::Present, {}};
   }
+  // An interrupt waits until every value of the line is written.
+  const InterruptHold hold;
   for (const Change& change : changes) {
     const LSTATUS status = ::RegSetValueExA(change.key->Get(), change.value.c_str(), 0, change.type,
                                             reinterpret_cast<const BYTE*>(change.data.c_str()),
