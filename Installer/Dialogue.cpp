@@ -53,10 +53,24 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
     return installed;
   };
 
+  // The shared folder is looked up (on POSIX another read of system.reg) only for a package that
+  // names it.
+  bool usesShared = TemplateUsesMacro(layout.HeaderDefaultFolder(), Macro::IdeShared) ||
+                    TemplateUsesMacro(context.PatchText, Macro::IdeShared) ||
+                    (readmeTarget && TemplateUsesMacro(*readmeTarget, Macro::IdeShared));
+  for (const auto* folders : {&library.searchPaths, &library.browsingPaths}) {
+    for (const std::string& folder : *folders) {
+      usesShared = usesShared || TemplateUsesMacro(folder, Macro::IdeShared);
+    }
+  }
+  ForEachEntry(layout, [&](const PackageEntry& entry) {
+    usesShared = usesShared || TemplateUsesMacro(entry.FolderTemplate(), Macro::IdeShared);
+  });
+
   bool allInstalled = true;
   for (const IdeInstallation& installation : installations) {
     context.IdeRoot = installation.root;
-    context.IdeShared = IdeSharedFolder(installation);
+    context.IdeShared = usesShared ? IdeSharedFolder(installation) : std::string();
     // Expanded before PackageRoot is assigned: %zel_root% still holds the previous turn's folder.
     context.PackageRoot = ExpandTemplate(layout.HeaderDefaultFolder(), context);
     console.WriteLine(std::string(FOLDER_QUESTION_HEAD) + context.PackageRoot);

@@ -41,4 +41,12 @@ std::string ExpandTemplate(std::string_view templateText, const InstallContext& 
   return result;
 }
 
+bool TemplateUsesMacro(std::string_view templateText, Macro macro) {
+  bool uses = false;
+  ScanTemplate(templateText, [&](const TemplatePiece& piece) {
+    uses = uses || (piece.kind == TemplatePiece::Kind::Macro && MacroNamed(piece.text) == macro);
+  });
+  return uses;
+}
+
 } // namespace quillet
