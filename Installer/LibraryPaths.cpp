@@ -50,7 +50,8 @@ std::vector<platform::UserListTarget> LibraryTargets(std::string_view basePath,
   const auto numbers = ParseVersion(version);
   const std::uint32_t major = numbers ? (*numbers)[0] : 0;
   if (major >= PER_PLATFORM_SINCE) {
-    const std::string platformKey = "\\" + std::string(platformName);
+    std::string platformKey = "\\";
+    platformKey.append(platformName);
     return {{key + "\\Library" + platformKey, delphiValue, true},
             {key + "\\C++\\Paths" + platformKey, cppValue, false}};
   }
