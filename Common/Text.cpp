@@ -16,15 +16,7 @@ std::string_view TrimBlanks(std::string_view text) {
 }
 
 bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (platform::AsciiUpper(a[i]) != platform::AsciiUpper(b[i])) {
-      return false;
-    }
-  }
-  return true;
+  return platform::EqualIgnoringAsciiCase(a, b);
 }
 
 } // namespace quillet

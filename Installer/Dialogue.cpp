@@ -6,10 +6,12 @@
 #include "Common/Text.h"
 #include "Installer/EntryInstall.h"
 #include "Installer/IdeDiscovery.h"
+#include "Installer/LibraryPaths.h"
 #include "Installer/StringList.h"
 #include "Installer/Templates.h"
 #include "Package/Contract.h"
 #include "Package/EntryContent.h"
+#include "Package/PackageOptions.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Registry.h"
 #include "Platform/Shell.h"
@@ -20,30 +22,55 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
                              const InstallOptions& options) {
   console.WriteLine("\r\n" + ExtractEntry(layout, WELCOME_ENTRY_NAME).bytes);
 
-  t_StringList ideRoots;
-  // The package may name the registry keys of the IDEs it serves; otherwise Delphi's and
-  // C++Builder's own.
+  std::vector<IdeInstallation> installations;
+  // The package may name the registry keys of the IDEs it serves, with version bounds; otherwise
+  // Delphi's and C++Builder's own.
+  const IdeBasePaths ides = PackageIdeBasePaths(layout);
   {
-    const std::vector<std::string> basePaths = PackageIdeBasePaths(layout).paths;
     // Told ahead, the registry is read once for every base key, not once per discovery.
     std::vector<std::string> keys;
-    for (const std::string& basePath : basePaths) {
+    for (const std::string& basePath : ides.paths) {
       keys.push_back(basePath.starts_with('\\') ? basePath.substr(1) : basePath);
     }
     const platform::RegistryReadAhead readAhead(std::move(keys));
-    for (const std::string& basePath : basePaths) {
-      DiscoverIdeRoots(ideRoots, basePath);
+    for (std::size_t i = 0; i < ides.paths.size(); ++i) {
+      DiscoverIdes(installations, ides.paths[i], ides.BoundsOf(i));
     }
   }
+  const LibrarySettings library = PackageLibrarySettings(layout);
+  const std::optional<std::string> readmeTarget = PackageReadmeTarget(layout);
 
   EntryContent patch = ExtractEntry(layout, PATCH_ENTRY_NAME);
   context.PatchText = std::move(patch.bytes);
   context.PatchStatus = patch.status;
 
+  // The named readme is the one to open, from the last turn that installed into a folder.
+  auto installTurn = [&] {
+    const bool installed = InstallAllEntries(layout, context, console, options);
+    if (readmeTarget) {
+      context.ReadmePath = ExpandTemplate(*readmeTarget, context);
+    }
+    return installed;
+  };
+
+  // The shared folder is looked up (on POSIX another read of system.reg) only for a package that
+  // names it.
+  bool usesShared = TemplateUsesMacro(layout.HeaderDefaultFolder(), Macro::IdeShared) ||
+                    TemplateUsesMacro(context.PatchText, Macro::IdeShared) ||
+                    (readmeTarget && TemplateUsesMacro(*readmeTarget, Macro::IdeShared));
+  for (const auto* folders : {&library.searchPaths, &library.browsingPaths}) {
+    for (const std::string& folder : *folders) {
+      usesShared = usesShared || TemplateUsesMacro(folder, Macro::IdeShared);
+    }
+  }
+  ForEachEntry(layout, [&](const PackageEntry& entry) {
+    usesShared = usesShared || TemplateUsesMacro(entry.FolderTemplate(), Macro::IdeShared);
+  });
+
   bool allInstalled = true;
-  const std::size_t turns = ideRoots.Count();
-  for (std::size_t turn = 0; turn < turns; ++turn) {
-    context.IdeRoot = ideRoots[turn];
+  for (const IdeInstallation& installation : installations) {
+    context.IdeRoot = installation.root;
+    context.IdeShared = usesShared ? IdeSharedFolder(installation) : std::string();
     // Expanded before PackageRoot is assigned: %zel_root% still holds the previous turn's folder.
     context.PackageRoot = ExpandTemplate(layout.HeaderDefaultFolder(), context);
     console.WriteLine(std::string(FOLDER_QUESTION_HEAD) + context.PackageRoot);
@@ -55,8 +82,25 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
     if (SameTextAscii(context.PackageRoot, "N")) {
       continue;
     }
-    if (!InstallAllEntries(layout, context, console, options)) {
+    if (!installTurn()) {
       allInstalled = false;
+    }
+    if (!library.Empty() && !AddLibraryPaths(library, installation, context, console)) {
+      allInstalled = false;
+    }
+  }
+
+  // A package that names its IDEs says when none of them is installed, and may still be installed
+  // into a folder of the user's choice, in a turn without an IDE.
+  if (installations.empty() && ides.source == IdeListSource::Package) {
+    console.WriteLine(std::string(NO_FITTING_IDE_HEAD) + DescribeIdes(ides) + ".");
+    console.WriteLine(NO_FITTING_IDE_QUESTION);
+    const std::string answer = console.ReadLine();
+    if (!TrimBlanks(answer).empty() && !SameTextAscii(TrimBlanks(answer), "N")) {
+      context.IdeRoot.clear();
+      context.IdeShared.clear();
+      context.PackageRoot = answer;
+      allInstalled = installTurn();
     }
   }
 

@@ -14,6 +14,11 @@ inline constexpr std::string_view FOLDER_QUESTION_HEAD =
     "\r\nPackage will be installed into the following folder:\r\n";
 inline constexpr std::string_view FOLDER_QUESTION_TAIL =
     "Press ENTER to confirm, enter new folder name or N to skip this folder:";
+// When a package names its IDE families and none of their installations is registered.
+inline constexpr std::string_view NO_FITTING_IDE_HEAD =
+    "\r\nNo installed IDE fits this package, which serves: ";
+inline constexpr std::string_view NO_FITTING_IDE_QUESTION =
+    "Enter a folder to install into anyway, or press ENTER or N to skip:";
 
 // Runs the whole installation with an open, valid package, talking through `console`. Gives false
 // when at least one entry could not be installed. ERegistryException from IDE discovery passes

@@ -38,6 +38,15 @@ std::string ReadRootDir(const platform::RegistryKey& key) {
 } // namespace
 
 void DiscoverIdeRoots(t_StringList& target, std::string_view basePath) {
+  std::vector<IdeInstallation> found;
+  DiscoverIdes(found, basePath);
+  for (const IdeInstallation& installation : found) {
+    target.Add(installation.root);
+  }
+}
+
+void DiscoverIdes(std::vector<IdeInstallation>& target, std::string_view basePath,
+                  std::string_view bounds) {
   // Keys are opened for reading only: a user without write rights on HKEY_LOCAL_MACHINE must still
   // find the installed IDEs.
   platform::RegistryAccessor registry;
@@ -59,6 +68,9 @@ void DiscoverIdeRoots(t_StringList& target, std::string_view basePath) {
 
   const std::size_t count = names.Count();
   for (std::size_t i = 0; i < count; ++i) {
+    if (!VersionWithin(names[i], bounds)) {
+      continue; // a version the package does not serve: its key is not even opened
+    }
     // The base path ends with "\": the subkey's name follows it directly.
     const std::string path = std::string(relativePath) + names[i];
     const auto subkey = registry.OpenLocalMachineKey(path);
@@ -68,7 +80,7 @@ void DiscoverIdeRoots(t_StringList& target, std::string_view basePath) {
     if (!subkey->HasValue(ROOT_DIR_VALUE)) {
       continue; // a version key without RootDir, e.g. left over by an uninstalled version
     }
-    target.Add(ReadRootDir(*subkey));
+    target.push_back(IdeInstallation{ReadRootDir(*subkey), std::string(basePath), names[i]});
   }
 }
 

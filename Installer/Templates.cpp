@@ -27,6 +27,9 @@ std::string ExpandTemplate(std::string_view templateText, const InstallContext& 
       case Macro::PackageRoot:
         result += FolderWithSeparator(context.PackageRoot);
         break;
+      case Macro::IdeShared:
+        result += FolderWithSeparator(context.IdeShared);
+        break;
       case Macro::Unknown:
         break;
       }
@@ -36,6 +39,14 @@ std::string ExpandTemplate(std::string_view templateText, const InstallContext& 
     }
   });
   return result;
+}
+
+bool TemplateUsesMacro(std::string_view templateText, Macro macro) {
+  bool uses = false;
+  ScanTemplate(templateText, [&](const TemplatePiece& piece) {
+    uses = uses || (piece.kind == TemplatePiece::Kind::Macro && MacroNamed(piece.text) == macro);
+  });
+  return uses;
 }
 
 } // namespace quillet

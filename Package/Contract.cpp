@@ -112,6 +112,9 @@ Macro MacroNamed(std::string_view name) {
   if (SameTextLocale(name, MACRO_PACKAGE_ROOT)) {
     return Macro::PackageRoot;
   }
+  if (SameTextLocale(name, MACRO_SHARED_DOCUMENTS)) {
+    return Macro::IdeShared;
+  }
   return Macro::Unknown;
 }
 

@@ -21,15 +21,21 @@ inline constexpr std::string_view PATCH_ENTRY_NAME = "patchinfo.txt"; // the pat
 inline constexpr std::string_view README_ENTRY_NAME = "readme.html";  // opened after the turns
 inline constexpr std::string_view IDES_ENTRY_NAME = "ides.txt";       // the IDE registry keys
 inline constexpr std::string_view RECORD_CHECK_NAME = "package.crc";  // the records' checksum
+// Read by name only when not installable, so that a package's own file of that name stays a file.
+inline constexpr std::string_view LIBRARY_ENTRY_NAME = "librarypaths.txt";   // IDE library paths
+inline constexpr std::string_view OPEN_README_ENTRY_NAME = "openreadme.txt"; // the readme to open
 
 // Templates: "%NAME%" is a macro, "%%" a percent sign. Names compare under SameTextLocale.
 inline constexpr char MACRO_MARK = '%';
 inline constexpr std::string_view MACRO_IDE_ROOT = "Delphi";
 inline constexpr std::string_view MACRO_PACKAGE_ROOT = "zel_root";
+// The IDE's own name for the folder its version shares with every user for third-party files.
+inline constexpr std::string_view MACRO_SHARED_DOCUMENTS = "BDSCOMMONDIR";
 
 enum class Macro {
   IdeRoot,     // %Delphi%: the root folder of the installation whose turn it is
   PackageRoot, // %zel_root%: the turn's target folder
+  IdeShared,   // %BDSCOMMONDIR%: the installation's shared documents folder (see Installer)
   Unknown,     // any other name: stands for nothing
 };
 

@@ -9,23 +9,9 @@ namespace quillet::packer {
 
 namespace {
 
-struct IdeFamily {
-  std::string_view name;
-  std::vector<std::string_view> basePaths;
-};
-
-const std::vector<IdeFamily>& Families() {
-  static const std::vector<IdeFamily> families = {
-      {"delphi", {DELPHI_BASE_PATH}},
-      {"cbuilder", {CBUILDER_BASE_PATH}},
-      {"bds", {BORLAND_BDS_BASE_PATH, CODEGEAR_BDS_BASE_PATH, EMBARCADERO_BDS_BASE_PATH}},
-  };
-  return families;
-}
-
 const IdeFamily* FindFamily(std::string_view name) {
   const std::string folded = platform::AsciiLowerText(name);
-  for (const IdeFamily& family : Families()) {
+  for (const IdeFamily& family : IdeFamilies()) {
     if (family.name == folded) {
       return &family;
     }
@@ -47,14 +33,32 @@ bool IsBasePath(std::string_view text) {
 
 } // namespace
 
-std::vector<std::string> BasePathsOfFamilies(const std::vector<std::string>& families) {
+IdeBasePaths IdeListOfFamilies(const std::vector<std::string>& families) {
   if (families.empty()) {
     throw EPackerError("ides names no IDE family; leave the key out to serve Delphi and "
                        "C++Builder up to versions 7 and 6");
   }
-  std::vector<std::string> paths;
+  IdeBasePaths list;
+  list.source = IdeListSource::Package;
   std::map<std::string, std::string> namedBy; // folded path -> the name that gave it
-  for (const std::string& name : families) {
+  for (const std::string& item : families) {
+    // "bds>=22.0,<=23.0": the family, then its bounds from the first "<" or ">" on.
+    const std::size_t boundsAt = item.find_first_of("<>");
+    const std::string name = item.substr(0, boundsAt);
+    std::string bounds;
+    if (boundsAt != std::string::npos) {
+      const auto parsed = ParseVersionBounds(item.substr(boundsAt));
+      if (!parsed || parsed->empty()) {
+        throw EPackerError("ides: '" + item +
+                           "' has bounds that are not versions after >= or <=, such as "
+                           "bds>=22.0,<=23.0");
+      }
+      for (char c : item.substr(boundsAt)) {
+        if (c != ' ' && c != '\t') {
+          bounds += c; // stored without blanks, as `list` and the installer show them
+        }
+      }
+    }
     std::vector<std::string_view> given;
     if (const IdeFamily* family = FindFamily(name)) {
       given = family->basePaths;
@@ -67,51 +71,30 @@ std::vector<std::string> BasePathsOfFamilies(const std::vector<std::string>& fam
     }
     // Registry paths are compared without regard to case, as the registry compares them.
     for (std::string_view path : given) {
-      const auto [previous, added] = namedBy.emplace(platform::AsciiLowerText(path), name);
+      const auto [previous, added] = namedBy.emplace(platform::AsciiLowerText(path), item);
       if (!added) {
-        throw EPackerError("ides: '" + name + "' and '" + previous->second + "' both name " +
+        throw EPackerError("ides: '" + item + "' and '" + previous->second + "' both name " +
                            std::string(path) + "; its installations would get two turns");
       }
-      paths.emplace_back(path);
+      list.paths.emplace_back(path);
+      list.bounds.push_back(bounds);
     }
   }
-  return paths;
+  return list;
 }
 
-std::string IdesEntryText(const std::vector<std::string>& basePaths) {
-  std::string text;
-  for (const std::string& path : basePaths) {
-    text += path + "\r\n";
-  }
-  return text;
+std::vector<std::string> BasePathsOfFamilies(const std::vector<std::string>& families) {
+  return IdeListOfFamilies(families).paths;
 }
 
 std::string DescribeBasePaths(const std::vector<std::string>& basePaths) {
-  std::string text;
-  for (std::size_t i = 0; i < basePaths.size();) {
-    std::string name = basePaths[i];
-    std::size_t taken = 1;
-    for (const IdeFamily& family : Families()) {
-      const std::size_t count = family.basePaths.size();
-      bool matches = count <= basePaths.size() - i;
-      for (std::size_t k = 0; matches && k < count; ++k) {
-        matches = platform::AsciiLowerText(basePaths[i + k]) ==
-                  platform::AsciiLowerText(family.basePaths[k]);
-      }
-      if (matches) {
-        name = family.name;
-        taken = count;
-        break;
-      }
-    }
-    text += (text.empty() ? "" : ", ") + name;
-    i += taken;
-  }
-  return text;
+  IdeBasePaths list;
+  list.paths = basePaths;
+  return DescribeIdes(list);
 }
 
 std::string IdeFamiliesLine(const IdeBasePaths& ides) {
-  const std::string families = "IDE families: " + DescribeBasePaths(ides.paths);
+  const std::string families = "IDE families: " + DescribeIdes(ides);
   switch (ides.source) {
   case IdeListSource::Fixed:
     return families + " (the default: the package names none)";

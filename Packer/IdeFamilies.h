@@ -12,12 +12,12 @@ namespace quillet::packer {
 
 // The base paths of the families, in the given order: "delphi", "cbuilder", "bds" (the Borland,
 // CodeGear and Embarcadero BDS keys, oldest first), in any letter case, or a base path of its own
-// that starts and ends with "\". Throws EPackerError (without a location; the caller adds it) for
-// an empty list, an unknown name and a path given twice.
+// that starts and ends with "\"; each may be followed by version bounds (">=22.0,<=23.0"), which
+// go with each of its paths. Throws EPackerError (without a location; the caller adds it) for
+// an empty list, an unknown name, malformed bounds and a path given twice.
+IdeBasePaths IdeListOfFamilies(const std::vector<std::string>& families);
+// The same, the paths alone.
 std::vector<std::string> BasePathsOfFamilies(const std::vector<std::string>& families);
-
-// The text of the "ides.txt" entry: one base path per line, each ending with CR LF.
-std::string IdesEntryText(const std::vector<std::string>& basePaths);
 
 // The family names for base paths, as a manifest would give them ("delphi, cbuilder, bds");
 // a path that is no family's is shown as it is.

@@ -100,7 +100,7 @@ public:
   }
 
   // A list of family names or base paths.
-  std::vector<std::string> IdeBasePaths(const toml::node& node) const {
+  quillet::IdeBasePaths IdeList(const toml::node& node) const {
     const toml::array* array = node.as_array();
     if (array == nullptr) {
       Fail(LineOf(node), "ides must be a list of IDE families, as [\"delphi\", \"cbuilder\", "
@@ -111,10 +111,31 @@ public:
       names.push_back(String(item, "each item of ides"));
     }
     try {
-      return BasePathsOfFamilies(names);
+      return IdeListOfFamilies(names);
     } catch (const EPackerError& e) {
       Fail(LineOf(node), e.what());
     }
+  }
+
+  // Platform names as the IDEs name their library keys: letters and digits ("Win32", "Win64").
+  std::vector<std::string> Platforms(const toml::node& node) const {
+    const toml::array* array = node.as_array();
+    std::vector<std::string> names;
+    if (array != nullptr) {
+      for (const toml::node& item : *array) {
+        names.push_back(String(item, "each item of platforms"));
+      }
+    }
+    const bool wellFormed = !names.empty() && std::ranges::all_of(names, [](const std::string& n) {
+      return !n.empty() && std::ranges::all_of(n, [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+      });
+    });
+    if (!wellFormed) {
+      Fail(LineOf(node), "platforms must be a list of platform names of letters and digits, as "
+                         "[\"Win32\", \"Win64\"]");
+    }
+    return names;
   }
 
   ManifestEntry Entry(const toml::table& table) const {
@@ -155,6 +176,7 @@ public:
     bool hasDefaultFolder = false;
     std::optional<std::string> root;
     std::uint32_t rootLine = 0;
+    std::uint32_t platformsLine = 0;
     for (const auto& [key, node] : document) {
       const std::string_view name = key.str();
       if (name == "default-folder") {
@@ -196,7 +218,14 @@ public:
         manifest.codePage = CodePage(node);
         manifest.codePageLine = LineOf(node);
       } else if (name == "ides") {
-        manifest.ideBasePaths = IdeBasePaths(node);
+        manifest.ides = IdeList(node);
+      } else if (name == "library-path" || name == "browsing-path") {
+        (name == "library-path" ? manifest.library.searchPaths : manifest.library.browsingPaths) =
+            Strings(node, name);
+        manifest.libraryLine = manifest.libraryLine != 0 ? manifest.libraryLine : LineOf(node);
+      } else if (name == "platforms") {
+        manifest.library.platforms = Platforms(node);
+        platformsLine = LineOf(node);
       } else if (name == "entry") {
         const toml::array* tables = node.as_array();
         if (tables == nullptr || !tables->is_array_of_tables()) {
@@ -209,9 +238,16 @@ public:
         Fail(key.source().begin.line,
              "unknown key '" + std::string(name) +
                  "' (known: default-folder, root, welcome-file, welcome-text, patch-file, "
-                 "patch-text, timestamp, ides, readme, case-sensitive, line-ends, "
-                 "code-page, [[entry]])");
+                 "patch-text, timestamp, ides, library-path, browsing-path, platforms, readme, "
+                 "case-sensitive, line-ends, code-page, [[entry]])");
       }
+    }
+    if (manifest.library.Empty() && platformsLine != 0) {
+      Fail(platformsLine, "platforms without library-path or browsing-path: no folder goes into "
+                          "the libraries it names");
+    }
+    if (!manifest.library.Empty() && manifest.library.platforms.empty()) {
+      manifest.library.platforms.emplace_back(DEFAULT_LIBRARY_PLATFORM);
     }
     if (!hasDefaultFolder) {
       Fail(0, "missing default-folder, the folder proposed for each IDE installation");

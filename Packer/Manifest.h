@@ -9,7 +9,10 @@
 //   case-sensitive = false        # patterns ignore letter case unless true
 //   line-ends = "crlf"            # the texts' line ends: "crlf" (default) or "keep"
 //   code-page = 1252              # the Windows code page of names and texts, default 1252
-//   ides = ["delphi", "cbuilder", "bds"]   # IDE families; becomes the entry "ides.txt"
+//   ides = ["delphi", "cbuilder", "bds>=23.0"]   # IDE families; becomes the entry "ides.txt"
+//   library-path = ['%zel_root%Source']   # folders added to each IDE's library path
+//   browsing-path = ['%zel_root%Source']  # folders added to each IDE's browsing path
+//   platforms = ["Win32", "Win64"]        # the libraries they go into, default ["Win32"]
 //
 //   [[entry]]                     # one or more
 //   source = ["src/**/*.pas"]     # a pattern or a list of them
@@ -27,6 +30,8 @@
 #include <vector>
 
 #include "Package/Contract.h"
+#include "Package/PackageIdes.h"
+#include "Package/PackageOptions.h"
 #include "Packer/PackageTime.h"
 
 namespace quillet::packer {
@@ -67,9 +72,14 @@ struct Manifest {
   // The ANSI code page that the installer's users run: names and texts are stored in it.
   std::uint32_t codePage = DEFAULT_CODE_PAGE;
   std::uint32_t codePageLine = 0;
-  // The registry base paths of the "ides" key, in order; empty without the key (no "ides.txt").
-  std::vector<std::string> ideBasePaths;
+  // The registry base paths of the "ides" key, in order, with their version bounds; no paths
+  // without the key (no "ides.txt").
+  IdeBasePaths ides;
   std::vector<ManifestEntry> entries;
+  // The folders for the IDEs' library and browsing paths, and their platforms; with neither path
+  // key the settings are empty (no "librarypaths.txt").
+  LibrarySettings library;
+  std::uint32_t libraryLine = 0;
   std::optional<std::string> readme; // relative to the root, as written
   std::uint32_t readmeLine = 0;
   bool caseSensitive = false;

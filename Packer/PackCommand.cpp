@@ -124,7 +124,7 @@ struct AttachArguments {
   std::string downloadUrl;
 };
 
-int Attach(const AttachArguments& args) {
+int Attach(const AttachArguments& args, std::ostream& err) {
   std::filesystem::path installer = args.installer;
   if (installer.empty()) {
     const StubPlatform platform =
@@ -132,6 +132,14 @@ int Attach(const AttachArguments& args) {
     installer = LocateStub(platform, platform::OwnProgramPath());
   }
   AttachPackage(installer, args.package, args.output, args.downloadUrl);
+  // The address is what a user with a damaged download is sent to: an author who left it out
+  // should know where that is.
+  if (args.downloadUrl.empty()) {
+    err << "quillet-pack: warning: " << args.output
+        << ": no --download-url given; when its package is damaged, the installer tells users to "
+           "download it from the address the installer carries, by default "
+        << DOWNLOAD_ADDRESS << "\n";
+  }
   return EXIT_OK;
 }
 
@@ -235,7 +243,7 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
       return Build(build, out, err);
     }
     if (attachCommand->parsed()) {
-      return Attach(attach);
+      return Attach(attach, err);
     }
     if (listCommand->parsed()) {
       return List(listFile, listCodePage, out, err);

@@ -92,6 +92,8 @@ public:
     AddText(manifest_.welcome, WELCOME_ENTRY_NAME);
     AddText(manifest_.patch, PATCH_ENTRY_NAME);
     AddIdes();
+    AddLibrary();
+    listEnd_ = plan_.entries.size();
     for (const ManifestEntry& entry : manifest_.entries) {
       AddEntry(entry);
     }
@@ -155,7 +157,8 @@ private:
       Add(std::move(source), text.file->string(), size);
     } else {
       std::string content =
-          ToCodePage(*text.text, manifest_.codePage, Place(text.line), "the text");
+          storedText_ ? *text.text
+                      : ToCodePage(*text.text, manifest_.codePage, Place(text.line), "the text");
       if (isPatch) {
         CheckTemplate(*text.text, TemplateKind::Text, text.line, "patch-text");
       }
@@ -170,12 +173,30 @@ private:
 
   // The IDE families as the entry "ides.txt", read by name like the texts and never installed.
   void AddIdes() {
-    if (manifest_.ideBasePaths.empty()) {
+    if (manifest_.ides.paths.empty()) {
       return;
     }
     ManifestText text;
-    text.text = IdesEntryText(manifest_.ideBasePaths);
+    text.text = IdesEntryText(manifest_.ides);
     AddText(text, IDES_ENTRY_NAME);
+  }
+
+  // The library settings as the entry "librarypaths.txt", never installed; its folders are
+  // templates, checked as entry folders are.
+  void AddLibrary() {
+    if (manifest_.library.Empty()) {
+      return;
+    }
+    for (const auto* folders : {&manifest_.library.searchPaths, &manifest_.library.browsingPaths}) {
+      for (const std::string& folder : *folders) {
+        CheckTemplate(folder, TemplateKind::Folder, manifest_.libraryLine,
+                      folders == &manifest_.library.searchPaths ? "library-path" : "browsing-path");
+      }
+    }
+    ManifestText text;
+    text.text = LibrarySettingsText(manifest_.library);
+    text.line = manifest_.libraryLine;
+    AddText(text, LIBRARY_ENTRY_NAME);
   }
 
   void AddEntry(const ManifestEntry& entry) {
@@ -273,13 +294,14 @@ private:
   void PlaceReadme() {
     if (manifest_.readme) {
       const std::filesystem::path wanted = manifest_.root / PatternWithSlashes(*manifest_.readme);
-      const auto chosen = std::find_if(readmes_.begin(), readmes_.end(), [&](std::size_t index) {
+      auto isWanted = [&](std::size_t index) {
         std::error_code error;
         return std::filesystem::equivalent(plan_.origins[index], wanted, error);
-      });
+      };
+      const auto chosen = std::find_if(readmes_.begin(), readmes_.end(), isWanted);
       if (chosen == readmes_.end()) {
-        Fail(manifest_.readmeLine,
-             "readme " + wanted.string() + " is not installed as readme.html by any [[entry]]");
+        NameReadme(wanted, isWanted);
+        return;
       }
       const std::size_t index = *chosen;
       auto last = [&](auto& list) {
@@ -300,8 +322,49 @@ private:
     }
   }
 
+  // A readme installed under another name than readme.html: the entry "openreadme.txt" names its
+  // target, and goes with the other list entries, ahead of the files.
+  template <typename IsWanted>
+  void NameReadme(const std::filesystem::path& wanted, IsWanted isWanted) {
+    std::size_t index = listEnd_;
+    while (index < plan_.entries.size() &&
+           !((plan_.entries[index].flags & ENTRY_INSTALL) != 0 && isWanted(index))) {
+      ++index;
+    }
+    if (index == plan_.entries.size()) {
+      Fail(manifest_.readmeLine,
+           "readme " + wanted.string() + " is not installed by any [[entry]]");
+    }
+    const EntrySource& chosen = plan_.entries[index];
+    const std::string name = platform::AsciiLowerText(chosen.fileName);
+    const bool readable = name.ends_with(".htm") || name.ends_with(".html") ||
+                          name.ends_with(".txt") || name.ends_with(".md");
+    if (!readable) {
+      Fail(manifest_.readmeLine, "readme " + wanted.string() +
+                                     " is neither an HTML nor a text file (.htm, .html, .txt, "
+                                     ".md), which the installer could open");
+    }
+    const std::string target = chosen.folderTemplate + "\\" + chosen.fileName;
+    const std::size_t end = plan_.entries.size();
+    ManifestText text;
+    text.text = target; // already in the code page; ASCII-safe round trip is not needed
+    text.line = manifest_.readmeLine;
+    storedText_ = true;
+    AddText(text, OPEN_README_ENTRY_NAME);
+    storedText_ = false;
+    // Moved from the end to the list entries.
+    auto toList = [&](auto& list) {
+      std::rotate(list.begin() + static_cast<std::ptrdiff_t>(listEnd_),
+                  list.begin() + static_cast<std::ptrdiff_t>(end), list.end());
+    };
+    toList(plan_.entries);
+    toList(plan_.origins);
+  }
+
   const Manifest& manifest_;
   PackagePlan plan_;
+  std::size_t listEnd_ = 0; // where the list entries end and the files begin
+  bool storedText_ = false; // the text given to AddText is in the code page already
   std::map<std::string, std::string> targets_;
   std::vector<std::size_t> readmes_; // installed entries named readme.html, in package order
 };

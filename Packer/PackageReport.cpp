@@ -1,10 +1,13 @@
 #include "Packer/PackageReport.h"
 
+#include "Package/PackageOptions.h"
+
 #include <algorithm>
 #include <cstdio>
 
 #include "Package/Contract.h"
 #include "Package/EntryContent.h"
+#include "Package/PackageOptions.h"
 #include "Package/RecordCheck.h"
 #include "Package/SignedImage.h"
 #include "Packer/IdeFamilies.h"
@@ -151,6 +154,27 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
   out << ", " << package.Entries().size() << " entries\n";
   out << "Default folder: " << shown(layout.HeaderDefaultFolder()) << "\n";
   out << IdeFamiliesLine(PackageIdeBasePaths(layout)) << "\n";
+  // The settings a package opts into, only when it does.
+  const LibrarySettings library = PackageLibrarySettings(layout);
+  auto joined = [&shown](const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) {
+      text += (text.empty() ? "" : ", ") + shown(item);
+    }
+    return text;
+  };
+  if (!library.searchPaths.empty()) {
+    out << "Library path: " << joined(library.searchPaths) << "\n";
+  }
+  if (!library.browsingPaths.empty()) {
+    out << "Browsing path: " << joined(library.browsingPaths) << "\n";
+  }
+  if (!library.Empty()) {
+    out << "Platforms: " << joined(library.platforms) << "\n";
+  }
+  if (const auto readme = PackageReadmeTarget(layout)) {
+    out << "Readme: " << shown(*readme) << "\n";
+  }
 
   std::size_t folderWidth = std::string("Folder").size();
   std::size_t numberWidth = 8;

@@ -12,7 +12,7 @@ bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
 
-const char* const KNOWN_MACROS = "the installer knows %Delphi% and %zel_root%";
+const char* const KNOWN_MACROS = "the installer knows %Delphi%, %zel_root% and %BDSCOMMONDIR%";
 
 } // namespace
 

@@ -18,6 +18,19 @@ template <std::integral Char> constexpr Char AsciiLower(Char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<Char>(c - 'A' + 'a') : c;
 }
 
+// Equal lengths and equal characters once the ASCII letters are folded.
+inline bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
 inline std::string AsciiLowerText(std::string_view text) {
   std::string out(text);
   for (char& c : out) {

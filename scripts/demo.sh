@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # The main job on the built-in sample: builds the installer and the packer, packs the sample
 # component package under examples/tallowmere, attaches it to the installer, and installs it into
-# a demo Wine prefix in which Delphi 7, C++Builder 6 and RAD Studio 12 (BDS 23.0) are registered.
+# a demo Wine prefix in which Delphi 7, C++Builder 6, RAD Studio 11 (BDS 22.0) and 12 (BDS 23.0)
+# are registered. The package serves RAD Studio from 23.0 on, so 22.0 gets no turn, and adds its
+# Source folder to each installation's library path in the prefix's user.reg: the script shows
+# what changed there, runs the installer again (nothing more changes), and then installs into a
+# second prefix where no installation fits, answering with a folder of its own.
 # On a terminal the installer asks its questions; with standard input at its end, every proposed
 # folder is confirmed.
 set -euo pipefail
@@ -26,6 +30,7 @@ echo "== A demo Wine prefix with three registered IDEs: $demo/prefix"
 prefix="$demo/prefix"
 mkdir -p "$prefix/drive_c/Program Files/Borland/Delphi7" \
          "$prefix/drive_c/Program Files/Borland/CBuilder6" \
+         "$prefix/drive_c/Program Files/Embarcadero/Studio/22.0" \
          "$prefix/drive_c/Program Files/Embarcadero/Studio/23.0" "$prefix/dosdevices"
 ln -s ../drive_c "$prefix/dosdevices/c:"
 cat > "$prefix/system.reg" <<'REG'
@@ -42,10 +47,45 @@ WINE REGISTRY Version 2
 #time=1dc5a1b2c3d4e5f
 "RootDir"="C:\\Program Files\\Borland\\Delphi7\\"
 
+[Software\\Embarcadero\\BDS\\22.0] 1796736037
+#time=1dc5a1b2c3d4e5f
+"RootDir"="C:\\Program Files\\Embarcadero\\Studio\\22.0\\"
+
 [Software\\Embarcadero\\BDS\\23.0] 1796736037
 #time=1dc5a1b2c3d4e5f
 "RootDir"="C:\\Program Files\\Embarcadero\\Studio\\23.0\\"
+
+[Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders] 1796736037
+"Common Documents"="C:\\users\\Public\\Documents"
 REG
+# The user's settings, as each IDE leaves them after its first start: a library path each.
+cat > "$prefix/user.reg" <<'REG'
+WINE REGISTRY Version 2
+;; All keys relative to REGISTRY\\User\\S-1-5-21-0-0-0-1000
+
+#arch=win32
+
+[Software\\Borland\\C++Builder\\6.0\\Library] 1796736037
+#time=1dc5a1b2c3d4e5f
+"Search Path"="$(BCB)\\Lib;$(BCB)\\Lib\\Obj"
+
+[Software\\Borland\\Delphi\\7.0\\Library] 1796736037
+#time=1dc5a1b2c3d4e5f
+"Search Path"="$(DELPHI)\\Lib;$(DELPHI)\\Bin;$(DELPHI)\\Imports"
+
+[Software\\Embarcadero\\BDS\\23.0\\Library\\Win32] 1796736037
+#time=1dc5a1b2c3d4e5f
+"Search Path"="$(BDSLIB)\\$(Platform)\\release;$(BDSUSERDIR)\\Imports;$(BDS)\\Imports"
+
+[Software\\Embarcadero\\BDS\\23.0\\Library\\Win64] 1796736037
+#time=1dc5a1b2c3d4e5f
+"Search Path"="$(BDSLIB)\\$(Platform)\\release;$(BDSUSERDIR)\\Imports;$(BDS)\\Imports"
+
+[Software\\Wine] 1796736037
+#time=1dc5a1b2c3d4e5f
+"Version"="win10"
+REG
+cp "$prefix/user.reg" "$demo/user.reg.before"
 
 echo
 echo "== Running the installer"
@@ -58,4 +98,38 @@ echo
 echo "== Installer exit status: $status"
 echo "== Installed files (last-write time, size, path below drive C:)"
 (cd "$prefix/drive_c" && find . -type f -printf '%TY-%Tm-%Td %TH:%TM  %8s  %P\n' | sort -k4)
+
+echo
+echo "== What the run changed in user.reg (every other line is as it was)"
+diff "$demo/user.reg.before" "$prefix/user.reg" || true
+
+echo
+echo "== The installer again, every folder confirmed: each library path holds the folder once"
+cp "$prefix/user.reg" "$demo/user.reg.first"
+set +e
+(cd "$demo/work" && WINEPREFIX="$prefix" "$demo/TallowmereSetup" </dev/null >/dev/null)
+again=$?
+set -e
+if cmp -s "$demo/user.reg.first" "$prefix/user.reg"; then
+  echo "user.reg is unchanged by the second run (exit status $again)"
+else
+  echo "user.reg changed in the second run (exit status $again)"
+  status=1
+fi
+
+echo
+echo "== A second prefix with only RAD Studio 11 (BDS 22.0): no installation fits"
+other="$demo/prefix-22"
+mkdir -p "$other/drive_c" "$other/dosdevices"
+ln -s ../drive_c "$other/dosdevices/c:"
+sed -n '1,4p;/BDS\\\\22.0/,/^$/p' "$prefix/system.reg" > "$other/system.reg"
+set +e
+(cd "$demo/work" && printf 'C:\\Shared\\Tallowmere\n\n' |
+  WINEPREFIX="$other" "$demo/TallowmereSetup")
+other_status=$?
+set -e
+echo
+echo "== Installer exit status: $other_status"
+(cd "$other/drive_c" && find . -type f -printf '%P\n' | sort)
+[ "$other_status" -eq 0 ] || status=$other_status
 exit "$status"

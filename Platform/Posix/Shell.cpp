@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "Platform/FileSystem.h"
+#include "Platform/Registry.h"
 #include "Platform/Shell.h"
 
 extern char** environ;
@@ -101,6 +102,32 @@ void OpenDocument(std::string_view windowsPath) {
   char* argv[] = {program.data(), argument.data(), nullptr};
   pid_t pid = 0;
   posix_spawn(&pid, opener.c_str(), &setup.actions, &setup.attributes, argv, environ);
+}
+
+} // namespace quillet::platform
+
+namespace quillet::platform {
+
+std::string PublicDocumentsFolder() {
+  // Wine keeps the shell folders of the prefix where Windows does; the 32-bit view reads the key
+  // of a 64-bit prefix through Wow6432Node, which Wine fills as well.
+  RegistryAccessor registry;
+  if (const auto key =
+          registry.OpenLocalMachineKey("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+                                       "Shell Folders")) {
+    const auto size = key->QueryValueSize("Common Documents");
+    const auto value = size ? key->ReadValue("Common Documents", *size) : std::nullopt;
+    if (value && (value->type == REG_SZ || value->type == REG_EXPAND_SZ)) {
+      std::string folder = value->data.substr(0, value->data.find('\0'));
+      while (!folder.empty() && folder.back() == '\\') {
+        folder.pop_back();
+      }
+      if (!folder.empty()) {
+        return folder;
+      }
+    }
+  }
+  return "C:\\users\\Public\\Documents";
 }
 
 } // namespace quillet::platform

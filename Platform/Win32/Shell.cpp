@@ -5,6 +5,7 @@
 
 #include <objbase.h>  // after windows.h, which it needs
 #include <shellapi.h> // after windows.h, which it needs
+#include <shlobj.h>   // after windows.h, which it needs
 
 namespace quillet::platform {
 
@@ -42,6 +43,19 @@ void OpenDocument(std::string_view windowsPath) {
   // on its own and is not waited for. Its failure is not reported.
   const ComApartment com;
   ::ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+std::string PublicDocumentsFolder() {
+  char folder[MAX_PATH] = {};
+  if (FAILED(::SHGetFolderPathA(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, SHGFP_TYPE_CURRENT,
+                                folder))) {
+    return "C:\\Users\\Public\\Documents";
+  }
+  std::string path(folder);
+  while (!path.empty() && path.back() == '\\') {
+    path.pop_back();
+  }
+  return path;
 }
 
 } // namespace quillet::platform

@@ -409,6 +409,28 @@ TEST_F(Installation, NoIdeFound) {
   EXPECT_EQ(result.status, EXIT_INSTALLED);
 }
 
+// A package that names its families says when none fits, and installs into a typed folder as a
+// turn without an IDE: %Delphi% stands for nothing there.
+TEST_F(Installation, NoFittingInstallationOffersATypedFolder) {
+  Register({{"Delphi", "7.0", RegText("C:\\D7")}});
+  PackageContents package = StandardPackage("%Delphi%Pkg\\");
+  package.entries.insert(
+      package.entries.begin() + 2,
+      MakeStoredEntry("", "ides.txt", "\\Software\\Borland\\Delphi\\\r\n>=8.0\r\n", 0));
+  SetPackage(package);
+  const std::string head = kBanner + "\r\n" + kWelcome + "\r\n" + std::string(NO_FITTING_IDE_HEAD) +
+                           "delphi>=8.0.\r\n" + std::string(NO_FITTING_IDE_QUESTION) + "\r\n";
+  for (const char* skip : {"\n", " n \n"}) {
+    EXPECT_EQ(Run(skip).output, head + kFinal);
+  }
+  const auto result = Run("C:\\Typed\n");
+  EXPECT_EQ(result.output,
+            head + Line("a.pas", "OK") + Line("b.pas", "OK") + Line("README.html", "OK") + kFinal);
+  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(test::ReadFile(driveC_ / "Typed" / "Source" / "b.pas"),
+            "{patched for C:\\Typed\\|}unit b;");
+}
+
 TEST_F(Installation, RootDirOfTheWrongTypeEndsInTheFailureReport) {
   Register({{"Delphi", "7.0", "dword:00000001"}});
   SetPackage(StandardPackage("%Delphi%Pkg\\"));

@@ -184,6 +184,16 @@ TEST_F(PackerProject, AttachSetsTheDownloadAddress) {
   const auto attached = Pack(
       {"attach", test::SfxPath(), Out("widgets.qpk"), "-o", Out("setup"), "--download-url", url});
   ASSERT_EQ(attached.status, 0) << attached.output;
+  EXPECT_EQ(attached.output.find("warning"), std::string::npos) << attached.output;
+  // Without an address the author hears where users will be sent.
+  const auto plain = Pack({"attach", test::SfxPath(), Out("widgets.qpk"), "-o", Out("plain")});
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_NE(plain.output.find("warning: " + Out("plain") + ": no --download-url given; " +
+                              "when its package is damaged, the installer tells users to " +
+                              "download it from the address the installer carries, by default " +
+                              std::string(DOWNLOAD_ADDRESS)),
+            std::string::npos)
+      << plain.output;
   const auto run = RunProgram(Out("setup"), {Out("no-such.qpk")});
   EXPECT_EQ(run.status, EXIT_NO_PACKAGE);
   EXPECT_NE(run.output.find(std::string(ABSENT_PACKAGE_MESSAGE) + url + "\r\n"), std::string::npos)

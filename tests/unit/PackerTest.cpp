@@ -574,7 +574,8 @@ INSTANTIATE_TEST_SUITE_P(
         PlanErrorCase{"UnknownMacro",
                       "default-folder = 'd'\n[[entry]]\nsource = 'src'\nfolder = '%BCB%Packages'\n",
                       "m.toml:4: folder: unknown macro %BCB% in '%BCB%Packages', which the "
-                      "installer would drop (the installer knows %Delphi% and %zel_root%); write "
+                      "installer would drop (the installer knows %Delphi%, %zel_root% and "
+                      "%BDSCOMMONDIR%); write "
                       "%% for a percent sign"},
         PlanErrorCase{"LonePercentInPatchText",
                       "default-folder = 'd'\npatch-text = '{ 100% free }'\n[[entry]]\n"
@@ -780,12 +781,20 @@ TEST(IdeFamilies, ListLineNamesThemAsAManifestWould) {
     IdeBasePaths ides;
     const char* line;
   } cases[] = {
-      {{IdeListSource::Package,
-        BasePathsOfFamilies({"\\Software\\Own\\", "delphi", "CBuilder", "bds"})},
+      {IdeListOfFamilies({"\\Software\\Own\\", "delphi", "CBuilder", "bds"}),
        "IDE families: \\Software\\Own\\, delphi, cbuilder, bds"},
-      {{IdeListSource::Damaged, BasePathsOfFamilies({"delphi", "cbuilder"})},
+      // Bounds follow their family, stored without blanks; a family split by bounds is no family.
+      {IdeListOfFamilies({"bds>=22.0, <=23.0", "delphi<=7", "\\Software\\Own\\>=1.0"}),
+       "IDE families: bds>=22.0,<=23.0, delphi<=7, \\Software\\Own\\>=1.0"},
+      {{IdeListSource::Package,
+        {std::string(BORLAND_BDS_BASE_PATH), std::string(CODEGEAR_BDS_BASE_PATH),
+         std::string(EMBARCADERO_BDS_BASE_PATH)},
+        {">=5.0", "", ""}},
+       "IDE families: \\Software\\Borland\\BDS\\>=5.0, \\Software\\CodeGear\\BDS\\, "
+       "\\Software\\Embarcadero\\BDS\\"},
+      {{IdeListSource::Damaged, BasePathsOfFamilies({"delphi", "cbuilder"}), {}},
        "IDE families: delphi, cbuilder (ides.txt is damaged; the installer falls back to these)"},
-      {{IdeListSource::Package, {}},
+      {{IdeListSource::Package, {}, {}},
        "IDE families: none (ides.txt names no registry path; the installer offers no "
        "installation)"},
   };

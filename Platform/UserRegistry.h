@@ -1,0 +1,61 @@
+// User registry: lists of folders in string values of the current user's existing keys
+// (HKEY_CURRENT_USER), where the IDEs keep their library paths.
+//
+// One piece of the interface between Quillet and the operating system: declared once here,
+// implemented in Platform/Posix/UserRegistry.cpp and Platform/Win32/UserRegistry.cpp; the list
+// rules shared by both are in Platform/UserRegistry.cpp. No OS type appears in it.
+//
+// Keys are opened, never created. On Windows the values are changed through the registry calls.
+// On POSIX the store is the Wine prefix's user.reg: it is rewritten beside itself and renamed into
+// place, every byte but the changed values' kept, and only while no wineserver of the prefix runs,
+// because a running wineserver holds the registry and writes its own copy back.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::platform {
+
+// One value that takes the folder: a key below HKEY_CURRENT_USER ("Software\...", no leading
+// "\") and the name of a ";"-separated list value in it. An optional key that does not exist is
+// passed over; a required one that does not exist stops the whole change.
+struct UserListTarget {
+  std::string key;
+  std::string value;
+  bool required = true;
+};
+
+enum class UserListOutcome {
+  Added,      // the folder was appended to at least one value
+  Present,    // every value that exists holds it already: nothing changed
+  KeyMissing, // a required key does not exist (`detail` names it): nothing changed
+  InUse,      // POSIX: a wineserver of the prefix holds the registry: nothing changed
+  Failed,     // the store could not be read or replaced, or a value is no text (`detail`)
+};
+
+struct UserListResult {
+  UserListOutcome outcome = UserListOutcome::Failed;
+  std::string detail;
+};
+
+// Appends `folder` (ANSI text) to every target value that does not hold it yet, after the entries
+// it has. A missing value in an existing key is created with the folder alone. Nothing changes
+// unless every required key exists and every existing value is text: POSIX makes all changes in
+// one replacement of user.reg; Windows reads every key and value before it writes the first.
+UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::string_view folder);
+
+// Whether a ";"-separated list holds a folder, compared ignoring ASCII letter case, blanks around
+// each entry and a final "\".
+bool PathListHolds(std::string_view list, std::string_view folder);
+
+// The list with the folder appended: after a ";" unless the list is empty or ends with one.
+std::string PathListWith(std::string_view list, std::string_view folder);
+
+// A folder as Windows programs see it. POSIX: a native path ("/home/a/Lib", or a relative one,
+// taken from the current folder) is Wine's drive Z: ("Z:\home\a\Lib"); a path with a drive letter
+// or a
+// "\\" start stays. Windows: a relative path is made full.
+std::string WindowsViewOfFolder(std::string_view folder);
+
+} // namespace quillet::platform

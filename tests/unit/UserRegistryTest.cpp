@@ -1,0 +1,88 @@
+// Library folders written into a Wine prefix's user.reg: only the changed value's bytes differ.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Platform/UserRegistry.h"
+#include "tests/support/WinePrefixFixture.h"
+
+namespace quillet {
+namespace {
+
+using platform::UserListOutcome;
+
+const std::string HEAD = "WINE REGISTRY Version 2\n;; All keys relative to "
+                         "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n\n";
+const std::string LIBRARY =
+    "[Software\\\\Embarcadero\\\\BDS\\\\23.0\\\\Library\\\\Win32] 1700000001\n"
+    "#time=1da0000000000\n";
+const std::string TAIL = "\n[Software\\\\Wine] 1700000002\n\"Version\"=\"win10\"\n";
+const std::string KEY = "Software\\Embarcadero\\BDS\\23.0\\Library\\Win32";
+
+TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
+  const struct {
+    const char* name;
+    std::string before;
+    std::vector<platform::UserListTarget> targets;
+    const char* folder;
+    UserListOutcome outcome;
+    std::string after; // empty: unchanged
+  } rows[] = {
+      {"Append",
+       HEAD + LIBRARY + "\"Search Path\"=\"$(BDSLIB);C:\\\\J\\xe4ger\"\n" + TAIL,
+       {{KEY, "Search Path"}},
+       "C:\\Lib\\Source",
+       UserListOutcome::Added,
+       HEAD + LIBRARY + "\"Search Path\"=\"$(BDSLIB);C:\\\\J\\xe4ger;C:\\\\Lib\\\\Source\"\n" +
+           TAIL},
+      {"AlreadyThere",
+       HEAD + LIBRARY + "\"search path\"=\"c:\\\\lib\\\\source\\\\\"\n" + TAIL,
+       {{KEY, "Search Path"}},
+       "C:\\Lib\\Source",
+       UserListOutcome::Present,
+       ""},
+      {"NewValueEndsTheSection",
+       HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n" + TAIL,
+       {{KEY, "Search Path"}},
+       "C:\\\xc4",
+       UserListOutcome::Added,
+       HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n\"Search Path\"=\"C:\\\\\\x00c4\"\n" + TAIL},
+      {"ExpandString",
+       HEAD + LIBRARY + "\"Search Path\"=str(2):\"A;\"\n" + TAIL,
+       {{KEY, "Search Path"}},
+       "B",
+       UserListOutcome::Added,
+       HEAD + LIBRARY + "\"Search Path\"=str(2):\"A;B\"\n" + TAIL},
+      {"KeyMissing", HEAD + TAIL, {{KEY, "Search Path"}}, "B", UserListOutcome::KeyMissing, ""},
+      {"OptionalKeyMissing",
+       HEAD + LIBRARY + "\"Search Path\"=\"A\"\n" + TAIL,
+       {{KEY, "Search Path"}, {KEY + "\\Other", "LibraryPath", false}},
+       "B",
+       UserListOutcome::Added,
+       HEAD + LIBRARY + "\"Search Path\"=\"A;B\"\n" + TAIL},
+      {"NotText",
+       HEAD + LIBRARY + "\"Search Path\"=hex:41,00\n" + TAIL,
+       {{KEY, "Search Path"}},
+       "B",
+       UserListOutcome::Failed,
+       ""},
+      {"SecondKeyMissingChangesNothing",
+       HEAD + LIBRARY + "\"Search Path\"=\"A\"\n" + TAIL,
+       {{KEY, "Search Path"}, {KEY + "\\Other", "LibraryPath"}},
+       "B",
+       UserListOutcome::KeyMissing,
+       ""},
+  };
+  for (const auto& row : rows) {
+    const test::TestWinePrefix prefix;
+    test::WriteFile(prefix.Path() / "user.reg", row.before);
+    EXPECT_EQ(platform::AddToUserLists(row.targets, row.folder).outcome, row.outcome) << row.name;
+    EXPECT_EQ(test::ReadFile(prefix.Path() / "user.reg"),
+              row.after.empty() ? row.before : row.after)
+        << row.name;
+  }
+}
+
+} // namespace
+} // namespace quillet

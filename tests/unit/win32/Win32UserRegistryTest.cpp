@@ -1,0 +1,78 @@
+// Library folders added through the registry calls, in a key of the current user that the test
+// makes and removes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "Platform/UserRegistry.h"
+#include "Platform/Win32/Win32.h"
+
+namespace quillet {
+namespace {
+
+using platform::UserListOutcome;
+
+const std::string KEY = "Software\\QuilletTest\\BDS\\23.0\\Library\\Win32";
+
+// The value as the registry holds it, with its type; nullopt when it is missing.
+std::optional<std::pair<DWORD, std::string>> Value(const char* name) {
+  char data[512] = {};
+  DWORD size = sizeof data;
+  DWORD type = 0;
+  if (::RegGetValueA(HKEY_CURRENT_USER, KEY.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, data,
+                     &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::make_pair(type, std::string(data));
+}
+
+TEST(Win32UserRegistry, AppendsThroughTheRegistryCalls) {
+  const struct {
+    const char* name;
+    DWORD type; // REG_NONE: the value is missing at the start
+    const char* before;
+    UserListOutcome outcome;
+    const char* after; // nullptr: unchanged
+  } rows[] = {
+      {"append", REG_SZ, "$(BDSLIB);C:\\J\xe4ger", UserListOutcome::Added,
+       "$(BDSLIB);C:\\J\xe4ger;C:\\Lib\\Source"},
+      {"present", REG_EXPAND_SZ, "c:\\lib\\source\\", UserListOutcome::Present, nullptr},
+      {"missing value", REG_NONE, "", UserListOutcome::Added, "C:\\Lib\\Source"},
+      {"not text", REG_BINARY, "AB", UserListOutcome::Failed, nullptr},
+  };
+  for (const auto& row : rows) {
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, KEY.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (row.type != REG_NONE) {
+      ::RegSetValueExA(key, "Search Path", 0, row.type, reinterpret_cast<const BYTE*>(row.before),
+                       static_cast<DWORD>(std::strlen(row.before) + 1));
+    }
+    ::RegCloseKey(key);
+    const auto before = Value("Search Path");
+    EXPECT_EQ(platform::AddToUserLists({{KEY, "Search Path"}}, "C:\\Lib\\Source").outcome,
+              row.outcome)
+        << row.name;
+    const auto after = Value("Search Path");
+    if (row.after == nullptr) {
+      EXPECT_EQ(after, before) << row.name;
+    } else {
+      ASSERT_TRUE(after) << row.name;
+      EXPECT_EQ(after->first, row.type == REG_NONE ? REG_SZ : row.type) << row.name;
+      EXPECT_EQ(after->second, row.after) << row.name;
+    }
+  }
+  // A key that does not exist is not made.
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
+  EXPECT_EQ(platform::AddToUserLists({{KEY, "Search Path"}}, "C:\\Lib").outcome,
+            UserListOutcome::KeyMissing);
+  HKEY key = nullptr;
+  EXPECT_NE(::RegOpenKeyExA(HKEY_CURRENT_USER, KEY.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+}
+
+} // namespace
+} // namespace quillet
