@@ -414,18 +414,42 @@ MappedPath MapPath(std::string_view windowsPath) {
     rest.remove_prefix(1); // keep one "/" before the server name
   }
   // Otherwise `rest` is the whole text: native absolute when it starts with "/", else relative.
+  // Below a drive or a share, ".." is resolved on the text, as Windows resolves it: it takes back
+  // the name before it, whether that exists or not, and never climbs above the drive's folder or
+  // the share (where the prefix's own files lie).
+  const bool rooted = mapped.native.size() != 0;
+  struct Level {
+    std::size_t length;  // of `native` before the name
+    bool matchingBefore; // `matching` before the name
+  };
+  std::vector<Level> levels;
+  bool skipSeparator = false; // right after a ".." that was resolved
 
   bool matching = true; // stops at the first component that exists in no letter case
   std::size_t pos = 0;
   while (pos < rest.size()) {
     if (rest[pos] == '/') {
-      mapped.native += '/';
+      if (!std::exchange(skipSeparator, false)) {
+        mapped.native += '/';
+      }
       ++pos;
       continue;
     }
     const std::size_t end = std::min(rest.find('/', pos), rest.size());
     const std::string_view name = rest.substr(pos, end - pos);
     pos = end;
+    skipSeparator = false;
+    if (rooted && name == "..") {
+      if (levels.size() > mapped.rootNames) {
+        mapped.native.resize(levels.back().length);
+        matching = levels.back().matchingBefore;
+        levels.pop_back();
+        --mapped.names;
+      }
+      skipSeparator = !mapped.native.empty() && mapped.native.back() == '/';
+      continue;
+    }
+    levels.push_back({mapped.native.size(), matching});
     ++mapped.names;
     if (matching && name != "." && name != "..") {
       std::string existing;

@@ -73,8 +73,19 @@ INSTANTIATE_TEST_SUITE_P(
         MapCase{"DoubleSeparatorKept", {}, "D:\\Lib\\\\a.pas", "{prefix}/dosdevices/d:/Lib//a.pas"},
         MapCase{"Share", {}, "\\\\srv\\share\\a", "{prefix}/dosdevices/unc/srv/share/a"},
         MapCase{"NulEndsThePath", {}, std::string("C:\\a\0b", 6), "{prefix}/dosdevices/c:/a"},
-        MapCase{
-            "DotDotKept", {"drive_c/Lib/"}, "C:\\Lib\\..\\x", "{prefix}/dosdevices/c:/Lib/../x"}),
+        // ".." is resolved on the text, as Windows does: also over a folder that does not exist,
+        // and never above the drive's folder or the share, where the prefix's own files lie.
+        MapCase{"DotDotOnTheText", {"drive_c/Lib/"}, "C:\\Lib\\..\\x", "{prefix}/dosdevices/c:/x"},
+        MapCase{"DotDotOverAMissingFolder", {}, "C:\\up\\..\\upd\\", "{prefix}/dosdevices/c:/upd/"},
+        MapCase{"DotDotNeverAboveTheDrive",
+                {},
+                "C:\\A\\..\\..\\..\\system.reg",
+                "{prefix}/dosdevices/c:/system.reg"},
+        MapCase{"DriveRelativeDotDot", {}, "C:..\\x", "{prefix}/dosdevices/c:/x"},
+        MapCase{"DotDotNeverAboveTheShare",
+                {},
+                "\\\\srv\\share\\..\\..\\x",
+                "{prefix}/dosdevices/unc/srv/share/x"}),
     [](const auto& info) { return info.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
