@@ -293,6 +293,22 @@ TEST_F(WineSigned, SignedInstallerInstallsAndIsListedAndTested) {
 
   const DifferentialCase c{"Signed", StandardPackage, "\r\nN\r\n", "UTC", {}, ".", EXIT_INSTALLED};
   Compare(c, signedSetup, signedSetup.string(), {});
+
+  // Removing the signature leaves the zeros that padded up to it: the package is still found,
+  // and attach still refuses the installer.
+  const fs::path unsignedSetup = dir_ / "unsigned.exe";
+  ASSERT_EQ(run("/usr/bin/osslsigncode",
+                {"remove-signature", "-in", signedSetup.string(), "-out", unsignedSetup.string()})
+                .status,
+            0);
+  EXPECT_EQ(fs::file_size(unsignedSetup) - fs::file_size(setup),
+            (8 - fs::file_size(setup) % 8) % 8);
+  EXPECT_EQ(run(test::PackPath(), {"test", unsignedSetup.string()}).status, 0);
+  EXPECT_EQ(run(test::PackPath(), {"attach", unsignedSetup.string(), package.string(), "-o",
+                                   (dir_ / "again.exe").string()})
+                .status,
+            1);
+  Compare(c, unsignedSetup, unsignedSetup.string(), {});
 }
 
 // The Linux end-to-end tests' answers to the folder question, on both builds. Lines end with
