@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <thread>
 
 #include "Installer/RunInstaller.h"
 #include "Package/PackageWriter.h"
@@ -309,6 +310,42 @@ TEST_F(WineSigned, SignedInstallerInstallsAndIsListedAndTested) {
                 .status,
             1);
   Compare(c, unsignedSetup, unsignedSetup.string(), {});
+}
+
+// The readme at a path of MAX_PATH characters or more is opened too: an association for .html,
+// made for this test, copies the document it is given to C:\quillet-opened.html.
+using WineReadme = WineFixture;
+
+TEST_F(WineReadme, IsOpenedAtAPathBeyondMaxPath) {
+  const auto reg = [](const std::vector<std::string>& arguments) {
+    std::vector<std::string> all{"reg"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return test::RunProgram("/usr/bin/wine", all, {}).status;
+  };
+  struct Association {
+    std::function<int(const std::vector<std::string>&)> reg;
+    ~Association() {
+      reg({"delete", "HKCR\\.html", "/f"});
+      reg({"delete", "HKCR\\QuilletReadme", "/f"});
+    }
+  } association{reg};
+  ASSERT_EQ(reg({"add", "HKCR\\.html", "/ve", "/d", "QuilletReadme", "/f"}), 0);
+  ASSERT_EQ(reg({"add", "HKCR\\QuilletReadme\\shell\\open\\command", "/ve", "/d",
+                 "C:\\windows\\system32\\cmd.exe /c copy \"%1\" C:\\quillet-opened.html", "/f"}),
+            0);
+  const fs::path package = dir_ / "pkg.dat";
+  test::WriteFile(package, SerializePackage(StandardPackage()));
+  Reset({});
+  const ProgramResult windows =
+      test::wine::RunWindows(test::wine::WindowsSfx(), {test::wine::WindowsPath(package)},
+                             Options(LongFolder() + "\r\nN\r\n", "UTC"));
+  EXPECT_EQ(windows.status, EXIT_INSTALLED) << windows.output;
+  const fs::path opened = test::wine::Prefix() / "drive_c" / "quillet-opened.html";
+  for (int i = 0; i < 100 && !fs::exists(opened); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(fs::exists(opened) ? test::ReadFile(opened) : "not opened", "<html/>");
 }
 
 // The Linux end-to-end tests' answers to the folder question, on both builds. Lines end with
