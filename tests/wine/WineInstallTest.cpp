@@ -312,6 +312,31 @@ TEST_F(WineSigned, SignedInstallerInstallsAndIsListedAndTested) {
   Compare(c, unsignedSetup, unsignedSetup.string(), {});
 }
 
+// The program's own file and a package argument are opened by their Unicode names only: beside a
+// folder "é" whose ANSI bytes read as UTF-8 "é", "Ã©" names its own files.
+using WineNames = WineFixture;
+
+TEST_F(WineNames, AreOpenedByTheirUnicodeNamesOnly) {
+  PackageContents other = StandardPackage();
+  other.defaultFolder = "%Delphi%Other\\";
+  const fs::path chosen = dir_ / "amb" / "\xC3\x83\xC2\xA9";
+  const fs::path sibling = dir_ / "amb" / "\xC3\xA9";
+  for (const auto& [folder, contents] :
+       {std::pair(chosen, StandardPackage()), std::pair(sibling, other)}) {
+    test::WriteFile(folder / "pkg.dat", SerializePackage(contents));
+    ASSERT_EQ(test::RunProgram(test::PackPath(),
+                               {"attach", test::wine::WindowsSfx(), (folder / "pkg.dat").string(),
+                                "-o", (folder / "Setup.exe").string()},
+                               {})
+                  .status,
+              0);
+  }
+  const DifferentialCase c{"Own", StandardPackage, "\r\nN\r\n", "UTC", {}, ".", EXIT_INSTALLED};
+  Compare(c, chosen / "Setup.exe", (chosen / "Setup.exe").string(), {});
+  Compare(c, chosen / "pkg.dat", test::wine::WindowsSfx(),
+          {test::wine::WindowsPath(chosen / "pkg.dat")});
+}
+
 // The readme at a path of MAX_PATH characters or more is opened too: an association for .html,
 // made for this test, copies the document it is given to C:\quillet-opened.html.
 using WineReadme = WineFixture;
