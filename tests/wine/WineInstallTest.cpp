@@ -312,6 +312,70 @@ TEST_F(WineSigned, SignedInstallerInstallsAndIsListedAndTested) {
   Compare(c, unsignedSetup, unsignedSetup.string(), {});
 }
 
+// Stored times of other years and at changes of offset, installed by both builds in one zone:
+// each file's last-write time against the instant worked out with tzdata (Python's zoneinfo,
+// fold 0). `windowsLag`: how much earlier Windows sets it, for a year its zone data has no rule of.
+struct DatedEntry {
+  const char* name;
+  std::uint32_t date;
+  std::uint32_t time;
+  long long utc;
+  long long windowsLag = 0;
+};
+struct DatesCase {
+  const char* name;
+  const char* zone;
+  std::vector<DatedEntry> entries;
+};
+
+class WineDates : public WineFixture, public ::testing::WithParamInterface<DatesCase> {};
+
+TEST_P(WineDates, EachDateTakesTheRulesOfItsYear) {
+  PackageContents contents;
+  contents.defaultFolder = "C:\\Dates";
+  for (const DatedEntry& e : GetParam().entries) {
+    contents.entries.push_back(
+        MakeStoredEntry("%zel_root%", e.name, e.name, ENTRY_INSTALL, e.date, e.time));
+  }
+  const fs::path package = dir_ / "pkg.dat";
+  test::WriteFile(package, SerializePackage(contents));
+  const auto options = Options("\r\nN\r\n", GetParam().zone);
+  Reset({});
+  const ProgramResult linux = test::RunProgram(test::SfxPath(), {package.string()}, options);
+  const test::wine::Tree linuxTree = test::wine::Snapshot(test::wine::Prefix() / "drive_c/Dates");
+  Reset({});
+  const ProgramResult windows =
+      test::wine::RunWindows(test::wine::WindowsSfx(), {test::wine::WindowsPath(package)}, options);
+  const test::wine::Tree windowsTree = test::wine::Snapshot(test::wine::Prefix() / "drive_c/Dates");
+  EXPECT_EQ(windows.output, linux.output);
+  EXPECT_EQ(linux.status, EXIT_INSTALLED) << linux.output;
+  EXPECT_EQ(windows.status, EXIT_INSTALLED);
+  for (const DatedEntry& e : GetParam().entries) {
+    EXPECT_EQ(linuxTree.contains(e.name) ? linuxTree.at(e.name).mtime : 0, e.utc) << e.name;
+    EXPECT_EQ(windowsTree.contains(e.name) ? windowsTree.at(e.name).mtime : 0, e.utc - e.windowsLag)
+        << e.name;
+  }
+}
+
+// 5000 is noon; 1042 is 02:30:02 and 625 01:30:00, inside a skipped or a repeated hour.
+INSTANTIATE_TEST_SUITE_P(
+    Zones, WineDates,
+    ::testing::Values(
+        // Windows holds no 1995 rule for Berlin: its one rule keeps summer time to late October.
+        DatesCase{"Berlin",
+                  "Europe/Berlin",
+                  {{"y1995-10-10", 34982, 5000, 813322800, 3600},
+                   {"gap-2026-03-29", 46110, 1042, 1774747802},
+                   {"repeated-2026-10-25", 46320, 1042, 1792888202}}},
+        DatesCase{"NewYork",
+                  "America/New_York",
+                  {{"y2006-03-20", 38796, 5000, 1142874000},
+                   {"y2006-10-30", 39020, 5000, 1162227600},
+                   {"gap-2026-03-08", 46089, 1042, 1772955002},
+                   {"repeated-2026-11-01", 46327, 625, 1793511000}}},
+        DatesCase{"Sydney", "Australia/Sydney", {{"y2007-03-30", 39171, 5000, 1175220000}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // The program's own file and a package argument are opened by their Unicode names only: beside a
 // folder "é" whose ANSI bytes read as UTF-8 "é", "Ã©" names its own files.
 using WineNames = WineFixture;
