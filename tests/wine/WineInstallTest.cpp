@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -312,68 +313,52 @@ TEST_F(WineSigned, SignedInstallerInstallsAndIsListedAndTested) {
   Compare(c, unsignedSetup, unsignedSetup.string(), {});
 }
 
-// Stored times of other years and at changes of offset, installed by both builds in one zone:
-// each file's last-write time against the instant worked out with tzdata (Python's zoneinfo,
-// fold 0). `windowsLag`: how much earlier Windows sets it, for a year its zone data has no rule of.
-struct DatedEntry {
-  const char* name;
-  std::uint32_t date;
-  std::uint32_t time;
-  long long utc;
-  long long windowsLag = 0;
-};
-struct DatesCase {
+// A stored time installed by both builds in a zone: the file's time against the instant from
+// tzdata (Python's zoneinfo, fold 0). `windowsLag`: how much earlier Windows sets it where its
+// zone data holds no rule of that year.
+struct DateCase {
   const char* name;
   const char* zone;
-  std::vector<DatedEntry> entries;
+  std::uint32_t date;
+  std::uint32_t time; // 5000 is noon, 1042 02:30:02
+  long long utc;
+  long long windowsLag;
 };
 
-class WineDates : public WineFixture, public ::testing::WithParamInterface<DatesCase> {};
+class WineDates : public WineFixture, public ::testing::WithParamInterface<DateCase> {};
 
-TEST_P(WineDates, EachDateTakesTheRulesOfItsYear) {
-  PackageContents contents;
-  contents.defaultFolder = "C:\\Dates";
-  for (const DatedEntry& e : GetParam().entries) {
-    contents.entries.push_back(
-        MakeStoredEntry("%zel_root%", e.name, e.name, ENTRY_INSTALL, e.date, e.time));
-  }
+TEST_P(WineDates, TakeTheRulesOfTheirYear) {
+  const DateCase& c = GetParam();
   const fs::path package = dir_ / "pkg.dat";
-  test::WriteFile(package, SerializePackage(contents));
-  const auto options = Options("\r\nN\r\n", GetParam().zone);
-  Reset({});
-  const ProgramResult linux = test::RunProgram(test::SfxPath(), {package.string()}, options);
-  const test::wine::Tree linuxTree = test::wine::Snapshot(test::wine::Prefix() / "drive_c/Dates");
-  Reset({});
-  const ProgramResult windows =
-      test::wine::RunWindows(test::wine::WindowsSfx(), {test::wine::WindowsPath(package)}, options);
-  const test::wine::Tree windowsTree = test::wine::Snapshot(test::wine::Prefix() / "drive_c/Dates");
-  EXPECT_EQ(windows.output, linux.output);
-  EXPECT_EQ(linux.status, EXIT_INSTALLED) << linux.output;
-  EXPECT_EQ(windows.status, EXIT_INSTALLED);
-  for (const DatedEntry& e : GetParam().entries) {
-    EXPECT_EQ(linuxTree.contains(e.name) ? linuxTree.at(e.name).mtime : 0, e.utc) << e.name;
-    EXPECT_EQ(windowsTree.contains(e.name) ? windowsTree.at(e.name).mtime : 0, e.utc - e.windowsLag)
-        << e.name;
+  test::WriteFile(package, SerializePackage({"C:\\Dates",
+                                             {MakeStoredEntry("%zel_root%", "a.pas", "a",
+                                                              ENTRY_INSTALL, c.date, c.time)},
+                                             std::nullopt}));
+  std::vector<ProgramResult> results;
+  std::vector<long long> times;
+  for (const std::string& exe : {std::string(), test::wine::WindowsSfx()}) {
+    Reset({});
+    const auto options = Options("\r\nN\r\n", c.zone);
+    results.push_back(
+        exe.empty() ? test::RunProgram(test::SfxPath(), {package.string()}, options)
+                    : test::wine::RunWindows(exe, {test::wine::WindowsPath(package)}, options));
+    times.push_back(test::wine::Snapshot(test::wine::Prefix() / "drive_c/Dates")["a.pas"].mtime);
   }
+  EXPECT_EQ(results[0].status, EXIT_INSTALLED) << results[0].output;
+  EXPECT_EQ(results[1].output, results[0].output);
+  EXPECT_EQ(times, (std::vector<long long>{c.utc, c.utc - c.windowsLag}));
 }
 
-// 5000 is noon; 1042 is 02:30:02 and 625 01:30:00, inside a skipped or a repeated hour.
 INSTANTIATE_TEST_SUITE_P(
-    Zones, WineDates,
+    Cases, WineDates,
     ::testing::Values(
-        // Windows holds no 1995 rule for Berlin: its one rule keeps summer time to late October.
-        DatesCase{"Berlin",
-                  "Europe/Berlin",
-                  {{"y1995-10-10", 34982, 5000, 813322800, 3600},
-                   {"gap-2026-03-29", 46110, 1042, 1774747802},
-                   {"repeated-2026-10-25", 46320, 1042, 1792888202}}},
-        DatesCase{"NewYork",
-                  "America/New_York",
-                  {{"y2006-03-20", 38796, 5000, 1142874000},
-                   {"y2006-10-30", 39020, 5000, 1162227600},
-                   {"gap-2026-03-08", 46089, 1042, 1772955002},
-                   {"repeated-2026-11-01", 46327, 625, 1793511000}}},
-        DatesCase{"Sydney", "Australia/Sydney", {{"y2007-03-30", 39171, 5000, 1175220000}}}),
+        // Windows holds no rule of 1995 for Berlin: its one rule keeps summer time into October.
+        DateCase{"Berlin1995", "Europe/Berlin", 34982, 5000, 813322800, 3600},
+        DateCase{"BerlinSkipped", "Europe/Berlin", 46110, 1042, 1774747802, 0},
+        DateCase{"BerlinRepeated", "Europe/Berlin", 46320, 1042, 1792888202, 0},
+        DateCase{"NewYork2006Spring", "America/New_York", 38796, 5000, 1142874000, 0},
+        DateCase{"NewYork2006Autumn", "America/New_York", 39020, 5000, 1162227600, 0},
+        DateCase{"Sydney2007", "Australia/Sydney", 39171, 5000, 1175220000, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The program's own file and a package argument are opened by their Unicode names only: beside a
@@ -384,16 +369,13 @@ TEST_F(WineNames, AreOpenedByTheirUnicodeNamesOnly) {
   PackageContents other = StandardPackage();
   other.defaultFolder = "%Delphi%Other\\";
   const fs::path chosen = dir_ / "amb" / "\xC3\x83\xC2\xA9";
-  const fs::path sibling = dir_ / "amb" / "\xC3\xA9";
   for (const auto& [folder, contents] :
-       {std::pair(chosen, StandardPackage()), std::pair(sibling, other)}) {
+       {std::pair(chosen, StandardPackage()), std::pair(dir_ / "amb" / "\xC3\xA9", other)}) {
     test::WriteFile(folder / "pkg.dat", SerializePackage(contents));
-    ASSERT_EQ(test::RunProgram(test::PackPath(),
-                               {"attach", test::wine::WindowsSfx(), (folder / "pkg.dat").string(),
-                                "-o", (folder / "Setup.exe").string()},
-                               {})
-                  .status,
-              0);
+    test::RunProgram(test::PackPath(),
+                     {"attach", test::wine::WindowsSfx(), (folder / "pkg.dat").string(), "-o",
+                      (folder / "Setup.exe").string()},
+                     {});
   }
   const DifferentialCase c{"Own", StandardPackage, "\r\nN\r\n", "UTC", {}, ".", EXIT_INSTALLED};
   Compare(c, chosen / "Setup.exe", (chosen / "Setup.exe").string(), {});
@@ -401,39 +383,31 @@ TEST_F(WineNames, AreOpenedByTheirUnicodeNamesOnly) {
           {test::wine::WindowsPath(chosen / "pkg.dat")});
 }
 
-// The readme at a path of MAX_PATH characters or more is opened too: an association for .html,
-// made for this test, copies the document it is given to C:\quillet-opened.html.
+// A readme at a path of MAX_PATH characters or more is opened: an association for .html, made
+// for this test (and removed after it), copies the opened document to C:\quillet-opened.html.
 using WineReadme = WineFixture;
 
-TEST_F(WineReadme, IsOpenedAtAPathBeyondMaxPath) {
-  const auto reg = [](const std::vector<std::string>& arguments) {
-    std::vector<std::string> all{"reg"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return test::RunProgram("/usr/bin/wine", all, {}).status;
+TEST_F(WineReadme, IsOpenedBeyondMaxPath) {
+  const auto reg = [](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "reg");
+    return test::RunProgram("/usr/bin/wine", arguments, {}).status;
   };
-  struct Association {
-    std::function<int(const std::vector<std::string>&)> reg;
-    ~Association() {
-      reg({"delete", "HKCR\\.html", "/f"});
-      reg({"delete", "HKCR\\QuilletReadme", "/f"});
-    }
-  } association{reg};
-  ASSERT_EQ(reg({"add", "HKCR\\.html", "/ve", "/d", "QuilletReadme", "/f"}), 0);
-  ASSERT_EQ(reg({"add", "HKCR\\QuilletReadme\\shell\\open\\command", "/ve", "/d",
-                 "C:\\windows\\system32\\cmd.exe /c copy \"%1\" C:\\quillet-opened.html", "/f"}),
-            0);
-  const fs::path package = dir_ / "pkg.dat";
-  test::WriteFile(package, SerializePackage(StandardPackage()));
+  const std::shared_ptr<void> removal(nullptr, [&reg](void*) {
+    reg({"delete", "HKCR\\.html", "/f"});
+    reg({"delete", "HKCR\\QuilletReadme", "/f"});
+  });
+  reg({"add", "HKCR\\.html", "/ve", "/d", "QuilletReadme", "/f"});
+  reg({"add", "HKCR\\QuilletReadme\\shell\\open\\command", "/ve", "/d",
+       "C:\\windows\\system32\\cmd.exe /c copy \"%1\" C:\\quillet-opened.html", "/f"});
+  test::WriteFile(dir_ / "pkg.dat", SerializePackage(StandardPackage()));
   Reset({});
-  const ProgramResult windows =
-      test::wine::RunWindows(test::wine::WindowsSfx(), {test::wine::WindowsPath(package)},
-                             Options(LongFolder() + "\r\nN\r\n", "UTC"));
-  EXPECT_EQ(windows.status, EXIT_INSTALLED) << windows.output;
+  test::wine::RunWindows(test::wine::WindowsSfx(), {test::wine::WindowsPath(dir_ / "pkg.dat")},
+                         Options(LongFolder() + "\r\nN\r\n", "UTC"));
   const fs::path opened = test::wine::Prefix() / "drive_c" / "quillet-opened.html";
   for (int i = 0; i < 100 && !fs::exists(opened); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the copy's end
   EXPECT_EQ(fs::exists(opened) ? test::ReadFile(opened) : "not opened", "<html/>");
 }
 
