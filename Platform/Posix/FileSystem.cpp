@@ -762,6 +762,8 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   if (!state_ || state_->fd < 0) {
     return EBADF;
   }
+  // The zone as TZ names it now, looked up once (as mktime did) for the offsets asked below.
+  ::tzset();
   const std::optional<std::int64_t> seconds = UtcOfLocalDosDateTime(packedDosDateTime);
   if (!seconds) {
     return EINVAL;
