@@ -60,8 +60,14 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   if (!NameStaysInFolder(fileName)) {
     return Fail(console, "could not create [" + target + "]");
   }
+  // Both builds hand the system the same path, and refuse one that Windows would not hold as
+  // written (Folders.h).
+  const std::optional<std::string> systemTarget = SystemFormOfPath(target);
+  if (!systemTarget) {
+    return Fail(console, "could not create [" + target + "]");
+  }
   if (SameTextLocale(fileName, README_ENTRY_NAME)) {
-    context.ReadmePath = target;
+    context.ReadmePath = *systemTarget;
   }
 
   // An entry that needs a damaged patch text would be installed with wrong content.
@@ -76,12 +82,12 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
     return Fail(console, "CRC Error");
   }
 
-  const std::string folder = FolderOfPath(target);
+  const std::string folder = FolderOfPath(*systemTarget);
   if (!FolderExists(folder)) {
     CreateFolderPath(folder); // a folder that cannot be made shows as the failure to create
   }
 
-  std::optional<platform::OutputFile> file = platform::OutputFile::CreateFor(target);
+  std::optional<platform::OutputFile> file = platform::OutputFile::CreateFor(*systemTarget);
   if (!file) {
     return Fail(console, "could not create [" + target + "]");
   }
@@ -120,8 +126,12 @@ bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Con
                        const InstallOptions& options) {
   // One installer per target folder at a time, so that two never mix their files there. The
   // folder is made first, so that every installer locks that same folder.
-  const std::string root = FolderWithSeparator(context.PackageRoot);
-  if (!root.empty() && !FolderExists(root)) {
+  // The folder as the entries' paths reach the system; one that Windows cannot hold as written
+  // is not made (its entries fail).
+  const std::string asWritten = FolderWithSeparator(context.PackageRoot);
+  const std::optional<std::string> systemRoot = SystemFormOfPath(asWritten);
+  const std::string root = systemRoot ? FolderWithSeparator(*systemRoot) : asWritten;
+  if (systemRoot && !root.empty() && !FolderExists(root)) {
     CreateFolderPath(root);
   }
   platform::FolderLock lock(root);

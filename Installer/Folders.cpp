@@ -1,9 +1,11 @@
 #include "Installer/Folders.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "Common/Text.h"
+#include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Text.h"
 
@@ -69,6 +71,33 @@ std::vector<std::string> ResolvedComponents(std::string_view path,
   return components;
 }
 
+// Whether Windows holds a path component under the name as written: it drops a final space or
+// dot, and takes CON, PRN, AUX, NUL, COM1-9 and LPT1-9, also with an extension, for devices.
+bool HoldableName(std::string_view name) {
+  if (name == "." || name == "..") {
+    return true;
+  }
+  if (name.ends_with(' ') || name.ends_with('.')) {
+    return false;
+  }
+  std::string_view base = name.substr(0, name.find('.'));
+  base = base.substr(0, base.find_last_not_of(' ') + 1);
+  const auto is = [&base](std::string_view device) {
+    return base.size() == device.size() &&
+           std::equal(base.begin(), base.end(), device.begin(),
+                      [](char a, char b) { return platform::AsciiUpper(a) == b; });
+  };
+  if (is("CON") || is("PRN") || is("AUX") || is("NUL")) {
+    return false;
+  }
+  for (const char digit : std::string_view("123456789")) {
+    if (is(std::string("COM") + digit) || is(std::string("LPT") + digit)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 } // namespace
 
 bool PathIsInFolder(std::string_view path, std::string_view folder,
@@ -114,6 +143,50 @@ std::string FolderOfPath(std::string_view path, const platform::LeadByteTable* l
     i = at;
   }
   return {};
+}
+
+std::optional<std::string> SystemFormOfPath(std::string_view path,
+                                            const platform::LeadByteTable* leadBytes) {
+  // The root: "\\server\share", a drive with or without its separator, a lone separator.
+  std::size_t rootEnd = 0;
+  bool rooted = false;
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    rootEnd = 2;
+    for (int names = 0; names < 2 && rootEnd < path.size(); ++names) {
+      while (rootEnd < path.size() && IsSeparator(path[rootEnd])) {
+        ++rootEnd;
+      }
+      while (rootEnd < path.size() && !IsSeparator(path[rootEnd])) {
+        ++rootEnd;
+      }
+    }
+    rooted = true;
+  } else if (path.size() >= 2 && path[1] == ':' && platform::AsciiLower(path[0]) >= 'a' &&
+             platform::AsciiLower(path[0]) <= 'z') {
+    rooted = path.size() > 2 && IsSeparator(path[2]);
+    rootEnd = rooted ? 3 : 2;
+  } else if (!path.empty() && IsSeparator(path[0])) {
+    rooted = true;
+    rootEnd = 1;
+  }
+  std::vector<std::string> components = ResolvedComponents(path.substr(rootEnd), leadBytes);
+  if (rooted) {
+    // ".." at a root stays there.
+    components.erase(components.begin(),
+                     std::find_if(components.begin(), components.end(),
+                                  [](const std::string& c) { return c != ".."; }));
+  }
+  std::string result(path.substr(0, rootEnd));
+  if (rootEnd > 2 && !IsSeparator(result.back())) {
+    result.push_back('\\'); // after a share
+  }
+  for (std::size_t i = 0; i < components.size(); ++i) {
+    if (!HoldableName(components[i])) {
+      return std::nullopt;
+    }
+    result += (i == 0 ? "" : "\\") + components[i];
+  }
+  return result;
 }
 
 bool FolderExists(std::string_view path) {

@@ -2,6 +2,7 @@
 // and so does "/", which Windows accepts too and which is the only separator on POSIX.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,16 @@ std::string FolderOfPath(std::string_view path,
 // the current one.
 bool PathIsInFolder(std::string_view path, std::string_view folder,
                     const platform::LeadByteTable* leadBytes = platform::ActiveLeadBytes());
+
+// The path as both builds hand it to the system: "." and empty components dropped and ".."
+// resolved on the text, as Windows resolves them, below a root that stays ("\\server\share\",
+// "C:\", "C:", "\"; a ".." at a root stays there, one of a relative path is kept). Nullopt when
+// a component is a name Windows cannot hold as written: one ending in a space or a dot (other
+// than "." and ".."), or a device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an
+// extension, in any letter case).
+std::optional<std::string>
+SystemFormOfPath(std::string_view path,
+                 const platform::LeadByteTable* leadBytes = platform::ActiveLeadBytes());
 
 // True when the path names an existing folder.
 bool FolderExists(std::string_view path);

@@ -66,12 +66,10 @@ std::optional<CertificateTable> FindCertificateTable(const std::uint8_t* base, s
 
 std::uint64_t PackageEnd(const std::uint8_t* base, std::uint64_t size) {
   const auto table = FindCertificateTable(base, size);
-  if (!table || table->offset > size || table->size != size - table->offset) {
-    return size;
-  }
-  // The padding before the table is at most alignment - 1 zero bytes; the package's trailer
-  // signature says where the package itself ends.
-  const std::uint64_t start = table->offset;
+  const bool tableEndsFile = table && table->offset <= size && table->size == size - table->offset;
+  const std::uint64_t start = tableEndsFile ? table->offset : size;
+  // Signing pads the file with at most alignment - 1 zero bytes before the table, and removing
+  // the signature leaves them: the package's trailer signature says where the package ends.
   for (std::uint64_t pad = 0; pad < pe_field::CERTIFICATE_TABLE_ALIGNMENT && pad <= start; ++pad) {
     if (pad > 0 && base[start - pad] != 0) {
       break;

@@ -40,8 +40,8 @@ struct CertificateTable {
 std::optional<CertificateTable> FindCertificateTable(const std::uint8_t* base, std::uint64_t size);
 
 // The end of the package in a file of `size` bytes: where a certificate table that ends the
-// file begins (less the zeros padding up to it, when a package trailer sits before them),
-// otherwise the end of the file.
+// file begins, otherwise the end of the file; less up to 7 zeros of padding before that point
+// when a package trailer sits before them (a signed file, or one whose signature was removed).
 std::uint64_t PackageEnd(const std::uint8_t* base, std::uint64_t size);
 
 } // namespace quillet

@@ -32,9 +32,10 @@ void AttachPackage(const std::filesystem::path& installer, const std::filesystem
                          ": is already signed; attach the package to the unsigned installer, "
                          "then sign the result");
     }
+    // A package may sit behind the zero padding that a removed signature leaves.
+    const auto* base = reinterpret_cast<const std::uint8_t*>(bytes.data());
     PackageLayout carried;
-    if (ValidatePackage(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
-                        carried)) {
+    if (ValidatePackage(base, PackageEnd(base, bytes.size()), carried)) {
       throw EPackerError(installer.string() + ": already carries a package at offset " +
                          std::to_string(carried.header) + "; attach to the bare installer");
     }

@@ -100,14 +100,20 @@ int Build(const BuildArguments& args, std::ostream& out, std::ostream& err) {
   return EXIT_OK;
 }
 
+// A file named on the command line, spelt as the packer's other paths are (std::filesystem's
+// native narrow form: UTF-8 on Windows, where native paths are UTF-8).
+std::string NativeArgumentPath(const std::string& argument) {
+  return std::filesystem::path(argument).string();
+}
+
 int List(const std::string& file, std::uint32_t codePage, std::ostream& out, std::ostream& err) {
-  const PackageFile package(file);
+  const PackageFile package(NativeArgumentPath(file));
   ListPackage(package, out, err, codePage);
   return EXIT_OK;
 }
 
 int Test(const std::string& file, std::ostream& out, std::ostream& err) {
-  const PackageFile package(file);
+  const PackageFile package(NativeArgumentPath(file));
   const TestSummary summary = TestPackage(package, out);
   if (!summary.Passed()) {
     err << "quillet-pack: " << file << ": the package failed its test\n";
@@ -129,7 +135,9 @@ int Attach(const AttachArguments& args, std::ostream& err) {
   if (installer.empty()) {
     const StubPlatform platform =
         args.platform.empty() ? HostStubPlatform() : *StubPlatformNamed(args.platform);
-    installer = LocateStub(platform, platform::OwnProgramPath());
+    // The own path is UTF-8 on Windows: read as such, whatever the ANSI code page.
+    const std::string own = platform::OwnProgramPath();
+    installer = LocateStub(platform, std::filesystem::path(std::u8string(own.begin(), own.end())));
   }
   AttachPackage(installer, args.package, args.output, args.downloadUrl);
   // The address is what a user with a damaged download is sent to: an author who left it out

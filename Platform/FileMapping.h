@@ -1,4 +1,5 @@
-// Read-only file mapping and whole-file reads, for native paths.
+// Read-only file mapping and whole-file reads, for native paths: the bytes of the name on POSIX,
+// UTF-8 on Windows (as ProgramArguments and OwnProgramPath give them).
 //
 // One piece of the interface between Quillet and the operating system: declared once here,
 // implemented in Platform/Posix/FileMapping.cpp and Platform/Win32/FileMapping.cpp.

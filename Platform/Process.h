@@ -14,11 +14,13 @@ namespace quillet::platform {
 // Sets up the process once at start: the user's locale for text comparison, console mode.
 void InitialiseProcess();
 
-// The command-line arguments after the program name. POSIX hands them over already split;
-// Windows splits GetCommandLineA's text with the installer's own splitting rules.
+// The command-line arguments after the program name. POSIX hands them over already split, as
+// bytes; Windows splits the wide command line with the installer's own splitting rules and gives
+// the arguments in UTF-8, which is how native paths are spelt there (Platform/FileMapping.h).
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
-// Full native path of the running program file, with no length limit; empty when unknown.
+// Full native path of the running program file, with no length limit (UTF-8 on Windows); empty
+// when unknown.
 std::string OwnProgramPath();
 
 // An address inside the function that calls this one. Used as a default argument of exception

@@ -9,7 +9,8 @@
 #   scripts/build-windows.sh --tests   also cross-build the unit tests (quillet-unit-tests.exe),
 #                                      with GoogleTest from Debian's googletest sources
 #   scripts/build-windows.sh --smoke   build, then run both programs under Wine in a throwaway
-#                                      prefix and check what they did
+#                                      prefix and check what they did (with --x86: under 32-bit
+#                                      Wine, wine32:i386)
 #
 # Debian packages no libbz2 for mingw, so its source is taken from Debian's own source package
 # of bzip2 (fetched with apt-get source through a private apt list, leaving the system's apt
@@ -172,6 +173,10 @@ check() { # check DESCRIPTION COMMAND...
 }
 
 ensure_packages "${BUILD_PACKAGES[@]}" wine wine64
+if [ "$arch" = x86 ] && ! ensure_wine32; then
+  echo "build-windows.sh: the 32-bit smoke test needs 32-bit Wine (wine32:i386), which cannot be installed here" >&2
+  exit 1
+fi
 echo "== Linux build of the installer and the packer (build/), for comparison and packing"
 [ -f build/CMakeCache.txt ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs" --target quillet-sfx quillet-pack >/dev/null

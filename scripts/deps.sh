@@ -13,7 +13,9 @@ ensure_packages() {
   if [ "$(id -u)" -eq 0 ]; then
     echo "Installing missing packages: ${missing[*]}" >&2
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq >&2
+    # An index that fails to update (a mirror being synced) need not stop the install: the
+    # install itself fails when a package cannot be had.
+    apt-get update -qq >&2 || echo "apt-get update failed for some indexes; going on" >&2
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
   else
     echo "Missing Debian packages: ${missing[*]}" >&2
@@ -36,4 +38,48 @@ ensure_locales() {
       localedef -i "${name%.UTF-8}" -f UTF-8 "$name" >&2
     fi
   done
+}
+
+wine32_installed() {
+  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'
+}
+
+# 32-bit Wine (wine32:i386) beside the 64-bit one, for the 32-bit Windows programs. Status 1, with
+# the system left as it was, where it cannot be installed: not root, or Debian's i386 packages do
+# not fit the installed ones (for example when an i386 index failed to update).
+ensure_wine32() {
+  wine32_installed && return 0
+  [ "$(id -u)" -eq 0 ] || return 1
+  local added=0
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    added=1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq >&2 || echo "apt-get update failed for some indexes; going on" >&2
+  if apt-get install -y -qq --no-install-recommends wine32:i386 >&2; then
+    return 0
+  fi
+  if [ "$added" -eq 1 ]; then
+    # Back to one architecture, so that later updates do not fetch i386 indexes for nothing.
+    dpkg --remove-architecture i386 >&2 || true
+    apt-get update -qq >&2 || true
+  fi
+  return 1
+}
+
+# Boots the Wine prefix $WINEPREFIX unless it is there and fits the installed Wine. A prefix booted
+# before 32-bit Wine was installed lacks the 32-bit system (syswow64), and Wine then fails in it
+# with "could not load kernel32.dll": such a prefix is made again.
+boot_wine_prefix() {
+  if [ -f "$WINEPREFIX/system.reg" ]; then
+    if ! wine32_installed || [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+      return 0
+    fi
+    echo "== The Wine prefix $WINEPREFIX predates 32-bit Wine: making it again"
+    rm -rf "$WINEPREFIX"
+  fi
+  echo "== Booting the Wine prefix $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
 }

@@ -31,6 +31,7 @@
 #include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Interruption.h"
+#include "Platform/LocalTime.h"
 #include "Platform/PathSplit.h"
 #include "Platform/Posix/CodePage.h"
 #include "Platform/Posix/UncommittedFiles.h"
@@ -465,40 +466,6 @@ MappedPath MapPath(std::string_view windowsPath) {
   return mapped;
 }
 
-// The moment, in seconds since the epoch, of a packed MS-DOS local date and time; nullopt
-// for a value that names no valid moment (month 0, day 0, 31 February, hour 24, ...).
-std::optional<std::time_t> LocalTimeOfDosDateTime(std::uint32_t packed) {
-  const std::uint32_t date = packed >> 16;
-  const std::uint32_t time = packed & 0xFFFF;
-  const int year = 1980 + static_cast<int>(date >> 9);
-  const int month = static_cast<int>((date >> 5) & 0x0F);
-  const int day = static_cast<int>(date & 0x1F);
-  const int hour = static_cast<int>(time >> 11);
-  const int minute = static_cast<int>((time >> 5) & 0x3F);
-  const int second = static_cast<int>(time & 0x1F) * 2;
-
-  const std::chrono::year_month_day calendarDate(std::chrono::year(year),
-                                                 std::chrono::month(static_cast<unsigned>(month)),
-                                                 std::chrono::day(static_cast<unsigned>(day)));
-  if (!calendarDate.ok() || hour > 23 || minute > 59 || second > 59) {
-    return std::nullopt;
-  }
-
-  std::tm fields{};
-  fields.tm_year = year - 1900;
-  fields.tm_mon = month - 1;
-  fields.tm_mday = day;
-  fields.tm_hour = hour;
-  fields.tm_min = minute;
-  fields.tm_sec = second;
-  fields.tm_isdst = -1; // that date's own daylight-saving rule
-  const std::time_t result = std::mktime(&fields);
-  if (result == static_cast<std::time_t>(-1)) {
-    return std::nullopt;
-  }
-  return result;
-}
-
 // Whether a name is one that TemporaryName makes: the prefix, hexadecimal numbers, ".tmp".
 bool IsTemporaryName(std::string_view name) {
   constexpr std::string_view SUFFIX = ".tmp";
@@ -857,12 +824,14 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   if (!state_ || state_->fd < 0) {
     return EBADF;
   }
-  const std::optional<std::time_t> seconds = LocalTimeOfDosDateTime(packedDosDateTime);
+  // The zone as TZ names it now, looked up once (as mktime did) for the offsets asked below.
+  ::tzset();
+  const std::optional<std::int64_t> seconds = UtcOfLocalDosDateTime(packedDosDateTime);
   if (!seconds) {
     return EINVAL;
   }
   // The modification time only; the access time stays as it is.
-  const timespec times[2] = {{0, UTIME_OMIT}, {*seconds, 0}};
+  const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<std::time_t>(*seconds), 0}};
   if (::futimens(state_->fd, times) != 0) {
     return static_cast<std::uint32_t>(errno);
   }

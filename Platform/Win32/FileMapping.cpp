@@ -14,11 +14,14 @@ std::intptr_t AsInteger(HANDLE handle) {
   return reinterpret_cast<std::intptr_t>(handle);
 }
 
-// Opens a file for reading while others may go on reading and writing it. The name may be a
-// program argument (UTF-8) or ANSI text.
+// Opens a file for reading while others may go on reading and writing it. Native paths are
+// UTF-8 here, as the program's arguments and its own path come (Platform/Process.h).
 HANDLE OpenForReading(const std::string& nativePath) {
-  const std::wstring path = win32::SystemPathOfArgument(nativePath);
-  return ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  const std::optional<std::wstring> path = win32::SystemPathOfUtf8(nativePath);
+  if (!path) {
+    return INVALID_HANDLE_VALUE;
+  }
+  return ::CreateFileW(path->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 

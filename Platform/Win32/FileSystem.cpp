@@ -12,6 +12,7 @@
 
 #include "Platform/FileSystem.h"
 #include "Platform/Interruption.h"
+#include "Platform/LocalTime.h"
 #include "Platform/Testing.h"
 #include "Platform/Text.h"
 #include "Platform/Win32/Win32.h"
@@ -295,22 +296,14 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   if (!state_ || !state_->file.Valid()) {
     return ERROR_INVALID_HANDLE;
   }
-  const auto date = static_cast<WORD>(packedDosDateTime >> 16);
-  const auto time = static_cast<WORD>(packedDosDateTime & 0xFFFF);
-  FILETIME localFileTime{};
-  SYSTEMTIME local{};
-  if (::DosDateTimeToFileTime(date, time, &localFileTime) == 0 ||
-      ::FileTimeToSystemTime(&localFileTime, &local) == 0) {
-    return LastErrorCode();
+  // The offset of the stored date's own season and year, by the rule the POSIX layer shares.
+  const std::optional<std::int64_t> seconds = UtcOfLocalDosDateTime(packedDosDateTime);
+  if (!seconds) {
+    return ERROR_INVALID_PARAMETER;
   }
-  // The offset of the stored date's own season, not today's, so that a summer date stamped in
-  // winter gets the same instant as on POSIX (mktime).
-  SYSTEMTIME utc{};
-  FILETIME universal{};
-  if (::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) == 0 ||
-      ::SystemTimeToFileTime(&utc, &universal) == 0) {
-    return LastErrorCode();
-  }
+  // FILETIME counts 100-ns ticks since 1601-01-01, 11,644,473,600 s before 1970.
+  const auto ticks = static_cast<std::uint64_t>(*seconds + 11'644'473'600) * 10'000'000;
+  const FILETIME universal{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
   // The last-write time only: creation and last-access times stay as the system set them.
   if (::SetFileTime(state_->file.Get(), nullptr, nullptr, &universal) == 0) {
     return LastErrorCode();

@@ -22,24 +22,18 @@ void InitialiseProcess() {
 std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
   // The runtime's own splitting of argv follows other rules (backslashes before quotes, doubled
   // quotes): the installer splits the whole command line itself.
-  // The wide command line keeps names the ANSI code page cannot hold. It is split in UTF-8,
-  // where blanks and quotes are the bytes the splitting rule looks for and never part of
-  // another character.
+  // The wide command line keeps every name whole; the arguments stay in UTF-8, where blanks and
+  // quotes are the bytes the splitting rule looks for and never part of another character.
   std::vector<std::string> tokens = SplitCommandLine(win32::Narrow(::GetCommandLineW(), CP_UTF8));
   if (!tokens.empty()) {
     tokens.erase(tokens.begin()); // the program's name
-  }
-  for (std::string& token : tokens) {
-    std::wstring wide;
-    win32::Widen(token, CP_UTF8, wide);
-    token = win32::ProgramText(wide);
   }
   return tokens;
 }
 
 std::string OwnProgramPath() {
   // A truncated answer fills the buffer exactly: grow it until the path fits.
-  // As the arguments: the program's folder may hold any character.
+  // In UTF-8, as the arguments: the program's folder may hold any character.
   std::wstring buffer(FIRST_MODULE_PATH_BUFFER, L'\0');
   for (;;) {
     const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -48,7 +42,7 @@ std::string OwnProgramPath() {
     }
     if (n < buffer.size()) {
       buffer.resize(n);
-      return win32::ProgramText(buffer);
+      return win32::Narrow(buffer, CP_UTF8);
     }
     if (buffer.size() >= MAX_MODULE_PATH) {
       return {};

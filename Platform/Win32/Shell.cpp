@@ -31,18 +31,42 @@ private:
   bool initialised_;
 };
 
+// The path to hand the shell: as it is below MAX_PATH. A longer one gets its folder in the short
+// (8.3) form when that brings it below MAX_PATH, since the shell's own buffers stop there; the
+// file's name stays whole, so that its extension still chooses the program. Otherwise it goes
+// in the "\\?\" form.
+std::wstring ShellPath(const std::wstring& path) {
+  constexpr std::wstring_view LONG_PREFIX = L"\\\\?\\";
+  const std::size_t slash = path.rfind(L'\\');
+  if (!path.starts_with(LONG_PREFIX) || slash == std::wstring::npos) {
+    return path;
+  }
+  const std::wstring folder = path.substr(0, slash);
+  const DWORD needed = ::GetShortPathNameW(folder.c_str(), nullptr, 0);
+  std::wstring shortFolder(needed, L'\0');
+  const DWORD got =
+      needed == 0 ? 0 : ::GetShortPathNameW(folder.c_str(), shortFolder.data(), needed);
+  if (got == 0 || got >= needed) {
+    return path;
+  }
+  shortFolder.resize(got);
+  const std::wstring plain = shortFolder.substr(LONG_PREFIX.size()) + path.substr(slash);
+  return plain.size() < MAX_PATH && !plain.starts_with(L"UNC\\") ? plain : path;
+}
+
 } // namespace
 
 void OpenDocument(std::string_view windowsPath) {
-  const std::string path(windowsPath);
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  // Through the wide calls, so that a path of any length is found.
+  const std::wstring path = win32::SystemPath(windowsPath);
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return; // nothing to show: no file was installed there
   }
   // The document is for the user to read, so its window is shown; the program that shows it runs
   // on its own and is not waited for. Its failure is not reported.
   const ComApartment com;
-  ::ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  ::ShellExecuteW(nullptr, L"open", ShellPath(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 std::string PublicDocumentsFolder() {

@@ -43,23 +43,6 @@ std::string Narrow(std::wstring_view wide, UINT codePage) {
   return text;
 }
 
-std::string ProgramText(std::wstring_view wide) {
-  if (wide.empty() || wide.size() > INT_MAX) {
-    return {};
-  }
-  const int length = static_cast<int>(wide.size());
-  BOOL lossy = FALSE;
-  const int needed = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length,
-                                           nullptr, 0, nullptr, &lossy);
-  if (needed > 0 && !lossy) {
-    std::string text(static_cast<std::size_t>(needed), '\0');
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, text.data(), needed,
-                          nullptr, nullptr);
-    return text;
-  }
-  return Narrow(wide, CP_UTF8);
-}
-
 std::wstring SystemPathW(std::wstring path, std::size_t limit) {
   if (path.size() < limit || path.rfind(LONG_PATH_PREFIX, 0) == 0) {
     return path;
@@ -88,16 +71,12 @@ std::wstring SystemPath(std::string_view ansiPath, std::size_t limit) {
   return SystemPathW(std::move(wide), limit);
 }
 
-std::wstring SystemPathOfArgument(std::string_view path) {
-  path = path.substr(0, path.find('\0'));
+std::optional<std::wstring> SystemPathOfUtf8(std::string_view utf8Path) {
   std::wstring wide;
-  if (Widen(path, CP_UTF8, wide, true)) {
-    std::wstring candidate = SystemPathW(wide);
-    if (::GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      return candidate;
-    }
+  if (utf8Path.find('\0') != std::string_view::npos || !Widen(utf8Path, CP_UTF8, wide, true)) {
+    return std::nullopt;
   }
-  return SystemPath(path);
+  return SystemPathW(std::move(wide));
 }
 
 } // namespace quillet::platform::win32

@@ -10,6 +10,7 @@
 #endif
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,12 +66,10 @@ std::wstring SystemPath(std::string_view ansiPath, std::size_t limit = MAX_PATH)
 // The same for a path already in UTF-16.
 std::wstring SystemPathW(std::wstring path, std::size_t limit = MAX_PATH);
 
-// Program arguments and the program's own path reach the rest of the code in the ANSI code page
-// when every character has its place there, otherwise in UTF-8, so that names outside the code
-// page survive (ProgramText). A file is opened under such a name when it is valid UTF-8 and the
-// file exists, otherwise under its ANSI reading.
-std::string ProgramText(std::wstring_view wide);
-std::wstring SystemPathOfArgument(std::string_view path);
+// Program arguments and the program's own path reach the rest of the code in UTF-8, the whole
+// of their Unicode names; a file named by one is opened under exactly that name. Nullopt for
+// text that is not UTF-8 (or holds a NUL), which names no file.
+std::optional<std::wstring> SystemPathOfUtf8(std::string_view utf8Path);
 
 // Removes the temporary file of every OutputFile not yet committed: an open one is marked for
 // deletion through its handle (nobody else can open it), so that it goes when the process ends;

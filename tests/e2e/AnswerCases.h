@@ -27,6 +27,13 @@ inline std::vector<AnswerCase> AnswerCases() {
       // " N" is a folder, not a skip. A relative folder name shorter than three bytes counts
       // as present and is never made, so the file cannot be created below it.
       AnswerCase{"BlankN", " N", "could not create [N\\sub\\a.pas]", ""},
+      // Names Windows cannot hold as written are refused on both; ".." is resolved on the text.
+      AnswerCase{"TrailingSpace", "C:\\trail \\x", "could not create [C:\\trail \\x\\sub\\a.pas]",
+                 ""},
+      AnswerCase{"TrailingDot", "C:\\trail.\\x", "could not create [C:\\trail.\\x\\sub\\a.pas]",
+                 ""},
+      AnswerCase{"DeviceName", "C:\\con\\x", "could not create [C:\\con\\x\\sub\\a.pas]", ""},
+      AnswerCase{"UpOutOfAMissingFolder", "C:\\up\\..\\upd\\", "OK", "prefix/drive_c/upd/sub"},
   };
 }
 

@@ -130,6 +130,26 @@ INSTANTIATE_TEST_SUITE_P(
         FolderOfPathCase{"LeadByteAtStartThenSeparator", "\x95\\", "\x95\\", ""}),
     [](const auto& info) { return info.param.name; });
 
+// The path both builds hand the system, or "refused"; the shared answer table has the plain cases.
+class SystemFormOfPathTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {
+};
+
+TEST_P(SystemFormOfPathTest, ResolvesOnTheTextBelowTheRoot) {
+  EXPECT_EQ(SystemFormOfPath(GetParam().first, &TestLeadBytes()).value_or("refused"),
+            GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SystemFormOfPathTest,
+    ::testing::Values(std::pair("C:\\..\\..\\x", "C:\\x"),
+                      std::pair("\\\\s\\sh\\..\\x", "\\\\s\\sh\\x"),
+                      std::pair("..\\a\\.\\..\\x", "..\\x"), std::pair("C:a\\..\\x", "C:x"),
+                      // 0x95 0x5C is one double-byte character, not a separator.
+                      std::pair("C:\\\x95\\a\\..\\x", "C:\\x"),
+                      std::pair("C:\\a\\Lpt9.pas", "refused"),
+                      std::pair("C:\\aux .x\\y", "refused"),
+                      std::pair("C:\\com10\\console\\nul_", "C:\\com10\\console\\nul_")));
+
 // ---------------------------------------------------------------------------------------------
 // FolderExists and CreateFolderPath on a temporary tree. Drive C: is the test prefix's drive_c;
 // relative paths start in the prefix's folder "work".

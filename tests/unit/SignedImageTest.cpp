@@ -71,6 +71,8 @@ TEST_P(PackageEndTest, EndsWhereACertificateTableEndingTheFileBegins) {
   std::string image = Program(c.magic, c.directories) + package;
   if (c.sign) {
     Sign(image, c.magic, c.padding, 24, c.offsetSkew);
+  } else {
+    image.append(c.padding, '\0'); // what removing a signature leaves
   }
   const auto* base = reinterpret_cast<const std::uint8_t*>(image.data());
   const std::uint64_t end = PackageEnd(base, image.size());
@@ -89,6 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"Signed64", pe_field::MAGIC_PE32_PLUS, 16, true, 0, 0, true},
         EndCase{"Signed32", pe_field::MAGIC_PE32, 16, true, 0, 0, true},
         EndCase{"SignedAfterPadding", pe_field::MAGIC_PE32_PLUS, 16, true, 4, 0, true},
+        EndCase{"SignatureRemoved", pe_field::MAGIC_PE32_PLUS, 16, false, 7, 0, true},
+        EndCase{"EightZerosAreNoPadding", pe_field::MAGIC_PE32_PLUS, 16, false, 8, 0, false},
         // The table must end the file: anything else is left as it is.
         EndCase{"TableNotAtTheEnd", pe_field::MAGIC_PE32_PLUS, 16, true, 0, -8, false},
         EndCase{"TableBeyondTheFile", pe_field::MAGIC_PE32_PLUS, 16, true, 0, 4096, false},

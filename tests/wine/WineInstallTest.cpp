@@ -11,7 +11,9 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
+#include <thread>
 
 #include "Installer/RunInstaller.h"
 #include "Package/PackageWriter.h"
@@ -293,6 +295,120 @@ TEST_F(WineSigned, SignedInstallerInstallsAndIsListedAndTested) {
 
   const DifferentialCase c{"Signed", StandardPackage, "\r\nN\r\n", "UTC", {}, ".", EXIT_INSTALLED};
   Compare(c, signedSetup, signedSetup.string(), {});
+
+  // Removing the signature leaves the zeros that padded up to it: the package is still found,
+  // and attach still refuses the installer.
+  const fs::path unsignedSetup = dir_ / "unsigned.exe";
+  ASSERT_EQ(run("/usr/bin/osslsigncode",
+                {"remove-signature", "-in", signedSetup.string(), "-out", unsignedSetup.string()})
+                .status,
+            0);
+  EXPECT_EQ(fs::file_size(unsignedSetup) - fs::file_size(setup),
+            (8 - fs::file_size(setup) % 8) % 8);
+  EXPECT_EQ(run(test::PackPath(), {"test", unsignedSetup.string()}).status, 0);
+  EXPECT_EQ(run(test::PackPath(), {"attach", unsignedSetup.string(), package.string(), "-o",
+                                   (dir_ / "again.exe").string()})
+                .status,
+            1);
+  Compare(c, unsignedSetup, unsignedSetup.string(), {});
+}
+
+// A stored time installed by both builds in a zone: the file's time against the instant from
+// tzdata (Python's zoneinfo, fold 0). `windowsLag`: how much earlier Windows sets it where its
+// zone data holds no rule of that year.
+struct DateCase {
+  const char* name;
+  const char* zone;
+  std::uint32_t date;
+  std::uint32_t time; // 5000 is noon, 1042 02:30:02
+  long long utc;
+  long long windowsLag;
+};
+
+class WineDates : public WineFixture, public ::testing::WithParamInterface<DateCase> {};
+
+TEST_P(WineDates, TakeTheRulesOfTheirYear) {
+  const DateCase& c = GetParam();
+  const fs::path package = dir_ / "pkg.dat";
+  test::WriteFile(package, SerializePackage({"C:\\Dates",
+                                             {MakeStoredEntry("%zel_root%", "a.pas", "a",
+                                                              ENTRY_INSTALL, c.date, c.time)},
+                                             std::nullopt}));
+  std::vector<ProgramResult> results;
+  std::vector<long long> times;
+  for (const std::string& exe : {std::string(), test::wine::WindowsSfx()}) {
+    Reset({});
+    const auto options = Options("\r\nN\r\n", c.zone);
+    results.push_back(
+        exe.empty() ? test::RunProgram(test::SfxPath(), {package.string()}, options)
+                    : test::wine::RunWindows(exe, {test::wine::WindowsPath(package)}, options));
+    times.push_back(test::wine::Snapshot(test::wine::Prefix() / "drive_c/Dates")["a.pas"].mtime);
+  }
+  EXPECT_EQ(results[0].status, EXIT_INSTALLED) << results[0].output;
+  EXPECT_EQ(results[1].output, results[0].output);
+  EXPECT_EQ(times, (std::vector<long long>{c.utc, c.utc - c.windowsLag}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WineDates,
+    ::testing::Values(
+        // Windows holds no rule of 1995 for Berlin: its one rule keeps summer time into October.
+        DateCase{"Berlin1995", "Europe/Berlin", 34982, 5000, 813322800, 3600},
+        DateCase{"BerlinSkipped", "Europe/Berlin", 46110, 1042, 1774747802, 0},
+        DateCase{"BerlinRepeated", "Europe/Berlin", 46320, 1042, 1792888202, 0},
+        DateCase{"NewYork2006Spring", "America/New_York", 38796, 5000, 1142874000, 0},
+        DateCase{"NewYork2006Autumn", "America/New_York", 39020, 5000, 1162227600, 0},
+        DateCase{"Sydney2007", "Australia/Sydney", 39171, 5000, 1175220000, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The program's own file and a package argument are opened by their Unicode names only: beside a
+// folder "é" whose ANSI bytes read as UTF-8 "é", "Ã©" names its own files.
+using WineNames = WineFixture;
+
+TEST_F(WineNames, AreOpenedByTheirUnicodeNamesOnly) {
+  PackageContents other = StandardPackage();
+  other.defaultFolder = "%Delphi%Other\\";
+  const fs::path chosen = dir_ / "amb" / "\xC3\x83\xC2\xA9";
+  for (const auto& [folder, contents] :
+       {std::pair(chosen, StandardPackage()), std::pair(dir_ / "amb" / "\xC3\xA9", other)}) {
+    test::WriteFile(folder / "pkg.dat", SerializePackage(contents));
+    test::RunProgram(test::PackPath(),
+                     {"attach", test::wine::WindowsSfx(), (folder / "pkg.dat").string(), "-o",
+                      (folder / "Setup.exe").string()},
+                     {});
+  }
+  const DifferentialCase c{"Own", StandardPackage, "\r\nN\r\n", "UTC", {}, ".", EXIT_INSTALLED};
+  Compare(c, chosen / "Setup.exe", (chosen / "Setup.exe").string(), {});
+  Compare(c, chosen / "pkg.dat", test::wine::WindowsSfx(),
+          {test::wine::WindowsPath(chosen / "pkg.dat")});
+}
+
+// A readme at a path of MAX_PATH characters or more is opened: an association for .html, made
+// for this test (and removed after it), copies the opened document to C:\quillet-opened.html.
+using WineReadme = WineFixture;
+
+TEST_F(WineReadme, IsOpenedBeyondMaxPath) {
+  const auto reg = [](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "reg");
+    return test::RunProgram("/usr/bin/wine", arguments, {}).status;
+  };
+  const std::shared_ptr<void> removal(nullptr, [&reg](void*) {
+    reg({"delete", "HKCR\\.html", "/f"});
+    reg({"delete", "HKCR\\QuilletReadme", "/f"});
+  });
+  reg({"add", "HKCR\\.html", "/ve", "/d", "QuilletReadme", "/f"});
+  reg({"add", "HKCR\\QuilletReadme\\shell\\open\\command", "/ve", "/d",
+       "C:\\windows\\system32\\cmd.exe /c copy \"%1\" C:\\quillet-opened.html", "/f"});
+  test::WriteFile(dir_ / "pkg.dat", SerializePackage(StandardPackage()));
+  Reset({});
+  test::wine::RunWindows(test::wine::WindowsSfx(), {test::wine::WindowsPath(dir_ / "pkg.dat")},
+                         Options(LongFolder() + "\r\nN\r\n", "UTC"));
+  const fs::path opened = test::wine::Prefix() / "drive_c" / "quillet-opened.html";
+  for (int i = 0; i < 100 && !fs::exists(opened); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the copy's end
+  EXPECT_EQ(fs::exists(opened) ? test::ReadFile(opened) : "not opened", "<html/>");
 }
 
 // The Linux end-to-end tests' answers to the folder question, on both builds. Lines end with

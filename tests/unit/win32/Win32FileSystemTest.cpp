@@ -48,11 +48,11 @@ INSTANTIATE_TEST_SUITE_P(
         SystemPathCase{"NulEndsThePath", std::string("C:\\a\0b", 6), L"C:\\a"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Win32Text, ProgramTextIsAnsiWhenItFitsAndUtf8Otherwise) {
-  EXPECT_EQ(platform::win32::ProgramText(L"C:\\Setup\\a.exe"), "C:\\Setup\\a.exe");
-  // Polish and Chinese letters have no place in the Western ANSI code page Wine starts with.
-  EXPECT_EQ(platform::win32::ProgramText(L"C:\\\x0141ukasz\\\x4E0B"),
-            "C:\\\xC5\x81ukasz\\\xE4\xB8\x8B");
+TEST(Win32Text, NativePathsAreUtf8Only) {
+  // "Ã©" as UTF-8 stays two characters, though its ANSI bytes would read as UTF-8 "é".
+  EXPECT_EQ(platform::win32::SystemPathOfUtf8("C:\\\xC3\x83\xC2\xA9"), L"C:\\\x00C3\x00A9");
+  EXPECT_EQ(platform::win32::SystemPathOfUtf8("C:\\\xC3\xA9"), L"C:\\\x00E9");
+  EXPECT_EQ(platform::win32::SystemPathOfUtf8("C:\\\xE9"), std::nullopt) << "ANSI is no guess";
 }
 
 TEST(Win32OutputFile, ReadOnlyTargetIsRefusedAndLongTargetsAreWritten) {
