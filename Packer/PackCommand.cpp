@@ -100,10 +100,10 @@ int Build(const BuildArguments& args, std::ostream& out, std::ostream& err) {
   return EXIT_OK;
 }
 
-// A file named on the command line, spelt as the packer's other paths are (std::filesystem's
-// native narrow form: UTF-8 on Windows, where native paths are UTF-8).
+// A file named on the command line as the package reader opens it (UTF-8 on Windows, where
+// the runtime gives the arguments in the ANSI code page).
 std::string NativeArgumentPath(const std::string& argument) {
-  return std::filesystem::path(argument).string();
+  return platform::NativePathOfRuntimeArgument(argument);
 }
 
 int List(const std::string& file, std::uint32_t codePage, std::ostream& out, std::ostream& err) {

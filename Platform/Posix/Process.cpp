@@ -37,6 +37,10 @@ void InitialiseProcess() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+std::string NativePathOfRuntimeArgument(const std::string& argument) {
+  return argument;
+}
+
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   std::vector<std::string> arguments;
   for (int i = 1; i < argc; ++i) {

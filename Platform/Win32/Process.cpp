@@ -31,6 +31,11 @@ std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
   return tokens;
 }
 
+std::string NativePathOfRuntimeArgument(const std::string& argument) {
+  std::wstring wide;
+  return win32::Widen(argument, CP_ACP, wide) ? win32::Narrow(wide, CP_UTF8) : argument;
+}
+
 std::string OwnProgramPath() {
   // A truncated answer fills the buffer exactly: grow it until the path fits.
   // In UTF-8, as the arguments: the program's folder may hold any character.
