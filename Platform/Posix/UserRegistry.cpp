@@ -91,8 +91,15 @@ bool WineServerRuns(const std::string& prefix) {
     }
     while (const dirent* entry = ::readdir(folder.get())) {
       const std::string_view name = entry->d_name;
-      if ((name == userFolder || name.starts_with("wine-")) &&
-          LockHeld(temporary + "/" + std::string(name) + server)) {
+      if (name != userFolder && !name.starts_with("wine-")) {
+        continue;
+      }
+      // Only this user's servers serve this user's prefix: another user's folder, which this
+      // user may not even look into, is none of them.
+      const std::string serverFolder = temporary + "/" + std::string(name);
+      struct stat owner {};
+      if (::stat(serverFolder.c_str(), &owner) == 0 && owner.st_uid == ::getuid() &&
+          LockHeld(serverFolder + server)) {
         return true;
       }
     }
