@@ -168,6 +168,8 @@ bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Con
   const platform::FolderListingScope listings(true);
 
   bool allInstalled = true;
+  bool deniedTold = false;
+  platform::TakeAccessDenied(); // only this turn's refusals count
   std::size_t position = 0;
   for (const PackageEntry& entry : entries) {
     std::optional<PreparedContent> prepared;
@@ -178,6 +180,13 @@ bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Con
         InstallEntry(entry, context, console, prepared ? &*prepared : nullptr, options.decoder);
     if (outcome == InstallOutcome::Failed) {
       allInstalled = false;
+      // A user without the rights for the folder (a standard user below Program Files) is told
+      // why once, rather than left with a line per entry.
+      if (!deniedTold && platform::TakeAccessDenied()) {
+        console.WriteLine(std::string(ACCESS_DENIED_HEAD) + context.PackageRoot +
+                          std::string(ACCESS_DENIED_TAIL));
+        deniedTold = true;
+      }
     }
   }
   return allInstalled;

@@ -5,6 +5,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "Installer/Console.h"
 #include "Installer/InstallContext.h"
@@ -42,6 +43,11 @@ struct PreparedContent {
 InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, Console& console,
                             const PreparedContent* prepared = nullptr,
                             const EntryDecoder& decoder = StreamEntry);
+
+// Said once in a turn whose entries the system refused to create for lack of rights.
+inline constexpr std::string_view ACCESS_DENIED_HEAD = "Access denied while installing into ";
+inline constexpr std::string_view ACCESS_DENIED_TAIL =
+    ": run the installer as administrator, or type a folder you may write.";
 
 struct InstallOptions {
   // Threads for checking and decompressing entries; 1 means none besides the writer.

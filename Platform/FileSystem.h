@@ -30,6 +30,10 @@ bool IsFolder(std::string_view windowsPath);
 // Creates one folder; true on success.
 bool MakeFolder(std::string_view windowsPath);
 
+// Whether the system refused to make a folder or a file for lack of rights (a folder the user may
+// not write, such as one below Program Files for a standard user) since the last call; clears it.
+bool TakeAccessDenied();
+
 // While at least one of these lives, the POSIX layer reads the names of each folder it looks into
 // at most once (one directory read fills a case-folded index of the folder) and keeps that index
 // current as this program creates files and folders, so that matching the letter case of n paths

@@ -623,6 +623,22 @@ FolderListingScope::~FolderListingScope() {
   Listings().Leave();
 }
 
+namespace {
+std::atomic<bool> accessDenied = false;
+
+// Notes a refusal for lack of rights in errno; gives `result`.
+template <typename T> T NotingDenial(T result) {
+  if (errno == EACCES || errno == EPERM) {
+    accessDenied = true;
+  }
+  return result;
+}
+} // namespace
+
+bool TakeAccessDenied() {
+  return accessDenied.exchange(false);
+}
+
 bool MakeFolder(std::string_view windowsPath) {
   const MappedPath mapped = MapPath(windowsPath);
   // A drive, a server or a share is a root: creating it would invent one in the Wine prefix.
@@ -637,7 +653,7 @@ bool MakeFolder(std::string_view windowsPath) {
     return false; // a link of another user on the way
   }
   if (::mkdir(mapped.native.c_str(), NEW_FOLDER_MODE) != 0) {
-    return false;
+    return NotingDenial(false);
   }
   if (Listings().Active()) {
     Listings().NoteCreated(mapped.native, DT_DIR);
@@ -775,7 +791,7 @@ std::optional<OutputFile> OutputFile::CreateAt(std::string_view nativeTargetPath
       return file;
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-      return std::nullopt;
+      return NotingDenial(std::nullopt);
     }
   }
   for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
@@ -794,7 +810,7 @@ std::optional<OutputFile> OutputFile::CreateAt(std::string_view nativeTargetPath
       return file;
     }
     if (errno != EEXIST) {
-      return std::nullopt;
+      return NotingDenial(std::nullopt);
     }
   }
   return std::nullopt;

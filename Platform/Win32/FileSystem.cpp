@@ -70,9 +70,26 @@ bool IsFolder(std::string_view windowsPath) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+namespace {
+std::atomic<bool> accessDenied = false;
+
+// Notes a refusal for lack of rights in the last error; gives `result`.
+template <typename T> T NotingDenial(T result) {
+  if (::GetLastError() == ERROR_ACCESS_DENIED) {
+    accessDenied = true;
+  }
+  return result;
+}
+} // namespace
+
+bool TakeAccessDenied() {
+  return accessDenied.exchange(false);
+}
+
 bool MakeFolder(std::string_view windowsPath) {
   return ::CreateDirectoryW(win32::SystemPath(windowsPath, win32::FOLDER_PATH_LIMIT).c_str(),
-                            nullptr) != 0;
+                            nullptr) != 0 ||
+         NotingDenial(false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -246,7 +263,7 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
     }
     const DWORD error = ::GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-      return std::nullopt;
+      return NotingDenial(std::nullopt);
     }
   }
   return std::nullopt;

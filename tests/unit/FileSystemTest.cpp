@@ -425,6 +425,25 @@ private:
 constexpr uid_t kOtherUser = 65534; // nobody
 constexpr gid_t kOtherGroup = 65534;
 
+// A folder or file that the system refuses for lack of rights is reported once, so that the
+// installer can say why; a failure for another reason is not.
+TEST(AccessDenied, ReportsARefusalForLackOfRights) {
+  TestWinePrefix prefix;
+  fs::create_directories(prefix.DriveC() / "Locked");
+  ASSERT_EQ(::chmod((prefix.DriveC() / "Locked").c_str(), 0755), 0);
+  TakeAccessDenied();
+  ScopedEffectiveUser user(kOtherUser, kOtherGroup);
+  if (!user.Changed()) {
+    GTEST_SKIP() << "acting as another user needs root";
+  }
+  EXPECT_FALSE(OutputFile::CreateFor("C:\\Missing\\a.pas").has_value());
+  EXPECT_FALSE(TakeAccessDenied()) << "a missing folder is no refusal";
+  EXPECT_FALSE(MakeFolder("C:\\Locked\\Sub"));
+  EXPECT_FALSE(OutputFile::CreateFor("C:\\Locked\\a.pas").has_value());
+  EXPECT_TRUE(TakeAccessDenied());
+  EXPECT_FALSE(TakeAccessDenied()) << "taken once";
+}
+
 class OutputFileKeepsModeTest : public ::testing::TestWithParam<mode_t> {};
 
 TEST_P(OutputFileKeepsModeTest, ReplacedFileKeepsItsPermissions) {
