@@ -20,12 +20,17 @@ namespace quillet {
 
 bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& context, Console& console,
                              const InstallOptions& options) {
-  console.WriteLine("\r\n" + ExtractEntry(layout, WELCOME_ENTRY_NAME).bytes);
+  // The package's names and texts are in the code page it records, else in the system's.
+  context.CodePage = PackageCodePage(layout).value_or(platform::SystemCodePage());
+  console.WriteLine("\r\n" + TextOfPackage(context, ExtractEntry(layout, WELCOME_ENTRY_NAME).bytes));
 
   std::vector<IdeInstallation> installations;
   // The package may name the registry keys of the IDEs it serves, with version bounds; otherwise
   // Delphi's and C++Builder's own.
-  const IdeBasePaths ides = PackageIdeBasePaths(layout);
+  IdeBasePaths ides = PackageIdeBasePaths(layout);
+  for (std::string& basePath : ides.paths) {
+    basePath = TextOfPackage(context, basePath);
+  }
   {
     // Told ahead, the registry is read once for every base key, not once per discovery.
     std::vector<std::string> keys;
@@ -37,8 +42,17 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
       DiscoverIdes(installations, ides.paths[i], ides.BoundsOf(i));
     }
   }
-  const LibrarySettings library = PackageLibrarySettings(layout);
-  const std::optional<std::string> readmeTarget = PackageReadmeTarget(layout);
+  LibrarySettings library = PackageLibrarySettings(layout);
+  for (auto* folders : {&library.searchPaths, &library.browsingPaths}) {
+    for (std::string& folder : *folders) {
+      folder = TextOfPackage(context, folder);
+    }
+  }
+  std::optional<std::string> readmeTarget = PackageReadmeTarget(layout);
+  if (readmeTarget) {
+    readmeTarget = TextOfPackage(context, *readmeTarget);
+  }
+  const std::string defaultFolder = TextOfPackage(context, layout.HeaderDefaultFolder());
 
   EntryContent patch = ExtractEntry(layout, PATCH_ENTRY_NAME);
   context.PatchText = std::move(patch.bytes);
@@ -55,7 +69,7 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
 
   // The shared folder is looked up (on POSIX another read of system.reg) only for a package that
   // names it.
-  bool usesShared = TemplateUsesMacro(layout.HeaderDefaultFolder(), Macro::IdeShared) ||
+  bool usesShared = TemplateUsesMacro(defaultFolder, Macro::IdeShared) ||
                     TemplateUsesMacro(context.PatchText, Macro::IdeShared) ||
                     (readmeTarget && TemplateUsesMacro(*readmeTarget, Macro::IdeShared));
   for (const auto* folders : {&library.searchPaths, &library.browsingPaths}) {
@@ -72,7 +86,7 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
     context.IdeRoot = installation.root;
     context.IdeShared = usesShared ? IdeSharedFolder(installation) : std::string();
     // Expanded before PackageRoot is assigned: %zel_root% still holds the previous turn's folder.
-    context.PackageRoot = ExpandTemplate(layout.HeaderDefaultFolder(), context);
+    context.PackageRoot = ExpandTemplate(defaultFolder, context);
     console.WriteLine(std::string(FOLDER_QUESTION_HEAD) + context.PackageRoot);
     console.WriteLine(FOLDER_QUESTION_TAIL);
     const std::string answer = console.ReadLine();

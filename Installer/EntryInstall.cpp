@@ -47,9 +47,11 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   if (!entry.HasFlag(ENTRY_INSTALL)) {
     return InstallOutcome::Skipped;
   }
-  const std::string fileName = entry.FileName();
-  const std::string target =
-      ExpandTemplate(FolderWithSeparator(entry.FolderTemplate()) + fileName, context);
+  // The name and folder as stored, in the package's code page, and as the program's text.
+  const std::string storedName = entry.FileName();
+  const std::string fileName = TextOfPackage(context, storedName);
+  const std::string target = ExpandTemplate(
+      FolderWithSeparator(TextOfPackage(context, entry.FolderTemplate())) + fileName, context);
 
   // A target outside both folders the user knows is shown whole, so that the user sees where the
   // file goes.
@@ -66,13 +68,21 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   if (!systemTarget) {
     return Fail(console, "could not create [" + target + "]");
   }
-  if (SameTextLocale(fileName, README_ENTRY_NAME)) {
+  if (SameTextLocale(storedName, README_ENTRY_NAME)) {
     context.ReadmePath = *systemTarget;
   }
 
   // An entry that needs a damaged patch text would be installed with wrong content.
   if (const std::optional<EntryStatus> failure = PatchTextFailure(entry, context.PatchStatus)) {
     return Fail(console, *failure == EntryStatus::ChecksumFailure ? "CRC Error" : "Data Error");
+  }
+
+  std::optional<std::string> patch;
+  if (entry.HasFlag(ENTRY_PREPEND_PATCH)) {
+    patch = ExpandPatchText(context);
+    if (!patch) {
+      return Fail(console, "could not write [" + target + "]");
+    }
   }
 
   // The checksum first: stored bytes that fail it touch nothing on disk.
@@ -91,11 +101,8 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   if (!file) {
     return Fail(console, "could not create [" + target + "]");
   }
-  if (entry.HasFlag(ENTRY_PREPEND_PATCH)) {
-    const std::string patch = ExpandTemplate(context.PatchText, context);
-    if (!file->Write(patch.data(), patch.size())) {
-      return Fail(console, "could not write [" + target + "]");
-    }
+  if (patch && !file->Write(patch->data(), patch->size())) {
+    return Fail(console, "could not write [" + target + "]");
   }
   // Whatever ends the content before its stream does leaves the target as it was: the temporary
   // file goes with `file`.

@@ -1,10 +1,13 @@
 // The run values that macro expansion and entry installation read. One instance lives for the
-// whole run; all four start empty and are never reset between turns.
+// whole run; the folders and texts start empty and are never reset between turns.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "Package/EntryContent.h"
+#include "Platform/Text.h"
 
 namespace quillet {
 
@@ -17,6 +20,15 @@ struct InstallContext {
   // How taking "patchinfo.txt" went: entries that ask for the patch text fail with it rather than
   // be installed without it.
   EntryStatus PatchStatus = EntryStatus::Content;
+  // The code page of the package's names, folders and texts: the one it records, else the
+  // system's ANSI code page. The root folders above are in the program's own texts.
+  std::uint32_t CodePage = platform::SystemCodePage();
 };
+
+// A name, folder template or text of the package in the program's own texts, where it meets the
+// root folders, the console and the system.
+inline std::string TextOfPackage(const InstallContext& context, std::string_view bytes) {
+  return platform::CodePageToText(context.CodePage, bytes);
+}
 
 } // namespace quillet

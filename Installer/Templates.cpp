@@ -1,5 +1,7 @@
 #include "Installer/Templates.h"
 
+#include <utility>
+
 #include "Installer/Folders.h"
 #include "Package/Contract.h"
 
@@ -39,6 +41,23 @@ std::string ExpandTemplate(std::string_view templateText, const InstallContext& 
     }
   });
   return result;
+}
+
+std::optional<std::string> ExpandPatchText(const InstallContext& context) {
+  InstallContext converted = context;
+  const std::pair<std::string InstallContext::*, Macro> folders[] = {
+      {&InstallContext::IdeRoot, Macro::IdeRoot},
+      {&InstallContext::PackageRoot, Macro::PackageRoot},
+      {&InstallContext::IdeShared, Macro::IdeShared}};
+  for (const auto& [folder, macro] : folders) {
+    std::optional<std::string> bytes = platform::TextToCodePage(context.CodePage, context.*folder);
+    if (bytes) {
+      converted.*folder = std::move(*bytes);
+    } else if (TemplateUsesMacro(context.PatchText, macro)) {
+      return std::nullopt;
+    }
+  }
+  return ExpandTemplate(context.PatchText, converted);
 }
 
 bool TemplateUsesMacro(std::string_view templateText, Macro macro) {

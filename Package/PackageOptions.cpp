@@ -1,5 +1,7 @@
 #include "Package/PackageOptions.h"
 
+#include <charconv>
+
 #include "Common/Text.h"
 #include "Package/Contract.h"
 #include "Package/EntryContent.h"
@@ -63,6 +65,25 @@ LibrarySettings LibrarySettingsOfText(std::string_view text) {
 LibrarySettings PackageLibrarySettings(const PackageLayout& layout) {
   const auto text = ListEntryText(layout, LIBRARY_ENTRY_NAME);
   return text ? LibrarySettingsOfText(*text) : LibrarySettings{};
+}
+
+std::string CodePageText(std::uint32_t codePage) {
+  return std::to_string(codePage) + "\r\n";
+}
+
+std::optional<std::uint32_t> PackageCodePage(const PackageLayout& layout) {
+  const auto text = ListEntryText(layout, CODE_PAGE_ENTRY_NAME);
+  if (!text) {
+    return std::nullopt;
+  }
+  const std::string_view line =
+      TrimBlanks(std::string_view(*text).substr(0, text->find_first_of("\r\n")));
+  std::uint32_t number = 0;
+  const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), number);
+  if (error != std::errc() || end != line.data() + line.size() || number == 0) {
+    return std::nullopt;
+  }
+  return number;
 }
 
 std::optional<std::string> PackageReadmeTarget(const PackageLayout& layout) {

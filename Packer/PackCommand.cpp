@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "Package/PackageOptions.h"
 #include "Packer/Attach.h"
 #include "Packer/Manifest.h"
 #include "Packer/PackageBuild.h"
@@ -106,9 +107,12 @@ std::string NativeArgumentPath(const std::string& argument) {
   return platform::NativePathOfRuntimeArgument(argument);
 }
 
-int List(const std::string& file, std::uint32_t codePage, std::ostream& out, std::ostream& err) {
+int List(const std::string& file, std::optional<std::uint32_t> codePage, std::ostream& out,
+         std::ostream& err) {
   const PackageFile package(NativeArgumentPath(file));
-  ListPackage(package, out, err, codePage);
+  // The code page the package records, unless the user names one.
+  ListPackage(package, out, err,
+              codePage.value_or(PackageCodePage(package.Layout()).value_or(DEFAULT_CODE_PAGE)));
   return EXIT_OK;
 }
 
@@ -211,9 +215,10 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
   CLI::App* listCommand = app.add_subcommand(
       "list", "List the entries of a package, or of an installer with a package appended.");
   listCommand->add_option("FILE", listFile, "A package or a self-extracting installer")->required();
-  std::uint32_t listCodePage = DEFAULT_CODE_PAGE;
+  std::optional<std::uint32_t> listCodePage;
   listCommand->add_option("--code-page", listCodePage,
-                          "The code page the package's names are stored in (default 1252)");
+                          "The code page the package's names are stored in (default: the one "
+                          "the package records, else 1252)");
 
   std::string testFile;
   CLI::App* testCommand = app.add_subcommand(

@@ -24,6 +24,10 @@ namespace quillet::packer {
 
 namespace {
 
+// 1980-01-01 as a packed MS-DOS date: year 0 (1980), month 1, day 1.
+constexpr std::uint32_t DOS_EPOCH_DATE = (1u << 5) | 1u;
+
+
 // A field holds 256 bytes and the installer reads up to the first NUL: 255 bytes leave room.
 constexpr std::size_t MAX_FIELD_TEXT = FIELD_TEXT_SIZE - 1;
 
@@ -93,6 +97,7 @@ public:
     AddText(manifest_.patch, PATCH_ENTRY_NAME);
     AddIdes();
     AddLibrary();
+    AddCodePage();
     listEnd_ = plan_.entries.size();
     for (const ManifestEntry& entry : manifest_.entries) {
       AddEntry(entry);
@@ -179,6 +184,20 @@ private:
     ManifestText text;
     text.text = IdesEntryText(manifest_.ides);
     AddText(text, IDES_ENTRY_NAME);
+  }
+
+  // The code page of the names and texts as the entry "codepage.txt", never installed, so that
+  // the installer converts them from it under any locale. A record rather than a file: its time
+  // is fixed (1980-01-01), so that it never makes two builds of one manifest differ.
+  void AddCodePage() {
+    EntrySource source;
+    source.fileName = CODE_PAGE_ENTRY_NAME;
+    source.flags = 0;
+    source.date = DOS_EPOCH_DATE;
+    const std::string text = CodePageText(manifest_.codePage);
+    source.load = [text] { return text; };
+    Add(std::move(source), manifest_.file.string() + " (" + std::string(CODE_PAGE_ENTRY_NAME) + ")",
+        text.size());
   }
 
   // The library settings as the entry "librarypaths.txt", never installed; its folders are

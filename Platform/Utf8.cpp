@@ -1,5 +1,7 @@
 #include "Platform/Utf8.h"
 
+#include <algorithm>
+
 namespace quillet::platform {
 
 std::u32string DecodeUtf8(std::string_view text) {
@@ -62,6 +64,19 @@ std::string EncodeUtf8(std::u32string_view text) {
     }
   }
   return out;
+}
+
+std::size_t IncompleteUtf8Tail(std::string_view text) {
+  const std::size_t back = std::min<std::size_t>(text.size(), 3);
+  for (std::size_t k = 1; k <= back; ++k) {
+    const auto b = static_cast<unsigned char>(text[text.size() - k]);
+    if ((b & 0xC0) == 0x80) {
+      continue; // a continuation byte: look further back for the start
+    }
+    const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    return length > k ? k : 0;
+  }
+  return 0;
 }
 
 } // namespace quillet::platform

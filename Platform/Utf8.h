@@ -23,4 +23,8 @@ constexpr bool IsPassThrough(char32_t c) {
 std::u32string DecodeUtf8(std::string_view text);
 std::string EncodeUtf8(std::u32string_view text);
 
+// How many bytes at the end of `text` begin a UTF-8 character that more bytes would complete, so
+// that a stream converted in pieces never splits a character.
+std::size_t IncompleteUtf8Tail(std::string_view text);
+
 } // namespace quillet::platform

@@ -10,6 +10,7 @@
 #include <cwctype>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "Platform/Ascii.h"
 
@@ -221,18 +222,33 @@ CodePage::CodePage(std::uint32_t number, std::string_view nativeCharset)
   }
 }
 
-const CodePage& CodePage::Active() {
+namespace {
+
+// One code page per locale, made again only when the locale changes. Replaced ones are kept, so
+// that a reference handed out earlier stays valid.
+const CodePage& CodePageOfLocale(bool unicode) {
   static std::mutex lock;
-  static std::string localeName;
-  static std::unique_ptr<CodePage> active;
+  static std::string localeName[2];
+  static std::vector<std::unique_ptr<CodePage>> made[2];
   const std::lock_guard<std::mutex> guard(lock);
   const char* current = std::setlocale(LC_CTYPE, nullptr);
   const std::string name = current != nullptr ? current : "C";
-  if (!active || name != localeName) {
-    active = std::make_unique<CodePage>(AnsiCodePageForLocale(name), ::nl_langinfo(CODESET));
-    localeName = name;
+  if (made[unicode].empty() || name != localeName[unicode]) {
+    made[unicode].push_back(std::make_unique<CodePage>(
+        unicode ? CP_UTF8 : AnsiCodePageForLocale(name), ::nl_langinfo(CODESET)));
+    localeName[unicode] = name;
   }
-  return *active;
+  return *made[unicode].back();
+}
+
+} // namespace
+
+const CodePage& CodePage::Active() {
+  return CodePageOfLocale(UnicodeTextActive());
+}
+
+const CodePage& CodePage::System() {
+  return CodePageOfLocale(false);
 }
 
 const CodePage::Row& CodePage::DoubleByteRow(unsigned char lead) const {

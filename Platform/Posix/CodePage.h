@@ -59,9 +59,12 @@ public:
   // UTF-8. Throws std::invalid_argument for a code page that iconv does not know.
   CodePage(std::uint32_t number, std::string_view nativeCharset);
 
-  // The code page of the current LC_CTYPE locale against its encoding. It is chosen again only
-  // when the locale changes.
+  // The code page of the program's texts against the locale's encoding: UTF-8 while a
+  // UnicodeText object lives (Platform/Text.h), otherwise System().
   static const CodePage& Active();
+  // The ANSI code page of the current LC_CTYPE locale against its encoding. It is chosen again
+  // only when the locale changes.
+  static const CodePage& System();
 
   std::uint32_t Number() const { return number_; }
   // The lead bytes of a double-byte code page; nullptr for a single-byte one.

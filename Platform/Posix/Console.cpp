@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -11,6 +12,7 @@
 #include "Platform/Posix/CodePage.h"
 #include "Platform/Posix/StandardStreams.h"
 #include "Platform/Text.h"
+#include "Platform/Utf8.h"
 
 namespace quillet::platform {
 
@@ -74,20 +76,6 @@ private:
   ChannelKind kind_;
 };
 
-// How many bytes at the end of `text` begin a UTF-8 character that the next read completes.
-std::size_t IncompleteUtf8Tail(std::string_view text) {
-  const std::size_t back = std::min<std::size_t>(text.size(), 3);
-  for (std::size_t k = 1; k <= back; ++k) {
-    const auto b = static_cast<unsigned char>(text[text.size() - k]);
-    if ((b & 0xC0) == 0x80) {
-      continue; // a continuation byte: look further back for the start
-    }
-    const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-    return length > k ? k : 0;
-  }
-  return 0;
-}
-
 // How many bytes at the end of ANSI `text` are a lead byte still waiting for its second byte.
 std::size_t UnpairedLeadByte(std::string_view text, const LeadByteTable* leadBytes) {
   if (leadBytes == nullptr) {
@@ -107,33 +95,42 @@ std::size_t UnpairedLeadByte(std::string_view text, const LeadByteTable* leadByt
   return 0;
 }
 
-// A terminal speaks the locale's encoding: the program's ANSI text is converted on its way out,
-// and typed text on its way in, as Wine's console does for an ANSI program. A character split
-// between two calls is held back until it is complete.
-class TerminalChannel final : public ConsoleChannel {
-public:
-  explicit TerminalChannel(int fd) : raw_(fd, ChannelKind::Console) {}
+// How many bytes at the end of `text` begin a character of `codePage` that is not complete yet.
+std::size_t IncompleteTail(std::string_view text, const posix::CodePage& codePage) {
+  return codePage.Number() == CODE_PAGE_UTF8 ? IncompleteUtf8Tail(text)
+                                             : UnpairedLeadByte(text, codePage.LeadBytes());
+}
 
-  ChannelKind Kind() const override { return ChannelKind::Console; }
+// A channel whose bytes are in another encoding than the program's texts, converted both ways:
+// a terminal speaks the locale's encoding, as Wine's console does for a Windows program; a pipe
+// or a file carries the system's ANSI code page while the program's texts are UTF-8. A character
+// split between two calls is held back until it is complete.
+class RecodingChannel final : public ConsoleChannel {
+public:
+  enum class Wire { Native, SystemAnsi };
+  RecodingChannel(int fd, ChannelKind kind, Wire wire) : raw_(fd, kind), wire_(wire) {}
+
+  ChannelKind Kind() const override { return raw_.Kind(); }
 
   ReadOutcome Read(char* buffer, std::size_t capacity, std::size_t& got) override {
     got = 0;
     while (pendingInput_.empty()) {
-      char native[128];
+      char bytes[128];
       std::size_t n = 0;
-      const ReadOutcome outcome = raw_.Read(native, sizeof native, n);
+      const ReadOutcome outcome = raw_.Read(bytes, sizeof bytes, n);
       if (outcome != ReadOutcome::Data) {
         if (heldInput_.empty() || outcome == ReadOutcome::Failed) {
           return outcome;
         }
         // The input ended inside a character: its bytes go on as they are.
-        pendingInput_ = posix::CodePage::Active().FromNative(std::exchange(heldInput_, {}));
+        pendingInput_ = FromWire(std::exchange(heldInput_, {}));
         break;
       }
-      heldInput_.append(native, n);
-      const std::size_t tail = IncompleteUtf8Tail(heldInput_);
-      pendingInput_ = posix::CodePage::Active().FromNative(
-          std::string_view(heldInput_).substr(0, heldInput_.size() - tail));
+      heldInput_.append(bytes, n);
+      const std::size_t tail = wire_ == Wire::Native
+                                   ? IncompleteUtf8Tail(heldInput_)
+                                   : IncompleteTail(heldInput_, posix::CodePage::System());
+      pendingInput_ = FromWire(std::string_view(heldInput_).substr(0, heldInput_.size() - tail));
       heldInput_.erase(0, heldInput_.size() - tail);
     }
     got = std::min(capacity, pendingInput_.size());
@@ -144,18 +141,31 @@ public:
 
   std::size_t Write(const char* data, std::size_t size) override {
     heldOutput_.append(data, size);
-    const std::size_t tail = UnpairedLeadByte(heldOutput_, ActiveLeadBytes());
-    const std::string native = posix::CodePage::Active().ToNative(
-        std::string_view(heldOutput_).substr(0, heldOutput_.size() - tail));
+    const std::size_t tail = IncompleteTail(heldOutput_, posix::CodePage::Active());
+    const std::string wire =
+        ToWire(std::string_view(heldOutput_).substr(0, heldOutput_.size() - tail));
     heldOutput_.erase(0, heldOutput_.size() - tail);
-    return raw_.Write(native.data(), native.size()) == native.size() ? size : 0;
+    return raw_.Write(wire.data(), wire.size()) == wire.size() ? size : 0;
   }
 
 private:
+  std::string FromWire(std::string_view bytes) const {
+    const posix::CodePage& text = posix::CodePage::Active();
+    return wire_ == Wire::Native ? text.FromNative(bytes)
+                                 : text.Encode(posix::CodePage::System().Decode(bytes));
+  }
+  // A character the system's code page lacks becomes its nearest one or "?".
+  std::string ToWire(std::string_view text) const {
+    const posix::CodePage& codePage = posix::CodePage::Active();
+    return wire_ == Wire::Native ? codePage.ToNative(text)
+                                 : posix::CodePage::System().Encode(codePage.Decode(text));
+  }
+
   DescriptorChannel raw_;
-  std::string heldInput_;    // native bytes of a character not yet complete
+  Wire wire_;
+  std::string heldInput_;    // bytes of a character not yet complete
   std::string pendingInput_; // converted bytes not yet delivered
-  std::string heldOutput_;   // a lead byte whose second byte has not been written yet
+  std::string heldOutput_;   // a character whose last bytes have not been written yet
 };
 
 std::unique_ptr<ConsoleChannel> OpenDescriptor(int fd) {
@@ -164,15 +174,23 @@ std::unique_ptr<ConsoleChannel> OpenDescriptor(int fd) {
     return nullptr;
   }
   if (S_ISCHR(info.st_mode) && ::isatty(fd) != 0) {
-    return std::make_unique<TerminalChannel>(fd);
+    return std::make_unique<RecodingChannel>(fd, ChannelKind::Console,
+                                             RecodingChannel::Wire::Native);
   }
+  std::optional<ChannelKind> kind;
   if (S_ISCHR(info.st_mode)) {
-    return std::make_unique<DescriptorChannel>(fd, ChannelKind::Console);
+    kind = ChannelKind::Console;
+  } else if (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+    kind = ChannelKind::Stream;
   }
-  if (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
-    return std::make_unique<DescriptorChannel>(fd, ChannelKind::Stream);
+  if (!kind) {
+    return nullptr; // a folder or anything else cannot serve as a stream
   }
-  return nullptr; // a folder or anything else cannot serve as a stream
+  // Pipes and files get the bytes as they are, in the system's ANSI code page.
+  if (posix::CodePage::Active().Number() != posix::CodePage::System().Number()) {
+    return std::make_unique<RecodingChannel>(fd, *kind, RecodingChannel::Wire::SystemAnsi);
+  }
+  return std::make_unique<DescriptorChannel>(fd, *kind);
 }
 
 } // namespace

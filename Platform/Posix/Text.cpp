@@ -1,6 +1,9 @@
 // Text services on POSIX: every text is in the ANSI code page that Posix/CodePage.h chooses from
-// the locale, as Wine chooses it.
+// the locale, as Wine chooses it, or in UTF-8 (Platform/Text.h).
+#include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "Platform/Posix/CodePage.h"
 #include "Platform/Text.h"
@@ -16,6 +19,19 @@ bool IsAscii(std::string_view text) {
     }
   }
   return true;
+}
+
+// Converters between a package's code page and UTF-8, made once per code page: a package's
+// names are converted one by one. Throws std::invalid_argument for one iconv does not know.
+const posix::CodePage& Utf8Converter(std::uint32_t codePage) {
+  static std::mutex lock;
+  static std::unordered_map<std::uint32_t, std::unique_ptr<posix::CodePage>> made;
+  const std::lock_guard<std::mutex> guard(lock);
+  std::unique_ptr<posix::CodePage>& converter = made[codePage];
+  if (!converter) {
+    converter = std::make_unique<posix::CodePage>(codePage, "UTF-8");
+  }
+  return *converter;
 }
 
 } // namespace
@@ -53,6 +69,10 @@ std::uint32_t ActiveCodePage() {
   return posix::CodePage::Active().Number();
 }
 
+std::uint32_t SystemCodePage() {
+  return posix::CodePage::System().Number();
+}
+
 std::optional<CodePageText> Utf8ToCodePage(std::uint32_t codePage, std::string_view utf8) {
   if (posix::IconvNameOfCodePage(codePage).empty()) {
     return std::nullopt;
@@ -61,7 +81,7 @@ std::optional<CodePageText> Utf8ToCodePage(std::uint32_t codePage, std::string_v
     return CodePageText{std::string(utf8), std::nullopt}; // the same in every code page
   }
   try {
-    const posix::CodePage converter(codePage, "UTF-8");
+    const posix::CodePage& converter = Utf8Converter(codePage);
     CodePageText result;
     result.bytes = converter.Encode(DecodeUtf8(utf8), /*strict=*/true, &result.unmappable);
     return result;
@@ -78,7 +98,7 @@ std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_vi
     return std::string(bytes);
   }
   try {
-    return posix::CodePage(codePage, "UTF-8").ToNative(bytes);
+    return Utf8Converter(codePage).ToNative(bytes);
   } catch (const std::invalid_argument&) {
     return std::nullopt;
   }

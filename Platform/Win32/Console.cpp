@@ -1,11 +1,15 @@
 // Standard input and output through the process's standard handles. The handles belong to the
 // process: they are used, never closed. A real console is read and written through its
-// wide-character calls, with the text converted from and to the ANSI code page, in which the
-// installer holds every text; a pipe or a file passes raw bytes.
+// wide-character calls, with the text converted from and to the code page of the program's texts
+// (Platform/Text.h); a pipe or a file carries bytes in the system's ANSI code page, converted
+// only when the program's texts are UTF-8.
 #include <limits>
+#include <utility>
 #include <string>
 
 #include "Platform/Console.h"
+#include "Platform/Text.h"
+#include "Platform/Utf8.h"
 #include "Platform/Win32/Win32.h"
 
 namespace quillet::platform {
@@ -37,6 +41,11 @@ public:
   }
 
   std::size_t Write(const char* data, std::size_t size) override {
+    return WriteAll(data, size) == size ? size : 0;
+  }
+
+private:
+  std::size_t WriteAll(const char* data, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
       const std::size_t left = size - done;
@@ -50,9 +59,79 @@ public:
     return done;
   }
 
-private:
   HANDLE handle_;
   ChannelKind kind_;
+};
+
+// How many bytes at the end of `text` begin a character of `codePage` not complete yet.
+std::size_t IncompleteTail(std::string_view text, UINT codePage) {
+  if (codePage == CP_UTF8) {
+    return IncompleteUtf8Tail(text);
+  }
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const bool lead = ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[i])) != 0;
+    if (lead && i + 1 == text.size()) {
+      return 1;
+    }
+    i += lead ? 2 : 1;
+  }
+  return 0;
+}
+
+// Converts whole characters between two code pages; a character split between two calls waits in
+// `held` until it is complete. A character the target lacks becomes its nearest one or "?".
+std::string Recode(std::string& held, std::string_view more, UINT from, UINT to) {
+  held.append(more);
+  const std::size_t tail = IncompleteTail(held, from);
+  std::wstring wide;
+  win32::Widen(std::string_view(held).substr(0, held.size() - tail), from, wide);
+  held.erase(0, held.size() - tail);
+  return win32::Narrow(wide, to);
+}
+
+// A pipe or a file while the program's texts are UTF-8: the bytes are in the system's ANSI code
+// page, as for any other program.
+class AnsiStreamChannel final : public ConsoleChannel {
+public:
+  AnsiStreamChannel(HANDLE handle, ChannelKind kind) : raw_(handle, kind) {}
+
+  ChannelKind Kind() const override { return raw_.Kind(); }
+
+  ReadOutcome Read(char* buffer, std::size_t capacity, std::size_t& got) override {
+    got = 0;
+    while (pendingInput_.empty()) {
+      char bytes[128];
+      std::size_t n = 0;
+      const ReadOutcome outcome = raw_.Read(bytes, sizeof bytes, n);
+      if (outcome != ReadOutcome::Data) {
+        if (heldInput_.empty() || outcome == ReadOutcome::Failed) {
+          return outcome;
+        }
+        pendingInput_ = Recode(heldInput_, {}, CP_ACP, CP_UTF8);
+        if (pendingInput_.empty()) {
+          pendingInput_ = std::exchange(heldInput_, {}); // a lone lead byte goes on as it is
+        }
+        break;
+      }
+      pendingInput_ = Recode(heldInput_, std::string_view(bytes, n), CP_ACP, CP_UTF8);
+    }
+    got = capacity < pendingInput_.size() ? capacity : pendingInput_.size();
+    pendingInput_.copy(buffer, got);
+    pendingInput_.erase(0, got);
+    return ReadOutcome::Data;
+  }
+
+  std::size_t Write(const char* data, std::size_t size) override {
+    const std::string ansi = Recode(heldOutput_, std::string_view(data, size), CP_UTF8, CP_ACP);
+    return raw_.Write(ansi.data(), ansi.size()) == ansi.size() ? size : 0;
+  }
+
+private:
+  HandleChannel raw_;
+  std::string heldInput_;
+  std::string pendingInput_;
+  std::string heldOutput_;
 };
 
 // Wide characters asked of the console at once.
@@ -83,8 +162,9 @@ public:
         return ReadOutcome::End;
       }
       wide.resize(read);
-      // Characters the code page lacks become its default character, as the ANSI calls do.
-      pendingInput_ = win32::Narrow(wide, CP_ACP);
+      // Without UnicodeText, characters the code page lacks become its default character, as the
+      // ANSI calls do.
+      pendingInput_ = win32::Narrow(wide, win32::TextCodePage());
       if (pendingInput_.empty()) {
         return ReadOutcome::Failed;
       }
@@ -96,20 +176,13 @@ public:
   }
 
   std::size_t Write(const char* data, std::size_t size) override {
-    // A double-byte character split between two writes is held back until its second byte.
+    // A character split between two writes is held back until it is complete.
     std::string text = std::exchange(pendingOutput_, std::string());
     text.append(data, size);
-    std::size_t complete = 0;
-    while (complete < text.size()) {
-      const bool lead = ::IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(text[complete])) != 0;
-      if (lead && complete + 1 == text.size()) {
-        pendingOutput_ = text.substr(complete);
-        break;
-      }
-      complete += lead ? 2 : 1;
-    }
+    const std::size_t complete = text.size() - IncompleteTail(text, win32::TextCodePage());
+    pendingOutput_ = text.substr(complete);
     std::wstring wide;
-    if (!win32::Widen(std::string_view(text).substr(0, complete), CP_ACP, wide)) {
+    if (!win32::Widen(std::string_view(text).substr(0, complete), win32::TextCodePage(), wide)) {
       return 0;
     }
     std::size_t done = 0;
@@ -148,6 +221,9 @@ std::unique_ptr<ConsoleChannel> OpenStandardHandle(DWORD which) {
   }
   case FILE_TYPE_DISK:
   case FILE_TYPE_PIPE:
+    if (win32::TextCodePage() == CP_UTF8 && ::GetACP() != CP_UTF8) {
+      return std::make_unique<AnsiStreamChannel>(handle, ChannelKind::Stream);
+    }
     return std::make_unique<HandleChannel>(handle, ChannelKind::Stream);
   default:
     return nullptr; // an unknown kind of handle cannot serve as a stream

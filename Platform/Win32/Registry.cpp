@@ -1,10 +1,11 @@
 // The registry of the system: HKEY_LOCAL_MACHINE as a 32-bit program sees it, opened for reading
 // only. Nothing is ever written to it.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
 #include "Platform/Registry.h"
-#include "Platform/Text.h"
 #include "Platform/Win32/Win32.h"
 
 namespace quillet::platform {
@@ -16,9 +17,19 @@ constexpr REGSAM KEY_ACCESS = KEY_READ | KEY_WOW64_32KEY;
 // A value or a name that keeps growing between the size query and the read is given up on.
 constexpr int READ_ATTEMPTS = 4;
 
-std::string UpToNul(const char* text, std::size_t size) {
-  const void* nul = std::memchr(text, '\0', size);
-  return std::string(text, nul != nullptr ? static_cast<const char*>(nul) - text : size);
+bool IsText(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Key and value names, and text, are read in UTF-16 and handed on in the program's code page, so
+// that a folder named in characters the ANSI code page lacks is read whole.
+std::wstring WideName(std::string_view name) {
+  std::wstring wide;
+  win32::Widen(name, win32::TextCodePage(), wide);
+  return wide;
+}
+std::string TextOf(std::wstring_view wide) {
+  return win32::Narrow(wide, win32::TextCodePage());
 }
 
 } // namespace
@@ -46,9 +57,9 @@ RegistryReadAhead::RegistryReadAhead(std::vector<std::string> paths) : paths_(st
 RegistryReadAhead::~RegistryReadAhead() = default;
 
 std::optional<RegistryKey> RegistryAccessor::OpenLocalMachineKey(std::string_view path) {
-  const std::string subkey(path);
   HKEY key = nullptr;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_ACCESS, &key) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideName(path).c_str(), 0, KEY_ACCESS, &key) !=
+      ERROR_SUCCESS) {
     return std::nullopt;
   }
   return RegistryKey(std::make_unique<RegistryKey::Handle>(key));
@@ -65,27 +76,25 @@ std::optional<std::vector<std::string>> RegistryKey::SubkeyNames() const {
   }
   DWORD count = 0;
   DWORD longest = 0; // in characters, without the terminator
-  if (::RegQueryInfoKeyA(handle_->key, nullptr, nullptr, nullptr, &count, &longest, nullptr,
+  if (::RegQueryInfoKeyW(handle_->key, nullptr, nullptr, nullptr, &count, &longest, nullptr,
                          nullptr, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
     return std::nullopt;
   }
-  // The longest name is counted in UTF-16 units; a double-byte code page may need two bytes for
-  // each. A name that still does not fit makes the buffer grow.
-  const DWORD bytesPerCharacter = ActiveLeadBytes() != nullptr ? 2 : 1;
-  std::string buffer(static_cast<std::size_t>(longest) * bytesPerCharacter + 1, '\0');
+  // A name that no longer fits (the key changed since) makes the buffer grow.
+  std::wstring buffer(static_cast<std::size_t>(longest) + 1, L'\0');
   std::vector<std::string> names;
   names.reserve(count);
   for (DWORD index = 0; index < count; ++index) {
     for (int attempt = 0; attempt < READ_ATTEMPTS; ++attempt) {
       DWORD size = static_cast<DWORD>(buffer.size());
-      const LSTATUS status = ::RegEnumKeyExA(handle_->key, index, buffer.data(), &size, nullptr,
+      const LSTATUS status = ::RegEnumKeyExW(handle_->key, index, buffer.data(), &size, nullptr,
                                              nullptr, nullptr, nullptr);
       if (status == ERROR_MORE_DATA) {
         buffer.resize(buffer.size() * 2);
         continue;
       }
       if (status == ERROR_SUCCESS) {
-        names.push_back(UpToNul(buffer.data(), size));
+        names.push_back(TextOf(std::wstring_view(buffer.data(), size)));
       }
       // Any other failure: the key changed since it was counted; that index has no name.
       break;
@@ -98,22 +107,27 @@ bool RegistryKey::HasValue(std::string_view name) const {
   if (!handle_) {
     return false;
   }
-  const std::string valueName(name);
-  return ::RegQueryValueExA(handle_->key, valueName.c_str(), nullptr, nullptr, nullptr, nullptr) ==
-         ERROR_SUCCESS;
+  return ::RegQueryValueExW(handle_->key, WideName(name).c_str(), nullptr, nullptr, nullptr,
+                            nullptr) == ERROR_SUCCESS;
 }
 
 std::optional<std::uint32_t> RegistryKey::QueryValueSize(std::string_view name) const {
   if (!handle_) {
     return std::nullopt;
   }
-  const std::string valueName(name);
+  DWORD type = REG_NONE;
   DWORD size = 0;
-  if (::RegQueryValueExA(handle_->key, valueName.c_str(), nullptr, nullptr, nullptr, &size) !=
+  if (::RegQueryValueExW(handle_->key, WideName(name).c_str(), nullptr, &type, nullptr, &size) !=
       ERROR_SUCCESS) {
     return std::nullopt;
   }
-  return size;
+  if (!IsText(type)) {
+    return size;
+  }
+  // Text is stored in UTF-16 and read in the program's code page: a UTF-16 unit (two bytes)
+  // takes at most three bytes there. The size is an upper bound, as the ANSI calls give it.
+  const std::uint64_t bound = (static_cast<std::uint64_t>(size) * 3 + 1) / 2;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(bound, UINT32_MAX));
 }
 
 std::optional<RegistryValue> RegistryKey::ReadValue(std::string_view name,
@@ -121,18 +135,28 @@ std::optional<RegistryValue> RegistryKey::ReadValue(std::string_view name,
   if (!handle_) {
     return std::nullopt;
   }
-  const std::string valueName(name);
-  RegistryValue value;
-  value.data.resize(capacity);
+  std::string raw(capacity, '\0');
   DWORD type = REG_NONE;
   DWORD got = capacity;
   // One read, no retry: a value that grew past the size asked for is a failed read.
-  if (::RegQueryValueExA(handle_->key, valueName.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(value.data.data()), &got) != ERROR_SUCCESS) {
+  if (::RegQueryValueExW(handle_->key, WideName(name).c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(raw.data()), &got) != ERROR_SUCCESS) {
     return std::nullopt;
   }
+  raw.resize(got <= capacity ? got : capacity);
+  RegistryValue value;
   value.type = type;
-  value.data.resize(got <= capacity ? got : capacity);
+  if (!IsText(type)) {
+    value.data = std::move(raw);
+    return value;
+  }
+  // Terminators stay, one byte each, as the ANSI calls give them.
+  std::wstring wide(raw.size() / sizeof(wchar_t), L'\0');
+  std::memcpy(wide.data(), raw.data(), wide.size() * sizeof(wchar_t));
+  value.data = TextOf(wide);
+  if (value.data.size() > capacity) {
+    return std::nullopt;
+  }
   return value;
 }
 

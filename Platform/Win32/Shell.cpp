@@ -70,12 +70,12 @@ void OpenDocument(std::string_view windowsPath) {
 }
 
 std::string PublicDocumentsFolder() {
-  char folder[MAX_PATH] = {};
-  if (FAILED(::SHGetFolderPathA(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, SHGFP_TYPE_CURRENT,
+  wchar_t folder[MAX_PATH] = {};
+  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, SHGFP_TYPE_CURRENT,
                                 folder))) {
     return "C:\\Users\\Public\\Documents";
   }
-  std::string path(folder);
+  std::string path = win32::Narrow(folder, win32::TextCodePage());
   while (!path.empty() && path.back() == '\\') {
     path.pop_back();
   }

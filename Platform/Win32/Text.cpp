@@ -32,23 +32,35 @@ std::optional<LeadByteTable> ReadLeadBytes() {
 } // namespace
 
 bool EqualIgnoringCaseInLocale(std::string_view a, std::string_view b) {
-  if (a.size() > INT_MAX || b.size() > INT_MAX) {
-    return false;
+  std::wstring wideA;
+  std::wstring wideB;
+  if (!win32::Widen(a, win32::TextCodePage(), wideA) ||
+      !win32::Widen(b, win32::TextCodePage(), wideB) || wideA.size() > INT_MAX ||
+      wideB.size() > INT_MAX) {
+    return a == b;
   }
   // The lengths are given, so both texts may be empty or hold NULs; the pointers must be real.
-  const char* textA = a.data() != nullptr ? a.data() : "";
-  const char* textB = b.data() != nullptr ? b.data() : "";
-  return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, textA, static_cast<int>(a.size()),
-                          textB, static_cast<int>(b.size())) == CSTR_EQUAL;
+  const wchar_t* textA = wideA.empty() ? L"" : wideA.c_str();
+  const wchar_t* textB = wideB.empty() ? L"" : wideB.c_str();
+  return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, textA,
+                          static_cast<int>(wideA.size()), textB,
+                          static_cast<int>(wideB.size())) == CSTR_EQUAL;
 }
 
 const LeadByteTable* ActiveLeadBytes() {
+  if (UnicodeTextActive()) {
+    return nullptr;
+  }
   // The system code page does not change while the program runs: read it once.
   static const std::optional<LeadByteTable> table = ReadLeadBytes();
   return table ? &*table : nullptr;
 }
 
 std::uint32_t ActiveCodePage() {
+  return UnicodeTextActive() ? CODE_PAGE_UTF8 : ::GetACP();
+}
+
+std::uint32_t SystemCodePage() {
   return ::GetACP();
 }
 
@@ -92,6 +104,11 @@ std::optional<CodePageText> Utf8ToCodePage(std::uint32_t codePage, std::string_v
 std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_view bytes) {
   if (::IsValidCodePage(codePage) == 0) {
     return std::nullopt;
+  }
+  // Text that is all characters of the code page converts in one call.
+  std::wstring whole;
+  if (win32::Widen(bytes, codePage, whole, /*strict=*/true)) {
+    return win32::Narrow(whole, CP_UTF8);
   }
   std::u32string chars;
   for (std::size_t i = 0; i < bytes.size(); ++i) {

@@ -1,5 +1,7 @@
 // The current user's registry on Windows, changed through the registry calls: each value is
 // replaced whole by one call, which the registry makes atomic. Keys are opened, never created.
+// Values are read and written in UTF-16, so that the user's other folders in a list keep every
+// character the ANSI code page lacks.
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +33,15 @@ private:
   HKEY key_;
 };
 
+std::wstring Wide(std::string_view text) {
+  std::wstring wide;
+  win32::Widen(text, win32::TextCodePage(), wide);
+  return wide;
+}
+std::string TextOf(std::wstring_view wide) {
+  return win32::Narrow(wide, win32::TextCodePage());
+}
+
 struct Change {
   std::shared_ptr<OpenKey> key;
   std::string value;
@@ -46,7 +57,7 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   std::vector<Change> changes;
   for (const UserListTarget& target : targets) {
     HKEY opened = nullptr;
-    const LSTATUS status = ::RegOpenKeyExA(HKEY_CURRENT_USER, target.key.c_str(), 0,
+    const LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, Wide(target.key).c_str(), 0,
                                            KEY_QUERY_VALUE | KEY_SET_VALUE, &opened);
     if (status == ERROR_FILE_NOT_FOUND) {
       if (target.required) {
@@ -62,21 +73,24 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
     DWORD type = REG_SZ;
     DWORD size = 0;
     std::string current;
+    const std::wstring valueName = Wide(target.value);
     LSTATUS query =
-        ::RegQueryValueExA(key->Get(), target.value.c_str(), nullptr, &type, nullptr, &size);
+        ::RegQueryValueExW(key->Get(), valueName.c_str(), nullptr, &type, nullptr, &size);
     if (query == ERROR_SUCCESS) {
       if (type != REG_SZ && type != REG_EXPAND_SZ) {
         return {UserListOutcome::Failed,
                 target.key + "\\" + target.value + " is no text value; it is left as it is"};
       }
-      current.resize(size);
-      query = ::RegQueryValueExA(key->Get(), target.value.c_str(), nullptr, &type,
-                                 reinterpret_cast<BYTE*>(current.data()), &size);
+      std::wstring wide(size / sizeof(wchar_t) + 1, L'\0');
+      DWORD got = static_cast<DWORD>(wide.size() * sizeof(wchar_t));
+      query = ::RegQueryValueExW(key->Get(), valueName.c_str(), nullptr, &type,
+                                 reinterpret_cast<BYTE*>(wide.data()), &got);
       if (query != ERROR_SUCCESS) {
         return {UserListOutcome::Failed, target.key + "\\" + target.value + ": cannot be read"};
       }
-      current.resize(size);
-      current.resize(current.find('\0') == std::string::npos ? current.size() : current.find('\0'));
+      wide.resize(got / sizeof(wchar_t));
+      wide.resize(wide.find(L'\0') == std::wstring::npos ? wide.size() : wide.find(L'\0'));
+      current = TextOf(wide);
     } else if (query != ERROR_FILE_NOT_FOUND) {
       return {UserListOutcome::Failed, target.key + "\\" + target.value + ": cannot be read"};
     } else {
@@ -92,9 +106,11 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   // An interrupt waits until every value of the line is written.
   const InterruptHold hold;
   for (const Change& change : changes) {
-    const LSTATUS status = ::RegSetValueExA(change.key->Get(), change.value.c_str(), 0, change.type,
-                                            reinterpret_cast<const BYTE*>(change.data.c_str()),
-                                            static_cast<DWORD>(change.data.size() + 1));
+    const std::wstring data = Wide(change.data);
+    const LSTATUS status = ::RegSetValueExW(
+        change.key->Get(), Wide(change.value).c_str(), 0, change.type,
+        reinterpret_cast<const BYTE*>(data.c_str()),
+        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
     if (status != ERROR_SUCCESS) {
       return {UserListOutcome::Failed,
               change.value + ": cannot be written (error " + std::to_string(status) + ")"};
@@ -104,18 +120,18 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
 }
 
 std::string WindowsViewOfFolder(std::string_view folder) {
-  const std::string given(folder);
-  const DWORD size = ::GetFullPathNameA(given.c_str(), 0, nullptr, nullptr);
+  const std::wstring given = Wide(folder);
+  const DWORD size = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
   if (size == 0) {
-    return given;
+    return std::string(folder);
   }
-  std::string full(size, '\0');
-  const DWORD got = ::GetFullPathNameA(given.c_str(), size, full.data(), nullptr);
+  std::wstring full(size, L'\0');
+  const DWORD got = ::GetFullPathNameW(given.c_str(), size, full.data(), nullptr);
   if (got == 0 || got >= size) {
-    return given;
+    return std::string(folder);
   }
   full.resize(got);
-  return full;
+  return TextOf(full);
 }
 
 } // namespace quillet::platform

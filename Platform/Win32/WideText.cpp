@@ -1,6 +1,7 @@
 // Conversions between the code pages and UTF-16, and the path forms the wide calls take.
 #include <climits>
 
+#include "Platform/Text.h"
 #include "Platform/Win32/Win32.h"
 
 namespace quillet::platform::win32 {
@@ -65,9 +66,13 @@ std::wstring SystemPathW(std::wstring path, std::size_t limit) {
   return LONG_PATH_PREFIX + full;
 }
 
-std::wstring SystemPath(std::string_view ansiPath, std::size_t limit) {
+UINT TextCodePage() {
+  return UnicodeTextActive() ? CP_UTF8 : CP_ACP;
+}
+
+std::wstring SystemPath(std::string_view path, std::size_t limit) {
   std::wstring wide;
-  Widen(ansiPath.substr(0, ansiPath.find('\0')), CP_ACP, wide);
+  Widen(path.substr(0, path.find('\0')), TextCodePage(), wide);
   return SystemPathW(std::move(wide), limit);
 }
 

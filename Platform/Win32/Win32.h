@@ -57,12 +57,15 @@ private:
 bool Widen(std::string_view text, UINT codePage, std::wstring& wide, bool strict = false);
 std::string Narrow(std::wstring_view wide, UINT codePage);
 
-// The wide path for the file-system calls: from the ANSI code page, as package and registry
-// paths are stored. One of `limit` characters or more becomes the "\\?\" form of its full
+// The code page of the program's texts (Platform/Text.h): CP_UTF8 while a UnicodeText object
+// lives, otherwise CP_ACP.
+UINT TextCodePage();
+
+// The wide path for the file-system calls: from the code page of the program's texts. One of `limit` characters or more becomes the "\\?\" form of its full
 // path, which lifts the length limit. Folders are created only below MAX_PATH - 12 characters
 // (room for an 8.3 name), so folder creation passes FOLDER_PATH_LIMIT.
 inline constexpr std::size_t FOLDER_PATH_LIMIT = MAX_PATH - 12;
-std::wstring SystemPath(std::string_view ansiPath, std::size_t limit = MAX_PATH);
+std::wstring SystemPath(std::string_view path, std::size_t limit = MAX_PATH);
 // The same for a path already in UTF-16.
 std::wstring SystemPathW(std::wstring path, std::size_t limit = MAX_PATH);
 

@@ -9,6 +9,7 @@
 
 #include "Installer/RunInstaller.h"
 #include "Package/EntryContent.h"
+#include "Package/PackageOptions.h"
 #include "Package/PackageWriter.h"
 #include "Package/RecordCheck.h"
 #include "tests/support/RegisteredIdes.h"
@@ -77,8 +78,9 @@ protected:
 TEST_F(PackerProject, BuildListTestRoundTrip) {
   const auto built = Pack({"build", Manifest(), "-o", Out("widgets.qpk")});
   ASSERT_EQ(built.status, 0) << built.output;
-  // The count is the package's own, package.crc included, as list and test count.
-  EXPECT_NE(built.output.find(" bytes, 8 entries, "), std::string::npos) << built.output;
+  // The count is the package's own, codepage.txt and package.crc included, as list and test
+  // count.
+  EXPECT_NE(built.output.find(" bytes, 9 entries, "), std::string::npos) << built.output;
   EXPECT_NE(built.output.find("widgets.qpk: package of "), std::string::npos) << built.output;
   // The layout summary: each target folder with its number of files.
   EXPECT_NE(built.output.find("\n  %zel_root%Source      2 files\n"
@@ -99,7 +101,7 @@ TEST_F(PackerProject, BuildListTestRoundTrip) {
 
   const auto tested = RunProgram(PackPath(), {"test", Out("widgets.qpk")});
   EXPECT_EQ(tested.status, 0) << tested.output;
-  EXPECT_NE(tested.output.find(": 8 entries tested, 8 OK, 0 failed\n"), std::string::npos)
+  EXPECT_NE(tested.output.find(": 9 entries tested, 9 OK, 0 failed\n"), std::string::npos)
       << tested.output;
 
   // Every source comes back byte for byte through the installer's reader.
@@ -115,7 +117,8 @@ TEST_F(PackerProject, BuildListTestRoundTrip) {
     EXPECT_EQ(extracted.status, EntryStatus::Content) << path;
     EXPECT_EQ(extracted.bytes, content) << path;
   }
-  EXPECT_EQ(layout.HeaderEntryCount(), 8u);
+  EXPECT_EQ(layout.HeaderEntryCount(), 9u);
+  EXPECT_EQ(PackageCodePage(layout), 1252u);
   EXPECT_EQ(CheckPackageRecords(layout), RecordCheck::Match);
 
   // A record changed after the build: the entry checksums still pass, the record check does not.

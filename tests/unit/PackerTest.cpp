@@ -306,6 +306,14 @@ TEST(Manifest, MissingFileIsNamed) {
 
 // --- Planning ---------------------------------------------------------------------------------
 
+// The plan's entries without the code-page record that every package carries.
+std::vector<EntrySource> Sources(const PackagePlan& plan) {
+  std::vector<EntrySource> sources;
+  std::copy_if(plan.entries.begin(), plan.entries.end(), std::back_inserter(sources),
+               [](const EntrySource& e) { return e.fileName != CODE_PAGE_ENTRY_NAME; });
+  return sources;
+}
+
 class PlanTest : public ::testing::Test {
 protected:
   void Write(const std::string& path, const std::string& content = "x") {
@@ -359,9 +367,14 @@ TEST_F(PlanTest, TextsFirstThenEntriesInManifestOrderAndSortedPaths) {
       {"%zel_root%Source", "b.pas", ENTRY_INSTALL | ENTRY_PREPEND_PATCH, "unit b;"},
       {"%zel_root%Source\\sub", "c.pas", ENTRY_INSTALL | ENTRY_PREPEND_PATCH, "unit c;"},
   };
-  ASSERT_EQ(plan.entries.size(), std::size(expected));
+  const std::vector<EntrySource> sources = Sources(plan);
+  ASSERT_EQ(sources.size(), std::size(expected));
+  ASSERT_EQ(plan.entries.size(), sources.size() + 1);
+  EXPECT_EQ(plan.entries[3].fileName, CODE_PAGE_ENTRY_NAME) << "a list entry, after the others";
+  EXPECT_EQ(plan.entries[3].flags, 0u);
+  EXPECT_EQ(plan.entries[3].load(), "1252\r\n");
   for (std::size_t i = 0; i < std::size(expected); ++i) {
-    const EntrySource& e = plan.entries[i];
+    const EntrySource& e = sources[i];
     EXPECT_EQ(e.folderTemplate, expected[i].folder) << i;
     EXPECT_EQ(e.fileName, expected[i].name) << i;
     EXPECT_EQ(e.flags, expected[i].flags) << i;
@@ -381,7 +394,7 @@ TEST_F(PlanTest, FolderPatternsTakeWholeTreesAndExcludesApply) {
                         "source = ['lib/*', 'lib/x']\nexclude = ['**/old', '*/*/*.dcu']\n"
                         "folder = 'T:'\n"));
   std::vector<std::string> paths;
-  for (const EntrySource& e : plan.entries) {
+  for (const EntrySource& e : Sources(plan)) {
     paths.push_back(e.folderTemplate + "|" + e.fileName);
   }
   // lib/x is named twice (by lib/* and by itself) but packed once, with its folder kept below
@@ -396,7 +409,7 @@ TEST_F(PlanTest, DefaultFolderTakesSubfoldersDirectlyAfterTheMacro) {
   const PackagePlan plan = PlanPackage(
       Parse("default-folder = 'd'\ntimestamp = 2000-01-01\n[[entry]]\nsource = 'src/**/*.pas'\n"));
   std::vector<std::string> paths;
-  for (const EntrySource& e : plan.entries) {
+  for (const EntrySource& e : Sources(plan)) {
     paths.push_back(e.folderTemplate + "|" + e.fileName);
   }
   EXPECT_EQ(paths, (std::vector<std::string>{"%zel_root%.|a.pas", "%zel_root%sub|b.pas",
@@ -435,7 +448,7 @@ TEST_P(PlanLayoutTest, PacksTheExpectedFiles) {
   const PackagePlan plan =
       PlanPackage(Parse("default-folder = 'd'\ntimestamp = 2000-01-01\n" + GetParam().manifest));
   std::vector<std::string> paths;
-  for (const EntrySource& e : plan.entries) {
+  for (const EntrySource& e : Sources(plan)) {
     paths.push_back(e.folderTemplate + "|" + e.fileName);
   }
   EXPECT_EQ(paths, GetParam().entries);
@@ -487,7 +500,7 @@ TEST_F(PlanTest, TextsGetCrLfUnlessKept) {
   const PackagePlan crLf = PlanPackage(Parse(manifest));
   EXPECT_EQ(crLf.entries[0].load(), "one\r\ntwo\r\nthree\r\nfour\r\n");
   EXPECT_EQ(crLf.entries[1].load(), "{ a }\r\n{ b }\r\n");
-  EXPECT_EQ(crLf.entries[2].load(), "one\ntwo\r\nthree\rfour\n") << "installed files stay";
+  EXPECT_EQ(Sources(crLf)[2].load(), "one\ntwo\r\nthree\rfour\n") << "installed files stay";
   const PackagePlan kept = PlanPackage(Parse("line-ends = 'keep'\n" + manifest));
   EXPECT_EQ(kept.entries[0].load(), "one\ntwo\r\nthree\rfour\n");
 }
@@ -515,10 +528,10 @@ TEST_F(PlanTest, FilesWithoutTimestampTakeTheirModificationTime) {
                           std::chrono::system_clock::from_time_t(std::mktime(&local))));
   const PackagePlan plan =
       PlanPackage(Parse("default-folder = 'd'\n[[entry]]\nsource = 'a.pas'\n"));
-  ASSERT_EQ(plan.entries.size(), 1u);
+  ASSERT_EQ(Sources(plan).size(), 1u);
   const DayTime expected = DayTimeFromCivil(2021, 1, 2, 3, 0, 0);
-  EXPECT_EQ(plan.entries[0].date, expected.date);
-  EXPECT_EQ(plan.entries[0].time, expected.time);
+  EXPECT_EQ(Sources(plan)[0].date, expected.date);
+  EXPECT_EQ(Sources(plan)[0].time, expected.time);
 }
 
 struct PlanErrorCase {
@@ -641,9 +654,9 @@ TEST_F(PlanTest, ExactlyTheLimitsAreAccepted) {
   const PackagePlan plan =
       PlanPackage(Parse("default-folder = '" + std::string(255, 'd') + "'\n[[entry]]\nsource = '" +
                         std::string(255, 'n') + "'\nfolder = '" + folder + "'\n"));
-  ASSERT_EQ(plan.entries.size(), 1u);
-  EXPECT_EQ(plan.entries[0].folderTemplate.size(), 255u);
-  EXPECT_EQ(plan.entries[0].fileName.size(), 255u);
+  ASSERT_EQ(Sources(plan).size(), 1u);
+  EXPECT_EQ(Sources(plan)[0].folderTemplate.size(), 255u);
+  EXPECT_EQ(Sources(plan)[0].fileName.size(), 255u);
 }
 
 // --- Joining subfolders to folder templates -----------------------------------------------------
