@@ -191,6 +191,76 @@ TEST_F(Installation, TypedNativeFolder) {
   EXPECT_EQ(test::ReadFile(target / "sub" / "a.pas"), "unit a;");
 }
 
+// A root folder in characters outside the system's code page, and a package that records its
+// own code page: the files go under the real names, whatever the locale. The patch text is file
+// content in the package's code page; a root it cannot hold fails the entry that needs it.
+struct UnicodeCase {
+  const char* name;
+  const char* locale;
+  std::string root;                    // below C:\IDE\, in UTF-8
+  std::optional<std::string> codePage; // what the package records
+  std::string storedName;              // in the package's code page
+  std::string madeName;                // in UTF-8
+  std::optional<std::string> patched;  // the patched file's content; nullopt: the entry fails
+};
+
+class UnicodeFolders : public Installation, public ::testing::WithParamInterface<UnicodeCase> {};
+
+TEST_P(UnicodeFolders, LandUnderTheirRealNames) {
+  const UnicodeCase& c = GetParam();
+  Register({{"Delphi", "7.0", test::RegUnicodeText("C:\\IDE\\" + c.root)}});
+  PackageContents package;
+  package.defaultFolder = "%Delphi%Lib\\";
+  package.entries = {MakeStoredEntry("", "patchinfo.txt", "{%Delphi%}", 0),
+                     MakeStoredEntry("%zel_root%", c.storedName, "unit a;", ENTRY_INSTALL),
+                     MakeStoredEntry("%zel_root%", "p.pas", "unit p;",
+                                     ENTRY_INSTALL | ENTRY_PREPEND_PATCH)};
+  if (c.codePage) {
+    package.entries.push_back(MakeStoredEntry("", "codepage.txt", *c.codePage + "\r\n", 0));
+  }
+  SetPackage(package);
+  test::ProgramOptions options = Options("\n");
+  options.environment["LC_ALL"] = c.locale;
+  const auto result = Run(std::nullopt, options);
+
+  const fs::path folder =
+      driveC_ / "IDE" / fs::path(std::u8string(c.root.begin(), c.root.end())) / "Lib";
+  EXPECT_EQ(test::ReadFile(folder / fs::path(std::u8string(c.madeName.begin(), c.madeName.end()))),
+            "unit a;")
+      << result.output;
+  if (c.patched) {
+    EXPECT_EQ(test::ReadFile(folder / "p.pas"), *c.patched);
+    EXPECT_EQ(result.status, EXIT_INSTALLED) << result.output;
+  } else {
+    EXPECT_FALSE(fs::exists(folder / "p.pas"));
+    EXPECT_NE(result.output.find("p.pas .. could not write ["), std::string::npos) << result.output;
+    EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  }
+  // Nothing went to a look-alike folder.
+  std::size_t folders = 0;
+  for (const auto& item : fs::directory_iterator(driveC_ / "IDE")) {
+    folders += item.is_directory() ? 1 : 0;
+  }
+  EXPECT_EQ(folders, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnicodeFolders,
+    ::testing::Values(
+        UnicodeCase{"LodzUnder1252", "C.UTF-8", "\u0141\u00f3d\u017a", std::nullopt, "a.pas",
+                    "a.pas", std::nullopt},
+        UnicodeCase{"TokyoUnder1252", "C.UTF-8", "\u6771\u4eac", std::nullopt, "a.pas", "a.pas",
+                    std::nullopt},
+        UnicodeCase{"TokyoInACp932Package", "C.UTF-8", "\u6771\u4eac", "932", "a.pas", "a.pas",
+                    "{C:\\IDE\\\x93\x8C\x8B\x9E\\}unit p;"},
+        UnicodeCase{"Cp936NamesUnderC", "C.UTF-8", "D7", "936", "\xD6\xD0\xCE\xC4.pas",
+                    "\u4e2d\u6587.pas", "{C:\\IDE\\D7\\}unit p;"},
+        UnicodeCase{"Cp936NamesUnderGerman", "de_DE.UTF-8", "D7", "936",
+                    "\xD6\xD0\xCE\xC4.pas", "\u4e2d\u6587.pas", "{C:\\IDE\\D7\\}unit p;"},
+        UnicodeCase{"Cp936NamesUnderChinese", "zh_CN.UTF-8", "D7", "936",
+                    "\xD6\xD0\xCE\xC4.pas", "\u4e2d\u6587.pas", "{C:\\IDE\\D7\\}unit p;"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Installation, SameNameInTwoFoldersGetsItsOwnContent) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
   PackageContents package;

@@ -1,5 +1,8 @@
 #include "tests/support/RegisteredIdes.h"
 
+#include <cstdio>
+
+#include "Platform/Utf8.h"
 #include "tests/support/TestSupport.h"
 
 namespace quillet::test {
@@ -11,6 +14,23 @@ std::string RegText(const std::string& text) {
       out.push_back('\\');
     }
     out.push_back(c);
+  }
+  return out + "\"";
+}
+
+std::string RegUnicodeText(const std::string& utf8) {
+  std::string out = "\"";
+  for (const char32_t c : platform::DecodeUtf8(utf8)) {
+    if (c == '\\' || c == '"') {
+      out.push_back('\\');
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    char escape[16];
+    std::snprintf(escape, sizeof escape, "\\x%04x", static_cast<unsigned>(c));
+    out += escape;
   }
   return out + "\"";
 }

@@ -19,6 +19,10 @@ struct IdeRegistration {
 // A REG_SZ value line for a Windows path: backslashes escaped as Wine writes them.
 std::string RegText(const std::string& text);
 
+// The same for a UTF-8 text of the Basic Multilingual Plane, with the characters outside ASCII as
+// Wine writes them ("\x0141").
+std::string RegUnicodeText(const std::string& utf8);
+
 // Writes <prefix>/system.reg and <prefix>/dosdevices/c: -> ../drive_c; gives the drive_c folder.
 std::filesystem::path MakeWinePrefix(const std::filesystem::path& prefix,
                                      const std::vector<IdeRegistration>& ides);
