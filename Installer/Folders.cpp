@@ -186,6 +186,10 @@ std::optional<std::string> SystemFormOfPath(std::string_view path,
     }
     result += (i == 0 ? "" : "\\") + components[i];
   }
+  // A name the system would store as another (a character the locale's encoding lacks).
+  if (!platform::PathCanBeNamed(result)) {
+    return std::nullopt;
+  }
   return result;
 }
 

@@ -24,6 +24,10 @@ namespace quillet::platform {
 // letter case. Windows: unchanged.
 std::string NativePath(std::string_view windowsPath);
 
+// Whether the system can name every character of a Windows-style path. POSIX: whether the locale's
+// encoding holds them (a character it lacks would make another name); Windows: always.
+bool PathCanBeNamed(std::string_view windowsPath);
+
 // True when the path names an existing folder.
 bool IsFolder(std::string_view windowsPath);
 

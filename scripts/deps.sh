@@ -31,11 +31,14 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libbz2-dev libtomlplusplus-de
 # missing; a fresh machine has only C.UTF-8.
 ensure_locales() {
   ensure_packages locales
-  local name
+  local name charset
   for name in "$@"; do
-    if ! locale -a 2>/dev/null | grep -qix "${name%.UTF-8}.utf8"; then
+    # locale -a shows "de_DE.ISO-8859-1" as "de_DE.iso88591".
+    charset="${name#*.}"
+    charset="${charset//-/}"
+    if ! locale -a 2>/dev/null | grep -qix "${name%%.*}.${charset}"; then
       echo "Generating the locale $name" >&2
-      localedef -i "${name%.UTF-8}" -f UTF-8 "$name" >&2
+      localedef -i "${name%%.*}" -f "${name#*.}" "$name" >&2
     fi
   done
 }

@@ -9,7 +9,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" util-linux
 # The code-page tests run under Japanese and German locales.
-ensure_locales ja_JP.UTF-8 de_DE.UTF-8
+ensure_locales ja_JP.UTF-8 de_DE.UTF-8 zh_CN.UTF-8 de_DE.ISO-8859-1
 
 jobs=$(nproc 2>/dev/null || echo 2)
 

@@ -330,6 +330,18 @@ std::string CodePage::Encode(std::u32string_view text, bool strict,
   return out;
 }
 
+bool CodePage::HeldByNative(std::string_view ansi) const {
+  if (nativeUtf8_) {
+    return true;
+  }
+  for (const char32_t c : Decode(ansi)) {
+    if (!IsPassThrough(c) && !nativeEncoder_->Convert(CodePointToUtf32(c))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string CodePage::ToNative(std::string_view ansi) const {
   const std::u32string chars = Decode(ansi);
   if (nativeUtf8_) {

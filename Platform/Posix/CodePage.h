@@ -78,6 +78,9 @@ public:
   std::string Encode(std::u32string_view text, bool strict = false,
                      std::optional<char32_t>* unmappable = nullptr) const;
 
+  // Whether the native encoding holds every character of the text; bytes that are no character
+  // pass through.
+  bool HeldByNative(std::string_view ansi) const;
   // ANSI text in the native encoding, and back.
   std::string ToNative(std::string_view ansi) const;
   std::string FromNative(std::string_view native) const;

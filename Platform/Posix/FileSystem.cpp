@@ -606,6 +606,10 @@ std::string NativePath(std::string_view windowsPath) {
   return MapPath(windowsPath).native;
 }
 
+bool PathCanBeNamed(std::string_view windowsPath) {
+  return posix::CodePage::Active().HeldByNative(windowsPath);
+}
+
 bool IsFolder(std::string_view windowsPath) {
   const std::string native = NativePath(windowsPath);
   const std::optional<unsigned char> listed = ListedType(native);

@@ -65,6 +65,10 @@ std::string NativePath(std::string_view windowsPath) {
   return std::string(windowsPath);
 }
 
+bool PathCanBeNamed(std::string_view) {
+  return true; // the wide calls take every character
+}
+
 bool IsFolder(std::string_view windowsPath) {
   const DWORD attributes = ::GetFileAttributesW(win32::SystemPath(windowsPath).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -260,6 +261,23 @@ INSTANTIATE_TEST_SUITE_P(
         UnicodeCase{"Cp936NamesUnderChinese", "zh_CN.UTF-8", "D7", "936",
                     "\xD6\xD0\xCE\xC4.pas", "\u4e2d\u6587.pas", "{C:\\IDE\\D7\\}unit p;"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A locale whose encoding lacks the root's characters cannot name the folder: its entries fail,
+// and no folder with "?" for them is made.
+TEST_F(Installation, FolderTheLocaleCannotNameIsNotMade) {
+  if (std::setlocale(LC_CTYPE, "de_DE.ISO-8859-1") == nullptr) {
+    GTEST_SKIP() << "the locale de_DE.ISO-8859-1 is not installed";
+  }
+  std::setlocale(LC_CTYPE, "C");
+  Register({{"Delphi", "7.0", test::RegUnicodeText("C:\\IDE\\\u6771\u4eac")}});
+  SetPackage(StandardPackage("%Delphi%Lib\\"));
+  test::ProgramOptions options = Options("\n");
+  options.environment["LC_ALL"] = "de_DE.ISO-8859-1";
+  const auto result = Run(std::nullopt, options);
+  EXPECT_NE(result.output.find("a.pas .. could not create ["), std::string::npos) << result.output;
+  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_FALSE(fs::exists(driveC_ / "IDE")) << "no look-alike folder";
+}
 
 TEST_F(Installation, SameNameInTwoFoldersGetsItsOwnContent) {
   Register({{"Delphi", "7.0", RegText("C:\\IDE")}});

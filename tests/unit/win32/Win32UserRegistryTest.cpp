@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "Platform/Text.h"
 #include "Platform/UserRegistry.h"
 #include "Platform/Win32/Win32.h"
 
@@ -72,6 +73,30 @@ TEST(Win32UserRegistry, AppendsThroughTheRegistryCalls) {
             UserListOutcome::KeyMissing);
   HKEY key = nullptr;
   EXPECT_NE(::RegOpenKeyExA(HKEY_CURRENT_USER, KEY.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+}
+
+// The user's other folders keep the characters the ANSI code page lacks, and a folder in such
+// characters is added as it is.
+TEST(Win32UserRegistry, KeepsEveryCharacterOfTheList) {
+  const platform::UnicodeText unicode;
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, KEY.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const std::wstring before = L"C:\\\u0141\u00f3d\u017a";
+  ::RegSetValueExW(key, L"Search Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(before.c_str()),
+                   static_cast<DWORD>((before.size() + 1) * sizeof(wchar_t)));
+  ::RegCloseKey(key);
+  EXPECT_EQ(platform::AddToUserLists({{KEY, "Search Path"}}, "C:\\\u6771\u4eac\\Lib").outcome,
+            UserListOutcome::Added);
+  wchar_t data[256] = {};
+  DWORD size = sizeof data;
+  ASSERT_EQ(::RegGetValueW(HKEY_CURRENT_USER, std::wstring(KEY.begin(), KEY.end()).c_str(),
+                           L"Search Path", RRF_RT_REG_SZ, nullptr, data, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(data), before + L";C:\\\u6771\u4eac\\Lib");
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
 }
 
 } // namespace
