@@ -254,6 +254,8 @@ INSTANTIATE_TEST_SUITE_P(
                     std::nullopt},
         UnicodeCase{"TokyoInACp932Package", "C.UTF-8", "\u6771\u4eac", "932", "a.pas", "a.pas",
                     "{C:\\IDE\\\x93\x8C\x8B\x9E\\}unit p;"},
+        UnicodeCase{"UnrecordedCodePageIsTheSystems", "C.UTF-8", "D7", std::nullopt,
+                    "Caf\xE9.pas", "Caf\u00e9.pas", "{C:\\IDE\\D7\\}unit p;"},
         UnicodeCase{"Cp936NamesUnderC", "C.UTF-8", "D7", "936", "\xD6\xD0\xCE\xC4.pas",
                     "\u4e2d\u6587.pas", "{C:\\IDE\\D7\\}unit p;"},
         UnicodeCase{"Cp936NamesUnderGerman", "de_DE.UTF-8", "D7", "936",
