@@ -4,8 +4,8 @@
 // (Platform/Text.h); a pipe or a file carries bytes in the system's ANSI code page, converted
 // only when the program's texts are UTF-8.
 #include <limits>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "Platform/Console.h"
 #include "Platform/Text.h"
@@ -41,11 +41,6 @@ public:
   }
 
   std::size_t Write(const char* data, std::size_t size) override {
-    return WriteAll(data, size) == size ? size : 0;
-  }
-
-private:
-  std::size_t WriteAll(const char* data, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
       const std::size_t left = size - done;
@@ -59,6 +54,7 @@ private:
     return done;
   }
 
+private:
   HANDLE handle_;
   ChannelKind kind_;
 };
