@@ -22,7 +22,8 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
                              const InstallOptions& options) {
   // The package's names and texts are in the code page it records, else in the system's.
   context.CodePage = PackageCodePage(layout).value_or(platform::SystemCodePage());
-  console.WriteLine("\r\n" + TextOfPackage(context, ExtractEntry(layout, WELCOME_ENTRY_NAME).bytes));
+  console.WriteLine("\r\n" +
+                    TextOfPackage(context, ExtractEntry(layout, WELCOME_ENTRY_NAME).bytes));
 
   std::vector<IdeInstallation> installations;
   // The package may name the registry keys of the IDEs it serves, with version bounds; otherwise

@@ -27,7 +27,6 @@ namespace {
 // 1980-01-01 as a packed MS-DOS date: year 0 (1980), month 1, day 1.
 constexpr std::uint32_t DOS_EPOCH_DATE = (1u << 5) | 1u;
 
-
 // A field holds 256 bytes and the installer reads up to the first NUL: 255 bytes leave room.
 constexpr std::size_t MAX_FIELD_TEXT = FIELD_TEXT_SIZE - 1;
 

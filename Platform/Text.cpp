@@ -30,8 +30,9 @@ std::optional<std::string> TextToCodePage(std::uint32_t codePage, std::string_vi
   if (codePage == ActiveCodePage()) {
     return std::string(text);
   }
-  const std::optional<std::string> utf8 =
-      UnicodeTextActive() ? std::optional<std::string>(text) : CodePageToUtf8(ActiveCodePage(), text);
+  const std::optional<std::string> utf8 = UnicodeTextActive()
+                                              ? std::optional<std::string>(text)
+                                              : CodePageToUtf8(ActiveCodePage(), text);
   if (!utf8) {
     return std::nullopt;
   }

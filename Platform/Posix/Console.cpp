@@ -11,6 +11,7 @@
 #include "Platform/Console.h"
 #include "Platform/Posix/CodePage.h"
 #include "Platform/Posix/StandardStreams.h"
+#include "Platform/RecodingChannel.h"
 #include "Platform/Text.h"
 #include "Platform/Utf8.h"
 
@@ -101,71 +102,38 @@ std::size_t IncompleteTail(std::string_view text, const posix::CodePage& codePag
                                              : UnpairedLeadByte(text, codePage.LeadBytes());
 }
 
-// A channel whose bytes are in another encoding than the program's texts, converted both ways:
-// a terminal speaks the locale's encoding, as Wine's console does for a Windows program; a pipe
-// or a file carries the system's ANSI code page while the program's texts are UTF-8. A character
-// split between two calls is held back until it is complete.
-class RecodingChannel final : public ConsoleChannel {
+// A terminal speaks the locale's encoding, as Wine's console does for a Windows program.
+class TerminalRecoding final : public Recoding {
 public:
-  enum class Wire { Native, SystemAnsi };
-  RecodingChannel(int fd, ChannelKind kind, Wire wire) : raw_(fd, kind), wire_(wire) {}
-
-  ChannelKind Kind() const override { return raw_.Kind(); }
-
-  ReadOutcome Read(char* buffer, std::size_t capacity, std::size_t& got) override {
-    got = 0;
-    while (pendingInput_.empty()) {
-      char bytes[128];
-      std::size_t n = 0;
-      const ReadOutcome outcome = raw_.Read(bytes, sizeof bytes, n);
-      if (outcome != ReadOutcome::Data) {
-        if (heldInput_.empty() || outcome == ReadOutcome::Failed) {
-          return outcome;
-        }
-        // The input ended inside a character: its bytes go on as they are.
-        pendingInput_ = FromWire(std::exchange(heldInput_, {}));
-        break;
-      }
-      heldInput_.append(bytes, n);
-      const std::size_t tail = wire_ == Wire::Native
-                                   ? IncompleteUtf8Tail(heldInput_)
-                                   : IncompleteTail(heldInput_, posix::CodePage::System());
-      pendingInput_ = FromWire(std::string_view(heldInput_).substr(0, heldInput_.size() - tail));
-      heldInput_.erase(0, heldInput_.size() - tail);
-    }
-    got = std::min(capacity, pendingInput_.size());
-    pendingInput_.copy(buffer, got);
-    pendingInput_.erase(0, got);
-    return ReadOutcome::Data;
+  std::size_t IncompleteWireTail(std::string_view wire) const override {
+    return IncompleteUtf8Tail(wire);
   }
-
-  std::size_t Write(const char* data, std::size_t size) override {
-    heldOutput_.append(data, size);
-    const std::size_t tail = IncompleteTail(heldOutput_, posix::CodePage::Active());
-    const std::string wire =
-        ToWire(std::string_view(heldOutput_).substr(0, heldOutput_.size() - tail));
-    heldOutput_.erase(0, heldOutput_.size() - tail);
-    return raw_.Write(wire.data(), wire.size()) == wire.size() ? size : 0;
+  std::size_t IncompleteTextTail(std::string_view text) const override {
+    return IncompleteTail(text, posix::CodePage::Active());
   }
-
-private:
-  std::string FromWire(std::string_view bytes) const {
-    const posix::CodePage& text = posix::CodePage::Active();
-    return wire_ == Wire::Native ? text.FromNative(bytes)
-                                 : text.Encode(posix::CodePage::System().Decode(bytes));
+  std::string FromWire(std::string_view wire) const override {
+    return posix::CodePage::Active().FromNative(wire);
   }
-  // A character the system's code page lacks becomes its nearest one or "?".
-  std::string ToWire(std::string_view text) const {
-    const posix::CodePage& codePage = posix::CodePage::Active();
-    return wire_ == Wire::Native ? codePage.ToNative(text)
-                                 : posix::CodePage::System().Encode(codePage.Decode(text));
+  std::string ToWire(std::string_view text) const override {
+    return posix::CodePage::Active().ToNative(text);
   }
+};
 
-  DescriptorChannel raw_;
-  Wire wire_;
-  std::string heldInput_;    // bytes of a character not yet complete
-  std::string pendingInput_; // converted bytes not yet delivered
-  std::string heldOutput_;   // a character whose last bytes have not been written yet
+// A pipe or a file carries the system's ANSI code page while the program's texts are UTF-8.
+class AnsiRecoding final : public Recoding {
+public:
+  std::size_t IncompleteWireTail(std::string_view wire) const override {
+    return IncompleteTail(wire, posix::CodePage::System());
+  }
+  std::size_t IncompleteTextTail(std::string_view text) const override {
+    return IncompleteTail(text, posix::CodePage::Active());
+  }
+  std::string FromWire(std::string_view wire) const override {
+    return posix::CodePage::Active().Encode(posix::CodePage::System().Decode(wire));
+  }
+  std::string ToWire(std::string_view text) const override {
+    return posix::CodePage::System().Encode(posix::CodePage::Active().Decode(text));
+  }
 };
 
 std::unique_ptr<ConsoleChannel> OpenDescriptor(int fd) {
@@ -174,8 +142,9 @@ std::unique_ptr<ConsoleChannel> OpenDescriptor(int fd) {
     return nullptr;
   }
   if (S_ISCHR(info.st_mode) && ::isatty(fd) != 0) {
-    return std::make_unique<RecodingChannel>(fd, ChannelKind::Console,
-                                             RecodingChannel::Wire::Native);
+    return std::make_unique<RecodingChannel>(
+        std::make_unique<DescriptorChannel>(fd, ChannelKind::Console),
+        std::make_unique<TerminalRecoding>());
   }
   std::optional<ChannelKind> kind;
   if (S_ISCHR(info.st_mode)) {
@@ -188,7 +157,8 @@ std::unique_ptr<ConsoleChannel> OpenDescriptor(int fd) {
   }
   // Pipes and files get the bytes as they are, in the system's ANSI code page.
   if (posix::CodePage::Active().Number() != posix::CodePage::System().Number()) {
-    return std::make_unique<RecodingChannel>(fd, *kind, RecodingChannel::Wire::SystemAnsi);
+    return std::make_unique<RecodingChannel>(std::make_unique<DescriptorChannel>(fd, *kind),
+                                             std::make_unique<AnsiRecoding>());
   }
   return std::make_unique<DescriptorChannel>(fd, *kind);
 }

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "Platform/Console.h"
+#include "Platform/RecodingChannel.h"
 #include "Platform/Text.h"
 #include "Platform/Utf8.h"
 #include "Platform/Win32/Win32.h"
@@ -75,59 +76,27 @@ std::size_t IncompleteTail(std::string_view text, UINT codePage) {
   return 0;
 }
 
-// Converts whole characters between two code pages; a character split between two calls waits in
-// `held` until it is complete. A character the target lacks becomes its nearest one or "?".
-std::string Recode(std::string& held, std::string_view more, UINT from, UINT to) {
-  held.append(more);
-  const std::size_t tail = IncompleteTail(held, from);
-  std::wstring wide;
-  win32::Widen(std::string_view(held).substr(0, held.size() - tail), from, wide);
-  held.erase(0, held.size() - tail);
-  return win32::Narrow(wide, to);
-}
-
 // A pipe or a file while the program's texts are UTF-8: the bytes are in the system's ANSI code
 // page, as for any other program.
-class AnsiStreamChannel final : public ConsoleChannel {
+class AnsiRecoding final : public Recoding {
 public:
-  AnsiStreamChannel(HANDLE handle, ChannelKind kind) : raw_(handle, kind) {}
-
-  ChannelKind Kind() const override { return raw_.Kind(); }
-
-  ReadOutcome Read(char* buffer, std::size_t capacity, std::size_t& got) override {
-    got = 0;
-    while (pendingInput_.empty()) {
-      char bytes[128];
-      std::size_t n = 0;
-      const ReadOutcome outcome = raw_.Read(bytes, sizeof bytes, n);
-      if (outcome != ReadOutcome::Data) {
-        if (heldInput_.empty() || outcome == ReadOutcome::Failed) {
-          return outcome;
-        }
-        pendingInput_ = Recode(heldInput_, {}, CP_ACP, CP_UTF8);
-        if (pendingInput_.empty()) {
-          pendingInput_ = std::exchange(heldInput_, {}); // a lone lead byte goes on as it is
-        }
-        break;
-      }
-      pendingInput_ = Recode(heldInput_, std::string_view(bytes, n), CP_ACP, CP_UTF8);
-    }
-    got = capacity < pendingInput_.size() ? capacity : pendingInput_.size();
-    pendingInput_.copy(buffer, got);
-    pendingInput_.erase(0, got);
-    return ReadOutcome::Data;
+  std::size_t IncompleteWireTail(std::string_view wire) const override {
+    return IncompleteTail(wire, CP_ACP);
   }
-
-  std::size_t Write(const char* data, std::size_t size) override {
-    const std::string ansi = Recode(heldOutput_, std::string_view(data, size), CP_UTF8, CP_ACP);
-    return raw_.Write(ansi.data(), ansi.size()) == ansi.size() ? size : 0;
+  std::size_t IncompleteTextTail(std::string_view text) const override {
+    return IncompleteTail(text, CP_UTF8);
   }
+  std::string FromWire(std::string_view wire) const override {
+    return Recode(wire, CP_ACP, CP_UTF8);
+  }
+  std::string ToWire(std::string_view text) const override { return Recode(text, CP_UTF8, CP_ACP); }
 
 private:
-  HandleChannel raw_;
-  std::string heldInput_;
-  std::string pendingInput_;
-  std::string heldOutput_;
+  static std::string Recode(std::string_view text, UINT from, UINT to) {
+    std::wstring wide;
+    win32::Widen(text, from, wide);
+    return win32::Narrow(wide, to);
+  }
 };
 
 // Wide characters asked of the console at once.
@@ -145,7 +114,8 @@ public:
       std::wstring wide(CONSOLE_READ_CHUNK, L'\0');
       DWORD read = 0;
       ::SetLastError(ERROR_SUCCESS);
-      const BOOL answered = ::ReadConsoleW(handle_, wide.data(), CONSOLE_READ_CHUNK, &read, nullptr);
+      const BOOL answered =
+          ::ReadConsoleW(handle_, wide.data(), CONSOLE_READ_CHUNK, &read, nullptr);
       if ((answered == 0 || read == 0) && ::GetLastError() == ERROR_OPERATION_ABORTED) {
         // Ctrl+C or Ctrl+Break cut the read short. Its interrupt ends the run (Interruption.cpp),
         // so this is no empty answer that would confirm a folder: wait for input again.
@@ -218,7 +188,9 @@ std::unique_ptr<ConsoleChannel> OpenStandardHandle(DWORD which) {
   case FILE_TYPE_DISK:
   case FILE_TYPE_PIPE:
     if (win32::TextCodePage() == CP_UTF8 && ::GetACP() != CP_UTF8) {
-      return std::make_unique<AnsiStreamChannel>(handle, ChannelKind::Stream);
+      return std::make_unique<RecodingChannel>(
+          std::make_unique<HandleChannel>(handle, ChannelKind::Stream),
+          std::make_unique<AnsiRecoding>());
     }
     return std::make_unique<HandleChannel>(handle, ChannelKind::Stream);
   default:

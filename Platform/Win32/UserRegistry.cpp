@@ -107,10 +107,10 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   const InterruptHold hold;
   for (const Change& change : changes) {
     const std::wstring data = Wide(change.data);
-    const LSTATUS status = ::RegSetValueExW(
-        change.key->Get(), Wide(change.value).c_str(), 0, change.type,
-        reinterpret_cast<const BYTE*>(data.c_str()),
-        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    const LSTATUS status =
+        ::RegSetValueExW(change.key->Get(), Wide(change.value).c_str(), 0, change.type,
+                         reinterpret_cast<const BYTE*>(data.c_str()),
+                         static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
     if (status != ERROR_SUCCESS) {
       return {UserListOutcome::Failed,
               change.value + ": cannot be written (error " + std::to_string(status) + ")"};

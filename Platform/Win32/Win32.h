@@ -61,9 +61,10 @@ std::string Narrow(std::wstring_view wide, UINT codePage);
 // lives, otherwise CP_ACP.
 UINT TextCodePage();
 
-// The wide path for the file-system calls: from the code page of the program's texts. One of `limit` characters or more becomes the "\\?\" form of its full
-// path, which lifts the length limit. Folders are created only below MAX_PATH - 12 characters
-// (room for an 8.3 name), so folder creation passes FOLDER_PATH_LIMIT.
+// The wide path for the file-system calls: from the code page of the program's texts. One of
+// `limit` characters or more becomes the "\\?\" form of its full path, which lifts the length
+// limit. Folders are created only below MAX_PATH - 12 characters (room for an 8.3 name), so folder
+// creation passes FOLDER_PATH_LIMIT.
 inline constexpr std::size_t FOLDER_PATH_LIMIT = MAX_PATH - 12;
 std::wstring SystemPath(std::string_view path, std::size_t limit = MAX_PATH);
 // The same for a path already in UTF-16.

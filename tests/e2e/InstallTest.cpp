@@ -212,10 +212,10 @@ TEST_P(UnicodeFolders, LandUnderTheirRealNames) {
   Register({{"Delphi", "7.0", test::RegUnicodeText("C:\\IDE\\" + c.root)}});
   PackageContents package;
   package.defaultFolder = "%Delphi%Lib\\";
-  package.entries = {MakeStoredEntry("", "patchinfo.txt", "{%Delphi%}", 0),
-                     MakeStoredEntry("%zel_root%", c.storedName, "unit a;", ENTRY_INSTALL),
-                     MakeStoredEntry("%zel_root%", "p.pas", "unit p;",
-                                     ENTRY_INSTALL | ENTRY_PREPEND_PATCH)};
+  package.entries = {
+      MakeStoredEntry("", "patchinfo.txt", "{%Delphi%}", 0),
+      MakeStoredEntry("%zel_root%", c.storedName, "unit a;", ENTRY_INSTALL),
+      MakeStoredEntry("%zel_root%", "p.pas", "unit p;", ENTRY_INSTALL | ENTRY_PREPEND_PATCH)};
   if (c.codePage) {
     package.entries.push_back(MakeStoredEntry("", "codepage.txt", *c.codePage + "\r\n", 0));
   }
@@ -254,14 +254,14 @@ INSTANTIATE_TEST_SUITE_P(
                     std::nullopt},
         UnicodeCase{"TokyoInACp932Package", "C.UTF-8", "\u6771\u4eac", "932", "a.pas", "a.pas",
                     "{C:\\IDE\\\x93\x8C\x8B\x9E\\}unit p;"},
-        UnicodeCase{"UnrecordedCodePageIsTheSystems", "C.UTF-8", "D7", std::nullopt,
-                    "Caf\xE9.pas", "Caf\u00e9.pas", "{C:\\IDE\\D7\\}unit p;"},
+        UnicodeCase{"UnrecordedCodePageIsTheSystems", "C.UTF-8", "D7", std::nullopt, "Caf\xE9.pas",
+                    "Caf\u00e9.pas", "{C:\\IDE\\D7\\}unit p;"},
         UnicodeCase{"Cp936NamesUnderC", "C.UTF-8", "D7", "936", "\xD6\xD0\xCE\xC4.pas",
                     "\u4e2d\u6587.pas", "{C:\\IDE\\D7\\}unit p;"},
-        UnicodeCase{"Cp936NamesUnderGerman", "de_DE.UTF-8", "D7", "936",
-                    "\xD6\xD0\xCE\xC4.pas", "\u4e2d\u6587.pas", "{C:\\IDE\\D7\\}unit p;"},
-        UnicodeCase{"Cp936NamesUnderChinese", "zh_CN.UTF-8", "D7", "936",
-                    "\xD6\xD0\xCE\xC4.pas", "\u4e2d\u6587.pas", "{C:\\IDE\\D7\\}unit p;"}),
+        UnicodeCase{"Cp936NamesUnderGerman", "de_DE.UTF-8", "D7", "936", "\xD6\xD0\xCE\xC4.pas",
+                    "\u4e2d\u6587.pas", "{C:\\IDE\\D7\\}unit p;"},
+        UnicodeCase{"Cp936NamesUnderChinese", "zh_CN.UTF-8", "D7", "936", "\xD6\xD0\xCE\xC4.pas",
+                    "\u4e2d\u6587.pas", "{C:\\IDE\\D7\\}unit p;"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A locale whose encoding lacks the root's characters cannot name the folder: its entries fail,
