@@ -23,6 +23,7 @@
 #include "Platform/Interruption.h"
 #include "Platform/Posix/CodePage.h"
 #include "Platform/Posix/WinePrefix.h"
+#include "Platform/Posix/WineRegistry.h"
 #include "Platform/UserRegistry.h"
 
 namespace quillet::platform {
@@ -153,68 +154,6 @@ std::size_t EndOfEscaped(std::string_view text, std::size_t at, char close) {
   return std::string_view::npos;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
-// Quoted registry data as ANSI text: its escapes decoded into UTF-16 code units, then converted
-// to the code page, as a Windows program reading the value sees it.
-std::string DecodedData(std::string_view data) {
-  std::u32string chars;
-  char16_t high = 0;
-  auto unit = [&](char32_t u) {
-    if (u >= 0xD800 && u <= 0xDBFF) {
-      high = static_cast<char16_t>(u);
-      return;
-    }
-    if (u >= 0xDC00 && u <= 0xDFFF && high != 0) {
-      chars += 0x10000 + ((static_cast<char32_t>(high) - 0xD800) << 10) + (u - 0xDC00);
-    } else {
-      chars += u;
-    }
-    high = 0;
-  };
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(data[i]);
-    if (c != '\\' || i + 1 == data.size()) {
-      unit(c);
-      continue;
-    }
-    const char next = data[++i];
-    if (next == 'x' && i + 1 < data.size() && HexDigit(data[i + 1]) >= 0) {
-      char32_t value = 0;
-      for (int n = 0; n < 4 && i + 1 < data.size() && HexDigit(data[i + 1]) >= 0; ++n) {
-        value = value * 16 + static_cast<char32_t>(HexDigit(data[++i]));
-      }
-      unit(value);
-    } else if (next >= '0' && next <= '7') {
-      char32_t value = static_cast<char32_t>(next - '0');
-      for (int n = 1; n < 3 && i + 1 < data.size() && data[i + 1] >= '0' && data[i + 1] <= '7';
-           ++n) {
-        value = value * 8 + static_cast<char32_t>(data[++i] - '0');
-      }
-      unit(value);
-    } else {
-      static constexpr std::string_view CONTROLS = "a\ab\be\x1b"
-                                                   "f\fn\nr\rt\tv\v";
-      const std::size_t found = CONTROLS.find(next);
-      unit(found != std::string_view::npos && found % 2 == 0
-               ? static_cast<unsigned char>(CONTROLS[found + 1])
-               : static_cast<unsigned char>(next));
-    }
-  }
-  return posix::CodePage::Active().Encode(chars);
-}
-
 // ANSI text in user.reg's escapes: printable ASCII as it is ("\" and '"' escaped), every other
 // character as its UTF-16 code units in "\x" escapes of four digits.
 std::string EscapedData(std::string_view ansi) {
@@ -336,7 +275,7 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
           return {UserListOutcome::Failed,
                   target.key + "\\" + target.value + " is no text value; it is left as it is"};
         }
-        const std::string current = DecodedData(line.substr(open + 1, close - open - 1));
+        const std::string current = posix::DecodedRegistryText(line.substr(open + 1, close - open - 1));
         present = PathListHolds(current, folder);
         const bool separate = !current.empty() && current.back() != ';';
         insertion = Insertion{at + close, (separate ? ";" : "") + EscapedData(folder)};

@@ -1218,4 +1218,13 @@ std::optional<std::size_t> WineRegistry::FindValueData(KeyId key, std::string_vi
   return dataAt;
 }
 
+std::string DecodedRegistryText(std::string_view quoted) {
+  // The text between the quotes holds no unescaped quote: one put after it ends it.
+  std::string text(quoted);
+  text += '"';
+  std::string out;
+  DecodeEscaped(text, 0, '"', out);
+  return out;
+}
+
 } // namespace quillet::platform::posix

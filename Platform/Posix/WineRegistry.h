@@ -29,8 +29,9 @@
 // "\f" "\n" "\r" "\t" "\v" give the control characters; "\x" with 1 to 4 hex digits and "\" with
 // 1 to 3 octal digits give a UTF-16 code unit ("\x" without a digit gives "x").
 //
-// What a query gives back is what a 32-bit program reading with the ANSI registry functions sees:
-// - Text is bytes in the ANSI code page that Posix/CodePage.h plays. Bytes of the file are taken as
+// What a query gives back is what a 32-bit program reading with the registry functions sees:
+// - Text is in the code page of the program's texts (Posix/CodePage.h: the ANSI code page that it
+//   plays, or UTF-8). Bytes of the file are taken as
 //   UTF-16 code units of their own value (Wine writes every other character as an escape), and
 //   escaped code units are joined into characters; characters the code page lacks become their
 //   nearest one or "?", as Wine's ANSI calls convert them.
@@ -70,6 +71,10 @@
 #include "Platform/Registry.h"
 
 namespace quillet::platform::posix {
+
+// The text between the quotes of a name or of quoted data, its escapes decoded, as a query gives
+// it back (see above), without a terminator. The same decoding serves user.reg.
+std::string DecodedRegistryText(std::string_view quoted);
 
 // The bytes of a registry file, read front to back.
 class RegistryBytes {
