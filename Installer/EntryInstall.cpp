@@ -81,7 +81,9 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   if (entry.HasFlag(ENTRY_PREPEND_PATCH)) {
     patch = ExpandPatchText(context);
     if (!patch) {
-      return Fail(console, "could not write [" + target + "]");
+      return Fail(console, "could not write [" + target +
+                               "]: the patch text cannot name the folder in code page " +
+                               std::to_string(context.CodePage));
     }
   }
 

@@ -235,6 +235,8 @@ TEST_P(UnicodeFolders, LandUnderTheirRealNames) {
   } else {
     EXPECT_FALSE(fs::exists(folder / "p.pas"));
     EXPECT_NE(result.output.find("p.pas .. could not write ["), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("]: the patch text cannot name the folder in code page 1252"),
+              std::string::npos);
     EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
   }
   // Nothing went to a look-alike folder.
