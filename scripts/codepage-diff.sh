@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" wine wine64
+ensure_packages "${BUILD_PACKAGES[@]}" wine wine64 python3
 ensure_locales de_DE.UTF-8 ja_JP.UTF-8 zh_CN.UTF-8
 
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -152,6 +152,48 @@ set +e
   LC_ALL=de_DE.UTF-8 script -qec "'$repo/build/quillet-sfx' package.qpk" /dev/null >terminal.txt)
 set -e
 check "the typed folder is used as typed" test -f "$typed_target/src/Café.pas"
+
+# The same at a Wine console: the .exe reads the answer through the wide console calls. Wine's
+# console wants a raw terminal and the answer only once it asks, so a small driver types it.
+cat >"$work/console.py" <<'PY'
+import os, pty, select, sys, time, tty
+# console.py ANSWER COMMAND...: runs COMMAND at a raw pseudo-terminal, types ANSWER at the first
+# folder question and ENTER at every later question and at the final prompt.
+answer = sys.argv[1].encode()
+pid, fd = pty.fork()
+if pid == 0:
+    tty.setraw(0)
+    os.execvp(sys.argv[2], sys.argv[2:])
+seen, answered, finished = b"", False, False
+deadline = time.time() + 120
+while time.time() < deadline and not finished:
+    if not select.select([fd], [], [], 1)[0]:
+        continue
+    try:
+        chunk = os.read(fd, 4096)
+    except OSError:
+        break
+    if not chunk:
+        break
+    seen += chunk
+    for prompt in (b"new folder name", b"finish installation"):
+        if prompt in seen:
+            seen = seen[seen.index(prompt) + len(prompt):]
+            os.write(fd, (b"\r" if answered else answer + b"\r"))
+            answered = True
+            finished = prompt == b"finish installation"
+os.waitpid(pid, 0)
+sys.exit(0 if finished else 1)
+PY
+echo
+echo "== lodz at a Wine console, a folder outside the system's code page typed"
+rm -rf "$typed_target"
+set +e
+(cd "$work/lodz" && LC_ALL=de_DE.UTF-8 python3 "$work/console.py" 'C:\Getippt\Łódź' \
+  wine Setup.exe >/dev/null)
+set -e
+wineserver -w
+check "the typed folder is used as typed by quillet-sfx.exe" test -f "$typed_target/src/Café.pas"
 
 echo
 if [ "$failures" -ne 0 ]; then
