@@ -24,9 +24,6 @@ namespace quillet::packer {
 
 namespace {
 
-// 1980-01-01 as a packed MS-DOS date: year 0 (1980), month 1, day 1.
-constexpr std::uint32_t DOS_EPOCH_DATE = (1u << 5) | 1u;
-
 // A field holds 256 bytes and the installer reads up to the first NUL: 255 bytes leave room.
 constexpr std::size_t MAX_FIELD_TEXT = FIELD_TEXT_SIZE - 1;
 
@@ -186,13 +183,17 @@ private:
   }
 
   // The code page of the names and texts as the entry "codepage.txt", never installed, so that
-  // the installer converts them from it under any locale. A record rather than a file: its time
-  // is fixed (1980-01-01), so that it never makes two builds of one manifest differ.
+  // the installer converts them from it under any locale. A record rather than a file: it takes
+  // the manifest's timestamp, else a fixed time (2000-01-01), so that it never makes two builds of
+  // one manifest differ.
   void AddCodePage() {
     EntrySource source;
     source.fileName = CODE_PAGE_ENTRY_NAME;
     source.flags = 0;
-    source.date = DOS_EPOCH_DATE;
+    const DayTime when = manifest_.timestamp ? *manifest_.timestamp
+                                             : DayTimeFromCivil(2000, 1, 1, 0, 0, 0);
+    source.date = when.date;
+    source.time = when.time;
     const std::string text = CodePageText(manifest_.codePage);
     source.load = [text] { return text; };
     Add(std::move(source), manifest_.file.string() + " (" + std::string(CODE_PAGE_ENTRY_NAME) + ")",

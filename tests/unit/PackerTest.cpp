@@ -373,6 +373,7 @@ TEST_F(PlanTest, TextsFirstThenEntriesInManifestOrderAndSortedPaths) {
   EXPECT_EQ(plan.entries[3].fileName, CODE_PAGE_ENTRY_NAME) << "a list entry, after the others";
   EXPECT_EQ(plan.entries[3].flags, 0u);
   EXPECT_EQ(plan.entries[3].load(), "1252\r\n");
+  EXPECT_EQ(plan.entries[3].date, 46037u) << "the manifest's timestamp";
   for (std::size_t i = 0; i < std::size(expected); ++i) {
     const EntrySource& e = sources[i];
     EXPECT_EQ(e.folderTemplate, expected[i].folder) << i;
