@@ -3,9 +3,12 @@
 #include <string>
 
 #include "Common/Text.h"
+#include "Installer/Folders.h"
 #include "Installer/Templates.h"
+#include "Package/Contract.h"
 #include "Package/PackageIdes.h"
 #include "Platform/Shell.h"
+#include "Platform/UserRegistry.h"
 
 namespace quillet {
 
@@ -20,6 +23,14 @@ constexpr std::uint32_t CPP_PATHS_SINCE = 6;
 // RAD Studio 2007 (5.0) keeps a shared documents folder; XE6 (14.0) moved it to another name.
 constexpr std::uint32_t SHARED_FOLDER_SINCE = 5;
 constexpr std::uint32_t STUDIO_FOLDER_SINCE = 14;
+// The key below a version's key where the IDE keeps the user's own values of its variables.
+constexpr std::string_view ENVIRONMENT_VARIABLES_KEY = "Environment Variables";
+
+// The version's key below HKEY_CURRENT_USER, as the registry calls take it (no leading "\").
+std::string VersionKey(std::string_view basePath, std::string_view version) {
+  return std::string(basePath.starts_with('\\') ? basePath.substr(1) : basePath) +
+         std::string(version);
+}
 
 bool EndsWithAscii(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && SameTextAscii(text.substr(text.size() - tail.size()), tail);
@@ -33,8 +44,7 @@ std::vector<platform::UserListTarget> LibraryTargets(std::string_view basePath,
                                                      LibraryList list) {
   const bool search = list == LibraryList::Search;
   const bool win32 = SameTextAscii(platformName, DEFAULT_LIBRARY_PLATFORM);
-  const std::string key = std::string(basePath.starts_with('\\') ? basePath.substr(1) : basePath) +
-                          std::string(version);
+  const std::string key = VersionKey(basePath, version);
   const std::string delphiValue = search ? "Search Path" : "Browsing Path";
   const std::string cppValue = search ? "LibraryPath" : "BrowsingPath";
 
@@ -72,6 +82,14 @@ std::string IdeSharedFolder(const IdeInstallation& installation) {
                    !EndsWithAscii(installation.basePath, "\\C++Builder\\");
   if (!bds || major < SHARED_FOLDER_SINCE) {
     return installation.root;
+  }
+  // The user's own setting in the IDE's environment variables, where it names a folder outright.
+  const std::optional<std::string> own =
+      platform::ReadUserText(VersionKey(installation.basePath, installation.version) + "\\" +
+                                 std::string(ENVIRONMENT_VARIABLES_KEY),
+                             MACRO_SHARED_DOCUMENTS);
+  if (own && !TrimBlanks(*own).empty() && own->find("$(") == std::string::npos) {
+    return FolderWithSeparator(*own);
   }
   const char* family = major >= STUDIO_FOLDER_SINCE ? "\\Embarcadero\\Studio\\" : "\\RAD Studio\\";
   return platform::PublicDocumentsFolder() + family + installation.version + "\\";

@@ -11,6 +11,7 @@
 // because a running wineserver holds the registry and writes its own copy back.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,11 @@ struct UserListResult {
 // unless every required key exists and every existing value is text: POSIX makes all changes in
 // one replacement of user.reg; Windows reads every key and value before it writes the first.
 UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::string_view folder);
+
+// The text of a string value (REG_SZ, or REG_EXPAND_SZ as stored, not expanded) of an existing
+// key of the current user; nullopt when the key or the value is missing or the value is no text.
+// POSIX: as user.reg holds it on disk.
+std::optional<std::string> ReadUserText(std::string_view key, std::string_view value);
 
 // Whether a ";"-separated list holds a folder, compared ignoring ASCII letter case, blanks around
 // each entry and a final "\".

@@ -214,6 +214,60 @@ std::optional<Section> FindSection(std::string_view text, std::string_view key) 
   return found;
 }
 
+// A line of a section that sets a value, and where its text data stands between its quotes:
+// "..." (REG_SZ) or str(2):"..." (REG_EXPAND_SZ). `close` is npos for data that is no text.
+struct ValueLine {
+  std::size_t at;    // the line's first byte in the text
+  std::size_t next;  // the byte after its LF
+  std::size_t open;  // its opening quote, from `at`
+  std::size_t close; // its closing quote, from `at`
+};
+
+// Calls `visit` for every line of the section that sets the named value, in file order (Wine
+// keeps the last one when it loads the file).
+template <typename Visit>
+void ForEachValueLine(std::string_view text, const Section& section, std::string_view value,
+                      Visit visit) {
+  const std::string name = "\"" + EscapedName(value) + "\"=";
+  for (std::size_t at = section.begin; at < section.end;) {
+    const std::size_t lineEnd = text.find('\n', at);
+    const std::size_t next = lineEnd == std::string_view::npos ? text.size() : lineEnd + 1;
+    const std::string_view line = text.substr(at, next - at);
+    const std::size_t indent = line.find_first_not_of(" \t");
+    if (indent != std::string_view::npos && line.size() - indent >= name.size() &&
+        SameAscii(line.substr(indent, name.size()), name)) {
+      std::size_t open = indent + name.size();
+      if (line.substr(open).starts_with("str(2):")) {
+        open += 7;
+      }
+      const std::size_t close = open < line.size() && line[open] == '"'
+                                    ? EndOfEscaped(line, open + 1, '"')
+                                    : std::string_view::npos;
+      visit(ValueLine{at, next, open, close});
+    }
+    at = next;
+  }
+}
+
+// The decoded text of a value line's data.
+std::string TextOfValueLine(std::string_view text, const ValueLine& value) {
+  return posix::DecodedRegistryText(
+      text.substr(value.at + value.open + 1, value.close - value.open - 1));
+}
+
+// The prefix's user.reg, whole; nullopt with errno set when it cannot be read.
+std::optional<std::string> ReadUserFile(const std::string& path, struct stat* info = nullptr) {
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.Get() < 0) {
+    return std::nullopt;
+  }
+  std::optional<std::string> text = ReadWhole(file.Get());
+  if (text && info != nullptr && ::fstat(file.Get(), info) != 0) {
+    return std::nullopt;
+  }
+  return text;
+}
+
 struct Insertion {
   std::size_t at;
   std::string text;
@@ -227,22 +281,17 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   if (WineServerRuns(prefix)) {
     return {UserListOutcome::InUse, {}};
   }
-  std::string text;
   struct stat before {};
-  {
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) {
-      if (errno == ENOENT) {
-        return {UserListOutcome::KeyMissing, targets.empty() ? std::string() : targets[0].key};
-      }
-      return {UserListOutcome::Failed, path + ": " + std::strerror(errno)};
+  errno = 0;
+  std::optional<std::string> read = ReadUserFile(path, &before);
+  if (!read) {
+    if (errno == ENOENT) {
+      return {UserListOutcome::KeyMissing, targets.empty() ? std::string() : targets[0].key};
     }
-    auto read = ReadWhole(file.Get());
-    if (!read || ::fstat(file.Get(), &before) != 0) {
-      return {UserListOutcome::Failed, path + ": cannot be read"};
-    }
-    text = std::move(*read);
+    return {UserListOutcome::Failed,
+            path + ": " + (errno != 0 ? std::strerror(errno) : "cannot be read")};
   }
+  std::string text = std::move(*read);
 
   std::vector<Insertion> insertions;
   for (const UserListTarget& target : targets) {
@@ -253,36 +302,25 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
       }
       continue;
     }
-    const std::string name = "\"" + EscapedName(target.value) + "\"=";
     std::optional<Insertion> insertion;
     bool present = false;
-    for (std::size_t at = section->begin; at < section->end;) {
-      const std::size_t lineEnd = text.find('\n', at);
-      const std::size_t next = lineEnd == std::string::npos ? text.size() : lineEnd + 1;
-      std::string_view line = std::string_view(text).substr(at, next - at);
-      const std::size_t indent = line.find_first_not_of(" \t");
-      if (indent != std::string_view::npos && line.size() - indent >= name.size() &&
-          SameAscii(line.substr(indent, name.size()), name)) {
-        // Text data: "..." (REG_SZ) or str(2):"..." (REG_EXPAND_SZ); anything else is left alone.
-        std::size_t open = indent + name.size();
-        if (line.substr(open).starts_with("str(2):")) {
-          open += 7;
-        }
-        const std::size_t close = open < line.size() && line[open] == '"'
-                                      ? EndOfEscaped(line, open + 1, '"')
-                                      : std::string_view::npos;
-        if (close == std::string_view::npos) {
-          return {UserListOutcome::Failed,
-                  target.key + "\\" + target.value + " is no text value; it is left as it is"};
-        }
-        const std::string current = posix::DecodedRegistryText(line.substr(open + 1, close - open - 1));
-        present = PathListHolds(current, folder);
-        const bool separate = !current.empty() && current.back() != ';';
-        insertion = Insertion{at + close, (separate ? ";" : "") + EscapedData(folder)};
-        // A later line of the same name would win when Wine loads the file: keep looking.
+    bool notText = false;
+    // A later line of the same name would win when Wine loads the file: the last one counts.
+    ForEachValueLine(text, *section, target.value, [&](const ValueLine& line) {
+      if (line.close == std::string_view::npos) {
+        notText = true;
+        return;
       }
-      at = next;
+      const std::string current = TextOfValueLine(text, line);
+      present = PathListHolds(current, folder);
+      const bool separate = !current.empty() && current.back() != ';';
+      insertion = Insertion{line.at + line.close, (separate ? ";" : "") + EscapedData(folder)};
+    });
+    if (notText) {
+      return {UserListOutcome::Failed,
+              target.key + "\\" + target.value + " is no text value; it is left as it is"};
     }
+    const std::string name = "\"" + EscapedName(target.value) + "\"=";
     if (!insertion) {
       insertion = Insertion{section->lastLine, name + "\"" + EscapedData(folder) + "\"\n"};
       if (section->lastLine > 0 && text[section->lastLine - 1] != '\n') {
@@ -348,6 +386,20 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
     ::fsync(folderFd.Get());
   }
   return {UserListOutcome::Added, {}};
+}
+
+std::optional<std::string> ReadUserText(std::string_view key, std::string_view value) {
+  const std::optional<std::string> text = ReadUserFile(posix::WinePrefix() + USER_FILE);
+  const std::optional<Section> section = text ? FindSection(*text, key) : std::nullopt;
+  if (!section) {
+    return std::nullopt;
+  }
+  std::optional<std::string> found;
+  ForEachValueLine(*text, *section, value, [&](const ValueLine& line) {
+    found = line.close == std::string_view::npos ? std::nullopt
+                                                 : std::optional(TextOfValueLine(*text, line));
+  });
+  return found;
 }
 
 std::string WindowsViewOfFolder(std::string_view folder) {

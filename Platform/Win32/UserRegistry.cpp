@@ -119,6 +119,25 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   return {UserListOutcome::Added, {}};
 }
 
+std::optional<std::string> ReadUserText(std::string_view key, std::string_view value) {
+  const std::wstring wideKey = Wide(key);
+  const std::wstring wideValue = Wide(value);
+  constexpr DWORD TEXT_TYPES = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+  DWORD size = 0;
+  if (::RegGetValueW(HKEY_CURRENT_USER, wideKey.c_str(), wideValue.c_str(), TEXT_TYPES, nullptr,
+                     nullptr, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+  size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+  if (::RegGetValueW(HKEY_CURRENT_USER, wideKey.c_str(), wideValue.c_str(), TEXT_TYPES, nullptr,
+                     text.data(), &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  text.resize(text.find(L'\0') == std::wstring::npos ? text.size() : text.find(L'\0'));
+  return TextOf(text);
+}
+
 std::string WindowsViewOfFolder(std::string_view folder) {
   const std::wstring given = Wide(folder);
   const DWORD size = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);

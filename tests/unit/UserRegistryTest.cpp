@@ -1,9 +1,14 @@
-// Library folders written into a Wine prefix's user.reg: only the changed value's bytes differ.
+// Library folders written into a Wine prefix's user.reg (only the changed value's bytes differ),
+// and values read from it.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "Installer/LibraryPaths.h"
+#include "Package/PackageIdes.h"
+#include "Platform/Shell.h"
 #include "Platform/UserRegistry.h"
 #include "tests/support/WinePrefixFixture.h"
 
@@ -81,6 +86,57 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
     EXPECT_EQ(test::ReadFile(prefix.Path() / "user.reg"),
               row.after.empty() ? row.before : row.after)
         << row.name;
+  }
+}
+
+TEST(UserRegistry, ReadsTextValuesAsWineWouldLoadThem) {
+  const std::string ENVIRONMENT =
+      "[Software\\\\Embarcadero\\\\BDS\\\\23.0\\\\Environment Variables] 1\n";
+  const std::string ENVIRONMENT_KEY = "Software\\Embarcadero\\BDS\\23.0\\Environment Variables";
+  const struct {
+    const char* name;
+    std::string file;
+    std::optional<std::string> expected;
+  } rows[] = {
+      {"Text", HEAD + ENVIRONMENT + "\"BDSCOMMONDIR\"=\"D:\\\\Shared\"\n" + TAIL, "D:\\Shared"},
+      {"ExpandStringAsStored", HEAD + ENVIRONMENT + "\"bdscommondir\"=str(2):\"%X%\\\\y\"\n" + TAIL,
+       "%X%\\y"},
+      {"EscapesDecoded", HEAD + ENVIRONMENT + "\"BDSCOMMONDIR\"=\"D:\\\\J\\x00e4ger\"\n" + TAIL,
+       "D:\\J\xe4ger"},
+      {"LastLineWins",
+       HEAD + ENVIRONMENT + "\"BDSCOMMONDIR\"=\"A\"\n\"BDSCOMMONDIR\"=\"B\"\n" + TAIL, "B"},
+      {"NotText", HEAD + ENVIRONMENT + "\"BDSCOMMONDIR\"=dword:00000001\n" + TAIL, std::nullopt},
+      {"ValueMissing", HEAD + ENVIRONMENT + "\"Other\"=\"A\"\n" + TAIL, std::nullopt},
+      {"KeyMissing", HEAD + TAIL, std::nullopt},
+  };
+  for (const auto& row : rows) {
+    const test::TestWinePrefix prefix;
+    test::WriteFile(prefix.Path() / "user.reg", row.file);
+    EXPECT_EQ(platform::ReadUserText(ENVIRONMENT_KEY, "BDSCOMMONDIR"), row.expected) << row.name;
+  }
+}
+
+// A folder the user gave BDSCOMMONDIR in the IDE's environment variables is the shared folder;
+// one that names other variables is not taken.
+TEST(IdeSharedFolder, TheUsersOwnFolderWins) {
+  const std::string shared = platform::PublicDocumentsFolder();
+  const struct {
+    const char* value;
+    std::string expected;
+  } rows[] = {
+      {"D:\\\\Shared", "D:\\Shared\\"},
+      {"$(BDSUSERDIR)\\\\Shared", shared + "\\Embarcadero\\Studio\\23.0\\"},
+      {" ", shared + "\\Embarcadero\\Studio\\23.0\\"},
+  };
+  for (const auto& row : rows) {
+    const test::TestWinePrefix prefix;
+    test::WriteFile(prefix.Path() / "user.reg",
+                    "WINE REGISTRY Version 2\n\n[Software\\\\Embarcadero\\\\BDS\\\\23.0\\\\"
+                    "Environment Variables] 1\n\"BDSCOMMONDIR\"=\"" +
+                        std::string(row.value) + "\"\n");
+    EXPECT_EQ(IdeSharedFolder({"C:\\IDE\\", std::string(EMBARCADERO_BDS_BASE_PATH), "23.0"}),
+              row.expected)
+        << row.value;
   }
 }
 

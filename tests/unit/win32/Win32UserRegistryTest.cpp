@@ -99,5 +99,25 @@ TEST(Win32UserRegistry, KeepsEveryCharacterOfTheList) {
   ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
 }
 
+TEST(Win32UserRegistry, ReadsTextValuesOnly) {
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, KEY.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const char text[] = "%X%\\Shared";
+  const DWORD number = 1;
+  ::RegSetValueExA(key, "Expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(text),
+                   sizeof text);
+  ::RegSetValueExA(key, "Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                   sizeof number);
+  ::RegCloseKey(key);
+  EXPECT_EQ(platform::ReadUserText(KEY, "Expand"), "%X%\\Shared") << "as stored, not expanded";
+  EXPECT_EQ(platform::ReadUserText(KEY, "Number"), std::nullopt);
+  EXPECT_EQ(platform::ReadUserText(KEY, "Missing"), std::nullopt);
+  EXPECT_EQ(platform::ReadUserText(KEY + "\\Missing", "Expand"), std::nullopt);
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
+}
+
 } // namespace
 } // namespace quillet
