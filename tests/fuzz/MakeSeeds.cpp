@@ -54,12 +54,23 @@ std::vector<std::pair<std::string, std::string>> Packages() {
   relative.entries = {MakeStoredEntry("%zel_root%sub", "x.pas", "x"),
                       MakeStoredEntry("", "plain.txt", "relative to the current folder")};
 
+  // Names and texts in the code page the package records (936), converted under any locale.
+  PackageContents recorded;
+  recorded.defaultFolder = "%Delphi%\xD7\xE9\xBC\xFE\\";
+  recorded.entries = {
+      MakeStoredEntry("", "codepage.txt", "936\r\n", 0),
+      MakeStoredEntry("", "patchinfo.txt", "{ %zel_root% }", 0),
+      MakeStoredEntry("%zel_root%\xD4\xB4\xC2\xEB", "\xD6\xD0\xCE\xC4.pas", "unit a;",
+                      ENTRY_INSTALL | ENTRY_PREPEND_PATCH),
+  };
+
   const std::string program(4096, '\x90'); // a package appended to a program file
   return {{"standard.qpk", SerializePackage(standard)},
           {"checked.qpk", SerializePackage(checked)},
           {"appended.exe", program + SerializePackage(checked)},
           {"sizes.qpk", SerializePackage(sizes)},
-          {"relative.qpk", SerializePackage(relative)}};
+          {"relative.qpk", SerializePackage(relative)},
+          {"recorded.qpk", SerializePackage(recorded)}};
 }
 
 } // namespace
