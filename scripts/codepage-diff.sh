@@ -119,17 +119,23 @@ run_case cp932 ja_JP.UTF-8 932 'C:\開発\表示' '%Delphi%部品\ソース' \
   'ようこそ、日本語' \
   '日本語.pas' '表示/能力.txt' 'ソース/予定/表.inc'
 
+# at_terminal CASE LOCALE ANSWER: the Linux installer of a case at a terminal, answering the
+# folder question; its output goes to the case's terminal.txt.
+repo=$PWD
+at_terminal() {
+  set +e
+  (cd "$work/$1" && printf '%s\n\n' "$3" |
+    LC_ALL="$2" script -qec "'$repo/build/quillet-sfx' package.qpk" /dev/null >terminal.txt)
+  set -e
+}
+
 # At a terminal the Linux installer speaks the locale's encoding: its output is converted from
 # the code page, and a folder typed in UTF-8 is converted into it.
 echo
 echo "== cp932 at a terminal, a folder typed in UTF-8"
-repo=$PWD
 terminal_target="$WINEPREFIX/drive_c/別の場所"
 rm -rf "$terminal_target"
-set +e
-(cd "$work/cp932" && printf 'C:\\別の場所\n\n' |
-  LC_ALL=ja_JP.UTF-8 script -qec "'$repo/build/quillet-sfx' package.qpk" /dev/null >terminal.txt)
-set -e
+at_terminal cp932 ja_JP.UTF-8 'C:\別の場所'
 tr -d '\r' <"$work/cp932/terminal.txt" | sed 's/^/    /'
 check "the proposed folder appears in UTF-8" grep -qF 'C:\開発\表示\部品\ソース' "$work/cp932/terminal.txt"
 check "the typed folder is used" test -f "$terminal_target/src/表示/能力.txt"
@@ -147,10 +153,7 @@ echo
 echo "== lodz at a terminal, a folder outside the system's code page typed in UTF-8"
 typed_target="$WINEPREFIX/drive_c/Getippt/Łódź"
 rm -rf "$typed_target"
-set +e
-(cd "$work/lodz" && printf 'C:\\Getippt\\Łódź\n\n' |
-  LC_ALL=de_DE.UTF-8 script -qec "'$repo/build/quillet-sfx' package.qpk" /dev/null >terminal.txt)
-set -e
+at_terminal lodz de_DE.UTF-8 'C:\Getippt\Łódź'
 check "the typed folder is used as typed" test -f "$typed_target/src/Café.pas"
 
 # The same at a Wine console: the .exe reads the answer through the wide console calls. Wine's
