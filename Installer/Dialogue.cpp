@@ -98,7 +98,13 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
       continue;
     }
     if (!installTurn()) {
+      // The IDE is not pointed at a library that is incomplete, or at folders that were never
+      // made: its settings wait for a turn in which every entry arrived.
       allInstalled = false;
+      if (!library.Empty()) {
+        console.WriteLine(LIBRARY_PATH_LEFT);
+      }
+      continue;
     }
     if (!library.Empty() && !AddLibraryPaths(library, installation, context, console)) {
       allInstalled = false;

@@ -19,6 +19,10 @@ inline constexpr std::string_view NO_FITTING_IDE_HEAD =
     "\r\nNo installed IDE fits this package, which serves: ";
 inline constexpr std::string_view NO_FITTING_IDE_QUESTION =
     "Enter a folder to install into anyway, or press ENTER or N to skip:";
+// After a turn in which an entry failed, in place of the library-path lines.
+inline constexpr std::string_view LIBRARY_PATH_LEFT =
+    "The library path was left as it was, because the installation is incomplete; run the "
+    "installer again once the entries above can be installed.";
 
 // Runs the whole installation with an open, valid package, talking through `console`. Gives false
 // when at least one entry could not be installed. ERegistryException from IDE discovery passes

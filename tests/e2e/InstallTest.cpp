@@ -15,6 +15,7 @@
 #include "Installer/RunInstaller.h"
 #include "Package/Contract.h"
 #include "Package/PackageCrc.h"
+#include "Package/PackageOptions.h"
 #include "Package/PackageWriter.h"
 #include "tests/e2e/AnswerCases.h"
 #include "tests/support/RegisteredIdes.h"
@@ -380,6 +381,39 @@ TEST_F(Installation, FileInTheWayOfAFolder) {
   EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
   EXPECT_TRUE(fs::is_directory(driveC_ / "Pkg" / "Folder"));
   EXPECT_TRUE(fs::is_empty(driveC_ / "Pkg" / "Folder"));
+}
+
+// The IDE's library path changes only after a turn whose entries all arrived: a failed entry
+// leaves user.reg byte for byte as it was, with one line in place of the library-path line.
+TEST_F(Installation, LibraryPathOnlyAfterACompleteTurn) {
+  const std::string userReg = "WINE REGISTRY Version 2\n\n[Software\\\\Borland\\\\Delphi"
+                              "\\\\7.0\\\\Library] 1700000001\n\"Search Path\"=\"$(DELPHI)\"\n";
+  for (const bool blocked : {false, true}) {
+    SCOPED_TRACE(blocked ? "an entry fails" : "every entry installs");
+    fs::remove_all(prefix_);
+    Register({{"Delphi", "7.0", RegText("C:\\IDE")}});
+    test::WriteFile(prefix_ / "user.reg", userReg);
+    PackageContents package;
+    package.defaultFolder = "C:\\Pkg";
+    LibrarySettings library;
+    library.platforms = {"Win32"};
+    library.searchPaths = {"%zel_root%Source"};
+    package.entries = {
+        MakeStoredEntry("", std::string(LIBRARY_ENTRY_NAME), LibrarySettingsText(library), 0),
+        MakeStoredEntry("%zel_root%Source\\", "a.pas", "unit a;")};
+    SetPackage(package);
+    if (blocked) {
+      test::WriteFile(driveC_ / "Pkg" / "Source", "a file in the way of the folder");
+    }
+    const auto result = Run("");
+    const std::string tail =
+        blocked ? Line("a.pas", "could not create [C:\\Pkg\\Source\\a.pas]") +
+                      std::string(LIBRARY_PATH_LEFT) + "\r\n"
+                : Line("a.pas", "OK") + "Adding C:\\Pkg\\Source to the library path .. OK\r\n";
+    EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Pkg") + tail + kFinal);
+    EXPECT_EQ(result.status, blocked ? EXIT_ENTRY_FAILED : 0);
+    EXPECT_EQ(test::ReadFile(prefix_ / "user.reg") == userReg, blocked);
+  }
 }
 
 // A read-only file is protected, as the read-only attribute protects it on Windows, even for root.
