@@ -529,7 +529,6 @@ TEST(TemplateCheck, EntryNameProblemJudgesEveryComponentTheTemplateShows) {
       {"%zel_root%.", "dot.", "'dot.' ends in"},
       {"%zel_root%.", "space ", "'space ' ends in"},
       {"%zel_root%.", "a\tb.pas", "'a\tb.pas' holds a control"},
-      {"%zel_root%x\x7F", "a.pas", "'x\x7F' holds a control"},
       {"%zel_root%.", "..\t\\x", "'..\t' holds a control"},
       {"%zel_root%.", "..\\x", "its name leads out"},
       {"%zel_root%Lpt1\\sub", "a.pas", "'Lpt1' is a device"},
