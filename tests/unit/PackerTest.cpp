@@ -536,7 +536,7 @@ TEST(TemplateCheck, EntryNameProblemJudgesEveryComponentTheTemplateShows) {
       {"C:", "nul", "'nul' is a device"},             // the drive is no component
       {"%zel_root%.", "prn%x", "'prn' is a device"},  // an unclosed "%" drops the rest
       {" %zel_root%Src\t", "a.pas", ""},              // trimmed as the installer trims it
-      {"con%Delphi%x", "a.pas", ""},                  // "con" joins the macro's value
+      {"con%Delphi%.x", "a.pas", ""},                 // "con" joins the macro's value
       {"%Delphi%..\\Shared", "com10.pas", ""},
   };
   for (const auto& c : cases) {
