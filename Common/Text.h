@@ -1,6 +1,7 @@
 // Text rules that both programs apply: trimming, and the two case-insensitive comparisons.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "Platform/Text.h"
@@ -19,5 +20,18 @@ inline bool SameTextLocale(std::string_view a, std::string_view b) {
 
 // Equal lengths and equal bytes once a-z are folded to A-Z; no other byte folds.
 bool SameTextAscii(std::string_view a, std::string_view b);
+
+// Where a text from outside (a package, the registry, a file name) is shown.
+enum class TextShape {
+  Line,  // within one line: a name, a folder, a registry value
+  Lines, // a text of lines of its own, such as the welcome text
+};
+
+// What may be shown of a text from outside on a terminal: every control character (below 0x20,
+// and 0x7F) becomes "?", except, for Lines, the text's own line ends (LF, CR LF) and tabs; so a
+// line never breaks where the program did not break it, and no escape sequence drives the
+// terminal. In UTF-8 text (`utf8`) the C1 controls U+0080-U+009F become "?" too, and so does a
+// byte 0x80-0x9F that belongs to no character. A text without any of these comes back unchanged.
+std::string ShownText(std::string_view text, TextShape shape, bool utf8);
 
 } // namespace quillet

@@ -1,6 +1,8 @@
 #include "Installer/Console.h"
+#include "Common/Text.h"
 #include "Platform/Console.h"
 #include "Platform/Interruption.h"
+#include "Platform/Text.h"
 
 #include <cstring>
 
@@ -66,7 +68,7 @@ void Console::WriteText(std::string_view text) {
   if (!EnsureOutput()) {
     return;
   }
-  Append(text);
+  Append(InLine(text));
   EndOperation();
 }
 
@@ -75,7 +77,7 @@ void Console::WriteLine(std::string_view text) {
   if (!EnsureOutput()) {
     return;
   }
-  Append(text);
+  Append(ShownText(text, TextShape::Lines, platform::UnicodeTextActive()));
   Append("\r\n");
   EndOperation();
 }
@@ -153,6 +155,10 @@ void Console::FinishForInterrupt() {
     Append("\r\n");
   }
   Flush();
+}
+
+std::string InLine(std::string_view text) {
+  return ShownText(text, TextShape::Line, platform::UnicodeTextActive());
 }
 
 Console& StdConsole() {

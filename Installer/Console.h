@@ -3,6 +3,8 @@
 // text that cannot be written is dropped, and input that cannot be read reads as an empty line.
 // Every change of the output buffer is made under an interrupt hold, so that an interrupt, which
 // finishes the output from its own thread, never meets a write half done.
+// No control character but a line end or a tab reaches the output (ShownText, Common/Text.h), so
+// that a text from a package or the registry never drives the terminal.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +32,10 @@ public:
   Console(const Console&) = delete;
   Console& operator=(const Console&) = delete;
 
+  // The beginning of a line, which a later WriteLine ends: it stays within its line, so its line
+  // ends and tabs are shown as "?" too.
   void WriteText(std::string_view text);
+  // Text and a line end; the text keeps its own line ends (LF, CR LF) and tabs.
   void WriteLine(std::string_view text);
   std::string ReadLine();
 
@@ -69,6 +74,10 @@ private:
   bool inputEnded_ = false; // once the input is exhausted it stays exhausted
   bool fetchFailed_ = false;
 };
+
+// A text from outside (a name, a folder, a registry value) for its place within a line written
+// with WriteLine: its line ends and tabs are shown as "?", as every other control character is.
+std::string InLine(std::string_view text);
 
 // The process's console on its standard input and output.
 Console& StdConsole();

@@ -88,7 +88,7 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
     context.IdeShared = usesShared ? IdeSharedFolder(installation) : std::string();
     // Expanded before PackageRoot is assigned: %zel_root% still holds the previous turn's folder.
     context.PackageRoot = ExpandTemplate(defaultFolder, context);
-    console.WriteLine(std::string(FOLDER_QUESTION_HEAD) + context.PackageRoot);
+    console.WriteLine(std::string(FOLDER_QUESTION_HEAD) + InLine(context.PackageRoot));
     console.WriteLine(FOLDER_QUESTION_TAIL);
     const std::string answer = console.ReadLine();
     if (!TrimBlanks(answer).empty()) {
@@ -114,7 +114,7 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
   // A package that names its IDEs says when none of them is installed, and may still be installed
   // into a folder of the user's choice, in a turn without an IDE.
   if (installations.empty() && ides.source == IdeListSource::Package) {
-    console.WriteLine(std::string(NO_FITTING_IDE_HEAD) + DescribeIdes(ides) + ".");
+    console.WriteLine(std::string(NO_FITTING_IDE_HEAD) + InLine(DescribeIdes(ides)) + ".");
     console.WriteLine(NO_FITTING_IDE_QUESTION);
     const std::string answer = console.ReadLine();
     if (!TrimBlanks(answer).empty() && !SameTextAscii(TrimBlanks(answer), "N")) {

@@ -57,16 +57,18 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   // file goes.
   const bool known =
       PathIsInFolder(target, context.PackageRoot) || PathIsInFolder(target, context.IdeRoot);
+  // The entry's line shows the name and target as one line, whatever they hold.
+  const std::string shownTarget = InLine(target);
   console.WriteText("Installing " + fileName + (known ? "" : " (" + target + ")") + " .. ");
   // A name that leads out of its folder writes where nobody chose to install.
   if (!NameStaysInFolder(fileName)) {
-    return Fail(console, "could not create [" + target + "]");
+    return Fail(console, "could not create [" + shownTarget + "]");
   }
   // Both builds hand the system the same path, and refuse one that Windows would not hold as
   // written (Folders.h).
   const std::optional<std::string> systemTarget = SystemFormOfPath(target);
   if (!systemTarget) {
-    return Fail(console, "could not create [" + target + "]");
+    return Fail(console, "could not create [" + shownTarget + "]");
   }
   if (SameTextLocale(storedName, README_ENTRY_NAME)) {
     context.ReadmePath = *systemTarget;
@@ -81,7 +83,7 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   if (entry.HasFlag(ENTRY_PREPEND_PATCH)) {
     patch = ExpandPatchText(context);
     if (!patch) {
-      return Fail(console, "could not write [" + target +
+      return Fail(console, "could not write [" + shownTarget +
                                "]: the patch text cannot name the folder in code page " +
                                std::to_string(context.CodePage));
     }
@@ -101,16 +103,16 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
 
   std::optional<platform::OutputFile> file = platform::OutputFile::CreateFor(*systemTarget);
   if (!file) {
-    return Fail(console, "could not create [" + target + "]");
+    return Fail(console, "could not create [" + shownTarget + "]");
   }
   if (patch && !file->Write(patch->data(), patch->size())) {
-    return Fail(console, "could not write [" + target + "]");
+    return Fail(console, "could not write [" + shownTarget + "]");
   }
   // Whatever ends the content before its stream does leaves the target as it was: the temporary
   // file goes with `file`.
   switch (WriteContent(entry, *file, prepared, decoder)) {
   case StreamEnd::Stopped:
-    return Fail(console, "could not write [" + target + "]");
+    return Fail(console, "could not write [" + shownTarget + "]");
   case StreamEnd::DataError:
     return Fail(console, "Data Error");
   case StreamEnd::Complete:
@@ -121,11 +123,11 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   // An interrupt finds the entry either not yet in place or in place with its "OK" written.
   const platform::InterruptHold hold;
   if (!file->Close()) {
-    return Fail(console, "could not write [" + target + "]");
+    return Fail(console, "could not write [" + shownTarget + "]");
   }
   if (!file->Commit()) {
-    return Fail(console,
-                (file->LostData() ? "could not write [" : "could not create [") + target + "]");
+    return Fail(console, (file->LostData() ? "could not write [" : "could not create [") +
+                             shownTarget + "]");
   }
   console.WriteLine("OK");
   return InstallOutcome::Installed;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Common/Text.h"
+#include "Common/WindowsNames.h"
 #include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Text.h"
@@ -69,33 +70,6 @@ std::vector<std::string> ResolvedComponents(std::string_view path,
   }
   end();
   return components;
-}
-
-// Whether Windows holds a path component under the name as written: it drops a final space or
-// dot, and takes CON, PRN, AUX, NUL, COM1-9 and LPT1-9, also with an extension, for devices.
-bool HoldableName(std::string_view name) {
-  if (name == "." || name == "..") {
-    return true;
-  }
-  if (name.ends_with(' ') || name.ends_with('.')) {
-    return false;
-  }
-  std::string_view base = name.substr(0, name.find('.'));
-  base = base.substr(0, base.find_last_not_of(' ') + 1);
-  const auto is = [&base](std::string_view device) {
-    return base.size() == device.size() &&
-           std::equal(base.begin(), base.end(), device.begin(),
-                      [](char a, char b) { return platform::AsciiUpper(a) == b; });
-  };
-  if (is("CON") || is("PRN") || is("AUX") || is("NUL")) {
-    return false;
-  }
-  for (const char digit : std::string_view("123456789")) {
-    if (is(std::string("COM") + digit) || is(std::string("LPT") + digit)) {
-      return false;
-    }
-  }
-  return true;
 }
 
 } // namespace

@@ -30,10 +30,9 @@ bool PathIsInFolder(std::string_view path, std::string_view folder,
 // The path as both builds hand it to the system: "." and empty components dropped and ".."
 // resolved on the text, as Windows resolves them, below a root that stays ("\\server\share\",
 // "C:\", "C:", "\"; a ".." at a root stays there, one of a relative path is kept). Nullopt when
-// a component is a name Windows cannot hold as written: one ending in a space or a dot (other
-// than "." and ".."), or a device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an
-// extension, in any letter case), and when the system cannot name a character of it (on Linux,
-// one the locale's encoding lacks).
+// a component is a name Windows cannot hold as written (HoldableName, Common/WindowsNames.h: a
+// control character, a final space or dot, a device name), and when the system cannot name a
+// character of it (on Linux, one the locale's encoding lacks).
 std::optional<std::string>
 SystemFormOfPath(std::string_view path,
                  const platform::LeadByteTable* leadBytes = platform::ActiveLeadBytes());

@@ -50,8 +50,10 @@ std::string ToCodePage(std::string_view utf8, std::uint32_t codePage, const std:
     char code[16];
     std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(*stored->unmappable));
     throw EPackerError(where + ": " + std::string(what) + " holds the character '" +
-                       platform::EncodeUtf8(std::u32string(1, *stored->unmappable)) + "' (" + code +
-                       "), which code page " + std::to_string(codePage) + " cannot hold");
+                       ShownText(platform::EncodeUtf8(std::u32string(1, *stored->unmappable)),
+                                 TextShape::Line, true) +
+                       "' (" + code + "), which code page " + std::to_string(codePage) +
+                       " cannot hold");
   }
   return stored->bytes;
 }
@@ -190,8 +192,8 @@ private:
     EntrySource source;
     source.fileName = CODE_PAGE_ENTRY_NAME;
     source.flags = 0;
-    const DayTime when = manifest_.timestamp ? *manifest_.timestamp
-                                             : DayTimeFromCivil(2000, 1, 1, 0, 0, 0);
+    const DayTime when =
+        manifest_.timestamp ? *manifest_.timestamp : DayTimeFromCivil(2000, 1, 1, 0, 0, 0);
     source.date = when.date;
     source.time = when.time;
     const std::string text = CodePageText(manifest_.codePage);
@@ -287,6 +289,16 @@ private:
     source.time = when.time;
     source.load = [path = file.path] { return ReadSourceFile(path); };
     if (entry.install) {
+      // Judged in UTF-8, as the installer judges the names once it has converted them.
+      const std::string storedFolder = JoinFolderTemplate(entry.folder, file.relativeFolder);
+      const std::string storedName = EscapeMacroMarks(file.name);
+      if (const std::string problem = EntryNameProblem(storedFolder, storedName);
+          !problem.empty()) {
+        plan_.warnings.push_back(ShownText(
+            Where(entry.line) + where + ": the installer will not create " +
+                (storedFolder.empty() ? "" : storedFolder + "\\") + storedName + ": " + problem,
+            TextShape::Line, true));
+      }
       const std::string target = source.folderTemplate + "\\" + source.fileName;
       const std::string origin = where + " (source '" + pattern + "' of the [[entry]] at line " +
                                  std::to_string(entry.line) + ")";
@@ -429,6 +441,9 @@ std::vector<std::pair<std::string, std::size_t>> TargetFolders(const PackagePlan
     } else {
       folders.emplace_back(entry.folderTemplate, 1);
     }
+  }
+  for (auto& folder : folders) {
+    folder.first = ShownText(folder.first, TextShape::Line, false);
   }
   return folders;
 }

@@ -21,7 +21,8 @@ struct PackagePlan {
 };
 
 // The installed entries' folder templates in package order of first use, with how many files go
-// into each: the layout a build summary shows before the package ships.
+// into each: the layout a build summary shows before the package ships, control characters shown
+// as "?" (ShownText).
 std::vector<std::pair<std::string, std::size_t>> TargetFolders(const PackagePlan& plan);
 
 // The folder template stored for a file `relativeFolder` ("/"-separated, empty for none) below

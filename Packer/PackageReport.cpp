@@ -1,10 +1,9 @@
 #include "Packer/PackageReport.h"
 
-#include "Package/PackageOptions.h"
-
 #include <algorithm>
 #include <cstdio>
 
+#include "Common/Text.h"
 #include "Package/Contract.h"
 #include "Package/EntryContent.h"
 #include "Package/PackageOptions.h"
@@ -14,6 +13,7 @@
 #include "Packer/PackageBuild.h"
 #include "Packer/PackageTime.h"
 #include "Packer/PackerError.h"
+#include "Packer/TemplateCheck.h"
 #include "Platform/FileMapping.h"
 #include "Platform/Text.h"
 
@@ -49,6 +49,24 @@ std::string Padded(const std::string& text, std::size_t width, bool right) {
   return right ? fill + text : text + fill;
 }
 
+// A text of the package for one line of a report: its stored bytes, with control characters
+// shown as "?" (ShownText).
+std::string Shown(std::string_view stored) {
+  return ShownText(stored, TextShape::Line, false);
+}
+
+// Why the installer would not create the entry (EntryNameProblem), judged on its name and folder
+// in UTF-8, read in the code page; empty for an entry it creates or never installs.
+std::string BadNameProblem(const PackageEntry& entry, std::uint32_t codePage) {
+  if (!entry.HasFlag(ENTRY_INSTALL)) {
+    return {};
+  }
+  const auto text = [codePage](const std::string& stored) {
+    return platform::CodePageToUtf8(codePage, stored).value_or(stored);
+  };
+  return EntryNameProblem(text(entry.FolderTemplate()), text(entry.FileName()));
+}
+
 // Installable entries whose folder may lead outside the folders the user knows, one line each.
 // Only the package's bytes are judged, so no code page is assumed for double-byte names.
 std::vector<std::string> PlacementWarnings(const PackageFile& package) {
@@ -57,7 +75,7 @@ std::vector<std::string> PlacementWarnings(const PackageFile& package) {
   for (const PackageEntry& entry : package.Entries()) {
     const std::string concern = FolderTemplateConcern(entry.FolderTemplate());
     if (entry.HasFlag(ENTRY_INSTALL) && !concern.empty()) {
-      lines.push_back("entry " + std::to_string(index) + " (" + EntryPath(entry) +
+      lines.push_back("entry " + std::to_string(index) + " (" + Shown(EntryPath(entry)) +
                       "): its folder " + concern +
                       ", so it may install outside the folder the user confirms");
     }
@@ -141,7 +159,8 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
                  std::uint32_t codePage) {
   // For the terminal; a code page this system cannot convert shows the bytes as stored.
   const auto shown = [codePage](const std::string& text) {
-    return platform::CodePageToUtf8(codePage, text).value_or(text);
+    const std::optional<std::string> utf8 = platform::CodePageToUtf8(codePage, text);
+    return utf8 ? ShownText(*utf8, TextShape::Line, true) : Shown(text);
   };
   const PackageLayout& layout = package.Layout();
   const std::uint32_t packageSize = layout.imageSize - layout.header;
@@ -153,7 +172,7 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
   }
   out << ", " << package.Entries().size() << " entries\n";
   out << "Default folder: " << shown(layout.HeaderDefaultFolder()) << "\n";
-  out << IdeFamiliesLine(PackageIdeBasePaths(layout)) << "\n";
+  out << Shown(IdeFamiliesLine(PackageIdeBasePaths(layout))) << "\n";
   // The settings a package opts into, only when it does.
   const LibrarySettings library = PackageLibrarySettings(layout);
   auto joined = [&shown](const std::vector<std::string>& items) {
@@ -202,18 +221,30 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
   for (const std::string& warning : PlacementWarnings(package)) {
     warnings << "quillet-pack: warning: " << package.Path() << ": " << warning << "\n";
   }
+  index = 0;
+  for (const PackageEntry& entry : package.Entries()) {
+    if (const std::string problem = BadNameProblem(entry, codePage); !problem.empty()) {
+      warnings << "quillet-pack: warning: " << package.Path() << ": entry " << index << " ("
+               << shown(EntryPath(entry)) << "): the installer will not create it: "
+               << ShownText(problem, TextShape::Line, true) << "\n";
+    }
+    ++index;
+  }
 }
 
 TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
   TestSummary summary;
   // As the installer judges them: an entry that asks for a damaged patch text fails with it.
   const EntryStatus patch = ExtractEntry(package.Layout(), PATCH_ENTRY_NAME).status;
+  const std::uint32_t codePage = PackageCodePage(package.Layout()).value_or(DEFAULT_CODE_PAGE);
   for (const PackageEntry& entry : package.Entries()) {
-    // As the installer refuses them: a name that leads out of its folder.
-    if (entry.HasFlag(ENTRY_INSTALL) && !NameStaysInFolder(entry.FileName(), nullptr)) {
+    // As the installer refuses them: a name that leads out of its folder or that Windows cannot
+    // hold.
+    if (const std::string problem = BadNameProblem(entry, codePage); !problem.empty()) {
       ++summary.tested;
       ++summary.failed;
-      out << "Bad name    " << EntryPath(entry) << "\n";
+      out << "Bad name    " << Shown(EntryPath(entry)) << "  ("
+          << ShownText(problem, TextShape::Line, true) << ")\n";
       continue;
     }
     // Counted, never held: an entry of any size costs one chunk of memory.
@@ -228,7 +259,7 @@ TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
     ++summary.tested;
     switch (status) {
     case EntryStatus::Content:
-      out << "OK          " << EntryPath(entry);
+      out << "OK          " << Shown(EntryPath(entry));
       if (contentSize != entry.UnpackedSize()) {
         out << "  (unpacked size field " << entry.UnpackedSize() << ", content " << contentSize
             << " bytes)";
@@ -237,11 +268,11 @@ TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
       break;
     case EntryStatus::ChecksumFailure:
       ++summary.failed;
-      out << "CRC Error   " << EntryPath(entry) << "\n";
+      out << "CRC Error   " << Shown(EntryPath(entry)) << "\n";
       break;
     case EntryStatus::DataError:
       ++summary.failed;
-      out << "Data Error  " << EntryPath(entry) << "\n";
+      out << "Data Error  " << Shown(EntryPath(entry)) << "\n";
       break;
     }
   }

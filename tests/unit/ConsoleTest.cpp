@@ -3,8 +3,10 @@
 #include <deque>
 #include <numeric>
 
+#include "Common/Text.h"
 #include "Installer/Console.h"
 #include "Platform/Console.h"
+#include "Platform/Text.h"
 
 namespace quillet {
 namespace {
@@ -273,6 +275,40 @@ TEST(Console, UnopenableOutputDropsTextAndRetriesEachWrite) {
   console.WriteText("lost too");
   console.Flush();
   EXPECT_EQ(opens, 2);
+}
+
+// Control characters of outside texts as shown: "?", except a text's own line ends and tabs.
+TEST(ShownText, KeepsOnlyWhatCannotDriveTheTerminal) {
+  const struct {
+    std::string text;
+    TextShape shape;
+    bool utf8;
+    std::string shown;
+  } cases[] = {
+      {"a\tb\r\nc\nd", TextShape::Lines, false, "a\tb\r\nc\nd"},
+      {"a\tb\r\nc\nd", TextShape::Line, false, "a?b??c?d"},
+      {"over\rwrite", TextShape::Lines, false, "over?write"}, // a lone CR is no line end
+      {"x\x1B[31my\x7F\x01", TextShape::Lines, true, "x?[31my??"},
+      {"\xC2\x9B"
+       "2J \xC3\xA9\x9B",
+       TextShape::Line, true, "?2J \xC3\xA9?"}, // C1, stray byte
+      {"\xC2\xA0\xC5\x81\xC3\xB3", TextShape::Line, true,
+       "\xC2\xA0\xC5\x81\xC3\xB3"},                                     // "\u00A0\u0141\u00F3"
+      {"\x80\x9B\x95\x5C", TextShape::Line, false, "\x80\x9B\x95\x5C"}, // code page bytes
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ShownText(c.text, c.shape, c.utf8), c.shown) << c.text;
+  }
+}
+
+TEST(Console, WritesNoControlCharacterButItsOwnLineEnds) {
+  const platform::UnicodeText unicode;
+  WriteHarness h(ChannelKind::Console);
+  h.console.WriteText("Installing a\r\nb\xC2\x9B .. ");
+  h.console.WriteLine("OK\x1B]0;x\x07");
+  h.console.WriteLine("Welcome\r\n\tto x\x1B[2J\r\n");
+  EXPECT_EQ(std::accumulate(h.writes.begin(), h.writes.end(), std::string()),
+            "Installing a??b? .. OK?]0;x?\r\nWelcome\r\n\tto x?[2J\r\n\r\n");
 }
 
 // What an interrupt makes of the output: the text held back is written and an open line ended.

@@ -148,6 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
                       std::pair("C:\\\x95\\a\\..\\x", "C:\\x"),
                       std::pair("C:\\a\\Lpt9.pas", "refused"),
                       std::pair("C:\\aux .x\\y", "refused"),
+                      // Control characters, which Windows cannot hold, in any component.
+                      std::pair("C:\\..\t\\x", "refused"), std::pair("C:\\a\x7F", "refused"),
                       std::pair("C:\\com10\\console\\nul_", "C:\\com10\\console\\nul_")));
 
 // ---------------------------------------------------------------------------------------------

@@ -516,6 +516,37 @@ TEST(TemplateCheck, AcceptsWhatTheInstallerExpandsAsMeant) {
   EXPECT_NE(TemplateProblem("{$I %zel_root%\\inc.inc}", TemplateKind::Folder), "");
 }
 
+// Why the installer refuses an entry, judged on the stored folder and name as it joins them.
+TEST(TemplateCheck, EntryNameProblemJudgesEveryComponentTheTemplateShows) {
+  const struct {
+    const char* folder;
+    const char* name;
+    const char* problem; // its start; "" for none
+  } cases[] = {
+      {"%zel_root%.", "CON", "'CON' is a device"},
+      {"%zel_root%.", "con.pas", "'con.pas' is a device"},
+      {"%zel_root%.", "aux .x", "'aux .x' is a device"},
+      {"%zel_root%.", "dot.", "'dot.' ends in"},
+      {"%zel_root%.", "space ", "'space ' ends in"},
+      {"%zel_root%.", "a\tb.pas", "'a\tb.pas' holds a control"},
+      {"%zel_root%.", "..\t\\x", "'..\t' holds a control"},
+      {"%zel_root%.", "..\\x", "its name leads out"},
+      {"%zel_root%Lpt1\\sub", "a.pas", "'Lpt1' is a device"},
+      {"%zel_root%50%%.", "a.pas", "'50%.' ends in"}, // "%%" is one percent sign
+      {"C:", "nul", "'nul' is a device"},             // the drive is no component
+      {"%zel_root%.", "prn%x", "'prn' is a device"},  // an unclosed "%" drops the rest
+      {" %zel_root%Src\t", "a.pas", ""},              // trimmed as the installer trims it
+      {"con%Delphi%.x", "a.pas", ""},                 // "con" joins the macro's value
+      {"%Delphi%..\\Shared", "com10.pas", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string problem = EntryNameProblem(c.folder, c.name);
+    EXPECT_EQ(problem.substr(0, std::string_view(c.problem).size()), c.problem)
+        << c.folder << " + " << c.name << ": " << problem;
+    EXPECT_EQ(problem.empty(), *c.problem == '\0') << c.folder << " + " << c.name;
+  }
+}
+
 TEST_F(PlanTest, FilesWithoutTimestampTakeTheirModificationTime) {
   Write("a.pas");
   std::tm local{};
@@ -865,6 +896,28 @@ TEST_F(InspectTest, TestFailsEntriesThatNeedADamagedPatchText) {
       << out.str();
   EXPECT_NE(out.str().find("OK          %zel_root%\\readme.html\n"), std::string::npos)
       << out.str();
+}
+
+// Names the installer refuses fail the test and are warned about by list; no control character
+// of a stored text reaches the report.
+TEST_F(InspectTest, BadNamesFailAndControlCharactersAreShownAsMarks) {
+  PackageContents contents = ThreeEntries();
+  contents.entries.push_back(MakeStoredEntry("%zel_root%\x1B[2J", "con.pas", "x"));
+  contents.entries.push_back(MakeStoredEntry("%zel_root%..", "x", "y", 0)); // never installed
+  const PackageFile package(WritePackage(contents));
+  std::ostringstream out;
+  EXPECT_EQ(TestPackage(package, out).failed, 1u);
+  EXPECT_NE(out.str().find("Bad name    %zel_root%?[2J\\con.pas  ('?[2J' holds a control "
+                           "character)\n"),
+            std::string::npos)
+      << out.str();
+  std::ostringstream listed;
+  std::ostringstream warnings;
+  ListPackage(package, listed, warnings);
+  EXPECT_NE(listed.str().find("  %zel_root%?[2J    con.pas\n"), std::string::npos) << listed.str();
+  EXPECT_EQ(warnings.str(), "quillet-pack: warning: " + package.Path() +
+                                ": entry 3 (%zel_root%?[2J\\con.pas): the installer will not "
+                                "create it: '?[2J' holds a control character\n");
 }
 
 TEST_F(InspectTest, HeaderCountAndUnreachableBytesAreProblems) {
