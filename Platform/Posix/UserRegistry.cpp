@@ -419,8 +419,10 @@ std::optional<std::string> ReplacedFile(const std::string& path, const struct st
   // and leave the others the old text, nor written in place, which a kill or a full disk could
   // leave half written under every name (a copy kept with hard links included).
   if (file.st_nlink > 1) {
-    refusal = replaced + " has " + std::to_string(file.st_nlink) +
-              " hard links, which one new file cannot keep; it is left as it is";
+    refusal =
+        replaced + " has " + std::to_string(file.st_nlink) +
+        " hard links; a new file would leave the other names the old settings, so it is left as it "
+        "is";
     return std::nullopt;
   }
   return replaced;
