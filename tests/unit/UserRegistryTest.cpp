@@ -31,6 +31,10 @@ const std::string LIBRARY =
 const std::string TAIL = "\n[Software\\\\Wine] 1700000002\n\"Version\"=\"win10\"\n";
 const std::string KEY = "Software\\Embarcadero\\BDS\\23.0\\Library\\Win32";
 
+std::string WithSearchPath(const std::string& list) {
+  return HEAD + LIBRARY + "\"Search Path\"=\"" + list + "\"\n" + TAIL;
+}
+
 TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
   const struct {
     const char* name;
@@ -98,8 +102,6 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
 // The links of user.reg stay and their destination changes; a file with a second name is left as
 // it is; what an installer killed while writing it left beside it goes.
 TEST(UserRegistry, KeepsLinksAndRemovesLeftovers) {
-  const std::string before = HEAD + LIBRARY + "\"Search Path\"=\"A\"\n" + TAIL;
-  const std::string after = HEAD + LIBRARY + "\"Search Path\"=\"A;B\"\n" + TAIL;
   enum class Beside { SymbolicLink, HardLink, Leftover };
   const struct {
     Beside beside;
@@ -115,8 +117,7 @@ TEST(UserRegistry, KeepsLinksAndRemovesLeftovers) {
     const auto file =
         prefix.Path() / (row.beside == Beside::SymbolicLink ? "data" : ".") / "user.reg";
     const auto other = prefix.Path() / row.other;
-    std::filesystem::create_directories(file.parent_path());
-    test::WriteFile(file, before);
+    test::WriteFile(file, WithSearchPath("A"));
     if (row.beside == Beside::SymbolicLink) {
       std::filesystem::create_symlink("data/user.reg", other);
     } else if (row.beside == Beside::HardLink) {
@@ -126,7 +127,8 @@ TEST(UserRegistry, KeepsLinksAndRemovesLeftovers) {
     }
     EXPECT_EQ(platform::AddToUserLists({{KEY, "Search Path"}}, "B").outcome, row.outcome)
         << row.other;
-    EXPECT_EQ(test::ReadFile(file), row.outcome == UserListOutcome::Added ? after : before);
+    EXPECT_EQ(test::ReadFile(file),
+              WithSearchPath(row.outcome == UserListOutcome::Added ? "A;B" : "A"));
     EXPECT_EQ(std::filesystem::is_symlink(other), row.beside == Beside::SymbolicLink);
     EXPECT_EQ(std::filesystem::exists(other), row.beside != Beside::Leftover) << row.other;
   }
@@ -137,18 +139,18 @@ TEST(UserRegistry, KeepsLinksAndRemovesLeftovers) {
 TEST(UserRegistry, OneEditorAtATime) {
   const test::TestWinePrefix prefix;
   const auto file = prefix.Path() / "user.reg";
-  test::WriteFile(file, HEAD + LIBRARY + "\"Search Path\"=\"A\"\n" + TAIL);
+  test::WriteFile(file, WithSearchPath("A"));
   const int held = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
   auto adding = std::async(std::launch::async, [] {
     return platform::AddToUserLists({{KEY, "Search Path"}}, "B").outcome;
   });
   EXPECT_EQ(adding.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
-  test::WriteFile(prefix.Path() / "new.reg", HEAD + LIBRARY + "\"Search Path\"=\"A;X\"\n" + TAIL);
+  test::WriteFile(prefix.Path() / "new.reg", WithSearchPath("A;X"));
   std::filesystem::rename(prefix.Path() / "new.reg", file);
   ::close(held);
   EXPECT_EQ(adding.get(), UserListOutcome::Added);
-  EXPECT_EQ(test::ReadFile(file), HEAD + LIBRARY + "\"Search Path\"=\"A;X;B\"\n" + TAIL);
+  EXPECT_EQ(test::ReadFile(file), WithSearchPath("A;X;B"));
 }
 
 TEST(UserRegistry, ReadsTextValuesAsWineWouldLoadThem) {
