@@ -321,17 +321,10 @@ std::string TextOfValueLine(std::string_view text, const ValueLine& value) {
       text.substr(value.at + value.open + 1, value.close - value.open - 1));
 }
 
-// The prefix's user.reg, whole; nullopt with errno set when it cannot be read.
-std::optional<std::string> ReadUserFile(const std::string& path, struct stat* info = nullptr) {
+// The prefix's user.reg, whole; nullopt when it cannot be read.
+std::optional<std::string> ReadUserFile(const std::string& path) {
   const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.Get() < 0) {
-    return std::nullopt;
-  }
-  std::optional<std::string> text = ReadWhole(file.Get());
-  if (text && info != nullptr && ::fstat(file.Get(), info) != 0) {
-    return std::nullopt;
-  }
-  return text;
+  return ReadWhole(file.Get());
 }
 
 // user.reg opened and locked: every installer takes this lock for the whole of its read, change
