@@ -125,8 +125,13 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
           result.detail + " does not exist); start the IDE once, then run the installer again");
       break;
     case platform::UserListOutcome::InUse:
-      console.WriteLine("not added: Wine programs of this prefix are running and hold its "
-                        "registry; close them, then run the installer again");
+      // A detail says why it cannot be told whether they run: nothing is changed then either.
+      console.WriteLine(result.detail.empty()
+                            ? "not added: Wine programs of this prefix are running and hold its "
+                              "registry; close them, then run the installer again"
+                            : "not added: Wine programs of this prefix may be running and hold "
+                              "its registry (" +
+                                  result.detail + "); close them, then run the installer again");
       break;
     case platform::UserListOutcome::Failed:
       console.WriteLine("not added: " + result.detail);

@@ -6,9 +6,10 @@
 // rules shared by both are in Platform/UserRegistry.cpp. No OS type appears in it.
 //
 // Keys are opened, never created. On Windows the values are changed through the registry calls.
-// On POSIX the store is the Wine prefix's user.reg: it is rewritten beside itself and renamed into
-// place, every byte but the changed values' kept, and only while no wineserver of the prefix runs,
-// because a running wineserver holds the registry and writes its own copy back.
+// On POSIX the store is the Wine prefix's user.reg: under a lock that every installer takes on it,
+// it is rewritten beside itself (beside the file its links lead to) and renamed into place, every
+// byte but the changed values' kept, and only while no wineserver of the prefix runs, because a
+// running wineserver holds the registry and writes its own copy back.
 #pragma once
 
 #include <optional>
@@ -31,7 +32,8 @@ enum class UserListOutcome {
   Added,      // the folder was appended to at least one value
   Present,    // every value that exists holds it already: nothing changed
   KeyMissing, // a required key does not exist (`detail` names it): nothing changed
-  InUse,      // POSIX: a wineserver of the prefix holds the registry: nothing changed
+  InUse,      // POSIX: a wineserver of the prefix holds the registry, or may (`detail` says
+              // why it cannot be told): nothing changed
   Failed,     // the store could not be read or replaced, or a value is no text (`detail`)
 };
 

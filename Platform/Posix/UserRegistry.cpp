@@ -1,15 +1,18 @@
 // The current user's registry on POSIX systems: the user.reg file of the Wine prefix, edited in
 // its text. A running wineserver keeps the registry in memory and writes it back over the file, so
-// nothing is changed while one runs for the prefix. Otherwise the file is read whole, the values
-// are changed in place (the old data's bytes kept as they are, the folder appended in Wine's
-// escapes), and the result is written to a new file beside it and renamed over it.
+// nothing is changed while one runs for the prefix. Otherwise, under a lock that every installer
+// takes on the file, it is read whole, the values are changed in place (the old data's bytes kept
+// as they are, the folder appended in Wine's escapes), and the result replaces the file (the file
+// its links lead to) as an OutputFile does.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +23,8 @@
 #include <vector>
 
 #include "Platform/Ascii.h"
-#include "Platform/Interruption.h"
+#include "Platform/FileSystem.h"
+#include "Platform/PathSplit.h"
 #include "Platform/Posix/CodePage.h"
 #include "Platform/Posix/WinePrefix.h"
 #include "Platform/Posix/WineRegistry.h"
@@ -41,6 +45,7 @@ public:
       ::close(fd_);
     }
   }
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int Get() const { return fd_; }
@@ -54,61 +59,11 @@ private:
   int fd_;
 };
 
-// Whether the lock file of a wineserver's folder is held: a running server holds a write lock on
-// it. A lock that cannot be asked about counts as held.
-bool LockHeld(const std::string& lockPath) {
-  const Descriptor lock(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC));
-  if (lock.Get() < 0) {
-    return errno != ENOENT && errno != ENOTDIR;
-  }
-  struct flock query {};
-  query.l_type = F_WRLCK;
-  query.l_whence = SEEK_SET;
-  return ::fcntl(lock.Get(), F_GETLK, &query) != 0 || query.l_type != F_UNLCK;
-}
-
-// Whether a wineserver serves the prefix. A server keeps its socket and lock file in a folder
-// named after the prefix folder's device and inode, "server-DEV-INO" in hex, inside a folder of
-// the user's in the temporary folder: "/tmp/.wine-UID", or "/tmp/wine-XXXXXX" as Wine builds of
-// late name it (seen with Debian's wine 10).
-bool WineServerRuns(const std::string& prefix) {
-  struct stat info {};
-  if (::stat(prefix.c_str(), &info) != 0) {
-    return false;
-  }
-  char server[64];
-  std::snprintf(server, sizeof server, "/server-%llx-%llx/lock",
-                static_cast<unsigned long long>(info.st_dev),
-                static_cast<unsigned long long>(info.st_ino));
-  const std::string userFolder = ".wine-" + std::to_string(::getuid());
-  std::vector<std::string> temporaryFolders = {"/tmp"};
-  if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0') {
-    temporaryFolders.emplace_back(tmp);
-  }
-  for (const std::string& temporary : temporaryFolders) {
-    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(temporary.c_str()), ::closedir);
-    if (!folder) {
-      continue;
-    }
-    while (const dirent* entry = ::readdir(folder.get())) {
-      const std::string_view name = entry->d_name;
-      if (name != userFolder && !name.starts_with("wine-")) {
-        continue;
-      }
-      // Only this user's servers serve this user's prefix: another user's folder, which this
-      // user may not even look into, is none of them.
-      const std::string serverFolder = temporary + "/" + std::string(name);
-      struct stat owner {};
-      if (::stat(serverFolder.c_str(), &owner) == 0 && owner.st_uid == ::getuid() &&
-          LockHeld(serverFolder + server)) {
-        return true;
-      }
-    }
-  }
-  return false;
-}
-
+// The whole content of an open file; nullopt when it cannot be read.
 std::optional<std::string> ReadWhole(int fd) {
+  if (fd < 0) {
+    return std::nullopt;
+  }
   std::string text;
   char buffer[65536];
   while (true) {
@@ -126,6 +81,108 @@ std::optional<std::string> ReadWhole(int fd) {
   }
 }
 
+std::string ErrorText() {
+  return std::strerror(errno);
+}
+
+// Whether the lock file of a wineserver's folder is held: a running server holds a write lock on
+// it. One that exists but cannot be asked about sets `doubt`, when that is still empty.
+bool LockHeld(const std::string& lockPath, std::string& doubt) {
+  const Descriptor lock(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC));
+  struct flock query {};
+  query.l_type = F_WRLCK;
+  query.l_whence = SEEK_SET;
+  if (lock.Get() < 0 ? errno != ENOENT && errno != ENOTDIR
+                     : ::fcntl(lock.Get(), F_GETLK, &query) != 0) {
+    if (doubt.empty()) {
+      doubt = lockPath + " cannot be read: " + ErrorText();
+    }
+    return false;
+  }
+  return lock.Get() >= 0 && query.l_type != F_UNLCK;
+}
+
+// A wineserver that serves the prefix: nullopt when none runs, otherwise InUse, with a `detail`
+// that says why when it cannot be told for sure. Only servers of the prefix folder's owner (Wine
+// serves no other user's prefix) and of the running user count. A server's folder is named after
+// the prefix folder's device and inode, "server-DEV-INO" in hex; the server holds a write lock on
+// its "lock" file and has it as its current folder. It lies in "/tmp/.wine-UID" (Wine's own
+// builds) or in "TMPDIR/wine-XXXXXX" (Debian's builds, which note only the last name in the
+// prefix's "wineserver" file); a server started with another TMPDIR is found by its folder.
+std::optional<UserListResult> ServerHolds(const std::string& prefix) {
+  struct stat folder {};
+  if (::stat(prefix.c_str(), &folder) != 0) {
+    return std::nullopt;
+  }
+  char server[64];
+  std::snprintf(server, sizeof server, "server-%llx-%llx",
+                static_cast<unsigned long long>(folder.st_dev),
+                static_cast<unsigned long long>(folder.st_ino));
+  auto counts = [&](uid_t user) { return user == folder.st_uid || user == ::getuid(); };
+  using Folder = std::unique_ptr<DIR, int (*)(DIR*)>;
+  std::string doubt;
+
+  std::vector<std::string> temporaries = {"/tmp"};
+  if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0') {
+    temporaries.emplace_back(tmp);
+  }
+  for (const std::string& temporary : temporaries) {
+    const Folder list(::opendir(temporary.c_str()), ::closedir);
+    while (const dirent* entry = list ? ::readdir(list.get()) : nullptr) {
+      const std::string_view name = entry->d_name;
+      if (!name.starts_with(".wine-") && !name.starts_with("wine-")) {
+        continue;
+      }
+      std::string serverFolder = temporary;
+      serverFolder.append("/").append(name);
+      struct stat owner {};
+      if (::stat(serverFolder.c_str(), &owner) == 0 && counts(owner.st_uid) &&
+          LockHeld(serverFolder.append("/").append(server).append("/lock"), doubt)) {
+        return UserListResult{UserListOutcome::InUse, {}};
+      }
+    }
+  }
+
+  // Every running wineserver of those users, by its current folder. Without /proc there is no
+  // more to learn.
+  const Folder processes(::opendir("/proc"), ::closedir);
+  while (const dirent* entry = processes ? ::readdir(processes.get()) : nullptr) {
+    const std::string_view id = entry->d_name;
+    if (id.find_first_not_of("0123456789") != std::string_view::npos) {
+      continue;
+    }
+    const std::string process = "/proc/" + std::string(id);
+    const Descriptor comm(::open((process + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
+    const std::optional<std::string> command = ReadWhole(comm.Get());
+    struct stat owner {};
+    if (!command || !command->starts_with("wineserver") || ::stat(process.c_str(), &owner) != 0 ||
+        !counts(owner.st_uid)) {
+      continue;
+    }
+    char cwd[PATH_MAX];
+    const ssize_t length = ::readlink((process + "/cwd").c_str(), cwd, sizeof cwd);
+    if (length < 0) {
+      if (errno != ENOENT && doubt.empty()) { // ENOENT: it has ended meanwhile
+        doubt = "wineserver process " + std::string(id) + " of user " +
+                std::to_string(owner.st_uid) + " does not show its folder: " + ErrorText();
+      }
+      continue;
+    }
+    // A folder that a cleaner of temporary files removed keeps its server running.
+    std::string_view current(cwd, static_cast<std::size_t>(length));
+    if (current.ends_with(" (deleted)")) {
+      current.remove_suffix(10);
+    }
+    if (SplitAtLastSeparator(current, "/").name == server) {
+      return UserListResult{UserListOutcome::InUse, {}};
+    }
+  }
+  if (!doubt.empty()) {
+    return UserListResult{UserListOutcome::InUse, doubt};
+  }
+  return std::nullopt;
+}
+
 // A name as user.reg writes it, for names of ASCII characters: "\" and '"' escaped.
 std::string EscapedName(std::string_view name) {
   std::string out;
@@ -136,6 +193,15 @@ std::string EscapedName(std::string_view name) {
     out += c;
   }
   return out;
+}
+
+// How a value's line begins: its name, escaped, in quotes, and "=". Appended piece by piece:
+// GCC 12 takes `"\"" + std::string(...)` for overlapping copies (-Wrestrict, a false alarm).
+std::string ValueLineStart(std::string_view value) {
+  std::string start = "\"";
+  start += EscapedName(value);
+  start += "\"=";
+  return start;
 }
 
 bool SameAscii(std::string_view a, std::string_view b) {
@@ -228,7 +294,7 @@ struct ValueLine {
 template <typename Visit>
 void ForEachValueLine(std::string_view text, const Section& section, std::string_view value,
                       Visit visit) {
-  const std::string name = "\"" + EscapedName(value) + "\"=";
+  const std::string name = ValueLineStart(value);
   for (std::size_t at = section.begin; at < section.end;) {
     const std::size_t lineEnd = text.find('\n', at);
     const std::size_t next = lineEnd == std::string_view::npos ? text.size() : lineEnd + 1;
@@ -255,17 +321,104 @@ std::string TextOfValueLine(std::string_view text, const ValueLine& value) {
       text.substr(value.at + value.open + 1, value.close - value.open - 1));
 }
 
-// The prefix's user.reg, whole; nullopt with errno set when it cannot be read.
-std::optional<std::string> ReadUserFile(const std::string& path, struct stat* info = nullptr) {
+// The prefix's user.reg, whole; nullopt when it cannot be read.
+std::optional<std::string> ReadUserFile(const std::string& path) {
   const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.Get() < 0) {
+  return ReadWhole(file.Get());
+}
+
+// user.reg opened and locked: every installer takes this lock for the whole of its read, change
+// and write, so that two never both change the text they read. A flock on the file itself (the
+// one its links lead to) rather than on the prefix folder, which this process may already hold as
+// an installation's FolderLock: a second flock of it would wait for ever. A file that was
+// replaced while the lock was awaited is let go, and the new one is locked. Fails (-1, errno set)
+// when the file cannot be opened. An interrupt still ends the wait: it is taken on a thread of its
+// own, and no hold is held here.
+Descriptor LockedUserFile(const std::string& path) {
+  while (true) {
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0) {
+      return file;
+    }
+    int locked = 0;
+    do {
+      locked = ::flock(file.Get(), LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    struct stat held {};
+    struct stat named {};
+    if (locked != 0 || ::fstat(file.Get(), &held) != 0 || ::stat(path.c_str(), &named) != 0) {
+      return Descriptor(-1);
+    }
+    if (held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      return file;
+    }
+  }
+}
+
+// Removes the temporary files that installers killed while they wrote user.reg left in the prefix
+// folder ("user.reg.quillet-XXXXXX", made by mkstemp before output went through OutputFile). Only
+// under the lock, so that no other installer's file is taken.
+void RemoveLeftovers(const std::string& prefix) {
+  constexpr std::string_view LEFTOVER = "user.reg.quillet-";
+  constexpr std::string_view MKSTEMP_LETTERS =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  const Descriptor folder(::open(prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const std::unique_ptr<DIR, int (*)(DIR*)> list(
+      folder.Get() >= 0 ? ::fdopendir(::dup(folder.Get())) : nullptr, ::closedir);
+  std::vector<std::string> leftovers;
+  while (const dirent* entry = list ? ::readdir(list.get()) : nullptr) {
+    const std::string_view name = entry->d_name;
+    struct stat info {};
+    if (name.size() == LEFTOVER.size() + 6 && name.starts_with(LEFTOVER) &&
+        name.find_first_not_of(MKSTEMP_LETTERS, LEFTOVER.size()) == std::string_view::npos &&
+        ::fstatat(folder.Get(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode)) {
+      leftovers.emplace_back(name);
+    }
+  }
+  for (const std::string& name : leftovers) {
+    ::unlinkat(folder.Get(), name.c_str(), 0);
+  }
+}
+
+// The file that the new text replaces: user.reg itself, or the file its symbolic links lead to,
+// so that the links stay and their destination gets the change. nullopt with `refusal` set when
+// it is not to be replaced.
+std::optional<std::string> ReplacedFile(const std::string& path, const struct stat& file,
+                                        std::string& refusal) {
+  struct stat name {};
+  if (::lstat(path.c_str(), &name) != 0) {
+    refusal = path + ": " + ErrorText();
     return std::nullopt;
   }
-  std::optional<std::string> text = ReadWhole(file.Get());
-  if (text && info != nullptr && ::fstat(file.Get(), info) != 0) {
+  std::string replaced = path;
+  if (S_ISLNK(name.st_mode)) {
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                               &std::free);
+    if (!resolved) {
+      refusal = path + ": " + ErrorText();
+      return std::nullopt;
+    }
+    replaced = resolved.get();
+    // Root editing a user's prefix follows that user's link only to a file of that user: the link
+    // must not make it change a file that the link's owner could not change.
+    if (name.st_uid != ::geteuid() && name.st_uid != 0 && file.st_uid != name.st_uid) {
+      refusal = path + " is a link of user " + std::to_string(name.st_uid) + " to " + replaced +
+                ", which is not that user's file; it is left as it is";
+      return std::nullopt;
+    }
+  }
+  // A file with several names is neither replaced, which would give the change to this name only
+  // and leave the others the old text, nor written in place, which a kill or a full disk could
+  // leave half written under every name (a copy kept with hard links included).
+  if (file.st_nlink > 1) {
+    refusal =
+        replaced + " has " + std::to_string(file.st_nlink) +
+        " hard links; a new file would leave the other names the old settings, so it is left as it "
+        "is";
     return std::nullopt;
   }
-  return text;
+  return replaced;
 }
 
 struct Insertion {
@@ -278,18 +431,26 @@ struct Insertion {
 UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::string_view folder) {
   const std::string prefix = posix::WinePrefix();
   const std::string path = prefix + USER_FILE;
-  if (WineServerRuns(prefix)) {
-    return {UserListOutcome::InUse, {}};
-  }
-  struct stat before {};
-  errno = 0;
-  std::optional<std::string> read = ReadUserFile(path, &before);
-  if (!read) {
+  auto failed = [](const std::string& file, std::string_view what) {
+    std::string detail = file;
+    detail.append(": ").append(what);
+    return UserListResult{UserListOutcome::Failed, detail};
+  };
+  const Descriptor lock = LockedUserFile(path);
+  if (lock.Get() < 0) {
     if (errno == ENOENT) {
       return {UserListOutcome::KeyMissing, targets.empty() ? std::string() : targets[0].key};
     }
-    return {UserListOutcome::Failed,
-            path + ": " + (errno != 0 ? std::strerror(errno) : "cannot be read")};
+    return failed(path, ErrorText());
+  }
+  RemoveLeftovers(prefix);
+  if (std::optional<UserListResult> held = ServerHolds(prefix)) {
+    return *held;
+  }
+  struct stat before {};
+  std::optional<std::string> read = ReadWhole(lock.Get());
+  if (!read || ::fstat(lock.Get(), &before) != 0) {
+    return failed(path, ErrorText());
   }
   std::string text = std::move(*read);
 
@@ -313,19 +474,21 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
       }
       const std::string current = TextOfValueLine(text, line);
       present = PathListHolds(current, folder);
-      const bool separate = !current.empty() && current.back() != ';';
-      insertion = Insertion{line.at + line.close, (separate ? ";" : "") + EscapedData(folder)};
+      insertion =
+          Insertion{line.at + line.close, !current.empty() && current.back() != ';' ? ";" : ""};
+      insertion->text += EscapedData(folder);
     });
     if (notText) {
       return {UserListOutcome::Failed,
               target.key + "\\" + target.value + " is no text value; it is left as it is"};
     }
-    const std::string name = "\"" + EscapedName(target.value) + "\"=";
     if (!insertion) {
-      insertion = Insertion{section->lastLine, name + "\"" + EscapedData(folder) + "\"\n"};
-      if (section->lastLine > 0 && text[section->lastLine - 1] != '\n') {
-        insertion->text.insert(0, "\n");
-      }
+      const bool lineEnded = section->lastLine == 0 || text[section->lastLine - 1] == '\n';
+      insertion = Insertion{section->lastLine, lineEnded ? "" : "\n"};
+      insertion->text.append(ValueLineStart(target.value))
+          .append("\"")
+          .append(EscapedData(folder))
+          .append("\"\n");
     }
     if (!present) {
       insertions.push_back(std::move(*insertion));
@@ -341,50 +504,36 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
     text.insert(insertion.at, insertion.text);
   }
 
-  // A new file beside the old one, complete and on disk before it takes the old one's name. An
-  // interrupt waits until it has taken it, or has been removed: none is left behind.
-  const InterruptHold hold;
-  std::string temporary = path + ".quillet-XXXXXX";
-  Descriptor file(::mkstemp(temporary.data()));
-  if (file.Get() < 0) {
-    return {UserListOutcome::Failed, path + ": " + std::strerror(errno)};
+  std::string refusal;
+  const std::optional<std::string> replaced = ReplacedFile(path, before, refusal);
+  if (!replaced) {
+    return {UserListOutcome::Failed, refusal};
   }
-  auto fail = [&](const char* what) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    return UserListResult{UserListOutcome::Failed,
-                          path + ": " + what + ": " + std::strerror(error)};
-  };
-  for (std::size_t written = 0; written < text.size();) {
-    const ssize_t put = ::write(file.Get(), text.data() + written, text.size() - written);
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    if (put <= 0) {
-      return fail("cannot be written");
-    }
-    written += static_cast<std::size_t>(put);
+  // A new file beside the one it replaces, complete and on disk before it takes its name (synced
+  // with its whole file system: OutputFile keeps its descriptor to itself).
+  std::optional<OutputFile> output = OutputFile::CreateForNative(*replaced);
+  const Descriptor replacedFolder(
+      ::open(std::string(SplitAtLastSeparator(*replaced, "/").folder).c_str(),
+             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!output || !output->Write(text.data(), text.size()) || replacedFolder.Get() < 0 ||
+      ::syncfs(replacedFolder.Get()) != 0) {
+    return failed(*replaced, "cannot be written: " + ErrorText());
   }
-  if (::fchmod(file.Get(), before.st_mode & 07777) != 0 ||
-      (::geteuid() == 0 && ::fchown(file.Get(), before.st_uid, before.st_gid) != 0) ||
-      ::fsync(file.Get()) != 0 || !file.Close()) {
-    return fail("cannot be written");
-  }
-  // Changed by another program since it was read: its change is not to be lost.
+  // Changed by another program than an installer since it was read: its change is not to be lost.
   struct stat now {};
-  if (::stat(path.c_str(), &now) != 0 || now.st_size != before.st_size ||
+  if (::stat(path.c_str(), &now) != 0 || now.st_dev != before.st_dev ||
+      now.st_ino != before.st_ino || now.st_size != before.st_size ||
       now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-      now.st_mtim.tv_nsec != before.st_mtim.tv_nsec || WineServerRuns(prefix)) {
-    errno = EAGAIN;
-    return fail("changed while it was edited");
+      now.st_mtim.tv_nsec != before.st_mtim.tv_nsec) {
+    return failed(path, "changed while it was edited");
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    return fail("cannot be replaced");
+  if (std::optional<UserListResult> held = ServerHolds(prefix)) {
+    return *held;
   }
-  const Descriptor folderFd(::open(prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folderFd.Get() >= 0) {
-    ::fsync(folderFd.Get());
+  if (!output->Commit()) {
+    return failed(*replaced, output->LostData() ? "cannot be written" : "cannot be replaced");
   }
+  ::fsync(replacedFolder.Get());
   return {UserListOutcome::Added, {}};
 }
 

@@ -1,7 +1,13 @@
 // Library folders written into a Wine prefix's user.reg (only the changed value's bytes differ),
 // and values read from it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +30,10 @@ const std::string LIBRARY =
     "#time=1da0000000000\n";
 const std::string TAIL = "\n[Software\\\\Wine] 1700000002\n\"Version\"=\"win10\"\n";
 const std::string KEY = "Software\\Embarcadero\\BDS\\23.0\\Library\\Win32";
+
+std::string WithSearchPath(const std::string& list) {
+  return HEAD + LIBRARY + "\"Search Path\"=\"" + list + "\"\n" + TAIL;
+}
 
 TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
   const struct {
@@ -87,6 +97,60 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
               row.after.empty() ? row.before : row.after)
         << row.name;
   }
+}
+
+// The links of user.reg stay and their destination changes; a file with a second name is left as
+// it is; what an installer killed while writing it left beside it goes.
+TEST(UserRegistry, KeepsLinksAndRemovesLeftovers) {
+  enum class Beside { SymbolicLink, HardLink, Leftover };
+  const struct {
+    Beside beside;
+    const char* other; // user.reg's link, its second name, or the leftover
+    UserListOutcome outcome;
+  } rows[] = {
+      {Beside::SymbolicLink, "user.reg", UserListOutcome::Added},
+      {Beside::HardLink, "backup.reg", UserListOutcome::Failed},
+      {Beside::Leftover, "user.reg.quillet-Ab12Cd", UserListOutcome::Added},
+  };
+  for (const auto& row : rows) {
+    const test::TestWinePrefix prefix;
+    const auto file =
+        prefix.Path() / (row.beside == Beside::SymbolicLink ? "data" : ".") / "user.reg";
+    const auto other = prefix.Path() / row.other;
+    test::WriteFile(file, WithSearchPath("A"));
+    if (row.beside == Beside::SymbolicLink) {
+      std::filesystem::create_symlink("data/user.reg", other);
+    } else if (row.beside == Beside::HardLink) {
+      std::filesystem::create_hard_link(file, other);
+    } else {
+      test::WriteFile(other, "half");
+    }
+    EXPECT_EQ(platform::AddToUserLists({{KEY, "Search Path"}}, "B").outcome, row.outcome)
+        << row.other;
+    EXPECT_EQ(test::ReadFile(file),
+              WithSearchPath(row.outcome == UserListOutcome::Added ? "A;B" : "A"));
+    EXPECT_EQ(std::filesystem::is_symlink(other), row.beside == Beside::SymbolicLink);
+    EXPECT_EQ(std::filesystem::exists(other), row.beside != Beside::Leftover) << row.other;
+  }
+}
+
+// Another installer's lock holds the change back until it lets go; then the change is made to
+// the file that installer left, not to the one that was read before.
+TEST(UserRegistry, OneEditorAtATime) {
+  const test::TestWinePrefix prefix;
+  const auto file = prefix.Path() / "user.reg";
+  test::WriteFile(file, WithSearchPath("A"));
+  const int held = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  auto adding = std::async(std::launch::async, [] {
+    return platform::AddToUserLists({{KEY, "Search Path"}}, "B").outcome;
+  });
+  EXPECT_EQ(adding.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  test::WriteFile(prefix.Path() / "new.reg", WithSearchPath("A;X"));
+  std::filesystem::rename(prefix.Path() / "new.reg", file);
+  ::close(held);
+  EXPECT_EQ(adding.get(), UserListOutcome::Added);
+  EXPECT_EQ(test::ReadFile(file), WithSearchPath("A;X;B"));
 }
 
 TEST(UserRegistry, ReadsTextValuesAsWineWouldLoadThem) {
