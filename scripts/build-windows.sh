@@ -175,7 +175,7 @@ check() { # check DESCRIPTION COMMAND...
 
 ensure_packages "${BUILD_PACKAGES[@]}" wine wine64
 if [ "$arch" = x86 ] && ! ensure_wine32; then
-  echo "build-windows.sh: the 32-bit smoke test needs 32-bit Wine (wine32:i386), which cannot be installed here" >&2
+  echo "build-windows.sh: the 32-bit smoke test needs 32-bit Wine (wine32:i386), which cannot be installed or run here" >&2
   exit 1
 fi
 echo "== Linux build of the installer and the packer (build/), for comparison and packing"
