@@ -19,8 +19,8 @@ passed=0
 failed=0
 
 # step NAME COMMAND...: runs COMMAND with set -e in a subshell (not in a condition, where bash
-# would ignore set -e), and records its result, its time and the last summary line of a test
-# runner in its output (ctest's, GoogleTest's or a check script's).
+# would ignore set -e), and records its result, its time and the summary lines of the test
+# runners in its output (ctest's, GoogleTest's or a check script's).
 step() {
   local name="$1"
   shift
@@ -37,7 +37,7 @@ step() {
   local seconds=$(($(date +%s) - start))
   local result note
   note=$(grep -E 'tests passed|^\[  (PASSED|FAILED)  \] [0-9]+ test|check\(s\) failed|every check passed|checks passed' \
-    "$log" | tail -n 1 | sed 's/^/: /')
+    "$log" | paste -sd ';' | sed 's/;/; /g; s/^./: &/')
   if [ "$status" -eq 0 ]; then
     result=passed
     passed=$((passed + 1))
