@@ -157,8 +157,9 @@ ls -l "$out/quillet-sfx.exe" "$out/quillet-pack.exe"
 
 # ---------------------------------------------------------------------------------------------
 # Smoke test under Wine, in a throwaway prefix. The Windows installer must print what the Linux
-# one prints, install the sample package for the IDEs registered in the 32-bit registry view,
-# take a lone LF as an ordinary input character, and report failures as the Linux one does.
+# one prints, install the sample package for the IDEs registered in the 32-bit registry view and
+# add its sources to their library paths, take a lone LF as an ordinary input character, and
+# report failures as the Linux one does.
 
 failures=0
 check() { # check DESCRIPTION COMMAND...
@@ -174,7 +175,7 @@ check() { # check DESCRIPTION COMMAND...
 
 ensure_packages "${BUILD_PACKAGES[@]}" wine wine64
 if [ "$arch" = x86 ] && ! ensure_wine32; then
-  echo "build-windows.sh: the 32-bit smoke test needs 32-bit Wine (wine32:i386), which cannot be installed here" >&2
+  echo "build-windows.sh: the 32-bit smoke test needs 32-bit Wine (wine32:i386), which cannot be installed or run here" >&2
   exit 1
 fi
 echo "== Linux build of the installer and the packer (build/), for comparison and packing"
@@ -193,6 +194,13 @@ wineserver -w
 
 # Wine shows the Linux root as drive Z:.
 winpath() { echo "Z:${1//\//\\}"; }
+
+# Both manifests carry the version that the version resources carry: the project's.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/CMakeCache.txt")
+for program in quillet-sfx quillet-pack; do
+  check "$program.exe's manifest says version $version.0" \
+    grep -qaF "version=\"$version.0\"" "$out/$program.exe"
+done
 
 echo
 echo "== 1. The bare installer"
@@ -221,7 +229,18 @@ wine reg add 'HKLM\Software\Borland\Delphi\7.0' /v RootDir /d 'C:\IDE' /reg:32 /
 wine reg add 'HKLM\Software\Borland\C++Builder\6.0' /v RootDir /d 'C:\CB6\' /reg:32 /f >/dev/null
 # Only in the 64-bit view: a 32-bit view reader must not see it.
 wine reg add 'HKLM\Software\Borland\Delphi\64only' /v RootDir /d 'C:\Wrong64' /reg:64 /f >/dev/null
+# The current user's library settings, as each IDE leaves them once started: the sample adds its
+# Source folder to them.
+delphi_library='HKCU\Software\Borland\Delphi\7.0\Library'
+cbuilder_library='HKCU\Software\Borland\C++Builder\6.0\Library'
+wine reg add "$delphi_library" /v 'Search Path' /d '$(DELPHI)\Lib' /f >/dev/null
+wine reg add "$cbuilder_library" /v 'Search Path' /d '$(BCB)\Lib' /f >/dev/null
 wineserver -w
+# search_path KEY: the key's Search Path value, as reg query shows it.
+search_path() {
+  wine reg query "$1" /v 'Search Path' 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *Search Path  *REG_[A-Z_]*  *//p'
+}
 # Windows rules for input lines: CR LF ends a line.
 printf '\r\nN\r\n\r\n' >"$smoke_dir/answers.txt"
 set +e
@@ -249,6 +268,12 @@ check "nothing installed for the skipped C++Builder turn" test ! -e "$WINEPREFIX
 check "the 64-bit view's key got no turn" test ! -e "$WINEPREFIX/drive_c/Wrong64"
 check "no temporary file left behind" \
   test -z "$(find "$WINEPREFIX/drive_c/IDE" -name '.quillet-*')"
+check "Delphi 7's library path gained the sources" \
+  test "$(search_path "$delphi_library")" = '$(DELPHI)\Lib;C:\IDE\Components\Tallowmere\Source'
+check "the addition is reported" grep -qF \
+  'Adding C:\IDE\Components\Tallowmere\Source to the library path .. OK' "$smoke_dir/install.txt"
+check "C++Builder 6's library path, of the skipped turn, stays" \
+  test "$(search_path "$cbuilder_library")" = '$(BCB)\Lib'
 
 echo
 echo "== 4. A stand-alone package named by a quoted path with blanks; input at its end"
@@ -276,6 +301,10 @@ check "the folder in the way of readme.html stays" test -d "$installed/readme.ht
 check "the removed Demo folder is made again" test -f "$installed/Demo/TallowDemo.dpr"
 check "C++Builder's turn installed into C:\\CB6\\" \
   test -f "$WINEPREFIX/drive_c/CB6/Components/Tallowmere/readme.html"
+check "C++Builder 6's library path gained the sources" \
+  test "$(search_path "$cbuilder_library")" = '$(BCB)\Lib;C:\CB6\Components\Tallowmere\Source'
+check "Delphi 7's library path, which holds them already, stays" \
+  test "$(search_path "$delphi_library")" = '$(DELPHI)\Lib;C:\IDE\Components\Tallowmere\Source'
 check "no temporary file left behind" \
   test -z "$(find "$WINEPREFIX/drive_c" -name '.quillet-*')"
 

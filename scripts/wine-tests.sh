@@ -24,6 +24,11 @@ case "${1:-}" in
   ;;
 esac
 
+if [ "$out" = build-windows-x86 ] && ! ensure_wine32; then
+  echo "wine-tests.sh: the 32-bit tests need 32-bit Wine (wine32:i386), which cannot be installed or run here" >&2
+  exit 1
+fi
+
 export WINEPREFIX="$PWD/$out/wine-prefix" WINEDEBUG=-all
 # No Mono or Gecko installers, and no browser started for an installed readme.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winebrowser.exe=d"
