@@ -43,14 +43,9 @@ bool TakeAccessDenied();
 // current as this program creates files and folders, so that matching the letter case of n paths
 // costs O(n) instead of one directory read per path. It assumes that no other program changes the
 // folders in the meantime. One thread only: the installer's writer. Windows: no listings.
-//
-// With `removeStaleFiles`, OutputFile::CreateFor also removes, once per folder while the scope
-// lives, the temporary files (".quillet-*.tmp") that an installer killed before it could clean up
-// left in the target's folder. Only for a caller that holds the FolderLock of the folders it
-// writes into, so that no other installer's files are taken for stale ones.
 class FolderListingScope {
 public:
-  explicit FolderListingScope(bool removeStaleFiles = false);
+  FolderListingScope();
   ~FolderListingScope();
   FolderListingScope(const FolderListingScope&) = delete;
   FolderListingScope& operator=(const FolderListingScope&) = delete;
@@ -71,6 +66,10 @@ public:
   bool TryTake();
   // Waits until the lock is free, then takes it.
   void Take();
+  // With the lock taken: removes the temporary files (Platform/TemporaryName.h) that an installer
+  // killed before it could clean up left in the locked folder itself, those whose process no
+  // longer runs. Not in its subfolders: an installer into one of them takes another lock.
+  void RemoveStaleFiles();
 
 private:
   struct State;
@@ -85,8 +84,8 @@ private:
 // How it is written, on POSIX: as an unnamed file in the target's folder (O_TMPFILE), closed only
 // once Commit has put it in place (a close that fails then removes it again). A new target gets
 // it linked in under its own name (linkat); an existing one gets it linked in under a temporary
-// name (".quillet-*.tmp") that is at once renamed over the target, so that a process killed at
-// any other moment leaves no temporary file behind. A file system without unnamed files gets the
+// name (Platform/TemporaryName.h) that is at once renamed over the target, so that a process killed
+// at any other moment leaves no temporary file behind. A file system without unnamed files gets the
 // named temporary file from the start. Either way nothing is visible under the target's name until
 // Commit, and Commit is the only step that changes the target.
 class OutputFile {

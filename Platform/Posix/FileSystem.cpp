@@ -5,6 +5,7 @@
 // missing as written is matched against the names that exist.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,6 +37,7 @@
 #include "Platform/Posix/CodePage.h"
 #include "Platform/Posix/UncommittedFiles.h"
 #include "Platform/Posix/WinePrefix.h"
+#include "Platform/TemporaryName.h"
 #include "Platform/Testing.h"
 #include "Platform/Text.h"
 
@@ -45,7 +47,6 @@ namespace {
 
 constexpr std::string_view DOSDEVICES = "/dosdevices/";
 constexpr std::string_view UNC_FOLDER = "unc";
-constexpr std::string_view TEMP_PREFIX = ".quillet-";
 constexpr int TEMP_NAME_ATTEMPTS = 100;
 constexpr int LINK_HOPS = 40;            // as many links as the kernel follows in one path
 constexpr mode_t NEW_FOLDER_MODE = 0777; // narrowed by the umask, as for any new folder
@@ -185,49 +186,28 @@ std::optional<std::pair<FolderId, FolderListing>> ReadFolderNames(const std::str
   return result;
 }
 
-bool IsTemporaryName(std::string_view name);
 bool LinksAreTrusted(std::string path);
 
 class ListingCache {
 public:
   bool Active() const { return scopes_ > 0; }
-  void Enter(bool removeStaleFiles) {
-    ++scopes_;
-    removeStaleFiles_ = removeStaleFiles_ || removeStaleFiles;
-  }
+  void Enter() { ++scopes_; }
   void Leave() {
     if (--scopes_ == 0) {
       folders_.clear();
       listings_.clear();
-      swept_.clear();
       trusted_.clear();
-      removeStaleFiles_ = false;
     }
   }
 
-  // Removes the temporary files that a killed installer left in a native folder ("" or ending
-  // in "/"), once per folder, when the scope asks for it. Its listing tells where they are.
-  void RemoveStaleFiles(const std::string& folder) {
-    if (!removeStaleFiles_) {
+  // Takes a name that was removed out of its folder's listing, if that folder has one.
+  void NoteRemoved(const FolderId& folder, const std::string& name) {
+    const auto listing = listings_.find(folder);
+    if (listing == listings_.end() || listing->second.types.erase(name) == 0) {
       return;
     }
-    FolderListing* listing = For(folder);
-    if (listing == nullptr || !swept_.insert(folders_.at(folder)).second) {
-      return;
-    }
-    std::vector<std::string> stale;
-    for (const auto& [name, type] : listing->types) {
-      if ((type == DT_REG || type == DT_UNKNOWN) && IsTemporaryName(name)) {
-        stale.push_back(name);
-      }
-    }
-    for (const std::string& name : stale) {
-      if (::unlink((folder + name).c_str()) == 0) {
-        std::vector<std::string>& sameKey = listing->folded[FoldedName(name)];
-        sameKey.erase(std::remove(sameKey.begin(), sameKey.end(), name), sameKey.end());
-        listing->types.erase(name);
-      }
-    }
+    std::vector<std::string>& sameKey = listing->second.folded[FoldedName(name)];
+    sameKey.erase(std::remove(sameKey.begin(), sameKey.end(), name), sameKey.end());
   }
 
   // The listing of a native folder path ("" for the current folder, otherwise ending in "/"),
@@ -285,8 +265,6 @@ public:
 
 private:
   int scopes_ = 0;
-  bool removeStaleFiles_ = false;
-  std::set<FolderId> swept_;
   std::unordered_map<std::string, bool> trusted_;
   std::unordered_map<std::string, FolderId> folders_;
   std::map<FolderId, FolderListing> listings_;
@@ -466,30 +444,6 @@ MappedPath MapPath(std::string_view windowsPath) {
   return mapped;
 }
 
-// Whether a name is one that TemporaryName makes: the prefix, hexadecimal numbers, ".tmp".
-bool IsTemporaryName(std::string_view name) {
-  constexpr std::string_view SUFFIX = ".tmp";
-  if (name.size() <= TEMP_PREFIX.size() + SUFFIX.size() || !name.starts_with(TEMP_PREFIX) ||
-      !name.ends_with(SUFFIX)) {
-    return false;
-  }
-  const std::string_view middle =
-      name.substr(TEMP_PREFIX.size(), name.size() - TEMP_PREFIX.size() - SUFFIX.size());
-  return middle.find_first_not_of("0123456789abcdef-") == std::string_view::npos;
-}
-
-// A name for the temporary file that is unlikely to be taken; O_EXCL settles any collision.
-std::string TemporaryName(unsigned attempt) {
-  static std::atomic<unsigned> counter = 0;
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  char suffix[64];
-  std::snprintf(suffix, sizeof suffix, "%lx-%lx-%x.tmp", static_cast<unsigned long>(::getpid()),
-                static_cast<unsigned long>(now.tv_nsec) ^ static_cast<unsigned long>(now.tv_sec),
-                ++counter + attempt);
-  return std::string(TEMP_PREFIX) + suffix;
-}
-
 // The folder part of a native path, with its final "/"; empty for a bare name.
 std::string FolderOf(const std::string& path) {
   return std::string(SplitAtLastSeparator(path, "/").folder);
@@ -620,8 +574,8 @@ bool IsFolder(std::string_view windowsPath) {
   return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-FolderListingScope::FolderListingScope(bool removeStaleFiles) {
-  Listings().Enter(removeStaleFiles);
+FolderListingScope::FolderListingScope() {
+  Listings().Enter();
 }
 FolderListingScope::~FolderListingScope() {
   Listings().Leave();
@@ -756,7 +710,6 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
   if (!target) {
     return std::nullopt;
   }
-  Listings().RemoveStaleFiles(FolderOf(*target));
   return CreateAt(*target, listed);
 }
 
@@ -799,7 +752,7 @@ std::optional<OutputFile> OutputFile::CreateAt(std::string_view nativeTargetPath
     }
   }
   for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
-    std::string candidate = folder + TemporaryName(static_cast<unsigned>(attempt));
+    std::string candidate = folder + TemporaryName(static_cast<std::uint32_t>(::getpid()));
     // A plain create with O_EXCL, which never follows a link at the name: the new file gets 0666
     // narrowed by the umask and the folder's default ACL, as any file the program created
     // directly would.
@@ -922,7 +875,7 @@ bool OutputFile::CommitUnnamed() {
     // temporary name only now, and Commit renames it over the target at once.
     for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS && state.temporaryPath.empty(); ++attempt) {
       std::string candidate =
-          FolderOf(state.targetPath) + TemporaryName(static_cast<unsigned>(attempt));
+          FolderOf(state.targetPath) + TemporaryName(static_cast<std::uint32_t>(::getpid()));
       if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         UncommittedFiles().push_back(candidate); // under Commit's hold
         state.temporaryPath = std::move(candidate);
@@ -958,6 +911,7 @@ bool OutputFile::CommitUnnamed() {
 
 struct FolderLock::State {
   int fd = -1;
+  bool taken = false;
   ~State() {
     if (fd >= 0) {
       ::close(fd); // lets the lock go
@@ -973,14 +927,55 @@ FolderLock::FolderLock(std::string_view windowsFolder) : state_(std::make_unique
 FolderLock::~FolderLock() = default;
 
 bool FolderLock::TryTake() {
-  if (state_->fd < 0 || ::flock(state_->fd, LOCK_EX | LOCK_NB) == 0) {
+  if (state_->fd < 0) {
     return true;
   }
-  return errno != EWOULDBLOCK;
+  state_->taken = ::flock(state_->fd, LOCK_EX | LOCK_NB) == 0;
+  return state_->taken || errno != EWOULDBLOCK;
 }
 
 void FolderLock::Take() {
-  while (state_->fd >= 0 && ::flock(state_->fd, LOCK_EX) != 0 && errno == EINTR) {
+  while (state_->fd >= 0 && !state_->taken) {
+    state_->taken = ::flock(state_->fd, LOCK_EX) == 0;
+    if (!state_->taken && errno != EINTR) {
+      return;
+    }
+  }
+}
+
+void FolderLock::RemoveStaleFiles() {
+  if (!state_->taken) {
+    return;
+  }
+  // The folder that is locked, through the descriptor that holds the lock.
+  const int listFd = ::openat(state_->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr; // owns listFd from here on
+  if (dir == nullptr) {
+    if (listFd >= 0) {
+      ::close(listFd);
+    }
+    return;
+  }
+  std::vector<std::string> stale;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::optional<std::uint32_t> process =
+        ProcessOfTemporaryName(std::string_view(entry->d_name));
+    // Only a file whose installer has ended: another one may write into this folder through a
+    // path of its own (a folder template with ".."), and its file is not stale.
+    if (process && (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) &&
+        ::kill(static_cast<pid_t>(*process), 0) != 0 && errno == ESRCH) {
+      stale.emplace_back(entry->d_name);
+    }
+  }
+  ::closedir(dir);
+  struct stat folder {};
+  ::fstat(state_->fd, &folder);
+  for (const std::string& name : stale) {
+    struct stat info {};
+    if (::fstatat(state_->fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode) && ::unlinkat(state_->fd, name.c_str(), 0) == 0) {
+      Listings().NoteRemoved(FolderId{folder.st_dev, folder.st_ino}, name);
+    }
   }
 }
 
