@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <random>
 
 namespace quillet::platform {
@@ -15,10 +16,15 @@ namespace {
 // they, the exclusive create of the file settles it.
 std::uint64_t NextRandom() {
   static std::atomic<std::uint64_t> state = [] {
-    std::random_device device;
-    const auto now = static_cast<std::uint64_t>(
+    std::uint64_t seed = static_cast<std::uint64_t>(
         std::chrono::high_resolution_clock::now().time_since_epoch().count());
-    return (static_cast<std::uint64_t>(device()) << 32 ^ device()) ^ now;
+    try {
+      std::random_device device;
+      seed ^= static_cast<std::uint64_t>(device()) << 32 ^ device();
+    } catch (const std::exception&) {
+      // No random source: the clock alone still makes names unlikely to meet.
+    }
+    return seed;
   }();
   std::uint64_t z = state.fetch_add(0x9E3779B97F4A7C15ull) + 0x9E3779B97F4A7C15ull;
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
