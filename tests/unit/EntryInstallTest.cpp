@@ -268,14 +268,15 @@ TEST(InstallAllEntries, RemovesOnlyTheTemporaryFilesAKilledRunLeftInTheLockedFol
       {".quillet-1-2.tmp", false},
       {".quillet-deadbeef.tmp", false},
       {".quillet-1f2e-3d4c-5.tmp", false},
-      {".quillet-7FFFFFFE-0123456789ABCDEF.tmp", false},
+      {".quillet-7FFFFFFE-0000000000000001.tmp", false},
       {".quillet-7ffffffe-0123456789abcdef0.tmp", false},
       {".quillet-7ffffff-0123456789abcdef.tmp", false},
       {".quillet-7ffffffe_0123456789abcdef.tmp", false},
       {".quillet-7ffffffe-0123456789abcdeg.tmp", false},
-      {".quillet-7ffffffe-0123456789abcdef.TMP", false},
+      {".quillet-7ffffffe-0000000000000002.TMP", false},
       {"x.quillet-" + std::string(DEAD) + random, false}};
   const test::TempDir dir;
+  // No two rows differ in letter case alone: on Windows they would be one file.
   for (const auto& [name, removed] : rows) {
     test::WriteFile(dir / name, "left");
   }
