@@ -770,11 +770,9 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
   }
   // What the folder's listing knows saves looking at the target: nothing there means no link,
   // and a file or a folder is none either.
-  std::optional<unsigned char> listed = ListedType(native);
-  if (listed == DT_UNKNOWN) {
-    if (!FollowLinksAt(state->folder, state->targetName)) {
-      return std::nullopt;
-    }
+  const std::optional<unsigned char> listed = ListedType(native);
+  if (listed == DT_UNKNOWN && !FollowLinksAt(state->folder, state->targetName)) {
+    return std::nullopt;
   }
   return CreateAt(std::move(state), listed);
 }
