@@ -152,6 +152,9 @@ bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Con
     console.Flush();
     lock.Take();
   }
+  // Holding the lock, no other installer into this folder runs: temporary files that a killed
+  // one left in it can go.
+  lock.RemoveStaleFiles();
 
   // The indexes below the header's count that the entry table holds; no later index can be found
   // either, so an inflated entry count costs nothing.
@@ -174,9 +177,8 @@ bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Con
     pipeline.emplace(std::move(installable), options.threads, options.decoder);
   }
   const bool ahead = pipeline && pipeline->Active();
-  // Folders are read once for the whole turn; the lock makes any ".quillet-*.tmp" file found in
-  // them one that a killed installer left behind.
-  const platform::FolderListingScope listings(true);
+  // Folders are read once for the whole turn.
+  const platform::FolderListingScope listings;
 
   bool allInstalled = true;
   bool deniedTold = false;

@@ -42,15 +42,12 @@ bool TakeAccessDenied();
 // at most once (one directory read fills a case-folded index of the folder) and keeps that index
 // current as this program creates files and folders, so that matching the letter case of n paths
 // costs O(n) instead of one directory read per path. It assumes that no other program changes the
-// folders in the meantime. One thread only: the installer's writer. Windows: no listings.
-//
-// With `removeStaleFiles`, OutputFile::CreateFor also removes, once per folder while the scope
-// lives, the temporary files (".quillet-*.tmp") that an installer killed before it could clean up
-// left in the target's folder. Only for a caller that holds the FolderLock of the folders it
-// writes into, so that no other installer's files are taken for stale ones.
+// folders in the meantime. It also holds the last 256 folders it reached open: a folder is
+// reached once, and what is renamed or swapped in on its path afterwards does not change where
+// its files go. One thread only: the installer's writer. Windows: no listings.
 class FolderListingScope {
 public:
-  explicit FolderListingScope(bool removeStaleFiles = false);
+  FolderListingScope();
   ~FolderListingScope();
   FolderListingScope(const FolderListingScope&) = delete;
   FolderListingScope& operator=(const FolderListingScope&) = delete;
@@ -71,22 +68,28 @@ public:
   bool TryTake();
   // Waits until the lock is free, then takes it.
   void Take();
+  // With the lock taken: removes the temporary files (Platform/TemporaryName.h) that an installer
+  // killed before it could clean up left in the locked folder itself, those whose process no
+  // longer runs. Not in its subfolders: an installer into one of them takes another lock.
+  void RemoveStaleFiles();
 
 private:
   struct State;
   std::unique_ptr<State> state_;
 };
 
-// A new file that replaces its target only when it is complete. Destroying an uncommitted file
-// removes it. A read-only target is never replaced. On POSIX a replaced file keeps its permissions
-// (and, run as root, its owner), and a symbolic link at the target stays: its destination is
-// replaced.
+// A new file that replaces its target only when it is complete. POSIX: its folder is reached one
+// name at a time through descriptors, following only links of the user or root (README, "Links"),
+// and the file is made, named and renamed in that folder's descriptor. Destroying an uncommitted
+// file removes it. A read-only target is never replaced. On POSIX a replaced file keeps its
+// permissions (and, run as root, its owner), and a symbolic link at the target stays: its
+// destination is replaced.
 //
 // How it is written, on POSIX: as an unnamed file in the target's folder (O_TMPFILE), closed only
 // once Commit has put it in place (a close that fails then removes it again). A new target gets
 // it linked in under its own name (linkat); an existing one gets it linked in under a temporary
-// name (".quillet-*.tmp") that is at once renamed over the target, so that a process killed at
-// any other moment leaves no temporary file behind. A file system without unnamed files gets the
+// name (Platform/TemporaryName.h) that is at once renamed over the target, so that a process killed
+// at any other moment leaves no temporary file behind. A file system without unnamed files gets the
 // named temporary file from the start. Either way nothing is visible under the target's name until
 // Commit, and Commit is the only step that changes the target.
 class OutputFile {
@@ -120,11 +123,11 @@ public:
   bool LostData() const;
 
 private:
-  static std::optional<OutputFile> CreateAt(std::string_view nativeTargetPath,
+  struct State;
+  static std::optional<OutputFile> CreateAt(std::unique_ptr<State> state,
                                             std::optional<unsigned char> listed);
   OutputFile() = default;
   bool CommitUnnamed();
-  struct State;
   std::unique_ptr<State> state_;
 };
 

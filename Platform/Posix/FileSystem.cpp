@@ -5,6 +5,7 @@
 // missing as written is matched against the names that exist.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include <ctime>
 #include <cwchar>
 #include <cwctype>
+#include <list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,6 +38,7 @@
 #include "Platform/Posix/CodePage.h"
 #include "Platform/Posix/UncommittedFiles.h"
 #include "Platform/Posix/WinePrefix.h"
+#include "Platform/TemporaryName.h"
 #include "Platform/Testing.h"
 #include "Platform/Text.h"
 
@@ -45,7 +48,6 @@ namespace {
 
 constexpr std::string_view DOSDEVICES = "/dosdevices/";
 constexpr std::string_view UNC_FOLDER = "unc";
-constexpr std::string_view TEMP_PREFIX = ".quillet-";
 constexpr int TEMP_NAME_ATTEMPTS = 100;
 constexpr int LINK_HOPS = 40;            // as many links as the kernel follows in one path
 constexpr mode_t NEW_FOLDER_MODE = 0777; // narrowed by the umask, as for any new folder
@@ -141,6 +143,143 @@ struct FolderId {
   }
 };
 
+// ---------------------------------------------------------------------------------------------
+// Folders reached through descriptors. A folder that a file or folder is made in is reached one
+// name at a time from the root or the current folder, each opened relative to the one before it
+// and never through a link the kernel follows (O_NOFOLLOW). A link met on the way is followed
+// here, and only when it belongs to the installing user or to root: a link that another user
+// planted in a folder they may write would send what the installer writes with its own rights to
+// any place of that user's choosing, so, as the kernel's protected_symlinks rule does in shared
+// folders, it is refused. The owner and the text come from the link itself (one descriptor of
+// it), and the file is then made in the descriptor of the folder reached: nothing swapped in on
+// the way after the walk is ever used.
+
+// Owns the descriptor of one folder, opened with O_PATH (search permission is all it needs).
+struct FolderHandle {
+  int fd = -1;
+  FolderId id;
+  explicit FolderHandle(int descriptor) : fd(descriptor) {}
+  ~FolderHandle() {
+    if (fd >= 0) {
+      ::close(fd);
+    }
+  }
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+};
+using Folder = std::shared_ptr<const FolderHandle>;
+
+// Takes over `fd` and gives the folder it opens; nullptr when it is no folder (errno ENOTDIR).
+Folder FolderOfDescriptor(int fd, const struct stat& info) {
+  auto handle = std::make_shared<FolderHandle>(fd);
+  if (!S_ISDIR(info.st_mode)) {
+    errno = ENOTDIR;
+    return nullptr;
+  }
+  handle->id = FolderId{info.st_dev, info.st_ino};
+  return handle;
+}
+
+// The root ("/") or the current folder (".").
+Folder OpenStart(const char* path) {
+  const int fd = ::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
+    if (fd >= 0) {
+      ::close(fd);
+    }
+    return nullptr;
+  }
+  return FolderOfDescriptor(fd, info);
+}
+
+// The text of the link that `linkFd` (O_PATH, O_NOFOLLOW) opens, when the link may be followed:
+// it belongs to the installing user or to root, and fewer than LINK_HOPS links came before it.
+// Otherwise nullopt, with errno ELOOP (no lack of rights to report).
+std::optional<std::string> TrustedLinkText(int linkFd, const struct stat& info, int& hops) {
+  const uid_t user = ::geteuid();
+  char text[PATH_MAX];
+  const ssize_t length = (info.st_uid != user && info.st_uid != 0) || ++hops > LINK_HOPS
+                             ? -1
+                             : ::readlinkat(linkFd, "", text, sizeof text);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text) {
+    errno = ELOOP;
+    return std::nullopt;
+  }
+  return std::string(text, static_cast<std::size_t>(length));
+}
+
+Folder OpenFolderPath(Folder start, std::string_view text, int& hops);
+
+// The folder `name` in `at`, following a trusted link there (and every link in its text).
+Folder OpenFolderIn(const Folder& at, std::string_view name, int& hops) {
+  const int fd = ::openat(at->fd, std::string(name).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
+    if (fd >= 0) {
+      ::close(fd);
+    }
+    return nullptr;
+  }
+  if (!S_ISLNK(info.st_mode)) {
+    return FolderOfDescriptor(fd, info);
+  }
+  const FolderHandle link(fd); // closes it
+  const std::optional<std::string> text = TrustedLinkText(fd, info, hops);
+  return text ? OpenFolderPath(at, *text, hops) : nullptr;
+}
+
+// The folder that a path's text leads to from `start` (from the root when it starts with "/").
+Folder OpenFolderPath(Folder start, std::string_view text, int& hops) {
+  Folder folder = text.starts_with('/') ? OpenStart("/") : std::move(start);
+  std::size_t pos = 0;
+  while (folder != nullptr && pos < text.size()) {
+    const std::size_t end = std::min(text.find('/', pos), text.size());
+    const std::string_view name = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!name.empty() && name != ".") {
+      folder = OpenFolderIn(folder, name, hops);
+    }
+  }
+  return folder;
+}
+
+// Where a file named `name` in `folder` goes when a link is there: to the link's destination (a
+// link of the user or root, as for folders), so that the link stays a link. Changes both to that
+// destination; false for a loop of links, a link that cannot be read, a link of another user or
+// a destination folder that cannot be reached. A name that does not exist ends the walk.
+bool FollowLinksAt(Folder& folder, std::string& name) {
+  for (int hops = 0;;) {
+    const int fd = ::openat(folder->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+      return errno == ENOENT;
+    }
+    const FolderHandle opened(fd); // closes it
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+      return false;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      return true;
+    }
+    const std::optional<std::string> text = TrustedLinkText(fd, info, hops);
+    if (!text) {
+      return false;
+    }
+    const PathParts parts = SplitAtLastSeparator(*text, "/");
+    if (parts.name.empty() || parts.name == "." || parts.name == "..") {
+      return false; // a folder: no file goes there
+    }
+    folder = OpenFolderPath(folder, parts.folder, hops);
+    if (folder == nullptr) {
+      return false;
+    }
+    name = std::string(parts.name);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
 struct FolderListing {
   std::unordered_map<std::string, unsigned char> types; // name -> dirent type (DT_*)
   // FoldedName -> the names under it, in directory order; names created later come last.
@@ -153,28 +292,22 @@ struct FolderListing {
   }
 };
 
-// Reads the names of one folder, in directory order; nullopt when it cannot be opened or read.
-std::optional<std::pair<FolderId, FolderListing>> ReadFolderNames(const std::string& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    return std::nullopt;
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  DIR* dir = ::fdopendir(fd); // owns fd from here on
+// Reads the names of one folder, in directory order; nullopt when it cannot be read.
+std::optional<FolderListing> ReadFolderNames(const FolderHandle& folder) {
+  const int fd = ::openat(folder.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr; // owns fd from here on
   if (dir == nullptr) {
-    ::close(fd);
+    if (fd >= 0) {
+      ::close(fd);
+    }
     return std::nullopt;
   }
-  std::pair<FolderId, FolderListing> result{FolderId{info.st_dev, info.st_ino}, {}};
+  FolderListing listing;
   errno = 0;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name(entry->d_name);
     if (name != "." && name != "..") {
-      result.second.Add(std::string(name), entry->d_type);
+      listing.Add(std::string(name), entry->d_type);
     }
   }
   const bool complete = errno == 0;
@@ -182,52 +315,65 @@ std::optional<std::pair<FolderId, FolderListing>> ReadFolderNames(const std::str
   if (!complete) {
     return std::nullopt;
   }
-  return result;
+  return listing;
 }
-
-bool IsTemporaryName(std::string_view name);
-bool LinksAreTrusted(std::string path);
 
 class ListingCache {
 public:
   bool Active() const { return scopes_ > 0; }
-  void Enter(bool removeStaleFiles) {
-    ++scopes_;
-    removeStaleFiles_ = removeStaleFiles_ || removeStaleFiles;
-  }
+  void Enter() { ++scopes_; }
   void Leave() {
     if (--scopes_ == 0) {
       folders_.clear();
       listings_.clear();
-      swept_.clear();
-      trusted_.clear();
-      removeStaleFiles_ = false;
+      held_.clear();
+      heldOrder_.clear();
     }
   }
 
-  // Removes the temporary files that a killed installer left in a native folder ("" or ending
-  // in "/"), once per folder, when the scope asks for it. Its listing tells where they are.
-  void RemoveStaleFiles(const std::string& folder) {
-    if (!removeStaleFiles_) {
-      return;
+  // The folder at a native folder path ("" for the current folder, otherwise ending in "/"),
+  // reached through descriptors (OpenFolderIn); nullptr when it cannot be reached. While a scope
+  // lives the last HELD_FOLDERS of them stay open, and a path is walked on from the nearest
+  // folder held: a folder already reached is used as it was reached, whatever is swapped in on
+  // its path since.
+  Folder Open(const std::string& folder) {
+    if (const auto held = held_.find(folder); held != held_.end()) {
+      heldOrder_.splice(heldOrder_.begin(), heldOrder_, held->second);
+      return held->second->second;
     }
-    FolderListing* listing = For(folder);
-    if (listing == nullptr || !swept_.insert(folders_.at(folder)).second) {
-      return;
+    std::string_view trimmed = folder;
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+      trimmed.remove_suffix(1);
     }
-    std::vector<std::string> stale;
-    for (const auto& [name, type] : listing->types) {
-      if ((type == DT_REG || type == DT_UNKNOWN) && IsTemporaryName(name)) {
-        stale.push_back(name);
+    Folder handle;
+    if (trimmed.empty() || trimmed == "/") {
+      handle = OpenStart(trimmed.empty() ? "." : "/");
+    } else {
+      const PathParts parts = SplitAtLastSeparator(trimmed, "/");
+      if (const Folder parent = Open(std::string(parts.folder))) {
+        int hops = 0;
+        handle = OpenFolderIn(parent, parts.name, hops);
       }
     }
-    for (const std::string& name : stale) {
-      if (::unlink((folder + name).c_str()) == 0) {
-        std::vector<std::string>& sameKey = listing->folded[FoldedName(name)];
-        sameKey.erase(std::remove(sameKey.begin(), sameKey.end(), name), sameKey.end());
-        listing->types.erase(name);
+    if (handle != nullptr && Active()) {
+      heldOrder_.emplace_front(folder, handle);
+      held_[folder] = heldOrder_.begin();
+      if (heldOrder_.size() > HELD_FOLDERS) {
+        held_.erase(heldOrder_.back().first);
+        heldOrder_.pop_back();
       }
     }
+    return handle;
+  }
+
+  // Takes a name that was removed out of its folder's listing, if that folder has one.
+  void NoteRemoved(const FolderId& folder, const std::string& name) {
+    const auto listing = listings_.find(folder);
+    if (listing == listings_.end() || listing->second.types.erase(name) == 0) {
+      return;
+    }
+    std::vector<std::string>& sameKey = listing->second.folded[FoldedName(name)];
+    sameKey.erase(std::remove(sameKey.begin(), sameKey.end(), name), sameKey.end());
   }
 
   // The listing of a native folder path ("" for the current folder, otherwise ending in "/"),
@@ -236,60 +382,32 @@ public:
     if (const auto known = folders_.find(folder); known != folders_.end()) {
       return &listings_.at(known->second);
     }
-    std::optional<std::pair<FolderId, FolderListing>> read = ReadFolderNames(folder);
+    const Folder handle = Open(folder);
+    std::optional<FolderListing> read = handle != nullptr ? ReadFolderNames(*handle) : std::nullopt;
     if (!read) {
       return nullptr;
     }
-    const auto listing = listings_.try_emplace(read->first, std::move(read->second)).first;
-    folders_.emplace(folder, read->first);
+    const auto listing = listings_.try_emplace(handle->id, std::move(*read)).first;
+    folders_.emplace(folder, handle->id);
     return &listing->second;
   }
 
-  // Whether the links on the way to a native folder may be followed (LinksAreTrusted), asked of
-  // the file system once per folder while a scope lives.
-  bool FolderTrusted(const std::string& folder) {
-    if (!Active()) {
-      return LinksAreTrusted(folder);
-    }
-    const auto known = trusted_.find(folder);
-    if (known != trusted_.end()) {
-      return known->second;
-    }
-    return trusted_.emplace(folder, LinksAreTrusted(folder)).first->second;
-  }
-
   // Adds a name this program created to its folder's listing, if that folder has one.
-  void NoteCreated(const std::string& path, unsigned char type) {
-    std::string_view trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/') {
-      trimmed.remove_suffix(1);
+  void NoteCreated(const FolderHandle& folder, const std::string& name, unsigned char type) {
+    const auto listing = listings_.find(folder.id);
+    if (listing != listings_.end()) {
+      listing->second.Add(name, type);
     }
-    const PathParts parts = SplitAtLastSeparator(trimmed, "/");
-    const std::string folder(parts.folder);
-    const std::string name(parts.name);
-    auto known = folders_.find(folder);
-    if (known == folders_.end()) {
-      // Reached another way (a link's destination): the folder itself decides.
-      struct stat info {};
-      if (listings_.empty() || ::stat(folder.empty() ? "." : folder.c_str(), &info) != 0) {
-        return;
-      }
-      const auto listing = listings_.find(FolderId{info.st_dev, info.st_ino});
-      if (listing != listings_.end()) {
-        listing->second.Add(name, type);
-      }
-      return;
-    }
-    listings_.at(known->second).Add(name, type);
   }
 
 private:
+  static constexpr std::size_t HELD_FOLDERS = 256; // well within the usual limit of 1024 files
   int scopes_ = 0;
-  bool removeStaleFiles_ = false;
-  std::set<FolderId> swept_;
-  std::unordered_map<std::string, bool> trusted_;
   std::unordered_map<std::string, FolderId> folders_;
   std::map<FolderId, FolderListing> listings_;
+  // The folders held open, most recently used first.
+  std::list<std::pair<std::string, Folder>> heldOrder_;
+  std::unordered_map<std::string, std::list<std::pair<std::string, Folder>>::iterator> held_;
 };
 
 ListingCache& Listings() {
@@ -466,132 +584,22 @@ MappedPath MapPath(std::string_view windowsPath) {
   return mapped;
 }
 
-// Whether a name is one that TemporaryName makes: the prefix, hexadecimal numbers, ".tmp".
-bool IsTemporaryName(std::string_view name) {
-  constexpr std::string_view SUFFIX = ".tmp";
-  if (name.size() <= TEMP_PREFIX.size() + SUFFIX.size() || !name.starts_with(TEMP_PREFIX) ||
-      !name.ends_with(SUFFIX)) {
-    return false;
-  }
-  const std::string_view middle =
-      name.substr(TEMP_PREFIX.size(), name.size() - TEMP_PREFIX.size() - SUFFIX.size());
-  return middle.find_first_not_of("0123456789abcdef-") == std::string_view::npos;
-}
-
-// A name for the temporary file that is unlikely to be taken; O_EXCL settles any collision.
-std::string TemporaryName(unsigned attempt) {
-  static std::atomic<unsigned> counter = 0;
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  char suffix[64];
-  std::snprintf(suffix, sizeof suffix, "%lx-%lx-%x.tmp", static_cast<unsigned long>(::getpid()),
-                static_cast<unsigned long>(now.tv_nsec) ^ static_cast<unsigned long>(now.tv_sec),
-                ++counter + attempt);
-  return std::string(TEMP_PREFIX) + suffix;
-}
-
-// The folder part of a native path, with its final "/"; empty for a bare name.
-std::string FolderOf(const std::string& path) {
-  return std::string(SplitAtLastSeparator(path, "/").folder);
-}
-
-// Whether every link met on the way through `path` belongs to the installing user or to root:
-// a link at any of its folders or at its last name, and, in turn, every link on the way through
-// each link's text. A link that another user planted in a folder they may write would send what
-// the installer writes with its own rights to any place of that user's choosing; so, as the
-// kernel's protected_symlinks rule does in shared folders, such a link is not followed. A name
-// that does not exist ends the walk: nothing beyond it is a link yet.
-bool LinksAreTrusted(std::string path) {
-  const uid_t user = ::geteuid();
-  int hops = 0;
-  std::string walked = path.starts_with('/') ? "/" : ""; // the folders passed, ending in "/"
-  std::size_t pos = walked.size();
-  while (pos < path.size()) {
-    const std::size_t slash = std::min(path.find('/', pos), path.size());
-    const std::string name = path.substr(pos, slash - pos);
-    pos = slash + 1;
-    if (name.empty() || name == ".") {
-      continue;
-    }
-    const std::string here = walked + name;
-    struct stat info {};
-    if (::lstat(here.c_str(), &info) != 0) {
-      return true;
-    }
-    if (!S_ISLNK(info.st_mode)) {
-      walked = here + "/";
-      continue;
-    }
-    if ((info.st_uid != user && info.st_uid != 0) || ++hops > LINK_HOPS) {
-      return false;
-    }
-    char text[PATH_MAX];
-    const ssize_t length = ::readlink(here.c_str(), text, sizeof text);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text) {
-      return false;
-    }
-    // Walk on through the link's text, then the rest of the path.
-    const std::string linkText(text, static_cast<std::size_t>(length));
-    path = (linkText.front() == '/' ? linkText : walked + linkText) +
-           (pos < path.size() ? "/" + path.substr(pos) : "");
-    walked = path.starts_with('/') ? "/" : "";
-    pos = walked.size();
-  }
-  return true;
-}
-
-// The file that a symbolic link at `path` leads to; `path` itself when it is no link. A new file
-// goes to the link's destination, as writing through the link would, and the link stays a link.
-// nullopt for a loop of links, a link that cannot be read, or a link of another user.
-std::optional<std::string> FollowLinks(std::string path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-    return path;
-  }
-  if (!LinksAreTrusted(path)) {
-    return std::nullopt;
-  }
-  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                             &std::free);
-  if (resolved) {
-    return std::string(resolved.get());
-  }
-  if (errno != ENOENT) {
-    return std::nullopt;
-  }
-  // A dangling link: follow its text, relative to the link's own folder, to the name that does
-  // not exist yet; the file is created there.
-  for (int hop = 0; hop < LINK_HOPS; ++hop) {
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-      return path;
-    }
-    char text[PATH_MAX];
-    const ssize_t length = ::readlink(path.c_str(), text, sizeof text);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text) {
-      return std::nullopt;
-    }
-    const std::string linkText(text, static_cast<std::size_t>(length));
-    path = linkText.front() == '/' ? linkText : FolderOf(path) + linkText;
-  }
-  return std::nullopt;
-}
-
-// Whether the existing entry must not be replaced. A file without any write permission bit is
-// read-only even for root, as the read-only attribute is on Windows, where replacing such a file
-// fails; otherwise the current user must be allowed to write it.
-bool IsProtected(const std::string& path, const struct stat& info) {
-  return (info.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
+// Whether the existing entry `name` in `folder` must not be replaced. A file without any write
+// permission bit is read-only even for root, as the read-only attribute is on Windows, where
+// replacing such a file fails; otherwise the current user must be allowed to write it.
+bool IsProtected(int folder, const std::string& name, const struct stat& info) {
+  return (info.st_mode & 0222) == 0 || ::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0;
 }
 
 // Gives the new file the permissions of the regular file it replaces and, for root, its owner and
 // group, so that replacing a file does not widen who may read it or take it from its owner.
-bool TakeOverAttributes(const std::string& newFile, const struct stat& old) {
+bool TakeOverAttributes(int folder, const std::string& newFile, const struct stat& old) {
   if (::geteuid() == 0) {
     // Best effort: a file system without owners refuses, and the content is still wanted.
     // Before chmod, because changing the owner clears the set-user-ID and set-group-ID bits.
-    (void)::chown(newFile.c_str(), old.st_uid, old.st_gid);
+    (void)::fchownat(folder, newFile.c_str(), old.st_uid, old.st_gid, AT_SYMLINK_NOFOLLOW);
   }
-  return ::chmod(newFile.c_str(), old.st_mode & 07777) == 0;
+  return ::fchmodat(folder, newFile.c_str(), old.st_mode & 07777, 0) == 0;
 }
 
 // Whether an unnamed file can be given a name: linkat needs /proc/self/fd to reach it.
@@ -620,8 +628,8 @@ bool IsFolder(std::string_view windowsPath) {
   return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-FolderListingScope::FolderListingScope(bool removeStaleFiles) {
-  Listings().Enter(removeStaleFiles);
+FolderListingScope::FolderListingScope() {
+  Listings().Enter();
 }
 FolderListingScope::~FolderListingScope() {
   Listings().Leave();
@@ -653,15 +661,13 @@ bool MakeFolder(std::string_view windowsPath) {
   while (trimmed.size() > 1 && trimmed.back() == '/') {
     trimmed.remove_suffix(1);
   }
-  if (!Listings().FolderTrusted(FolderOf(std::string(trimmed)))) {
-    return false; // a link of another user on the way
-  }
-  if (::mkdir(mapped.native.c_str(), NEW_FOLDER_MODE) != 0) {
+  const PathParts parts = SplitAtLastSeparator(trimmed, "/");
+  const std::string name(parts.name);
+  const Folder parent = Listings().Open(std::string(parts.folder));
+  if (parent == nullptr || ::mkdirat(parent->fd, name.c_str(), NEW_FOLDER_MODE) != 0) {
     return NotingDenial(false);
   }
-  if (Listings().Active()) {
-    Listings().NoteCreated(mapped.native, DT_DIR);
-  }
+  Listings().NoteCreated(*parent, name, DT_DIR);
   return true;
 }
 
@@ -670,18 +676,25 @@ bool MakeFolder(std::string_view windowsPath) {
 
 namespace {
 
-// The named temporary files of the output files not yet committed: what an interrupt removes.
+// The named temporary files of the output files not yet committed: what an interrupt removes,
+// each as its folder's descriptor (held open by its output file) and its name there.
 // Changed only under an InterruptHold, in one step with the creation, renaming or removal of the
 // file, so that the list and the folders agree whenever an interrupt looks. Never destroyed: an
 // interrupt may come while the program's static objects are being destroyed.
-std::vector<std::string>& UncommittedFiles() {
-  static auto* files = new std::vector<std::string>;
+struct UncommittedFile {
+  int folder;
+  std::string name;
+};
+std::vector<UncommittedFile>& UncommittedFiles() {
+  static auto* files = new std::vector<UncommittedFile>;
   return *files;
 }
 
-void ForgetUncommitted(const std::string& path) {
-  std::vector<std::string>& files = UncommittedFiles();
-  const auto found = std::find(files.begin(), files.end(), path);
+void ForgetUncommitted(int folder, const std::string& name) {
+  std::vector<UncommittedFile>& files = UncommittedFiles();
+  const auto found = std::find_if(files.begin(), files.end(), [&](const UncommittedFile& file) {
+    return file.folder == folder && file.name == name;
+  });
   if (found != files.end()) {
     files.erase(found);
   }
@@ -690,16 +703,17 @@ void ForgetUncommitted(const std::string& path) {
 } // namespace
 
 void posix::RemoveUncommittedFiles() {
-  for (const std::string& path : UncommittedFiles()) {
-    ::unlink(path.c_str());
+  for (const UncommittedFile& file : UncommittedFiles()) {
+    ::unlinkat(file.folder, file.name.c_str(), 0);
   }
   UncommittedFiles().clear();
 }
 
 struct OutputFile::State {
   int fd = -1;
-  std::string temporaryPath; // empty once it is renamed or removed, and for an unnamed file
-  std::string targetPath;
+  Folder folder;             // where the file is made, named and renamed
+  std::string temporaryName; // empty once it is renamed or removed, and for an unnamed file
+  std::string targetName;
   bool closedCleanly = false;
   bool unnamed = false;        // created with O_TMPFILE; closed only once linked in (Commit)
   bool replacing = false;      // an unnamed file for a target that existed when it was made
@@ -713,10 +727,10 @@ struct OutputFile::State {
     if (fd >= 0) {
       ::close(fd);
     }
-    if (!temporaryPath.empty()) {
+    if (!temporaryName.empty()) {
       const InterruptHold hold;
-      ::unlink(temporaryPath.c_str());
-      ForgetUncommitted(temporaryPath);
+      ::unlinkat(folder->fd, temporaryName.c_str(), 0);
+      ForgetUncommitted(folder->fd, temporaryName);
     }
   }
 };
@@ -747,45 +761,61 @@ void StallIfAsked() {
 
 std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath) {
   const std::string native = NativePath(windowsTargetPath);
-  if (!Listings().FolderTrusted(FolderOf(native))) {
-    return std::nullopt; // a link of another user on the way
+  auto state = std::make_unique<State>();
+  const PathParts parts = SplitAtLastSeparator(native, "/");
+  state->targetName = std::string(parts.name);
+  state->folder = Listings().Open(std::string(parts.folder));
+  if (state->folder == nullptr) {
+    return NotingDenial(std::nullopt);
   }
-  // What the folder's listing knows saves looking at the target: nothing there means no link.
+  // What the folder's listing knows saves looking at the target: nothing there means no link,
+  // and a file or a folder is none either.
   const std::optional<unsigned char> listed = ListedType(native);
-  std::optional<std::string> target = listed ? FollowLinks(native) : native;
-  if (!target) {
+  if (listed == DT_UNKNOWN && !FollowLinksAt(state->folder, state->targetName)) {
     return std::nullopt;
   }
-  Listings().RemoveStaleFiles(FolderOf(*target));
-  return CreateAt(*target, listed);
+  return CreateAt(std::move(state), listed);
 }
 
 std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTargetPath) {
-  // Nothing is known about the target: it is looked at when the file is created.
-  return CreateAt(nativeTargetPath, DT_UNKNOWN);
+  // The OS calls take C strings: a NUL ends the path there too.
+  const std::string path(nativeTargetPath.substr(0, nativeTargetPath.find('\0')));
+  const PathParts parts = SplitAtLastSeparator(path, "/");
+  auto state = std::make_unique<State>();
+  state->targetName = std::string(parts.name);
+  // The folder as the system reaches it, links and all; nothing is known about the target.
+  const std::string folder(parts.folder);
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat info {};
+  if (fd >= 0 && ::fstat(fd, &info) == 0) {
+    state->folder = FolderOfDescriptor(fd, info);
+  } else if (fd >= 0) {
+    ::close(fd);
+  }
+  if (state->folder == nullptr) {
+    return NotingDenial(std::nullopt);
+  }
+  return CreateAt(std::move(state), DT_UNKNOWN);
 }
 
-// `listed` is what the folder's listing says is at the target: nothing, or its type (DT_UNKNOWN
-// when the listing does not know, and the target is looked at).
-std::optional<OutputFile> OutputFile::CreateAt(std::string_view nativeTargetPath,
+// Makes the file for `state`'s folder and target name. `listed` is what the folder's listing
+// says is at the target: nothing, or its type (DT_UNKNOWN when the listing does not know, and
+// the target is looked at).
+std::optional<OutputFile> OutputFile::CreateAt(std::unique_ptr<State> state,
                                                std::optional<unsigned char> listed) {
-  auto state = std::make_unique<State>();
-  // The OS calls take C strings: a NUL ends the path there too.
-  state->targetPath = std::string(nativeTargetPath.substr(0, nativeTargetPath.find('\0')));
-  // The temporary file lies beside the file it replaces: a rename works within one file system.
-  const std::string folder = FolderOf(state->targetPath);
-  if (state->targetPath.size() == folder.size()) {
+  const std::string& name = state->targetName;
+  if (name.empty() || name == "." || name == "..") {
     return std::nullopt; // the target names a folder, not a file
   }
+  const int at = state->folder->fd;
   struct stat info {};
   const bool targetMissing =
-      !listed ||
-      (*listed == DT_UNKNOWN && ::lstat(state->targetPath.c_str(), &info) != 0 && errno == ENOENT);
+      !listed || (*listed == DT_UNKNOWN &&
+                  ::fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT);
   if (UnnamedFilesLinkable()) {
     // An unnamed file, linked in by Commit. A file system without them says so (EOPNOTSUPP,
     // EISDIR on old kernels), and the named temporary file below takes over.
-    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC,
-                          NEW_FILE_MODE);
+    const int fd = ::openat(at, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, NEW_FILE_MODE);
     if (fd >= 0) {
       state->fd = fd;
       state->unnamed = true;
@@ -799,16 +829,17 @@ std::optional<OutputFile> OutputFile::CreateAt(std::string_view nativeTargetPath
     }
   }
   for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
-    std::string candidate = folder + TemporaryName(static_cast<unsigned>(attempt));
+    std::string candidate = TemporaryName(static_cast<std::uint32_t>(::getpid()));
     // A plain create with O_EXCL, which never follows a link at the name: the new file gets 0666
     // narrowed by the umask and the folder's default ACL, as any file the program created
     // directly would.
     const InterruptHold hold;
-    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, NEW_FILE_MODE);
+    const int fd =
+        ::openat(at, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, NEW_FILE_MODE);
     if (fd >= 0) {
-      UncommittedFiles().push_back(candidate);
+      UncommittedFiles().push_back({at, candidate});
       state->fd = fd;
-      state->temporaryPath = std::move(candidate);
+      state->temporaryName = std::move(candidate);
       OutputFile file;
       file.state_ = std::move(state);
       return file;
@@ -881,32 +912,33 @@ bool OutputFile::Commit() {
   if (state_ && state_->unnamed && state_->fd >= 0) {
     return CommitUnnamed();
   }
-  if (!state_ || state_->temporaryPath.empty()) {
+  if (!state_ || state_->temporaryName.empty()) {
     return false;
   }
   if (state_->fd >= 0 && !Close()) {
     state_->lostData = true;
   }
+  const int at = state_->folder->fd;
+  const std::string& target = state_->targetName;
+  const std::string& temporary = state_->temporaryName;
   bool placed = state_->closedCleanly;
   struct stat old {};
-  if (placed && ::lstat(state_->targetPath.c_str(), &old) == 0) {
+  if (placed && ::fstatat(at, target.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
     // A protected file stays as it is. A folder in the way makes the rename fail. A regular file
     // keeps its permissions and owner; its other hard links still keep the old content, since
     // the rename puts a new file under this one name only.
     // A link in the way is replaced, not looked through (the installer follows links before).
-    placed = (S_ISLNK(old.st_mode) || !IsProtected(state_->targetPath, old)) &&
-             (!S_ISREG(old.st_mode) || TakeOverAttributes(state_->temporaryPath, old));
+    placed = (S_ISLNK(old.st_mode) || !IsProtected(at, target, old)) &&
+             (!S_ISREG(old.st_mode) || TakeOverAttributes(at, temporary, old));
   }
-  placed = placed && ::rename(state_->temporaryPath.c_str(), state_->targetPath.c_str()) == 0;
+  placed = placed && ::renameat(at, temporary.c_str(), at, target.c_str()) == 0;
   if (!placed) {
-    ::unlink(state_->temporaryPath.c_str());
+    ::unlinkat(at, temporary.c_str(), 0);
   }
-  ForgetUncommitted(state_->temporaryPath);
-  state_->temporaryPath.clear();
-  if (placed && Listings().Active()) {
-    Listings().NoteCreated(state_->targetPath, DT_REG);
-  }
+  ForgetUncommitted(at, temporary);
+  state_->temporaryName.clear();
   if (placed) {
+    Listings().NoteCreated(*state_->folder, target, DT_REG);
     testing::CommitDone();
   }
   return placed;
@@ -914,24 +946,24 @@ bool OutputFile::Commit() {
 
 bool OutputFile::CommitUnnamed() {
   State& state = *state_;
+  const int at = state.folder->fd;
   const std::string self = "/proc/self/fd/" + std::to_string(state.fd);
-  bool linked = !state.replacing && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD,
-                                             state.targetPath.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  bool linked = !state.replacing && ::linkat(AT_FDCWD, self.c_str(), at, state.targetName.c_str(),
+                                             AT_SYMLINK_FOLLOW) == 0;
   if (!linked && (state.replacing || errno == EEXIST)) {
     // An existing target (or something took the name since the file was made): the file gets a
     // temporary name only now, and Commit renames it over the target at once.
-    for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS && state.temporaryPath.empty(); ++attempt) {
-      std::string candidate =
-          FolderOf(state.targetPath) + TemporaryName(static_cast<unsigned>(attempt));
-      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        UncommittedFiles().push_back(candidate); // under Commit's hold
-        state.temporaryPath = std::move(candidate);
+    for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS && state.temporaryName.empty(); ++attempt) {
+      std::string candidate = TemporaryName(static_cast<std::uint32_t>(::getpid()));
+      if (::linkat(AT_FDCWD, self.c_str(), at, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        UncommittedFiles().push_back({at, candidate}); // under Commit's hold
+        state.temporaryName = std::move(candidate);
       } else if (errno != EEXIST) {
         break;
       }
     }
     state.unnamed = false;
-    if (state.temporaryPath.empty()) {
+    if (state.temporaryName.empty()) {
       ::close(std::exchange(state.fd, -1));
       return false;
     }
@@ -941,13 +973,11 @@ bool OutputFile::CommitUnnamed() {
   const bool closeFailed = ::close(std::exchange(state.fd, -1)) != 0;
   state.lostData = testing::TakeCloseFailure() || closeFailed;
   if (linked && state.lostData) {
-    ::unlink(state.targetPath.c_str());
+    ::unlinkat(at, state.targetName.c_str(), 0);
     linked = false;
   }
-  if (linked && Listings().Active()) {
-    Listings().NoteCreated(state.targetPath, DT_REG);
-  }
   if (linked) {
+    Listings().NoteCreated(*state.folder, state.targetName, DT_REG);
     testing::CommitDone();
   }
   return linked;
@@ -958,6 +988,7 @@ bool OutputFile::CommitUnnamed() {
 
 struct FolderLock::State {
   int fd = -1;
+  bool taken = false;
   ~State() {
     if (fd >= 0) {
       ::close(fd); // lets the lock go
@@ -966,21 +997,64 @@ struct FolderLock::State {
 };
 
 FolderLock::FolderLock(std::string_view windowsFolder) : state_(std::make_unique<State>()) {
-  const std::string native = NativePath(windowsFolder);
-  state_->fd = ::open(native.empty() ? "." : native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Reached as the files will be, so that the folder locked is the one written into.
+  if (const Folder folder = Listings().Open(NativePath(windowsFolder))) {
+    state_->fd = ::openat(folder->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
 }
 
 FolderLock::~FolderLock() = default;
 
 bool FolderLock::TryTake() {
-  if (state_->fd < 0 || ::flock(state_->fd, LOCK_EX | LOCK_NB) == 0) {
+  if (state_->fd < 0) {
     return true;
   }
-  return errno != EWOULDBLOCK;
+  state_->taken = ::flock(state_->fd, LOCK_EX | LOCK_NB) == 0;
+  return state_->taken || errno != EWOULDBLOCK;
 }
 
 void FolderLock::Take() {
-  while (state_->fd >= 0 && ::flock(state_->fd, LOCK_EX) != 0 && errno == EINTR) {
+  while (state_->fd >= 0 && !state_->taken) {
+    state_->taken = ::flock(state_->fd, LOCK_EX) == 0;
+    if (!state_->taken && errno != EINTR) {
+      return;
+    }
+  }
+}
+
+void FolderLock::RemoveStaleFiles() {
+  if (!state_->taken) {
+    return;
+  }
+  // The folder that is locked, through the descriptor that holds the lock.
+  const int listFd = ::openat(state_->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr; // owns listFd from here on
+  if (dir == nullptr) {
+    if (listFd >= 0) {
+      ::close(listFd);
+    }
+    return;
+  }
+  std::vector<std::string> stale;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::optional<std::uint32_t> process =
+        ProcessOfTemporaryName(std::string_view(entry->d_name));
+    // Only a file whose installer has ended: another one may write into this folder through a
+    // path of its own (a folder template with ".."), and its file is not stale.
+    if (process && (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) &&
+        ::kill(static_cast<pid_t>(*process), 0) != 0 && errno == ESRCH) {
+      stale.emplace_back(entry->d_name);
+    }
+  }
+  ::closedir(dir);
+  struct stat folder {};
+  ::fstat(state_->fd, &folder);
+  for (const std::string& name : stale) {
+    struct stat info {};
+    if (::fstatat(state_->fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode) && ::unlinkat(state_->fd, name.c_str(), 0) == 0) {
+      Listings().NoteRemoved(FolderId{folder.st_dev, folder.st_ino}, name);
+    }
   }
 }
 

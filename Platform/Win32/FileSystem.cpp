@@ -7,12 +7,13 @@
 #include <cstdlib>
 #include <cwchar>
 #include <limits>
-#include <set>
+#include <memory>
 #include <vector>
 
 #include "Platform/FileSystem.h"
 #include "Platform/Interruption.h"
 #include "Platform/LocalTime.h"
+#include "Platform/TemporaryName.h"
 #include "Platform/Testing.h"
 #include "Platform/Text.h"
 #include "Platform/Win32/Win32.h"
@@ -21,7 +22,6 @@ namespace quillet::platform {
 
 namespace {
 
-constexpr const char* TEMP_PREFIX = ".quillet-";
 constexpr int TEMP_NAME_ATTEMPTS = 100;
 constexpr std::size_t MAX_WRITE = std::numeric_limits<DWORD>::max();
 
@@ -41,16 +41,6 @@ std::size_t FolderPartLength(const std::string& path) {
     }
   }
   return length;
-}
-
-// A name for the temporary file that is unlikely to be taken; CREATE_NEW settles any collision.
-std::string TemporaryName(unsigned attempt) {
-  static std::atomic<unsigned> counter = 0;
-  char suffix[64];
-  std::snprintf(suffix, sizeof suffix, "%lx-%lx-%x.tmp",
-                static_cast<unsigned long>(::GetCurrentProcessId()),
-                static_cast<unsigned long>(::GetTickCount()), ++counter + attempt);
-  return std::string(TEMP_PREFIX) + suffix;
 }
 
 // The error of the last failed call, never 0: 0 means success to the caller.
@@ -99,74 +89,9 @@ bool MakeFolder(std::string_view windowsPath) {
 // ---------------------------------------------------------------------------------------------
 // OutputFile
 
-namespace {
-
-// Windows matches letter case itself: a scope reads nothing ahead, and only remembers where it
-// removed stale temporary files.
-struct StaleFileSweep {
-  int scopes = 0;
-  bool active = false;
-  std::set<std::wstring> swept; // folders, as the system path of their text
-};
-
-StaleFileSweep& Sweep() {
-  static StaleFileSweep sweep;
-  return sweep;
-}
-
-// Whether a name is one that TemporaryName makes: the prefix, hexadecimal numbers, ".tmp".
-bool IsTemporaryName(std::wstring_view name) {
-  constexpr std::wstring_view PREFIX = L".quillet-";
-  constexpr std::wstring_view SUFFIX = L".tmp";
-  if (name.size() <= PREFIX.size() + SUFFIX.size() || !name.starts_with(PREFIX) ||
-      !name.ends_with(SUFFIX)) {
-    return false;
-  }
-  const std::wstring_view middle =
-      name.substr(PREFIX.size(), name.size() - PREFIX.size() - SUFFIX.size());
-  return middle.find_first_not_of(L"0123456789abcdef-") == std::wstring_view::npos;
-}
-
-// Removes the temporary files that a killed installer left in a folder ("" or ending in a
-// separator), once per folder while a scope that asks for it lives.
-void RemoveStaleFiles(const std::string& folder) {
-  StaleFileSweep& sweep = Sweep();
-  if (!sweep.active) {
-    return;
-  }
-  const std::wstring base = win32::SystemPath(folder.empty() ? ".\\" : folder);
-  if (!sweep.swept.insert(base).second) {
-    return;
-  }
-  WIN32_FIND_DATAW found{};
-  const HANDLE search = ::FindFirstFileW((base + L".quillet-*.tmp").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) {
-    return;
-  }
-  do {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-        IsTemporaryName(found.cFileName)) {
-      ::DeleteFileW((base + found.cFileName).c_str());
-    }
-  } while (::FindNextFileW(search, &found));
-  ::FindClose(search);
-}
-
-} // namespace
-
-FolderListingScope::FolderListingScope(bool removeStaleFiles) {
-  StaleFileSweep& sweep = Sweep();
-  ++sweep.scopes;
-  sweep.active = sweep.active || removeStaleFiles;
-}
-
-FolderListingScope::~FolderListingScope() {
-  StaleFileSweep& sweep = Sweep();
-  if (--sweep.scopes == 0) {
-    sweep.active = false;
-    sweep.swept.clear();
-  }
-}
+// Windows matches letter case itself: a scope reads nothing ahead.
+FolderListingScope::FolderListingScope() = default;
+FolderListingScope::~FolderListingScope() = default;
 
 struct OutputFile::State {
   win32::UniqueHandle file;
@@ -248,10 +173,8 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
     return std::nullopt;
   }
   const std::string folder = target.substr(0, folderLength);
-  RemoveStaleFiles(folder);
   for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
-    std::wstring candidate =
-        win32::SystemPath(folder + TemporaryName(static_cast<unsigned>(attempt)));
+    std::wstring candidate = win32::SystemPath(folder + TemporaryName(::GetCurrentProcessId()));
     // Nobody else may open the file while it is being written. DELETE: an interrupt deletes it
     // through this handle (win32::RemoveUncommittedFiles).
     const InterruptHold hold;
@@ -375,6 +298,7 @@ bool OutputFile::Commit() {
 
 struct FolderLock::State {
   win32::UniqueHandle mutex;
+  std::wstring folder; // the system path of the folder, ending in a separator
   bool owned = false;
   ~State() {
     if (owned) {
@@ -388,6 +312,10 @@ FolderLock::FolderLock(std::string_view windowsFolder) : state_(std::make_unique
   // keeps the name short and free of the separators a name may not hold. Global: installers of
   // every session meet there.
   std::wstring path = win32::SystemPath(windowsFolder.empty() ? "." : windowsFolder);
+  state_->folder = path;
+  if (state_->folder.back() != L'\\' && state_->folder.back() != L'/') {
+    state_->folder += L'\\';
+  }
   std::wstring full(32768, L'\0');
   const DWORD length =
       ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
@@ -425,6 +353,43 @@ void FolderLock::Take() {
     const DWORD result = ::WaitForSingleObject(state_->mutex.Get(), INFINITE);
     state_->owned = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
   }
+}
+
+namespace {
+
+// Whether the process is known to have ended: no process has the id, or it has exited.
+bool ProcessEnded(std::uint32_t processId) {
+  const win32::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+  if (!process.Valid()) {
+    return ::GetLastError() == ERROR_INVALID_PARAMETER;
+  }
+  return ::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0;
+}
+
+} // namespace
+
+void FolderLock::RemoveStaleFiles() {
+  if (!state_->owned || state_->folder.empty()) {
+    return;
+  }
+  WIN32_FIND_DATAW found{};
+  const std::wstring pattern = state_->folder + L".quillet-*.tmp";
+  std::unique_ptr<void, decltype(&::FindClose)> search(::FindFirstFileW(pattern.c_str(), &found),
+                                                       &::FindClose);
+  if (search.get() == INVALID_HANDLE_VALUE) {
+    search.release();
+    return;
+  }
+  do {
+    // Only a file whose installer has ended: another one may write into this folder through a
+    // path of its own (a folder template with ".."), and its file is not stale.
+    const std::optional<std::uint32_t> process =
+        ProcessOfTemporaryName(std::wstring_view(found.cFileName));
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && process &&
+        (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && ProcessEnded(*process)) {
+      ::DeleteFileW((state_->folder + found.cFileName).c_str());
+    }
+  } while (::FindNextFileW(search.get(), &found));
 }
 
 } // namespace quillet::platform

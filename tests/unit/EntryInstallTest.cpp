@@ -1,9 +1,15 @@
 // Entry installation in-process, with and without worker threads ahead of the writer.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <stdexcept>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "Installer/Dialogue.h"
 #include "Installer/EntryInstall.h"
@@ -238,16 +244,45 @@ TEST(InstallEntry, NamesStayInTheirFolderAndOutsideTargetsAreShown) {
       << run.transcript;
 }
 
-// Temporary files that a killed installer left in a folder it writes into are removed without a
-// word; other files that only look alike stay.
-TEST(InstallAllEntries, RemovesTheTemporaryFilesAKilledRunLeft) {
+// Temporary files that a killed installer left in the locked folder are removed without a word.
+// Names of another shape, a live installer's file and anything below the folder stay.
+TEST(InstallAllEntries, RemovesOnlyTheTemporaryFilesAKilledRunLeftInTheLockedFolder) {
+  constexpr const char* DEAD = "7ffffffe"; // above every system's highest process id
+  const std::string live = [] {
+    char id[9];
+#ifdef _WIN32
+    std::snprintf(id, sizeof id, "%08lx", static_cast<unsigned long>(::GetCurrentProcessId()));
+#else
+    std::snprintf(id, sizeof id, "%08lx", static_cast<unsigned long>(::getpid()));
+#endif
+    return std::string(id);
+  }();
+  const std::string random = "-0123456789abcdef.tmp";
+  const std::vector<std::pair<std::string, bool>> rows = {
+      // name below the folder, removed
+      {".quillet-" + std::string(DEAD) + random, true},
+      {"sub/.quillet-" + std::string(DEAD) + random, false},
+      {".quillet-" + live + random, false},
+      {".quillet-1.tmp", false},
+      {".quillet-abc.tmp", false},
+      {".quillet-1-2.tmp", false},
+      {".quillet-deadbeef.tmp", false},
+      {".quillet-1f2e-3d4c-5.tmp", false},
+      {".quillet-7FFFFFFE-0000000000000001.tmp", false},
+      {".quillet-7ffffffe-0123456789abcdef0.tmp", false},
+      {".quillet-7ffffff-0123456789abcdef.tmp", false},
+      {".quillet-7ffffffe_0123456789abcdef.tmp", false},
+      {".quillet-7ffffffe-0123456789abcdeg.tmp", false},
+      {".quillet-7ffffffe-0000000000000002.TMP", false},
+      {"x.quillet-" + std::string(DEAD) + random, false}};
   const test::TempDir dir;
-  for (const char* name :
-       {".quillet-1f2e-3d4c-5.tmp", ".quillet-notes.tmp", "x.quillet-1-2-3.tmp"}) {
+  // No two rows differ in letter case alone: on Windows they would be one file.
+  for (const auto& [name, removed] : rows) {
     test::WriteFile(dir / name, "left");
   }
   PackageContents package;
-  package.entries = {MakeStoredEntry("%zel_root%", "a.pas", "a")};
+  package.entries = {MakeStoredEntry("%zel_root%", "a.pas", "a"),
+                     MakeStoredEntry("%zel_root%sub", "b.pas", "b")};
   const std::string image = SerializePackage(package);
   PackageLayout layout;
   ASSERT_TRUE(
@@ -258,10 +293,10 @@ TEST(InstallAllEntries, RemovesTheTemporaryFilesAKilledRunLeft) {
   context.PackageRoot = dir.Path().string();
   EXPECT_TRUE(InstallAllEntries(layout, context, console));
   console.Flush();
-  EXPECT_EQ(transcript, "Installing a.pas .. OK\r\n");
-  EXPECT_FALSE(fs::exists(dir / ".quillet-1f2e-3d4c-5.tmp"));
-  EXPECT_TRUE(fs::exists(dir / ".quillet-notes.tmp"));
-  EXPECT_TRUE(fs::exists(dir / "x.quillet-1-2-3.tmp"));
+  EXPECT_EQ(transcript, "Installing a.pas .. OK\r\nInstalling b.pas .. OK\r\n");
+  for (const auto& [name, removed] : rows) {
+    EXPECT_NE(fs::exists(dir / name), removed) << name;
+  }
 }
 
 // An interrupt finds an entry either not in place or in place with its "OK" written: InstallEntry

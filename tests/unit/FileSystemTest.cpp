@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "Platform/FileSystem.h"
+#include "Platform/TemporaryName.h"
 #include "tests/support/WinePrefixFixture.h"
 
 namespace quillet::platform {
@@ -765,6 +766,36 @@ INSTANTIATE_TEST_SUITE_P(
                                "drive_c/Nope/x.pas",
                                std::nullopt}),
     [](const auto& info) { return info.param.name; });
+
+// A folder that another user's link replaces during a turn: the files already headed there keep
+// going to the folder that was reached (held open), and a later turn refuses the link. Nothing is
+// written through it.
+TEST(OutputFile, FolderSwappedForAnotherUsersLinkIsNotWrittenThrough) {
+  TestWinePrefix prefix;
+  prefix.Populate({"drive_c/Lib/", "drive_c/Victim/"});
+  fs::create_symlink("Victim", prefix.DriveC() / "planted");
+  if (::lchown((prefix.DriveC() / "planted").c_str(), kOtherUser, kOtherGroup) != 0) {
+    GTEST_SKIP() << "giving a link to another user needs root";
+  }
+  {
+    FolderListingScope scope;
+    ASSERT_TRUE(WriteThrough("C:\\Lib\\a.pas", "a"));
+    fs::rename(prefix.DriveC() / "Lib", prefix.DriveC() / "Moved");
+    fs::rename(prefix.DriveC() / "planted", prefix.DriveC() / "Lib");
+    EXPECT_TRUE(WriteThrough("C:\\Lib\\b.pas", "b"));
+  }
+  EXPECT_FALSE(OutputFile::CreateFor("C:\\Lib\\c.pas").has_value());
+  EXPECT_EQ(NamesIn(prefix.DriveC() / "Moved"), (std::vector<std::string>{"a.pas", "b.pas"}));
+  EXPECT_EQ(NamesIn(prefix.DriveC() / "Victim"), std::vector<std::string>{});
+}
+
+// The names made for temporary files are the ones the sweep of stale files knows, and differ.
+TEST(TemporaryName, HasTheShapeThatTheSweepTakes) {
+  for (const std::uint32_t process : {0u, 0x4d2u, 0xffffffffu}) {
+    EXPECT_EQ(ProcessOfTemporaryName(std::string_view(TemporaryName(process))), process);
+  }
+  EXPECT_NE(TemporaryName(1), TemporaryName(1));
+}
 
 // Kept out of the table: listing a folder with a loop of links fails.
 TEST(OutputFile, LoopOfLinksGivesNothing) {
