@@ -147,7 +147,7 @@ bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Con
   }
   platform::FolderLock lock(root);
   if (!lock.TryTake()) {
-    console.WriteLine("Waiting for another installation into " + context.PackageRoot +
+    console.WriteLine("Waiting for another installation into " + InLine(context.PackageRoot) +
                       " to end...");
     console.Flush();
     lock.Take();
@@ -196,7 +196,7 @@ bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Con
       // A user without the rights for the folder (a standard user below Program Files) is told
       // why once, rather than left with a line per entry.
       if (!deniedTold && platform::TakeAccessDenied()) {
-        console.WriteLine(std::string(ACCESS_DENIED_HEAD) + context.PackageRoot +
+        console.WriteLine(std::string(ACCESS_DENIED_HEAD) + InLine(context.PackageRoot) +
                           std::string(ACCESS_DENIED_TAIL));
         deniedTold = true;
       }

@@ -108,6 +108,9 @@ public:
 
   // Writes every byte; false when a write fails or is short.
   bool Write(const void* data, std::size_t size);
+  // Puts the bytes written so far on the disk (fsync, FlushFileBuffers), for a file whose loss in
+  // a crash right after Commit would cost more than the wait: one the user keeps settings in.
+  bool Flush();
   // Sets the last-write time from a packed MS-DOS date (high word) and time (low word) in local
   // time. Gives 0 on success, otherwise the platform's error code.
   std::uint32_t SetLastWriteTime(std::uint32_t packedDosDateTime);

@@ -851,6 +851,10 @@ std::optional<OutputFile> OutputFile::CreateAt(std::unique_ptr<State> state,
   return std::nullopt;
 }
 
+bool OutputFile::Flush() {
+  return state_ && state_->fd >= 0 && ::fsync(state_->fd) == 0;
+}
+
 bool OutputFile::Write(const void* data, std::size_t size) {
   if (!state_ || state_->fd < 0 || state_->closeRequested) {
     return false;

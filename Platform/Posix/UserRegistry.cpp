@@ -509,14 +509,9 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   if (!replaced) {
     return {UserListOutcome::Failed, refusal};
   }
-  // A new file beside the one it replaces, complete and on disk before it takes its name (synced
-  // with its whole file system: OutputFile keeps its descriptor to itself).
+  // A new file beside the one it replaces, complete and on disk before it takes its name.
   std::optional<OutputFile> output = OutputFile::CreateForNative(*replaced);
-  const Descriptor replacedFolder(
-      ::open(std::string(SplitAtLastSeparator(*replaced, "/").folder).c_str(),
-             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!output || !output->Write(text.data(), text.size()) || replacedFolder.Get() < 0 ||
-      ::syncfs(replacedFolder.Get()) != 0) {
+  if (!output || !output->Write(text.data(), text.size()) || !output->Flush()) {
     return failed(*replaced, "cannot be written: " + ErrorText());
   }
   // Changed by another program than an installer since it was read: its change is not to be lost.
@@ -533,7 +528,13 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   if (!output->Commit()) {
     return failed(*replaced, output->LostData() ? "cannot be written" : "cannot be replaced");
   }
-  ::fsync(replacedFolder.Get());
+  // The new name on disk too.
+  const Descriptor replacedFolder(
+      ::open(std::string(SplitAtLastSeparator(*replaced, "/").folder).c_str(),
+             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (replacedFolder.Get() >= 0) {
+    ::fsync(replacedFolder.Get());
+  }
   return {UserListOutcome::Added, {}};
 }
 

@@ -218,6 +218,10 @@ void StallIfAsked() {
 
 } // namespace
 
+bool OutputFile::Flush() {
+  return state_ && state_->file.Valid() && ::FlushFileBuffers(state_->file.Get()) != 0;
+}
+
 bool OutputFile::Write(const void* data, std::size_t size) {
   if (!state_ || !state_->file.Valid()) {
     return false;
