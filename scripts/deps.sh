@@ -104,32 +104,6 @@ kernel_runs_i386() {
   [ "$status" -eq 42 ]
 }
 
-# Multi-Arch "same" libraries that 32-bit Wine pulls in and whose two architectures must carry one
-# version. Where an i386 index failed to update (a security mirror being synced), the i386
-# candidate is older than the amd64 package installed from it, and apt would make room for it by
-# removing wine64 and libwine:amd64: both architectures are pinned to the i386 candidate instead.
-WINE32_ALIGNED_PACKAGES=(libgstreamer-plugins-base1.0-0)
-
-# The version apt would install of PACKAGE (with an architecture), under the options given.
-apt_candidate() { # apt_candidate PACKAGE APT-OPTION...
-  local pkg="$1"
-  shift
-  apt-cache "$@" policy "$pkg" 2>/dev/null | sed -n 's/^ *Candidate: //p' | grep -vx '(none)'
-}
-
-# The arguments that install 32-bit Wine beside the 64-bit one under the target-release options
-# given: wine32:i386 and a pin of each package in WINE32_ALIGNED_PACKAGES whose i386 candidate
-# differs from the installed amd64 version.
-wine32_install_arguments() { # wine32_install_arguments APT-OPTION...
-  local pkg want have
-  for pkg in "${WINE32_ALIGNED_PACKAGES[@]}"; do
-    want=$(apt_candidate "$pkg:i386" "$@") || continue
-    have=$(dpkg-query -W -f='${Version}' "$pkg:amd64" 2>/dev/null) || continue
-    [ "$want" = "$have" ] || printf '%s\n' "$pkg:i386=$want" "$pkg:amd64=$want"
-  done
-  echo wine32:i386
-}
-
 # 32-bit Wine (wine32:i386) beside the 64-bit one, for the 32-bit Windows programs. Nothing is
 # installed where the kernel runs no 32-bit program. Every attempt is simulated first and refused
 # if apt would remove any package (it would rather remove wine64 than keep a library at two
