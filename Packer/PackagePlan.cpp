@@ -1,0 +1,455 @@
+// Planning a package: resolves the manifest's entries, texts and files into the entries the
+// package stores, with their names and folder templates in the code page, and checks what the
+// installer would get wrong.
+#include "Packer/PackagePlan.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "Common/Text.h"
+#include "Package/Contract.h"
+#include "Packer/IdeFamilies.h"
+#include "Packer/PackageFiles.h"
+#include "Packer/PackerError.h"
+#include "Packer/SourceGlob.h"
+#include "Packer/TemplateCheck.h"
+#include "Platform/Ascii.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Text.h"
+#include "Platform/Utf8.h"
+
+namespace quillet::packer {
+
+namespace {
+
+// A field holds 256 bytes and the installer reads up to the first NUL: 255 bytes leave room.
+constexpr std::size_t MAX_FIELD_TEXT = FIELD_TEXT_SIZE - 1;
+
+// True when the template ends in a closed macro such as %zel_root% or %Delphi%, scanned as the
+// installer scans it.
+bool EndsInMacro(std::string_view folderTemplate) {
+  bool endsInMacro = false;
+  ScanTemplate(folderTemplate, [&](const TemplatePiece& piece) {
+    endsInMacro = piece.kind == TemplatePiece::Kind::Macro;
+  });
+  return endsInMacro;
+}
+
+} // namespace
+
+std::string ToCodePage(std::string_view utf8, std::uint32_t codePage, const std::string& where,
+                       std::string_view what) {
+  const auto stored = platform::Utf8ToCodePage(codePage, utf8);
+  if (!stored) {
+    throw EPackerError(where + ": code page " + std::to_string(codePage) +
+                       " cannot be converted to on this system");
+  }
+  if (stored->unmappable) {
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(*stored->unmappable));
+    throw EPackerError(where + ": " + std::string(what) + " holds the character '" +
+                       ShownText(platform::EncodeUtf8(std::u32string(1, *stored->unmappable)),
+                                 TextShape::Line, true) +
+                       "' (" + code + "), which code page " + std::to_string(codePage) +
+                       " cannot hold");
+  }
+  return stored->bytes;
+}
+
+namespace {
+// The texts as the installer's console and the Windows sources they go into have them: every
+// line end, LF, CR or CR LF, becomes CR LF.
+std::string WithCrLf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      out += "\r\n";
+      i += text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n' ? 1 : 0;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string Plural(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+class Planner {
+public:
+  explicit Planner(const Manifest& manifest) : manifest_(manifest) {}
+
+  PackagePlan Plan() {
+    plan_.defaultFolder = ToCodePage(manifest_.defaultFolder, manifest_.codePage,
+                                     Place(manifest_.defaultFolderLine), "default-folder");
+    if (plan_.defaultFolder.size() > MAX_FIELD_TEXT) {
+      Fail(manifest_.defaultFolderLine, "default-folder is longer than 255 bytes");
+    }
+    CheckTemplate(manifest_.defaultFolder, TemplateKind::Folder, manifest_.defaultFolderLine,
+                  "default-folder");
+    AddText(manifest_.welcome, WELCOME_ENTRY_NAME);
+    AddText(manifest_.patch, PATCH_ENTRY_NAME);
+    AddIdes();
+    AddLibrary();
+    AddCodePage();
+    listEnd_ = plan_.entries.size();
+    for (const ManifestEntry& entry : manifest_.entries) {
+      AddEntry(entry);
+    }
+    PlaceReadme();
+    return std::move(plan_);
+  }
+
+private:
+  // "FILE:LINE", where a message about a manifest line begins.
+  std::string Place(std::uint32_t line) const {
+    return manifest_.file.string() + ":" + std::to_string(line);
+  }
+
+  [[noreturn]] void Fail(std::uint32_t line, const std::string& what) const {
+    throw EPackerError(Where(line) + what);
+  }
+
+  std::string Where(std::uint32_t line) const {
+    return manifest_.file.string() + (line != 0 ? ":" + std::to_string(line) : "") + ": ";
+  }
+
+  void CheckTemplate(const std::string& text, TemplateKind kind, std::uint32_t line,
+                     const std::string& what) const {
+    const std::string problem = TemplateProblem(text, kind);
+    if (!problem.empty()) {
+      Fail(line, what + ": " + problem);
+    }
+  }
+
+  DayTime TimeOf(const std::filesystem::path& file) const {
+    return manifest_.timestamp ? *manifest_.timestamp : DayTimeOfFile(file);
+  }
+
+  void AddText(const ManifestText& text, std::string_view entryName) {
+    if (!text.Present()) {
+      return;
+    }
+    const bool crLf = manifest_.lineEnds == LineEnds::CrLf;
+    const bool isPatch = entryName == PATCH_ENTRY_NAME;
+    EntrySource source;
+    source.fileName = entryName;
+    source.flags = 0; // read by name, never installed
+    if (text.file) {
+      std::error_code error;
+      if (!std::filesystem::is_regular_file(*text.file, error)) {
+        Fail(text.line, text.file->string() + ": no such file");
+      }
+      if (isPatch) {
+        // Read now as well: the installer expands it as a template before every use.
+        CheckTemplate(ReadSourceFile(*text.file), TemplateKind::Text, text.line,
+                      "patch-file " + text.file->string());
+      }
+      const DayTime when = TimeOf(*text.file);
+      source.date = when.date;
+      source.time = when.time;
+      const std::uint64_t size = std::filesystem::file_size(*text.file, error);
+      source.load = [path = *text.file, crLf, codePage = manifest_.codePage] {
+        std::string content = ToCodePage(ReadSourceFile(path), codePage, path.string(), "the text");
+        return crLf ? WithCrLf(content) : content;
+      };
+      Add(std::move(source), text.file->string(), size);
+    } else {
+      std::string content =
+          storedText_ ? *text.text
+                      : ToCodePage(*text.text, manifest_.codePage, Place(text.line), "the text");
+      if (isPatch) {
+        CheckTemplate(*text.text, TemplateKind::Text, text.line, "patch-text");
+      }
+      const DayTime when = TimeOf(manifest_.file);
+      source.date = when.date;
+      source.time = when.time;
+      source.load = [content = crLf ? WithCrLf(content) : content] { return content; };
+      Add(std::move(source), manifest_.file.string() + " (" + std::string(entryName) + ")",
+          text.text->size());
+    }
+  }
+
+  // The IDE families as the entry "ides.txt", read by name like the texts and never installed.
+  void AddIdes() {
+    if (manifest_.ides.paths.empty()) {
+      return;
+    }
+    ManifestText text;
+    text.text = IdesEntryText(manifest_.ides);
+    AddText(text, IDES_ENTRY_NAME);
+  }
+
+  // The code page of the names and texts as the entry "codepage.txt", never installed, so that
+  // the installer converts them from it under any locale. A record rather than a file: it takes
+  // the manifest's timestamp, else a fixed time (2000-01-01), so that it never makes two builds of
+  // one manifest differ.
+  void AddCodePage() {
+    EntrySource source;
+    source.fileName = CODE_PAGE_ENTRY_NAME;
+    source.flags = 0;
+    const DayTime when =
+        manifest_.timestamp ? *manifest_.timestamp : DayTimeFromCivil(2000, 1, 1, 0, 0, 0);
+    source.date = when.date;
+    source.time = when.time;
+    const std::string text = CodePageText(manifest_.codePage);
+    source.load = [text] { return text; };
+    Add(std::move(source), manifest_.file.string() + " (" + std::string(CODE_PAGE_ENTRY_NAME) + ")",
+        text.size());
+  }
+
+  // The library settings as the entry "librarypaths.txt", never installed; its folders are
+  // templates, checked as entry folders are.
+  void AddLibrary() {
+    if (manifest_.library.Empty()) {
+      return;
+    }
+    for (const auto* folders : {&manifest_.library.searchPaths, &manifest_.library.browsingPaths}) {
+      for (const std::string& folder : *folders) {
+        CheckTemplate(folder, TemplateKind::Folder, manifest_.libraryLine,
+                      folders == &manifest_.library.searchPaths ? "library-path" : "browsing-path");
+      }
+    }
+    ManifestText text;
+    text.text = LibrarySettingsText(manifest_.library);
+    text.line = manifest_.libraryLine;
+    AddText(text, LIBRARY_ENTRY_NAME);
+  }
+
+  void AddEntry(const ManifestEntry& entry) {
+    const std::uint32_t folderLine = entry.folderLine != 0 ? entry.folderLine : entry.line;
+    CheckTemplate(entry.folder, TemplateKind::Folder, folderLine, "folder");
+    if (const std::string concern = FolderTemplateConcern(entry.folder); !concern.empty()) {
+      plan_.warnings.push_back(Where(folderLine) + "folder '" + entry.folder + "' " + concern +
+                               ": its files may install outside the folder the user confirms");
+    }
+    SourceCollector collector(manifest_.root, entry.excludes, manifest_.caseSensitive);
+    std::set<std::filesystem::path> taken; // one file once per [[entry]], however often matched
+    for (const std::string& pattern : entry.sources) {
+      const std::vector<SourceFile> files = collector.Collect(pattern);
+      if (files.empty()) {
+        std::string what = HasWildcard(pattern)
+                               ? "source pattern '" + pattern + "' matches no file below " +
+                                     manifest_.root.string()
+                               : "source " +
+                                     (manifest_.root / PatternWithSlashes(pattern)).string() +
+                                     ": no such file or folder";
+        if (manifest_.caseSensitive) {
+          what += " (patterns match letter case exactly, as case-sensitive = true asks)";
+        }
+        Fail(entry.line, what);
+      }
+      for (const SourceFile& file : files) {
+        if (!taken.insert(file.path).second) {
+          continue;
+        }
+        AddFile(entry, pattern, file);
+      }
+    }
+    for (const std::string& unused : collector.UnusedExcludes()) {
+      plan_.warnings.push_back(Where(entry.line) + "exclude '" + unused + "' leaves out no file");
+    }
+    if (collector.FolderLinks() != 0 || collector.EmptyFolders() != 0) {
+      plan_.warnings.push_back(
+          Where(entry.line) + "skipped " + Plural(collector.FolderLinks(), "link", "links") +
+          " to folders and " + Plural(collector.EmptyFolders(), "empty folder", "empty folders") +
+          ": a package holds files only, and links to folders are not followed");
+    }
+  }
+
+  void AddFile(const ManifestEntry& entry, const std::string& pattern, const SourceFile& file) {
+    const std::string where = file.path.string();
+    if (file.size > MAX_PACKAGE_FILE_SIZE) {
+      throw EPackerError(where + ": file of 4 GiB or more cannot be packed");
+    }
+    EntrySource source;
+    // Stored in the package's code page, which the installer's ANSI calls read.
+    const std::uint32_t codePage = manifest_.codePage;
+    source.fileName = EscapeMacroMarks(ToCodePage(file.name, codePage, where, "the file name"));
+    // Joined before the conversion: a second byte 0x5C of a double-byte character must not
+    // count as a final separator.
+    ToCodePage(entry.folder, codePage, Place(entry.line), "folder");
+    source.folderTemplate = ToCodePage(JoinFolderTemplate(entry.folder, file.relativeFolder),
+                                       codePage, where, "the folder name");
+    if (source.fileName.size() > MAX_FIELD_TEXT) {
+      throw EPackerError(where + ": file name is longer than 255 bytes");
+    }
+    if (source.folderTemplate.size() > MAX_FIELD_TEXT) {
+      throw EPackerError(where + ": folder template '" + source.folderTemplate +
+                         "' is longer than 255 bytes");
+    }
+    source.flags =
+        (entry.install ? ENTRY_INSTALL : 0) | (entry.prependPatch ? ENTRY_PREPEND_PATCH : 0);
+    const DayTime when = TimeOf(file.path);
+    source.date = when.date;
+    source.time = when.time;
+    source.load = [path = file.path] { return ReadSourceFile(path); };
+    if (entry.install) {
+      // Judged in UTF-8, as the installer judges the names once it has converted them.
+      const std::string storedFolder = JoinFolderTemplate(entry.folder, file.relativeFolder);
+      const std::string storedName = EscapeMacroMarks(file.name);
+      if (const std::string problem = EntryNameProblem(storedFolder, storedName);
+          !problem.empty()) {
+        plan_.warnings.push_back(ShownText(
+            Where(entry.line) + where + ": the installer will not create " +
+                (storedFolder.empty() ? "" : storedFolder + "\\") + storedName + ": " + problem,
+            TextShape::Line, true));
+      }
+      const std::string target = source.folderTemplate + "\\" + source.fileName;
+      const std::string origin = where + " (source '" + pattern + "' of the [[entry]] at line " +
+                                 std::to_string(entry.line) + ")";
+      const auto [previous, added] = targets_.emplace(platform::AsciiLowerText(target), origin);
+      if (!added) {
+        throw EPackerError(manifest_.file.string() + ": " + origin + " and " + previous->second +
+                           " would both install to " + target);
+      }
+      if (platform::AsciiLowerText(file.name) == README_ENTRY_NAME) {
+        readmes_.push_back(plan_.entries.size());
+      }
+    }
+    Add(std::move(source), where, file.size);
+  }
+
+  void Add(EntrySource source, std::string origin, std::uint64_t size) {
+    plan_.entries.push_back(std::move(source));
+    plan_.origins.push_back(std::move(origin));
+    plan_.totalBytes += size;
+  }
+
+  // The installer opens the last readme.html it installs: the manifest's `readme` goes last, and
+  // without one, several readmes get a warning that names the one that opens.
+  void PlaceReadme() {
+    if (manifest_.readme) {
+      const std::filesystem::path wanted = manifest_.root / PatternWithSlashes(*manifest_.readme);
+      auto isWanted = [&](std::size_t index) {
+        std::error_code error;
+        return std::filesystem::equivalent(plan_.origins[index], wanted, error);
+      };
+      const auto chosen = std::find_if(readmes_.begin(), readmes_.end(), isWanted);
+      if (chosen == readmes_.end()) {
+        NameReadme(wanted, isWanted);
+        return;
+      }
+      const std::size_t index = *chosen;
+      auto last = [&](auto& list) {
+        std::rotate(list.begin() + static_cast<std::ptrdiff_t>(index),
+                    list.begin() + static_cast<std::ptrdiff_t>(index) + 1, list.end());
+      };
+      last(plan_.entries);
+      last(plan_.origins);
+      return;
+    }
+    if (readmes_.size() > 1) {
+      const EntrySource& opened = plan_.entries[readmes_.back()];
+      plan_.warnings.push_back(
+          Where(0) + std::to_string(readmes_.size()) +
+          " installed entries are named readme.html; the installer opens the last one, " +
+          opened.folderTemplate + "\\" + opened.fileName + " from " +
+          plan_.origins[readmes_.back()] + " (readme = \"path\" chooses another)");
+    }
+  }
+
+  // A readme installed under another name than readme.html: the entry "openreadme.txt" names its
+  // target, and goes with the other list entries, ahead of the files.
+  template <typename IsWanted>
+  void NameReadme(const std::filesystem::path& wanted, IsWanted isWanted) {
+    std::size_t index = listEnd_;
+    while (index < plan_.entries.size() &&
+           !((plan_.entries[index].flags & ENTRY_INSTALL) != 0 && isWanted(index))) {
+      ++index;
+    }
+    if (index == plan_.entries.size()) {
+      Fail(manifest_.readmeLine,
+           "readme " + wanted.string() + " is not installed by any [[entry]]");
+    }
+    const EntrySource& chosen = plan_.entries[index];
+    const std::string name = platform::AsciiLowerText(chosen.fileName);
+    const bool readable = name.ends_with(".htm") || name.ends_with(".html") ||
+                          name.ends_with(".txt") || name.ends_with(".md");
+    if (!readable) {
+      Fail(manifest_.readmeLine, "readme " + wanted.string() +
+                                     " is neither an HTML nor a text file (.htm, .html, .txt, "
+                                     ".md), which the installer could open");
+    }
+    const std::string target = chosen.folderTemplate + "\\" + chosen.fileName;
+    const std::size_t end = plan_.entries.size();
+    ManifestText text;
+    text.text = target; // already in the code page; ASCII-safe round trip is not needed
+    text.line = manifest_.readmeLine;
+    storedText_ = true;
+    AddText(text, OPEN_README_ENTRY_NAME);
+    storedText_ = false;
+    // Moved from the end to the list entries.
+    auto toList = [&](auto& list) {
+      std::rotate(list.begin() + static_cast<std::ptrdiff_t>(listEnd_),
+                  list.begin() + static_cast<std::ptrdiff_t>(end), list.end());
+    };
+    toList(plan_.entries);
+    toList(plan_.origins);
+  }
+
+  const Manifest& manifest_;
+  PackagePlan plan_;
+  std::size_t listEnd_ = 0; // where the list entries end and the files begin
+  bool storedText_ = false; // the text given to AddText is in the code page already
+  std::map<std::string, std::string> targets_;
+  std::vector<std::size_t> readmes_; // installed entries named readme.html, in package order
+};
+
+} // namespace
+
+std::string JoinFolderTemplate(std::string_view folder, std::string_view relativeFolder) {
+  // Trimmed as the installer trims it, so that the macro test sees what the installer sees.
+  std::string result(TrimBlanks(folder));
+  const bool afterMacro = EndsInMacro(result);
+  if (relativeFolder.empty()) {
+    // Root\.\a.pas: the installer creates Root, fails harmlessly on Root\. (it exists by then)
+    // and creates the file in Root. The bare macro would give Root\\a.pas, whose folder text
+    // ends in two separators: taken as present, never created.
+    return afterMacro ? result + '.' : result;
+  }
+  // A macro's value ends in a separator already; anything else gets one, as the installer adds.
+  if (!afterMacro && !result.empty() && result.back() != '\\' && result.back() != '/' &&
+      result.back() != ':') {
+    result += '\\';
+  }
+  for (char c : EscapeMacroMarks(relativeFolder)) {
+    result += c == '/' ? '\\' : c;
+  }
+  return result;
+}
+
+PackagePlan PlanPackage(const Manifest& manifest) {
+  return Planner(manifest).Plan();
+}
+
+std::vector<std::pair<std::string, std::size_t>> TargetFolders(const PackagePlan& plan) {
+  std::vector<std::pair<std::string, std::size_t>> folders;
+  for (const EntrySource& entry : plan.entries) {
+    if ((entry.flags & ENTRY_INSTALL) == 0) {
+      continue;
+    }
+    const auto known = std::find_if(folders.begin(), folders.end(), [&](const auto& folder) {
+      return folder.first == entry.folderTemplate;
+    });
+    if (known != folders.end()) {
+      ++known->second;
+    } else {
+      folders.emplace_back(entry.folderTemplate, 1);
+    }
+  }
+  for (auto& folder : folders) {
+    folder.first = ShownText(folder.first, TextShape::Line, false);
+  }
+  return folders;
+}
+
+} // namespace quillet::packer
