@@ -842,7 +842,7 @@ TEST(IdeFamilies, ListLineNamesThemAsAManifestWould) {
         {">=5.0", "", ""}},
        "IDE families: \\Software\\Borland\\BDS\\>=5.0, \\Software\\CodeGear\\BDS\\, "
        "\\Software\\Embarcadero\\BDS\\"},
-      {{IdeListSource::Damaged, BasePathsOfFamilies({"delphi", "cbuilder"}), {}},
+      {{IdeListSource::Damaged, IdeListOfFamilies({"delphi", "cbuilder"}).paths, {}},
        "IDE families: delphi, cbuilder (ides.txt is damaged; the installer falls back to these)"},
       {{IdeListSource::Package, {}, {}},
        "IDE families: none (ides.txt names no registry path; the installer offers no "
