@@ -1,4 +1,4 @@
-#include "Installer/Dialogue.h"
+#include "Installer/Installation.h"
 
 #include <optional>
 #include <vector>
@@ -18,8 +18,8 @@
 
 namespace quillet {
 
-bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& context, Console& console,
-                             const InstallOptions& options) {
+bool RunInstallation(const PackageLayout& layout, InstallContext& context, Console& console,
+                     const InstallOptions& options) {
   // The package's names and texts are in the code page it records, else in the system's.
   context.CodePage = PackageCodePage(layout).value_or(platform::SystemCodePage());
   console.WriteLine("\r\n" +
