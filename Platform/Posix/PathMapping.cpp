@@ -2,7 +2,8 @@
 // "/", a drive "X:" is the entry "x:" in the Wine prefix's dosdevices folder, "\\server\share" is
 // below dosdevices/unc, a path that starts with a separator is native absolute and anything else
 // is relative to the current folder. Windows names ignore letter case, so a component that is
-// missing as written is matched against the names that exist.
+// missing as written is matched against the names that exist. The folder calls on mapped paths
+// (NativePath, IsFolder, MakeFolder, TakeAccessDenied) live here too.
 #include <dirent.h>
 #include <sys/stat.h>
 
