@@ -18,10 +18,6 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-bool SameTextAscii(std::string_view a, std::string_view b) {
-  return platform::EqualIgnoringAsciiCase(a, b);
-}
-
 std::string ShownText(std::string_view text, TextShape shape, bool utf8) {
   const auto plain = [utf8](char c) {
     const auto byte = static_cast<unsigned char>(c);

@@ -18,9 +18,6 @@ inline bool SameTextLocale(std::string_view a, std::string_view b) {
   return platform::EqualIgnoringCaseInLocale(a, b);
 }
 
-// Equal lengths and equal bytes once a-z are folded to A-Z; no other byte folds.
-bool SameTextAscii(std::string_view a, std::string_view b);
-
 // Where a text from outside (a package, the registry, a file name) is shown.
 enum class TextShape {
   Line,  // within one line: a name, a folder, a registry value

@@ -22,9 +22,7 @@ NameFault NameFaultOf(std::string_view component) {
   std::string_view base = component.substr(0, component.find('.'));
   base = base.substr(0, base.find_last_not_of(' ') + 1);
   const auto is = [&base](std::string_view device) {
-    return base.size() == device.size() &&
-           std::equal(base.begin(), base.end(), device.begin(),
-                      [](char a, char b) { return platform::AsciiUpper(a) == b; });
+    return platform::EqualIgnoringAsciiCase(base, device);
   };
   if (is("CON") || is("PRN") || is("AUX") || is("NUL")) {
     return NameFault::DeviceName;

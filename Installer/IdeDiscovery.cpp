@@ -3,13 +3,30 @@
 #include <string>
 
 #include "Common/Exception.h"
+#include "Common/Text.h"
+#include "Installer/Folders.h"
+#include "Package/Contract.h"
+#include "Platform/Ascii.h"
 #include "Platform/Registry.h"
+#include "Platform/Shell.h"
+#include "Platform/UserRegistry.h"
 
 namespace quillet {
 
 namespace {
 
 constexpr std::string_view ROOT_DIR_VALUE = "RootDir";
+
+// RAD Studio 2007 (5.0) keeps a shared documents folder; XE6 (14.0) moved it to another name.
+constexpr std::uint32_t SHARED_FOLDER_SINCE = 5;
+constexpr std::uint32_t STUDIO_FOLDER_SINCE = 14;
+// The key below a version's key where the IDE keeps the user's own values of its variables.
+constexpr std::string_view ENVIRONMENT_VARIABLES_KEY = "Environment Variables";
+
+bool EndsWithAscii(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() &&
+         platform::EqualIgnoringAsciiCase(text.substr(text.size() - tail.size()), tail);
+}
 
 // Text up to the first NUL byte, as the registry's C strings end there.
 std::string_view UpToNul(std::string_view text) {
@@ -37,14 +54,6 @@ std::string ReadRootDir(const platform::RegistryKey& key) {
 
 } // namespace
 
-void DiscoverIdeRoots(t_StringList& target, std::string_view basePath) {
-  std::vector<IdeInstallation> found;
-  DiscoverIdes(found, basePath);
-  for (const IdeInstallation& installation : found) {
-    target.Add(installation.root);
-  }
-}
-
 void DiscoverIdes(std::vector<IdeInstallation>& target, std::string_view basePath,
                   std::string_view bounds) {
   // Keys are opened for reading only: a user without write rights on HKEY_LOCAL_MACHINE must still
@@ -53,7 +62,7 @@ void DiscoverIdes(std::vector<IdeInstallation>& target, std::string_view basePat
   // A leading "\" marks the path as absolute; the registry takes it without.
   const std::string_view relativePath = basePath.starts_with('\\') ? basePath.substr(1) : basePath;
 
-  t_StringList names;
+  std::vector<std::string> names;
   {
     const auto baseKey = registry.OpenLocalMachineKey(relativePath);
     if (!baseKey) {
@@ -61,12 +70,12 @@ void DiscoverIdes(std::vector<IdeInstallation>& target, std::string_view basePat
     }
     if (const auto subkeys = baseKey->SubkeyNames()) {
       for (const std::string& name : *subkeys) {
-        names.Add(UpToNul(name));
+        names.emplace_back(UpToNul(name));
       }
     }
   } // the base key is closed before the subkeys are opened
 
-  const std::size_t count = names.Count();
+  const std::size_t count = names.size();
   for (std::size_t i = 0; i < count; ++i) {
     if (!VersionWithin(names[i], bounds)) {
       continue; // a version the package does not serve: its key is not even opened
@@ -82,6 +91,33 @@ void DiscoverIdes(std::vector<IdeInstallation>& target, std::string_view basePat
     }
     target.push_back(IdeInstallation{ReadRootDir(*subkey), std::string(basePath), names[i]});
   }
+}
+
+std::string IdeVersionKey(std::string_view basePath, std::string_view version) {
+  return std::string(basePath.starts_with('\\') ? basePath.substr(1) : basePath) +
+         std::string(version);
+}
+
+bool IsBdsBasePath(std::string_view basePath) {
+  return !EndsWithAscii(basePath, "\\Delphi\\") && !EndsWithAscii(basePath, "\\C++Builder\\");
+}
+
+std::string IdeSharedFolder(const IdeInstallation& installation) {
+  const auto numbers = ParseVersion(installation.version);
+  const std::uint32_t major = numbers ? (*numbers)[0] : 0;
+  if (!IsBdsBasePath(installation.basePath) || major < SHARED_FOLDER_SINCE) {
+    return installation.root;
+  }
+  // The user's own setting in the IDE's environment variables, where it names a folder outright.
+  const std::optional<std::string> own =
+      platform::ReadUserText(IdeVersionKey(installation.basePath, installation.version) + "\\" +
+                                 std::string(ENVIRONMENT_VARIABLES_KEY),
+                             MACRO_SHARED_DOCUMENTS);
+  if (own && !TrimBlanks(*own).empty() && own->find("$(") == std::string::npos) {
+    return FolderWithSeparator(*own);
+  }
+  const char* family = major >= STUDIO_FOLDER_SINCE ? "\\Embarcadero\\Studio\\" : "\\RAD Studio\\";
+  return platform::PublicDocumentsFolder() + family + installation.version + "\\";
 }
 
 } // namespace quillet

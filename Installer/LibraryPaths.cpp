@@ -4,10 +4,11 @@
 
 #include "Common/Text.h"
 #include "Installer/Folders.h"
+#include "Installer/IdeDiscovery.h"
 #include "Installer/Templates.h"
 #include "Package/Contract.h"
 #include "Package/PackageIdes.h"
-#include "Platform/Shell.h"
+#include "Platform/Ascii.h"
 #include "Platform/UserRegistry.h"
 
 namespace quillet {
@@ -20,22 +21,6 @@ constexpr std::uint32_t PER_PLATFORM_SINCE = 9;
 // 2009).
 constexpr std::uint32_t CPP_PATHS_SINCE = 6;
 
-// RAD Studio 2007 (5.0) keeps a shared documents folder; XE6 (14.0) moved it to another name.
-constexpr std::uint32_t SHARED_FOLDER_SINCE = 5;
-constexpr std::uint32_t STUDIO_FOLDER_SINCE = 14;
-// The key below a version's key where the IDE keeps the user's own values of its variables.
-constexpr std::string_view ENVIRONMENT_VARIABLES_KEY = "Environment Variables";
-
-// The version's key below HKEY_CURRENT_USER, as the registry calls take it (no leading "\").
-std::string VersionKey(std::string_view basePath, std::string_view version) {
-  return std::string(basePath.starts_with('\\') ? basePath.substr(1) : basePath) +
-         std::string(version);
-}
-
-bool EndsWithAscii(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() && SameTextAscii(text.substr(text.size() - tail.size()), tail);
-}
-
 } // namespace
 
 std::vector<platform::UserListTarget> LibraryTargets(std::string_view basePath,
@@ -43,13 +28,13 @@ std::vector<platform::UserListTarget> LibraryTargets(std::string_view basePath,
                                                      std::string_view platformName,
                                                      LibraryList list) {
   const bool search = list == LibraryList::Search;
-  const bool win32 = SameTextAscii(platformName, DEFAULT_LIBRARY_PLATFORM);
-  const std::string key = VersionKey(basePath, version);
+  const bool win32 = platform::EqualIgnoringAsciiCase(platformName, DEFAULT_LIBRARY_PLATFORM);
+  const std::string key = IdeVersionKey(basePath, version);
   const std::string delphiValue = search ? "Search Path" : "Browsing Path";
   const std::string cppValue = search ? "LibraryPath" : "BrowsingPath";
 
   // Delphi 2 to 7 and C++Builder 1 to 6: one library, for Win32.
-  if (EndsWithAscii(basePath, "\\Delphi\\") || EndsWithAscii(basePath, "\\C++Builder\\")) {
+  if (!IsBdsBasePath(basePath)) {
     if (!win32) {
       return {};
     }
@@ -73,26 +58,6 @@ std::vector<platform::UserListTarget> LibraryTargets(std::string_view basePath,
     targets.push_back({key + "\\C++\\Paths", cppValue, false});
   }
   return targets;
-}
-
-std::string IdeSharedFolder(const IdeInstallation& installation) {
-  const auto numbers = ParseVersion(installation.version);
-  const std::uint32_t major = numbers ? (*numbers)[0] : 0;
-  const bool bds = !EndsWithAscii(installation.basePath, "\\Delphi\\") &&
-                   !EndsWithAscii(installation.basePath, "\\C++Builder\\");
-  if (!bds || major < SHARED_FOLDER_SINCE) {
-    return installation.root;
-  }
-  // The user's own setting in the IDE's environment variables, where it names a folder outright.
-  const std::optional<std::string> own =
-      platform::ReadUserText(VersionKey(installation.basePath, installation.version) + "\\" +
-                                 std::string(ENVIRONMENT_VARIABLES_KEY),
-                             MACRO_SHARED_DOCUMENTS);
-  if (own && !TrimBlanks(*own).empty() && own->find("$(") == std::string::npos) {
-    return FolderWithSeparator(*own);
-  }
-  const char* family = major >= STUDIO_FOLDER_SINCE ? "\\Embarcadero\\Studio\\" : "\\RAD Studio\\";
-  return platform::PublicDocumentsFolder() + family + installation.version + "\\";
 }
 
 bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& installation,

@@ -28,15 +28,6 @@ std::vector<platform::UserListTarget> LibraryTargets(std::string_view basePath,
                                                      std::string_view platformName,
                                                      LibraryList list);
 
-// The folder that the installation shares with every user for third-party files, with a final
-// "\" (the value of %BDSCOMMONDIR%): for RAD Studio 2007 (BDS 5.0) to XE5 (12.0) "RAD
-// Studio\VERSION", since XE6 (14.0) "Embarcadero\Studio\VERSION", below the public documents
-// folder, as the IDE sets its $(BDSCOMMONDIR), unless the user set BDSCOMMONDIR to a folder in the
-// IDE's environment variables (HKEY_CURRENT_USER\BASE\VERSION\Environment Variables; a value
-// that names other variables, "$(...)", is not taken). Older versions have none: there it is the
-// root folder, where Delphi and C++Builder up to 7 and 6 keep packages and projects.
-std::string IdeSharedFolder(const IdeInstallation& installation);
-
 // One console line per folder: "Adding FOLDER to the library path .. OK" or what kept it from
 // being added. False when a folder could not be added.
 bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& installation,

@@ -7,8 +7,8 @@
 #include "Common/Exception.h"
 #include "Installer/Console.h"
 #include "Installer/ContentPipeline.h"
-#include "Installer/Dialogue.h"
 #include "Installer/DownloadAddress.h"
+#include "Installer/Installation.h"
 #include "Installer/PackageSource.h"
 #include "Package/RecordCheck.h"
 #include "Platform/PathSplit.h"
@@ -44,7 +44,7 @@ int RunInstaller(const std::vector<std::string>& arguments) {
   try {
     InstallOptions options;
     options.threads = InstallThreads();
-    allInstalled = RunInstallationDialogue(layout, context, StdConsole(), options);
+    allInstalled = RunInstallation(layout, context, StdConsole(), options);
   } catch (...) {
     cleanUp();
     throw;

@@ -2,6 +2,7 @@
 
 #include "Common/Text.h"
 #include "Package/EntryContent.h"
+#include "Platform/Ascii.h"
 
 namespace quillet {
 
@@ -138,7 +139,7 @@ std::string DescribeIdes(const IdeBasePaths& ides) {
       // A family's paths stand together, all with the same bounds.
       bool matches = count <= paths.size() - i;
       for (std::size_t k = 0; matches && k < count; ++k) {
-        matches = SameTextAscii(paths[i + k], family.basePaths[k]) &&
+        matches = platform::EqualIgnoringAsciiCase(paths[i + k], family.basePaths[k]) &&
                   ides.BoundsOf(i + k) == ides.BoundsOf(i);
       }
       if (matches) {

@@ -5,7 +5,7 @@
 #include "Package/Contract.h"
 #include "Package/PackageFormat.h"
 #include "Package/SignedImage.h"
-#include "Packer/PackageBuild.h"
+#include "Packer/PackageFiles.h"
 #include "Packer/PackageReport.h"
 #include "Packer/PackerError.h"
 

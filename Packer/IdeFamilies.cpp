@@ -83,16 +83,6 @@ IdeBasePaths IdeListOfFamilies(const std::vector<std::string>& families) {
   return list;
 }
 
-std::vector<std::string> BasePathsOfFamilies(const std::vector<std::string>& families) {
-  return IdeListOfFamilies(families).paths;
-}
-
-std::string DescribeBasePaths(const std::vector<std::string>& basePaths) {
-  IdeBasePaths list;
-  list.paths = basePaths;
-  return DescribeIdes(list);
-}
-
 std::string IdeFamiliesLine(const IdeBasePaths& ides) {
   const std::string families = "IDE families: " + DescribeIdes(ides);
   switch (ides.source) {

@@ -16,12 +16,6 @@ namespace quillet::packer {
 // go with each of its paths. Throws EPackerError (without a location; the caller adds it) for
 // an empty list, an unknown name, malformed bounds and a path given twice.
 IdeBasePaths IdeListOfFamilies(const std::vector<std::string>& families);
-// The same, the paths alone.
-std::vector<std::string> BasePathsOfFamilies(const std::vector<std::string>& families);
-
-// The family names for base paths, as a manifest would give them ("delphi, cbuilder, bds");
-// a path that is no family's is shown as it is.
-std::string DescribeBasePaths(const std::vector<std::string>& basePaths);
 
 // The line `list` writes about a package's IDE families, without its line end.
 std::string IdeFamiliesLine(const IdeBasePaths& ides);

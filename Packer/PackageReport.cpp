@@ -1,3 +1,6 @@
+// Reading finished packages with the installer's own reader (PackageFile), and what the list and
+// the test reports both show and judge: flags, entry paths, names the installer would refuse and
+// folders that may lead outside the folder the user confirms.
 #include "Packer/PackageReport.h"
 
 #include <algorithm>
@@ -10,7 +13,7 @@
 #include "Package/RecordCheck.h"
 #include "Package/SignedImage.h"
 #include "Packer/IdeFamilies.h"
-#include "Packer/PackageBuild.h"
+#include "Packer/Manifest.h"
 #include "Packer/PackageTime.h"
 #include "Packer/PackerError.h"
 #include "Packer/TemplateCheck.h"
@@ -41,13 +44,7 @@ std::string OpenFailure(const std::string& path, platform::MappedFile::Status st
   }
 }
 
-std::string Padded(const std::string& text, std::size_t width, bool right) {
-  if (text.size() >= width) {
-    return text;
-  }
-  const std::string fill(width - text.size(), ' ');
-  return right ? fill + text : text + fill;
-}
+} // namespace
 
 // A text of the package for one line of a report: its stored bytes, with control characters
 // shown as "?" (ShownText).
@@ -83,8 +80,6 @@ std::vector<std::string> PlacementWarnings(const PackageFile& package) {
   }
   return lines;
 }
-
-} // namespace
 
 PackageFile::PackageFile(const std::string& path) : path_(path) {
   const auto status = image_.Open(path, MAX_PACKAGE_FILE_SIZE);
@@ -153,143 +148,6 @@ std::string EntryPath(const PackageEntry& entry) {
     folder += '\\';
   }
   return folder + entry.FileName();
-}
-
-void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& warnings,
-                 std::uint32_t codePage) {
-  // For the terminal; a code page this system cannot convert shows the bytes as stored.
-  const auto shown = [codePage](const std::string& text) {
-    const std::optional<std::string> utf8 = platform::CodePageToUtf8(codePage, text);
-    return utf8 ? ShownText(*utf8, TextShape::Line, true) : Shown(text);
-  };
-  const PackageLayout& layout = package.Layout();
-  const std::uint32_t packageSize = layout.imageSize - layout.header;
-  if (layout.header == 0) {
-    out << package.Path() << ": package of " << packageSize << " bytes";
-  } else {
-    out << package.Path() << ": installer with a package of " << packageSize << " bytes at offset "
-        << layout.header;
-  }
-  out << ", " << package.Entries().size() << " entries\n";
-  out << "Default folder: " << shown(layout.HeaderDefaultFolder()) << "\n";
-  out << Shown(IdeFamiliesLine(PackageIdeBasePaths(layout))) << "\n";
-  // The settings a package opts into, only when it does.
-  const LibrarySettings library = PackageLibrarySettings(layout);
-  auto joined = [&shown](const std::vector<std::string>& items) {
-    std::string text;
-    for (const std::string& item : items) {
-      text += (text.empty() ? "" : ", ") + shown(item);
-    }
-    return text;
-  };
-  if (!library.searchPaths.empty()) {
-    out << "Library path: " << joined(library.searchPaths) << "\n";
-  }
-  if (!library.browsingPaths.empty()) {
-    out << "Browsing path: " << joined(library.browsingPaths) << "\n";
-  }
-  if (!library.Empty()) {
-    out << "Platforms: " << joined(library.platforms) << "\n";
-  }
-  if (const auto readme = PackageReadmeTarget(layout)) {
-    out << "Readme: " << shown(*readme) << "\n";
-  }
-
-  std::size_t folderWidth = std::string("Folder").size();
-  std::size_t numberWidth = 8;
-  for (const PackageEntry& entry : package.Entries()) {
-    folderWidth = std::max(folderWidth, shown(entry.FolderTemplate()).size());
-    numberWidth = std::max({numberWidth, std::to_string(entry.StoredSize()).size(),
-                            std::to_string(entry.UnpackedSize()).size()});
-  }
-  out << "Index  Flags  " << Padded("Stored", numberWidth, true) << "  "
-      << Padded("Unpacked", numberWidth, true) << "  Date       Time      "
-      << Padded("Folder", folderWidth, false) << "  Name\n";
-  std::size_t index = 0;
-  for (const PackageEntry& entry : package.Entries()) {
-    out << Padded(std::to_string(index++), 5, true) << "  "
-        << Padded(FlagsText(entry.Flags()), 5, false) << "  "
-        << Padded(std::to_string(entry.StoredSize()), numberWidth, true) << "  "
-        << Padded(std::to_string(entry.UnpackedSize()), numberWidth, true) << "  "
-        << FormatDayTime(entry.Date(), entry.Time()) << "  "
-        << Padded(shown(entry.FolderTemplate()), folderWidth, false) << "  "
-        << shown(entry.FileName()) << "\n";
-  }
-  for (const std::string& problem : package.Problems()) {
-    warnings << "quillet-pack: warning: " << package.Path() << ": " << problem << "\n";
-  }
-  for (const std::string& warning : PlacementWarnings(package)) {
-    warnings << "quillet-pack: warning: " << package.Path() << ": " << warning << "\n";
-  }
-  index = 0;
-  for (const PackageEntry& entry : package.Entries()) {
-    if (const std::string problem = BadNameProblem(entry, codePage); !problem.empty()) {
-      warnings << "quillet-pack: warning: " << package.Path() << ": entry " << index << " ("
-               << shown(EntryPath(entry)) << "): the installer will not create it: "
-               << ShownText(problem, TextShape::Line, true) << "\n";
-    }
-    ++index;
-  }
-}
-
-TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
-  TestSummary summary;
-  // As the installer judges them: an entry that asks for a damaged patch text fails with it.
-  const EntryStatus patch = ExtractEntry(package.Layout(), PATCH_ENTRY_NAME).status;
-  const std::uint32_t codePage = PackageCodePage(package.Layout()).value_or(DEFAULT_CODE_PAGE);
-  for (const PackageEntry& entry : package.Entries()) {
-    // As the installer refuses them: a name that leads out of its folder or that Windows cannot
-    // hold.
-    if (const std::string problem = BadNameProblem(entry, codePage); !problem.empty()) {
-      ++summary.tested;
-      ++summary.failed;
-      out << "Bad name    " << Shown(EntryPath(entry)) << "  ("
-          << ShownText(problem, TextShape::Line, true) << ")\n";
-      continue;
-    }
-    // Counted, never held: an entry of any size costs one chunk of memory.
-    std::uint64_t contentSize = 0;
-    const ChunkSink count = [&contentSize](const char*, std::size_t size) {
-      contentSize += size;
-      return true;
-    };
-    // An entry that fails with the patch text needs no decompression of its own.
-    const std::optional<EntryStatus> patchFailure = PatchTextFailure(entry, patch);
-    const EntryStatus status = patchFailure ? *patchFailure : DecodeEntry(entry, count);
-    ++summary.tested;
-    switch (status) {
-    case EntryStatus::Content:
-      out << "OK          " << Shown(EntryPath(entry));
-      if (contentSize != entry.UnpackedSize()) {
-        out << "  (unpacked size field " << entry.UnpackedSize() << ", content " << contentSize
-            << " bytes)";
-      }
-      out << "\n";
-      break;
-    case EntryStatus::ChecksumFailure:
-      ++summary.failed;
-      out << "CRC Error   " << Shown(EntryPath(entry)) << "\n";
-      break;
-    case EntryStatus::DataError:
-      ++summary.failed;
-      out << "Data Error  " << Shown(EntryPath(entry)) << "\n";
-      break;
-    }
-  }
-  for (const std::string& problem : package.Problems()) {
-    ++summary.problems;
-    out << "Problem     " << problem << "\n";
-  }
-  for (const std::string& warning : PlacementWarnings(package)) {
-    out << "Warning     " << warning << "\n";
-  }
-  out << package.Path() << ": " << summary.tested << " entries tested, "
-      << summary.tested - summary.failed << " OK, " << summary.failed << " failed";
-  if (summary.problems != 0) {
-    out << ", " << summary.problems << (summary.problems == 1 ? " problem" : " problems");
-  }
-  out << "\n";
-  return summary;
 }
 
 } // namespace quillet::packer

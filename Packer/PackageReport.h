@@ -43,8 +43,20 @@ std::string FlagsText(std::uint32_t flags);
 // The entry's folder template and file name as one path, for messages.
 std::string EntryPath(const PackageEntry& entry);
 
-// Writes the header line and one line per entry; problems go to `warnings`. Names and folders are
-// shown in UTF-8, read in the package's code page.
+// A text of the package for one line of a report: its stored bytes, with control characters
+// shown as "?" (ShownText).
+std::string Shown(std::string_view stored);
+
+// Why the installer would not create the entry (EntryNameProblem), judged on its name and folder
+// in UTF-8, read in the code page; empty for an entry it creates or never installs.
+std::string BadNameProblem(const PackageEntry& entry, std::uint32_t codePage);
+
+// Installable entries whose folder may lead outside the folders the user knows, one line each.
+// Only the package's bytes are judged, so no code page is assumed for double-byte names.
+std::vector<std::string> PlacementWarnings(const PackageFile& package);
+
+// PackageListing.cpp: writes the header line and one line per entry; problems go to `warnings`.
+// Names and folders are shown in UTF-8, read in the package's code page.
 void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& warnings,
                  std::uint32_t codePage = 1252);
 
@@ -55,8 +67,8 @@ struct TestSummary {
   bool Passed() const { return failed == 0 && problems == 0; }
 };
 
-// Checks every entry's checksum and decompresses it, writing nothing to disk; a line per entry
-// and a summary go to `out`.
+// PackageTesting.cpp: checks every entry's checksum and decompresses it, writing nothing to disk; a
+// line per entry and a summary go to `out`.
 TestSummary TestPackage(const PackageFile& package, std::ostream& out);
 
 } // namespace quillet::packer

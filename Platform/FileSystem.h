@@ -1,7 +1,8 @@
 // File system: folders and output files, for Windows-style paths.
 //
 // One piece of the interface between Quillet and the operating system: declared once here,
-// implemented in Platform/Posix/FileSystem.cpp and Platform/Win32/FileSystem.cpp.
+// implemented in Platform/Win32/FileSystem.cpp and, on POSIX, in Platform/Posix/PathMapping.cpp,
+// FolderListings.cpp, OutputFile.cpp and FolderLock.cpp.
 // No OS type appears in it.
 //
 // Paths: the installer speaks Windows paths ("C:\Lib\a.pas"), because packages and registries hold

@@ -5,7 +5,7 @@ namespace quillet::platform::posix {
 
 // Removes the named temporary file of every OutputFile not yet committed. Called by an interrupt
 // with the interrupt hold taken, so that no file is being created, renamed or removed meanwhile
-// (Platform/Posix/FileSystem.cpp).
+// (Platform/Posix/OutputFile.cpp).
 void RemoveUncommittedFiles();
 
 } // namespace quillet::platform::posix

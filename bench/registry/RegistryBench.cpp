@@ -1,4 +1,4 @@
-// Times IDE discovery on a Wine prefix: the two DiscoverIdeRoots calls of a run (each reads
+// Times IDE discovery on a Wine prefix: the two DiscoverIdes calls of a run (each reads
 // system.reg anew for its own base key), and the parse of the whole file alone.
 //
 //   quillet-registry-bench [PREFIX] [ROUNDS]
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
   std::vector<double> parse;
   std::vector<double> discovery;
   std::size_t keys = 0;
-  quillet::t_StringList roots;
+  std::vector<quillet::IdeInstallation> roots;
   for (int i = 0; i < rounds; ++i) {
     const auto readStart = Clock::now();
     const auto again = quillet::platform::ReadWholeFile(file);
@@ -173,20 +173,20 @@ int main(int argc, char** argv) {
     parse.push_back(Milliseconds(Clock::now() - start));
     keys = registry.KeyCount();
 
-    roots = quillet::t_StringList();
+    roots.clear();
     const auto discoveryStart = Clock::now();
-    quillet::DiscoverIdeRoots(roots, quillet::DELPHI_BASE_PATH);
-    quillet::DiscoverIdeRoots(roots, quillet::CBUILDER_BASE_PATH);
+    quillet::DiscoverIdes(roots, quillet::DELPHI_BASE_PATH);
+    quillet::DiscoverIdes(roots, quillet::CBUILDER_BASE_PATH);
     discovery.push_back(Milliseconds(Clock::now() - discoveryStart));
   }
   std::printf("%zu keys; roots found:", keys);
   for (const auto& root : roots) {
-    std::printf(" [%s]", root.c_str());
+    std::printf(" [%s]", root.root.c_str());
   }
   std::printf("\n");
   Report("read file only", read);
   Report("parse only (text in memory)", parse);
-  Report("DiscoverIdeRoots x2 (2 scoped reads)", discovery);
+  Report("DiscoverIdes x2 (2 scoped reads)", discovery);
 
   if (!generated.empty()) {
     fs::remove_all(generated);

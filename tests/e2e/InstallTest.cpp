@@ -11,7 +11,7 @@
 #include <regex>
 #include <thread>
 
-#include "Installer/Dialogue.h"
+#include "Installer/Installation.h"
 #include "Installer/RunInstaller.h"
 #include "Package/Contract.h"
 #include "Package/PackageCrc.h"

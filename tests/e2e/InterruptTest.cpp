@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "Installer/ContentPipeline.h"
-#include "Installer/Dialogue.h"
+#include "Installer/Installation.h"
 #include "Installer/RunInstaller.h"
 #include "Package/PackageWriter.h"
 #include "Platform/Testing.h"

@@ -11,8 +11,8 @@
 #include <unistd.h>
 #endif
 
-#include "Installer/Dialogue.h"
 #include "Installer/EntryInstall.h"
+#include "Installer/Installation.h"
 #include "Package/PackageCrc.h"
 #include "Package/PackageWriter.h"
 #include "Platform/Testing.h"

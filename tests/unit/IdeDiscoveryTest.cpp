@@ -8,6 +8,7 @@
 
 #include "Common/Exception.h"
 #include "Installer/IdeDiscovery.h"
+#include "Platform/Shell.h"
 #include "tests/support/TestSupport.h"
 
 namespace quillet {
@@ -58,15 +59,20 @@ private:
   std::optional<std::string> old_;
 };
 
-std::vector<std::string> Entries(const t_StringList& list) {
-  return std::vector<std::string>(list.begin(), list.end());
+// The RootDir texts of the installations found, in order.
+std::vector<std::string> Entries(const std::vector<IdeInstallation>& found) {
+  std::vector<std::string> roots;
+  for (const IdeInstallation& installation : found) {
+    roots.push_back(installation.root);
+  }
+  return roots;
 }
 
 // The two calls of a run: Delphi first, then C++Builder.
 std::vector<std::string> DiscoverAll() {
-  t_StringList roots;
-  DiscoverIdeRoots(roots, DELPHI_BASE_PATH);
-  DiscoverIdeRoots(roots, CBUILDER_BASE_PATH);
+  std::vector<IdeInstallation> roots;
+  DiscoverIdes(roots, DELPHI_BASE_PATH);
+  DiscoverIdes(roots, CBUILDER_BASE_PATH);
   return Entries(roots);
 }
 
@@ -205,9 +211,9 @@ class IdeDiscoveryFailureTest : public IdeDiscoveryTest,
 TEST_P(IdeDiscoveryFailureTest, RootDirThatIsNotTextRaises) {
   WriteSystemReg(Win64(Version("Delphi", "5.0", RootDir("D5")) +
                        Version("Delphi", "7.0", GetParam().valueLine)));
-  t_StringList roots;
+  std::vector<IdeInstallation> roots;
   try {
-    DiscoverIdeRoots(roots, DELPHI_BASE_PATH);
+    DiscoverIdes(roots, DELPHI_BASE_PATH);
     FAIL() << "no exception";
   } catch (const ERegistryException& e) {
     EXPECT_STREQ(e.what(), "Invalid data type for 'RootDir'");
@@ -224,29 +230,40 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"OtherType", "\"RootDir\"=hex(5):00,00,00,01\n"}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(IdeDiscoveryTest, AppendsToWhatTheListHolds) {
-  WriteSystemReg(Win64(Version("Delphi", "7.0", RootDir("D7"))));
-  t_StringList roots;
-  roots.Add("kept");
-  roots.Add("");
-  DiscoverIdeRoots(roots, DELPHI_BASE_PATH);
-  EXPECT_EQ(Entries(roots), (std::vector<std::string>{"kept", "", "D7"}));
-}
-
 TEST_F(IdeDiscoveryTest, BasePathWithoutLeadingBackslash) {
   WriteSystemReg(Win64(Version("Delphi", "7.0", RootDir("D7"))));
-  t_StringList roots;
-  DiscoverIdeRoots(roots, "Software\\Borland\\Delphi\\");
+  std::vector<IdeInstallation> roots;
+  DiscoverIdes(roots, "Software\\Borland\\Delphi\\");
   EXPECT_EQ(Entries(roots), std::vector<std::string>{"D7"});
 }
 
 TEST_F(IdeDiscoveryTest, FileIsReadByEachCall) {
   WriteSystemReg(Win64(Version("Delphi", "7.0", RootDir("D7"))));
-  t_StringList roots;
-  DiscoverIdeRoots(roots, DELPHI_BASE_PATH);
+  std::vector<IdeInstallation> roots;
+  DiscoverIdes(roots, DELPHI_BASE_PATH);
   WriteSystemReg(Win64(Version("Delphi", "5.0", RootDir("D5"))));
-  DiscoverIdeRoots(roots, DELPHI_BASE_PATH);
+  DiscoverIdes(roots, DELPHI_BASE_PATH);
   EXPECT_EQ(Entries(roots), (std::vector<std::string>{"D7", "D5"}));
+}
+
+TEST(IdeSharedFolder, PublicDocumentsFolderOfTheVersionOrTheRoot) {
+  const std::string root = "C:\\IDE\\";
+  const std::string shared = platform::PublicDocumentsFolder();
+  const struct {
+    std::string_view basePath;
+    const char* version;
+    std::string expected;
+  } rows[] = {
+      {DELPHI_BASE_PATH, "7.0", root},
+      {BORLAND_BDS_BASE_PATH, "4.0", root},
+      {CODEGEAR_BDS_BASE_PATH, "5.0", shared + "\\RAD Studio\\5.0\\"},
+      {EMBARCADERO_BDS_BASE_PATH, "12.0", shared + "\\RAD Studio\\12.0\\"},
+      {EMBARCADERO_BDS_BASE_PATH, "14.0", shared + "\\Embarcadero\\Studio\\14.0\\"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(IdeSharedFolder({root, std::string(row.basePath), row.version}), row.expected)
+        << row.version;
+  }
 }
 
 TEST(IdeDiscoveryPrefix, FallsBackToWineInHome) {

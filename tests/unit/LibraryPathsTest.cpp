@@ -66,26 +66,6 @@ TEST(LibraryTargets, KeysPerFamilyVersionAndPlatform) {
   }
 }
 
-TEST(IdeSharedFolder, PublicDocumentsFolderOfTheVersionOrTheRoot) {
-  const std::string root = "C:\\IDE\\";
-  const std::string shared = platform::PublicDocumentsFolder();
-  const struct {
-    std::string_view basePath;
-    const char* version;
-    std::string expected;
-  } rows[] = {
-      {DELPHI_BASE_PATH, "7.0", root},
-      {BORLAND_BDS_BASE_PATH, "4.0", root},
-      {CODEGEAR_BDS_BASE_PATH, "5.0", shared + "\\RAD Studio\\5.0\\"},
-      {EMBARCADERO_BDS_BASE_PATH, "12.0", shared + "\\RAD Studio\\12.0\\"},
-      {EMBARCADERO_BDS_BASE_PATH, "14.0", shared + "\\Embarcadero\\Studio\\14.0\\"},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(IdeSharedFolder({root, std::string(row.basePath), row.version}), row.expected)
-        << row.version;
-  }
-}
-
 TEST(VersionBounds, PickVersionSubkeysByNumber) {
   const struct {
     const char* subkey;

@@ -18,7 +18,8 @@
 #include "Packer/IdeFamilies.h"
 #include "Packer/Manifest.h"
 #include "Packer/PackCommand.h"
-#include "Packer/PackageBuild.h"
+#include "Packer/PackageFiles.h"
+#include "Packer/PackagePlan.h"
 #include "Packer/PackageReport.h"
 #include "Packer/PackageTime.h"
 #include "Packer/PackerError.h"
@@ -841,7 +842,7 @@ TEST(IdeFamilies, ListLineNamesThemAsAManifestWould) {
         {">=5.0", "", ""}},
        "IDE families: \\Software\\Borland\\BDS\\>=5.0, \\Software\\CodeGear\\BDS\\, "
        "\\Software\\Embarcadero\\BDS\\"},
-      {{IdeListSource::Damaged, BasePathsOfFamilies({"delphi", "cbuilder"}), {}},
+      {{IdeListSource::Damaged, IdeListOfFamilies({"delphi", "cbuilder"}).paths, {}},
        "IDE families: delphi, cbuilder (ides.txt is damaged; the installer falls back to these)"},
       {{IdeListSource::Package, {}, {}},
        "IDE families: none (ides.txt names no registry path; the installer offers no "

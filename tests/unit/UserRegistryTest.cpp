@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Installer/IdeDiscovery.h"
 #include "Installer/LibraryPaths.h"
 #include "Package/PackageIdes.h"
 #include "Platform/Shell.h"

@@ -1,4 +1,4 @@
-#include "Installer/Dialogue.h"
+#include "Installer/Installation.h"
 
 #include <optional>
 #include <vector>
@@ -7,19 +7,19 @@
 #include "Installer/EntryInstall.h"
 #include "Installer/IdeDiscovery.h"
 #include "Installer/LibraryPaths.h"
-#include "Installer/StringList.h"
 #include "Installer/Templates.h"
 #include "Package/Contract.h"
 #include "Package/EntryContent.h"
 #include "Package/PackageOptions.h"
+#include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Registry.h"
 #include "Platform/Shell.h"
 
 namespace quillet {
 
-bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& context, Console& console,
-                             const InstallOptions& options) {
+bool RunInstallation(const PackageLayout& layout, InstallContext& context, Console& console,
+                     const InstallOptions& options) {
   // The package's names and texts are in the code page it records, else in the system's.
   context.CodePage = PackageCodePage(layout).value_or(platform::SystemCodePage());
   console.WriteLine("\r\n" +
@@ -94,7 +94,7 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
     if (!TrimBlanks(answer).empty()) {
       context.PackageRoot = answer;
     }
-    if (SameTextAscii(context.PackageRoot, "N")) {
+    if (platform::EqualIgnoringAsciiCase(context.PackageRoot, "N")) {
       continue;
     }
     if (!installTurn()) {
@@ -117,7 +117,7 @@ bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& contex
     console.WriteLine(std::string(NO_FITTING_IDE_HEAD) + InLine(DescribeIdes(ides)) + ".");
     console.WriteLine(NO_FITTING_IDE_QUESTION);
     const std::string answer = console.ReadLine();
-    if (!TrimBlanks(answer).empty() && !SameTextAscii(TrimBlanks(answer), "N")) {
+    if (!TrimBlanks(answer).empty() && !platform::EqualIgnoringAsciiCase(TrimBlanks(answer), "N")) {
       context.IdeRoot.clear();
       context.IdeShared.clear();
       context.PackageRoot = answer;

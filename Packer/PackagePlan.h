@@ -1,10 +1,12 @@
-// From a manifest to package bytes, and writing result files.
+// Planning a package: from a manifest to the entries in package order, their stored names and
+// folder templates in the code page, and where their content comes from.
 #pragma once
 
-#include <filesystem>
-#include <functional>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Package/PackageWriter.h"
@@ -50,26 +52,5 @@ std::string ToCodePage(std::string_view utf8, std::uint32_t codePage, const std:
 // template longer than 255 bytes, a file of 4 GiB or more, two entries with one target, and a
 // `readme` that no [[entry]] installs as readme.html.
 PackagePlan PlanPackage(const Manifest& manifest);
-
-struct BuildOptions {
-  int level = 9;
-  unsigned jobs = 0; // 0: one per core
-  std::function<void(const CompressionProgress&)> progress;
-};
-
-// Compresses the planned entries and writes the package to `output`, streaming each entry to a
-// temporary file beside it as soon as it and those before it are compressed, so that memory holds
-// only the entries in flight. The file takes the output's name only when complete. Gives the
-// package's size.
-std::uint64_t WritePackage(const PackagePlan& plan, const BuildOptions& options,
-                           const std::filesystem::path& output);
-
-// Writes the file under a new temporary name in its folder and then puts it in place, so that a
-// failed write never leaves a half file behind, and a link or file at any other name is never
-// written through. `executable` adds the execute permissions.
-void WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes, bool executable);
-
-// A whole file's bytes; throws EPackerError naming the file.
-std::string ReadSourceFile(const std::filesystem::path& path);
 
 } // namespace quillet::packer

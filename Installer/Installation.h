@@ -1,4 +1,5 @@
-// The installation dialogue: welcome text, one turn per IDE installation, the readme.
+// The installation: welcome text, one turn per IDE installation, the library paths, the readme,
+// asked and told through the console.
 #pragma once
 
 #include <string_view>
@@ -27,7 +28,7 @@ inline constexpr std::string_view LIBRARY_PATH_LEFT =
 // Runs the whole installation with an open, valid package, talking through `console`. Gives false
 // when at least one entry could not be installed. ERegistryException from IDE discovery passes
 // through.
-bool RunInstallationDialogue(const PackageLayout& layout, InstallContext& context, Console& console,
-                             const InstallOptions& options = {});
+bool RunInstallation(const PackageLayout& layout, InstallContext& context, Console& console,
+                     const InstallOptions& options = {});
 
 } // namespace quillet

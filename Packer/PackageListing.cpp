@@ -1,0 +1,104 @@
+// `quillet-pack list`: the header line and one line per entry of a finished package.
+#include <algorithm>
+#include <cstdio>
+
+#include "Common/Text.h"
+#include "Package/Contract.h"
+#include "Package/PackageOptions.h"
+#include "Packer/IdeFamilies.h"
+#include "Packer/PackageReport.h"
+#include "Packer/PackageTime.h"
+#include "Platform/Text.h"
+
+namespace quillet::packer {
+
+namespace {
+
+std::string Padded(const std::string& text, std::size_t width, bool right) {
+  if (text.size() >= width) {
+    return text;
+  }
+  const std::string fill(width - text.size(), ' ');
+  return right ? fill + text : text + fill;
+}
+
+} // namespace
+
+void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& warnings,
+                 std::uint32_t codePage) {
+  // For the terminal; a code page this system cannot convert shows the bytes as stored.
+  const auto shown = [codePage](const std::string& text) {
+    const std::optional<std::string> utf8 = platform::CodePageToUtf8(codePage, text);
+    return utf8 ? ShownText(*utf8, TextShape::Line, true) : Shown(text);
+  };
+  const PackageLayout& layout = package.Layout();
+  const std::uint32_t packageSize = layout.imageSize - layout.header;
+  if (layout.header == 0) {
+    out << package.Path() << ": package of " << packageSize << " bytes";
+  } else {
+    out << package.Path() << ": installer with a package of " << packageSize << " bytes at offset "
+        << layout.header;
+  }
+  out << ", " << package.Entries().size() << " entries\n";
+  out << "Default folder: " << shown(layout.HeaderDefaultFolder()) << "\n";
+  out << Shown(IdeFamiliesLine(PackageIdeBasePaths(layout))) << "\n";
+  // The settings a package opts into, only when it does.
+  const LibrarySettings library = PackageLibrarySettings(layout);
+  auto joined = [&shown](const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) {
+      text += (text.empty() ? "" : ", ") + shown(item);
+    }
+    return text;
+  };
+  if (!library.searchPaths.empty()) {
+    out << "Library path: " << joined(library.searchPaths) << "\n";
+  }
+  if (!library.browsingPaths.empty()) {
+    out << "Browsing path: " << joined(library.browsingPaths) << "\n";
+  }
+  if (!library.Empty()) {
+    out << "Platforms: " << joined(library.platforms) << "\n";
+  }
+  if (const auto readme = PackageReadmeTarget(layout)) {
+    out << "Readme: " << shown(*readme) << "\n";
+  }
+
+  std::size_t folderWidth = std::string("Folder").size();
+  std::size_t numberWidth = 8;
+  for (const PackageEntry& entry : package.Entries()) {
+    folderWidth = std::max(folderWidth, shown(entry.FolderTemplate()).size());
+    numberWidth = std::max({numberWidth, std::to_string(entry.StoredSize()).size(),
+                            std::to_string(entry.UnpackedSize()).size()});
+  }
+  out << "Index  Flags  " << Padded("Stored", numberWidth, true) << "  "
+      << Padded("Unpacked", numberWidth, true) << "  Date       Time      "
+      << Padded("Folder", folderWidth, false) << "  Name\n";
+  std::size_t index = 0;
+  for (const PackageEntry& entry : package.Entries()) {
+    out << Padded(std::to_string(index++), 5, true) << "  "
+        << Padded(FlagsText(entry.Flags()), 5, false) << "  "
+        << Padded(std::to_string(entry.StoredSize()), numberWidth, true) << "  "
+        << Padded(std::to_string(entry.UnpackedSize()), numberWidth, true) << "  "
+        << FormatDayTime(entry.Date(), entry.Time()) << "  "
+        << Padded(shown(entry.FolderTemplate()), folderWidth, false) << "  "
+        << shown(entry.FileName()) << "\n";
+  }
+  for (const std::string& problem : package.Problems()) {
+    warnings << "quillet-pack: warning: " << package.Path() << ": " << problem << "\n";
+  }
+  for (const std::string& warning : PlacementWarnings(package)) {
+    warnings << "quillet-pack: warning: " << package.Path() << ": " << warning << "\n";
+  }
+  index = 0;
+  for (const PackageEntry& entry : package.Entries()) {
+    if (const std::string problem = BadNameProblem(entry, codePage); !problem.empty()) {
+      warnings << "quillet-pack: warning: " << package.Path() << ": entry " << index << " ("
+               << shown(EntryPath(entry)) << "): the installer will not create it: "
+               << ShownText(problem, TextShape::Line, true) << "\n";
+    }
+    ++index;
+  }
+}
+
+} // namespace quillet::packer

@@ -1,0 +1,277 @@
+// The file system for Windows-style paths, mapped onto POSIX the way Wine maps them: "\" becomes
+// "/", a drive "X:" is the entry "x:" in the Wine prefix's dosdevices folder, "\\server\share" is
+// below dosdevices/unc, a path that starts with a separator is native absolute and anything else
+// is relative to the current folder. Windows names ignore letter case, so a component that is
+// missing as written is matched against the names that exist. The folder calls on mapped paths
+// (NativePath, IsFolder, MakeFolder, TakeAccessDenied) live here too.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "Platform/Ascii.h"
+#include "Platform/FileSystem.h"
+#include "Platform/PathSplit.h"
+#include "Platform/Posix/CodePage.h"
+#include "Platform/Posix/FolderAccess.h"
+#include "Platform/Posix/WinePrefix.h"
+#include "Platform/Text.h"
+
+namespace quillet::platform {
+
+using posix::FoldedName;
+using posix::Folder;
+using posix::FolderListing;
+using posix::ListedType;
+using posix::ListingCache;
+using posix::Listings;
+using posix::NotingDenial;
+
+namespace {
+
+constexpr std::string_view DOSDEVICES = "/dosdevices/";
+constexpr std::string_view UNC_FOLDER = "unc";
+constexpr mode_t NEW_FOLDER_MODE = 0777; // narrowed by the umask, as for any new folder
+
+bool IsAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The ANSI name that a directory entry's native name stands for, as an ANSI program sees it.
+std::string AnsiNameOfEntry(std::string_view nativeName) {
+  return posix::CodePage::Active().FromNative(nativeName);
+}
+
+// The native text of an ANSI path. First, because a second byte of a double-byte character may
+// be 0x5C ("\") and must not be taken for a separator.
+std::string NativeTextOfAnsiPath(std::string_view ansiPath) {
+  return posix::CodePage::Active().ToNative(ansiPath);
+}
+
+// Owns a directory stream for the length of one lookup.
+class DirectoryReader {
+public:
+  explicit DirectoryReader(const std::string& path)
+      : dir_(::opendir(path.empty() ? "." : path.c_str())) {}
+  ~DirectoryReader() {
+    if (dir_ != nullptr) {
+      ::closedir(dir_);
+    }
+  }
+  DirectoryReader(const DirectoryReader&) = delete;
+  DirectoryReader& operator=(const DirectoryReader&) = delete;
+
+  // The first entry, in directory order, whose name equals `name` ignoring letter case.
+  std::optional<std::string> FindIgnoringCase(std::string_view name) {
+    if (dir_ == nullptr) {
+      return std::nullopt;
+    }
+    while (const dirent* entry = ::readdir(dir_)) {
+      const std::string_view candidate(entry->d_name);
+      if (candidate != "." && candidate != ".." &&
+          EqualIgnoringCaseInLocale(AnsiNameOfEntry(candidate), AnsiNameOfEntry(name))) {
+        return std::string(candidate);
+      }
+    }
+    return std::nullopt;
+  }
+
+private:
+  DIR* dir_;
+};
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+enum class NameMatch {
+  Exact,     // the name exists as written
+  OtherCase, // a name that differs in letter case exists: `existing`
+  None,
+};
+
+// How `name` exists in `folder` (a native folder path as MapPath builds it).
+NameMatch MatchName(const std::string& folder, std::string_view name, std::string& existing) {
+  ListingCache& cache = Listings();
+  if (FolderListing* listing = cache.Active() ? cache.For(folder) : nullptr) {
+    const std::string key(name);
+    if (listing->types.count(key) != 0) {
+      return NameMatch::Exact;
+    }
+    const auto candidates = listing->folded.find(FoldedName(name));
+    if (candidates != listing->folded.end()) {
+      for (const std::string& candidate : candidates->second) {
+        if (EqualIgnoringCaseInLocale(candidate, name)) {
+          existing = candidate;
+          return NameMatch::OtherCase;
+        }
+      }
+    }
+    return NameMatch::None;
+  }
+  // Without a listing: one look at the name, then one read of the folder.
+  if (Exists(folder + std::string(name))) {
+    return NameMatch::Exact;
+  }
+  DirectoryReader reader(folder);
+  if (auto found = reader.FindIgnoringCase(name)) {
+    existing = std::move(*found);
+    return NameMatch::OtherCase;
+  }
+  return NameMatch::None;
+}
+
+struct MappedPath {
+  std::string native;
+  std::size_t names = 0; // path components after the drive or the "\\"
+  // How many of those names are roots themselves: the server and the share of "\\server\share".
+  // A folder to create needs a name beyond them; a bare drive has none.
+  std::size_t rootNames = 0;
+};
+
+MappedPath MapPath(std::string_view windowsPath) {
+  // The OS calls take C strings: a NUL ends the path there too.
+  windowsPath = windowsPath.substr(0, windowsPath.find('\0'));
+  const bool isUnc = windowsPath.size() >= 2 && windowsPath[0] == '\\' && windowsPath[1] == '\\';
+
+  std::string text = NativeTextOfAnsiPath(windowsPath);
+  for (char& c : text) {
+    if (c == '\\') {
+      c = '/';
+    }
+  }
+
+  MappedPath mapped;
+  std::string_view rest = text;
+  if (text.size() >= 2 && IsAsciiLetter(text[0]) && text[1] == ':') {
+    // "C:\A" and the drive-relative "C:A" both start at the drive's folder.
+    mapped.native = posix::WinePrefix();
+    mapped.native += DOSDEVICES;
+    mapped.native += AsciiLower(text[0]);
+    mapped.native += ':';
+    rest.remove_prefix(2);
+    if (!rest.empty() && rest.front() != '/') {
+      mapped.native += '/';
+    }
+  } else if (isUnc) {
+    mapped.native = posix::WinePrefix();
+    mapped.native += DOSDEVICES;
+    mapped.native += UNC_FOLDER;
+    mapped.rootNames = 2;
+    rest.remove_prefix(1); // keep one "/" before the server name
+  }
+  // Otherwise `rest` is the whole text: native absolute when it starts with "/", else relative.
+  // Below a drive or a share, ".." is resolved on the text, as Windows resolves it: it takes back
+  // the name before it, whether that exists or not, and never climbs above the drive's folder or
+  // the share (where the prefix's own files lie).
+  const bool rooted = mapped.native.size() != 0;
+  struct Level {
+    std::size_t length;  // of `native` before the name
+    bool matchingBefore; // `matching` before the name
+  };
+  std::vector<Level> levels;
+  bool skipSeparator = false; // right after a ".." that was resolved
+
+  bool matching = true; // stops at the first component that exists in no letter case
+  std::size_t pos = 0;
+  while (pos < rest.size()) {
+    if (rest[pos] == '/') {
+      if (!std::exchange(skipSeparator, false)) {
+        mapped.native += '/';
+      }
+      ++pos;
+      continue;
+    }
+    const std::size_t end = std::min(rest.find('/', pos), rest.size());
+    const std::string_view name = rest.substr(pos, end - pos);
+    pos = end;
+    skipSeparator = false;
+    if (rooted && name == "..") {
+      if (levels.size() > mapped.rootNames) {
+        mapped.native.resize(levels.back().length);
+        matching = levels.back().matchingBefore;
+        levels.pop_back();
+        --mapped.names;
+      }
+      skipSeparator = !mapped.native.empty() && mapped.native.back() == '/';
+      continue;
+    }
+    levels.push_back({mapped.native.size(), matching});
+    ++mapped.names;
+    if (matching && name != "." && name != "..") {
+      std::string existing;
+      const NameMatch match = MatchName(mapped.native, name, existing);
+      if (match == NameMatch::OtherCase) {
+        mapped.native += existing;
+        continue;
+      }
+      matching = match == NameMatch::Exact;
+    }
+    mapped.native += name;
+  }
+  return mapped;
+}
+
+} // namespace
+
+std::string NativePath(std::string_view windowsPath) {
+  return MapPath(windowsPath).native;
+}
+
+bool PathCanBeNamed(std::string_view windowsPath) {
+  return posix::CodePage::Active().HeldByNative(windowsPath);
+}
+
+bool IsFolder(std::string_view windowsPath) {
+  const std::string native = NativePath(windowsPath);
+  const std::optional<unsigned char> listed = ListedType(native);
+  if (!listed || *listed != DT_UNKNOWN) {
+    return listed == DT_DIR;
+  }
+  struct stat info {};
+  return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+namespace {
+std::atomic<bool> accessDenied = false;
+} // namespace
+
+void posix::NoteDenial() {
+  if (errno == EACCES || errno == EPERM) {
+    accessDenied = true;
+  }
+}
+
+bool TakeAccessDenied() {
+  return accessDenied.exchange(false);
+}
+
+bool MakeFolder(std::string_view windowsPath) {
+  const MappedPath mapped = MapPath(windowsPath);
+  // A drive, a server or a share is a root: creating it would invent one in the Wine prefix.
+  if (mapped.names <= mapped.rootNames) {
+    return false;
+  }
+  std::string_view trimmed = mapped.native;
+  while (trimmed.size() > 1 && trimmed.back() == '/') {
+    trimmed.remove_suffix(1);
+  }
+  const PathParts parts = SplitAtLastSeparator(trimmed, "/");
+  const std::string name(parts.name);
+  const Folder parent = Listings().Open(std::string(parts.folder));
+  if (parent == nullptr || ::mkdirat(parent->fd, name.c_str(), NEW_FOLDER_MODE) != 0) {
+    return NotingDenial(false);
+  }
+  Listings().NoteCreated(*parent, name, DT_DIR);
+  return true;
+}
+
+} // namespace quillet::platform
