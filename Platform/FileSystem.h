@@ -80,7 +80,7 @@ private:
 };
 
 // A new file that replaces its target only when it is complete. POSIX: its folder is reached one
-// name at a time through descriptors, following only links of the user or root (README, "Links"),
+// name at a time through descriptors, following only links of the user or root (docs/installer.md, "On Linux"),
 // and the file is made, named and renamed in that folder's descriptor. Destroying an uncommitted
 // file removes it. A read-only target is never replaced. On POSIX a replaced file keeps its
 // permissions (and, run as root, its owner), and a symbolic link at the target stays: its
