@@ -72,10 +72,6 @@
 
 namespace quillet::platform::posix {
 
-// The text between the quotes of a name or of quoted data, its escapes decoded, as a query gives
-// it back (see above), without a terminator. The same decoding serves user.reg.
-std::string DecodedRegistryText(std::string_view quoted);
-
 // The bytes of a registry file, read front to back.
 class RegistryBytes {
 public:
