@@ -23,10 +23,12 @@
 #include <vector>
 
 #include "Platform/Ascii.h"
+#include "Platform/FileMapping.h"
 #include "Platform/FileSystem.h"
 #include "Platform/PathSplit.h"
 #include "Platform/Posix/RegistryText.h"
 #include "Platform/Posix/WinePrefix.h"
+#include "Platform/Posix/WineRegistry.h"
 #include "Platform/Testing.h"
 #include "Platform/UserRegistry.h"
 
@@ -58,28 +60,6 @@ public:
 private:
   int fd_;
 };
-
-// The whole content of an open file; nullopt when it cannot be read.
-std::optional<std::string> ReadWhole(int fd) {
-  if (fd < 0) {
-    return std::nullopt;
-  }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return std::nullopt;
-    }
-    if (got == 0) {
-      return text;
-    }
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
-}
 
 std::string ErrorText() {
   return std::strerror(errno);
@@ -152,8 +132,7 @@ std::optional<UserListResult> ServerHolds(const std::string& prefix) {
       continue;
     }
     const std::string process = "/proc/" + std::string(id);
-    const Descriptor comm(::open((process + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
-    const std::optional<std::string> command = ReadWhole(comm.Get());
+    const std::optional<std::string> command = ReadWholeFile(process + "/comm");
     struct stat owner {};
     if (!command || !command->starts_with("wineserver") || ::stat(process.c_str(), &owner) != 0 ||
         !counts(owner.st_uid)) {
@@ -181,12 +160,6 @@ std::optional<UserListResult> ServerHolds(const std::string& prefix) {
     return UserListResult{UserListOutcome::InUse, doubt};
   }
   return std::nullopt;
-}
-
-// The prefix's user.reg, whole; nullopt when it cannot be read.
-std::optional<std::string> ReadUserFile(const std::string& path) {
-  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  return ReadWhole(file.Get());
 }
 
 // user.reg opened and locked: every installer takes this lock for the whole of its read, change
@@ -305,7 +278,8 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
     return *held;
   }
   struct stat before {};
-  std::optional<std::string> read = ReadWhole(lock.Get());
+  posix::RegistryFile::Reader bytes(lock.Get());
+  std::optional<std::string> read = posix::ReadAllBytes(bytes);
   if (!read || ::fstat(lock.Get(), &before) != 0) {
     return failed(path, ErrorText());
   }
@@ -380,7 +354,9 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
 }
 
 std::optional<std::string> ReadUserText(std::string_view key, std::string_view value) {
-  const std::optional<std::string> text = ReadUserFile(posix::WinePrefix() + USER_FILE);
+  const posix::RegistryFile file(posix::WinePrefix() + USER_FILE);
+  posix::RegistryFile::Reader bytes = file.Bytes();
+  const std::optional<std::string> text = file.IsOpen() ? posix::ReadAllBytes(bytes) : std::nullopt;
   const std::optional<posix::RegistrySection> section =
       text ? posix::FindRegistrySection(*text, key) : std::nullopt;
   if (!section) {

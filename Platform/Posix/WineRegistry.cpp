@@ -299,6 +299,21 @@ SectionPlan PlanSection(std::string_view header, ScopeMatch& match, PlanMemory& 
 
 } // namespace
 
+std::optional<std::string> ReadAllBytes(RegistryBytes& source) {
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const auto got = source.Read(buffer, sizeof buffer);
+    if (!got) {
+      return std::nullopt;
+    }
+    if (*got == 0) {
+      return text;
+    }
+    text.append(buffer, *got);
+  }
+}
+
 std::optional<std::size_t> TextBytes::Read(char* buffer, std::size_t capacity) {
   const std::size_t n = std::min({capacity, piece_, text_.size() - pos_});
   std::memcpy(buffer, text_.data() + pos_, n);

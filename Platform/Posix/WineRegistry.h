@@ -80,6 +80,9 @@ public:
   virtual std::optional<std::size_t> Read(char* buffer, std::size_t capacity) = 0;
 };
 
+// Every byte of a source, read to its end; nullopt when a read fails.
+std::optional<std::string> ReadAllBytes(RegistryBytes& source);
+
 // Text in memory, handed out in pieces of at most `piece` bytes.
 class TextBytes : public RegistryBytes {
 public:
