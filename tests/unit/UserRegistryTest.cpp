@@ -31,8 +31,9 @@ const std::string LIBRARY =
     "#time=1da0000000000\n";
 const std::string TAIL = "\n[Software\\\\Wine] 1700000002\n\"Version\"=\"win10\"\n";
 const std::string KEY = "Software\\Embarcadero\\BDS\\23.0\\Library\\Win32";
-// Wine writes the C++ key before the Library key: the IDEs of 2009 on have both.
-const std::string CPP = "[Software\\\\Embarcadero\\\\BDS\\\\23.0\\\\C++\\\\Paths\\\\Win32] 1\n";
+// Wine writes the C++ key before the Library key (here in other capitals than the target's): the
+// IDEs of 2009 on have both.
+const std::string CPP = "[Software\\\\Embarcadero\\\\BDS\\\\23.0\\\\C++\\\\PATHS\\\\Win32] 1\n";
 const std::string CPP_KEY = "Software\\Embarcadero\\BDS\\23.0\\C++\\Paths\\Win32";
 
 std::string WithSearchPath(const std::string& list) {
@@ -64,9 +65,9 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
       {"NewValueEndsTheSection",
        HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n" + TAIL,
        {{KEY, "Search Path"}},
-       "C:\\\xc4",
+       "Z:\\\"\xc4",
        UserListOutcome::Added,
-       HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n\"Search Path\"=\"C:\\\\\\x00c4\"\n" + TAIL},
+       HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n\"Search Path\"=\"Z:\\\\\\\"\\x00c4\"\n" + TAIL},
       {"ExpandString",
        HEAD + LIBRARY + "\"Search Path\"=str(2):\"A;\"\n" + TAIL,
        {{KEY, "Search Path"}},
