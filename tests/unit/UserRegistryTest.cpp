@@ -57,7 +57,8 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
        HEAD + LIBRARY + "\"Search Path\"=\"$(BDSLIB);C:\\\\J\\xe4ger;C:\\\\Lib\\\\Source\"\n" +
            TAIL},
       {"AlreadyThere",
-       HEAD + LIBRARY + "\"search path\"=\"c:\\\\lib\\\\source\\\\\"\n" + TAIL,
+       HEAD + LIBRARY + "\"Search Path\"=\"X\"\n\"search path\"=\"c:\\\\lib\\\\source\\\\\"\n" +
+           TAIL,
        {{KEY, "Search Path"}},
        "C:\\Lib\\Source",
        UserListOutcome::Present,
