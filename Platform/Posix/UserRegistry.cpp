@@ -22,7 +22,6 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/Ascii.h"
 #include "Platform/FileMapping.h"
 #include "Platform/FileSystem.h"
 #include "Platform/PathSplit.h"
