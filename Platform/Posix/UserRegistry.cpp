@@ -308,8 +308,10 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
     }
     const std::string current = lines.back().Text(text);
     if (!PathListHolds(current, folder)) {
-      edit.AppendToValue(lines.back(), (!current.empty() && current.back() != ';' ? ";" : "") +
-                                           posix::EscapedRegistryData(folder));
+      // Appended piece by piece: GCC 12 takes `";" + std::string(...)` for overlapping copies.
+      std::string data = !current.empty() && current.back() != ';' ? ";" : "";
+      data += posix::EscapedRegistryData(folder);
+      edit.AppendToValue(lines.back(), data);
     }
   }
   if (edit.Empty()) {
