@@ -8,6 +8,7 @@ namespace quillet::platform::testing {
 namespace {
 std::atomic<bool> failNextClose = false;
 std::atomic<void (*)()> afterNextCommit = nullptr;
+std::atomic<void (*)()> beforeNextUserRegistryCheck = nullptr;
 } // namespace
 
 void FailNextOutputFileClose() {
@@ -24,6 +25,16 @@ void CallAfterNextOutputFileCommit(void (*hook)()) {
 
 void CommitDone() {
   if (void (*hook)() = afterNextCommit.exchange(nullptr)) {
+    hook();
+  }
+}
+
+void CallBeforeNextUserRegistryCheck(void (*hook)()) {
+  beforeNextUserRegistryCheck = hook;
+}
+
+void UserRegistryWritten() {
+  if (void (*hook)() = beforeNextUserRegistryCheck.exchange(nullptr)) {
     hook();
   }
 }

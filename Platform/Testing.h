@@ -13,6 +13,10 @@ void FailNextOutputFileClose();
 // from inside the commit.
 void CallAfterNextOutputFileCommit(void (*hook)());
 
+// Makes the next change of user.reg (POSIX) call `hook` after it read the file and wrote the new
+// text, before it checks that the file is still the one it read.
+void CallBeforeNextUserRegistryCheck(void (*hook)());
+
 // The InterruptHolds that the calling thread holds now.
 int InterruptHoldsOnThisThread();
 
@@ -20,6 +24,7 @@ int InterruptHoldsOnThisThread();
 // commit makes once a file is in place.
 bool TakeCloseFailure();
 void CommitDone();
+void UserRegistryWritten();
 
 // Not a function but an environment variable, read by the installer program itself so that the
 // end-to-end tests can interrupt it at a known point: when QUILLET_TEST_STALL_WRITE names a file,

@@ -22,12 +22,13 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/Ascii.h"
+#include "Platform/FileMapping.h"
 #include "Platform/FileSystem.h"
 #include "Platform/PathSplit.h"
-#include "Platform/Posix/CodePage.h"
+#include "Platform/Posix/RegistryText.h"
 #include "Platform/Posix/WinePrefix.h"
 #include "Platform/Posix/WineRegistry.h"
+#include "Platform/Testing.h"
 #include "Platform/UserRegistry.h"
 
 namespace quillet::platform {
@@ -58,28 +59,6 @@ public:
 private:
   int fd_;
 };
-
-// The whole content of an open file; nullopt when it cannot be read.
-std::optional<std::string> ReadWhole(int fd) {
-  if (fd < 0) {
-    return std::nullopt;
-  }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return std::nullopt;
-    }
-    if (got == 0) {
-      return text;
-    }
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
-}
 
 std::string ErrorText() {
   return std::strerror(errno);
@@ -152,8 +131,7 @@ std::optional<UserListResult> ServerHolds(const std::string& prefix) {
       continue;
     }
     const std::string process = "/proc/" + std::string(id);
-    const Descriptor comm(::open((process + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
-    const std::optional<std::string> command = ReadWhole(comm.Get());
+    const std::optional<std::string> command = ReadWholeFile(process + "/comm");
     struct stat owner {};
     if (!command || !command->starts_with("wineserver") || ::stat(process.c_str(), &owner) != 0 ||
         !counts(owner.st_uid)) {
@@ -181,150 +159,6 @@ std::optional<UserListResult> ServerHolds(const std::string& prefix) {
     return UserListResult{UserListOutcome::InUse, doubt};
   }
   return std::nullopt;
-}
-
-// A name as user.reg writes it, for names of ASCII characters: "\" and '"' escaped.
-std::string EscapedName(std::string_view name) {
-  std::string out;
-  for (char c : name) {
-    if (c == '\\' || c == '"') {
-      out += '\\';
-    }
-    out += c;
-  }
-  return out;
-}
-
-// How a value's line begins: its name, escaped, in quotes, and "=". Appended piece by piece:
-// GCC 12 takes `"\"" + std::string(...)` for overlapping copies (-Wrestrict, a false alarm).
-std::string ValueLineStart(std::string_view value) {
-  std::string start = "\"";
-  start += EscapedName(value);
-  start += "\"=";
-  return start;
-}
-
-bool SameAscii(std::string_view a, std::string_view b) {
-  return EqualIgnoringAsciiCase(a, b);
-}
-
-// Where the escaped text that starts at `at` ends: at the first unescaped `close`, or npos.
-std::size_t EndOfEscaped(std::string_view text, std::size_t at, char close) {
-  for (; at < text.size(); ++at) {
-    if (text[at] == '\\') {
-      ++at;
-    } else if (text[at] == close || text[at] == '\n') {
-      return text[at] == close ? at : std::string_view::npos;
-    }
-  }
-  return std::string_view::npos;
-}
-
-// ANSI text in user.reg's escapes: printable ASCII as it is ("\" and '"' escaped), every other
-// character as its UTF-16 code units in "\x" escapes of four digits.
-std::string EscapedData(std::string_view ansi) {
-  std::string out;
-  for (char32_t c : posix::CodePage::Active().Decode(ansi)) {
-    if (c >= 0x20 && c < 0x7F) {
-      if (c == '\\' || c == '"') {
-        out += '\\';
-      }
-      out += static_cast<char>(c);
-      continue;
-    }
-    char escape[16];
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      const char32_t v = c - 0x10000;
-      std::snprintf(escape, sizeof escape, "\\x%04x\\x%04x",
-                    static_cast<unsigned>(0xD800 + (v >> 10)),
-                    static_cast<unsigned>(0xDC00 + (v & 0x3FF)));
-    } else {
-      std::snprintf(escape, sizeof escape, "\\x%04x", static_cast<unsigned>(c & 0xFFFF));
-    }
-    out += escape;
-  }
-  return out;
-}
-
-struct Section {
-  std::size_t begin = 0;    // its "[" line
-  std::size_t end = 0;      // where the next section line begins, or the end of the text
-  std::size_t lastLine = 0; // the end (after its LF) of its last line that is not blank
-};
-
-std::optional<Section> FindSection(std::string_view text, std::string_view key) {
-  const std::string wanted = EscapedName(key);
-  std::optional<Section> found;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const std::size_t lineEnd = text.find('\n', at);
-    const std::size_t next = lineEnd == std::string_view::npos ? text.size() : lineEnd + 1;
-    const std::string_view line = text.substr(at, next - at);
-    if (line.starts_with('[')) {
-      if (found && found->end == 0) {
-        found->end = at;
-        return found;
-      }
-      const std::size_t close = EndOfEscaped(line, 1, ']');
-      if (close != std::string_view::npos && SameAscii(line.substr(1, close - 1), wanted)) {
-        found = Section{at, 0, next};
-      }
-    } else if (found && line.find_first_not_of(" \t\r\n") != std::string_view::npos) {
-      found->lastLine = next;
-    }
-    at = next;
-  }
-  if (found) {
-    found->end = text.size();
-  }
-  return found;
-}
-
-// A line of a section that sets a value, and where its text data stands between its quotes:
-// "..." (REG_SZ) or str(2):"..." (REG_EXPAND_SZ). `close` is npos for data that is no text.
-struct ValueLine {
-  std::size_t at;    // the line's first byte in the text
-  std::size_t next;  // the byte after its LF
-  std::size_t open;  // its opening quote, from `at`
-  std::size_t close; // its closing quote, from `at`
-};
-
-// Calls `visit` for every line of the section that sets the named value, in file order (Wine
-// keeps the last one when it loads the file).
-template <typename Visit>
-void ForEachValueLine(std::string_view text, const Section& section, std::string_view value,
-                      Visit visit) {
-  const std::string name = ValueLineStart(value);
-  for (std::size_t at = section.begin; at < section.end;) {
-    const std::size_t lineEnd = text.find('\n', at);
-    const std::size_t next = lineEnd == std::string_view::npos ? text.size() : lineEnd + 1;
-    const std::string_view line = text.substr(at, next - at);
-    const std::size_t indent = line.find_first_not_of(" \t");
-    if (indent != std::string_view::npos && line.size() - indent >= name.size() &&
-        SameAscii(line.substr(indent, name.size()), name)) {
-      std::size_t open = indent + name.size();
-      if (line.substr(open).starts_with("str(2):")) {
-        open += 7;
-      }
-      const std::size_t close = open < line.size() && line[open] == '"'
-                                    ? EndOfEscaped(line, open + 1, '"')
-                                    : std::string_view::npos;
-      visit(ValueLine{at, next, open, close});
-    }
-    at = next;
-  }
-}
-
-// The decoded text of a value line's data.
-std::string TextOfValueLine(std::string_view text, const ValueLine& value) {
-  return posix::DecodedRegistryText(
-      text.substr(value.at + value.open + 1, value.close - value.open - 1));
-}
-
-// The prefix's user.reg, whole; nullopt when it cannot be read.
-std::optional<std::string> ReadUserFile(const std::string& path) {
-  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  return ReadWhole(file.Get());
 }
 
 // user.reg opened and locked: every installer takes this lock for the whole of its read, change
@@ -421,11 +255,6 @@ std::optional<std::string> ReplacedFile(const std::string& path, const struct st
   return replaced;
 }
 
-struct Insertion {
-  std::size_t at;
-  std::string text;
-};
-
 } // namespace
 
 UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::string_view folder) {
@@ -448,61 +277,47 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
     return *held;
   }
   struct stat before {};
-  std::optional<std::string> read = ReadWhole(lock.Get());
+  posix::RegistryFile::Reader bytes(lock.Get());
+  std::optional<std::string> read = posix::ReadAllBytes(bytes);
   if (!read || ::fstat(lock.Get(), &before) != 0) {
     return failed(path, ErrorText());
   }
   std::string text = std::move(*read);
 
-  std::vector<Insertion> insertions;
+  posix::RegistryEdit edit;
   for (const UserListTarget& target : targets) {
-    const std::optional<Section> section = FindSection(text, target.key);
+    const std::optional<posix::RegistrySection> section =
+        posix::FindRegistrySection(text, target.key);
     if (!section) {
       if (target.required) {
         return {UserListOutcome::KeyMissing, target.key};
       }
       continue;
     }
-    std::optional<Insertion> insertion;
-    bool present = false;
-    bool notText = false;
     // A later line of the same name would win when Wine loads the file: the last one counts.
-    ForEachValueLine(text, *section, target.value, [&](const ValueLine& line) {
-      if (line.close == std::string_view::npos) {
-        notText = true;
-        return;
-      }
-      const std::string current = TextOfValueLine(text, line);
-      present = PathListHolds(current, folder);
-      insertion =
-          Insertion{line.at + line.close, !current.empty() && current.back() != ';' ? ";" : ""};
-      insertion->text += EscapedData(folder);
-    });
-    if (notText) {
+    const std::vector<posix::RegistryValueLine> lines =
+        posix::FindValueLines(text, *section, target.value);
+    if (std::any_of(lines.begin(), lines.end(),
+                    [](const posix::RegistryValueLine& line) { return !line.IsText(); })) {
       return {UserListOutcome::Failed,
               target.key + "\\" + target.value + " is no text value; it is left as it is"};
     }
-    if (!insertion) {
-      const bool lineEnded = section->lastLine == 0 || text[section->lastLine - 1] == '\n';
-      insertion = Insertion{section->lastLine, lineEnded ? "" : "\n"};
-      insertion->text.append(ValueLineStart(target.value))
-          .append("\"")
-          .append(EscapedData(folder))
-          .append("\"\n");
+    if (lines.empty()) {
+      edit.AddValue(text, *section, target.value, posix::EscapedRegistryData(folder));
+      continue;
     }
-    if (!present) {
-      insertions.push_back(std::move(*insertion));
+    const std::string current = lines.back().Text(text);
+    if (!PathListHolds(current, folder)) {
+      // Appended piece by piece: GCC 12 takes `";" + std::string(...)` for overlapping copies.
+      std::string data = !current.empty() && current.back() != ';' ? ";" : "";
+      data += posix::EscapedRegistryData(folder);
+      edit.AppendToValue(lines.back(), data);
     }
   }
-  if (insertions.empty()) {
+  if (edit.Empty()) {
     return {UserListOutcome::Present, {}};
   }
-
-  std::stable_sort(insertions.begin(), insertions.end(),
-                   [](const Insertion& a, const Insertion& b) { return a.at > b.at; });
-  for (const Insertion& insertion : insertions) {
-    text.insert(insertion.at, insertion.text);
-  }
+  edit.ApplyTo(text);
 
   std::string refusal;
   const std::optional<std::string> replaced = ReplacedFile(path, before, refusal);
@@ -514,6 +329,7 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   if (!output || !output->Write(text.data(), text.size()) || !output->Flush()) {
     return failed(*replaced, "cannot be written: " + ErrorText());
   }
+  testing::UserRegistryWritten();
   // Changed by another program than an installer since it was read: its change is not to be lost.
   struct stat now {};
   if (::stat(path.c_str(), &now) != 0 || now.st_dev != before.st_dev ||
@@ -539,17 +355,19 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
 }
 
 std::optional<std::string> ReadUserText(std::string_view key, std::string_view value) {
-  const std::optional<std::string> text = ReadUserFile(posix::WinePrefix() + USER_FILE);
-  const std::optional<Section> section = text ? FindSection(*text, key) : std::nullopt;
+  const posix::RegistryFile file(posix::WinePrefix() + USER_FILE);
+  posix::RegistryFile::Reader bytes = file.Bytes();
+  const std::optional<std::string> text = file.IsOpen() ? posix::ReadAllBytes(bytes) : std::nullopt;
+  const std::optional<posix::RegistrySection> section =
+      text ? posix::FindRegistrySection(*text, key) : std::nullopt;
   if (!section) {
     return std::nullopt;
   }
-  std::optional<std::string> found;
-  ForEachValueLine(*text, *section, value, [&](const ValueLine& line) {
-    found = line.close == std::string_view::npos ? std::nullopt
-                                                 : std::optional(TextOfValueLine(*text, line));
-  });
-  return found;
+  const std::vector<posix::RegistryValueLine> lines = posix::FindValueLines(*text, *section, value);
+  if (lines.empty() || !lines.back().IsText()) {
+    return std::nullopt;
+  }
+  return lines.back().Text(*text);
 }
 
 std::string WindowsViewOfFolder(std::string_view folder) {

@@ -1,5 +1,6 @@
 #include "Platform/Posix/WineRegistry.h"
 #include "Platform/Posix/CodePage.h"
+#include "Platform/Posix/RegistryText.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,174 +32,6 @@ constexpr std::size_t READ_PIECE = 256 * 1024;
 // and a value line that long is taken as absent.
 constexpr std::size_t MAX_LINE = 1024 * 1024;
 
-// Data type tags, in the order they are tried.
-constexpr std::string_view TAG_SZ = "\"";
-constexpr std::string_view TAG_STR = "str:\"";
-constexpr std::string_view TAG_STR_EXPAND = "str(2):\"";
-constexpr std::string_view TAG_STR_MULTI = "str(7):\"";
-constexpr std::string_view TAG_HEX = "hex:";
-constexpr std::string_view TAG_DWORD = "dword:";
-constexpr std::string_view TAG_HEX_TYPED = "hex(";
-constexpr std::string_view TAG_HEX_TYPED_END = "):";
-constexpr std::string_view HEX_TAG_START = "hex";
-
-constexpr std::size_t MAX_HEX_ESCAPE_DIGITS = 4;
-constexpr std::size_t MAX_OCTAL_ESCAPE_DIGITS = 3;
-constexpr std::size_t MAX_TYPE_DIGITS = 8;
-
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The spaces that can stand before the first character of a line.
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-unsigned HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return static_cast<unsigned>(c - '0');
-  }
-  if (c >= 'a' && c <= 'f') {
-    return static_cast<unsigned>(c - 'a' + 10);
-  }
-  return static_cast<unsigned>(c - 'A' + 10);
-}
-
-bool IsOctalDigit(char c) {
-  return c >= '0' && c <= '7';
-}
-
-std::string_view TrimLeft(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) {
-    ++i;
-  }
-  return text.substr(i);
-}
-
-std::string_view TrimRight(std::string_view text) {
-  std::size_t n = text.size();
-  while (n > 0 && IsSpace(text[n - 1])) {
-    --n;
-  }
-  return text.substr(0, n);
-}
-
-std::size_t SkipSpaces(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && IsSpace(text[pos])) {
-    ++pos;
-  }
-  return pos;
-}
-
-// The line that starts at `pos`, without its "\n" and a "\r" before it. `next` receives the start
-// of the following line (text.size() after the last line).
-std::string_view LineAt(std::string_view text, std::size_t pos, std::size_t& next) {
-  const std::size_t end = text.find('\n', pos);
-  const std::size_t stop = end == std::string_view::npos ? text.size() : end;
-  next = end == std::string_view::npos ? text.size() : end + 1;
-  std::string_view line = text.substr(pos, stop - pos);
-  if (!line.empty() && line.back() == '\r') {
-    line.remove_suffix(1);
-  }
-  return line;
-}
-
-// Decodes escaped text that starts at `pos` and ends at an unescaped `endChar`, appending it to
-// `out`. Gives the position after `endChar`, or nullopt when the text ends first.
-std::optional<std::size_t> DecodeEscaped(std::string_view text, std::size_t pos, char endChar,
-                                         std::string& out) {
-  AnsiBuilder builder(out, CodePage::Active());
-  while (pos < text.size()) {
-    std::size_t runEnd = pos;
-    while (runEnd < text.size() && text[runEnd] != endChar && text[runEnd] != '\\') {
-      ++runEnd;
-    }
-    if (runEnd > pos) {
-      builder.Bytes(text.substr(pos, runEnd - pos));
-      pos = runEnd;
-      continue;
-    }
-    const char c = text[pos++];
-    if (c == endChar) {
-      builder.Finish();
-      return pos;
-    }
-    if (c != '\\') {
-      builder.Byte(c);
-      continue;
-    }
-    if (pos == text.size()) {
-      break; // a backslash at the end escapes nothing: the text is unterminated
-    }
-    const char escaped = text[pos++];
-    switch (escaped) {
-    case 'a':
-      builder.Byte('\a');
-      break;
-    case 'b':
-      builder.Byte('\b');
-      break;
-    case 'e':
-      builder.Byte('\x1b');
-      break;
-    case 'f':
-      builder.Byte('\f');
-      break;
-    case 'n':
-      builder.Byte('\n');
-      break;
-    case 'r':
-      builder.Byte('\r');
-      break;
-    case 't':
-      builder.Byte('\t');
-      break;
-    case 'v':
-      builder.Byte('\v');
-      break;
-    case 'x': {
-      if (pos == text.size() || !IsHexDigit(text[pos])) {
-        builder.Byte('x');
-        break;
-      }
-      unsigned value = 0;
-      for (std::size_t i = 0;
-           i < MAX_HEX_ESCAPE_DIGITS && pos < text.size() && IsHexDigit(text[pos]); ++i) {
-        value = value * 16 + HexValue(text[pos++]);
-      }
-      builder.Unit(static_cast<char16_t>(value));
-      break;
-    }
-    case '0':
-    case '1':
-    case '2':
-    case '3':
-    case '4':
-    case '5':
-    case '6':
-    case '7': {
-      unsigned value = static_cast<unsigned>(escaped - '0');
-      for (std::size_t i = 1;
-           i < MAX_OCTAL_ESCAPE_DIGITS && pos < text.size() && IsOctalDigit(text[pos]); ++i) {
-        value = value * 8 + static_cast<unsigned>(text[pos++] - '0');
-      }
-      builder.Unit(static_cast<char16_t>(value));
-      break;
-    }
-    default:
-      builder.Byte(escaped);
-      break;
-    }
-  }
-  return std::nullopt;
-}
-
 // Appends the case-folded form of an ANSI name: its characters upper-cased, as UTF-16 code units.
 void AppendFolded(std::u16string& out, std::string_view name) {
   AppendFoldedName(out, name, CodePage::Active());
@@ -216,208 +49,6 @@ void MakeIndexKey(std::u16string& key, std::uint32_t parent, std::u16string_view
   key += static_cast<char16_t>(parent & 0xFFFF);
   key += static_cast<char16_t>(parent >> 16);
   key += folded;
-}
-
-// Splits a value line into its name and the position of its data. nullopt when the line has no
-// well-formed name followed by "=".
-std::optional<std::size_t> ValueDataStart(std::string_view line, std::string& name) {
-  std::size_t pos = 0;
-  if (!line.empty() && line[0] == '@') {
-    pos = 1;
-  } else if (!line.empty() && line[0] == '"') {
-    const auto end = DecodeEscaped(line, 1, '"', name);
-    if (!end) {
-      return std::nullopt;
-    }
-    pos = *end;
-  } else {
-    return std::nullopt;
-  }
-  pos = SkipSpaces(line, pos);
-  if (pos == line.size() || line[pos] != '=') {
-    return std::nullopt;
-  }
-  return SkipSpaces(line, pos + 1);
-}
-
-bool EndsWithBackslash(std::string_view line) {
-  const std::string_view trimmed = TrimRight(line);
-  return !trimmed.empty() && trimmed.back() == '\\';
-}
-
-bool IsSectionLine(std::string_view line) {
-  const std::string_view body = TrimLeft(line);
-  return !body.empty() && body.front() == '[';
-}
-
-// True when a value line holds hex data that goes on in the next line.
-bool ContinuesOnNextLine(std::string_view line) {
-  if (!EndsWithBackslash(line)) {
-    return false;
-  }
-  std::string name;
-  const auto data = ValueDataStart(line, name);
-  return data && line.substr(*data).starts_with(HEX_TAG_START);
-}
-
-// Skips the continuation lines of a hex value; a section line always starts a section.
-std::size_t SkipContinuationLines(std::string_view text, std::size_t pos) {
-  while (pos < text.size()) {
-    std::size_t next = 0;
-    const std::string_view line = LineAt(text, pos, next);
-    if (IsSectionLine(line)) {
-      break;
-    }
-    pos = next;
-    if (!EndsWithBackslash(line)) {
-      break;
-    }
-  }
-  return pos;
-}
-
-// Comma-separated hex bytes from `pos` on, over continuation lines. nullopt when malformed.
-std::optional<std::string> ParseHexBytes(std::string_view text, std::size_t pos) {
-  std::string bytes;
-  for (;;) {
-    std::size_t next = 0;
-    const std::string_view line = LineAt(text, pos, next);
-    std::size_t p = SkipSpaces(line, 0);
-    while (p < line.size() && IsHexDigit(line[p])) {
-      unsigned value = 0;
-      while (p < line.size() && IsHexDigit(line[p])) {
-        value = value * 16 + HexValue(line[p++]);
-        if (value > 0xFF) {
-          return std::nullopt;
-        }
-      }
-      bytes += static_cast<char>(value);
-      p = SkipSpaces(line, p);
-      if (p < line.size() && line[p] == ',') {
-        p = SkipSpaces(line, p + 1);
-      }
-    }
-    if (p == line.size()) {
-      return bytes;
-    }
-    if (line[p] != '\\' || SkipSpaces(line, p + 1) != line.size()) {
-      return std::nullopt;
-    }
-    // The data goes on in the next line, which must exist and must not start a section.
-    if (next >= text.size()) {
-      return std::nullopt;
-    }
-    std::size_t after = 0;
-    if (IsSectionLine(LineAt(text, next, after))) {
-      return std::nullopt;
-    }
-    pos = next;
-  }
-}
-
-std::uint32_t ParseDword(std::string_view data) {
-  std::size_t p = SkipSpaces(data, 0);
-  if (data.substr(p).starts_with("0x") || data.substr(p).starts_with("0X")) {
-    p += 2;
-  }
-  std::uint32_t value = 0;
-  while (p < data.size() && IsHexDigit(data[p])) {
-    value = (value << 4) | HexValue(data[p++]);
-  }
-  return value;
-}
-
-std::string Utf16LeToAnsi(std::string_view bytes) {
-  std::string out;
-  AnsiBuilder builder(out, CodePage::Active());
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    builder.Unit(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                       (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-  }
-  builder.Finish();
-  return out;
-}
-
-// Parses the data part of a value, which starts at `pos` in `text`.
-RegistryValue ParseData(std::string_view text, std::size_t pos) {
-  std::size_t next = 0;
-  const std::string_view data = LineAt(text, pos, next);
-  const RegistryValue malformed{REG_NONE, {}};
-
-  struct QuotedTag {
-    std::string_view tag;
-    std::uint32_t type;
-  };
-  static constexpr QuotedTag QUOTED_TAGS[] = {{TAG_SZ, REG_SZ},
-                                              {TAG_STR, REG_SZ},
-                                              {TAG_STR_EXPAND, REG_EXPAND_SZ},
-                                              {TAG_STR_MULTI, REG_MULTI_SZ}};
-  for (const auto& [tag, type] : QUOTED_TAGS) {
-    if (data.starts_with(tag)) {
-      RegistryValue value{type, {}};
-      if (!DecodeEscaped(data, tag.size(), '"', value.data)) {
-        return malformed;
-      }
-      value.data += '\0';
-      return value;
-    }
-  }
-  if (data.starts_with(TAG_DWORD)) {
-    const std::uint32_t dword = ParseDword(data.substr(TAG_DWORD.size()));
-    RegistryValue value{REG_DWORD, {}};
-    for (int shift = 0; shift < 32; shift += 8) {
-      value.data += static_cast<char>((dword >> shift) & 0xFF);
-    }
-    return value;
-  }
-  std::uint32_t type = REG_BINARY;
-  std::size_t hexStart = 0;
-  if (data.starts_with(TAG_HEX)) {
-    hexStart = TAG_HEX.size();
-  } else if (data.starts_with(TAG_HEX_TYPED)) {
-    std::size_t p = TAG_HEX_TYPED.size();
-    std::uint64_t number = 0;
-    std::size_t digits = 0;
-    while (p < data.size() && IsHexDigit(data[p]) && digits < MAX_TYPE_DIGITS) {
-      number = number * 16 + HexValue(data[p++]);
-      ++digits;
-    }
-    if (digits == 0 || !data.substr(p).starts_with(TAG_HEX_TYPED_END)) {
-      return malformed;
-    }
-    type = static_cast<std::uint32_t>(number);
-    hexStart = p + TAG_HEX_TYPED_END.size();
-  } else {
-    return malformed;
-  }
-  auto bytes = ParseHexBytes(text, pos + hexStart);
-  if (!bytes) {
-    return malformed;
-  }
-  if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
-    return RegistryValue{type, Utf16LeToAnsi(*bytes)};
-  }
-  return RegistryValue{type, std::move(*bytes)};
-}
-
-// The line without its "\n" and a "\r" before it, as LineAt gives lines.
-std::string_view WithoutLineEnd(std::string_view line) {
-  if (!line.empty() && line.back() == '\n') {
-    line.remove_suffix(1);
-  }
-  if (!line.empty() && line.back() == '\r') {
-    line.remove_suffix(1);
-  }
-  return line;
-}
-
-// The decoded path of a section line's text after "["; nullopt when the line is malformed.
-std::optional<std::string> DecodeSectionPath(std::string_view header) {
-  std::string path;
-  if (!DecodeEscaped(header, 0, ']', path) || (!path.empty() && path.front() == '\\')) {
-    return std::nullopt;
-  }
-  return path;
 }
 
 // Calls visit(begin, end) for every non-empty "\"-separated component of a path.
@@ -667,6 +298,21 @@ SectionPlan PlanSection(std::string_view header, ScopeMatch& match, PlanMemory& 
 }
 
 } // namespace
+
+std::optional<std::string> ReadAllBytes(RegistryBytes& source) {
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const auto got = source.Read(buffer, sizeof buffer);
+    if (!got) {
+      return std::nullopt;
+    }
+    if (*got == 0) {
+      return text;
+    }
+    text.append(buffer, *got);
+  }
+}
 
 std::optional<std::size_t> TextBytes::Read(char* buffer, std::size_t capacity) {
   const std::size_t n = std::min({capacity, piece_, text_.size() - pos_});
@@ -1216,15 +862,6 @@ std::optional<std::size_t> WineRegistry::FindValueData(KeyId key, std::string_vi
     }
   }
   return dataAt;
-}
-
-std::string DecodedRegistryText(std::string_view quoted) {
-  // The text between the quotes holds no unescaped quote: one put after it ends it.
-  std::string text(quoted);
-  text += '"';
-  std::string out;
-  DecodeEscaped(text, 0, '"', out);
-  return out;
 }
 
 } // namespace quillet::platform::posix

@@ -72,10 +72,6 @@
 
 namespace quillet::platform::posix {
 
-// The text between the quotes of a name or of quoted data, its escapes decoded, as a query gives
-// it back (see above), without a terminator. The same decoding serves user.reg.
-std::string DecodedRegistryText(std::string_view quoted);
-
 // The bytes of a registry file, read front to back.
 class RegistryBytes {
 public:
@@ -83,6 +79,9 @@ public:
   // Up to `capacity` bytes into `buffer`; 0 at the end; nullopt when the read fails.
   virtual std::optional<std::size_t> Read(char* buffer, std::size_t capacity) = 0;
 };
+
+// Every byte of a source, read to its end; nullopt when a read fails.
+std::optional<std::string> ReadAllBytes(RegistryBytes& source);
 
 // Text in memory, handed out in pieces of at most `piece` bytes.
 class TextBytes : public RegistryBytes {

@@ -16,6 +16,7 @@
 #include "Installer/LibraryPaths.h"
 #include "Package/PackageIdes.h"
 #include "Platform/Shell.h"
+#include "Platform/Testing.h"
 #include "Platform/UserRegistry.h"
 #include "tests/support/WinePrefixFixture.h"
 
@@ -31,6 +32,10 @@ const std::string LIBRARY =
     "#time=1da0000000000\n";
 const std::string TAIL = "\n[Software\\\\Wine] 1700000002\n\"Version\"=\"win10\"\n";
 const std::string KEY = "Software\\Embarcadero\\BDS\\23.0\\Library\\Win32";
+// Wine writes the C++ key before the Library key (here in other capitals than the target's): the
+// IDEs of 2009 on have both.
+const std::string CPP = "[Software\\\\Embarcadero\\\\BDS\\\\23.0\\\\C++\\\\PATHS\\\\Win32] 1\n";
+const std::string CPP_KEY = "Software\\Embarcadero\\BDS\\23.0\\C++\\Paths\\Win32";
 
 std::string WithSearchPath(const std::string& list) {
   return HEAD + LIBRARY + "\"Search Path\"=\"" + list + "\"\n" + TAIL;
@@ -53,7 +58,8 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
        HEAD + LIBRARY + "\"Search Path\"=\"$(BDSLIB);C:\\\\J\\xe4ger;C:\\\\Lib\\\\Source\"\n" +
            TAIL},
       {"AlreadyThere",
-       HEAD + LIBRARY + "\"search path\"=\"c:\\\\lib\\\\source\\\\\"\n" + TAIL,
+       HEAD + LIBRARY + "\"Search Path\"=\"X\"\n\"search path\"=\"c:\\\\lib\\\\source\\\\\"\n" +
+           TAIL,
        {{KEY, "Search Path"}},
        "C:\\Lib\\Source",
        UserListOutcome::Present,
@@ -61,9 +67,9 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
       {"NewValueEndsTheSection",
        HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n" + TAIL,
        {{KEY, "Search Path"}},
-       "C:\\\xc4",
+       "Z:\\\"\xc4",
        UserListOutcome::Added,
-       HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n\"Search Path\"=\"C:\\\\\\x00c4\"\n" + TAIL},
+       HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n\"Search Path\"=\"Z:\\\\\\\"\\x00c4\"\n" + TAIL},
       {"ExpandString",
        HEAD + LIBRARY + "\"Search Path\"=str(2):\"A;\"\n" + TAIL,
        {{KEY, "Search Path"}},
@@ -83,6 +89,14 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
        "B",
        UserListOutcome::Failed,
        ""},
+      {"TwoValuesInOneCall",
+       HEAD + CPP + "\"LibraryPath\"=\"$(BDSLIB)\"\n" + LIBRARY +
+           "\"Search Path\"=\"$(BDSLIB)\"\n" + TAIL,
+       {{KEY, "Search Path"}, {CPP_KEY, "LibraryPath", false}},
+       "C:\\Lib",
+       UserListOutcome::Added,
+       HEAD + CPP + "\"LibraryPath\"=\"$(BDSLIB);C:\\\\Lib\"\n" + LIBRARY +
+           "\"Search Path\"=\"$(BDSLIB);C:\\\\Lib\"\n" + TAIL},
       {"SecondKeyMissingChangesNothing",
        HEAD + LIBRARY + "\"Search Path\"=\"A\"\n" + TAIL,
        {{KEY, "Search Path"}, {KEY + "\\Other", "LibraryPath"}},
@@ -152,6 +166,21 @@ TEST(UserRegistry, OneEditorAtATime) {
   ::close(held);
   EXPECT_EQ(adding.get(), UserListOutcome::Added);
   EXPECT_EQ(test::ReadFile(file), WithSearchPath("A;X;B"));
+}
+
+// A program that writes user.reg without the installers' lock, between the read and the
+// replacement, keeps its bytes.
+TEST(UserRegistry, ChangedWhileEditedIsLeftAlone) {
+  static const test::TestWinePrefix* prefix = nullptr;
+  const test::TestWinePrefix owner;
+  prefix = &owner;
+  test::WriteFile(owner.Path() / "user.reg", WithSearchPath("A"));
+  platform::testing::CallBeforeNextUserRegistryCheck(
+      [] { test::WriteFile(prefix->Path() / "user.reg", WithSearchPath("A;Other")); });
+  const auto result = platform::AddToUserLists({{KEY, "Search Path"}}, "B");
+  EXPECT_EQ(result.outcome, UserListOutcome::Failed);
+  EXPECT_TRUE(result.detail.ends_with("changed while it was edited")) << result.detail;
+  EXPECT_EQ(test::ReadFile(owner.Path() / "user.reg"), WithSearchPath("A;Other"));
 }
 
 TEST(UserRegistry, ReadsTextValuesAsWineWouldLoadThem) {
