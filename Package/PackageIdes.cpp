@@ -8,11 +8,26 @@ namespace quillet {
 
 const std::vector<IdeFamily>& IdeFamilies() {
   static const std::vector<IdeFamily> families = {
-      {"delphi", {DELPHI_BASE_PATH}},
-      {"cbuilder", {CBUILDER_BASE_PATH}},
-      {"bds", {BORLAND_BDS_BASE_PATH, CODEGEAR_BDS_BASE_PATH, EMBARCADERO_BDS_BASE_PATH}},
+      {"delphi", {DELPHI_BASE_PATH}, true},
+      {"cbuilder", {CBUILDER_BASE_PATH}, true},
+      {"bds", {BORLAND_BDS_BASE_PATH, CODEGEAR_BDS_BASE_PATH, EMBARCADERO_BDS_BASE_PATH}, false},
   };
   return families;
+}
+
+const IdeFamily* IdeFamilyOf(std::string_view basePath) {
+  for (const IdeFamily& family : IdeFamilies()) {
+    for (std::string_view path : family.basePaths) {
+      if (platform::EqualIgnoringAsciiCase(IdeRegistryKey(path), IdeRegistryKey(basePath))) {
+        return &family;
+      }
+    }
+  }
+  return nullptr;
+}
+
+std::string_view IdeRegistryKey(std::string_view basePath) {
+  return basePath.starts_with('\\') ? basePath.substr(1) : basePath;
 }
 
 std::optional<std::vector<std::uint32_t>> ParseVersion(std::string_view text) {
