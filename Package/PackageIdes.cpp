@@ -26,6 +26,10 @@ const IdeFamily* IdeFamilyOf(std::string_view basePath) {
   return nullptr;
 }
 
+bool IsIdeBasePath(std::string_view text) {
+  return text.size() >= 2 && text.front() == '\\' && text.back() == '\\';
+}
+
 std::string_view IdeRegistryKey(std::string_view basePath) {
   return basePath.starts_with('\\') ? basePath.substr(1) : basePath;
 }
@@ -115,8 +119,7 @@ IdeBasePaths IdeListOfText(std::string_view text) {
   while (!text.empty()) {
     const std::size_t end = text.find_first_of("\r\n");
     const std::string_view line = TrimBlanks(text.substr(0, end));
-    // A base path is absolute ("\" first) and ends with the separator that a subkey name follows.
-    if (line.size() >= 2 && line.front() == '\\' && line.back() == '\\') {
+    if (IsIdeBasePath(line)) {
       list.paths.emplace_back(line);
       list.bounds.emplace_back();
     } else if (!line.empty() && (line.front() == '>' || line.front() == '<') &&

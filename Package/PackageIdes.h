@@ -34,6 +34,9 @@ const std::vector<IdeFamily>& IdeFamilies();
 // The family that holds a base path, compared as the registry compares keys (ASCII letter case
 // and the leading "\" aside); nullptr for a base path of the package's own.
 const IdeFamily* IdeFamilyOf(std::string_view basePath);
+// Whether a text has the form of a base path: absolute ("\" first) and ending with the separator
+// that a version subkey's name follows; a lone "\" is none.
+bool IsIdeBasePath(std::string_view text);
 // A base path as the registry calls take it below a root: without the leading "\" that marks it
 // absolute in a package.
 std::string_view IdeRegistryKey(std::string_view basePath);
