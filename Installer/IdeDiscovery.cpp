@@ -6,7 +6,6 @@
 #include "Common/Text.h"
 #include "Installer/Folders.h"
 #include "Package/Contract.h"
-#include "Platform/Ascii.h"
 #include "Platform/Registry.h"
 #include "Platform/Shell.h"
 #include "Platform/UserRegistry.h"
@@ -22,11 +21,6 @@ constexpr std::uint32_t SHARED_FOLDER_SINCE = 5;
 constexpr std::uint32_t STUDIO_FOLDER_SINCE = 14;
 // The key below a version's key where the IDE keeps the user's own values of its variables.
 constexpr std::string_view ENVIRONMENT_VARIABLES_KEY = "Environment Variables";
-
-bool EndsWithAscii(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() &&
-         platform::EqualIgnoringAsciiCase(text.substr(text.size() - tail.size()), tail);
-}
 
 // Text up to the first NUL byte, as the registry's C strings end there.
 std::string_view UpToNul(std::string_view text) {
@@ -59,16 +53,15 @@ void DiscoverIdes(std::vector<IdeInstallation>& target, std::string_view basePat
   // Keys are opened for reading only: a user without write rights on HKEY_LOCAL_MACHINE must still
   // find the installed IDEs.
   platform::RegistryAccessor registry;
-  // A leading "\" marks the path as absolute; the registry takes it without.
-  const std::string_view relativePath = basePath.starts_with('\\') ? basePath.substr(1) : basePath;
+  const std::string_view baseKey = IdeRegistryKey(basePath);
 
   std::vector<std::string> names;
   {
-    const auto baseKey = registry.OpenLocalMachineKey(relativePath);
-    if (!baseKey) {
+    const auto base = registry.OpenLocalMachineKey(baseKey);
+    if (!base) {
       return;
     }
-    if (const auto subkeys = baseKey->SubkeyNames()) {
+    if (const auto subkeys = base->SubkeyNames()) {
       for (const std::string& name : *subkeys) {
         names.emplace_back(UpToNul(name));
       }
@@ -81,7 +74,7 @@ void DiscoverIdes(std::vector<IdeInstallation>& target, std::string_view basePat
       continue; // a version the package does not serve: its key is not even opened
     }
     // The base path ends with "\": the subkey's name follows it directly.
-    const std::string path = std::string(relativePath) + names[i];
+    const std::string path = std::string(baseKey) + names[i];
     const auto subkey = registry.OpenLocalMachineKey(path);
     if (!subkey) {
       continue;
@@ -89,35 +82,24 @@ void DiscoverIdes(std::vector<IdeInstallation>& target, std::string_view basePat
     if (!subkey->HasValue(ROOT_DIR_VALUE)) {
       continue; // a version key without RootDir, e.g. left over by an uninstalled version
     }
-    target.push_back(IdeInstallation{ReadRootDir(*subkey), std::string(basePath), names[i]});
+    target.emplace_back(basePath, names[i], ReadRootDir(*subkey));
   }
-}
-
-std::string IdeVersionKey(std::string_view basePath, std::string_view version) {
-  return std::string(basePath.starts_with('\\') ? basePath.substr(1) : basePath) +
-         std::string(version);
-}
-
-bool IsBdsBasePath(std::string_view basePath) {
-  return !EndsWithAscii(basePath, "\\Delphi\\") && !EndsWithAscii(basePath, "\\C++Builder\\");
 }
 
 std::string IdeSharedFolder(const IdeInstallation& installation) {
-  const auto numbers = ParseVersion(installation.version);
-  const std::uint32_t major = numbers ? (*numbers)[0] : 0;
-  if (!IsBdsBasePath(installation.basePath) || major < SHARED_FOLDER_SINCE) {
-    return installation.root;
+  const std::uint32_t major = installation.Major();
+  if (installation.PredatesBds() || major < SHARED_FOLDER_SINCE) {
+    return installation.Root();
   }
   // The user's own setting in the IDE's environment variables, where it names a folder outright.
-  const std::optional<std::string> own =
-      platform::ReadUserText(IdeVersionKey(installation.basePath, installation.version) + "\\" +
-                                 std::string(ENVIRONMENT_VARIABLES_KEY),
-                             MACRO_SHARED_DOCUMENTS);
+  const std::optional<std::string> own = platform::ReadUserText(
+      installation.VersionKey() + "\\" + std::string(ENVIRONMENT_VARIABLES_KEY),
+      MACRO_SHARED_DOCUMENTS);
   if (own && !TrimBlanks(*own).empty() && own->find("$(") == std::string::npos) {
     return FolderWithSeparator(*own);
   }
   const char* family = major >= STUDIO_FOLDER_SINCE ? "\\Embarcadero\\Studio\\" : "\\RAD Studio\\";
-  return platform::PublicDocumentsFolder() + family + installation.version + "\\";
+  return platform::PublicDocumentsFolder() + family + installation.Version() + "\\";
 }
 
 } // namespace quillet

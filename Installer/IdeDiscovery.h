@@ -5,29 +5,15 @@
 #include <string_view>
 #include <vector>
 
-#include "Package/PackageIdes.h"
+#include "Package/IdeInstallation.h"
 
 namespace quillet {
-
-// One registered installation: where it lives, and the key it registered under.
-struct IdeInstallation {
-  std::string root;     // its RootDir text
-  std::string basePath; // the base path it was found under, as the package names it
-  std::string version;  // the name of its version subkey, such as "23.0"
-};
 
 // Appends every version subkey of the base path that has a RootDir value and lies within `bounds`
 // (see VersionWithin), in the registry's order. Throws ERegistryException for a RootDir that is
 // not text or cannot be read.
 void DiscoverIdes(std::vector<IdeInstallation>& target, std::string_view basePath,
                   std::string_view bounds = {});
-
-// The version's key below a registry root, as the registry calls take it (no leading "\").
-std::string IdeVersionKey(std::string_view basePath, std::string_view version);
-
-// Whether the base path is one of the BDS keys (RAD Studio and its forerunners), not that of
-// Delphi 2 to 7 or C++Builder 1 to 6.
-bool IsBdsBasePath(std::string_view basePath);
 
 // The folder that the installation shares with every user for third-party files, with a final
 // "\" (the value of %BDSCOMMONDIR%): for RAD Studio 2007 (BDS 5.0) to XE5 (12.0) "RAD

@@ -36,7 +36,7 @@ bool RunInstallation(const PackageLayout& layout, InstallContext& context, Conso
     // Told ahead, the registry is read once for every base key, not once per discovery.
     std::vector<std::string> keys;
     for (const std::string& basePath : ides.paths) {
-      keys.push_back(basePath.starts_with('\\') ? basePath.substr(1) : basePath);
+      keys.emplace_back(IdeRegistryKey(basePath));
     }
     const platform::RegistryReadAhead readAhead(std::move(keys));
     for (std::size_t i = 0; i < ides.paths.size(); ++i) {
@@ -84,7 +84,7 @@ bool RunInstallation(const PackageLayout& layout, InstallContext& context, Conso
 
   bool allInstalled = true;
   for (const IdeInstallation& installation : installations) {
-    context.IdeRoot = installation.root;
+    context.IdeRoot = installation.Root();
     context.IdeShared = usesShared ? IdeSharedFolder(installation) : std::string();
     // Expanded before PackageRoot is assigned: %zel_root% still holds the previous turn's folder.
     context.PackageRoot = ExpandTemplate(defaultFolder, context);

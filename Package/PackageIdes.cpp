@@ -8,11 +8,30 @@ namespace quillet {
 
 const std::vector<IdeFamily>& IdeFamilies() {
   static const std::vector<IdeFamily> families = {
-      {"delphi", {DELPHI_BASE_PATH}},
-      {"cbuilder", {CBUILDER_BASE_PATH}},
-      {"bds", {BORLAND_BDS_BASE_PATH, CODEGEAR_BDS_BASE_PATH, EMBARCADERO_BDS_BASE_PATH}},
+      {"delphi", {DELPHI_BASE_PATH}, true},
+      {"cbuilder", {CBUILDER_BASE_PATH}, true},
+      {"bds", {BORLAND_BDS_BASE_PATH, CODEGEAR_BDS_BASE_PATH, EMBARCADERO_BDS_BASE_PATH}, false},
   };
   return families;
+}
+
+const IdeFamily* IdeFamilyOf(std::string_view basePath) {
+  for (const IdeFamily& family : IdeFamilies()) {
+    for (std::string_view path : family.basePaths) {
+      if (platform::EqualIgnoringAsciiCase(IdeRegistryKey(path), IdeRegistryKey(basePath))) {
+        return &family;
+      }
+    }
+  }
+  return nullptr;
+}
+
+bool IsIdeBasePath(std::string_view text) {
+  return text.size() >= 2 && text.front() == '\\' && text.back() == '\\';
+}
+
+std::string_view IdeRegistryKey(std::string_view basePath) {
+  return basePath.starts_with('\\') ? basePath.substr(1) : basePath;
 }
 
 std::optional<std::vector<std::uint32_t>> ParseVersion(std::string_view text) {
@@ -100,8 +119,7 @@ IdeBasePaths IdeListOfText(std::string_view text) {
   while (!text.empty()) {
     const std::size_t end = text.find_first_of("\r\n");
     const std::string_view line = TrimBlanks(text.substr(0, end));
-    // A base path is absolute ("\" first) and ends with the separator that a subkey name follows.
-    if (line.size() >= 2 && line.front() == '\\' && line.back() == '\\') {
+    if (IsIdeBasePath(line)) {
       list.paths.emplace_back(line);
       list.bounds.emplace_back();
     } else if (!line.empty() && (line.front() == '>' || line.front() == '<') &&

@@ -26,8 +26,20 @@ inline constexpr std::string_view EMBARCADERO_BDS_BASE_PATH = "\\Software\\Embar
 struct IdeFamily {
   std::string_view name;
   std::vector<std::string_view> basePaths;
+  // Delphi 2 to 7 and C++Builder 1 to 6: older than BDS, they keep one library and no shared
+  // folder.
+  bool predatesBds = false;
 };
 const std::vector<IdeFamily>& IdeFamilies();
+// The family that holds a base path, compared as the registry compares keys (ASCII letter case
+// and the leading "\" aside); nullptr for a base path of the package's own.
+const IdeFamily* IdeFamilyOf(std::string_view basePath);
+// Whether a text has the form of a base path: absolute ("\" first) and ending with the separator
+// that a version subkey's name follows; a lone "\" is none.
+bool IsIdeBasePath(std::string_view text);
+// A base path as the registry calls take it below a root: without the leading "\" that marks it
+// absolute in a package.
+std::string_view IdeRegistryKey(std::string_view basePath);
 
 // Version bounds, as written after a family: ">=22.0", "<=7.0" or both, joined by ",". Versions
 // are compared number by number ("9.0" < "22.0"; "23" equals "23.0").

@@ -20,7 +20,7 @@ const IdeFamily* FindFamily(std::string_view name) {
 }
 
 bool IsBasePath(std::string_view text) {
-  if (text.size() < 2 || text.front() != '\\' || text.back() != '\\') {
+  if (!IsIdeBasePath(text)) {
     return false;
   }
   for (char c : text) {

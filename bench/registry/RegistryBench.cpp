@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
   }
   std::printf("%zu keys; roots found:", keys);
   for (const auto& root : roots) {
-    std::printf(" [%s]", root.root.c_str());
+    std::printf(" [%s]", root.Root().c_str());
   }
   std::printf("\n");
   Report("read file only", read);

@@ -63,7 +63,7 @@ private:
 std::vector<std::string> Entries(const std::vector<IdeInstallation>& found) {
   std::vector<std::string> roots;
   for (const IdeInstallation& installation : found) {
-    roots.push_back(installation.root);
+    roots.push_back(installation.Root());
   }
   return roots;
 }
@@ -261,7 +261,7 @@ TEST(IdeSharedFolder, PublicDocumentsFolderOfTheVersionOrTheRoot) {
       {EMBARCADERO_BDS_BASE_PATH, "14.0", shared + "\\Embarcadero\\Studio\\14.0\\"},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(IdeSharedFolder({root, std::string(row.basePath), row.version}), row.expected)
+    EXPECT_EQ(IdeSharedFolder(IdeInstallation(row.basePath, row.version, root)), row.expected)
         << row.version;
   }
 }

@@ -1,70 +1,15 @@
-// Which user settings take a package's library folders, and the version bounds that pick the
-// installations: the rules as rows over families and versions.
+// The version bounds that pick the installations, and the lists that take a package's library
+// folders: the rules as rows.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "Installer/LibraryPaths.h"
 #include "Package/PackageIdes.h"
-#include "Platform/Shell.h"
+#include "Platform/UserRegistry.h"
 
 namespace quillet {
 namespace {
-
-TEST(LibraryTargets, KeysPerFamilyVersionAndPlatform) {
-  const struct {
-    std::string_view basePath;
-    const char* version;
-    const char* platformName;
-    LibraryList list;
-    std::vector<std::string> expected; // "KEY|VALUE", "?" first when the key may be missing
-  } rows[] = {
-      {DELPHI_BASE_PATH,
-       "7.0",
-       "Win32",
-       LibraryList::Search,
-       {"Software\\Borland\\Delphi\\7.0\\Library|Search Path"}},
-      {DELPHI_BASE_PATH, "7.0", "Win64", LibraryList::Search, {}},
-      {CBUILDER_BASE_PATH,
-       "6.0",
-       "win32",
-       LibraryList::Browsing,
-       {"Software\\Borland\\C++Builder\\6.0\\Library|Browsing Path"}},
-      {BORLAND_BDS_BASE_PATH,
-       "4.0",
-       "Win32",
-       LibraryList::Search,
-       {"Software\\Borland\\BDS\\4.0\\Library|Search Path"}},
-      {CODEGEAR_BDS_BASE_PATH,
-       "6.0",
-       "Win32",
-       LibraryList::Search,
-       {"Software\\CodeGear\\BDS\\6.0\\Library|Search Path",
-        "?Software\\CodeGear\\BDS\\6.0\\C++\\Paths|LibraryPath"}},
-      {EMBARCADERO_BDS_BASE_PATH, "8.0", "Win64", LibraryList::Search, {}},
-      {EMBARCADERO_BDS_BASE_PATH,
-       "9.0",
-       "Win64",
-       LibraryList::Browsing,
-       {"Software\\Embarcadero\\BDS\\9.0\\Library\\Win64|Browsing Path",
-        "?Software\\Embarcadero\\BDS\\9.0\\C++\\Paths\\Win64|BrowsingPath"}},
-      {EMBARCADERO_BDS_BASE_PATH,
-       "23.0",
-       "Win32",
-       LibraryList::Search,
-       {"Software\\Embarcadero\\BDS\\23.0\\Library\\Win32|Search Path",
-        "?Software\\Embarcadero\\BDS\\23.0\\C++\\Paths\\Win32|LibraryPath"}},
-  };
-  for (const auto& row : rows) {
-    std::vector<std::string> got;
-    for (const auto& target :
-         LibraryTargets(row.basePath, row.version, row.platformName, row.list)) {
-      got.push_back((target.required ? "" : "?") + target.key + "|" + target.value);
-    }
-    EXPECT_EQ(got, row.expected) << row.basePath << row.version << " " << row.platformName;
-  }
-}
 
 TEST(VersionBounds, PickVersionSubkeysByNumber) {
   const struct {

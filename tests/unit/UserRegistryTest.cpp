@@ -228,7 +228,7 @@ TEST(IdeSharedFolder, TheUsersOwnFolderWins) {
                     "WINE REGISTRY Version 2\n\n[Software\\\\Embarcadero\\\\BDS\\\\23.0\\\\"
                     "Environment Variables] 1\n\"BDSCOMMONDIR\"=\"" +
                         std::string(row.value) + "\"\n");
-    EXPECT_EQ(IdeSharedFolder({"C:\\IDE\\", std::string(EMBARCADERO_BDS_BASE_PATH), "23.0"}),
+    EXPECT_EQ(IdeSharedFolder(IdeInstallation(EMBARCADERO_BDS_BASE_PATH, "23.0", "C:\\IDE\\")),
               row.expected)
         << row.value;
   }

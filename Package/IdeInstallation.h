@@ -1,0 +1,57 @@
+// One registered IDE installation: the family and version it was registered as, where it lives,
+// and the registry keys it owns. Discovery (Installer/IdeDiscovery) finds it in the registry;
+// everything here follows from the names it was found under.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Package/PackageIdes.h"
+#include "Platform/UserRegistry.h"
+
+namespace quillet {
+
+enum class LibraryList {
+  Search,   // where the compiler looks for units and libraries
+  Browsing, // where the editor looks for sources
+};
+
+class IdeInstallation {
+public:
+  // Registered under `basePath` (as the package names it) with the version subkey `version`, such
+  // as "23.0"; `root` is its RootDir text.
+  IdeInstallation(std::string_view basePath, std::string_view version, std::string root);
+
+  const std::string& Root() const { return root_; }
+  const std::string& BasePath() const { return basePath_; }
+  const std::string& Version() const { return version_; }
+  // The version's first number; 0 when the subkey's name is no version.
+  std::uint32_t Major() const { return numbers_.empty() ? 0 : numbers_.front(); }
+  // nullptr for a base path of the package's own.
+  const IdeFamily* Family() const { return family_; }
+  // Delphi 2 to 7 or C++Builder 1 to 6; any other installation, one under a base path of the
+  // package's own too, keeps its settings as BDS does.
+  bool PredatesBds() const { return family_ && family_->predatesBds; }
+
+  // The version's key below a registry root, as the registry calls take it (no leading "\").
+  const std::string& VersionKey() const { return versionKey_; }
+
+  // The values below HKEY_CURRENT_USER that take a folder of the list for one platform. Delphi and
+  // C++Builder up to 7 and 6 keep one Library key; BDS keeps one Library key up to 8.0 and one
+  // per platform since 9.0, and its C++ personality (since 6.0) keeps its own paths, which are
+  // changed where they exist. Empty when the installation has no library for that platform.
+  std::vector<platform::UserListTarget> LibraryTargets(std::string_view platformName,
+                                                       LibraryList list) const;
+
+private:
+  std::string root_;
+  std::string basePath_;
+  std::string version_;
+  std::vector<std::uint32_t> numbers_; // of the version; empty when its name is no version
+  const IdeFamily* family_;
+  std::string versionKey_;
+};
+
+} // namespace quillet
