@@ -97,8 +97,6 @@ struct OutputFile::State {
   win32::UniqueHandle file;
   std::wstring temporaryPath; // empty once it is moved into place or deleted
   std::wstring targetPath;
-  bool closedCleanly = false;
-  bool lostData = false; // the close that Commit made failed
 
   State() = default;
   State(const State&) = delete;
@@ -158,7 +156,8 @@ OutputFile::OutputFile(OutputFile&& other) noexcept = default;
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept = default;
 OutputFile::~OutputFile() = default;
 
-std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath) {
+std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath,
+                                                OutputKind kind) {
   auto state = std::make_unique<State>();
   // The OS calls take C strings: a NUL ends the path there.
   const std::string target(windowsTargetPath.substr(0, windowsTargetPath.find('\0')));
@@ -186,6 +185,7 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
       UncommittedFiles().push_back({&state->file, &state->temporaryPath});
       OutputFile output;
       output.state_ = std::move(state);
+      output.kind_ = kind;
       return output;
     }
     const DWORD error = ::GetLastError();
@@ -196,8 +196,9 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
   return std::nullopt;
 }
 
-std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTargetPath) {
-  return CreateFor(nativeTargetPath); // Windows paths are the native ones
+std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTargetPath,
+                                                      OutputKind kind) {
+  return CreateFor(nativeTargetPath, kind); // Windows paths are the native ones
 }
 
 namespace {
@@ -217,10 +218,6 @@ void StallIfAsked() {
 }
 
 } // namespace
-
-bool OutputFile::Flush() {
-  return state_ && state_->file.Valid() && ::FlushFileBuffers(state_->file.Get()) != 0;
-}
 
 bool OutputFile::Write(const void* data, std::size_t size) {
   if (!state_ || !state_->file.Valid()) {
@@ -259,41 +256,41 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   return 0;
 }
 
-bool OutputFile::Close() {
-  if (!state_ || !state_->file.Valid()) {
-    return false;
-  }
-  // A failing close can be the first report of lost data (a full disk, a network share).
+bool OutputFile::IsOpen() const {
+  return state_->file.Valid();
+}
+
+bool OutputFile::ClosedOnlyByCommit() const {
+  return false; // a closed file keeps its temporary name
+}
+
+bool OutputFile::CommitUnnamed() {
+  return false; // never called: every file has a temporary name
+}
+
+bool OutputFile::HasTemporary() const {
+  return !state_->temporaryPath.empty();
+}
+
+bool OutputFile::FlushFile() {
+  return ::FlushFileBuffers(state_->file.Get()) != 0;
+}
+
+bool OutputFile::CloseFile() {
   const InterruptHold hold; // an interrupt deletes an open file through its handle
-  const bool closed = state_->file.Close();
-  state_->closedCleanly = !testing::TakeCloseFailure() && closed;
-  return state_->closedCleanly;
+  return state_->file.Close();
 }
 
-bool OutputFile::LostData() const {
-  return state_ && state_->lostData;
-}
-
-bool OutputFile::Commit() {
-  const InterruptHold hold; // an interrupt finds the file either in the list or in place
-  if (!state_ || state_->temporaryPath.empty()) {
-    return false;
-  }
-  if (state_->file.Valid() && !Close()) {
-    state_->lostData = true;
-  }
+bool OutputFile::PutInPlace(bool closedCleanly) {
   // Fails for a read-only or locked target, which then stays as it was.
-  const bool placed = state_->closedCleanly &&
-                      ::MoveFileExW(state_->temporaryPath.c_str(), state_->targetPath.c_str(),
-                                    MOVEFILE_REPLACE_EXISTING) != 0;
+  const bool placed =
+      closedCleanly && ::MoveFileExW(state_->temporaryPath.c_str(), state_->targetPath.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING) != 0;
   if (!placed) {
     ::DeleteFileW(state_->temporaryPath.c_str());
   }
   state_->temporaryPath.clear();
   ForgetUncommitted(&state_->file);
-  if (placed) {
-    testing::CommitDone();
-  }
   return placed;
 }
 
