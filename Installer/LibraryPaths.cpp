@@ -9,6 +9,7 @@
 #include "Package/Contract.h"
 #include "Package/PackageIdes.h"
 #include "Platform/Ascii.h"
+#include "Platform/FileSystem.h"
 #include "Platform/UserRegistry.h"
 
 namespace quillet {

@@ -25,6 +25,12 @@ namespace quillet::platform {
 // letter case. Windows: unchanged.
 std::string NativePath(std::string_view windowsPath);
 
+// A folder as Windows programs see it: the other way from NativePath. POSIX: a native path
+// ("/home/a/Lib", or a relative one, taken from the current folder) is Wine's drive Z:
+// ("Z:\home\a\Lib"); a path with a drive letter or a "\\" start stays. Windows: a relative
+// path is made full.
+std::string WindowsViewOfFolder(std::string_view folder);
+
 // Whether the system can name every character of a Windows-style path. POSIX: whether the locale's
 // encoding holds them (a character it lacks would make another name); Windows: always.
 bool PathCanBeNamed(std::string_view windowsPath);

@@ -358,25 +358,4 @@ std::optional<std::string> ReadUserText(std::string_view key, std::string_view v
   return lines.back().Text(*text);
 }
 
-std::string WindowsViewOfFolder(std::string_view folder) {
-  const bool drive = folder.size() >= 2 && folder[1] == ':';
-  const bool unc = folder.starts_with("\\\\");
-  if (drive || unc) {
-    return std::string(folder);
-  }
-  std::string native(folder);
-  if (!native.starts_with('/')) {
-    std::string current(4096, '\0');
-    if (::getcwd(current.data(), current.size()) != nullptr) {
-      current.resize(std::strlen(current.c_str()));
-      native = current + (current.ends_with('/') ? "" : "/") + native;
-    }
-  }
-  std::string windows = "Z:";
-  for (char c : native) {
-    windows += c == '/' ? '\\' : c;
-  }
-  return windows;
-}
-
 } // namespace quillet::platform

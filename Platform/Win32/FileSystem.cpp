@@ -55,6 +55,22 @@ std::string NativePath(std::string_view windowsPath) {
   return std::string(windowsPath);
 }
 
+std::string WindowsViewOfFolder(std::string_view folder) {
+  std::wstring given;
+  win32::Widen(folder, win32::TextCodePage(), given);
+  const DWORD size = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+  if (size == 0) {
+    return std::string(folder);
+  }
+  std::wstring full(size, L'\0');
+  const DWORD got = ::GetFullPathNameW(given.c_str(), size, full.data(), nullptr);
+  if (got == 0 || got >= size) {
+    return std::string(folder);
+  }
+  full.resize(got);
+  return win32::Narrow(full, win32::TextCodePage());
+}
+
 bool PathCanBeNamed(std::string_view) {
   return true; // the wide calls take every character
 }
