@@ -164,6 +164,10 @@ private:
   // Gives the closed temporary file the target's name when `closedCleanly` and the target can be
   // replaced, otherwise removes it; either way it is no longer an uncommitted file.
   bool PutInPlace(bool closedCleanly);
+  // After the first write: the stall that the end-to-end tests ask for (Platform/Testing.h), in
+  // which each side makes the file `mark` and then waits for ever.
+  static void StallIfAsked();
+  [[noreturn]] static void MarkAndStall(const char* mark);
 
   std::unique_ptr<State> state_;
   OutputKind kind_ = OutputKind::Rebuildable;

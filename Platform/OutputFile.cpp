@@ -2,6 +2,8 @@
 // flushed, what a failing close means, and the order of Commit's steps. The steps themselves, on
 // each side's own kind of file, are in Platform/Posix/OutputFile.cpp and
 // Platform/Win32/FileSystem.cpp.
+#include <atomic>
+#include <cstdlib>
 #include <utility>
 
 #include "Platform/FileSystem.h"
@@ -9,6 +11,14 @@
 #include "Platform/Testing.h"
 
 namespace quillet::platform {
+
+void OutputFile::StallIfAsked() {
+  static const char* const mark = std::getenv(testing::STALL_WRITE_VARIABLE);
+  static std::atomic<bool> stalled = false;
+  if (mark != nullptr && !stalled.exchange(true)) {
+    MarkAndStall(mark);
+  }
+}
 
 bool OutputFile::FlushIfUserRecord() {
   if (kind_ != OutputKind::UserRecord) {

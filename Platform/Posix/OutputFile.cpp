@@ -8,10 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <optional>
@@ -137,15 +135,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept = default;
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept = default;
 OutputFile::~OutputFile() = default;
 
-namespace {
-
-// The stall that the end-to-end tests ask for (Platform/Testing.h), after the first write.
-void StallIfAsked() {
-  static const char* const mark = std::getenv(testing::STALL_WRITE_VARIABLE);
-  static std::atomic<bool> stalled = false;
-  if (mark == nullptr || stalled.exchange(true)) {
-    return;
-  }
+void OutputFile::MarkAndStall(const char* mark) {
   const int fd = ::open(mark, O_WRONLY | O_CREAT | O_CLOEXEC, NEW_FILE_MODE);
   if (fd >= 0) {
     ::close(fd);
@@ -154,8 +144,6 @@ void StallIfAsked() {
     ::pause();
   }
 }
-
-} // namespace
 
 std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath,
                                                 OutputKind kind) {

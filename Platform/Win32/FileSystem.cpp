@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cwchar>
 #include <limits>
 #include <memory>
@@ -217,23 +216,13 @@ std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTar
   return CreateFor(nativeTargetPath, kind); // Windows paths are the native ones
 }
 
-namespace {
-
-// The stall that the end-to-end tests ask for (Platform/Testing.h), after the first write.
-void StallIfAsked() {
-  static const char* const mark = std::getenv(testing::STALL_WRITE_VARIABLE);
-  static std::atomic<bool> stalled = false;
-  if (mark == nullptr || stalled.exchange(true)) {
-    return;
-  }
+void OutputFile::MarkAndStall(const char* mark) {
   win32::UniqueHandle(::CreateFileW(win32::SystemPath(mark).c_str(), GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   for (;;) {
     ::Sleep(INFINITE);
   }
 }
-
-} // namespace
 
 bool OutputFile::Write(const void* data, std::size_t size) {
   if (!state_ || !state_->file.Valid()) {
