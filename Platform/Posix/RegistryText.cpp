@@ -19,7 +19,6 @@ constexpr std::string_view TAG_DWORD = "dword:";
 constexpr std::string_view TAG_HEX_TYPED = "hex(";
 constexpr std::string_view TAG_HEX_TYPED_END = "):";
 constexpr std::string_view HEX_TAG_START = "hex";
-constexpr std::string_view TAG_STR_EXPAND_DATA = "str(2):";
 constexpr std::string_view ARCH_OPTION = "#arch=";
 constexpr std::string_view ARCH_WIN64 = "win64";
 constexpr std::string_view ARCH_WIN32 = "win32";
@@ -453,23 +452,28 @@ std::vector<RegistryValueLine> FindValueLines(std::string_view text, const Regis
   std::vector<RegistryValueLine> lines;
   std::string name;
   std::u16string folded;
-  ForEachLine(
-      text.substr(0, section.end), section.begin, [&](std::size_t at, std::string_view body) {
-        name.clear();
-        const std::optional<std::size_t> data = ValueDataStart(body, name);
-        folded.clear();
-        if (!data || (AppendFoldedName(folded, name, CodePage::Active()), folded != wanted)) {
-          return;
-        }
-        std::size_t open = *data;
-        if (body.substr(open).starts_with(TAG_STR_EXPAND_DATA)) {
-          open += TAG_STR_EXPAND_DATA.size();
-        }
-        const std::size_t close = open < body.size() && body[open] == '"'
-                                      ? EndOfEscaped(body, open + 1, '"')
-                                      : std::string_view::npos;
-        lines.push_back(RegistryValueLine{at, open, close});
-      });
+  const auto visit = [&](std::size_t at, std::string_view body) {
+    name.clear();
+    const std::optional<std::size_t> data = ValueDataStart(body, name);
+    if (!data) {
+      return;
+    }
+    folded.clear();
+    AppendFoldedName(folded, name, CodePage::Active());
+    if (folded != wanted) {
+      return;
+    }
+    // Text data: "..." (REG_SZ) or str(2):"..." (REG_EXPAND_SZ); `open` is at its quote.
+    std::size_t open = *data;
+    if (body.substr(open).starts_with(TAG_STR_EXPAND)) {
+      open += TAG_STR_EXPAND.size() - 1;
+    }
+    const std::size_t close = open < body.size() && body[open] == '"'
+                                  ? EndOfEscaped(body, open + 1, '"')
+                                  : std::string_view::npos;
+    lines.push_back(RegistryValueLine{at, open, close});
+  };
+  ForEachLine(text.substr(0, section.end), section.begin, visit);
   return lines;
 }
 

@@ -620,18 +620,18 @@ void WineRegistry::Read(RegistryBytes& source) {
 
 void WineRegistry::ParseLines(std::size_t begin, std::size_t end, std::optional<KeyId> section,
                               std::vector<std::pair<KeyId, std::size_t>>& valueLines) {
-  ForEachLine(
-      std::string_view(text_).substr(0, end), begin, [&](std::size_t at, std::string_view body) {
-        if (body.front() == '#') {
-          // Options count only before the first section; inside one they belong to its key.
-          if (const std::optional<bool> is64Bit = section ? std::nullopt : Is64BitOption(body)) {
-            is64Bit_ = *is64Bit;
-          }
-        } else if (section && (body.front() == '"' || body.front() == '@')) {
-          valueLines.emplace_back(*section, at);
-          ++keys_[*section].valueCount;
-        }
-      });
+  const auto visit = [&](std::size_t at, std::string_view body) {
+    if (body.front() == '#') {
+      // Options count only before the first section; inside one they belong to its key.
+      if (const std::optional<bool> is64Bit = section ? std::nullopt : Is64BitOption(body)) {
+        is64Bit_ = *is64Bit;
+      }
+    } else if (section && (body.front() == '"' || body.front() == '@')) {
+      valueLines.emplace_back(*section, at);
+      ++keys_[*section].valueCount;
+    }
+  };
+  ForEachLine(std::string_view(text_).substr(0, end), begin, visit);
 }
 
 void WineRegistry::Finish(const std::vector<std::pair<KeyId, std::size_t>>& valueLines) {
