@@ -101,7 +101,8 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
     CreateFolderPath(folder); // a folder that cannot be made shows as the failure to create
   }
 
-  std::optional<platform::OutputFile> file = platform::OutputFile::CreateFor(*systemTarget);
+  std::optional<platform::OutputFile> file =
+      platform::OutputFile::CreateFor(*systemTarget, platform::OutputKind::Rebuildable);
   if (!file) {
     return Fail(console, "could not create [" + shownTarget + "]");
   }

@@ -6,6 +6,7 @@
 #include "Installer/Folders.h"
 #include "Installer/Templates.h"
 #include "Package/Contract.h"
+#include "Platform/FileSystem.h"
 #include "Platform/UserRegistry.h"
 
 namespace quillet {

@@ -23,7 +23,7 @@ public:
     if (std::filesystem::is_directory(path, error)) {
       throw EPackerError(path.string() + ": is a folder");
     }
-    file_ = platform::OutputFile::CreateForNative(path.string());
+    file_ = platform::OutputFile::CreateForNative(path.string(), platform::OutputKind::Rebuildable);
     if (!file_) {
       const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
       throw EPackerError(path.string() + ": cannot create a file in " + folder.string() +

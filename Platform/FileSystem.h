@@ -25,6 +25,12 @@ namespace quillet::platform {
 // letter case. Windows: unchanged.
 std::string NativePath(std::string_view windowsPath);
 
+// A folder as Windows programs see it: the other way from NativePath. POSIX: a native path
+// ("/home/a/Lib", or a relative one, taken from the current folder) is Wine's drive Z:
+// ("Z:\home\a\Lib"); a path with a drive letter or a "\\" start stays. Windows: a relative
+// path is made full.
+std::string WindowsViewOfFolder(std::string_view folder);
+
 // Whether the system can name every character of a Windows-style path. POSIX: whether the locale's
 // encoding holds them (a character it lacks would make another name); Windows: always.
 bool PathCanBeNamed(std::string_view windowsPath);
@@ -79,11 +85,23 @@ private:
   std::unique_ptr<State> state_;
 };
 
+// What a file written through OutputFile holds, which decides whether Commit waits for its bytes to
+// reach the disk (fsync, FlushFileBuffers) before the file takes the target's name.
+enum class OutputKind {
+  // A file that running again writes again, such as an installed entry or a built package: not
+  // flushed, since a flush per entry would cost tens of seconds over tens of thousands of them.
+  Rebuildable,
+  // A file of the user's own settings or records, which nothing rebuilds (user.reg): flushed, so
+  // that a crash right after Commit leaves the new content under the target's name, not an empty
+  // file. On POSIX the folder is flushed after the rename too, so that the new name stays.
+  UserRecord,
+};
+
 // A new file that replaces its target only when it is complete. POSIX: its folder is reached one
-// name at a time through descriptors, following only links of the user or root (docs/installer.md, "On Linux"),
-// and the file is made, named and renamed in that folder's descriptor. Destroying an uncommitted
-// file removes it. A read-only target is never replaced. On POSIX a replaced file keeps its
-// permissions (and, run as root, its owner), and a symbolic link at the target stays: its
+// name at a time through descriptors, following only links of the user or root (docs/installer.md,
+// "On Linux"), and the file is made, named and renamed in that folder's descriptor. Destroying an
+// uncommitted file removes it. A read-only target is never replaced. On POSIX a replaced file keeps
+// its permissions (and, run as root, its owner), and a symbolic link at the target stays: its
 // destination is replaced.
 //
 // How it is written, on POSIX: as an unnamed file in the target's folder (O_TMPFILE), closed only
@@ -101,22 +119,21 @@ public:
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile();
 
-  // nullopt when the temporary file cannot be created.
-  static std::optional<OutputFile> CreateFor(std::string_view windowsTargetPath);
+  // nullopt when the temporary file cannot be created. `kind` says what the file holds.
+  static std::optional<OutputFile> CreateFor(std::string_view windowsTargetPath, OutputKind kind);
   // The same for a native path, taken as it is (no drive mapping, no letter-case matching). A
   // symbolic link at the target is not followed: Commit puts the new file in its place.
-  static std::optional<OutputFile> CreateForNative(std::string_view nativeTargetPath);
+  static std::optional<OutputFile> CreateForNative(std::string_view nativeTargetPath,
+                                                   OutputKind kind);
 
   // Writes every byte; false when a write fails or is short.
   bool Write(const void* data, std::size_t size);
-  // Puts the bytes written so far on the disk (fsync, FlushFileBuffers), for a file whose loss in
-  // a crash right after Commit would cost more than the wait: one the user keeps settings in.
-  bool Flush();
   // Sets the last-write time from a packed MS-DOS date (high word) and time (low word) in local
   // time. Gives 0 on success, otherwise the platform's error code.
   std::uint32_t SetLastWriteTime(std::uint32_t packedDosDateTime);
-  // Closes the file. False when the system reports that written data was lost (a full disk
-  // noticed late, a network file system); the file can then no longer be committed.
+  // Closes the file, a UserRecord flushed first. False when the system reports that written data
+  // was lost (a full disk noticed late, a network file system); the file can then no longer be
+  // committed.
   bool Close();
   // Closes the file if it is still open and puts it in place of the target. False when closing
   // fails or the target cannot be replaced; the temporary file is then removed and the target
@@ -127,12 +144,36 @@ public:
   bool LostData() const;
 
 private:
-  struct State;
-  static std::optional<OutputFile> CreateAt(std::unique_ptr<State> state,
+  struct State; // each side's own: the open file and the names it goes by
+  static std::optional<OutputFile> CreateAt(std::unique_ptr<State> state, OutputKind kind,
                                             std::optional<unsigned char> listed);
   OutputFile() = default;
+
+  // Close, LostData and Commit are the same on both sides (Platform/OutputFile.cpp); these are
+  // the steps each side takes on its own kind of file.
+  bool IsOpen() const;
+  // POSIX: an unnamed file, which a close would lose; Commit links it in, then closes it.
+  bool ClosedOnlyByCommit() const;
   bool CommitUnnamed();
+  bool HasTemporary() const;
+  // Flushes a UserRecord; true for any other file.
+  bool FlushIfUserRecord();
+  bool FlushFile();
+  // Closes the file; false when the close reports a failure.
+  bool CloseFile();
+  // Gives the closed temporary file the target's name when `closedCleanly` and the target can be
+  // replaced, otherwise removes it; either way it is no longer an uncommitted file.
+  bool PutInPlace(bool closedCleanly);
+  // After the first write: the stall that the end-to-end tests ask for (Platform/Testing.h), in
+  // which each side makes the file `mark` and then waits for ever.
+  static void StallIfAsked();
+  [[noreturn]] static void MarkAndStall(const char* mark);
+
   std::unique_ptr<State> state_;
+  OutputKind kind_ = OutputKind::Rebuildable;
+  bool closeRequested_ = false; // Close on a file that only Commit closes: no more writes
+  bool closedCleanly_ = false;
+  bool lostData_ = false; // the close that Commit made failed
 };
 
 } // namespace quillet::platform

@@ -8,6 +8,7 @@ namespace quillet::platform::testing {
 namespace {
 std::atomic<bool> failNextClose = false;
 std::atomic<void (*)()> afterNextCommit = nullptr;
+std::atomic<void (*)()> afterNextFlush = nullptr;
 std::atomic<void (*)()> beforeNextUserRegistryCheck = nullptr;
 } // namespace
 
@@ -25,6 +26,16 @@ void CallAfterNextOutputFileCommit(void (*hook)()) {
 
 void CommitDone() {
   if (void (*hook)() = afterNextCommit.exchange(nullptr)) {
+    hook();
+  }
+}
+
+void CallAfterNextOutputFileFlush(void (*hook)()) {
+  afterNextFlush = hook;
+}
+
+void FlushDone() {
+  if (void (*hook)() = afterNextFlush.exchange(nullptr)) {
     hook();
   }
 }

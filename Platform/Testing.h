@@ -13,6 +13,10 @@ void FailNextOutputFileClose();
 // from inside the commit.
 void CallAfterNextOutputFileCommit(void (*hook)());
 
+// Makes the next flush of an OutputFile (a UserRecord's, Platform/FileSystem.h) call `hook`, right
+// after it, before the file takes the target's name; nullptr takes back a hook not yet called.
+void CallAfterNextOutputFileFlush(void (*hook)());
+
 // Makes the next change of user.reg (POSIX) call `hook` after it read the file and wrote the new
 // text, before it checks that the file is still the one it read.
 void CallBeforeNextUserRegistryCheck(void (*hook)());
@@ -24,6 +28,7 @@ int InterruptHoldsOnThisThread();
 // commit makes once a file is in place.
 bool TakeCloseFailure();
 void CommitDone();
+void FlushDone();
 void UserRegistryWritten();
 
 // Not a function but an environment variable, read by the installer program itself so that the

@@ -60,10 +60,4 @@ bool PathListHolds(std::string_view list, std::string_view folder);
 // The list with the folder appended: after a ";" unless the list is empty or ends with one.
 std::string PathListWith(std::string_view list, std::string_view folder);
 
-// A folder as Windows programs see it. POSIX: a native path ("/home/a/Lib", or a relative one,
-// taken from the current folder) is Wine's drive Z: ("Z:\home\a\Lib"); a path with a drive letter
-// or a
-// "\\" start stays. Windows: a relative path is made full.
-std::string WindowsViewOfFolder(std::string_view folder);
-
 } // namespace quillet::platform

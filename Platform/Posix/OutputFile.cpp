@@ -8,10 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <optional>
@@ -61,6 +59,16 @@ bool TakeOverAttributes(int folder, const std::string& newFile, const struct sta
   return ::fchmodat(folder, newFile.c_str(), old.st_mode & 07777, 0) == 0;
 }
 
+// Puts a folder's entries on the disk: after a user record took its name there, so that a crash
+// keeps the new name. Best effort: the file itself is on the disk already.
+void FlushFolder(int folder) {
+  const int entries = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (entries >= 0) {
+    ::fsync(entries);
+    ::close(entries);
+  }
+}
+
 // Whether an unnamed file can be given a name: linkat needs /proc/self/fd to reach it.
 bool UnnamedFilesLinkable() {
   static const bool linkable = ::access("/proc/self/fd", X_OK) == 0;
@@ -105,11 +113,8 @@ struct OutputFile::State {
   Folder folder;             // where the file is made, named and renamed
   std::string temporaryName; // empty once it is renamed or removed, and for an unnamed file
   std::string targetName;
-  bool closedCleanly = false;
-  bool unnamed = false;        // created with O_TMPFILE; closed only once linked in (Commit)
-  bool replacing = false;      // an unnamed file for a target that existed when it was made
-  bool closeRequested = false; // Close on an unnamed file: no more writes, the close comes later
-  bool lostData = false;       // the close that Commit made failed
+  bool unnamed = false;   // created with O_TMPFILE; closed only once linked in (Commit)
+  bool replacing = false; // an unnamed file for a target that existed when it was made
 
   State() = default;
   State(const State&) = delete;
@@ -130,15 +135,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept = default;
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept = default;
 OutputFile::~OutputFile() = default;
 
-namespace {
-
-// The stall that the end-to-end tests ask for (Platform/Testing.h), after the first write.
-void StallIfAsked() {
-  static const char* const mark = std::getenv(testing::STALL_WRITE_VARIABLE);
-  static std::atomic<bool> stalled = false;
-  if (mark == nullptr || stalled.exchange(true)) {
-    return;
-  }
+void OutputFile::MarkAndStall(const char* mark) {
   const int fd = ::open(mark, O_WRONLY | O_CREAT | O_CLOEXEC, NEW_FILE_MODE);
   if (fd >= 0) {
     ::close(fd);
@@ -148,9 +145,8 @@ void StallIfAsked() {
   }
 }
 
-} // namespace
-
-std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath) {
+std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath,
+                                                OutputKind kind) {
   const std::string native = NativePath(windowsTargetPath);
   auto state = std::make_unique<State>();
   const PathParts parts = SplitAtLastSeparator(native, "/");
@@ -165,10 +161,11 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
   if (listed == DT_UNKNOWN && !FollowLinksAt(state->folder, state->targetName)) {
     return std::nullopt;
   }
-  return CreateAt(std::move(state), listed);
+  return CreateAt(std::move(state), kind, listed);
 }
 
-std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTargetPath) {
+std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTargetPath,
+                                                      OutputKind kind) {
   // The OS calls take C strings: a NUL ends the path there too.
   const std::string path(nativeTargetPath.substr(0, nativeTargetPath.find('\0')));
   const PathParts parts = SplitAtLastSeparator(path, "/");
@@ -186,13 +183,13 @@ std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTar
   if (state->folder == nullptr) {
     return NotingDenial(std::nullopt);
   }
-  return CreateAt(std::move(state), DT_UNKNOWN);
+  return CreateAt(std::move(state), kind, DT_UNKNOWN);
 }
 
 // Makes the file for `state`'s folder and target name. `listed` is what the folder's listing
 // says is at the target: nothing, or its type (DT_UNKNOWN when the listing does not know, and
 // the target is looked at).
-std::optional<OutputFile> OutputFile::CreateAt(std::unique_ptr<State> state,
+std::optional<OutputFile> OutputFile::CreateAt(std::unique_ptr<State> state, OutputKind kind,
                                                std::optional<unsigned char> listed) {
   const std::string& name = state->targetName;
   if (name.empty() || name == "." || name == "..") {
@@ -213,6 +210,7 @@ std::optional<OutputFile> OutputFile::CreateAt(std::unique_ptr<State> state,
       state->replacing = !targetMissing;
       OutputFile file;
       file.state_ = std::move(state);
+      file.kind_ = kind;
       return file;
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
@@ -233,6 +231,7 @@ std::optional<OutputFile> OutputFile::CreateAt(std::unique_ptr<State> state,
       state->temporaryName = std::move(candidate);
       OutputFile file;
       file.state_ = std::move(state);
+      file.kind_ = kind;
       return file;
     }
     if (errno != EEXIST) {
@@ -242,12 +241,8 @@ std::optional<OutputFile> OutputFile::CreateAt(std::unique_ptr<State> state,
   return std::nullopt;
 }
 
-bool OutputFile::Flush() {
-  return state_ && state_->fd >= 0 && ::fsync(state_->fd) == 0;
-}
-
 bool OutputFile::Write(const void* data, std::size_t size) {
-  if (!state_ || state_->fd < 0 || state_->closeRequested) {
+  if (!state_ || state_->fd < 0 || closeRequested_) {
     return false;
   }
   const char* bytes = static_cast<const char*>(data);
@@ -284,39 +279,31 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   return 0;
 }
 
-bool OutputFile::Close() {
-  if (!state_ || state_->fd < 0) {
-    return false;
-  }
-  if (state_->unnamed) {
-    // Closing would lose it: Commit links it in first and closes it then.
-    return !std::exchange(state_->closeRequested, true);
-  }
-  // A failing close can be the first report of lost data (a full disk, a network file system).
-  const bool closed = ::close(std::exchange(state_->fd, -1)) == 0;
-  state_->closedCleanly = !testing::TakeCloseFailure() && closed;
-  return state_->closedCleanly;
+bool OutputFile::IsOpen() const {
+  return state_->fd >= 0;
 }
 
-bool OutputFile::LostData() const {
-  return state_ && state_->lostData;
+bool OutputFile::ClosedOnlyByCommit() const {
+  return state_->unnamed && state_->fd >= 0;
 }
 
-bool OutputFile::Commit() {
-  const InterruptHold hold; // an interrupt finds the file either in the list or in place
-  if (state_ && state_->unnamed && state_->fd >= 0) {
-    return CommitUnnamed();
-  }
-  if (!state_ || state_->temporaryName.empty()) {
-    return false;
-  }
-  if (state_->fd >= 0 && !Close()) {
-    state_->lostData = true;
-  }
+bool OutputFile::HasTemporary() const {
+  return !state_->temporaryName.empty();
+}
+
+bool OutputFile::FlushFile() {
+  return ::fsync(state_->fd) == 0;
+}
+
+bool OutputFile::CloseFile() {
+  return ::close(std::exchange(state_->fd, -1)) == 0;
+}
+
+bool OutputFile::PutInPlace(bool closedCleanly) {
   const int at = state_->folder->fd;
   const std::string& target = state_->targetName;
   const std::string& temporary = state_->temporaryName;
-  bool placed = state_->closedCleanly;
+  bool placed = closedCleanly;
   struct stat old {};
   if (placed && ::fstatat(at, target.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
     // A protected file stays as it is. A folder in the way makes the rename fail. A regular file
@@ -334,7 +321,9 @@ bool OutputFile::Commit() {
   state_->temporaryName.clear();
   if (placed) {
     Listings().NoteCreated(*state_->folder, target, DT_REG);
-    testing::CommitDone();
+    if (kind_ == OutputKind::UserRecord) {
+      FlushFolder(at);
+    }
   }
   return placed;
 }
@@ -343,11 +332,14 @@ bool OutputFile::CommitUnnamed() {
   State& state = *state_;
   const int at = state.folder->fd;
   const std::string self = "/proc/self/fd/" + std::to_string(state.fd);
-  bool linked = !state.replacing && ::linkat(AT_FDCWD, self.c_str(), at, state.targetName.c_str(),
-                                             AT_SYMLINK_FOLLOW) == 0;
-  if (!linked && (state.replacing || errno == EEXIST)) {
+  // A new target gets the file under its own name, and a user record is on the disk before.
+  const bool flushed = state.replacing || FlushIfUserRecord();
+  bool linked =
+      !state.replacing && flushed &&
+      ::linkat(AT_FDCWD, self.c_str(), at, state.targetName.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  if (!linked && flushed && (state.replacing || errno == EEXIST)) {
     // An existing target (or something took the name since the file was made): the file gets a
-    // temporary name only now, and Commit renames it over the target at once.
+    // temporary name only now, and Commit flushes it if need be and renames it over the target.
     for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS && state.temporaryName.empty(); ++attempt) {
       std::string candidate = TemporaryName(static_cast<std::uint32_t>(::getpid()));
       if (::linkat(AT_FDCWD, self.c_str(), at, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
@@ -366,13 +358,16 @@ bool OutputFile::CommitUnnamed() {
   }
   // A failing close can be the first report of lost data: the file goes again.
   const bool closeFailed = ::close(std::exchange(state.fd, -1)) != 0;
-  state.lostData = testing::TakeCloseFailure() || closeFailed;
-  if (linked && state.lostData) {
+  lostData_ = testing::TakeCloseFailure() || closeFailed || !flushed;
+  if (linked && lostData_) {
     ::unlinkat(at, state.targetName.c_str(), 0);
     linked = false;
   }
   if (linked) {
     Listings().NoteCreated(*state.folder, state.targetName, DT_REG);
+    if (kind_ == OutputKind::UserRecord) {
+      FlushFolder(at);
+    }
     testing::CommitDone();
   }
   return linked;

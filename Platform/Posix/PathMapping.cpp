@@ -3,13 +3,16 @@
 // below dosdevices/unc, a path that starts with a separator is native absolute and anything else
 // is relative to the current folder. Windows names ignore letter case, so a component that is
 // missing as written is matched against the names that exist. The folder calls on mapped paths
-// (NativePath, IsFolder, MakeFolder, TakeAccessDenied) live here too.
+// (NativePath, IsFolder, MakeFolder, TakeAccessDenied) live here too, and the mapping the other
+// way (WindowsViewOfFolder).
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -272,6 +275,27 @@ bool MakeFolder(std::string_view windowsPath) {
   }
   Listings().NoteCreated(*parent, name, DT_DIR);
   return true;
+}
+
+std::string WindowsViewOfFolder(std::string_view folder) {
+  const bool drive = folder.size() >= 2 && folder[1] == ':';
+  const bool unc = folder.starts_with("\\\\");
+  if (drive || unc) {
+    return std::string(folder);
+  }
+  std::string native(folder);
+  if (!native.starts_with('/')) {
+    std::string current(4096, '\0');
+    if (::getcwd(current.data(), current.size()) != nullptr) {
+      current.resize(std::strlen(current.c_str()));
+      native = current + (current.ends_with('/') ? "" : "/") + native;
+    }
+  }
+  std::string windows = "Z:";
+  for (char c : native) {
+    windows += c == '/' ? '\\' : c;
+  }
+  return windows;
 }
 
 } // namespace quillet::platform

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "Platform/Ascii.h"
 #include "Platform/Posix/CodePage.h"
 
 namespace quillet::platform::posix {
@@ -20,6 +19,9 @@ constexpr std::string_view TAG_DWORD = "dword:";
 constexpr std::string_view TAG_HEX_TYPED = "hex(";
 constexpr std::string_view TAG_HEX_TYPED_END = "):";
 constexpr std::string_view HEX_TAG_START = "hex";
+constexpr std::string_view ARCH_OPTION = "#arch=";
+constexpr std::string_view ARCH_WIN64 = "win64";
+constexpr std::string_view ARCH_WIN32 = "win32";
 constexpr std::size_t MAX_HEX_ESCAPE_DIGITS = 4;
 constexpr std::size_t MAX_OCTAL_ESCAPE_DIGITS = 3;
 constexpr std::size_t MAX_TYPE_DIGITS = 8;
@@ -45,11 +47,6 @@ bool IsOctalDigit(char c) {
 bool EndsWithBackslash(std::string_view line) {
   const std::string_view trimmed = TrimRight(line);
   return !trimmed.empty() && trimmed.back() == '\\';
-}
-
-bool IsSectionLine(std::string_view line) {
-  const std::string_view body = TrimLeft(line);
-  return !body.empty() && body.front() == '[';
 }
 
 // Comma-separated hex bytes from `pos` on, over continuation lines. nullopt when malformed.
@@ -136,6 +133,17 @@ std::size_t EndOfEscaped(std::string_view text, std::size_t at, char close) {
 }
 
 } // namespace
+
+std::optional<bool> Is64BitOption(std::string_view body) {
+  if (!body.starts_with(ARCH_OPTION)) {
+    return std::nullopt;
+  }
+  const std::string_view arch = TrimRight(body.substr(ARCH_OPTION.size()));
+  if (arch == ARCH_WIN64 || arch == ARCH_WIN32) {
+    return arch == ARCH_WIN64;
+  }
+  return std::nullopt;
+}
 
 std::optional<std::size_t> DecodeEscaped(std::string_view text, std::size_t pos, char endChar,
                                          std::string& out) {
@@ -382,25 +390,47 @@ std::string EscapedRegistryData(std::string_view ansi) {
   return out;
 }
 
+namespace {
+
+// A key path as the registry compares it: its names folded, its empty components passed over.
+std::u16string FoldedKeyPath(std::string_view path) {
+  std::u16string folded;
+  std::size_t pos = 0;
+  while (pos < path.size()) {
+    std::size_t end = path.find('\\', pos);
+    if (end == std::string_view::npos) {
+      end = path.size();
+    }
+    if (end > pos) {
+      if (!folded.empty()) {
+        folded += u'\\';
+      }
+      AppendFoldedName(folded, path.substr(pos, end - pos), CodePage::Active());
+    }
+    pos = end + 1;
+  }
+  return folded;
+}
+
+} // namespace
+
 std::optional<RegistrySection> FindRegistrySection(std::string_view text, std::string_view key) {
-  const std::string wanted = EscapedRegistryName(key);
+  const std::u16string wanted = FoldedKeyPath(key);
   std::optional<RegistrySection> found;
   std::size_t at = 0;
   while (at < text.size()) {
     std::size_t next = 0;
-    LineAt(text, at, next);
-    const std::string_view line = text.substr(at, next - at);
-    if (line.starts_with('[')) {
+    const std::string_view line = LineAt(text, at, next);
+    if (IsSectionLine(line)) {
       if (found && found->end == 0) {
         found->end = at;
         return found;
       }
-      const std::size_t close = EndOfEscaped(line, 1, ']');
-      if (close != std::string_view::npos &&
-          EqualIgnoringAsciiCase(line.substr(1, close - 1), wanted)) {
+      const std::optional<std::string> path = DecodeSectionPath(TrimLeft(line).substr(1));
+      if (path && FoldedKeyPath(*path) == wanted) {
         found = RegistrySection{at, 0, next};
       }
-    } else if (found && line.find_first_not_of(" \t\r\n") != std::string_view::npos) {
+    } else if (found && !TrimLeft(line).empty()) {
       found->lastLine = next;
     }
     at = next;
@@ -417,26 +447,33 @@ std::string RegistryValueLine::Text(std::string_view text) const {
 
 std::vector<RegistryValueLine> FindValueLines(std::string_view text, const RegistrySection& section,
                                               std::string_view value) {
-  const std::string name = ValueLineStart(value);
+  std::u16string wanted;
+  AppendFoldedName(wanted, value, CodePage::Active());
   std::vector<RegistryValueLine> lines;
-  for (std::size_t at = section.begin; at < section.end;) {
-    std::size_t next = 0;
-    LineAt(text, at, next);
-    const std::string_view line = text.substr(at, next - at);
-    const std::size_t indent = line.find_first_not_of(" \t");
-    if (indent != std::string_view::npos && line.size() - indent >= name.size() &&
-        EqualIgnoringAsciiCase(line.substr(indent, name.size()), name)) {
-      std::size_t open = indent + name.size();
-      if (line.substr(open).starts_with("str(2):")) {
-        open += 7;
-      }
-      const std::size_t close = open < line.size() && line[open] == '"'
-                                    ? EndOfEscaped(line, open + 1, '"')
-                                    : std::string_view::npos;
-      lines.push_back(RegistryValueLine{at, open, close});
+  std::string name;
+  std::u16string folded;
+  const auto visit = [&](std::size_t at, std::string_view body) {
+    name.clear();
+    const std::optional<std::size_t> data = ValueDataStart(body, name);
+    if (!data) {
+      return;
     }
-    at = next;
-  }
+    folded.clear();
+    AppendFoldedName(folded, name, CodePage::Active());
+    if (folded != wanted) {
+      return;
+    }
+    // Text data: "..." (REG_SZ) or str(2):"..." (REG_EXPAND_SZ); `open` is at its quote.
+    std::size_t open = *data;
+    if (body.substr(open).starts_with(TAG_STR_EXPAND)) {
+      open += TAG_STR_EXPAND.size() - 1;
+    }
+    const std::size_t close = open < body.size() && body[open] == '"'
+                                  ? EndOfEscaped(body, open + 1, '"')
+                                  : std::string_view::npos;
+    lines.push_back(RegistryValueLine{at, open, close});
+  };
+  ForEachLine(text.substr(0, section.end), section.begin, visit);
   return lines;
 }
 

@@ -1,7 +1,8 @@
-// The text of Wine's registry files (the format is described in WineRegistry.h): its lines, the
-// decoding of names and data, and the encoding and in-place editing that user.reg gets. The reader
-// of system.reg (WineRegistry) keeps its key tree and scoped read and takes every line, name and
-// value from here; the editor of user.reg (UserRegistry.cpp) finds sections and value lines here.
+// The text of Wine's registry files (the format is described in WineRegistry.h): its header and
+// options, its lines, the comparison of key and value names, the decoding of names and data, and
+// the encoding and in-place editing that user.reg gets. The reader of system.reg (WineRegistry)
+// keeps its key tree and scoped read and takes every line, name and value from here; the editor of
+// user.reg (UserRegistry.cpp) finds sections and value lines here.
 //
 // An edit keeps every byte it does not change: line ends (LF or CRLF), a byte order mark, a last
 // line without a line end, and the type tag of the data it appends to.
@@ -16,6 +17,9 @@
 #include "Platform/Registry.h"
 
 namespace quillet::platform::posix {
+
+// The first line of every registry file.
+inline constexpr std::string_view FILE_HEADER = "WINE REGISTRY Version 2";
 
 // Lines, read in place. Inline: the reader of system.reg calls them for every line it keeps.
 
@@ -75,6 +79,16 @@ inline std::string_view WithoutLineEnd(std::string_view line) {
   return line;
 }
 
+// Whether a line starts a section: a "[" after blanks only.
+inline bool IsSectionLine(std::string_view line) {
+  const std::string_view body = TrimLeft(line);
+  return !body.empty() && body.front() == '[';
+}
+
+// What an options line ("#...", before the first section) says of the prefix: true for
+// "#arch=win64", false for "#arch=win32", nullopt for any other line.
+std::optional<bool> Is64BitOption(std::string_view body);
+
 // Decoding, as a query of the registry gives names and data back (see WineRegistry.h).
 
 // Decodes escaped text that starts at `pos` and ends at an unescaped `endChar`, appending it to
@@ -96,6 +110,25 @@ bool ContinuesOnNextLine(std::string_view line);
 // Skips the continuation lines of a hex value; a section line always starts a section.
 std::size_t SkipContinuationLines(std::string_view text, std::size_t pos);
 
+// Calls visit(at, body) for every line of text[pos, text.size()) that is not blank: `body` is the
+// line without its leading spaces and line end, `at` where it starts in `text`. The continuation
+// lines of hex data belong to their value line and are passed over. A value line's body starts
+// with '"' or '@', an option's with '#'.
+template <typename Visit> void ForEachLine(std::string_view text, std::size_t pos, Visit visit) {
+  while (pos < text.size()) {
+    const std::size_t lineStart = pos;
+    const std::string_view line = LineAt(text, lineStart, pos);
+    const std::string_view body = TrimLeft(line);
+    if (body.empty()) {
+      continue;
+    }
+    visit(lineStart + (line.size() - body.size()), body);
+    if ((body.front() == '"' || body.front() == '@') && ContinuesOnNextLine(body)) {
+      pos = SkipContinuationLines(text, pos);
+    }
+  }
+}
+
 // Parses the data part of a value, which starts at `pos` in `text`.
 RegistryValue ParseData(std::string_view text, std::size_t pos);
 
@@ -111,7 +144,9 @@ std::string EscapedRegistryName(std::string_view name);
 // other character as its UTF-16 code units in "\x" escapes of four digits.
 std::string EscapedRegistryData(std::string_view ansi);
 
-// A key's section in the text: the first one whose name matches, ignoring ASCII letter case.
+// A key's section in the text: the first one whose decoded path names the key, its names compared
+// as the registry compares them (Wine's case folding, CodePage.h's AppendFoldedName) and empty
+// components passed over, as WineRegistry finds keys.
 struct RegistrySection {
   std::size_t begin = 0;    // its "[" line
   std::size_t end = 0;      // where the next section line begins, or the end of the text
@@ -122,7 +157,7 @@ std::optional<RegistrySection> FindRegistrySection(std::string_view text, std::s
 // A line of a section that sets a value, and where its text data stands between its quotes:
 // "..." (REG_SZ) or str(2):"..." (REG_EXPAND_SZ).
 struct RegistryValueLine {
-  std::size_t at;    // the line's first byte in the text
+  std::size_t at;    // the line's first byte after its indentation, in the text
   std::size_t open;  // its opening quote, from `at`
   std::size_t close; // its closing quote, from `at`; npos for data that is no text
   bool IsText() const { return close != std::string_view::npos; }
@@ -130,8 +165,8 @@ struct RegistryValueLine {
   std::string Text(std::string_view text) const;
 };
 
-// The lines of the section that set the named value, in file order (Wine keeps the last one when
-// it loads the file).
+// The lines of the section that set the named value (its name compared as the registry compares
+// names, like WineRegistry's), in file order (Wine keeps the last one when it loads the file).
 std::vector<RegistryValueLine> FindValueLines(std::string_view text, const RegistrySection& section,
                                               std::string_view value);
 

@@ -50,11 +50,6 @@ public:
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int Get() const { return fd_; }
-  // Closes it now; false when the close reports lost data.
-  bool Close() {
-    const int fd = std::exchange(fd_, -1);
-    return fd < 0 || ::close(fd) == 0;
-  }
 
 private:
   int fd_;
@@ -325,8 +320,8 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
     return {UserListOutcome::Failed, refusal};
   }
   // A new file beside the one it replaces, complete and on disk before it takes its name.
-  std::optional<OutputFile> output = OutputFile::CreateForNative(*replaced);
-  if (!output || !output->Write(text.data(), text.size()) || !output->Flush()) {
+  std::optional<OutputFile> output = OutputFile::CreateForNative(*replaced, OutputKind::UserRecord);
+  if (!output || !output->Write(text.data(), text.size())) {
     return failed(*replaced, "cannot be written: " + ErrorText());
   }
   testing::UserRegistryWritten();
@@ -343,13 +338,6 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   }
   if (!output->Commit()) {
     return failed(*replaced, output->LostData() ? "cannot be written" : "cannot be replaced");
-  }
-  // The new name on disk too.
-  const Descriptor replacedFolder(
-      ::open(std::string(SplitAtLastSeparator(*replaced, "/").folder).c_str(),
-             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (replacedFolder.Get() >= 0) {
-    ::fsync(replacedFolder.Get());
   }
   return {UserListOutcome::Added, {}};
 }
@@ -368,27 +356,6 @@ std::optional<std::string> ReadUserText(std::string_view key, std::string_view v
     return std::nullopt;
   }
   return lines.back().Text(*text);
-}
-
-std::string WindowsViewOfFolder(std::string_view folder) {
-  const bool drive = folder.size() >= 2 && folder[1] == ':';
-  const bool unc = folder.starts_with("\\\\");
-  if (drive || unc) {
-    return std::string(folder);
-  }
-  std::string native(folder);
-  if (!native.starts_with('/')) {
-    std::string current(4096, '\0');
-    if (::getcwd(current.data(), current.size()) != nullptr) {
-      current.resize(std::strlen(current.c_str()));
-      native = current + (current.ends_with('/') ? "" : "/") + native;
-    }
-  }
-  std::string windows = "Z:";
-  for (char c : native) {
-    windows += c == '/' ? '\\' : c;
-  }
-  return windows;
 }
 
 } // namespace quillet::platform

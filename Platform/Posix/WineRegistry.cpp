@@ -17,10 +17,6 @@ namespace quillet::platform::posix {
 
 namespace {
 
-constexpr std::string_view FILE_HEADER = "WINE REGISTRY Version 2";
-constexpr std::string_view ARCH_OPTION = "#arch=";
-constexpr std::string_view ARCH_WIN64 = "win64";
-constexpr std::string_view ARCH_WIN32 = "win32";
 constexpr std::u16string_view WOW64_NODE_FOLDED = u"WOW6432NODE";
 constexpr std::u16string_view SOFTWARE_FOLDED = u"SOFTWARE";
 
@@ -624,41 +620,18 @@ void WineRegistry::Read(RegistryBytes& source) {
 
 void WineRegistry::ParseLines(std::size_t begin, std::size_t end, std::optional<KeyId> section,
                               std::vector<std::pair<KeyId, std::size_t>>& valueLines) {
-  const std::string_view text = std::string_view(text_).substr(0, end);
-  std::size_t pos = begin;
-  while (pos < text.size()) {
-    const std::size_t lineStart = pos;
-    const std::string_view line = LineAt(text, lineStart, pos);
-    const std::string_view body = TrimLeft(line);
-    if (body.empty()) {
-      continue;
-    }
-    switch (body.front()) {
-    case '"':
-    case '@':
-      if (section) {
-        valueLines.emplace_back(*section, lineStart + (line.size() - body.size()));
-        ++keys_[*section].valueCount;
-      }
-      if (ContinuesOnNextLine(body)) {
-        pos = SkipContinuationLines(text, pos);
-      }
-      break;
-    case '#':
+  const auto visit = [&](std::size_t at, std::string_view body) {
+    if (body.front() == '#') {
       // Options count only before the first section; inside one they belong to its key.
-      if (!section && body.starts_with(ARCH_OPTION)) {
-        const std::string_view arch = TrimRight(body.substr(ARCH_OPTION.size()));
-        if (arch == ARCH_WIN64) {
-          is64Bit_ = true;
-        } else if (arch == ARCH_WIN32) {
-          is64Bit_ = false;
-        }
+      if (const std::optional<bool> is64Bit = section ? std::nullopt : Is64BitOption(body)) {
+        is64Bit_ = *is64Bit;
       }
-      break;
-    default:
-      break; // comments and lines this reader does not know
+    } else if (section && (body.front() == '"' || body.front() == '@')) {
+      valueLines.emplace_back(*section, at);
+      ++keys_[*section].valueCount;
     }
-  }
+  };
+  ForEachLine(std::string_view(text_).substr(0, end), begin, visit);
 }
 
 void WineRegistry::Finish(const std::vector<std::pair<KeyId, std::size_t>>& valueLines) {

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cwchar>
 #include <limits>
 #include <memory>
@@ -55,6 +54,22 @@ std::string NativePath(std::string_view windowsPath) {
   return std::string(windowsPath);
 }
 
+std::string WindowsViewOfFolder(std::string_view folder) {
+  std::wstring given;
+  win32::Widen(folder, win32::TextCodePage(), given);
+  const DWORD size = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+  if (size == 0) {
+    return std::string(folder);
+  }
+  std::wstring full(size, L'\0');
+  const DWORD got = ::GetFullPathNameW(given.c_str(), size, full.data(), nullptr);
+  if (got == 0 || got >= size) {
+    return std::string(folder);
+  }
+  full.resize(got);
+  return win32::Narrow(full, win32::TextCodePage());
+}
+
 bool PathCanBeNamed(std::string_view) {
   return true; // the wide calls take every character
 }
@@ -97,8 +112,6 @@ struct OutputFile::State {
   win32::UniqueHandle file;
   std::wstring temporaryPath; // empty once it is moved into place or deleted
   std::wstring targetPath;
-  bool closedCleanly = false;
-  bool lostData = false; // the close that Commit made failed
 
   State() = default;
   State(const State&) = delete;
@@ -158,7 +171,8 @@ OutputFile::OutputFile(OutputFile&& other) noexcept = default;
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept = default;
 OutputFile::~OutputFile() = default;
 
-std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath) {
+std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPath,
+                                                OutputKind kind) {
   auto state = std::make_unique<State>();
   // The OS calls take C strings: a NUL ends the path there.
   const std::string target(windowsTargetPath.substr(0, windowsTargetPath.find('\0')));
@@ -186,6 +200,7 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
       UncommittedFiles().push_back({&state->file, &state->temporaryPath});
       OutputFile output;
       output.state_ = std::move(state);
+      output.kind_ = kind;
       return output;
     }
     const DWORD error = ::GetLastError();
@@ -196,30 +211,17 @@ std::optional<OutputFile> OutputFile::CreateFor(std::string_view windowsTargetPa
   return std::nullopt;
 }
 
-std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTargetPath) {
-  return CreateFor(nativeTargetPath); // Windows paths are the native ones
+std::optional<OutputFile> OutputFile::CreateForNative(std::string_view nativeTargetPath,
+                                                      OutputKind kind) {
+  return CreateFor(nativeTargetPath, kind); // Windows paths are the native ones
 }
 
-namespace {
-
-// The stall that the end-to-end tests ask for (Platform/Testing.h), after the first write.
-void StallIfAsked() {
-  static const char* const mark = std::getenv(testing::STALL_WRITE_VARIABLE);
-  static std::atomic<bool> stalled = false;
-  if (mark == nullptr || stalled.exchange(true)) {
-    return;
-  }
+void OutputFile::MarkAndStall(const char* mark) {
   win32::UniqueHandle(::CreateFileW(win32::SystemPath(mark).c_str(), GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   for (;;) {
     ::Sleep(INFINITE);
   }
-}
-
-} // namespace
-
-bool OutputFile::Flush() {
-  return state_ && state_->file.Valid() && ::FlushFileBuffers(state_->file.Get()) != 0;
 }
 
 bool OutputFile::Write(const void* data, std::size_t size) {
@@ -259,41 +261,41 @@ std::uint32_t OutputFile::SetLastWriteTime(std::uint32_t packedDosDateTime) {
   return 0;
 }
 
-bool OutputFile::Close() {
-  if (!state_ || !state_->file.Valid()) {
-    return false;
-  }
-  // A failing close can be the first report of lost data (a full disk, a network share).
+bool OutputFile::IsOpen() const {
+  return state_->file.Valid();
+}
+
+bool OutputFile::ClosedOnlyByCommit() const {
+  return false; // a closed file keeps its temporary name
+}
+
+bool OutputFile::CommitUnnamed() {
+  return false; // never called: every file has a temporary name
+}
+
+bool OutputFile::HasTemporary() const {
+  return !state_->temporaryPath.empty();
+}
+
+bool OutputFile::FlushFile() {
+  return ::FlushFileBuffers(state_->file.Get()) != 0;
+}
+
+bool OutputFile::CloseFile() {
   const InterruptHold hold; // an interrupt deletes an open file through its handle
-  const bool closed = state_->file.Close();
-  state_->closedCleanly = !testing::TakeCloseFailure() && closed;
-  return state_->closedCleanly;
+  return state_->file.Close();
 }
 
-bool OutputFile::LostData() const {
-  return state_ && state_->lostData;
-}
-
-bool OutputFile::Commit() {
-  const InterruptHold hold; // an interrupt finds the file either in the list or in place
-  if (!state_ || state_->temporaryPath.empty()) {
-    return false;
-  }
-  if (state_->file.Valid() && !Close()) {
-    state_->lostData = true;
-  }
+bool OutputFile::PutInPlace(bool closedCleanly) {
   // Fails for a read-only or locked target, which then stays as it was.
-  const bool placed = state_->closedCleanly &&
-                      ::MoveFileExW(state_->temporaryPath.c_str(), state_->targetPath.c_str(),
-                                    MOVEFILE_REPLACE_EXISTING) != 0;
+  const bool placed =
+      closedCleanly && ::MoveFileExW(state_->temporaryPath.c_str(), state_->targetPath.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING) != 0;
   if (!placed) {
     ::DeleteFileW(state_->temporaryPath.c_str());
   }
   state_->temporaryPath.clear();
   ForgetUncommitted(&state_->file);
-  if (placed) {
-    testing::CommitDone();
-  }
   return placed;
 }
 

@@ -138,19 +138,4 @@ std::optional<std::string> ReadUserText(std::string_view key, std::string_view v
   return TextOf(text);
 }
 
-std::string WindowsViewOfFolder(std::string_view folder) {
-  const std::wstring given = Wide(folder);
-  const DWORD size = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
-  if (size == 0) {
-    return std::string(folder);
-  }
-  std::wstring full(size, L'\0');
-  const DWORD got = ::GetFullPathNameW(given.c_str(), size, full.data(), nullptr);
-  if (got == 0 || got >= size) {
-    return std::string(folder);
-  }
-  full.resize(got);
-  return TextOf(full);
-}
-
 } // namespace quillet::platform

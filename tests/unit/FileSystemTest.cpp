@@ -12,6 +12,7 @@
 
 #include "Platform/FileSystem.h"
 #include "Platform/TemporaryName.h"
+#include "Platform/Testing.h"
 #include "tests/support/WinePrefixFixture.h"
 
 namespace quillet::platform {
@@ -164,7 +165,7 @@ TEST(NativePath, SeveralMatchesTakeTheFirstInDirectoryOrder) {
 
 // Writes `content` to the Windows-style target through an OutputFile and commits it.
 bool WriteThrough(const std::string& target, const std::string& content) {
-  auto file = OutputFile::CreateFor(target);
+  auto file = OutputFile::CreateFor(target, OutputKind::Rebuildable);
   return file && file->Write(content.data(), content.size()) && file->Commit();
 }
 
@@ -288,7 +289,7 @@ private:
 TEST(OutputFile, CommitPutsTheFileInPlace) {
   TestWinePrefix prefix;
   prefix.Populate({"drive_c/Lib/"});
-  auto file = OutputFile::CreateFor("C:\\Lib\\a.pas");
+  auto file = OutputFile::CreateFor("C:\\Lib\\a.pas", OutputKind::Rebuildable);
   ASSERT_TRUE(file.has_value());
   ASSERT_TRUE(file->Write("unit a;", 7));
   ASSERT_TRUE(file->Write("", 0));
@@ -306,7 +307,7 @@ TEST(OutputFile, DescriptorIsClosedOnExec) {
     if (replacing) {
       test::WriteFile(dir / "x", "old");
     }
-    auto file = OutputFile::CreateFor((dir / "x").string());
+    auto file = OutputFile::CreateFor((dir / "x").string(), OutputKind::Rebuildable);
     ASSERT_TRUE(file.has_value());
     const std::string folder = fs::canonical(dir.Path()).string() + "/";
     int found = 0;
@@ -341,7 +342,7 @@ TEST(OutputFile, UncommittedFileIsRemoved) {
   test::WriteFile(prefix.DriveC() / "b.pas", "old");
   for (const char* target : {"C:\\a.pas", "C:\\b.pas"}) { // new, then replacing
     {
-      auto file = OutputFile::CreateFor(target);
+      auto file = OutputFile::CreateFor(target, OutputKind::Rebuildable);
       ASSERT_TRUE(file.has_value());
       ASSERT_TRUE(file->Write("x", 1));
     }
@@ -389,7 +390,7 @@ TEST(OutputFile, RelativeTarget) {
 TEST(OutputFile, FolderInTheWayIsLeftAlone) {
   TestWinePrefix prefix;
   test::WriteFile(prefix.DriveC() / "a.pas" / "inside.txt", "kept");
-  auto file = OutputFile::CreateFor("C:\\a.pas");
+  auto file = OutputFile::CreateFor("C:\\a.pas", OutputKind::Rebuildable);
   ASSERT_TRUE(file.has_value());
   ASSERT_TRUE(file->Write("x", 1));
   EXPECT_FALSE(file->Commit());
@@ -437,10 +438,10 @@ TEST(AccessDenied, ReportsARefusalForLackOfRights) {
   if (!user.Changed()) {
     GTEST_SKIP() << "acting as another user needs root";
   }
-  EXPECT_FALSE(OutputFile::CreateFor("C:\\Missing\\a.pas").has_value());
+  EXPECT_FALSE(OutputFile::CreateFor("C:\\Missing\\a.pas", OutputKind::Rebuildable).has_value());
   EXPECT_FALSE(TakeAccessDenied()) << "a missing folder is no refusal";
   EXPECT_FALSE(MakeFolder("C:\\Locked\\Sub"));
-  EXPECT_FALSE(OutputFile::CreateFor("C:\\Locked\\a.pas").has_value());
+  EXPECT_FALSE(OutputFile::CreateFor("C:\\Locked\\a.pas", OutputKind::Rebuildable).has_value());
   EXPECT_TRUE(TakeAccessDenied());
   EXPECT_FALSE(TakeAccessDenied()) << "taken once";
 }
@@ -470,7 +471,7 @@ TEST_P(OutputFileProtectedTest, ReadOnlyFileIsNotReplaced) {
   test::TempDir dir;
   test::WriteFile(dir / "a.pas", "precious");
   ASSERT_EQ(::chmod((dir / "a.pas").c_str(), GetParam()), 0);
-  auto file = OutputFile::CreateFor((dir / "a.pas").string());
+  auto file = OutputFile::CreateFor((dir / "a.pas").string(), OutputKind::Rebuildable);
   ASSERT_TRUE(file.has_value());
   ASSERT_TRUE(file->Write("new", 3));
   EXPECT_FALSE(file->Commit());
@@ -611,7 +612,7 @@ TEST_P(OutputFileLinkTest, ContentGoesToTheLinksDestination) {
   const bool replacing = fs::exists(fs::symlink_status(prefix.Path() / c.destination, ec));
 
   bool committed = false;
-  if (auto file = OutputFile::CreateFor(c.target)) {
+  if (auto file = OutputFile::CreateFor(c.target, OutputKind::Rebuildable)) {
     ASSERT_TRUE(file->Write("new", 3));
     // Replacing or not, the file has no name until Commit.
     std::vector<std::string> added;
@@ -784,7 +785,7 @@ TEST(OutputFile, FolderSwappedForAnotherUsersLinkIsNotWrittenThrough) {
     fs::rename(prefix.DriveC() / "planted", prefix.DriveC() / "Lib");
     EXPECT_TRUE(WriteThrough("C:\\Lib\\b.pas", "b"));
   }
-  EXPECT_FALSE(OutputFile::CreateFor("C:\\Lib\\c.pas").has_value());
+  EXPECT_FALSE(OutputFile::CreateFor("C:\\Lib\\c.pas", OutputKind::Rebuildable).has_value());
   EXPECT_EQ(NamesIn(prefix.DriveC() / "Moved"), (std::vector<std::string>{"a.pas", "b.pas"}));
   EXPECT_EQ(NamesIn(prefix.DriveC() / "Victim"), std::vector<std::string>{});
 }
@@ -802,7 +803,7 @@ TEST(OutputFile, LoopOfLinksGivesNothing) {
   TestWinePrefix prefix;
   fs::create_symlink("b.pas", prefix.DriveC() / "a.pas");
   fs::create_symlink("a.pas", prefix.DriveC() / "b.pas");
-  EXPECT_FALSE(OutputFile::CreateFor("C:\\a.pas").has_value());
+  EXPECT_FALSE(OutputFile::CreateFor("C:\\a.pas", OutputKind::Rebuildable).has_value());
   EXPECT_EQ(NamesIn(prefix.DriveC()), (std::vector<std::string>{"a.pas", "b.pas"}));
   EXPECT_EQ(fs::read_symlink(prefix.DriveC() / "a.pas"), "b.pas");
 }
@@ -821,7 +822,7 @@ TEST_P(OutputFileCannotCreateTest, GivesNothing) {
   TestWinePrefix prefix;
   prefix.Populate({"drive_c/file"});
   const auto before = prefix.Tree();
-  EXPECT_FALSE(OutputFile::CreateFor(GetParam().target).has_value());
+  EXPECT_FALSE(OutputFile::CreateFor(GetParam().target, OutputKind::Rebuildable).has_value());
   EXPECT_EQ(prefix.Tree(), before);
 }
 
@@ -857,7 +858,7 @@ private:
 
 TEST(OutputFile, ShortWriteIsAFailure) {
   test::TempDir dir;
-  auto file = OutputFile::CreateFor((dir / "big.bin").string());
+  auto file = OutputFile::CreateFor((dir / "big.bin").string(), OutputKind::Rebuildable);
   ASSERT_TRUE(file.has_value());
   const std::string block(10000, 'b');
   {
@@ -871,7 +872,7 @@ TEST(OutputFile, ShortWriteIsAFailure) {
 
 TEST(OutputFile, WriteUpToTheLimitSucceeds) {
   test::TempDir dir;
-  auto file = OutputFile::CreateFor((dir / "fits.bin").string());
+  auto file = OutputFile::CreateFor((dir / "fits.bin").string(), OutputKind::Rebuildable);
   ASSERT_TRUE(file.has_value());
   const std::string block(4096, 'b');
   ScopedFileSizeLimit limit(4096);
@@ -900,7 +901,7 @@ TEST_P(SetLastWriteTimeTest, SetsValidTimesOnly) {
   ScopedEnvironmentVariable zone("TZ", std::string("UTC0"));
   test::TempDir dir;
   const auto target = dir / "t.bin";
-  auto file = OutputFile::CreateFor(target.string());
+  auto file = OutputFile::CreateFor(target.string(), OutputKind::Rebuildable);
   ASSERT_TRUE(file.has_value());
   ASSERT_EQ(file->SetLastWriteTime(Packed(2000, 5, 25, 0, 31, 32)), 0u);
   const std::uint32_t result = file->SetLastWriteTime(GetParam().packed);
@@ -932,7 +933,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(OutputFile, NothingWorksAfterCommit) {
   test::TempDir dir;
-  auto file = OutputFile::CreateFor((dir / "once").string());
+  auto file = OutputFile::CreateFor((dir / "once").string(), OutputKind::Rebuildable);
   ASSERT_TRUE(file.has_value());
   ASSERT_TRUE(file->Commit());
   EXPECT_FALSE(file->Write("x", 1));
@@ -944,7 +945,7 @@ TEST(OutputFile, NothingWorksAfterCommit) {
 TEST(OutputFile, CloseThenCommit) {
   test::TempDir dir;
   test::WriteFile(dir / "target", "old");
-  auto file = OutputFile::CreateFor((dir / "target").string());
+  auto file = OutputFile::CreateFor((dir / "target").string(), OutputKind::Rebuildable);
   ASSERT_TRUE(file.has_value());
   ASSERT_TRUE(file->Write("new", 3));
   ASSERT_TRUE(file->Close());
@@ -956,12 +957,49 @@ TEST(OutputFile, CloseThenCommit) {
   EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"target"});
 }
 
+// Only a user record is flushed, and before it takes the target's name: a new target is not there
+// yet (an unnamed file is linked in), an old one still holds the old text (a temporary name).
+struct FlushCase {
+  const char* name;
+  OutputKind kind;
+  bool targetExists;
+  bool flushed;
+};
+class OutputFileFlushTest : public ::testing::TestWithParam<FlushCase> {};
+fs::path flushTarget;
+std::optional<std::string> atFlush; // the target's text when the flush was done, "" for none
+
+TEST_P(OutputFileFlushTest, OnlyAUserRecordIsFlushedBeforeItTakesTheName) {
+  const FlushCase& c = GetParam();
+  test::TempDir dir;
+  flushTarget = dir / "target";
+  if (c.targetExists) {
+    test::WriteFile(flushTarget, "old");
+  }
+  atFlush.reset();
+  testing::CallAfterNextOutputFileFlush(
+      +[] { atFlush = fs::exists(flushTarget) ? test::ReadFile(flushTarget) : ""; });
+  auto file = OutputFile::CreateForNative(flushTarget.string(), c.kind);
+  EXPECT_TRUE(file && file->Write("new", 3) && file->Commit());
+  testing::CallAfterNextOutputFileFlush(nullptr);
+  EXPECT_EQ(atFlush.has_value(), c.flushed);
+  EXPECT_EQ(atFlush.value_or(c.targetExists ? "old" : ""), c.targetExists ? "old" : "");
+  EXPECT_EQ(test::ReadFile(flushTarget), "new");
+}
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, OutputFileFlushTest,
+    ::testing::Values(FlushCase{"NewEntry", OutputKind::Rebuildable, false, false},
+                      FlushCase{"OldEntry", OutputKind::Rebuildable, true, false},
+                      FlushCase{"NewRecord", OutputKind::UserRecord, false, true},
+                      FlushCase{"OldRecord", OutputKind::UserRecord, true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(OutputFile, MovedFileKeepsWorking) {
   test::TempDir dir;
   test::WriteFile(dir / "first", "old");
   test::WriteFile(dir / "second", "old");
-  auto first = OutputFile::CreateFor((dir / "first").string());
-  auto second = OutputFile::CreateFor((dir / "second").string());
+  auto first = OutputFile::CreateFor((dir / "first").string(), OutputKind::Rebuildable);
+  auto second = OutputFile::CreateFor((dir / "second").string(), OutputKind::Rebuildable);
   ASSERT_TRUE(first.has_value());
   ASSERT_TRUE(second.has_value());
 

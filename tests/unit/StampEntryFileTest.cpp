@@ -32,7 +32,7 @@ TEST_P(StampEntryFileTest, SetsTheModificationTime) {
   test::TempDir dir;
   const auto target = dir / "stamped.pas";
   {
-    auto file = platform::OutputFile::CreateFor(target.string());
+    auto file = platform::OutputFile::CreateFor(target.string(), platform::OutputKind::Rebuildable);
     ASSERT_TRUE(file.has_value());
     ASSERT_TRUE(file->Write("unit stamped;", 13));
     // The installer's order: the time is given after the last write, so it stays.
@@ -81,7 +81,7 @@ TEST_P(StampOutOfRangeTest, LeavesTheTimeAlone) {
   test::TempDir dir;
   const auto target = dir / "kept.pas";
   {
-    auto file = platform::OutputFile::CreateFor(target.string());
+    auto file = platform::OutputFile::CreateFor(target.string(), platform::OutputKind::Rebuildable);
     ASSERT_TRUE(file.has_value());
     ASSERT_TRUE(file->Write("x", 1));
     ASSERT_EQ(file->SetLastWriteTime(0x28B903F0), 0u); // 2000-05-25 00:31:32

@@ -12,6 +12,7 @@ namespace quillet {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::OutputKind;
 using platform::win32::SystemPath;
 
 struct SystemPathCase {
@@ -60,7 +61,7 @@ TEST(Win32OutputFile, ReadOnlyTargetIsRefusedAndLongTargetsAreWritten) {
   const fs::path readOnly = dir / "ro.pas";
   test::WriteFile(readOnly, "kept");
   fs::permissions(readOnly, fs::perms::owner_read);
-  EXPECT_FALSE(platform::OutputFile::CreateFor(readOnly.string()));
+  EXPECT_FALSE(platform::OutputFile::CreateFor(readOnly.string(), OutputKind::Rebuildable));
   EXPECT_EQ(test::ReadFile(readOnly), "kept");
 
   // Past MAX_PATH - 12, below which CreateDirectory takes plain paths, one step at a time.
@@ -70,7 +71,7 @@ TEST(Win32OutputFile, ReadOnlyTargetIsRefusedAndLongTargetsAreWritten) {
     ASSERT_TRUE(platform::MakeFolder(folder) || platform::IsFolder(folder)) << folder.size();
   }
   ASSERT_TRUE(platform::IsFolder(folder));
-  auto file = platform::OutputFile::CreateFor(folder + "\\long.pas");
+  auto file = platform::OutputFile::CreateFor(folder + "\\long.pas", OutputKind::Rebuildable);
   ASSERT_TRUE(file);
   ASSERT_TRUE(file->Write("unit long;", 10));
   EXPECT_EQ(file->SetLastWriteTime(0x5CEF0000u), 0u);
@@ -87,7 +88,7 @@ TEST_P(Win32InterruptTest, RemovesTheTemporaryFileOnly) {
   test::TempDir dir;
   test::WriteFile(dir / "x.pas", "old");
   {
-    auto file = platform::OutputFile::CreateFor((dir / "x.pas").string());
+    auto file = platform::OutputFile::CreateFor((dir / "x.pas").string(), OutputKind::Rebuildable);
     ASSERT_TRUE(file);
     ASSERT_TRUE(file->Write("new", 3));
     if (closedFirst) {
