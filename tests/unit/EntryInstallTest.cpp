@@ -216,8 +216,8 @@ TEST(InstallAllEntries, EntriesOfTheCheckedTableAreNeverSkippedWhenThePackageCha
       Console console = RecordingConsole(transcript);
       InstallContext context;
       context.PackageRoot = dir.Path().string();
-      EXPECT_FALSE(InstallAllEntries(ReadPackageSettings(layout).toInstall, context, console,
-                                     InstallOptions{threads}));
+      EXPECT_FALSE(
+          InstallAllEntries(ReadPackageSettings(layout).toInstall, context, console, {threads}));
       console.Flush();
       std::size_t lines = 0;
       for (std::size_t at = 0; (at = transcript.find("Installing u", at)) != std::string::npos;
