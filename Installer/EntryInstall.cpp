@@ -134,8 +134,8 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   return InstallOutcome::Installed;
 }
 
-bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Console& console,
-                       const InstallOptions& options) {
+bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext& context,
+                       Console& console, const InstallOptions& options) {
   // One installer per target folder at a time, so that two never mix their files there. The
   // folder is made first, so that every installer locks that same folder.
   // The folder as the entries' paths reach the system; one that Windows cannot hold as written
@@ -157,25 +157,9 @@ bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Con
   // one left in it can go.
   lock.RemoveStaleFiles();
 
-  // The indexes below the header's count that the entry table holds; no later index can be found
-  // either, so an inflated entry count costs nothing.
-  const auto count = static_cast<std::int32_t>(layout.HeaderEntryCount());
-  std::vector<PackageEntry> entries;
-  std::vector<PackageEntry> installable;
-  for (std::int32_t index = 0; index < count; ++index) {
-    const EntryLookup lookup = FindEntryByIndex(layout, index);
-    if (!lookup.found) {
-      break;
-    }
-    entries.push_back(lookup.entry);
-    if (lookup.entry.HasFlag(ENTRY_INSTALL)) {
-      installable.push_back(lookup.entry);
-    }
-  }
-
   std::optional<ContentPipeline> pipeline;
-  if (options.threads > 1 && installable.size() > 1) {
-    pipeline.emplace(std::move(installable), options.threads, options.decoder);
+  if (options.threads > 1 && entries.size() > 1) {
+    pipeline.emplace(entries, options.threads, options.decoder);
   }
   const bool ahead = pipeline && pipeline->Active();
   // Folders are read once for the whole turn.
@@ -187,7 +171,7 @@ bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Con
   std::size_t position = 0;
   for (const PackageEntry& entry : entries) {
     std::optional<PreparedContent> prepared;
-    if (ahead && entry.HasFlag(ENTRY_INSTALL)) {
+    if (ahead) {
       prepared = pipeline->Take(position++);
     }
     const InstallOutcome outcome =

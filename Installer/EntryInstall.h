@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Installer/Console.h"
 #include "Installer/InstallContext.h"
@@ -55,9 +56,9 @@ struct InstallOptions {
   EntryDecoder decoder = StreamEntry;
 };
 
-// Installs every entry of the package for the current turn, in index order; false when one of
-// them failed.
-bool InstallAllEntries(const PackageLayout& layout, InstallContext& context, Console& console,
-                       const InstallOptions& options = {});
+// Installs the entries for the current turn, in order (the package's PackageSettings::toInstall);
+// false when one of them failed.
+bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext& context,
+                       Console& console, const InstallOptions& options = {});
 
 } // namespace quillet

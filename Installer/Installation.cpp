@@ -9,8 +9,6 @@
 #include "Installer/LibraryPaths.h"
 #include "Installer/Templates.h"
 #include "Package/Contract.h"
-#include "Package/EntryContent.h"
-#include "Package/PackageOptions.h"
 #include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Registry.h"
@@ -18,20 +16,19 @@
 
 namespace quillet {
 
-bool RunInstallation(const PackageLayout& layout, InstallContext& context, Console& console,
+bool RunInstallation(const PackageSettings& settings, InstallContext& context, Console& console,
                      const InstallOptions& options) {
-  // The package's names and texts are in the code page it records, else in the system's.
-  context.CodePage = PackageCodePage(layout).value_or(platform::SystemCodePage());
-  console.WriteLine("\r\n" +
-                    TextOfPackage(context, ExtractEntry(layout, WELCOME_ENTRY_NAME).bytes));
+  // Entry names and the patch text are converted in each turn, from the package's code page.
+  context.CodePage = settings.codePage;
+  context.PatchText = settings.patch.bytes;
+  context.PatchStatus = settings.patch.status;
+  const PackageTexts& texts = settings.text;
+  console.WriteLine("\r\n" + texts.welcome);
 
   std::vector<IdeInstallation> installations;
   // The package may name the registry keys of the IDEs it serves, with version bounds; otherwise
   // Delphi's and C++Builder's own.
-  IdeBasePaths ides = PackageIdeBasePaths(layout);
-  for (std::string& basePath : ides.paths) {
-    basePath = TextOfPackage(context, basePath);
-  }
+  const IdeBasePaths& ides = texts.ides;
   {
     // Told ahead, the registry is read once for every base key, not once per discovery.
     std::vector<std::string> keys;
@@ -43,25 +40,12 @@ bool RunInstallation(const PackageLayout& layout, InstallContext& context, Conso
       DiscoverIdes(installations, ides.paths[i], ides.BoundsOf(i));
     }
   }
-  LibrarySettings library = PackageLibrarySettings(layout);
-  for (auto* folders : {&library.searchPaths, &library.browsingPaths}) {
-    for (std::string& folder : *folders) {
-      folder = TextOfPackage(context, folder);
-    }
-  }
-  std::optional<std::string> readmeTarget = PackageReadmeTarget(layout);
-  if (readmeTarget) {
-    readmeTarget = TextOfPackage(context, *readmeTarget);
-  }
-  const std::string defaultFolder = TextOfPackage(context, layout.HeaderDefaultFolder());
-
-  EntryContent patch = ExtractEntry(layout, PATCH_ENTRY_NAME);
-  context.PatchText = std::move(patch.bytes);
-  context.PatchStatus = patch.status;
-
+  const LibrarySettings& library = texts.library;
+  const std::optional<std::string>& readmeTarget = texts.readmeTarget;
+  const std::string& defaultFolder = texts.defaultFolder;
   // The named readme is the one to open, from the last turn that installed into a folder.
   auto installTurn = [&] {
-    const bool installed = InstallAllEntries(layout, context, console, options);
+    const bool installed = InstallAllEntries(settings.toInstall, context, console, options);
     if (readmeTarget) {
       context.ReadmePath = ExpandTemplate(*readmeTarget, context);
     }
@@ -78,9 +62,9 @@ bool RunInstallation(const PackageLayout& layout, InstallContext& context, Conso
       usesShared = usesShared || TemplateUsesMacro(folder, Macro::IdeShared);
     }
   }
-  ForEachEntry(layout, [&](const PackageEntry& entry) {
+  for (const PackageEntry& entry : settings.entries) {
     usesShared = usesShared || TemplateUsesMacro(entry.FolderTemplate(), Macro::IdeShared);
-  });
+  }
 
   bool allInstalled = true;
   for (const IdeInstallation& installation : installations) {

@@ -7,7 +7,7 @@
 #include "Installer/Console.h"
 #include "Installer/EntryInstall.h"
 #include "Installer/InstallContext.h"
-#include "Package/PackageFormat.h"
+#include "Package/PackageSettings.h"
 
 namespace quillet {
 
@@ -25,10 +25,10 @@ inline constexpr std::string_view LIBRARY_PATH_LEFT =
     "The library path was left as it was, because the installation is incomplete; run the "
     "installer again once the entries above can be installed.";
 
-// Runs the whole installation with an open, valid package, talking through `console`. Gives false
-// when at least one entry could not be installed. ERegistryException from IDE discovery passes
-// through.
-bool RunInstallation(const PackageLayout& layout, InstallContext& context, Console& console,
+// Runs the whole installation over the settings of an open, valid package, talking through
+// `console`. Gives false when at least one entry could not be installed. ERegistryException from
+// IDE discovery passes through.
+bool RunInstallation(const PackageSettings& settings, InstallContext& context, Console& console,
                      const InstallOptions& options = {});
 
 } // namespace quillet

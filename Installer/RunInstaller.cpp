@@ -44,7 +44,7 @@ int RunInstaller(const std::vector<std::string>& arguments) {
   try {
     InstallOptions options;
     options.threads = InstallThreads();
-    allInstalled = RunInstallation(layout, context, StdConsole(), options);
+    allInstalled = RunInstallation(ReadPackageSettings(layout), context, StdConsole(), options);
   } catch (...) {
     cleanUp();
     throw;

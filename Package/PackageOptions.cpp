@@ -1,10 +1,6 @@
 #include "Package/PackageOptions.h"
 
-#include <charconv>
-
 #include "Common/Text.h"
-#include "Package/Contract.h"
-#include "Package/EntryContent.h"
 
 namespace quillet {
 
@@ -13,19 +9,6 @@ namespace {
 constexpr std::string_view PLATFORM_KEY = "platform=";
 constexpr std::string_view LIBRARY_KEY = "library-path=";
 constexpr std::string_view BROWSING_KEY = "browsing-path=";
-
-// The content of a list entry: found by name, not installable, and intact.
-std::optional<std::string> ListEntryText(const PackageLayout& layout, std::string_view name) {
-  const EntryLookup lookup = FindEntryByName(layout, name);
-  if (!lookup.found || lookup.entry.HasFlag(ENTRY_INSTALL)) {
-    return std::nullopt;
-  }
-  EntryContent content = ExtractEntry(lookup.entry);
-  if (content.status != EntryStatus::Content) {
-    return std::nullopt;
-  }
-  return std::move(content.bytes);
-}
 
 } // namespace
 
@@ -62,41 +45,8 @@ LibrarySettings LibrarySettingsOfText(std::string_view text) {
   return settings;
 }
 
-LibrarySettings PackageLibrarySettings(const PackageLayout& layout) {
-  const auto text = ListEntryText(layout, LIBRARY_ENTRY_NAME);
-  return text ? LibrarySettingsOfText(*text) : LibrarySettings{};
-}
-
 std::string CodePageText(std::uint32_t codePage) {
   return std::to_string(codePage) + "\r\n";
-}
-
-std::optional<std::uint32_t> PackageCodePage(const PackageLayout& layout) {
-  const auto text = ListEntryText(layout, CODE_PAGE_ENTRY_NAME);
-  if (!text) {
-    return std::nullopt;
-  }
-  const std::string_view line =
-      TrimBlanks(std::string_view(*text).substr(0, text->find_first_of("\r\n")));
-  std::uint32_t number = 0;
-  const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), number);
-  if (error != std::errc() || end != line.data() + line.size() || number == 0) {
-    return std::nullopt;
-  }
-  return number;
-}
-
-std::optional<std::string> PackageReadmeTarget(const PackageLayout& layout) {
-  const auto text = ListEntryText(layout, OPEN_README_ENTRY_NAME);
-  if (!text) {
-    return std::nullopt;
-  }
-  const std::string_view line =
-      TrimBlanks(std::string_view(*text).substr(0, text->find_first_of("\r\n")));
-  if (line.empty()) {
-    return std::nullopt;
-  }
-  return std::string(line);
 }
 
 } // namespace quillet

@@ -1,15 +1,12 @@
-// Settings that a package opts into with list entries that are never installed: the folders to
-// add to each IDE installation's library paths ("librarypaths.txt") and the installed file that
-// the installer opens at the end ("openreadme.txt"). A package without them has neither entry.
+// The texts of list entries, never installed, by which a package opts into settings: the folders
+// to add to each IDE installation's library paths ("librarypaths.txt") and the code page of its
+// names ("codepage.txt"). ReadPackageSettings (PackageSettings.h) reads them from a package.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "Package/PackageFormat.h"
 
 namespace quillet {
 
@@ -29,20 +26,8 @@ std::string LibrarySettingsText(const LibrarySettings& settings);
 // Win32.
 LibrarySettings LibrarySettingsOfText(std::string_view text);
 
-// The library settings of a validated package; empty when it has no intact, non-installable
-// "librarypaths.txt".
-LibrarySettings PackageLibrarySettings(const PackageLayout& layout);
-
 // The text of "codepage.txt": the number of the Windows code page in which the package's names,
 // folders and texts are stored, and CR LF.
 std::string CodePageText(std::uint32_t codePage);
-// The code page that a validated package records; nullopt without an intact, non-installable
-// "codepage.txt" holding a number, when the names are taken in the system's ANSI code page.
-std::optional<std::uint32_t> PackageCodePage(const PackageLayout& layout);
-
-// The folder template and name ("%zel_root%Doc\guide.html") of the installed entry to open at the
-// end, from "openreadme.txt"; nullopt without that entry, when the installer opens the last
-// readme.html it installed.
-std::optional<std::string> PackageReadmeTarget(const PackageLayout& layout);
 
 } // namespace quillet

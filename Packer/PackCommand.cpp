@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <thread>
 
-#include "Package/PackageOptions.h"
 #include "Packer/Attach.h"
 #include "Packer/Manifest.h"
 #include "Packer/PackageFiles.h"
@@ -112,8 +111,7 @@ int List(const std::string& file, std::optional<std::uint32_t> codePage, std::os
          std::ostream& err) {
   const PackageFile package(NativeArgumentPath(file));
   // The code page the package records, unless the user names one.
-  ListPackage(package, out, err,
-              codePage.value_or(PackageCodePage(package.Layout()).value_or(DEFAULT_CODE_PAGE)));
+  ListPackage(package, out, err, codePage.value_or(package.CodePage()));
   return EXIT_OK;
 }
 

@@ -4,7 +4,6 @@
 
 #include "Common/Text.h"
 #include "Package/Contract.h"
-#include "Package/PackageOptions.h"
 #include "Packer/IdeFamilies.h"
 #include "Packer/PackageReport.h"
 #include "Packer/PackageTime.h"
@@ -40,10 +39,12 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
         << layout.header;
   }
   out << ", " << package.Entries().size() << " entries\n";
-  out << "Default folder: " << shown(layout.HeaderDefaultFolder()) << "\n";
-  out << Shown(IdeFamiliesLine(PackageIdeBasePaths(layout))) << "\n";
+  // The settings as stored, shown in the code page asked for.
+  const PackageTexts& stored = package.Settings().stored;
+  out << "Default folder: " << shown(stored.defaultFolder) << "\n";
+  out << Shown(IdeFamiliesLine(stored.ides)) << "\n";
   // The settings a package opts into, only when it does.
-  const LibrarySettings library = PackageLibrarySettings(layout);
+  const LibrarySettings& library = stored.library;
   auto joined = [&shown](const std::vector<std::string>& items) {
     std::string text;
     for (const std::string& item : items) {
@@ -60,8 +61,8 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
   if (!library.Empty()) {
     out << "Platforms: " << joined(library.platforms) << "\n";
   }
-  if (const auto readme = PackageReadmeTarget(layout)) {
-    out << "Readme: " << shown(*readme) << "\n";
+  if (stored.readmeTarget) {
+    out << "Readme: " << shown(*stored.readmeTarget) << "\n";
   }
 
   std::size_t folderWidth = std::string("Folder").size();

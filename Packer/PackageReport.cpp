@@ -9,7 +9,6 @@
 #include "Common/Text.h"
 #include "Package/Contract.h"
 #include "Package/EntryContent.h"
-#include "Package/PackageOptions.h"
 #include "Package/RecordCheck.h"
 #include "Package/SignedImage.h"
 #include "Packer/IdeFamilies.h"
@@ -98,23 +97,23 @@ PackageFile::PackageFile(const std::string& path) : path_(path) {
                            : path + ": holds no package (no package trailer at the end of the "
                                     "file)");
   }
-  // The installer's own entry table, filled by the validation: the entries it can reach.
-  entries_.reserve(layout_.entries.size());
-  for (std::size_t index = 0; index < layout_.entries.size(); ++index) {
-    entries_.push_back(FindEntryByIndex(layout_, static_cast<std::int32_t>(index)).entry);
-  }
+  settings_ = ReadPackageSettings(layout_);
+}
+
+std::uint32_t PackageFile::CodePage() const {
+  return settings_.codePageRecorded ? settings_.codePage : DEFAULT_CODE_PAGE;
 }
 
 std::vector<std::string> PackageFile::Problems() const {
   std::vector<std::string> problems;
   const std::uint32_t count = layout_.HeaderEntryCount();
-  if (count != entries_.size()) {
+  if (count != Entries().size()) {
     problems.push_back("the header counts " + std::to_string(count) + " entries, but " +
-                       std::to_string(entries_.size()) + " can be reached");
+                       std::to_string(Entries().size()) + " can be reached");
   }
   std::uint32_t end = layout_.firstEntry;
-  if (!entries_.empty()) {
-    const PackageEntry& last = entries_.back();
+  if (!Entries().empty()) {
+    const PackageEntry& last = Entries().back();
     end = last.Offset() + static_cast<std::uint32_t>(entry_field::SIZE) + last.StoredSize();
   }
   if (CheckPackageRecords(layout_) == RecordCheck::Mismatch) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Package/PackageFormat.h"
+#include "Package/PackageSettings.h"
 #include "Platform/FileMapping.h"
 
 namespace quillet::packer {
@@ -23,8 +24,12 @@ public:
 
   const std::string& Path() const { return path_; }
   const PackageLayout& Layout() const { return layout_; }
+  // The package's settings, read as the installer reads them.
+  const PackageSettings& Settings() const { return settings_; }
   // The entries the installer can reach by index, in package order.
-  const std::vector<PackageEntry>& Entries() const { return entries_; }
+  const std::vector<PackageEntry>& Entries() const { return settings_.entries; }
+  // The code page the package records, else the manifest's default.
+  std::uint32_t CodePage() const;
   // What is odd about the package although it validates: a header entry count that differs from
   // the entries found, or bytes between the last reachable entry and the trailer.
   std::vector<std::string> Problems() const;
@@ -33,7 +38,7 @@ private:
   std::string path_;
   platform::MappedFile image_;
   PackageLayout layout_;
-  std::vector<PackageEntry> entries_;
+  PackageSettings settings_;
 };
 
 // "I" for an installed entry, "P" for one that gets the patch text, "-" for neither; other set

@@ -3,8 +3,6 @@
 #include "Common/Text.h"
 #include "Package/Contract.h"
 #include "Package/EntryContent.h"
-#include "Package/PackageOptions.h"
-#include "Packer/Manifest.h"
 #include "Packer/PackageReport.h"
 
 namespace quillet::packer {
@@ -12,8 +10,8 @@ namespace quillet::packer {
 TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
   TestSummary summary;
   // As the installer judges them: an entry that asks for a damaged patch text fails with it.
-  const EntryStatus patch = ExtractEntry(package.Layout(), PATCH_ENTRY_NAME).status;
-  const std::uint32_t codePage = PackageCodePage(package.Layout()).value_or(DEFAULT_CODE_PAGE);
+  const EntryStatus patch = package.Settings().patch.status;
+  const std::uint32_t codePage = package.CodePage();
   for (const PackageEntry& entry : package.Entries()) {
     // As the installer refuses them: a name that leads out of its folder or that Windows cannot
     // hold.

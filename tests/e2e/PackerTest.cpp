@@ -9,7 +9,6 @@
 
 #include "Installer/RunInstaller.h"
 #include "Package/EntryContent.h"
-#include "Package/PackageOptions.h"
 #include "Package/PackageWriter.h"
 #include "Package/RecordCheck.h"
 #include "tests/support/RegisteredIdes.h"
@@ -118,7 +117,7 @@ TEST_F(PackerProject, BuildListTestRoundTrip) {
     EXPECT_EQ(extracted.bytes, content) << path;
   }
   EXPECT_EQ(layout.HeaderEntryCount(), 9u);
-  EXPECT_EQ(PackageCodePage(layout), 1252u);
+  EXPECT_EQ(ExtractEntry(layout, "codepage.txt").bytes, "1252\r\n");
   EXPECT_EQ(CheckPackageRecords(layout), RecordCheck::Match);
 
   // A record changed after the build: the entry checksums still pass, the record check does not.

@@ -120,8 +120,8 @@ RunResult Install(const PackageContents& package, unsigned threads, const EntryD
   context.PackageRoot = dir.Path().string();
   context.PatchText = "{%zel_root%}";
   try {
-    result.allInstalled =
-        InstallAllEntries(layout, context, console, InstallOptions{threads, decoder});
+    result.allInstalled = InstallAllEntries(ReadPackageSettings(layout).toInstall, context, console,
+                                            InstallOptions{threads, decoder});
   } catch (const std::exception& e) {
     result.failure = e.what();
   }
@@ -216,7 +216,8 @@ TEST(InstallAllEntries, EntriesOfTheCheckedTableAreNeverSkippedWhenThePackageCha
       Console console = RecordingConsole(transcript);
       InstallContext context;
       context.PackageRoot = dir.Path().string();
-      EXPECT_FALSE(InstallAllEntries(layout, context, console, InstallOptions{threads}));
+      EXPECT_FALSE(
+          InstallAllEntries(ReadPackageSettings(layout).toInstall, context, console, {threads}));
       console.Flush();
       std::size_t lines = 0;
       for (std::size_t at = 0; (at = transcript.find("Installing u", at)) != std::string::npos;
@@ -291,7 +292,7 @@ TEST(InstallAllEntries, RemovesOnlyTheTemporaryFilesAKilledRunLeftInTheLockedFol
   Console console = RecordingConsole(transcript);
   InstallContext context;
   context.PackageRoot = dir.Path().string();
-  EXPECT_TRUE(InstallAllEntries(layout, context, console));
+  EXPECT_TRUE(InstallAllEntries(ReadPackageSettings(layout).toInstall, context, console));
   console.Flush();
   EXPECT_EQ(transcript, "Installing a.pas .. OK\r\nInstalling b.pas .. OK\r\n");
   for (const auto& [name, removed] : rows) {
