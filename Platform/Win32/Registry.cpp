@@ -25,11 +25,11 @@ bool IsText(DWORD type) {
 // that a folder named in characters the ANSI code page lacks is read whole.
 std::wstring WideName(std::string_view name) {
   std::wstring wide;
-  win32::Widen(name, win32::TextCodePage(), wide);
+  win32::Widen(name, CP_UTF8, wide);
   return wide;
 }
 std::string TextOf(std::wstring_view wide) {
-  return win32::Narrow(wide, win32::TextCodePage());
+  return win32::Narrow(wide, CP_UTF8);
 }
 
 } // namespace

@@ -8,35 +8,11 @@
 
 namespace quillet::platform {
 
-namespace {
-
-// The lead bytes of the ANSI code page, or nothing when double-byte support is off.
-std::optional<LeadByteTable> ReadLeadBytes() {
-  if (::GetSystemMetrics(SM_DBCSENABLED) == 0) {
-    return std::nullopt;
-  }
-  CPINFO info{};
-  if (::GetCPInfo(CP_ACP, &info) == 0) {
-    return std::nullopt;
-  }
-  LeadByteTable table{};
-  // Pairs of first and last byte of each range, ended by a pair of zeros.
-  for (std::size_t i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i] != 0; i += 2) {
-    for (unsigned byte = info.LeadByte[i]; byte <= info.LeadByte[i + 1] && byte < 256; ++byte) {
-      table[byte] = true;
-    }
-  }
-  return table;
-}
-
-} // namespace
-
 bool EqualIgnoringCaseInLocale(std::string_view a, std::string_view b) {
   std::wstring wideA;
   std::wstring wideB;
-  if (!win32::Widen(a, win32::TextCodePage(), wideA) ||
-      !win32::Widen(b, win32::TextCodePage(), wideB) || wideA.size() > INT_MAX ||
-      wideB.size() > INT_MAX) {
+  if (!win32::Widen(a, CP_UTF8, wideA) || !win32::Widen(b, CP_UTF8, wideB) ||
+      wideA.size() > INT_MAX || wideB.size() > INT_MAX) {
     return a == b;
   }
   // The lengths are given, so both texts may be empty or hold NULs; the pointers must be real.
@@ -45,19 +21,6 @@ bool EqualIgnoringCaseInLocale(std::string_view a, std::string_view b) {
   return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, textA,
                           static_cast<int>(wideA.size()), textB,
                           static_cast<int>(wideB.size())) == CSTR_EQUAL;
-}
-
-const LeadByteTable* ActiveLeadBytes() {
-  if (UnicodeTextActive()) {
-    return nullptr;
-  }
-  // The system code page does not change while the program runs: read it once.
-  static const std::optional<LeadByteTable> table = ReadLeadBytes();
-  return table ? &*table : nullptr;
-}
-
-std::uint32_t ActiveCodePage() {
-  return UnicodeTextActive() ? CODE_PAGE_UTF8 : ::GetACP();
 }
 
 std::uint32_t SystemCodePage() {
