@@ -271,7 +271,7 @@ private:
       throw EPackerError(where + ": file of 4 GiB or more cannot be packed");
     }
     EntrySource source;
-    // Stored in the package's code page, which the installer's ANSI calls read.
+    // Stored in the package's code page, which the installer converts to UTF-8 as it reads.
     const std::uint32_t codePage = manifest_.codePage;
     source.fileName = EscapeMacroMarks(ToCodePage(file.name, codePage, where, "the file name"));
     // Joined before the conversion: a second byte 0x5C of a double-byte character must not
