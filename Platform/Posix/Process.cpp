@@ -37,8 +37,8 @@ void InitialiseProcess() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-std::string NativePathOfRuntimeArgument(const std::string& argument) {
-  return argument;
+std::vector<std::string> RuntimeArguments(int argc, char** argv) {
+  return ProgramArguments(argc, argv);
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
