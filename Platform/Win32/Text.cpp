@@ -8,12 +8,36 @@
 
 namespace quillet::platform {
 
+namespace {
+
+// A UTF-8 text in UTF-16 for the comparison. A byte that is no UTF-8 stands for itself, as the
+// private character U+F0000 + byte, so that two different such bytes never compare equal.
+std::wstring ComparableText(std::string_view utf8) {
+  std::wstring wide;
+  for (char32_t c : DecodeUtf8(utf8)) {
+    if (IsPassThrough(c)) {
+      c = 0xF0000 + (c - PASS_THROUGH_BASE);
+    }
+    if (c > 0xFFFF) {
+      wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+      wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      wide += static_cast<wchar_t>(c);
+    }
+  }
+  return wide;
+}
+
+} // namespace
+
 bool EqualIgnoringCaseInLocale(std::string_view a, std::string_view b) {
-  std::wstring wideA;
-  std::wstring wideB;
-  if (!win32::Widen(a, CP_UTF8, wideA) || !win32::Widen(b, CP_UTF8, wideB) ||
-      wideA.size() > INT_MAX || wideB.size() > INT_MAX) {
-    return a == b;
+  if (a == b) {
+    return true;
+  }
+  const std::wstring wideA = ComparableText(a);
+  const std::wstring wideB = ComparableText(b);
+  if (wideA.size() > INT_MAX || wideB.size() > INT_MAX) {
+    return false;
   }
   // The lengths are given, so both texts may be empty or hold NULs; the pointers must be real.
   const wchar_t* textA = wideA.empty() ? L"" : wideA.c_str();
