@@ -2,7 +2,6 @@
 #include "Common/Text.h"
 #include "Platform/Console.h"
 #include "Platform/Interruption.h"
-#include "Platform/Text.h"
 
 #include <cstring>
 
@@ -77,7 +76,7 @@ void Console::WriteLine(std::string_view text) {
   if (!EnsureOutput()) {
     return;
   }
-  Append(ShownText(text, TextShape::Lines, platform::UnicodeTextActive()));
+  Append(ShownText(text, TextShape::Lines, /*utf8=*/true));
   Append("\r\n");
   EndOperation();
 }
@@ -158,7 +157,7 @@ void Console::FinishForInterrupt() {
 }
 
 std::string InLine(std::string_view text) {
-  return ShownText(text, TextShape::Line, platform::UnicodeTextActive());
+  return ShownText(text, TextShape::Line, /*utf8=*/true);
 }
 
 Console& StdConsole() {

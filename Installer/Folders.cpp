@@ -8,7 +8,7 @@
 #include "Common/WindowsNames.h"
 #include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
-#include "Platform/Text.h"
+#include "Platform/PathSplit.h"
 
 namespace quillet {
 
@@ -25,24 +25,9 @@ bool IsDelimiter(char c) {
   return IsSeparator(c) || c == ':';
 }
 
-// True when the byte at `index` is the second byte of a double-byte character: the unbroken run
-// of lead bytes just before it has odd length.
-bool IsTrailByte(std::string_view path, std::size_t index,
-                 const platform::LeadByteTable* leadBytes) {
-  if (leadBytes == nullptr) {
-    return false;
-  }
-  std::size_t run = 0;
-  while (run < index && (*leadBytes)[static_cast<unsigned char>(path[index - run - 1])]) {
-    ++run;
-  }
-  return run % 2 == 1;
-}
-
 // The components of a path with "." and empty ones dropped and ".." resolved; a ".." with
 // nothing left to climb out of stays.
-std::vector<std::string> ResolvedComponents(std::string_view path,
-                                            const platform::LeadByteTable* leadBytes) {
+std::vector<std::string> ResolvedComponents(std::string_view path) {
   std::vector<std::string> components;
   std::string component;
   const auto end = [&] {
@@ -63,10 +48,6 @@ std::vector<std::string> ResolvedComponents(std::string_view path,
       continue;
     }
     component += path[i];
-    if (leadBytes != nullptr && (*leadBytes)[static_cast<unsigned char>(path[i])] &&
-        i + 1 < path.size()) {
-      component += path[++i];
-    }
   }
   end();
   return components;
@@ -74,16 +55,15 @@ std::vector<std::string> ResolvedComponents(std::string_view path,
 
 } // namespace
 
-bool PathIsInFolder(std::string_view path, std::string_view folder,
-                    const platform::LeadByteTable* leadBytes) {
-  const std::vector<std::string> base = ResolvedComponents(TrimBlanks(folder), leadBytes);
+bool PathIsInFolder(std::string_view path, std::string_view folder) {
+  const std::vector<std::string> base = ResolvedComponents(TrimBlanks(folder));
   if (base.empty()) {
     // An empty folder (or ".") is the current one: it holds the relative paths that stay in it.
-    const std::vector<std::string> full = ResolvedComponents(path, leadBytes);
+    const std::vector<std::string> full = ResolvedComponents(path);
     return !path.empty() && !IsSeparator(path[0]) && (full.empty() || full[0].back() != ':') &&
            (full.empty() || full[0] != "..");
   }
-  const std::vector<std::string> full = ResolvedComponents(path, leadBytes);
+  const std::vector<std::string> full = ResolvedComponents(path);
   return full.size() >= base.size() && std::equal(base.begin(), base.end(), full.begin(),
                                                   [](const std::string& a, const std::string& b) {
                                                     return SameTextLocale(a, b);
@@ -99,28 +79,11 @@ std::string FolderWithSeparator(std::string_view folder) {
   return result;
 }
 
-// Not platform::SplitAtLastSeparator: that takes every separator byte as one, while here a
-// delimiter byte that is the second byte of a double-byte character is none, so the search goes
-// back a whole character at a time once it meets one.
-std::string FolderOfPath(std::string_view path, const platform::LeadByteTable* leadBytes) {
-  std::size_t i = path.size();
-  while (i > 0) {
-    const std::size_t at = i - 1;
-    if (IsDelimiter(path[at])) {
-      if (!IsTrailByte(path, at, leadBytes)) {
-        return std::string(path.substr(0, at + 1));
-      }
-      // Skip the whole double-byte character: this byte and its lead byte.
-      i = at - 1;
-      continue;
-    }
-    i = at;
-  }
-  return {};
+std::string FolderOfPath(std::string_view path) {
+  return std::string(platform::SplitAtLastSeparator(path, "\\/:").folder);
 }
 
-std::optional<std::string> SystemFormOfPath(std::string_view path,
-                                            const platform::LeadByteTable* leadBytes) {
+std::optional<std::string> SystemFormOfPath(std::string_view path) {
   // The root: "\\server\share", a drive with or without its separator, a lone separator.
   std::size_t rootEnd = 0;
   bool rooted = false;
@@ -143,7 +106,7 @@ std::optional<std::string> SystemFormOfPath(std::string_view path,
     rooted = true;
     rootEnd = 1;
   }
-  std::vector<std::string> components = ResolvedComponents(path.substr(rootEnd), leadBytes);
+  std::vector<std::string> components = ResolvedComponents(path.substr(rootEnd));
   if (rooted) {
     // ".." at a root stays there.
     components.erase(components.begin(),
@@ -175,23 +138,23 @@ bool CreateFolder(std::string_view path) {
   return platform::MakeFolder(path);
 }
 
-bool CreateFolderPath(std::string_view path, const platform::LeadByteTable* leadBytes) {
+bool CreateFolderPath(std::string_view path) {
   if (path.empty()) {
     return true;
   }
-  // One final separator goes; a double-byte character that ends the path is never one.
-  if (IsSeparator(path.back()) && !IsTrailByte(path, path.size() - 1, leadBytes)) {
+  // One final separator goes.
+  if (IsSeparator(path.back())) {
     path.remove_suffix(1);
   }
   if (path.size() < MIN_CREATABLE_LENGTH || FolderExists(path)) {
     return true;
   }
-  const std::string parent = FolderOfPath(path, leadBytes);
+  const std::string parent = FolderOfPath(path);
   if (parent == path) {
     // The path still ends in a delimiter ("C:\A\\" or "Q:\\"): it is its own folder part.
     return true;
   }
-  if (!CreateFolderPath(parent, leadBytes)) {
+  if (!CreateFolderPath(parent)) {
     return false;
   }
   return CreateFolder(path);

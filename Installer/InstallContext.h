@@ -21,7 +21,7 @@ struct InstallContext {
   // be installed without it.
   EntryStatus PatchStatus = EntryStatus::Content;
   // The code page of the package's names, folders and texts: the one it records, else the
-  // system's ANSI code page. The root folders above are in the program's own texts.
+  // system's ANSI code page. The root folders above are in the program's own texts, UTF-8.
   std::uint32_t CodePage = platform::SystemCodePage();
 };
 

@@ -4,12 +4,8 @@
 #include "Installer/RunInstaller.h"
 #include "Platform/Interruption.h"
 #include "Platform/Process.h"
-#include "Platform/Text.h"
 
 int main(int argc, char** argv) {
-  // Folders are read, typed, shown and made in Unicode: an IDE's folder named in characters the
-  // ANSI code page lacks is that folder. The package's own texts are converted where they enter.
-  const quillet::platform::UnicodeText unicodeText;
   quillet::platform::InitialiseProcess();
   // Before any thread starts. An interrupt removes the temporary file of the entry being written,
   // ends the console's line and ends the run.

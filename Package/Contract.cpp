@@ -30,7 +30,7 @@ struct Placement {
   bool climbs = false;        // a ".." component
 };
 
-Placement PlacementOf(std::string_view text, const platform::LeadByteTable* leadBytes) {
+Placement PlacementOf(std::string_view text) {
   Placement placement;
   bool atStart = true;   // nothing that expands to text met yet
   std::string component; // the component being read
@@ -50,18 +50,13 @@ Placement PlacementOf(std::string_view text, const platform::LeadByteTable* lead
             (t.size() >= 2 && t[1] == ':' && ((t[0] | 0x20) >= 'a') && ((t[0] | 0x20) <= 'z'));
       }
       atStart = false;
-      for (std::size_t i = 0; i < piece.text.size(); ++i) {
-        const char c = piece.text[i];
+      for (const char c : piece.text) {
         if (IsSeparator(c)) {
           endComponent();
           continue;
         }
         component += c;
         componentOpen = true;
-        if (leadBytes != nullptr && (*leadBytes)[static_cast<unsigned char>(c)] &&
-            i + 1 < piece.text.size()) {
-          component += piece.text[++i]; // the second byte is never a separator
-        }
       }
       break;
     case TemplatePiece::Kind::Percent:
@@ -87,14 +82,13 @@ Placement PlacementOf(std::string_view text, const platform::LeadByteTable* lead
 
 } // namespace
 
-bool NameStaysInFolder(std::string_view name, const platform::LeadByteTable* leadBytes) {
-  const Placement placement = PlacementOf(name, leadBytes);
+bool NameStaysInFolder(std::string_view name) {
+  const Placement placement = PlacementOf(name);
   return !placement.startsAtARoot && !placement.climbs;
 }
 
-std::string FolderTemplateConcern(std::string_view folderTemplate,
-                                  const platform::LeadByteTable* leadBytes) {
-  const Placement placement = PlacementOf(folderTemplate, leadBytes);
+std::string FolderTemplateConcern(std::string_view folderTemplate) {
+  const Placement placement = PlacementOf(folderTemplate);
   std::string concern;
   if (!placement.startsWithKnownMacro) {
     concern = "does not start with %zel_root% or %Delphi%";

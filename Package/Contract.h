@@ -11,7 +11,6 @@
 
 #include "Package/EntryContent.h"
 #include "Package/PackageFormat.h"
-#include "Platform/Text.h"
 
 namespace quillet {
 
@@ -85,17 +84,17 @@ template <typename Visit> void ScanTemplate(std::string_view text, Visit&& visit
 // Whether an entry's stored file name names a file below its folder: no ".." component, no
 // separator or drive ("X:") at its start (so no UNC path either). %Delphi% and %zel_root% keep
 // their meaning in a name (their folders are the IDE's root and the confirmed folder, both places
-// the user knows); what follows them is judged as a name of its own. Under a double-byte code page
-// a separator byte that is the second byte of a character does not count.
-bool NameStaysInFolder(std::string_view name,
-                       const platform::LeadByteTable* leadBytes = platform::ActiveLeadBytes());
+// the user knows); what follows them is judged as a name of its own. The name is UTF-8, converted
+// from the package's code page, so that no second byte of a double-byte character is taken for a
+// separator.
+bool NameStaysInFolder(std::string_view name);
 
 // Why an entry's folder template may install outside both the confirmed folder and the IDE's
 // root: it does not start with %zel_root% or %Delphi%, or it climbs with "..". Empty when neither.
 // Such folders are legitimate (an absolute folder, "%Delphi%..\Shared"), but the user and the
 // author are told.
-std::string FolderTemplateConcern(std::string_view folderTemplate,
-                                  const platform::LeadByteTable* leadBytes = nullptr);
+// The template is UTF-8, as for NameStaysInFolder.
+std::string FolderTemplateConcern(std::string_view folderTemplate);
 
 // An installable entry that asks for the patch text cannot be installed right when that text did
 // not come out whole: it fails with the patch text's status. nullopt when the rule does not apply.

@@ -8,6 +8,7 @@
 #include "Packer/PackageFiles.h"
 #include "Packer/PackageReport.h"
 #include "Packer/PackerError.h"
+#include "Packer/PathText.h"
 
 namespace quillet::packer {
 
@@ -15,20 +16,20 @@ void AttachPackage(const std::filesystem::path& installer, const std::filesystem
                    const std::filesystem::path& output, std::string_view downloadAddress) {
   std::string bytes;
   {
-    const PackageFile standAlone(package.string());
+    const PackageFile standAlone(TextOfPath(package));
     if (standAlone.Layout().header != 0) {
-      throw EPackerError(package.string() + ": is an installer with a package appended at " +
+      throw EPackerError(TextOfPath(package) + ": is an installer with a package appended at " +
                          "offset " + std::to_string(standAlone.Layout().header) +
                          ", not a stand-alone package");
     }
     std::error_code error;
     if (!std::filesystem::is_regular_file(installer, error)) {
-      throw EPackerError(installer.string() + ": no such file");
+      throw EPackerError(TextOfPath(installer) + ": no such file");
     }
     bytes = ReadSourceFile(installer);
     // Signing covers the whole file: a package appended afterwards breaks the signature.
     if (FindCertificateTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())) {
-      throw EPackerError(installer.string() +
+      throw EPackerError(TextOfPath(installer) +
                          ": is already signed; attach the package to the unsigned installer, "
                          "then sign the result");
     }
@@ -36,14 +37,14 @@ void AttachPackage(const std::filesystem::path& installer, const std::filesystem
     const auto* base = reinterpret_cast<const std::uint8_t*>(bytes.data());
     PackageLayout carried;
     if (ValidatePackage(base, PackageEnd(base, bytes.size()), carried)) {
-      throw EPackerError(installer.string() + ": already carries a package at offset " +
+      throw EPackerError(TextOfPath(installer) + ": already carries a package at offset " +
                          std::to_string(carried.header) + "; attach to the bare installer");
     }
     if (!downloadAddress.empty()) {
-      WriteDownloadAddress(bytes, downloadAddress, installer.string());
+      WriteDownloadAddress(bytes, downloadAddress, TextOfPath(installer));
     }
     if (bytes.size() + standAlone.Layout().imageSize > MAX_PACKAGE_FILE_SIZE) {
-      throw EPackerError(output.string() + ": installer and package together reach 4 GiB");
+      throw EPackerError(TextOfPath(output) + ": installer and package together reach 4 GiB");
     }
     bytes.append(reinterpret_cast<const char*>(standAlone.Layout().imageBase),
                  standAlone.Layout().imageSize);

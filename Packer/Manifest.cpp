@@ -8,6 +8,7 @@
 
 #include "Packer/IdeFamilies.h"
 #include "Packer/PackerError.h"
+#include "Packer/PathText.h"
 #include "Platform/Text.h"
 
 namespace quillet::packer {
@@ -21,7 +22,7 @@ public:
   [[noreturn]] void Fail(std::uint32_t line, const std::string& what) const {
     // Line 0: the manifest as a whole.
     const std::string where = line != 0 ? ":" + std::to_string(line) : std::string();
-    throw EPackerError(file_.string() + where + ": " + what);
+    throw EPackerError(TextOfPath(file_) + where + ": " + what);
   }
 
   static std::uint32_t LineOf(const toml::node& node) { return node.source().begin.line; }
@@ -76,7 +77,7 @@ public:
                                 dt.time.minute, dt.time.second);
       }
     } catch (const EPackerError& e) {
-      if (std::string_view(e.what()).starts_with(file_.string() + ":")) {
+      if (std::string_view(e.what()).starts_with(TextOfPath(file_) + ":")) {
         throw;
       }
       Fail(LineOf(node), std::string("timestamp: ") + e.what());
@@ -197,7 +198,7 @@ public:
         }
         text.line = LineOf(node);
         if (name.ends_with("-file")) {
-          text.file = String(node, name);
+          text.file = PathOfText(String(node, name));
         } else {
           text.text = String(node, name);
         }
@@ -256,11 +257,11 @@ public:
       Fail(0, "no [[entry]] table: the package would install nothing");
     }
     if (root) {
-      const std::filesystem::path given(*root);
+      const std::filesystem::path given = PathOfText(*root);
       manifest.root = given.is_absolute() ? given : manifest.root / given;
       std::error_code error;
       if (!std::filesystem::is_directory(manifest.root, error)) {
-        Fail(rootLine, "root folder " + manifest.root.string() + " does not exist");
+        Fail(rootLine, "root folder " + TextOfPath(manifest.root) + " does not exist");
       }
     }
     for (ManifestText* text : {&manifest.welcome, &manifest.patch}) {
@@ -281,7 +282,7 @@ Manifest ParseManifest(std::string_view text, const std::filesystem::path& file)
   const ManifestReader reader(file);
   toml::table document;
   try {
-    document = toml::parse(text, file.string());
+    document = toml::parse(text, TextOfPath(file));
   } catch (const toml::parse_error& e) {
     reader.Fail(e.source().begin.line, std::string(e.description()));
   }
@@ -292,7 +293,7 @@ Manifest ReadManifest(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   std::error_code error;
   if (!in || std::filesystem::is_directory(file, error)) {
-    throw EPackerError(file.string() + ": cannot read the manifest" +
+    throw EPackerError(TextOfPath(file) + ": cannot read the manifest" +
                        (std::filesystem::exists(file, error) ? "" : ": no such file"));
   }
   std::ostringstream text;

@@ -13,6 +13,7 @@
 #include "Packer/PackagePlan.h"
 #include "Packer/PackageReport.h"
 #include "Packer/PackerError.h"
+#include "Packer/PathText.h"
 #include "Packer/StubLocator.h"
 #include "Platform/Process.h"
 
@@ -70,7 +71,7 @@ struct BuildArguments {
 };
 
 int Build(const BuildArguments& args, std::ostream& out, std::ostream& err) {
-  const Manifest manifest = ReadManifest(args.manifest);
+  const Manifest manifest = ReadManifest(PathOfText(args.manifest));
   const PackagePlan plan = PlanPackage(manifest);
   BuildOptions options;
   options.level = args.level;
@@ -82,7 +83,7 @@ int Build(const BuildArguments& args, std::ostream& out, std::ostream& err) {
   for (const std::string& warning : plan.warnings) {
     err << "quillet-pack: warning: " << warning << "\n";
   }
-  const std::uint64_t size = WritePackage(plan, options, args.output);
+  const std::uint64_t size = WritePackage(plan, options, PathOfText(args.output));
   if (!args.quiet) {
     // package.crc, the record checksum, is the package's last entry.
     out << args.output << ": package of " << size << " bytes, " << plan.entries.size() + 1
@@ -101,22 +102,16 @@ int Build(const BuildArguments& args, std::ostream& out, std::ostream& err) {
   return EXIT_OK;
 }
 
-// A file named on the command line as the package reader opens it (UTF-8 on Windows, where
-// the runtime gives the arguments in the ANSI code page).
-std::string NativeArgumentPath(const std::string& argument) {
-  return platform::NativePathOfRuntimeArgument(argument);
-}
-
 int List(const std::string& file, std::optional<std::uint32_t> codePage, std::ostream& out,
          std::ostream& err) {
-  const PackageFile package(NativeArgumentPath(file));
+  const PackageFile package(file);
   // The code page the package records, unless the user names one.
   ListPackage(package, out, err, codePage.value_or(package.CodePage()));
   return EXIT_OK;
 }
 
 int Test(const std::string& file, std::ostream& out, std::ostream& err) {
-  const PackageFile package(NativeArgumentPath(file));
+  const PackageFile package(file);
   const TestSummary summary = TestPackage(package, out);
   if (!summary.Passed()) {
     err << "quillet-pack: " << file << ": the package failed its test\n";
@@ -134,15 +129,13 @@ struct AttachArguments {
 };
 
 int Attach(const AttachArguments& args, std::ostream& err) {
-  std::filesystem::path installer = args.installer;
+  std::filesystem::path installer = PathOfText(args.installer);
   if (installer.empty()) {
     const StubPlatform platform =
         args.platform.empty() ? HostStubPlatform() : *StubPlatformNamed(args.platform);
-    // The own path is UTF-8 on Windows: read as such, whatever the ANSI code page.
-    const std::string own = platform::OwnProgramPath();
-    installer = LocateStub(platform, std::filesystem::path(std::u8string(own.begin(), own.end())));
+    installer = LocateStub(platform, PathOfText(platform::OwnProgramPath()));
   }
-  AttachPackage(installer, args.package, args.output, args.downloadUrl);
+  AttachPackage(installer, PathOfText(args.package), PathOfText(args.output), args.downloadUrl);
   // The address is what a user with a damaged download is sent to: an author who left it out
   // should know where that is.
   if (args.downloadUrl.empty()) {

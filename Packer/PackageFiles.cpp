@@ -9,6 +9,7 @@
 
 #include "Package/Contract.h"
 #include "Packer/PackerError.h"
+#include "Packer/PathText.h"
 #include "Platform/FileSystem.h"
 
 namespace quillet::packer {
@@ -21,27 +22,27 @@ public:
   explicit ResultFile(const std::filesystem::path& path) : path_(path) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
-      throw EPackerError(path.string() + ": is a folder");
+      throw EPackerError(TextOfPath(path) + ": is a folder");
     }
-    file_ = platform::OutputFile::CreateForNative(path.string(), platform::OutputKind::Rebuildable);
+    file_ = platform::OutputFile::CreateForNative(TextOfPath(path), platform::OutputKind::Rebuildable);
     if (!file_) {
       const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
-      throw EPackerError(path.string() + ": cannot create a file in " + folder.string() +
+      throw EPackerError(TextOfPath(path) + ": cannot create a file in " + TextOfPath(folder) +
                          (std::filesystem::is_directory(folder, error) ? "" : ": no such folder"));
     }
   }
 
   void Write(std::string_view bytes) {
     if (!file_->Write(bytes.data(), bytes.size())) {
-      throw EPackerError(path_.string() + ": cannot write the file (is the disk full?)");
+      throw EPackerError(TextOfPath(path_) + ": cannot write the file (is the disk full?)");
     }
   }
 
   void Commit(bool executable) {
     if (!file_->Commit()) {
-      throw EPackerError(path_.string() + (file_->LostData()
-                                               ? ": cannot write the file (is the disk full?)"
-                                               : ": cannot put the file in place"));
+      throw EPackerError(TextOfPath(path_) + (file_->LostData()
+                                                  ? ": cannot write the file (is the disk full?)"
+                                                  : ": cannot put the file in place"));
     }
     if (executable) {
       using std::filesystem::perms;
@@ -50,7 +51,7 @@ public:
                                    perms::owner_exec | perms::group_exec | perms::others_exec,
                                    std::filesystem::perm_options::add, error);
       if (error) {
-        throw EPackerError(path_.string() +
+        throw EPackerError(TextOfPath(path_) +
                            ": cannot mark the file executable: " + error.message());
       }
     }
@@ -66,7 +67,7 @@ private:
 std::uint64_t WritePackage(const PackagePlan& plan, const BuildOptions& options,
                            const std::filesystem::path& output) {
   if (plan.entries.empty()) {
-    throw EPackerError(output.string() + ": a package needs at least one entry");
+    throw EPackerError(TextOfPath(output) + ": a package needs at least one entry");
   }
   ResultFile file(output);
   std::uint64_t size = header_field::SIZE + trailer_field::SIZE;
@@ -82,7 +83,7 @@ std::uint64_t WritePackage(const PackagePlan& plan, const BuildOptions& options,
     const auto writeEntry = [&](const StoredEntry& entry) {
       size += entry_field::SIZE + entry.stored.size();
       if (size > MAX_PACKAGE_FILE_SIZE) {
-        throw EPackerError(output.string() + ": the package would reach 4 GiB");
+        throw EPackerError(TextOfPath(output) + ": the package would reach 4 GiB");
       }
       const std::string record = SerializeEntryRecord(entry);
       checksum.AddRecord(record);
@@ -104,12 +105,12 @@ std::uint64_t WritePackage(const PackagePlan& plan, const BuildOptions& options,
 std::string ReadSourceFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    throw EPackerError(path.string() + ": cannot read the file");
+    throw EPackerError(TextOfPath(path) + ": cannot read the file");
   }
   std::ostringstream content;
   content << in.rdbuf();
   if (in.bad()) {
-    throw EPackerError(path.string() + ": reading the file failed");
+    throw EPackerError(TextOfPath(path) + ": reading the file failed");
   }
   return std::move(content).str();
 }

@@ -88,7 +88,7 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
   for (const std::string& problem : package.Problems()) {
     warnings << "quillet-pack: warning: " << package.Path() << ": " << problem << "\n";
   }
-  for (const std::string& warning : PlacementWarnings(package)) {
+  for (const std::string& warning : PlacementWarnings(package, codePage)) {
     warnings << "quillet-pack: warning: " << package.Path() << ": " << warning << "\n";
   }
   index = 0;

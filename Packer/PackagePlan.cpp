@@ -17,6 +17,7 @@
 #include "Packer/IdeFamilies.h"
 #include "Packer/PackageFiles.h"
 #include "Packer/PackerError.h"
+#include "Packer/PathText.h"
 #include "Packer/SourceGlob.h"
 #include "Packer/TemplateCheck.h"
 #include "Platform/Ascii.h"
@@ -111,7 +112,7 @@ public:
 private:
   // "FILE:LINE", where a message about a manifest line begins.
   std::string Place(std::uint32_t line) const {
-    return manifest_.file.string() + ":" + std::to_string(line);
+    return TextOfPath(manifest_.file) + ":" + std::to_string(line);
   }
 
   [[noreturn]] void Fail(std::uint32_t line, const std::string& what) const {
@@ -119,7 +120,7 @@ private:
   }
 
   std::string Where(std::uint32_t line) const {
-    return manifest_.file.string() + (line != 0 ? ":" + std::to_string(line) : "") + ": ";
+    return TextOfPath(manifest_.file) + (line != 0 ? ":" + std::to_string(line) : "") + ": ";
   }
 
   void CheckTemplate(const std::string& text, TemplateKind kind, std::uint32_t line,
@@ -158,7 +159,8 @@ private:
       source.time = when.time;
       const std::uint64_t size = std::filesystem::file_size(*text.file, error);
       source.load = [path = *text.file, crLf, codePage = manifest_.codePage] {
-        std::string content = ToCodePage(ReadSourceFile(path), codePage, path.string(), "the text");
+        std::string content =
+            ToCodePage(ReadSourceFile(path), codePage, TextOfPath(path), "the text");
         return crLf ? WithCrLf(content) : content;
       };
       Add(std::move(source), text.file->string(), size);
@@ -173,7 +175,7 @@ private:
       source.date = when.date;
       source.time = when.time;
       source.load = [content = crLf ? WithCrLf(content) : content] { return content; };
-      Add(std::move(source), manifest_.file.string() + " (" + std::string(entryName) + ")",
+      Add(std::move(source), TextOfPath(manifest_.file) + " (" + std::string(entryName) + ")",
           text.text->size());
     }
   }
@@ -202,8 +204,8 @@ private:
     source.time = when.time;
     const std::string text = CodePageText(manifest_.codePage);
     source.load = [text] { return text; };
-    Add(std::move(source), manifest_.file.string() + " (" + std::string(CODE_PAGE_ENTRY_NAME) + ")",
-        text.size());
+    Add(std::move(source),
+        TextOfPath(manifest_.file) + " (" + std::string(CODE_PAGE_ENTRY_NAME) + ")", text.size());
   }
 
   // The library settings as the entry "librarypaths.txt", never installed; its folders are
@@ -236,12 +238,12 @@ private:
     for (const std::string& pattern : entry.sources) {
       const std::vector<SourceFile> files = collector.Collect(pattern);
       if (files.empty()) {
-        std::string what = HasWildcard(pattern)
-                               ? "source pattern '" + pattern + "' matches no file below " +
-                                     manifest_.root.string()
-                               : "source " +
-                                     (manifest_.root / PatternWithSlashes(pattern)).string() +
-                                     ": no such file or folder";
+        std::string what =
+            HasWildcard(pattern)
+                ? "source pattern '" + pattern + "' matches no file below " +
+                      TextOfPath(manifest_.root)
+                : "source " + TextOfPath(manifest_.root / PathOfText(PatternWithSlashes(pattern))) +
+                      ": no such file or folder";
         if (manifest_.caseSensitive) {
           what += " (patterns match letter case exactly, as case-sensitive = true asks)";
         }
@@ -266,12 +268,12 @@ private:
   }
 
   void AddFile(const ManifestEntry& entry, const std::string& pattern, const SourceFile& file) {
-    const std::string where = file.path.string();
+    const std::string where = TextOfPath(file.path);
     if (file.size > MAX_PACKAGE_FILE_SIZE) {
       throw EPackerError(where + ": file of 4 GiB or more cannot be packed");
     }
     EntrySource source;
-    // Stored in the package's code page, which the installer's ANSI calls read.
+    // Stored in the package's code page, which the installer converts to UTF-8 as it reads.
     const std::uint32_t codePage = manifest_.codePage;
     source.fileName = EscapeMacroMarks(ToCodePage(file.name, codePage, where, "the file name"));
     // Joined before the conversion: a second byte 0x5C of a double-byte character must not
@@ -308,7 +310,7 @@ private:
                                  std::to_string(entry.line) + ")";
       const auto [previous, added] = targets_.emplace(platform::AsciiLowerText(target), origin);
       if (!added) {
-        throw EPackerError(manifest_.file.string() + ": " + origin + " and " + previous->second +
+        throw EPackerError(TextOfPath(manifest_.file) + ": " + origin + " and " + previous->second +
                            " would both install to " + target);
       }
       if (platform::AsciiLowerText(file.name) == README_ENTRY_NAME) {
@@ -328,7 +330,8 @@ private:
   // without one, several readmes get a warning that names the one that opens.
   void PlaceReadme() {
     if (manifest_.readme) {
-      const std::filesystem::path wanted = manifest_.root / PatternWithSlashes(*manifest_.readme);
+      const std::filesystem::path wanted =
+          manifest_.root / PathOfText(PatternWithSlashes(*manifest_.readme));
       auto isWanted = [&](std::size_t index) {
         std::error_code error;
         return std::filesystem::equivalent(plan_.origins[index], wanted, error);
@@ -368,14 +371,14 @@ private:
     }
     if (index == plan_.entries.size()) {
       Fail(manifest_.readmeLine,
-           "readme " + wanted.string() + " is not installed by any [[entry]]");
+           "readme " + TextOfPath(wanted) + " is not installed by any [[entry]]");
     }
     const EntrySource& chosen = plan_.entries[index];
     const std::string name = platform::AsciiLowerText(chosen.fileName);
     const bool readable = name.ends_with(".htm") || name.ends_with(".html") ||
                           name.ends_with(".txt") || name.ends_with(".md");
     if (!readable) {
-      Fail(manifest_.readmeLine, "readme " + wanted.string() +
+      Fail(manifest_.readmeLine, "readme " + TextOfPath(wanted) +
                                      " is neither an HTML nor a text file (.htm, .html, .txt, "
                                      ".md), which the installer could open");
     }

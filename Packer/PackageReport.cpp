@@ -58,18 +58,17 @@ std::string BadNameProblem(const PackageEntry& entry, std::uint32_t codePage) {
     return {};
   }
   const auto text = [codePage](const std::string& stored) {
-    return platform::CodePageToUtf8(codePage, stored).value_or(stored);
+    return platform::CodePageToText(codePage, stored);
   };
   return EntryNameProblem(text(entry.FolderTemplate()), text(entry.FileName()));
 }
 
-// Installable entries whose folder may lead outside the folders the user knows, one line each.
-// Only the package's bytes are judged, so no code page is assumed for double-byte names.
-std::vector<std::string> PlacementWarnings(const PackageFile& package) {
+std::vector<std::string> PlacementWarnings(const PackageFile& package, std::uint32_t codePage) {
   std::vector<std::string> lines;
   std::size_t index = 0;
   for (const PackageEntry& entry : package.Entries()) {
-    const std::string concern = FolderTemplateConcern(entry.FolderTemplate());
+    const std::string concern =
+        FolderTemplateConcern(platform::CodePageToText(codePage, entry.FolderTemplate()));
     if (entry.HasFlag(ENTRY_INSTALL) && !concern.empty()) {
       lines.push_back("entry " + std::to_string(index) + " (" + Shown(EntryPath(entry)) +
                       "): its folder " + concern +

@@ -56,9 +56,9 @@ std::string Shown(std::string_view stored);
 // in UTF-8, read in the code page; empty for an entry it creates or never installs.
 std::string BadNameProblem(const PackageEntry& entry, std::uint32_t codePage);
 
-// Installable entries whose folder may lead outside the folders the user knows, one line each.
-// Only the package's bytes are judged, so no code page is assumed for double-byte names.
-std::vector<std::string> PlacementWarnings(const PackageFile& package);
+// Installable entries whose folder may lead outside the folders the user knows, one line each;
+// the folders judged in UTF-8, read in the code page, as the installer reads them.
+std::vector<std::string> PlacementWarnings(const PackageFile& package, std::uint32_t codePage);
 
 // PackageListing.cpp: writes the header line and one line per entry; problems go to `warnings`.
 // Names and folders are shown in UTF-8, read in the package's code page.

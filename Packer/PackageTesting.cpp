@@ -55,7 +55,7 @@ TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
     ++summary.problems;
     out << "Problem     " << problem << "\n";
   }
-  for (const std::string& warning : PlacementWarnings(package)) {
+  for (const std::string& warning : PlacementWarnings(package, codePage)) {
     out << "Warning     " << warning << "\n";
   }
   out << package.Path() << ": " << summary.tested << " entries tested, "

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "Packer/PackerError.h"
+#include "Packer/PathText.h"
 
 namespace quillet::packer {
 
@@ -76,7 +77,8 @@ DayTime DayTimeOfFile(const std::filesystem::path& path) {
   std::error_code error;
   const auto written = std::filesystem::last_write_time(path, error);
   if (error) {
-    throw EPackerError(path.string() + ": cannot read the modification time: " + error.message());
+    throw EPackerError(TextOfPath(path) +
+                       ": cannot read the modification time: " + error.message());
   }
   const auto system =
       time_point_cast<system_clock::duration>(std::chrono::file_clock::to_sys(written));
@@ -84,7 +86,7 @@ DayTime DayTimeOfFile(const std::filesystem::path& path) {
   // Only the planning thread converts times, so the shared result of localtime is safe here.
   const std::tm* local = std::localtime(&moment);
   if (local == nullptr) {
-    throw EPackerError(path.string() + ": modification time cannot be given in local time");
+    throw EPackerError(TextOfPath(path) + ": modification time cannot be given in local time");
   }
   try {
     return DayTimeFromCivil(
@@ -92,7 +94,7 @@ DayTime DayTimeOfFile(const std::filesystem::path& path) {
         static_cast<unsigned>(local->tm_mday), static_cast<unsigned>(local->tm_hour),
         static_cast<unsigned>(local->tm_min), static_cast<unsigned>(local->tm_sec));
   } catch (const EPackerError& e) {
-    throw EPackerError(path.string() + ": modification time: " + e.what() +
+    throw EPackerError(TextOfPath(path) + ": modification time: " + e.what() +
                        "; set a timestamp in the manifest");
   }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Packer/PackerError.h"
+#include "Packer/PathText.h"
 #include "Platform/Ascii.h"
 #include "Platform/PathSplit.h"
 
@@ -239,14 +240,14 @@ SourceCollector::Resolve(const std::filesystem::path& start,
                          const std::vector<std::string_view>& components) const {
   std::filesystem::path path = start;
   for (std::string_view component : components) {
-    std::filesystem::path next = path / component;
+    std::filesystem::path next = path / PathOfText(component);
     std::error_code error;
     if (!caseSensitive_ && !std::filesystem::exists(next, error) && component != "." &&
         component != "..") {
       // Written in another letter case, as Windows would find it.
       for (std::filesystem::directory_iterator it(path, error), end; !error && it != end;
            it.increment(error)) {
-        if (SameName(it->path().filename().string(), component, false)) {
+        if (SameName(TextOfPath(it->path().filename()), component, false)) {
           next = it->path();
           break;
         }
@@ -293,7 +294,7 @@ std::vector<SourceFile> SourceCollector::Collect(std::string_view written) {
     std::error_code error;
     source.size = std::filesystem::file_size(file, error);
     if (error) {
-      throw EPackerError(file.string() + ": cannot read the file size: " + error.message());
+      throw EPackerError(TextOfPath(file) + ": cannot read the file size: " + error.message());
     }
     result.push_back(std::move(source));
   };
@@ -335,7 +336,7 @@ std::vector<SourceFile> SourceCollector::Collect(std::string_view written) {
       }
     }
     if (error) {
-      throw EPackerError(base.string() + ": cannot read the folder: " + error.message());
+      throw EPackerError(TextOfPath(base) + ": cannot read the folder: " + error.message());
     }
   }
   std::sort(result.begin(), result.end(), [](const SourceFile& a, const SourceFile& b) {

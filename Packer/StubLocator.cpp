@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "Packer/PackerError.h"
+#include "Packer/PathText.h"
 
 namespace quillet::packer {
 
@@ -66,7 +67,7 @@ std::filesystem::path LocateStub(StubPlatform platform, const std::filesystem::p
     if (!looked.empty()) {
       looked += " or ";
     }
-    looked += candidate.string();
+    looked += TextOfPath(candidate);
   }
   throw EPackerError("no installer for " + std::string(NameOf(platform).option) +
                      " found (looked for " + looked +

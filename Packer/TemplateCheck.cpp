@@ -67,7 +67,7 @@ std::string TemplateProblem(std::string_view text, TemplateKind kind) {
 }
 
 std::string EntryNameProblem(std::string_view folderTemplate, std::string_view name) {
-  if (!NameStaysInFolder(name, nullptr)) {
+  if (!NameStaysInFolder(name)) {
     return "its name leads out of its folder";
   }
   // Joined as the installer joins them: the trimmed folder, a separator unless it ends in one.

@@ -2,8 +2,10 @@
 #include <iostream>
 
 #include "Packer/PackCommand.h"
+#include "Platform/Process.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
-  return quillet::packer::RunPackCommand(arguments, std::cout, std::cerr);
+  // In UTF-8 on every system, as the packer's texts are (Packer/PathText.h).
+  return quillet::packer::RunPackCommand(quillet::platform::RuntimeArguments(argc, argv), std::cout,
+                                         std::cerr);
 }

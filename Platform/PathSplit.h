@@ -1,7 +1,6 @@
 // A path split at its last separator, for both platforms and every layer above them. The split
 // looks at single bytes only: it suits native POSIX paths and UTF-8 text, in which no byte of a
-// multi-byte character is a separator, but not ANSI paths under a double-byte code page, whose
-// second bytes may be 0x5C (Installer/Folders.h has FolderOfPath for those).
+// multi-byte character is a separator.
 #pragma once
 
 #include <string_view>

@@ -19,9 +19,9 @@ void InitialiseProcess();
 // the arguments in UTF-8, which is how native paths are spelt there (Platform/FileMapping.h).
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
-// An argument as the C runtime's argv gives it (in the system's ANSI code page on Windows) as a
-// native path (UTF-8 on Windows); POSIX: unchanged.
-std::string NativePathOfRuntimeArgument(const std::string& argument);
+// The command-line arguments after the program name as the C runtime splits them, in UTF-8 on
+// Windows, read from the wide command line so that a name keeps every character; POSIX: argv.
+std::vector<std::string> RuntimeArguments(int argc, char** argv);
 
 // Full native path of the running program file, with no length limit (UTF-8 on Windows); empty
 // when unknown.

@@ -1,10 +1,9 @@
-// Text: locale-aware comparison, the double-byte lead bytes, and code-page conversion.
+// Text: locale-aware comparison and code-page conversion.
 //
 // One piece of the interface between Quillet and the operating system: declared once here,
 // implemented in Platform/Posix/Text.cpp and Platform/Win32/Text.cpp. No OS type appears in it.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,35 +11,17 @@
 
 namespace quillet::platform {
 
-// Case-insensitive equality under the user's locale (the system's ANSI code page).
+// The program's texts (paths, registry text, typed and written console text) are UTF-8, in both
+// programs. They reach the system without passing through its ANSI code page, so that a folder
+// named in characters that code page lacks is that folder and no look-alike; inside UTF-8 no byte
+// of a character can be taken for "\" or ":". Texts from elsewhere (a package's names in its code
+// page, bytes through a pipe) are converted into UTF-8 where they enter.
+
+// Case-insensitive equality of two UTF-8 texts under the user's locale.
 bool EqualIgnoringCaseInLocale(std::string_view a, std::string_view b);
 
-// Lead bytes of the program's double-byte code page; nullptr when double-byte support is off and
-// for UTF-8 (no byte of a UTF-8 character can be taken for "\" or ":").
-using LeadByteTable = std::array<bool, 256>;
-const LeadByteTable* ActiveLeadBytes();
-
-// The program's texts (paths, registry text, typed and written console text) are in the system's
-// ANSI code page, as for a Windows ANSI program, unless a UnicodeText object lives: then they are
-// UTF-8, and reach the system without passing through the ANSI code page, so that a folder named
-// in characters that code page lacks is that folder and no look-alike. Texts from elsewhere (a
-// package's names, bytes through a pipe) are converted into it where they enter.
-class UnicodeText {
-public:
-  UnicodeText();
-  ~UnicodeText();
-  UnicodeText(const UnicodeText&) = delete;
-  UnicodeText& operator=(const UnicodeText&) = delete;
-
-private:
-  bool outer_;
-};
-bool UnicodeTextActive();
-
-// The code page of the program's texts: 65001 (UTF-8) while UnicodeText lives, otherwise the
-// system's ANSI code page.
-std::uint32_t ActiveCodePage();
-// The number of the system's ANSI code page (1252, 932, ...), whatever the program's texts are.
+// The number of the system's ANSI code page (1252, 932, ...): the code page of a package that
+// names none, and of the bytes in a pipe or a file.
 std::uint32_t SystemCodePage();
 inline constexpr std::uint32_t CODE_PAGE_UTF8 = 65001;
 
@@ -58,9 +39,8 @@ std::optional<CodePageText> Utf8ToCodePage(std::uint32_t codePage, std::string_v
 // nullopt when the system does not know the code page.
 std::optional<std::string> CodePageToUtf8(std::uint32_t codePage, std::string_view bytes);
 
-// Text in a Windows code page (a package's) in the code page of the program's texts; unchanged
-// when the two are the same or the system does not know the code page. Without UnicodeText a
-// character the system's code page lacks becomes its nearest one or "?".
+// Text in a Windows code page (a package's) as the program's text, UTF-8; the bytes unchanged
+// when the system does not know the code page.
 std::string CodePageToText(std::uint32_t codePage, std::string_view bytes);
 // The program's text in a Windows code page, strictly: nullopt when a character does not fit or
 // the system does not know the code page.

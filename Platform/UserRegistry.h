@@ -42,7 +42,7 @@ struct UserListResult {
   std::string detail;
 };
 
-// Appends `folder` (ANSI text) to every target value that does not hold it yet, after the entries
+// Appends `folder` (UTF-8 text) to every target value that does not hold it yet, after the entries
 // it has. A missing value in an existing key is created with the folder alone. Nothing changes
 // unless every required key exists and every existing value is text: POSIX makes all changes in
 // one replacement of user.reg; Windows reads every key and value before it writes the first.

@@ -244,7 +244,7 @@ const CodePage& CodePageOfLocale(bool unicode) {
 } // namespace
 
 const CodePage& CodePage::Active() {
-  return CodePageOfLocale(UnicodeTextActive());
+  return CodePageOfLocale(true);
 }
 
 const CodePage& CodePage::System() {

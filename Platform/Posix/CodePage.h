@@ -1,15 +1,17 @@
-// The Windows ANSI code page that the POSIX layer plays, as Wine plays one for Windows programs.
+// Windows code pages on POSIX, against the locale's encoding.
 //
-// Inside the program every text is ANSI bytes, exactly as on Windows. The code page is chosen
-// from the locale (LC_CTYPE) as Wine chooses it, and texts are converted at the boundary to the
-// system: file names to and from the native encoding, registry text (UTF-16) to ANSI, console
-// output to the terminal's encoding and console input back.
+// The program's texts are UTF-8 (Platform/Text.h); Active() converts them at the boundary to the
+// system: file names to and from the native encoding, registry text (UTF-16) to UTF-8, console
+// output to the terminal's encoding and console input back. The system's ANSI code page, which
+// Wine plays for Windows programs, is chosen from the locale (LC_CTYPE) as Wine chooses it: it is
+// the code page of a package that names none and of the bytes in a pipe or a file. A package's
+// own code page is converted to UTF-8 with the same class.
 //
 // Bytes that are no character of the code page (an undefined byte, a lead byte without a valid
 // second byte) pass through unchanged in both directions, so that a package whose names were
-// stored in another encoding still installs. A Unicode character that the code page cannot hold
-// becomes its nearest ANSI character where glibc's transliteration knows one, else "?", as the
-// best-fit tables of Windows and Wine do for an ANSI program.
+// stored in another encoding still installs. A Unicode character that a code page cannot hold
+// becomes its nearest character where glibc's transliteration knows one, else "?", as the
+// best-fit tables of Windows and Wine do.
 #pragma once
 
 #include <iconv.h>
@@ -27,6 +29,9 @@
 #include "Platform/Utf8.h"
 
 namespace quillet::platform::posix {
+
+// Which bytes of a double-byte code page begin a character of two bytes.
+using LeadByteTable = std::array<bool, 256>;
 
 // The ANSI code page that Wine takes for a POSIX locale name such as "ja_JP.UTF-8": by language,
 // and for Chinese by territory. "C", "POSIX" and unknown languages give 1252; languages that
@@ -59,8 +64,7 @@ public:
   // UTF-8. Throws std::invalid_argument for a code page that iconv does not know.
   CodePage(std::uint32_t number, std::string_view nativeCharset);
 
-  // The code page of the program's texts against the locale's encoding: UTF-8 while a
-  // UnicodeText object lives (Platform/Text.h), otherwise System().
+  // The program's texts, UTF-8, against the locale's encoding.
   static const CodePage& Active();
   // The ANSI code page of the current LC_CTYPE locale against its encoding. It is chosen again
   // only when the locale changes.
@@ -70,18 +74,18 @@ public:
   // The lead bytes of a double-byte code page; nullptr for a single-byte one.
   const LeadByteTable* LeadBytes() const { return doubleByte_ ? &leadBytes_ : nullptr; }
 
-  // ANSI text as code points; a byte that is no character is a pass-through marker.
+  // Text in the code page as code points; a byte that is no character is a pass-through marker.
   std::u32string Decode(std::string_view ansi) const;
-  // Code points as ANSI text. Without `strict`, a character the code page lacks becomes its
-  // nearest one or "?"; with it, the first such character goes to `unmappable` and the result is
-  // incomplete.
+  // Code points as text in the code page. Without `strict`, a character the code page lacks becomes
+  // its nearest one or "?"; with it, the first such character goes to `unmappable` and the result
+  // is incomplete.
   std::string Encode(std::u32string_view text, bool strict = false,
                      std::optional<char32_t>* unmappable = nullptr) const;
 
   // Whether the native encoding holds every character of the text; bytes that are no character
   // pass through.
   bool HeldByNative(std::string_view ansi) const;
-  // ANSI text in the native encoding, and back.
+  // Text in the code page in the native encoding, and back.
   std::string ToNative(std::string_view ansi) const;
   std::string FromNative(std::string_view native) const;
 
@@ -109,8 +113,8 @@ private:
   mutable std::unordered_map<char32_t, std::string> bestFitCache_;
 };
 
-// Builds ANSI text from UTF-16 code units (registry escapes and data) and from bytes taken as they
-// are, joining surrogate pairs.
+// Builds text in a code page (the program's UTF-8 for registry text) from UTF-16 code units
+// (registry escapes and data) and from bytes taken as they are, joining surrogate pairs.
 class AnsiBuilder {
 public:
   AnsiBuilder(std::string& out, const CodePage& codePage) : out_(out), codePage_(codePage) {}
@@ -131,8 +135,8 @@ private:
 // stay as they are.
 char32_t UpperCase(char32_t c);
 
-// The upper-case UTF-16 form of an ANSI name, appended to `out`: the key of a case-insensitive
-// lookup. A pass-through byte stands for itself, above every character.
+// The upper-case UTF-16 form of a name in the code page, appended to `out`: the key of a
+// case-insensitive lookup. A pass-through byte stands for itself, above every character.
 void AppendFoldedName(std::u16string& out, std::string_view ansiName, const CodePage& codePage);
 
 } // namespace quillet::platform::posix

@@ -77,8 +77,9 @@ private:
   ChannelKind kind_;
 };
 
-// How many bytes at the end of ANSI `text` are a lead byte still waiting for its second byte.
-std::size_t UnpairedLeadByte(std::string_view text, const LeadByteTable* leadBytes) {
+// How many bytes at the end of `text`, in a double-byte code page, are a lead byte still waiting
+// for its second byte.
+std::size_t UnpairedLeadByte(std::string_view text, const posix::LeadByteTable* leadBytes) {
   if (leadBytes == nullptr) {
     return 0;
   }
@@ -109,7 +110,7 @@ public:
     return IncompleteUtf8Tail(wire);
   }
   std::size_t IncompleteTextTail(std::string_view text) const override {
-    return IncompleteTail(text, posix::CodePage::Active());
+    return IncompleteUtf8Tail(text);
   }
   std::string FromWire(std::string_view wire) const override {
     return posix::CodePage::Active().FromNative(wire);
@@ -119,14 +120,14 @@ public:
   }
 };
 
-// A pipe or a file carries the system's ANSI code page while the program's texts are UTF-8.
+// A pipe or a file carries the system's ANSI code page, the program's texts are UTF-8.
 class AnsiRecoding final : public Recoding {
 public:
   std::size_t IncompleteWireTail(std::string_view wire) const override {
     return IncompleteTail(wire, posix::CodePage::System());
   }
   std::size_t IncompleteTextTail(std::string_view text) const override {
-    return IncompleteTail(text, posix::CodePage::Active());
+    return IncompleteUtf8Tail(text);
   }
   std::string FromWire(std::string_view wire) const override {
     return posix::CodePage::Active().Encode(posix::CodePage::System().Decode(wire));
@@ -155,8 +156,8 @@ std::unique_ptr<ConsoleChannel> OpenDescriptor(int fd) {
   if (!kind) {
     return nullptr; // a folder or anything else cannot serve as a stream
   }
-  // Pipes and files get the bytes as they are, in the system's ANSI code page.
-  if (posix::CodePage::Active().Number() != posix::CodePage::System().Number()) {
+  // Pipes and files carry the system's ANSI code page: the bytes as they are when that is UTF-8.
+  if (posix::CodePage::System().Number() != CODE_PAGE_UTF8) {
     return std::make_unique<RecodingChannel>(std::make_unique<DescriptorChannel>(fd, *kind),
                                              std::make_unique<AnsiRecoding>());
   }

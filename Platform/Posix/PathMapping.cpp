@@ -47,13 +47,12 @@ bool IsAsciiLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// The ANSI name that a directory entry's native name stands for, as an ANSI program sees it.
+// The program's text (UTF-8) that a directory entry's native name stands for.
 std::string AnsiNameOfEntry(std::string_view nativeName) {
   return posix::CodePage::Active().FromNative(nativeName);
 }
 
-// The native text of an ANSI path. First, because a second byte of a double-byte character may
-// be 0x5C ("\") and must not be taken for a separator.
+// The native text of a path in the program's text.
 std::string NativeTextOfAnsiPath(std::string_view ansiPath) {
   return posix::CodePage::Active().ToNative(ansiPath);
 }

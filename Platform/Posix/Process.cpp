@@ -31,14 +31,14 @@ void ReserveClosedStandardDescriptors() {
 
 void InitialiseProcess() {
   posix::ReserveClosedStandardDescriptors();
-  // Text comparison follows the user's locale, as the ANSI code page does on Windows.
+  // The locale's encoding is the system's side of file names and the terminal.
   std::setlocale(LC_ALL, "");
   // A reader that went away makes writes fail, as on Windows, instead of ending the process.
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-std::string NativePathOfRuntimeArgument(const std::string& argument) {
-  return argument;
+std::vector<std::string> RuntimeArguments(int argc, char** argv) {
+  return ProgramArguments(argc, argv);
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {

@@ -140,7 +140,7 @@ std::optional<std::string> DecodeSectionPath(std::string_view header);
 // A name as the registry files write it, for names of ASCII characters: "\" and '"' escaped.
 std::string EscapedRegistryName(std::string_view name);
 
-// ANSI text in the registry files' escapes: printable ASCII as it is ("\" and '"' escaped), every
+// UTF-8 text in the registry files' escapes: printable ASCII as it is ("\" and '"' escaped), every
 // other character as its UTF-16 code units in "\x" escapes of four digits.
 std::string EscapedRegistryData(std::string_view ansi);
 

@@ -1,5 +1,6 @@
-// Text services on POSIX: every text is in the ANSI code page that Posix/CodePage.h chooses from
-// the locale, as Wine chooses it, or in UTF-8 (Platform/Text.h).
+// Text services on POSIX: the program's texts are UTF-8 (Platform/Text.h); a package's code page
+// is converted with iconv, and the system's ANSI code page is the one Posix/CodePage.h chooses
+// from the locale, as Wine chooses it.
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -7,6 +8,7 @@
 
 #include "Platform/Posix/CodePage.h"
 #include "Platform/Text.h"
+#include "Platform/Utf8.h"
 
 namespace quillet::platform {
 
@@ -40,9 +42,8 @@ bool EqualIgnoringCaseInLocale(std::string_view a, std::string_view b) {
   if (a == b) {
     return true;
   }
-  const posix::CodePage& codePage = posix::CodePage::Active();
-  const std::u32string charsA = codePage.Decode(a);
-  const std::u32string charsB = codePage.Decode(b);
+  const std::u32string charsA = DecodeUtf8(a);
+  const std::u32string charsB = DecodeUtf8(b);
   if (charsA.size() != charsB.size()) {
     return false;
   }
@@ -52,21 +53,6 @@ bool EqualIgnoringCaseInLocale(std::string_view a, std::string_view b) {
     }
   }
   return true;
-}
-
-const LeadByteTable* ActiveLeadBytes() {
-  // A copy, so that the table stays valid when a later locale change replaces the code page.
-  static LeadByteTable table{};
-  const LeadByteTable* leadBytes = posix::CodePage::Active().LeadBytes();
-  if (leadBytes == nullptr) {
-    return nullptr;
-  }
-  table = *leadBytes;
-  return &table;
-}
-
-std::uint32_t ActiveCodePage() {
-  return posix::CodePage::Active().Number();
 }
 
 std::uint32_t SystemCodePage() {

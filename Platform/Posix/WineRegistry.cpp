@@ -28,7 +28,7 @@ constexpr std::size_t READ_PIECE = 256 * 1024;
 // and a value line that long is taken as absent.
 constexpr std::size_t MAX_LINE = 1024 * 1024;
 
-// Appends the case-folded form of an ANSI name: its characters upper-cased, as UTF-16 code units.
+// Appends the case-folded form of a UTF-8 name: its characters upper-cased, as UTF-16 code units.
 void AppendFolded(std::u16string& out, std::string_view name) {
   AppendFoldedName(out, name, CodePage::Active());
 }

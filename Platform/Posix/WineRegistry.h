@@ -30,15 +30,13 @@
 // 1 to 3 octal digits give a UTF-16 code unit ("\x" without a digit gives "x").
 //
 // What a query gives back is what a 32-bit program reading with the registry functions sees:
-// - Text is in the code page of the program's texts (Posix/CodePage.h: the ANSI code page that it
-//   plays, or UTF-8). Bytes of the file are taken as
+// - Text is in UTF-8, the program's texts (Platform/Text.h). Bytes of the file are taken as
 //   UTF-16 code units of their own value (Wine writes every other character as an escape), and
-//   escaped code units are joined into characters; characters the code page lacks become their
-//   nearest one or "?", as Wine's ANSI calls convert them.
+//   escaped code units are joined into characters; a lone surrogate becomes "?".
 // - Quoted data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) comes back with its terminating NUL, so the
 //   data size counts the terminator as RegQueryValueExA reports it.
 // - hex(1), hex(2) and hex(7) data is UTF-16LE text, as Wine stores every string; it is converted
-//   to the ANSI code page like quoted text (an odd last byte is dropped). Other hex data is raw.
+//   to UTF-8 like quoted text (an odd last byte is dropped). Other hex data is raw.
 // - dword: gives the hex digits that follow (none give 0) as four bytes, little-endian.
 // - Hex data goes on in the next line only after a trailing "\", and never into a section line:
 //   a value that would continue there is malformed, and the section stands.

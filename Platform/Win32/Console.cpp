@@ -1,8 +1,8 @@
 // Standard input and output through the process's standard handles. The handles belong to the
 // process: they are used, never closed. A real console is read and written through its
-// wide-character calls, with the text converted from and to the code page of the program's texts
+// wide-character calls, with the text converted from and to the program's texts, UTF-8
 // (Platform/Text.h); a pipe or a file carries bytes in the system's ANSI code page, converted
-// only when the program's texts are UTF-8.
+// unless that is UTF-8 too.
 #include <limits>
 #include <string>
 #include <utility>
@@ -76,8 +76,7 @@ std::size_t IncompleteTail(std::string_view text, UINT codePage) {
   return 0;
 }
 
-// A pipe or a file while the program's texts are UTF-8: the bytes are in the system's ANSI code
-// page, as for any other program.
+// A pipe or a file: the bytes are in the system's ANSI code page, as for any other program.
 class AnsiRecoding final : public Recoding {
 public:
   std::size_t IncompleteWireTail(std::string_view wire) const override {
@@ -128,9 +127,7 @@ public:
         return ReadOutcome::End;
       }
       wide.resize(read);
-      // Without UnicodeText, characters the code page lacks become its default character, as the
-      // ANSI calls do.
-      pendingInput_ = win32::Narrow(wide, win32::TextCodePage());
+      pendingInput_ = win32::Narrow(wide, CP_UTF8);
       if (pendingInput_.empty()) {
         return ReadOutcome::Failed;
       }
@@ -145,10 +142,10 @@ public:
     // A character split between two writes is held back until it is complete.
     std::string text = std::exchange(pendingOutput_, std::string());
     text.append(data, size);
-    const std::size_t complete = text.size() - IncompleteTail(text, win32::TextCodePage());
+    const std::size_t complete = text.size() - IncompleteUtf8Tail(text);
     pendingOutput_ = text.substr(complete);
     std::wstring wide;
-    if (!win32::Widen(std::string_view(text).substr(0, complete), win32::TextCodePage(), wide)) {
+    if (!win32::Widen(std::string_view(text).substr(0, complete), CP_UTF8, wide)) {
       return 0;
     }
     std::size_t done = 0;
@@ -187,7 +184,7 @@ std::unique_ptr<ConsoleChannel> OpenStandardHandle(DWORD which) {
   }
   case FILE_TYPE_DISK:
   case FILE_TYPE_PIPE:
-    if (win32::TextCodePage() == CP_UTF8 && ::GetACP() != CP_UTF8) {
+    if (::GetACP() != CP_UTF8) {
       return std::make_unique<RecodingChannel>(
           std::make_unique<HandleChannel>(handle, ChannelKind::Stream),
           std::make_unique<AnsiRecoding>());

@@ -1,5 +1,5 @@
-// The file system for Windows paths: the paths are the system's own, in the ANSI code page. They
-// reach the wide functions converted, and in the "\\?\" form when they are MAX_PATH or longer.
+// The file system for Windows paths: the paths are the system's own, in UTF-8. They reach the
+// wide functions converted, and in the "\\?\" form when they are MAX_PATH or longer.
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include "Platform/FileSystem.h"
 #include "Platform/Interruption.h"
 #include "Platform/LocalTime.h"
+#include "Platform/PathSplit.h"
 #include "Platform/TemporaryName.h"
 #include "Platform/Testing.h"
 #include "Platform/Text.h"
@@ -24,22 +25,9 @@ namespace {
 constexpr int TEMP_NAME_ATTEMPTS = 100;
 constexpr std::size_t MAX_WRITE = std::numeric_limits<DWORD>::max();
 
-// The length of the folder part of a path: everything through its last "\", "/" or ":". The
-// second byte of a double-byte character is never a separator, whatever its value.
+// The length of the folder part of a path: everything through its last "\", "/" or ":".
 std::size_t FolderPartLength(const std::string& path) {
-  const LeadByteTable* leadBytes = ActiveLeadBytes();
-  std::size_t length = 0;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(path[i]);
-    if (leadBytes != nullptr && (*leadBytes)[byte] && i + 1 < path.size()) {
-      ++i; // the trail byte belongs to this character
-      continue;
-    }
-    if (byte == '\\' || byte == '/' || byte == ':') {
-      length = i + 1;
-    }
-  }
-  return length;
+  return SplitAtLastSeparator(path, "\\/:").folder.size();
 }
 
 // The error of the last failed call, never 0: 0 means success to the caller.
@@ -56,7 +44,7 @@ std::string NativePath(std::string_view windowsPath) {
 
 std::string WindowsViewOfFolder(std::string_view folder) {
   std::wstring given;
-  win32::Widen(folder, win32::TextCodePage(), given);
+  win32::Widen(folder, CP_UTF8, given);
   const DWORD size = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
   if (size == 0) {
     return std::string(folder);
@@ -67,7 +55,7 @@ std::string WindowsViewOfFolder(std::string_view folder) {
     return std::string(folder);
   }
   full.resize(got);
-  return win32::Narrow(full, win32::TextCodePage());
+  return win32::Narrow(full, CP_UTF8);
 }
 
 bool PathCanBeNamed(std::string_view) {

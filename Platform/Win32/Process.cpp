@@ -6,6 +6,10 @@
 #include "Platform/Process.h"
 #include "Platform/Win32/Win32.h"
 
+#include <shellapi.h>
+
+#include <memory>
+
 namespace quillet::platform {
 
 namespace {
@@ -31,9 +35,19 @@ std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
   return tokens;
 }
 
-std::string NativePathOfRuntimeArgument(const std::string& argument) {
-  std::wstring wide;
-  return win32::Widen(argument, CP_ACP, wide) ? win32::Narrow(wide, CP_UTF8) : argument;
+std::vector<std::string> RuntimeArguments(int /*argc*/, char** /*argv*/) {
+  // The runtime's splitting rules, on the wide command line instead of its ANSI form.
+  struct LocalMemory {
+    void operator()(LPWSTR* list) const { ::LocalFree(list); }
+  };
+  int count = 0;
+  const std::unique_ptr<LPWSTR, LocalMemory> list(
+      ::CommandLineToArgvW(::GetCommandLineW(), &count));
+  std::vector<std::string> arguments;
+  for (int i = 1; list && i < count; ++i) {
+    arguments.push_back(win32::Narrow(list.get()[i], CP_UTF8));
+  }
+  return arguments;
 }
 
 std::string OwnProgramPath() {

@@ -21,15 +21,15 @@ bool IsText(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// Key and value names, and text, are read in UTF-16 and handed on in the program's code page, so
-// that a folder named in characters the ANSI code page lacks is read whole.
+// Key and value names, and text, are read in UTF-16 and handed on in UTF-8, so that a folder
+// named in characters the ANSI code page lacks is read whole.
 std::wstring WideName(std::string_view name) {
   std::wstring wide;
-  win32::Widen(name, win32::TextCodePage(), wide);
+  win32::Widen(name, CP_UTF8, wide);
   return wide;
 }
 std::string TextOf(std::wstring_view wide) {
-  return win32::Narrow(wide, win32::TextCodePage());
+  return win32::Narrow(wide, CP_UTF8);
 }
 
 } // namespace
@@ -124,8 +124,8 @@ std::optional<std::uint32_t> RegistryKey::QueryValueSize(std::string_view name) 
   if (!IsText(type)) {
     return size;
   }
-  // Text is stored in UTF-16 and read in the program's code page: a UTF-16 unit (two bytes)
-  // takes at most three bytes there. The size is an upper bound, as the ANSI calls give it.
+  // Text is stored in UTF-16 and read in UTF-8: a UTF-16 unit (two bytes) takes at most three
+  // bytes there. The size is an upper bound, as the ANSI calls give it.
   const std::uint64_t bound = (static_cast<std::uint64_t>(size) * 3 + 1) / 2;
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(bound, UINT32_MAX));
 }

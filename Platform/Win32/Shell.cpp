@@ -75,7 +75,7 @@ std::string PublicDocumentsFolder() {
                                 folder))) {
     return "C:\\Users\\Public\\Documents";
   }
-  std::string path = win32::Narrow(folder, win32::TextCodePage());
+  std::string path = win32::Narrow(folder, CP_UTF8);
   while (!path.empty() && path.back() == '\\') {
     path.pop_back();
   }

@@ -10,34 +10,34 @@ namespace quillet::platform {
 
 namespace {
 
-// The lead bytes of the ANSI code page, or nothing when double-byte support is off.
-std::optional<LeadByteTable> ReadLeadBytes() {
-  if (::GetSystemMetrics(SM_DBCSENABLED) == 0) {
-    return std::nullopt;
-  }
-  CPINFO info{};
-  if (::GetCPInfo(CP_ACP, &info) == 0) {
-    return std::nullopt;
-  }
-  LeadByteTable table{};
-  // Pairs of first and last byte of each range, ended by a pair of zeros.
-  for (std::size_t i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i] != 0; i += 2) {
-    for (unsigned byte = info.LeadByte[i]; byte <= info.LeadByte[i + 1] && byte < 256; ++byte) {
-      table[byte] = true;
+// A UTF-8 text in UTF-16 for the comparison. A byte that is no UTF-8 stands for itself, as the
+// private character U+F0000 + byte, so that two different such bytes never compare equal.
+std::wstring ComparableText(std::string_view utf8) {
+  std::wstring wide;
+  for (char32_t c : DecodeUtf8(utf8)) {
+    if (IsPassThrough(c)) {
+      c = 0xF0000 + (c - PASS_THROUGH_BASE);
+    }
+    if (c > 0xFFFF) {
+      wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+      wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      wide += static_cast<wchar_t>(c);
     }
   }
-  return table;
+  return wide;
 }
 
 } // namespace
 
 bool EqualIgnoringCaseInLocale(std::string_view a, std::string_view b) {
-  std::wstring wideA;
-  std::wstring wideB;
-  if (!win32::Widen(a, win32::TextCodePage(), wideA) ||
-      !win32::Widen(b, win32::TextCodePage(), wideB) || wideA.size() > INT_MAX ||
-      wideB.size() > INT_MAX) {
-    return a == b;
+  if (a == b) {
+    return true;
+  }
+  const std::wstring wideA = ComparableText(a);
+  const std::wstring wideB = ComparableText(b);
+  if (wideA.size() > INT_MAX || wideB.size() > INT_MAX) {
+    return false;
   }
   // The lengths are given, so both texts may be empty or hold NULs; the pointers must be real.
   const wchar_t* textA = wideA.empty() ? L"" : wideA.c_str();
@@ -45,19 +45,6 @@ bool EqualIgnoringCaseInLocale(std::string_view a, std::string_view b) {
   return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, textA,
                           static_cast<int>(wideA.size()), textB,
                           static_cast<int>(wideB.size())) == CSTR_EQUAL;
-}
-
-const LeadByteTable* ActiveLeadBytes() {
-  if (UnicodeTextActive()) {
-    return nullptr;
-  }
-  // The system code page does not change while the program runs: read it once.
-  static const std::optional<LeadByteTable> table = ReadLeadBytes();
-  return table ? &*table : nullptr;
-}
-
-std::uint32_t ActiveCodePage() {
-  return UnicodeTextActive() ? CODE_PAGE_UTF8 : ::GetACP();
 }
 
 std::uint32_t SystemCodePage() {

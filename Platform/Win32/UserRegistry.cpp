@@ -35,11 +35,11 @@ private:
 
 std::wstring Wide(std::string_view text) {
   std::wstring wide;
-  win32::Widen(text, win32::TextCodePage(), wide);
+  win32::Widen(text, CP_UTF8, wide);
   return wide;
 }
 std::string TextOf(std::wstring_view wide) {
-  return win32::Narrow(wide, win32::TextCodePage());
+  return win32::Narrow(wide, CP_UTF8);
 }
 
 struct Change {

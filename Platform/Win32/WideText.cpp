@@ -66,13 +66,9 @@ std::wstring SystemPathW(std::wstring path, std::size_t limit) {
   return LONG_PATH_PREFIX + full;
 }
 
-UINT TextCodePage() {
-  return UnicodeTextActive() ? CP_UTF8 : CP_ACP;
-}
-
 std::wstring SystemPath(std::string_view path, std::size_t limit) {
   std::wstring wide;
-  Widen(path.substr(0, path.find('\0')), TextCodePage(), wide);
+  Widen(path.substr(0, path.find('\0')), CP_UTF8, wide);
   return SystemPathW(std::move(wide), limit);
 }
 

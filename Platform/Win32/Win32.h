@@ -57,11 +57,7 @@ private:
 bool Widen(std::string_view text, UINT codePage, std::wstring& wide, bool strict = false);
 std::string Narrow(std::wstring_view wide, UINT codePage);
 
-// The code page of the program's texts (Platform/Text.h): CP_UTF8 while a UnicodeText object
-// lives, otherwise CP_ACP.
-UINT TextCodePage();
-
-// The wide path for the file-system calls: from the code page of the program's texts. One of
+// The wide path for the file-system calls: from the program's text, UTF-8. One of
 // `limit` characters or more becomes the "\\?\" form of its full path, which lifts the length
 // limit. Folders are created only below MAX_PATH - 12 characters (room for an 8.3 name), so folder
 // creation passes FOLDER_PATH_LIMIT.

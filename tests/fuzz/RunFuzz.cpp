@@ -13,15 +13,12 @@
 #include <string>
 
 #include "Installer/RunInstaller.h"
-#include "Platform/Text.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 fs::path g_sandbox;
-// The installer's program runs with Unicode texts: so does every input here.
-const quillet::platform::UnicodeText g_unicodeText;
 
 void WriteWhole(const fs::path& path, const char* data, std::size_t size) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

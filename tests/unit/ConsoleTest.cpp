@@ -302,7 +302,6 @@ TEST(ShownText, KeepsOnlyWhatCannotDriveTheTerminal) {
 }
 
 TEST(Console, WritesNoControlCharacterButItsOwnLineEnds) {
-  const platform::UnicodeText unicode;
   WriteHarness h(ChannelKind::Console);
   h.console.WriteText("Installing a\r\nb\xC2\x9B .. ");
   h.console.WriteLine("OK\x1B]0;x\x07");

@@ -136,11 +136,11 @@ INSTANTIATE_TEST_SUITE_P(
                               "{prefix}/dosdevices/c:/My Files/A B.txt"},
                       MapCase{"HighBytesWithAsciiCase",
                               {"drive_c/Caf\xC3\xA9/"},
-                              "C:\\CAF\xC9\\x",
+                              "C:\\CAF\xC3\x89\\x",
                               "{prefix}/dosdevices/c:/Caf\xC3\xA9/x"},
-                      MapCase{"SingleByteCodePageName",
+                      MapCase{"Utf8Name",
                               {},
-                              "C:\\M\xFCller\\\xE4.pas",
+                              "C:\\M\xC3\xBCller\\\xC3\xA4.pas",
                               "{prefix}/dosdevices/c:/M\xC3\xBCller/\xC3\xA4.pas"},
                       MapCase{"ExistingSingleByteName",
                               {"drive_c/\xC4RGER/"},
@@ -263,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"dosdevices/unc/srv/share/A/"}},
         MakeCase{"Relative", {}, "rel", true, {"work/rel/"}}, MakeCase{"Empty", {}, "", false, {}},
         MakeCase{"Blanks", {}, "C:\\Program Files", true, {"drive_c/Program Files/"}},
-        MakeCase{"HighBytes", {}, "C:\\\xE4\xC3\xA9", true, {"drive_c/\xC3\xA4\xC3\x83\xC2\xA9/"}}),
+        MakeCase{"HighBytes", {}, "C:\\\xE4\xC3\xA9", true, {"drive_c/\xE4\xC3\xA9/"}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(MakeFolder, NativeAbsolutePath) {
@@ -370,11 +370,9 @@ TEST(OutputFile, ReplacesAnExistingFileInOtherLetterCase) {
 TEST(OutputFile, NamesWithBlanksAndHighBytes) {
   TestWinePrefix prefix;
   prefix.Populate({"drive_c/My Files/"});
-  const std::string name = "Caf\xE9 \xC3\xA9.txt";
-  ASSERT_TRUE(WriteThrough("C:\\My Files\\" + name, "bytes"));
-  // Stored as ANSI (code page 1252 in the C locale), named in UTF-8 on disk.
-  EXPECT_EQ(test::ReadFile(prefix.DriveC() / "My Files" / "Caf\xC3\xA9 \xC3\x83\xC2\xA9.txt"),
-            "bytes");
+  // The program's text and the name on disk are both UTF-8; a byte that is no UTF-8 stays.
+  ASSERT_TRUE(WriteThrough("C:\\My Files\\Caf\xC3\xA9 \xE9.txt", "bytes"));
+  EXPECT_EQ(test::ReadFile(prefix.DriveC() / "My Files" / "Caf\xC3\xA9 \xE9.txt"), "bytes");
 }
 
 TEST(OutputFile, RelativeTarget) {

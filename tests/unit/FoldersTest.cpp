@@ -4,7 +4,6 @@
 #include <set>
 
 #include "Installer/Folders.h"
-#include "Platform/Text.h"
 #include "tests/support/WinePrefixFixture.h"
 
 namespace quillet {
@@ -13,22 +12,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::ScopedCurrentFolder;
 using test::TestWinePrefix;
-
-// A Shift-JIS-like table: lead bytes 0x81..0x9F and 0xE0..0xFC. Its second bytes include 0x5C,
-// the value of "\"; the tests also let it stand for ":" and "/" to cover every delimiter.
-const platform::LeadByteTable& TestLeadBytes() {
-  static const platform::LeadByteTable table = [] {
-    platform::LeadByteTable t{};
-    for (int b = 0x81; b <= 0x9F; ++b) {
-      t[b] = true;
-    }
-    for (int b = 0xE0; b <= 0xFC; ++b) {
-      t[b] = true;
-    }
-    return t;
-  }();
-  return table;
-}
 
 // ---------------------------------------------------------------------------------------------
 // FolderWithSeparator
@@ -81,8 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct FolderOfPathCase {
   const char* name;
   std::string path;
-  std::string withoutDoubleByte;
-  std::string withDoubleByte; // under the test lead-byte table
+  std::string folder;
 };
 void PrintTo(const FolderOfPathCase& c, std::ostream* os) {
   *os << c.name;
@@ -90,44 +72,25 @@ void PrintTo(const FolderOfPathCase& c, std::ostream* os) {
 
 class FolderOfPathTest : public ::testing::TestWithParam<FolderOfPathCase> {};
 
-TEST_P(FolderOfPathTest, SingleByte) {
-  EXPECT_EQ(FolderOfPath(GetParam().path, nullptr), GetParam().withoutDoubleByte);
-}
-
-TEST_P(FolderOfPathTest, DoubleByte) {
-  EXPECT_EQ(FolderOfPath(GetParam().path, &TestLeadBytes()), GetParam().withDoubleByte);
+TEST_P(FolderOfPathTest, EndsAtTheLastDelimiter) {
+  EXPECT_EQ(FolderOfPath(GetParam().path), GetParam().folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FolderOfPathTest,
-    ::testing::Values(
-        FolderOfPathCase{"FileInFolder", "C:\\A\\b.pas", "C:\\A\\", "C:\\A\\"},
-        FolderOfPathCase{"DriveRelative", "C:b.pas", "C:", "C:"},
-        FolderOfPathCase{"NameOnly", "b.pas", "", ""}, FolderOfPathCase{"Empty", "", "", ""},
-        FolderOfPathCase{"DoubleSeparator", "D:\\Lib\\\\a.pas", "D:\\Lib\\\\", "D:\\Lib\\\\"},
-        FolderOfPathCase{"EndsInSeparator", "C:\\A\\", "C:\\A\\", "C:\\A\\"},
-        FolderOfPathCase{"SlashSeparates", "C:/A/B", "C:/A/", "C:/A/"},
-        FolderOfPathCase{"NativeAbsolute", "/tmp/x", "/tmp/", "/tmp/"},
-        FolderOfPathCase{"SlashAfterBackslash", "a\\b/c", "a\\b/", "a\\b/"},
-        FolderOfPathCase{"BackslashAfterSlash", "a/b\\c", "a/b\\", "a/b\\"},
-        FolderOfPathCase{"Share", "\\\\srv\\share\\A", "\\\\srv\\share\\", "\\\\srv\\share\\"},
-        FolderOfPathCase{"ZeroByteIsNoDelimiter", std::string("C:\\a\0b", 6), "C:\\", "C:\\"},
-        FolderOfPathCase{"BlanksAndHighBytes", "C:\\Program Files\\\xE4\xF6.pas",
-                         "C:\\Program Files\\", "C:\\Program Files\\"},
-        // 0x95 0x5C is one double-byte character: its "\" is no delimiter.
-        FolderOfPathCase{"SecondByteBackslash", "C:\\\x95\\x.txt", "C:\\\x95\\", "C:\\"},
-        FolderOfPathCase{"SecondByteEndsPath", "C:\\\x95\\", "C:\\\x95\\", "C:\\"},
-        FolderOfPathCase{"SecondByteThenRealSeparator", "C:\\\x95\\\\x.txt", "C:\\\x95\\\\",
-                         "C:\\\x95\\\\"},
-        FolderOfPathCase{"SecondByteColon", "a\x95:b", "a\x95:", ""},
-        FolderOfPathCase{"SecondByteSlash", "a\xE0/b", "a\xE0/", ""},
-        // Two lead bytes form a character of their own; the "\" after them is a delimiter.
-        FolderOfPathCase{"EvenLeadRun", "\x81\x81\\b", "\x81\x81\\", "\x81\x81\\"},
-        FolderOfPathCase{"OddLeadRun", "\x81\x81\x81\\b", "\x81\x81\x81\\", ""},
-        FolderOfPathCase{"OddLeadRunAfterFolder", "C:\\\x81\x81\x81\\b", "C:\\\x81\x81\x81\\",
-                         "C:\\"},
-        FolderOfPathCase{"HighByteThatLeadsNothing", "C:\\\xA0\\x", "C:\\\xA0\\", "C:\\\xA0\\"},
-        FolderOfPathCase{"LeadByteAtStartThenSeparator", "\x95\\", "\x95\\", ""}),
+    ::testing::Values(FolderOfPathCase{"FileInFolder", "C:\\A\\b.pas", "C:\\A\\"},
+                      FolderOfPathCase{"DriveRelative", "C:b.pas", "C:"},
+                      FolderOfPathCase{"NameOnly", "b.pas", ""}, FolderOfPathCase{"Empty", "", ""},
+                      FolderOfPathCase{"DoubleSeparator", "D:\\Lib\\\\a.pas", "D:\\Lib\\\\"},
+                      FolderOfPathCase{"EndsInSeparator", "C:\\A\\", "C:\\A\\"},
+                      FolderOfPathCase{"SlashSeparates", "C:/A/B", "C:/A/"},
+                      FolderOfPathCase{"NativeAbsolute", "/tmp/x", "/tmp/"},
+                      FolderOfPathCase{"SlashAfterBackslash", "a\\b/c", "a\\b/"},
+                      FolderOfPathCase{"BackslashAfterSlash", "a/b\\c", "a/b\\"},
+                      FolderOfPathCase{"Share", "\\\\srv\\share\\A", "\\\\srv\\share\\"},
+                      FolderOfPathCase{"ZeroByteIsNoDelimiter", std::string("C:\\a\0b", 6), "C:\\"},
+                      FolderOfPathCase{"Utf8Name", "C:\\\xE6\x9D\xB1\\x.pas",
+                                       "C:\\\xE6\x9D\xB1\\"}),
     [](const auto& info) { return info.param.name; });
 
 // The path both builds hand the system, or "refused"; the shared answer table has the plain cases.
@@ -135,8 +98,7 @@ class SystemFormOfPathTest : public ::testing::TestWithParam<std::pair<const cha
 };
 
 TEST_P(SystemFormOfPathTest, ResolvesOnTheTextBelowTheRoot) {
-  EXPECT_EQ(SystemFormOfPath(GetParam().first, &TestLeadBytes()).value_or("refused"),
-            GetParam().second);
+  EXPECT_EQ(SystemFormOfPath(GetParam().first).value_or("refused"), GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -144,8 +106,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(std::pair("C:\\..\\..\\x", "C:\\x"),
                       std::pair("\\\\s\\sh\\..\\x", "\\\\s\\sh\\x"),
                       std::pair("..\\a\\.\\..\\x", "..\\x"), std::pair("C:a\\..\\x", "C:x"),
-                      // 0x95 0x5C is one double-byte character, not a separator.
-                      std::pair("C:\\\x95\\a\\..\\x", "C:\\x"),
                       std::pair("C:\\a\\Lpt9.pas", "refused"),
                       std::pair("C:\\aux .x\\y", "refused"),
                       // Control characters, which Windows cannot hold, in any component.
@@ -200,7 +160,6 @@ struct CreateCase {
   std::string path;
   bool expected;
   std::vector<std::string> created; // entries that exist afterwards and did not before
-  bool doubleByte = false;          // use the test lead-byte table
 };
 void PrintTo(const CreateCase& c, std::ostream* os) {
   *os << c.name;
@@ -214,8 +173,7 @@ TEST_P(CreateFolderPathTest, CreatesMissingFolders) {
   ScopedCurrentFolder cwd(prefix.Path() / "work");
   const std::set<std::string> before = prefix.Tree();
 
-  const platform::LeadByteTable* table = GetParam().doubleByte ? &TestLeadBytes() : nullptr;
-  EXPECT_EQ(CreateFolderPath(prefix.Expand(GetParam().path), table), GetParam().expected);
+  EXPECT_EQ(CreateFolderPath(prefix.Expand(GetParam().path)), GetParam().expected);
 
   std::set<std::string> expected = before;
   expected.insert(GetParam().created.begin(), GetParam().created.end());
@@ -271,21 +229,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "drive_c/Program Files/Borland/Delphi 7/"}},
         CreateCase{"HighBytes",
                    {},
-                   "C:\\Caf\xE9\\\xE4\xFF",
+                   "C:\\Caf\xC3\xA9\\\xC3\xA4\xC3\xBF",
                    true,
                    {"drive_c/Caf\xC3\xA9/", "drive_c/Caf\xC3\xA9/\xC3\xA4\xC3\xBF/"}},
-        // Without double-byte support, 0x95 0x5C is a name and a separator.
-        CreateCase{"SecondByteWithoutTable",
-                   {},
-                   "C:\\A\x95\\B",
-                   true,
-                   {"drive_c/A\xE2\x80\xA2/", "drive_c/A\xE2\x80\xA2/B/"}},
-        // With it, C:\ is the folder part: the whole path is made in one step, which fails on a
-        // file system that knows nothing of the code page.
-        CreateCase{"SecondByteWithTable", {}, "C:\\A\x95\\B", false, {}, true},
-        // A final "\" that is a second byte stays, so the text keeps its three bytes and is made;
-        // as a plain separator it goes, and the two bytes left count as present.
-        CreateCase{"FinalSecondByteKept", {}, "X\x95\\", true, {"work/X\xE2\x80\xA2/"}, true},
+        // The final separator goes, and the two bytes left count as present.
         CreateCase{"FinalSeparatorRemoved", {}, "X\x95\\", true, {}}),
     [](const auto& info) { return info.param.name; });
 

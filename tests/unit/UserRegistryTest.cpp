@@ -196,7 +196,7 @@ TEST(UserRegistry, ReadsTextValuesAsWineWouldLoadThem) {
       {"ExpandStringAsStored", HEAD + ENVIRONMENT + "\"bdscommondir\"=str(2):\"%X%\\\\y\"\n" + TAIL,
        "%X%\\y"},
       {"EscapesDecoded", HEAD + ENVIRONMENT + "\"BDSCOMMONDIR\"=\"D:\\\\J\\x00e4ger\"\n" + TAIL,
-       "D:\\J\xe4ger"},
+       "D:\\J\xc3\xa4ger"},
       {"LastLineWins",
        HEAD + ENVIRONMENT + "\"BDSCOMMONDIR\"=\"A\"\n\"BDSCOMMONDIR\"=\"B\"\n" + TAIL, "B"},
       {"NotText", HEAD + ENVIRONMENT + "\"BDSCOMMONDIR\"=dword:00000001\n" + TAIL, std::nullopt},

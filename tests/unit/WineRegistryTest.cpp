@@ -196,16 +196,16 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{"HexStopsAtFourDigits", "\\x004142", "A42"},
         EscapeCase{"HexStopsAtNonDigit", "\\x41g", "Ag"},
         EscapeCase{"HexWithoutDigits", "\\xg", "xg"},
-        // ANSI text in code page 1252, which the C.UTF-8 locale chooses.
-        EscapeCase{"HexAboveAscii", "\\x00e4", "\xe4"},
-        EscapeCase{"HexOutsideLatin1", "\\x20ac", "\x80"},
-        EscapeCase{"NotInCodePage", "\\x65e5", "?"},
-        EscapeCase{"SurrogatePair", "\\xd83d\\xde00", "?"},
+        // The program's text, UTF-8.
+        EscapeCase{"HexAboveAscii", "\\x00e4", "\xc3\xa4"},
+        EscapeCase{"HexOutsideLatin1", "\\x20ac", "\xe2\x82\xac"},
+        EscapeCase{"CjkCharacter", "\\x65e5", "\xe6\x97\xa5"},
+        EscapeCase{"SurrogatePair", "\\xd83d\\xde00", "\xf0\x9f\x98\x80"},
         EscapeCase{"LoneSurrogate", "\\xd83dx", "?x"}, EscapeCase{"OctalThreeDigits", "\\101", "A"},
         EscapeCase{"OctalStopsAtThreeDigits", "\\1012", "A2"},
         EscapeCase{"OctalOneDigit", "a\\7b", "a\ab"}, EscapeCase{"NotOctal", "\\8", "8"},
         EscapeCase{"UnknownEscape", "\\q", "q"},
-        EscapeCase{"RawHighBytes", "\xe4\xf6", "\xe4\xf6"}),
+        EscapeCase{"RawHighBytes", "\xe4\xf6", "\xc3\xa4\xc3\xb6"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(WineRegistryEscapes, NulAndBackslashInData) {

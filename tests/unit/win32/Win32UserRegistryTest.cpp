@@ -78,7 +78,6 @@ TEST(Win32UserRegistry, AppendsThroughTheRegistryCalls) {
 // The user's other folders keep the characters the ANSI code page lacks, and a folder in such
 // characters is added as it is.
 TEST(Win32UserRegistry, KeepsEveryCharacterOfTheList) {
-  const platform::UnicodeText unicode;
   ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
   HKEY key = nullptr;
   ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, KEY.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
