@@ -89,6 +89,7 @@ public:
   explicit Planner(const Manifest& manifest) : manifest_(manifest) {}
 
   PackagePlan Plan() {
+    plan_.codePage = manifest_.codePage;
     plan_.defaultFolder = ToCodePage(manifest_.defaultFolder, manifest_.codePage,
                                      Place(manifest_.defaultFolderLine), "default-folder");
     if (plan_.defaultFolder.size() > MAX_FIELD_TEXT) {
@@ -449,8 +450,11 @@ std::vector<std::pair<std::string, std::size_t>> TargetFolders(const PackagePlan
       folders.emplace_back(entry.folderTemplate, 1);
     }
   }
+  // Stored in the package's code page; a code page this system cannot convert shows the bytes.
   for (auto& folder : folders) {
-    folder.first = ShownText(folder.first, TextShape::Line, false);
+    const std::optional<std::string> utf8 = platform::CodePageToUtf8(plan.codePage, folder.first);
+    folder.first = utf8 ? ShownText(*utf8, TextShape::Line, true)
+                        : ShownText(folder.first, TextShape::Line, false);
   }
   return folders;
 }

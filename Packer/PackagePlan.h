@@ -16,15 +16,16 @@ namespace quillet::packer {
 
 struct PackagePlan {
   std::string defaultFolder;
-  std::vector<EntrySource> entries;  // in package order
-  std::vector<std::string> origins;  // where each entry comes from, for messages
-  std::uint64_t totalBytes = 0;      // content bytes of all entries
+  std::uint32_t codePage = DEFAULT_CODE_PAGE; // of the stored names and folders
+  std::vector<EntrySource> entries;           // in package order
+  std::vector<std::string> origins;           // where each entry comes from, for messages
+  std::uint64_t totalBytes = 0;               // content bytes of all entries
   std::vector<std::string> warnings; // "FILE:LINE: what", for traps that do not stop a build
 };
 
 // The installed entries' folder templates in package order of first use, with how many files go
-// into each: the layout a build summary shows before the package ships, control characters shown
-// as "?" (ShownText).
+// into each: the layout a build summary shows before the package ships, in UTF-8 read in the
+// package's code page, control characters shown as "?" (ShownText).
 std::vector<std::pair<std::string, std::size_t>> TargetFolders(const PackagePlan& plan);
 
 // The folder template stored for a file `relativeFolder` ("/"-separated, empty for none) below

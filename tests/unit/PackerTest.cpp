@@ -662,12 +662,15 @@ TEST_F(PlanTest, NamesAndTextsAreStoredInTheCodePage) {
     const char* folder;
     const char* name;
     const char* welcome;
+    const char* summary; // the folder as the build summary shows it
   } cases[] = {
       {"default-folder = 'C:\\\xC3\xA9'\nwelcome-file = 'w.txt'\n[[entry]]\nsource = 'src'\n",
-       "C:\\\xE9", "%zel_root%src\\caf\xE9", "\x80.pas", "Gr\xFC\xDF"},
+       "C:\\\xE9", "%zel_root%src\\caf\xE9", "\x80.pas", "Gr\xFC\xDF",
+       "%zel_root%src\\caf\xC3\xA9"},
       {"default-folder = '\xE8\xA1\xA8'\ncode-page = 932\n[[entry]]\nsource = 'jp'\n"
        "folder = '%zel_root%\xE8\xA1\xA8'\n",
-       "\x95\x5C", "%zel_root%\x95\x5C\\jp\\\x95\x5C", "\x93\xFA\x96\x7B.pas", nullptr},
+       "\x95\x5C", "%zel_root%\x95\x5C\\jp\\\x95\x5C", "\x93\xFA\x96\x7B.pas", nullptr,
+       "%zel_root%\xE8\xA1\xA8\\jp\\\xE8\xA1\xA8"},
   };
   for (const auto& c : cases) {
     const PackagePlan plan = PlanPackage(Parse(c.manifest));
@@ -675,6 +678,7 @@ TEST_F(PlanTest, NamesAndTextsAreStoredInTheCodePage) {
     const EntrySource& file = plan.entries.back();
     EXPECT_EQ(file.folderTemplate, c.folder);
     EXPECT_EQ(file.fileName, c.name);
+    EXPECT_EQ(TargetFolders(plan).back().first, c.summary);
     if (c.welcome != nullptr) {
       EXPECT_EQ(plan.entries.front().load(), c.welcome);
     }
