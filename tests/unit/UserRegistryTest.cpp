@@ -67,9 +67,10 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
       {"NewValueEndsTheSection",
        HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n" + TAIL,
        {{KEY, "Search Path"}},
-       "Z:\\\"\xc4",
+       "Z:\\\"\xc4\xf0\xa0\x80\x80", // U+20000 takes two UTF-16 units
        UserListOutcome::Added,
-       HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n\"Search Path\"=\"Z:\\\\\\\"\\x00c4\"\n" + TAIL},
+       HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n\"Search Path\"=\"Z:\\\\\\\"\\x00c4\\xd840\\xdc00\"\n" +
+           TAIL},
       {"ExpandString",
        HEAD + LIBRARY + "\"Search Path\"=str(2):\"A;\"\n" + TAIL,
        {{KEY, "Search Path"}},
