@@ -43,8 +43,7 @@ std::string NativePath(std::string_view windowsPath) {
 }
 
 std::string WindowsViewOfFolder(std::string_view folder) {
-  std::wstring given;
-  win32::Widen(folder, CP_UTF8, given);
+  const std::wstring given = win32::WideOfText(folder);
   const DWORD size = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
   if (size == 0) {
     return std::string(folder);
@@ -55,7 +54,7 @@ std::string WindowsViewOfFolder(std::string_view folder) {
     return std::string(folder);
   }
   full.resize(got);
-  return win32::Narrow(full, CP_UTF8);
+  return win32::TextOfWide(full);
 }
 
 bool PathCanBeNamed(std::string_view) {

@@ -21,17 +21,6 @@ bool IsText(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// Key and value names, and text, are read in UTF-16 and handed on in UTF-8, so that a folder
-// named in characters the ANSI code page lacks is read whole.
-std::wstring WideName(std::string_view name) {
-  std::wstring wide;
-  win32::Widen(name, CP_UTF8, wide);
-  return wide;
-}
-std::string TextOf(std::wstring_view wide) {
-  return win32::Narrow(wide, CP_UTF8);
-}
-
 } // namespace
 
 // Windows keeps the store itself: the accessor holds nothing.
@@ -58,7 +47,7 @@ RegistryReadAhead::~RegistryReadAhead() = default;
 
 std::optional<RegistryKey> RegistryAccessor::OpenLocalMachineKey(std::string_view path) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideName(path).c_str(), 0, KEY_ACCESS, &key) !=
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, win32::WideOfText(path).c_str(), 0, KEY_ACCESS, &key) !=
       ERROR_SUCCESS) {
     return std::nullopt;
   }
@@ -94,7 +83,7 @@ std::optional<std::vector<std::string>> RegistryKey::SubkeyNames() const {
         continue;
       }
       if (status == ERROR_SUCCESS) {
-        names.push_back(TextOf(std::wstring_view(buffer.data(), size)));
+        names.push_back(win32::TextOfWide(std::wstring_view(buffer.data(), size)));
       }
       // Any other failure: the key changed since it was counted; that index has no name.
       break;
@@ -107,8 +96,8 @@ bool RegistryKey::HasValue(std::string_view name) const {
   if (!handle_) {
     return false;
   }
-  return ::RegQueryValueExW(handle_->key, WideName(name).c_str(), nullptr, nullptr, nullptr,
-                            nullptr) == ERROR_SUCCESS;
+  return ::RegQueryValueExW(handle_->key, win32::WideOfText(name).c_str(), nullptr, nullptr,
+                            nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 std::optional<std::uint32_t> RegistryKey::QueryValueSize(std::string_view name) const {
@@ -117,8 +106,8 @@ std::optional<std::uint32_t> RegistryKey::QueryValueSize(std::string_view name) 
   }
   DWORD type = REG_NONE;
   DWORD size = 0;
-  if (::RegQueryValueExW(handle_->key, WideName(name).c_str(), nullptr, &type, nullptr, &size) !=
-      ERROR_SUCCESS) {
+  if (::RegQueryValueExW(handle_->key, win32::WideOfText(name).c_str(), nullptr, &type, nullptr,
+                         &size) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   if (!IsText(type)) {
@@ -139,7 +128,7 @@ std::optional<RegistryValue> RegistryKey::ReadValue(std::string_view name,
   DWORD type = REG_NONE;
   DWORD got = capacity;
   // One read, no retry: a value that grew past the size asked for is a failed read.
-  if (::RegQueryValueExW(handle_->key, WideName(name).c_str(), nullptr, &type,
+  if (::RegQueryValueExW(handle_->key, win32::WideOfText(name).c_str(), nullptr, &type,
                          reinterpret_cast<BYTE*>(raw.data()), &got) != ERROR_SUCCESS) {
     return std::nullopt;
   }
@@ -153,7 +142,7 @@ std::optional<RegistryValue> RegistryKey::ReadValue(std::string_view name,
   // Terminators stay, one byte each, as the ANSI calls give them.
   std::wstring wide(raw.size() / sizeof(wchar_t), L'\0');
   std::memcpy(wide.data(), raw.data(), wide.size() * sizeof(wchar_t));
-  value.data = TextOf(wide);
+  value.data = win32::TextOfWide(wide);
   if (value.data.size() > capacity) {
     return std::nullopt;
   }

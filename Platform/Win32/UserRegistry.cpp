@@ -33,15 +33,6 @@ private:
   HKEY key_;
 };
 
-std::wstring Wide(std::string_view text) {
-  std::wstring wide;
-  win32::Widen(text, CP_UTF8, wide);
-  return wide;
-}
-std::string TextOf(std::wstring_view wide) {
-  return win32::Narrow(wide, CP_UTF8);
-}
-
 struct Change {
   std::shared_ptr<OpenKey> key;
   std::string value;
@@ -57,8 +48,8 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   std::vector<Change> changes;
   for (const UserListTarget& target : targets) {
     HKEY opened = nullptr;
-    const LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, Wide(target.key).c_str(), 0,
-                                           KEY_QUERY_VALUE | KEY_SET_VALUE, &opened);
+    const LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, win32::WideOfText(target.key).c_str(),
+                                           0, KEY_QUERY_VALUE | KEY_SET_VALUE, &opened);
     if (status == ERROR_FILE_NOT_FOUND) {
       if (target.required) {
         return {UserListOutcome::KeyMissing, target.key};
@@ -73,7 +64,7 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
     DWORD type = REG_SZ;
     DWORD size = 0;
     std::string current;
-    const std::wstring valueName = Wide(target.value);
+    const std::wstring valueName = win32::WideOfText(target.value);
     LSTATUS query =
         ::RegQueryValueExW(key->Get(), valueName.c_str(), nullptr, &type, nullptr, &size);
     if (query == ERROR_SUCCESS) {
@@ -90,7 +81,7 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
       }
       wide.resize(got / sizeof(wchar_t));
       wide.resize(wide.find(L'\0') == std::wstring::npos ? wide.size() : wide.find(L'\0'));
-      current = TextOf(wide);
+      current = win32::TextOfWide(wide);
     } else if (query != ERROR_FILE_NOT_FOUND) {
       return {UserListOutcome::Failed, target.key + "\\" + target.value + ": cannot be read"};
     } else {
@@ -106,9 +97,9 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   // An interrupt waits until every value of the line is written.
   const InterruptHold hold;
   for (const Change& change : changes) {
-    const std::wstring data = Wide(change.data);
+    const std::wstring data = win32::WideOfText(change.data);
     const LSTATUS status =
-        ::RegSetValueExW(change.key->Get(), Wide(change.value).c_str(), 0, change.type,
+        ::RegSetValueExW(change.key->Get(), win32::WideOfText(change.value).c_str(), 0, change.type,
                          reinterpret_cast<const BYTE*>(data.c_str()),
                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
     if (status != ERROR_SUCCESS) {
@@ -120,8 +111,8 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
 }
 
 std::optional<std::string> ReadUserText(std::string_view key, std::string_view value) {
-  const std::wstring wideKey = Wide(key);
-  const std::wstring wideValue = Wide(value);
+  const std::wstring wideKey = win32::WideOfText(key);
+  const std::wstring wideValue = win32::WideOfText(value);
   constexpr DWORD TEXT_TYPES = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
   DWORD size = 0;
   if (::RegGetValueW(HKEY_CURRENT_USER, wideKey.c_str(), wideValue.c_str(), TEXT_TYPES, nullptr,
@@ -135,7 +126,7 @@ std::optional<std::string> ReadUserText(std::string_view key, std::string_view v
     return std::nullopt;
   }
   text.resize(text.find(L'\0') == std::wstring::npos ? text.size() : text.find(L'\0'));
-  return TextOf(text);
+  return win32::TextOfWide(text);
 }
 
 } // namespace quillet::platform

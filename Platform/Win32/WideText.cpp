@@ -44,6 +44,16 @@ std::string Narrow(std::wstring_view wide, UINT codePage) {
   return text;
 }
 
+std::wstring WideOfText(std::string_view text) {
+  std::wstring wide;
+  Widen(text, CP_UTF8, wide);
+  return wide;
+}
+
+std::string TextOfWide(std::wstring_view wide) {
+  return Narrow(wide, CP_UTF8);
+}
+
 std::wstring SystemPathW(std::wstring path, std::size_t limit) {
   if (path.size() < limit || path.rfind(LONG_PATH_PREFIX, 0) == 0) {
     return path;

@@ -56,6 +56,10 @@ private:
 // `strict` is set; otherwise they become the replacement character.
 bool Widen(std::string_view text, UINT codePage, std::wstring& wide, bool strict = false);
 std::string Narrow(std::wstring_view wide, UINT codePage);
+// The program's text (UTF-8) as UTF-16 for the wide calls, and what they give back as the
+// program's text.
+std::wstring WideOfText(std::string_view text);
+std::string TextOfWide(std::wstring_view wide);
 
 // The wide path for the file-system calls: from the program's text, UTF-8. One of
 // `limit` characters or more becomes the "\\?\" form of its full path, which lifts the length
