@@ -266,17 +266,17 @@ const CodePage::Row& CodePage::DoubleByteRow(unsigned char lead) const {
   return *rows_[lead];
 }
 
-std::u32string CodePage::Decode(std::string_view ansi) const {
+std::u32string CodePage::Decode(std::string_view text) const {
   if (number_ == CP_UTF8) {
-    return DecodeUtf8(ansi);
+    return DecodeUtf8(text);
   }
   std::u32string out;
-  out.reserve(ansi.size());
+  out.reserve(text.size());
   const std::lock_guard<std::mutex> guard(cacheLock_);
-  for (std::size_t i = 0; i < ansi.size(); ++i) {
-    const auto b = static_cast<unsigned char>(ansi[i]);
-    if (doubleByte_ && leadBytes_[b] && i + 1 < ansi.size()) {
-      const char32_t c = DoubleByteRow(b)[static_cast<unsigned char>(ansi[i + 1])];
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (doubleByte_ && leadBytes_[b] && i + 1 < text.size()) {
+      const char32_t c = DoubleByteRow(b)[static_cast<unsigned char>(text[i + 1])];
       if (c != PASS_THROUGH_BASE) {
         out += c;
         ++i;
@@ -330,11 +330,11 @@ std::string CodePage::Encode(std::u32string_view text, bool strict,
   return out;
 }
 
-bool CodePage::HeldByNative(std::string_view ansi) const {
+bool CodePage::HeldByNative(std::string_view text) const {
   if (nativeUtf8_) {
     return true;
   }
-  for (const char32_t c : Decode(ansi)) {
+  for (const char32_t c : Decode(text)) {
     if (!IsPassThrough(c) && !nativeEncoder_->Convert(CodePointToUtf32(c))) {
       return false;
     }
@@ -342,8 +342,8 @@ bool CodePage::HeldByNative(std::string_view ansi) const {
   return true;
 }
 
-std::string CodePage::ToNative(std::string_view ansi) const {
-  const std::u32string chars = Decode(ansi);
+std::string CodePage::ToNative(std::string_view text) const {
+  const std::u32string chars = Decode(text);
   if (nativeUtf8_) {
     return EncodeUtf8(chars);
   }
@@ -394,13 +394,13 @@ std::string CodePage::FromNative(std::string_view native) const {
 }
 
 // ---------------------------------------------------------------------------------------------
-// AnsiBuilder
+// CodePageBuilder
 
-void AnsiBuilder::Byte(char c) {
+void CodePageBuilder::Byte(char c) {
   Unit(static_cast<unsigned char>(c));
 }
 
-void AnsiBuilder::Bytes(std::string_view run) {
+void CodePageBuilder::Bytes(std::string_view run) {
   for (char c : run) {
     if (static_cast<unsigned char>(c) < 0x80 && pending_.empty() && highSurrogate_ == 0) {
       out_ += c; // ASCII is the same in every code page
@@ -410,7 +410,7 @@ void AnsiBuilder::Bytes(std::string_view run) {
   }
 }
 
-void AnsiBuilder::Unit(char16_t unit) {
+void CodePageBuilder::Unit(char16_t unit) {
   const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
   if (highSurrogate_ != 0) {
     const char16_t high = std::exchange(highSurrogate_, 0);
@@ -430,14 +430,14 @@ void AnsiBuilder::Unit(char16_t unit) {
   }
 }
 
-void AnsiBuilder::Finish() {
+void CodePageBuilder::Finish() {
   if (highSurrogate_ != 0) {
     pending_ += std::exchange(highSurrogate_, 0);
   }
   Flush();
 }
 
-void AnsiBuilder::Flush() {
+void CodePageBuilder::Flush() {
   // A lone surrogate is no character of any code page.
   for (char32_t& c : pending_) {
     if (c >= 0xD800 && c <= 0xDFFF) {
@@ -463,8 +463,8 @@ char32_t UpperCase(char32_t c) {
                                                      : std::towupper(wide));
 }
 
-void AppendFoldedName(std::u16string& out, std::string_view ansiName, const CodePage& codePage) {
-  for (char32_t c : codePage.Decode(ansiName)) {
+void AppendFoldedName(std::u16string& out, std::string_view name, const CodePage& codePage) {
+  for (char32_t c : codePage.Decode(name)) {
     if (c < 0x80) {
       out += static_cast<char16_t>(AsciiUpper(c));
       continue;

@@ -75,7 +75,7 @@ public:
   const LeadByteTable* LeadBytes() const { return doubleByte_ ? &leadBytes_ : nullptr; }
 
   // Text in the code page as code points; a byte that is no character is a pass-through marker.
-  std::u32string Decode(std::string_view ansi) const;
+  std::u32string Decode(std::string_view text) const;
   // Code points as text in the code page. Without `strict`, a character the code page lacks becomes
   // its nearest one or "?"; with it, the first such character goes to `unmappable` and the result
   // is incomplete.
@@ -84,9 +84,9 @@ public:
 
   // Whether the native encoding holds every character of the text; bytes that are no character
   // pass through.
-  bool HeldByNative(std::string_view ansi) const;
+  bool HeldByNative(std::string_view text) const;
   // Text in the code page in the native encoding, and back.
-  std::string ToNative(std::string_view ansi) const;
+  std::string ToNative(std::string_view text) const;
   std::string FromNative(std::string_view native) const;
 
 private:
@@ -115,9 +115,9 @@ private:
 
 // Builds text in a code page (the program's UTF-8 for registry text) from UTF-16 code units
 // (registry escapes and data) and from bytes taken as they are, joining surrogate pairs.
-class AnsiBuilder {
+class CodePageBuilder {
 public:
-  AnsiBuilder(std::string& out, const CodePage& codePage) : out_(out), codePage_(codePage) {}
+  CodePageBuilder(std::string& out, const CodePage& codePage) : out_(out), codePage_(codePage) {}
   void Byte(char c);
   void Bytes(std::string_view run);
   void Unit(char16_t unit);
@@ -137,6 +137,6 @@ char32_t UpperCase(char32_t c);
 
 // The upper-case UTF-16 form of a name in the code page, appended to `out`: the key of a
 // case-insensitive lookup. A pass-through byte stands for itself, above every character.
-void AppendFoldedName(std::u16string& out, std::string_view ansiName, const CodePage& codePage);
+void AppendFoldedName(std::u16string& out, std::string_view name, const CodePage& codePage);
 
 } // namespace quillet::platform::posix

@@ -100,9 +100,9 @@ std::uint32_t ParseDword(std::string_view data) {
   return value;
 }
 
-std::string Utf16LeToAnsi(std::string_view bytes) {
+std::string Utf16LeToText(std::string_view bytes) {
   std::string out;
-  AnsiBuilder builder(out, CodePage::Active());
+  CodePageBuilder builder(out, CodePage::Active());
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
     builder.Unit(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                        (static_cast<unsigned char>(bytes[i + 1]) << 8)));
@@ -147,7 +147,7 @@ std::optional<bool> Is64BitOption(std::string_view body) {
 
 std::optional<std::size_t> DecodeEscaped(std::string_view text, std::size_t pos, char endChar,
                                          std::string& out) {
-  AnsiBuilder builder(out, CodePage::Active());
+  CodePageBuilder builder(out, CodePage::Active());
   while (pos < text.size()) {
     std::size_t runEnd = pos;
     while (runEnd < text.size() && text[runEnd] != endChar && text[runEnd] != '\\') {
@@ -333,7 +333,7 @@ RegistryValue ParseData(std::string_view text, std::size_t pos) {
     return malformed;
   }
   if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
-    return RegistryValue{type, Utf16LeToAnsi(*bytes)};
+    return RegistryValue{type, Utf16LeToText(*bytes)};
   }
   return RegistryValue{type, std::move(*bytes)};
 }
@@ -366,9 +366,9 @@ std::string EscapedRegistryName(std::string_view name) {
   return out;
 }
 
-std::string EscapedRegistryData(std::string_view ansi) {
+std::string EscapedRegistryData(std::string_view text) {
   std::string out;
-  for (char32_t c : CodePage::Active().Decode(ansi)) {
+  for (char32_t c : CodePage::Active().Decode(text)) {
     if (c >= 0x20 && c < 0x7F) {
       if (c == '\\' || c == '"') {
         out += '\\';

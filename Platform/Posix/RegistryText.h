@@ -142,7 +142,7 @@ std::string EscapedRegistryName(std::string_view name);
 
 // UTF-8 text in the registry files' escapes: printable ASCII as it is ("\" and '"' escaped), every
 // other character as its UTF-16 code units in "\x" escapes of four digits.
-std::string EscapedRegistryData(std::string_view ansi);
+std::string EscapedRegistryData(std::string_view text);
 
 // A key's section in the text: the first one whose decoded path names the key, its names compared
 // as the registry compares them (Wine's case folding, CodePage.h's AppendFoldedName) and empty

@@ -40,7 +40,7 @@ TEST(AnsiCodePageForLocale, ChoosesAsWine) {
 struct ConversionCase {
   const char* name;
   std::uint32_t codePage;
-  std::string ansi;
+  std::string text;
   std::string native;
 };
 
@@ -49,8 +49,8 @@ class CodePageConversionTest : public ::testing::TestWithParam<ConversionCase> {
 // Both ways: ANSI to the native UTF-8 and back give the same bytes.
 TEST_P(CodePageConversionTest, RoundTrips) {
   const CodePage codePage(GetParam().codePage, "UTF-8");
-  EXPECT_EQ(codePage.ToNative(GetParam().ansi), GetParam().native);
-  EXPECT_EQ(codePage.FromNative(GetParam().native), GetParam().ansi);
+  EXPECT_EQ(codePage.ToNative(GetParam().text), GetParam().native);
+  EXPECT_EQ(codePage.FromNative(GetParam().native), GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(
