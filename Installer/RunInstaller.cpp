@@ -9,19 +9,67 @@
 #include "Installer/ContentPipeline.h"
 #include "Installer/DownloadAddress.h"
 #include "Installer/Installation.h"
+#include "Installer/Options.h"
 #include "Installer/PackageSource.h"
 #include "Package/RecordCheck.h"
+#include "Platform/Console.h"
 #include "Platform/PathSplit.h"
 #include "Platform/Process.h"
 
 namespace quillet {
 
+namespace {
+
+#ifdef _WIN32
+constexpr bool SLASH_HELP = true;
+#else
+constexpr bool SLASH_HELP = false;
+#endif
+
+// The options' answers for the dialogue; a malformed --ides spec is a misuse.
+DialogueChoices ChoicesOf(InstallerOptions& options) {
+  DialogueChoices choices;
+  choices.folder = options.target;
+  choices.confirm = options.yes;
+  choices.openReadme = options.openReadme;
+  for (const std::string& spec : options.ides) {
+    IdeFamilyList list = ParseIdeFamilies({spec});
+    if (!list.problem.empty()) {
+      options.mode = RunMode::Misuse;
+      options.problem = "--" + list.problem;
+      break;
+    }
+    choices.ides.push_back({spec, std::move(list.ides)});
+  }
+  return choices;
+}
+
+} // namespace
+
 int RunInstaller(const std::vector<std::string>& arguments) {
+  InstallerOptions options = ParseOptions(arguments, SLASH_HELP);
+  const DialogueChoices choices = ChoicesOf(options);
+  switch (options.mode) {
+  case RunMode::Misuse:
+    if (const auto error = platform::OpenStandardError()) {
+      const std::string line = MisuseLine(options) + "\n";
+      error->Write(line.data(), line.size());
+    }
+    return EXIT_BAD_COMMAND_LINE;
+  case RunMode::Help:
+    WriteLine(UsageText());
+    return EXIT_INSTALLED;
+  case RunMode::Version:
+    WriteLine(PRODUCT_BANNER);
+    return EXIT_INSTALLED;
+  default:
+    break;
+  }
   WriteLine(PRODUCT_BANNER);
 
   PackageImage image;
   PackageLayout layout;
-  bool opened = OpenPackage(arguments, image, layout);
+  bool opened = OpenPackage(options.package, image, layout);
   // Damage that the entry checksums cannot see ends the run before anything is asked or written.
   if (opened && CheckPackageRecords(layout) == RecordCheck::Mismatch) {
     ReleasePackage(image);
@@ -34,17 +82,20 @@ int RunInstaller(const std::vector<std::string>& arguments) {
 
   // Whichever way the installation ends, the package is released and the user answers the final
   // prompt before anything else is reported.
-  auto cleanUp = [&image] {
+  auto cleanUp = [&image, &options] {
     ReleasePackage(image);
     WriteLine(FINAL_PROMPT);
-    ReadLine();
+    if (!options.yes) {
+      ReadLine();
+    }
   };
   InstallContext context;
   bool allInstalled = false;
   try {
-    InstallOptions options;
-    options.threads = InstallThreads();
-    allInstalled = RunInstallation(ReadPackageSettings(layout), context, StdConsole(), options);
+    InstallOptions install;
+    install.threads = InstallThreads();
+    allInstalled =
+        RunInstallation(ReadPackageSettings(layout), context, StdConsole(), install, choices);
   } catch (...) {
     cleanUp();
     throw;
