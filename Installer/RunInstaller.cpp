@@ -1,8 +1,11 @@
 #include "Installer/RunInstaller.h"
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <new>
+#include <optional>
 
 #include "Common/Exception.h"
 #include "Installer/Console.h"
@@ -13,6 +16,7 @@
 #include "Installer/PackageSource.h"
 #include "Package/RecordCheck.h"
 #include "Platform/Console.h"
+#include "Platform/FileSystem.h"
 #include "Platform/PathSplit.h"
 #include "Platform/Process.h"
 
@@ -44,11 +48,42 @@ DialogueChoices ChoicesOf(InstallerOptions& options) {
   return choices;
 }
 
+// "2026-12-10 01:30:00 UTC", for the head of a log.
+std::string UtcNowText() {
+  using namespace std::chrono;
+  const auto now = floor<seconds>(system_clock::now());
+  const auto day = floor<days>(now);
+  const year_month_day date(day);
+  const hh_mm_ss time(now - day);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d UTC", int(date.year()),
+                unsigned(date.month()), unsigned(date.day()), int(time.hours().count()),
+                int(time.minutes().count()), int(time.seconds().count()));
+  return text;
+}
+
+// Starts the log of --log: everything the console shows and reads from now on is appended to
+// the file as it happens. False when the file cannot be opened.
+bool StartLog(const std::string& path) {
+  std::optional<platform::AppendFile> opened = platform::AppendFile::Open(path);
+  if (!opened) {
+    return false;
+  }
+  auto file = std::make_shared<platform::AppendFile>(std::move(*opened));
+  StdConsole().SetLog([file](std::string_view text) { file->Write(text); });
+  StdConsole().Log("Log started " + UtcNowText()); // the banner with the version follows
+  return true;
+}
+
 } // namespace
 
 int RunInstaller(const std::vector<std::string>& arguments) {
   InstallerOptions options = ParseOptions(arguments, SLASH_HELP);
   const DialogueChoices choices = ChoicesOf(options);
+  if (options.mode != RunMode::Misuse && options.logPath && !StartLog(*options.logPath)) {
+    options.mode = RunMode::Misuse;
+    options.problem = "cannot open the log file '" + *options.logPath + "' for appending";
+  }
   switch (options.mode) {
   case RunMode::Misuse:
     if (const auto error = platform::OpenStandardError()) {
