@@ -11,6 +11,7 @@
 #include "Installer/Console.h"
 #include "Installer/ContentPipeline.h"
 #include "Installer/DownloadAddress.h"
+#include "Installer/Inspection.h"
 #include "Installer/Installation.h"
 #include "Installer/Options.h"
 #include "Installer/PackageSource.h"
@@ -113,6 +114,18 @@ int RunInstaller(const std::vector<std::string>& arguments) {
   if (!opened) {
     WriteLine(std::string(ABSENT_PACKAGE_MESSAGE) + DownloadAddress());
     return EXIT_NO_PACKAGE;
+  }
+
+  if (options.mode == RunMode::List || options.mode == RunMode::Check) {
+    const PackageSettings settings = ReadPackageSettings(layout);
+    bool passed = true;
+    if (options.mode == RunMode::List) {
+      ShowPackageList(settings, StdConsole());
+    } else {
+      passed = CheckPackageEntries(settings, StdConsole());
+    }
+    ReleasePackage(image);
+    return passed ? EXIT_INSTALLED : EXIT_ENTRY_FAILED;
   }
 
   // Whichever way the installation ends, the package is released and the user answers the final
