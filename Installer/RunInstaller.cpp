@@ -25,12 +25,6 @@ namespace quillet {
 
 namespace {
 
-#ifdef _WIN32
-constexpr bool SLASH_HELP = true;
-#else
-constexpr bool SLASH_HELP = false;
-#endif
-
 // The options' answers for the dialogue; a malformed --ides spec is a misuse.
 DialogueChoices ChoicesOf(InstallerOptions& options) {
   DialogueChoices choices;
@@ -79,7 +73,7 @@ bool StartLog(const std::string& path) {
 } // namespace
 
 int RunInstaller(const std::vector<std::string>& arguments) {
-  InstallerOptions options = ParseOptions(arguments, SLASH_HELP);
+  InstallerOptions options = ParseOptions(arguments, platform::SlashQuestionAsksForHelp());
   const DialogueChoices choices = ChoicesOf(options);
   if (options.mode != RunMode::Misuse && options.logPath && !StartLog(*options.logPath)) {
     options.mode = RunMode::Misuse;
