@@ -113,13 +113,12 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
     context.PackageRoot = ExpandTemplate(defaultFolder, context);
     console.WriteLine(std::string(FOLDER_QUESTION_HEAD) + InLine(context.PackageRoot));
     console.WriteLine(FOLDER_QUESTION_TAIL);
-    std::string answer;
-    if (!Chosen(choices, installation)) {
-      answer = "N"; // not among --ides: skipped as if so answered
-      console.WriteLine(answer);
-    } else {
-      answer = FolderAnswer(console, choices);
+    // Not among --ides: skipped as if so answered.
+    const bool chosen = Chosen(choices, installation);
+    if (!chosen) {
+      console.WriteLine("N");
     }
+    const std::string answer = chosen ? FolderAnswer(console, choices) : std::string(1, 'N');
     if (!TrimBlanks(answer).empty()) {
       context.PackageRoot = answer;
     }
