@@ -24,8 +24,7 @@ public:
     if (std::filesystem::is_directory(path, error)) {
       throw EPackerError(TextOfPath(path) + ": is a folder");
     }
-    file_ =
-        platform::OutputFile::CreateForNative(TextOfPath(path), platform::OutputKind::Rebuildable);
+    file_ = platform::OutputFile::CreateForNative(TextOfPath(path), platform::OutputKind::Rebuildable);
     if (!file_) {
       const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
       throw EPackerError(TextOfPath(path) + ": cannot create a file in " + TextOfPath(folder) +
