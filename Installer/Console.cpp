@@ -62,8 +62,11 @@ void Console::EndOperation() {
   }
 }
 
-void Console::WriteText(std::string_view text) {
+void Console::WriteText(std::string_view text, std::optional<std::string_view> logText) {
   const platform::InterruptHold hold;
+  if (log_) {
+    log_(InLine(logText.value_or(text)));
+  }
   if (!EnsureOutput()) {
     return;
   }
@@ -73,10 +76,14 @@ void Console::WriteText(std::string_view text) {
 
 void Console::WriteLine(std::string_view text) {
   const platform::InterruptHold hold;
+  const std::string shown = ShownText(text, TextShape::Lines, /*utf8=*/true);
+  if (log_) {
+    log_(shown + "\r\n");
+  }
   if (!EnsureOutput()) {
     return;
   }
-  Append(ShownText(text, TextShape::Lines, /*utf8=*/true));
+  Append(shown);
   Append("\r\n");
   EndOperation();
 }
@@ -121,6 +128,24 @@ bool Console::NextByte(char& byte) {
 }
 
 std::string Console::ReadLine() {
+  std::string line = ReadInputLine();
+  if (log_) {
+    log_(InLine(line) + "\r\n"); // the answer, as a terminal would have echoed it
+  }
+  return line;
+}
+
+void Console::SetLog(std::function<void(std::string_view)> log) {
+  log_ = std::move(log);
+}
+
+void Console::Log(std::string_view text) {
+  if (log_) {
+    log_(ShownText(text, TextShape::Lines, /*utf8=*/true) + "\r\n");
+  }
+}
+
+std::string Console::ReadInputLine() {
   std::string line;
   if (!EnsureInput()) {
     return line;

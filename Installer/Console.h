@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,10 +35,17 @@ public:
 
   // The beginning of a line, which a later WriteLine ends: it stays within its line, so its line
   // ends and tabs are shown as "?" too.
-  void WriteText(std::string_view text);
+  // `logText`, when given, stands in the log in its place (an entry's line with its full path).
+  void WriteText(std::string_view text, std::optional<std::string_view> logText = std::nullopt);
   // Text and a line end; the text keeps its own line ends (LF, CR LF) and tabs.
   void WriteLine(std::string_view text);
   std::string ReadLine();
+
+  // Everything shown from now on, and every answer read, also goes to `log` (--log); the log
+  // sees a line before the console does, so that a killed run has logged what it showed.
+  void SetLog(std::function<void(std::string_view)> log);
+  // A line for the log alone (its head and its exit status); nothing without a log.
+  void Log(std::string_view text);
 
   // Writes out whatever the output buffer holds (at exit, and before waiting for input).
   void Flush();
@@ -50,6 +58,7 @@ public:
   void FinishForInterrupt();
 
 private:
+  std::string ReadInputLine();
   bool EnsureOutput();
   bool EnsureInput();
   void Append(std::string_view text);
@@ -62,6 +71,7 @@ private:
   Opener openOutput_;
   bool loneLineFeedEndsLine_;
 
+  std::function<void(std::string_view)> log_;
   std::unique_ptr<platform::ConsoleChannel> output_;
   char outBuffer_[CONSOLE_BUFFER_SIZE];
   std::size_t outUsed_ = 0;

@@ -59,7 +59,8 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
       PathIsInFolder(target, context.PackageRoot) || PathIsInFolder(target, context.IdeRoot);
   // The entry's line shows the name and target as one line, whatever they hold.
   const std::string shownTarget = InLine(target);
-  console.WriteText("Installing " + fileName + (known ? "" : " (" + target + ")") + " .. ");
+  console.WriteText("Installing " + fileName + (known ? "" : " (" + target + ")") + " .. ",
+                    "Installing " + fileName + " (" + target + ") .. ");
   // A name that leads out of its folder writes where nobody chose to install.
   if (!NameStaysInFolder(fileName)) {
     return Fail(console, "could not create [" + shownTarget + "]");

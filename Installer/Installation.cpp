@@ -1,5 +1,6 @@
 #include "Installer/Installation.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -16,8 +17,40 @@
 
 namespace quillet {
 
+namespace {
+
+// The answer to a folder question: the option's folder, shown as if typed; an empty answer that
+// confirms; or the console's next line.
+std::string FolderAnswer(Console& console, const DialogueChoices& choices) {
+  if (choices.folder) {
+    console.WriteLine(InLine(*choices.folder));
+    return *choices.folder;
+  }
+  return choices.confirm ? std::string() : console.ReadLine();
+}
+
+bool SpecMatches(const IdeSpec& spec, const IdeInstallation& installation) {
+  for (std::size_t i = 0; i < spec.paths.paths.size(); ++i) {
+    if (platform::EqualIgnoringAsciiCase(IdeRegistryKey(spec.paths.paths[i]),
+                                         IdeRegistryKey(installation.BasePath())) &&
+        VersionWithin(installation.Version(), spec.paths.BoundsOf(i))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the installation gets a turn under --ides.
+bool Chosen(const DialogueChoices& choices, const IdeInstallation& installation) {
+  return choices.ides.empty() ||
+         std::any_of(choices.ides.begin(), choices.ides.end(),
+                     [&](const IdeSpec& spec) { return SpecMatches(spec, installation); });
+}
+
+} // namespace
+
 bool RunInstallation(const PackageSettings& settings, InstallContext& context, Console& console,
-                     const InstallOptions& options) {
+                     const InstallOptions& options, const DialogueChoices& choices) {
   // Entry names and the patch text are converted in each turn, from the package's code page.
   context.CodePage = settings.codePage;
   context.PatchText = settings.patch.bytes;
@@ -38,6 +71,12 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
     const platform::RegistryReadAhead readAhead(std::move(keys));
     for (std::size_t i = 0; i < ides.paths.size(); ++i) {
       DiscoverIdes(installations, ides.paths[i], ides.BoundsOf(i));
+    }
+  }
+  for (const IdeSpec& spec : choices.ides) {
+    if (std::none_of(installations.begin(), installations.end(),
+                     [&](const IdeInstallation& i) { return SpecMatches(spec, i); })) {
+      console.WriteLine(std::string(IDES_SPEC_UNMATCHED_HEAD) + InLine(spec.text) + ".");
     }
   }
   const LibrarySettings& library = texts.library;
@@ -74,7 +113,12 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
     context.PackageRoot = ExpandTemplate(defaultFolder, context);
     console.WriteLine(std::string(FOLDER_QUESTION_HEAD) + InLine(context.PackageRoot));
     console.WriteLine(FOLDER_QUESTION_TAIL);
-    const std::string answer = console.ReadLine();
+    // Not among --ides: skipped as if so answered.
+    const bool chosen = Chosen(choices, installation);
+    if (!chosen) {
+      console.WriteLine("N");
+    }
+    const std::string answer = chosen ? FolderAnswer(console, choices) : std::string(1, 'N');
     if (!TrimBlanks(answer).empty()) {
       context.PackageRoot = answer;
     }
@@ -100,7 +144,7 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
   if (installations.empty() && ides.source == IdeListSource::Package) {
     console.WriteLine(std::string(NO_FITTING_IDE_HEAD) + InLine(DescribeIdes(ides)) + ".");
     console.WriteLine(NO_FITTING_IDE_QUESTION);
-    const std::string answer = console.ReadLine();
+    const std::string answer = FolderAnswer(console, choices);
     if (!TrimBlanks(answer).empty() && !platform::EqualIgnoringAsciiCase(TrimBlanks(answer), "N")) {
       context.IdeRoot.clear();
       context.IdeShared.clear();
@@ -109,7 +153,7 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
     }
   }
 
-  if (!context.ReadmePath.empty()) {
+  if (!context.ReadmePath.empty() && choices.openReadme) {
     platform::OpenDocument(context.ReadmePath);
   }
   return allInstalled;

@@ -2,7 +2,10 @@
 // asked and told through the console.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "Installer/Console.h"
 #include "Installer/EntryInstall.h"
@@ -25,10 +28,29 @@ inline constexpr std::string_view LIBRARY_PATH_LEFT =
     "The library path was left as it was, because the installation is incomplete; run the "
     "installer again once the entries above can be installed.";
 
+// One --ides spec as given ("bds>=23.0") and the base paths with bounds it stands for.
+struct IdeSpec {
+  std::string text;
+  IdeBasePaths paths;
+};
+
+// Where the dialogue's answers come from besides the console: the command line's options. The
+// default reads every answer from the console.
+struct DialogueChoices {
+  std::optional<std::string> folder; // the answer to every folder question, as if typed
+  bool confirm = false;              // every proposed folder confirmed, nothing read
+  std::vector<IdeSpec> ides;         // when not empty, only matching installations get a turn
+  bool openReadme = true;
+};
+
+// Said when an --ides spec matches no registered installation.
+inline constexpr std::string_view IDES_SPEC_UNMATCHED_HEAD =
+    "\r\nNo registered IDE matches --ides ";
+
 // Runs the whole installation over the settings of an open, valid package, talking through
 // `console`. Gives false when at least one entry could not be installed. ERegistryException from
 // IDE discovery passes through.
 bool RunInstallation(const PackageSettings& settings, InstallContext& context, Console& console,
-                     const InstallOptions& options = {});
+                     const InstallOptions& options = {}, const DialogueChoices& choices = {});
 
 } // namespace quillet

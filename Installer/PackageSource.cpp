@@ -4,16 +4,15 @@
 
 namespace quillet {
 
-std::string ChoosePackagePath(const std::vector<std::string>& arguments) {
-  if (!arguments.empty() && !arguments.front().empty()) {
-    return arguments.front();
+std::string ChoosePackagePath(const std::string& named) {
+  if (!named.empty()) {
+    return named;
   }
   return platform::OwnProgramPath();
 }
 
-bool OpenPackage(const std::vector<std::string>& arguments, PackageImage& image,
-                 PackageLayout& layout) {
-  const std::string path = ChoosePackagePath(arguments);
+bool OpenPackage(const std::string& named, PackageImage& image, PackageLayout& layout) {
+  const std::string path = ChoosePackagePath(named);
   bool ok = !path.empty() && MapFileReadOnly(path, image);
   if (ok) {
     // A signed installer's package ends where its certificate table begins.

@@ -2,19 +2,17 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "Installer/PackageImage.h"
 #include "Package/PackageFormat.h"
 
 namespace quillet {
 
-// The first argument when there is one and it is not empty; otherwise the program's own file.
-std::string ChoosePackagePath(const std::vector<std::string>& arguments);
+// The package named on the command line when it is not empty; otherwise the program's own file.
+std::string ChoosePackagePath(const std::string& named);
 
 // Maps and validates the package. On false nothing stays open.
-bool OpenPackage(const std::vector<std::string>& arguments, PackageImage& image,
-                 PackageLayout& layout);
+bool OpenPackage(const std::string& named, PackageImage& image, PackageLayout& layout);
 
 // Releases an open package; false when nothing was open.
 bool ReleasePackage(PackageImage& image);

@@ -1,27 +1,105 @@
 #include "Installer/RunInstaller.h"
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <new>
+#include <optional>
 
 #include "Common/Exception.h"
 #include "Installer/Console.h"
 #include "Installer/ContentPipeline.h"
 #include "Installer/DownloadAddress.h"
+#include "Installer/Inspection.h"
 #include "Installer/Installation.h"
+#include "Installer/Options.h"
 #include "Installer/PackageSource.h"
 #include "Package/RecordCheck.h"
+#include "Platform/Console.h"
+#include "Platform/FileSystem.h"
 #include "Platform/PathSplit.h"
 #include "Platform/Process.h"
 
 namespace quillet {
 
+namespace {
+
+// The options' answers for the dialogue; a malformed --ides spec is a misuse.
+DialogueChoices ChoicesOf(InstallerOptions& options) {
+  DialogueChoices choices;
+  choices.folder = options.target;
+  choices.confirm = options.yes;
+  choices.openReadme = options.openReadme;
+  for (const std::string& spec : options.ides) {
+    IdeFamilyList list = ParseIdeFamilies({spec});
+    if (!list.problem.empty()) {
+      options.mode = RunMode::Misuse;
+      options.problem = "--" + list.problem;
+      break;
+    }
+    choices.ides.push_back({spec, std::move(list.ides)});
+  }
+  return choices;
+}
+
+// "2026-12-10 01:30:00 UTC", for the head of a log.
+std::string UtcNowText() {
+  using namespace std::chrono;
+  const auto now = floor<seconds>(system_clock::now());
+  const auto day = floor<days>(now);
+  const year_month_day date(day);
+  const hh_mm_ss time(now - day);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d UTC", int(date.year()),
+                unsigned(date.month()), unsigned(date.day()), int(time.hours().count()),
+                int(time.minutes().count()), int(time.seconds().count()));
+  return text;
+}
+
+// Starts the log of --log: everything the console shows and reads from now on is appended to
+// the file as it happens. False when the file cannot be opened.
+bool StartLog(const std::string& path) {
+  std::optional<platform::AppendFile> opened = platform::AppendFile::Open(path);
+  if (!opened) {
+    return false;
+  }
+  auto file = std::make_shared<platform::AppendFile>(std::move(*opened));
+  StdConsole().SetLog([file](std::string_view text) { file->Write(text); });
+  StdConsole().Log("Log started " + UtcNowText()); // the banner with the version follows
+  return true;
+}
+
+} // namespace
+
 int RunInstaller(const std::vector<std::string>& arguments) {
+  InstallerOptions options = ParseOptions(arguments, platform::SlashQuestionAsksForHelp());
+  const DialogueChoices choices = ChoicesOf(options);
+  if (options.mode != RunMode::Misuse && options.logPath && !StartLog(*options.logPath)) {
+    options.mode = RunMode::Misuse;
+    options.problem = "cannot open the log file '" + *options.logPath + "' for appending";
+  }
+  switch (options.mode) {
+  case RunMode::Misuse:
+    if (const auto error = platform::OpenStandardError()) {
+      const std::string line = MisuseLine(options) + "\n";
+      error->Write(line.data(), line.size());
+    }
+    return EXIT_BAD_COMMAND_LINE;
+  case RunMode::Help:
+    WriteLine(UsageText());
+    return EXIT_INSTALLED;
+  case RunMode::Version:
+    WriteLine(PRODUCT_BANNER);
+    return EXIT_INSTALLED;
+  default:
+    break;
+  }
   WriteLine(PRODUCT_BANNER);
 
   PackageImage image;
   PackageLayout layout;
-  bool opened = OpenPackage(arguments, image, layout);
+  bool opened = OpenPackage(options.package, image, layout);
   // Damage that the entry checksums cannot see ends the run before anything is asked or written.
   if (opened && CheckPackageRecords(layout) == RecordCheck::Mismatch) {
     ReleasePackage(image);
@@ -32,19 +110,34 @@ int RunInstaller(const std::vector<std::string>& arguments) {
     return EXIT_NO_PACKAGE;
   }
 
+  if (options.mode == RunMode::List || options.mode == RunMode::Check) {
+    const PackageSettings settings = ReadPackageSettings(layout);
+    bool passed = true;
+    if (options.mode == RunMode::List) {
+      ShowPackageList(settings, StdConsole());
+    } else {
+      passed = CheckPackageEntries(settings, StdConsole());
+    }
+    ReleasePackage(image);
+    return passed ? EXIT_INSTALLED : EXIT_ENTRY_FAILED;
+  }
+
   // Whichever way the installation ends, the package is released and the user answers the final
   // prompt before anything else is reported.
-  auto cleanUp = [&image] {
+  auto cleanUp = [&image, &options] {
     ReleasePackage(image);
     WriteLine(FINAL_PROMPT);
-    ReadLine();
+    if (!options.yes) {
+      ReadLine();
+    }
   };
   InstallContext context;
   bool allInstalled = false;
   try {
-    InstallOptions options;
-    options.threads = InstallThreads();
-    allInstalled = RunInstallation(ReadPackageSettings(layout), context, StdConsole(), options);
+    InstallOptions install;
+    install.threads = InstallThreads();
+    allInstalled =
+        RunInstallation(ReadPackageSettings(layout), context, StdConsole(), install, choices);
   } catch (...) {
     cleanUp();
     throw;

@@ -16,10 +16,11 @@ inline constexpr std::string_view ABSENT_PACKAGE_MESSAGE =
 inline constexpr std::string_view FINAL_PROMPT = "\r\nPress ENTER to finish installation...";
 
 // Exit statuses.
-inline constexpr int EXIT_INSTALLED = 0;      // an ordinary end
-inline constexpr int EXIT_FAILURE_REPORT = 1; // an exception ended the run
-inline constexpr int EXIT_NO_PACKAGE = 2;     // the package is missing or malformed
-inline constexpr int EXIT_ENTRY_FAILED = 3;   // at least one entry could not be installed
+inline constexpr int EXIT_INSTALLED = 0;        // an ordinary end
+inline constexpr int EXIT_FAILURE_REPORT = 1;   // an exception ended the run
+inline constexpr int EXIT_NO_PACKAGE = 2;       // the package is missing or malformed
+inline constexpr int EXIT_ENTRY_FAILED = 3;     // at least one entry could not be installed
+inline constexpr int EXIT_BAD_COMMAND_LINE = 4; // an unknown option, a missing value, two packages
 
 // The program body; gives the exit status. Exceptions from the dialogue pass through after the
 // package has been released and the final prompt answered.

@@ -1,5 +1,7 @@
 // quillet-sfx: the installer. Its package is appended to this program file or named by the first
 // argument.
+#include <string>
+
 #include "Installer/Console.h"
 #include "Installer/RunInstaller.h"
 #include "Platform/Interruption.h"
@@ -16,6 +18,7 @@ int main(int argc, char** argv) {
   } catch (...) {
     status = quillet::ReportCurrentException();
   }
+  quillet::StdConsole().Log("Exit status: " + std::to_string(status));
   quillet::StdConsole().Flush();
   quillet::platform::EndInterruptHandling(); // the run is over: what comes now is the exit
   return status;

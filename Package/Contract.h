@@ -118,4 +118,12 @@ bool IsDownloadAddress(std::string_view address);
 // characters, then NUL to the end. A copy of the marker's text elsewhere is followed by other data.
 bool IsDownloadField(std::string_view bytes);
 
+// Why the installer would not create an installed entry, for a message; empty when it would. Its
+// name leads out of its folder (NameStaysInFolder), or a component of its target, the folder
+// template joined to the name as the installer joins them, is a name Windows cannot hold
+// (HoldableName): "'CON' is a device name that Windows reserves". Both are the stored texts
+// (macros, "%%") in UTF-8. A component is judged where the template's text decides it: the one
+// that a macro's value ends is not, nor what an unclosed "%" drops.
+std::string EntryNameProblem(std::string_view folderTemplate, std::string_view name);
+
 } // namespace quillet

@@ -79,6 +79,18 @@ struct IdeBasePaths {
   }
 };
 
+// The base paths of a list of family specs, as a manifest's "ides" key and the installer's --ides
+// option give them: "delphi", "cbuilder", "bds" (the Borland, CodeGear and Embarcadero BDS keys,
+// oldest first), in any letter case, or a base path of its own that starts and ends with "\";
+// each may be followed by version bounds (">=22.0,<=23.0"), which go with each of its paths.
+// `problem` is empty, or says why the list is malformed (an empty list, an unknown name, malformed
+// bounds, a path given twice) and then `ides` holds nothing.
+struct IdeFamilyList {
+  IdeBasePaths ides;
+  std::string problem;
+};
+IdeFamilyList ParseIdeFamilies(const std::vector<std::string>& families);
+
 // The paths and bounds of an "ides.txt" text. A line that starts with ">" or "<" holds the bounds
 // of the base path on the line before; installers that predate bounds pass over it as a line that
 // names no base path, and so offer every version.

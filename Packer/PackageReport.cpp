@@ -8,6 +8,7 @@
 
 #include "Common/Text.h"
 #include "Package/Contract.h"
+#include "Package/EntryCheck.h"
 #include "Package/EntryContent.h"
 #include "Package/RecordCheck.h"
 #include "Package/SignedImage.h"
@@ -49,18 +50,6 @@ std::string OpenFailure(const std::string& path, platform::MappedFile::Status st
 // shown as "?" (ShownText).
 std::string Shown(std::string_view stored) {
   return ShownText(stored, TextShape::Line, false);
-}
-
-// Why the installer would not create the entry (EntryNameProblem), judged on its name and folder
-// in UTF-8, read in the code page; empty for an entry it creates or never installs.
-std::string BadNameProblem(const PackageEntry& entry, std::uint32_t codePage) {
-  if (!entry.HasFlag(ENTRY_INSTALL)) {
-    return {};
-  }
-  const auto text = [codePage](const std::string& stored) {
-    return platform::CodePageToText(codePage, stored);
-  };
-  return EntryNameProblem(text(entry.FolderTemplate()), text(entry.FileName()));
 }
 
 std::vector<std::string> PlacementWarnings(const PackageFile& package, std::uint32_t codePage) {
@@ -138,14 +127,6 @@ std::string FlagsText(std::uint32_t flags) {
     text += hex;
   }
   return text;
-}
-
-std::string EntryPath(const PackageEntry& entry) {
-  std::string folder = entry.FolderTemplate();
-  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':') {
-    folder += '\\';
-  }
-  return folder + entry.FileName();
 }
 
 } // namespace quillet::packer

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Package/EntryCheck.h"
 #include "Package/PackageFormat.h"
 #include "Package/PackageSettings.h"
 #include "Platform/FileMapping.h"
@@ -45,16 +46,9 @@ private:
 // bits follow in hexadecimal.
 std::string FlagsText(std::uint32_t flags);
 
-// The entry's folder template and file name as one path, for messages.
-std::string EntryPath(const PackageEntry& entry);
-
 // A text of the package for one line of a report: its stored bytes, with control characters
 // shown as "?" (ShownText).
 std::string Shown(std::string_view stored);
-
-// Why the installer would not create the entry (EntryNameProblem), judged on its name and folder
-// in UTF-8, read in the code page; empty for an entry it creates or never installs.
-std::string BadNameProblem(const PackageEntry& entry, std::uint32_t codePage);
 
 // Installable entries whose folder may lead outside the folders the user knows, one line each;
 // the folders judged in UTF-8, read in the code page, as the installer reads them.

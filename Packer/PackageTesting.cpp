@@ -1,51 +1,37 @@
 // `quillet-pack test`: every entry of a finished package checked and decompressed as the
 // installer would, writing nothing to disk.
 #include "Common/Text.h"
-#include "Package/Contract.h"
-#include "Package/EntryContent.h"
+#include "Package/EntryCheck.h"
 #include "Packer/PackageReport.h"
 
 namespace quillet::packer {
 
 TestSummary TestPackage(const PackageFile& package, std::ostream& out) {
   TestSummary summary;
-  // As the installer judges them: an entry that asks for a damaged patch text fails with it.
   const EntryStatus patch = package.Settings().patch.status;
   const std::uint32_t codePage = package.CodePage();
   for (const PackageEntry& entry : package.Entries()) {
-    // As the installer refuses them: a name that leads out of its folder or that Windows cannot
-    // hold.
-    if (const std::string problem = BadNameProblem(entry, codePage); !problem.empty()) {
-      ++summary.tested;
+    const EntryCheck check = CheckEntry(entry, patch, codePage);
+    ++summary.tested;
+    switch (check.verdict) {
+    case EntryVerdict::BadName:
       ++summary.failed;
       out << "Bad name    " << Shown(EntryPath(entry)) << "  ("
-          << ShownText(problem, TextShape::Line, true) << ")\n";
-      continue;
-    }
-    // Counted, never held: an entry of any size costs one chunk of memory.
-    std::uint64_t contentSize = 0;
-    const ChunkSink count = [&contentSize](const char*, std::size_t size) {
-      contentSize += size;
-      return true;
-    };
-    // An entry that fails with the patch text needs no decompression of its own.
-    const std::optional<EntryStatus> patchFailure = PatchTextFailure(entry, patch);
-    const EntryStatus status = patchFailure ? *patchFailure : DecodeEntry(entry, count);
-    ++summary.tested;
-    switch (status) {
-    case EntryStatus::Content:
+          << ShownText(check.problem, TextShape::Line, true) << ")\n";
+      break;
+    case EntryVerdict::Passed:
       out << "OK          " << Shown(EntryPath(entry));
-      if (contentSize != entry.UnpackedSize()) {
-        out << "  (unpacked size field " << entry.UnpackedSize() << ", content " << contentSize
-            << " bytes)";
+      if (check.contentSize != entry.UnpackedSize()) {
+        out << "  (unpacked size field " << entry.UnpackedSize() << ", content "
+            << check.contentSize << " bytes)";
       }
       out << "\n";
       break;
-    case EntryStatus::ChecksumFailure:
+    case EntryVerdict::ChecksumFailure:
       ++summary.failed;
       out << "CRC Error   " << Shown(EntryPath(entry)) << "\n";
       break;
-    case EntryStatus::DataError:
+    case EntryVerdict::DataError:
       ++summary.failed;
       out << "Data Error  " << Shown(EntryPath(entry)) << "\n";
       break;

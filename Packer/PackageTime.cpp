@@ -13,10 +13,7 @@ namespace {
 
 using namespace std::chrono;
 
-// Day 0 of the stored dates.
-constexpr sys_days DAY_ZERO = sys_days(year(1899) / December / 30);
-constexpr std::int64_t MS_PER_DAY = 86'400'000;
-constexpr std::int64_t MS_PER_TICK = 8'640; // one stored time unit: a day / 10000
+constexpr sys_days DAY_ZERO = ENTRY_DAY_ZERO;
 constexpr std::int64_t TICKS_PER_DAY = 10'000;
 
 // The second of the day that the installer gives a stored time: the stored moment with its
@@ -97,20 +94,6 @@ DayTime DayTimeOfFile(const std::filesystem::path& path) {
     throw EPackerError(TextOfPath(path) + ": modification time: " + e.what() +
                        "; set a timestamp in the manifest");
   }
-}
-
-std::string FormatDayTime(std::uint32_t date, std::uint32_t time) {
-  // Times of 10000 and more carry into the following days, as the installer reads them.
-  const std::int64_t milliseconds = static_cast<std::int64_t>(time) * MS_PER_TICK;
-  const std::int64_t days = static_cast<std::int64_t>(date) + milliseconds / MS_PER_DAY;
-  const std::int64_t ofDay = milliseconds % MS_PER_DAY / 2000 * 2; // whole even seconds
-  const year_month_day civil{DAY_ZERO + std::chrono::days(days)};
-  char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02lld:%02lld:%02lld",
-                static_cast<int>(civil.year()), static_cast<unsigned>(civil.month()),
-                static_cast<unsigned>(civil.day()), static_cast<long long>(ofDay / 3600),
-                static_cast<long long>(ofDay / 60 % 60), static_cast<long long>(ofDay % 60));
-  return text;
 }
 
 } // namespace quillet::packer

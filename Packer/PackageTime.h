@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "Package/EntryCheck.h"
+
 namespace quillet::packer {
 
 struct DayTime {
@@ -22,9 +24,5 @@ DayTime DayTimeFromCivil(int year, unsigned month, unsigned day, unsigned hour, 
 
 // The file's modification time in the local time of this machine.
 DayTime DayTimeOfFile(const std::filesystem::path& path);
-
-// "YYYY-MM-DD HH:MM:SS" for a stored pair: the time the installer gives the file, whose seconds
-// are truncated to an even number (one stored unit is 8.64 s).
-std::string FormatDayTime(std::uint32_t date, std::uint32_t time);
 
 } // namespace quillet::packer

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "Common/Text.h"
-#include "Common/WindowsNames.h"
 #include "Package/Contract.h"
 
 namespace quillet::packer {
@@ -64,57 +63,6 @@ std::string TemplateProblem(std::string_view text, TemplateKind kind) {
            "creating the folder; write '" + corrected + "'";
   }
   return {};
-}
-
-std::string EntryNameProblem(std::string_view folderTemplate, std::string_view name) {
-  if (!NameStaysInFolder(name)) {
-    return "its name leads out of its folder";
-  }
-  // Joined as the installer joins them: the trimmed folder, a separator unless it ends in one.
-  std::string target(TrimBlanks(folderTemplate));
-  if (!target.empty() && !IsSeparator(target.back()) && target.back() != ':') {
-    target += '\\';
-  }
-  target += name;
-  // A drive ("C:") is a root, not a component.
-  const std::size_t rootEnd = target.size() >= 2 && target[1] == ':' ? 2 : 0;
-  std::string component;
-  std::string problem;
-  const auto end = [&] {
-    const NameFault fault = NameFaultOf(component);
-    if (problem.empty() && fault != NameFault::None) {
-      problem = "'" + component + "' " + std::string(DescribeNameFault(fault));
-    }
-    component.clear();
-  };
-  ScanTemplate(std::string_view(target).substr(rootEnd), [&](const TemplatePiece& piece) {
-    switch (piece.kind) {
-    case TemplatePiece::Kind::Text:
-      for (const char c : piece.text) {
-        if (IsSeparator(c)) {
-          end();
-        } else {
-          component += c;
-        }
-      }
-      break;
-    case TemplatePiece::Kind::Percent:
-      component += MACRO_MARK;
-      break;
-    case TemplatePiece::Kind::Macro:
-      // A known macro's value is a folder ending in a separator: what came before joins its
-      // first component, which cannot be judged, and a new one begins after it. An unknown one
-      // stands for nothing.
-      if (MacroNamed(piece.text) != Macro::Unknown) {
-        component.clear();
-      }
-      break;
-    case TemplatePiece::Kind::Unclosed:
-      break; // expansion drops it and all that follows
-    }
-  });
-  end();
-  return problem;
 }
 
 } // namespace quillet::packer

@@ -35,6 +35,8 @@ public:
 // The process's standard input or output; nullptr when the handle cannot be used.
 std::unique_ptr<ConsoleChannel> OpenStandardInput();
 std::unique_ptr<ConsoleChannel> OpenStandardOutput();
+// The process's standard error, for misuse of the command line.
+std::unique_ptr<ConsoleChannel> OpenStandardError();
 
 // Whether a lone LF ends an input line. POSIX terminals and text end lines with LF; the Windows
 // console ends them with CR LF and a lone LF is an ordinary character there.

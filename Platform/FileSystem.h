@@ -176,4 +176,26 @@ private:
   bool lostData_ = false; // the close that Commit made failed
 };
 
+// A file that text is appended to, each Write going to the system at once, so that a process
+// killed later leaves everything written so far (the installer's --log). The file is created when
+// it does not exist; what it holds stays.
+class AppendFile {
+public:
+  AppendFile(AppendFile&& other) noexcept;
+  AppendFile& operator=(AppendFile&& other) noexcept;
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+  ~AppendFile();
+
+  // A native path, taken as it is (UTF-8 on Windows); nullopt when it cannot be opened.
+  static std::optional<AppendFile> Open(std::string_view nativePath);
+  // False when a write fails or is short.
+  bool Write(std::string_view text);
+
+private:
+  struct State; // each side's own: the open file
+  explicit AppendFile(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
 } // namespace quillet::platform

@@ -23,6 +23,9 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 // Windows, read from the wide command line so that a name keeps every character; POSIX: argv.
 std::vector<std::string> RuntimeArguments(int argc, char** argv);
 
+// Whether "/?" on the command line asks for help, as it does for Windows programs.
+bool SlashQuestionAsksForHelp();
+
 // Full native path of the running program file, with no length limit (UTF-8 on Windows); empty
 // when unknown.
 std::string OwnProgramPath();

@@ -7,7 +7,7 @@
 # what changed there, runs the installer again (nothing more changes), and then installs into a
 # second prefix where no installation fits, answering with a folder of its own.
 # On a terminal the installer asks its questions; with standard input at its end, every proposed
-# folder is confirmed.
+# folder is confirmed. One run is unattended: --yes --target DIR --log FILE.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
@@ -116,6 +116,17 @@ else
   echo "user.reg changed in the second run (exit status $again)"
   status=1
 fi
+
+echo
+echo "== An unattended run: every turn into one folder, nothing asked, a log kept"
+set +e
+(cd "$demo/work" && WINEPREFIX="$prefix" "$demo/TallowmereSetup" --yes --target 'C:\Shared\Unattended' \
+  --log "$demo/unattended.log" </dev/null >/dev/null)
+unattended=$?
+set -e
+echo "Installer exit status: $unattended; the log ends with:"
+tail -n 4 "$demo/unattended.log"
+[ "$unattended" -eq 0 ] || status=$unattended
 
 echo
 echo "== A second prefix with only RAD Studio 11 (BDS 22.0): no installation fits"

@@ -172,6 +172,9 @@ std::unique_ptr<ConsoleChannel> OpenStandardInput() {
 std::unique_ptr<ConsoleChannel> OpenStandardOutput() {
   return OpenDescriptor(STDOUT_FILENO);
 }
+std::unique_ptr<ConsoleChannel> OpenStandardError() {
+  return OpenDescriptor(STDERR_FILENO);
+}
 
 bool LoneLineFeedEndsLine() {
   return true;

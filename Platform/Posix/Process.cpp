@@ -41,6 +41,10 @@ std::vector<std::string> RuntimeArguments(int argc, char** argv) {
   return ProgramArguments(argc, argv);
 }
 
+bool SlashQuestionAsksForHelp() {
+  return false; // "/?" is a path there.
+}
+
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   std::vector<std::string> arguments;
   for (int i = 1; i < argc; ++i) {

@@ -203,6 +203,9 @@ std::unique_ptr<ConsoleChannel> OpenStandardInput() {
 std::unique_ptr<ConsoleChannel> OpenStandardOutput() {
   return OpenStandardHandle(STD_OUTPUT_HANDLE);
 }
+std::unique_ptr<ConsoleChannel> OpenStandardError() {
+  return OpenStandardHandle(STD_ERROR_HANDLE);
+}
 
 bool LoneLineFeedEndsLine() {
   // The Windows console ends a typed line with CR LF; a lone LF is an ordinary character.

@@ -23,6 +23,10 @@ void InitialiseProcess() {
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 }
 
+bool SlashQuestionAsksForHelp() {
+  return true; // The Windows convention for a program's help.
+}
+
 std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
   // The runtime's own splitting of argv follows other rules (backslashes before quotes, doubled
   // quotes): the installer splits the whole command line itself.

@@ -701,5 +701,104 @@ TEST_F(Installation, RegistryFileThatIsAFifoIsAnEmptyRegistry) {
   EXPECT_EQ(result.status, EXIT_INSTALLED);
 }
 
+// One row per command-line option, over Delphi 5 and 7 and the standard package; a viewer that
+// logs what it is asked to open stands in for the desktop's.
+struct OptionRow {
+  const char* name;
+  std::vector<std::string> arguments; // after the package
+  std::optional<std::string> input;   // nullopt: standard input closed
+  int status;
+  std::string shown;             // a part of standard output
+  std::string installed;         // a file below C: that the run leaves, or ""
+  std::string absent = "D7/Pkg"; // a path below C: that the run must not make
+  bool readmeOpened = false;
+  std::string logged = ""; // a part of run.log
+  bool damaged = false;    // a.pas fails its checksum
+};
+
+class OptionRows : public Installation, public ::testing::WithParamInterface<OptionRow> {};
+
+TEST_P(OptionRows, DoWhatTheySay) {
+  const OptionRow& row = GetParam();
+  Register({{"Delphi", "5.0", RegText("C:\\D5")}, {"Delphi", "7.0", RegText("C:\\D7")}});
+  PackageContents package = StandardPackage("%Delphi%Pkg\\");
+  package.entries[2].crc ^= row.damaged ? 1 : 0;
+  SetPackage(package);
+  const fs::path opened = dir_ / "opened.log";
+  test::WriteFile(dir_ / "bin" / "xdg-open",
+                  "#!/bin/sh\necho \"$1\" >> '" + opened.string() + "'\n");
+  fs::permissions(dir_ / "bin" / "xdg-open", fs::perms::owner_all);
+  auto options = Options(row.input);
+  options.closeInput = !row.input;
+  options.environment["DISPLAY"] = ":99";
+  options.environment["PATH"] = (dir_ / "bin").string() + ":/usr/bin:/bin";
+  std::vector<std::string> arguments = {(dir_ / "pkg.dat").string()};
+  arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+  const auto result = test::RunProgram(test::SfxPath(), arguments, options);
+
+  EXPECT_EQ(result.status, row.status);
+  EXPECT_NE(result.output.find(row.shown), std::string::npos) << result.output;
+  if (!row.installed.empty()) {
+    EXPECT_TRUE(fs::exists(driveC_ / row.installed)) << result.output;
+  }
+  EXPECT_TRUE(row.absent.empty() || !fs::exists(driveC_ / row.absent)) << result.output;
+  if (!row.logged.empty()) {
+    EXPECT_NE(test::ReadFile(work_ / "run.log").find(row.logged), std::string::npos);
+  }
+  for (int i = 0; i < 150 && row.readmeOpened && !fs::exists(opened); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(row.readmeOpened ? 0 : 300));
+  EXPECT_EQ(fs::exists(opened), row.readmeOpened);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, OptionRows,
+    ::testing::Values(
+        OptionRow{
+            "Yes", {"--yes"}, std::nullopt, EXIT_INSTALLED, kFinal, "D5/Pkg/Source/a.pas", ""},
+        OptionRow{"Target",
+                  {"--target", "C:\\Out"},
+                  "\n",
+                  EXIT_INSTALLED,
+                  "\r\nC:\\Out\r\n",
+                  "Out/Source/a.pas",
+                  "D7/Pkg",
+                  true},
+        OptionRow{"Ides",
+                  {"-y", "--ides", "delphi>=7.0,cbuilder"},
+                  std::nullopt,
+                  EXIT_INSTALLED,
+                  "No registered IDE matches --ides cbuilder.",
+                  "D7/Pkg/Source/a.pas",
+                  "D5/Pkg"},
+        OptionRow{"Log",
+                  {"-y", "--log", "run.log"},
+                  std::nullopt,
+                  EXIT_INSTALLED,
+                  "",
+                  "D7/Pkg/Source/a.pas",
+                  "",
+                  false,
+                  "Installing a.pas (C:\\D7\\Pkg\\Source\\a.pas) .. OK\r\n"},
+        OptionRow{
+            "NoReadme", {"--no-readme"}, "\n\n\n", EXIT_INSTALLED, "", "D7/Pkg/Source/a.pas", ""},
+        OptionRow{
+            "List", {"--list"}, std::nullopt, EXIT_INSTALLED, "%zel_root%Source\\, a.pas\r\n", ""},
+        OptionRow{"Check",
+                  {"--check"},
+                  std::nullopt,
+                  EXIT_ENTRY_FAILED,
+                  "CRC Error   %zel_root%Source\\a.pas\r\n",
+                  "",
+                  "D7/Pkg",
+                  false,
+                  "",
+                  true},
+        OptionRow{"Help", {"--help"}, std::nullopt, EXIT_INSTALLED, "Usage: quillet-sfx", ""},
+        OptionRow{"Version", {"--version"}, std::nullopt, EXIT_INSTALLED, kBanner, ""},
+        OptionRow{"Unknown", {"--bogus"}, std::nullopt, EXIT_BAD_COMMAND_LINE, "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
 } // namespace quillet

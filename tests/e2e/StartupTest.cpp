@@ -146,16 +146,16 @@ TEST(Startup, EmptyArgumentCountsAsNone) {
   EXPECT_EQ(result.status, EXIT_INSTALLED);
 }
 
-TEST(Startup, OnlyTheFirstOfTwoArgumentsCounts) {
+TEST(Startup, TwoPackagesAreRefusedAndAWrongOneIsNotRescued) {
   TempDir dir;
   test::WriteFile(dir / "pkg.dat", QuietPackage());
   const auto first =
       RunProgram(test::SfxPath(), {(dir / "pkg.dat").string(), "/nonexistent"}, Options(dir));
-  EXPECT_EQ(first.output, AcceptedOutput());
-  // An appended package does not rescue a wrong first argument.
+  EXPECT_EQ(first.output, "");
+  EXPECT_EQ(first.status, EXIT_BAD_COMMAND_LINE);
+  // An appended package does not rescue a wrong package argument.
   const fs::path setup = InstallerWithPackage(dir, QuietPackage());
-  const auto second =
-      RunProgram(setup.string(), {"/nonexistent", (dir / "pkg.dat").string()}, Options(dir));
+  const auto second = RunProgram(setup.string(), {"/nonexistent"}, Options(dir));
   EXPECT_EQ(second.output, kAbsent);
   EXPECT_EQ(second.status, EXIT_NO_PACKAGE);
 }

@@ -34,26 +34,23 @@ TEST(FailureReport, ExceptionRemembersWhereItArose) {
   EXPECT_NE(platform::ModuleOffsetOf(e.Where()), 0u);
 }
 
-TEST(PackageSource, ChoosesTheFirstNonEmptyArgument) {
+TEST(PackageSource, ChoosesTheNamedPackageOrTheProgram) {
   const std::string own = platform::OwnProgramPath();
   ASSERT_FALSE(own.empty());
-  EXPECT_EQ(ChoosePackagePath({}), own);
-  EXPECT_EQ(ChoosePackagePath({""}), own);
-  EXPECT_EQ(ChoosePackagePath({"", "second"}), own);
-  EXPECT_EQ(ChoosePackagePath({"pkg.dat", "second"}), "pkg.dat");
-  EXPECT_EQ(ChoosePackagePath({"My Files/pkg.dat"}), "My Files/pkg.dat");
+  EXPECT_EQ(ChoosePackagePath(""), own);
+  EXPECT_EQ(ChoosePackagePath("My Files/pkg.dat"), "My Files/pkg.dat");
 }
 
 TEST(PackageSource, MissingEmptyAndForeignFilesAreNotPackages) {
   PackageImage image;
   PackageLayout layout;
-  EXPECT_FALSE(OpenPackage({"/nonexistent/quillet/pkg.dat"}, image, layout));
+  EXPECT_FALSE(OpenPackage("/nonexistent/quillet/pkg.dat", image, layout));
   EXPECT_FALSE(image.IsOpen());
   EXPECT_FALSE(ReleasePackage(image)); // nothing was left open
-  EXPECT_FALSE(OpenPackage({"/dev/null"}, image, layout));
+  EXPECT_FALSE(OpenPackage("/dev/null", image, layout));
   EXPECT_FALSE(image.IsOpen());
   // This test program has no package appended.
-  EXPECT_FALSE(OpenPackage({}, image, layout));
+  EXPECT_FALSE(OpenPackage("", image, layout));
   EXPECT_FALSE(image.IsOpen());
 }
 

@@ -1,0 +1,44 @@
+// The installer's command line: quillet-sfx [OPTIONS] [PACKAGE] [OPTIONS], read once into one
+// struct that the run takes its answers from.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet {
+
+enum class RunMode {
+  Install, // the dialogue (answered from the options where they give answers)
+  List,    // --list: the package's entries and IDE families; nothing installed
+  Check,   // --check: the package verified; nothing written
+  Help,    // -h, --help, /? on Windows
+  Version, // --version
+  Misuse,  // an unknown option, a missing value, two packages: `problem` says which
+};
+
+struct InstallerOptions {
+  RunMode mode = RunMode::Install;
+  // The package file named on the command line; empty for the program's own file.
+  std::string package;
+  bool yes = false;                  // confirm every folder and the final prompt; read nothing
+  bool openReadme = true;            // false with --yes or --no-readme
+  std::optional<std::string> target; // the answer to every folder question
+  std::vector<std::string> ides;     // family specs, as the manifest's "ides" key takes them
+  std::optional<std::string> logPath;
+  std::string problem;
+};
+
+// `slashHelp`: whether "/?" asks for help (Windows). A first argument that does not start with
+// "-" (nor is "/?" where that asks for help) is the package, as it always was; "--" ends the
+// options, so that the next argument is the package whatever it looks like.
+InstallerOptions ParseOptions(const std::vector<std::string>& arguments, bool slashHelp);
+
+// The usage text for --help, with line ends between its lines.
+std::string_view UsageText();
+
+// The line for a misuse of the command line, without its line end.
+std::string MisuseLine(const InstallerOptions& options);
+
+} // namespace quillet
