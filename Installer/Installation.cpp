@@ -29,11 +29,11 @@ std::string FolderAnswer(Console& console, const DialogueChoices& choices) {
   return choices.confirm ? std::string() : console.ReadLine();
 }
 
-bool SpecMatches(const IdeSpec& spec, const IdeInstallation& installation) {
-  for (std::size_t i = 0; i < spec.paths.paths.size(); ++i) {
-    if (platform::EqualIgnoringAsciiCase(IdeRegistryKey(spec.paths.paths[i]),
+bool ChoiceMatches(const IdeChoice& choice, const IdeInstallation& installation) {
+  for (std::size_t i = 0; i < choice.paths.paths.size(); ++i) {
+    if (platform::EqualIgnoringAsciiCase(IdeRegistryKey(choice.paths.paths[i]),
                                          IdeRegistryKey(installation.BasePath())) &&
-        VersionWithin(installation.Version(), spec.paths.BoundsOf(i))) {
+        VersionWithin(installation.Version(), choice.paths.BoundsOf(i))) {
       return true;
     }
   }
@@ -44,7 +44,7 @@ bool SpecMatches(const IdeSpec& spec, const IdeInstallation& installation) {
 bool Chosen(const DialogueChoices& choices, const IdeInstallation& installation) {
   return choices.ides.empty() ||
          std::any_of(choices.ides.begin(), choices.ides.end(),
-                     [&](const IdeSpec& spec) { return SpecMatches(spec, installation); });
+                     [&](const IdeChoice& choice) { return ChoiceMatches(choice, installation); });
 }
 
 } // namespace
@@ -73,10 +73,10 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
       DiscoverIdes(installations, ides.paths[i], ides.BoundsOf(i));
     }
   }
-  for (const IdeSpec& spec : choices.ides) {
+  for (const IdeChoice& choice : choices.ides) {
     if (std::none_of(installations.begin(), installations.end(),
-                     [&](const IdeInstallation& i) { return SpecMatches(spec, i); })) {
-      console.WriteLine(std::string(IDES_SPEC_UNMATCHED_HEAD) + InLine(spec.text) + ".");
+                     [&](const IdeInstallation& i) { return ChoiceMatches(choice, i); })) {
+      console.WriteLine(std::string(IDES_CHOICE_UNMATCHED_HEAD) + InLine(choice.text) + ".");
     }
   }
   const LibrarySettings& library = texts.library;

@@ -28,8 +28,8 @@ inline constexpr std::string_view LIBRARY_PATH_LEFT =
     "The library path was left as it was, because the installation is incomplete; run the "
     "installer again once the entries above can be installed.";
 
-// One --ides spec as given ("bds>=23.0") and the base paths with bounds it stands for.
-struct IdeSpec {
+// One --ides choice as given ("bds>=23.0") and the base paths with bounds it stands for.
+struct IdeChoice {
   std::string text;
   IdeBasePaths paths;
 };
@@ -39,12 +39,12 @@ struct IdeSpec {
 struct DialogueChoices {
   std::optional<std::string> folder; // the answer to every folder question, as if typed
   bool confirm = false;              // every proposed folder confirmed, nothing read
-  std::vector<IdeSpec> ides;         // when not empty, only matching installations get a turn
+  std::vector<IdeChoice> ides;       // when not empty, only matching installations get a turn
   bool openReadme = true;
 };
 
-// Said when an --ides spec matches no registered installation.
-inline constexpr std::string_view IDES_SPEC_UNMATCHED_HEAD =
+// Said when an --ides choice matches no registered installation.
+inline constexpr std::string_view IDES_CHOICE_UNMATCHED_HEAD =
     "\r\nNo registered IDE matches --ides ";
 
 // Runs the whole installation over the settings of an open, valid package, talking through

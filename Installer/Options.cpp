@@ -77,7 +77,8 @@ InstallerOptions ParseOptions(const std::vector<std::string>& arguments, bool sl
         *slot = value;
         continue;
       }
-      // "bds>=22.0,<=23.0" is one spec: a piece that starts with a bound belongs to the one before.
+      // "bds>=22.0,<=23.0" is one choice: a piece that starts with a bound belongs to the one
+      // before.
       for (std::size_t start = 0; start <= value.size();) {
         std::size_t comma = value.find(',', start);
         if (comma == std::string::npos) {
@@ -129,7 +130,7 @@ std::string_view UsageText() {
          "Installs the package appended to this program, or the PACKAGE file.\n"
          "  -y, --yes          confirm every proposed folder and the final prompt; read no input\n"
          "  --target DIR       install every turn into DIR, as if DIR were typed at each question\n"
-         "  --ides SPEC[,...]  give turns only to the installations that match, such as bds>=23.0\n"
+         "  --ides IDE[,...]   give turns only to the installations that match, such as bds>=23.0\n"
          "  --log FILE         append the run's transcript and exit status to FILE (UTF-8)\n"
          "  --no-readme        do not open the readme\n"
          "  --list             show the package's entries and IDE families; install nothing\n"

@@ -25,7 +25,8 @@ struct InstallerOptions {
   bool yes = false;                  // confirm every folder and the final prompt; read nothing
   bool openReadme = true;            // false with --yes or --no-readme
   std::optional<std::string> target; // the answer to every folder question
-  std::vector<std::string> ides;     // family specs, as the manifest's "ides" key takes them
+  std::vector<std::string>
+      ides; // families with their bounds, as the manifest's "ides" key takes them
   std::optional<std::string> logPath;
   std::string problem;
 };

@@ -25,20 +25,20 @@ namespace quillet {
 
 namespace {
 
-// The options' answers for the dialogue; a malformed --ides spec is a misuse.
+// The options' answers for the dialogue; a malformed --ides choice is a misuse.
 DialogueChoices ChoicesOf(InstallerOptions& options) {
   DialogueChoices choices;
   choices.folder = options.target;
   choices.confirm = options.yes;
   choices.openReadme = options.openReadme;
-  for (const std::string& spec : options.ides) {
-    IdeFamilyList list = ParseIdeFamilies({spec});
+  for (const std::string& choice : options.ides) {
+    IdeFamilyList list = ParseIdeFamilies({choice});
     if (!list.problem.empty()) {
       options.mode = RunMode::Misuse;
       options.problem = "--" + list.problem;
       break;
     }
-    choices.ides.push_back({spec, std::move(list.ides)});
+    choices.ides.push_back({choice, std::move(list.ides)});
   }
   return choices;
 }

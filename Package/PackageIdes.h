@@ -79,12 +79,12 @@ struct IdeBasePaths {
   }
 };
 
-// The base paths of a list of family specs, as a manifest's "ides" key and the installer's --ides
-// option give them: "delphi", "cbuilder", "bds" (the Borland, CodeGear and Embarcadero BDS keys,
-// oldest first), in any letter case, or a base path of its own that starts and ends with "\";
-// each may be followed by version bounds (">=22.0,<=23.0"), which go with each of its paths.
-// `problem` is empty, or says why the list is malformed (an empty list, an unknown name, malformed
-// bounds, a path given twice) and then `ides` holds nothing.
+// The base paths of a list of families with their bounds, as a manifest's "ides" key and the
+// installer's --ides option give them: "delphi", "cbuilder", "bds" (the Borland, CodeGear and
+// Embarcadero BDS keys, oldest first), in any letter case, or a base path of its own that starts
+// and ends with "\"; each may be followed by version bounds (">=22.0,<=23.0"), which go with each
+// of its paths. `problem` is empty, or says why the list is malformed (an empty list, an unknown
+// name, malformed bounds, a path given twice) and then `ides` holds nothing.
 struct IdeFamilyList {
   IdeBasePaths ides;
   std::string problem;
