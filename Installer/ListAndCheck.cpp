@@ -1,4 +1,4 @@
-#include "Installer/Inspection.h"
+#include "Installer/ListAndCheck.h"
 
 #include <string>
 

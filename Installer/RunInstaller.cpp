@@ -11,7 +11,7 @@
 #include "Installer/Console.h"
 #include "Installer/ContentPipeline.h"
 #include "Installer/DownloadAddress.h"
-#include "Installer/Inspection.h"
+#include "Installer/ListAndCheck.h"
 #include "Installer/Installation.h"
 #include "Installer/Options.h"
 #include "Installer/PackageSource.h"
