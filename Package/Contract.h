@@ -24,6 +24,7 @@ inline constexpr std::string_view RECORD_CHECK_NAME = "package.crc";  // the rec
 inline constexpr std::string_view LIBRARY_ENTRY_NAME = "librarypaths.txt";   // IDE library paths
 inline constexpr std::string_view OPEN_README_ENTRY_NAME = "openreadme.txt"; // the readme to open
 inline constexpr std::string_view CODE_PAGE_ENTRY_NAME = "codepage.txt";     // the names' code page
+inline constexpr std::string_view IDENTITY_ENTRY_NAME = "identity.txt";      // name and version
 
 // Templates: "%NAME%" is a macro, "%%" a percent sign. Names compare under SameTextLocale.
 inline constexpr char MACRO_MARK = '%';

@@ -26,6 +26,19 @@ std::string LibrarySettingsText(const LibrarySettings& settings);
 // Win32.
 LibrarySettings LibrarySettingsOfText(std::string_view text);
 
+// The package's name and version, by which the installer records what it installed.
+struct PackageIdentity {
+  std::string name;    // empty: the package records nothing (IsPackageName, InstallRecord.h)
+  std::string version; // may be empty
+};
+
+// The text of "identity.txt": lines "name=NAME" and "version=VERSION" (when there is one), each
+// ending with CR LF.
+std::string IdentityText(const PackageIdentity& identity);
+// Reads that text back; other lines are passed over, and a name that IsPackageName refuses is
+// taken as none.
+PackageIdentity IdentityOfText(std::string_view text);
+
 // The text of "codepage.txt": the number of the Windows code page in which the package's names,
 // folders and texts are stored, and CR LF.
 std::string CodePageText(std::uint32_t codePage);

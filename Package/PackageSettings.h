@@ -36,6 +36,9 @@ struct PackageSettings {
   // The same texts in the program's own (CodePageToText from `codePage`). The version bounds and
   // the library's platform names stay as stored: they are read as ASCII, not shown.
   PackageTexts text;
+  // The name and version of "identity.txt" (ASCII, the same in every code page); an empty name
+  // without an intact, non-installable entry.
+  PackageIdentity identity;
   // "patchinfo.txt" as stored, with how taking it went: it is file content in the package's code
   // page, into which the installer puts the folders converted back to that code page.
   EntryContent patch;

@@ -41,6 +41,14 @@ bool IsFolder(std::string_view windowsPath);
 // Creates one folder; true on success.
 bool MakeFolder(std::string_view windowsPath);
 
+// Removes a file (not a folder). True when it is gone, also when it was not there. Keeps the
+// listings of a FolderListingScope current.
+bool RemoveFile(std::string_view windowsPath);
+
+// Removes a folder when it is empty; false when it is not, or cannot be removed. Keeps the
+// listings of a FolderListingScope current.
+bool RemoveEmptyFolder(std::string_view windowsPath);
+
 // Whether the system refused to make a folder or a file for lack of rights (a folder the user may
 // not write, such as one below Program Files for a standard user) since the last call; clears it.
 bool TakeAccessDenied();

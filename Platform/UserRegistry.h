@@ -48,6 +48,32 @@ struct UserListResult {
 // one replacement of user.reg; Windows reads every key and value before it writes the first.
 UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::string_view folder);
 
+// Puts `folder` into every target value in the place of `replacing`: where a value holds
+// `replacing` (compared as PathListHolds does), that entry becomes `folder`, or is removed when the
+// value holds `folder` already or `folder` is empty; a value without it gets `folder` appended as
+// AddToUserLists does (nothing when `folder` is empty). The other entries and their separators stay
+// byte for byte. An empty `replacing` makes it AddToUserLists. Outcomes as there: Added when a
+// value changed, Present when none had to.
+UserListResult ChangeUserLists(const std::vector<UserListTarget>& targets, std::string_view folder,
+                               std::string_view replacing);
+
+// Sets a string value (REG_SZ) of a key below HKEY_CURRENT_USER, creating the key and the keys
+// above it when they are missing: the installer's index of its records. Added when written,
+// Present when it held that text already, InUse and Failed as for the lists.
+UserListResult SetUserText(std::string_view key, std::string_view value, std::string_view text);
+
+// Removes a value; then the key too when it is left without values and subkeys. Added when
+// something was removed, Present when the value was not there.
+UserListResult RemoveUserValue(std::string_view key, std::string_view value);
+
+// The string values of a key below HKEY_CURRENT_USER, in the order the store keeps them: name and
+// text. Empty when the key is missing; values that are no text are passed over.
+struct UserTextValue {
+  std::string name;
+  std::string text;
+};
+std::vector<UserTextValue> ReadUserTexts(std::string_view key);
+
 // The text of a string value (REG_SZ, or REG_EXPAND_SZ as stored, not expanded) of an existing
 // key of the current user; nullopt when the key or the value is missing or the value is no text.
 // POSIX: as user.reg holds it on disk.

@@ -1,0 +1,97 @@
+// The install record: what one turn of the installer put on disk and into the IDE's settings for
+// one package and one IDE installation, kept as a small text file in the turn's folder so that a
+// later run can upgrade (remove what the new version no longer installs) or remove the package.
+//
+// The text is UTF-8 with CR LF line ends, one item per line, fields separated by tabs (a character
+// that no Windows path, registry key or value name of the IDEs holds):
+//
+//   quillet-record	1
+//   name	Widgets
+//   version	2.1
+//   ide	Software\Embarcadero\BDS\23.0
+//   folder	C:\Lib\Widgets\
+//   previous	D:\Old\Widgets\                                  (journal only)
+//   file	1234	89abcdef	2024-03-01 12:00:00	Source\Widgets.pas
+//   created	C:\Lib\Widgets\Source
+//   library	Software\Embarcadero\BDS\23.0\Library\Win32	Search Path	C:\Lib\Widgets\Source
+//
+// A journal has the same form. It is begun before a turn writes its first file and gets one line
+// per file and folder as soon as it is on disk, so that a run killed at any moment leaves a list
+// of what it wrote; a turn that ends well folds it into the record and removes it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet {
+
+// The extensions of the two files; the packer refuses to pack a file that ends in either, so that
+// no library file has their names.
+inline constexpr std::string_view RECORD_EXTENSION = ".quillet-record";
+inline constexpr std::string_view JOURNAL_EXTENSION = ".quillet-journal";
+
+// The per-user index of records: one key per package below this one, one value per IDE
+// installation (named by its version key, or NO_IDE_INDEX_VALUE for a turn without an IDE),
+// whose text is the folder that holds the record.
+inline constexpr std::string_view RECORD_INDEX_KEY = "Software\\Quillet\\Installed";
+inline constexpr std::string_view NO_IDE_INDEX_VALUE = "none";
+
+struct RecordedFile {
+  // Windows-style, relative to the record's folder when the file lies below it, else full.
+  std::string path;
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;         // standard CRC-32 of the content as written
+  std::uint32_t dosDateTime = 0; // the stored time: MS-DOS date (high word) and time (low word)
+};
+
+// One folder that a turn added to one list value of the IDE's settings.
+struct RecordedLibraryEntry {
+  std::string key;    // below HKEY_CURRENT_USER
+  std::string value;  // the list value's name ("Search Path")
+  std::string folder; // as added, Windows-style
+};
+
+struct InstallRecord {
+  std::string name;    // the package's name (its manifest's "name")
+  std::string version; // empty when the package has none
+  // The IDE installation's version key below HKEY_CURRENT_USER ("Software\Embarcadero\BDS\23.0");
+  // empty for a turn without an IDE.
+  std::string ide;
+  std::string folder;   // the turn's folder, Windows-style, ending in "\"
+  std::string previous; // journal: the folder of the record that the turn replaces; else empty
+  std::vector<RecordedFile> files;
+  std::vector<std::string> createdFolders; // full Windows-style paths, outermost first
+  std::vector<RecordedLibraryEntry> library;
+};
+
+// Whether a text may name a package: 1 to 64 characters of ASCII letters, digits, " ", ".", "-",
+// "_" and "+", neither beginning nor ending with a blank or a dot. It becomes part of file names
+// and of a registry key.
+bool IsPackageName(std::string_view name);
+
+// "NAME.quillet-record" and "NAME.quillet-journal".
+std::string RecordFileName(std::string_view packageName);
+std::string JournalFileName(std::string_view packageName);
+
+// The whole text of a record: its header lines (name, version, ide, folder, previous when set),
+// then its files, created folders and library entries.
+std::string RecordText(const InstallRecord& record);
+// The header lines alone, which begin a journal.
+std::string RecordHeaderText(const InstallRecord& record);
+// One line each, as a journal appends them.
+std::string RecordFileLine(const RecordedFile& file);
+std::string RecordCreatedLine(std::string_view folder);
+std::string RecordLibraryLine(const RecordedLibraryEntry& entry);
+
+// Reads a record or journal. Nullopt when the text does not begin with the record's first line or
+// has no name. A last line without its line end (a journal cut short by a kill) and lines of kinds
+// this version does not know are passed over.
+std::optional<InstallRecord> RecordOfText(std::string_view text);
+
+// The full path of a recorded file: its path when full, else the record's folder and its path.
+std::string RecordedFilePath(const InstallRecord& record, const RecordedFile& file);
+
+} // namespace quillet
