@@ -9,8 +9,8 @@
 //   name	Widgets
 //   version	2.1
 //   ide	Software\Embarcadero\BDS\23.0
-//   folder	C:\Lib\Widgets\
-//   previous	D:\Old\Widgets\                                  (journal only)
+//   folder	C:\Lib\Widgets\                                 (a folder ends in "\")
+//   previous	D:\Old\Widgets\                                 (journal only)
 //   file	1234	89abcdef	2024-03-01 12:00:00	Source\Widgets.pas
 //   created	C:\Lib\Widgets\Source
 //   library	Software\Embarcadero\BDS\23.0\Library\Win32	Search Path	C:\Lib\Widgets\Source
