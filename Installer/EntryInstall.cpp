@@ -8,6 +8,8 @@
 #include "Installer/Folders.h"
 #include "Installer/Templates.h"
 #include "Installer/Timestamps.h"
+#include "Installer/TurnRecord.h"
+#include "Package/Crc32.h"
 #include "Package/Contract.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Interruption.h"
@@ -21,23 +23,37 @@ InstallOutcome Fail(Console& console, const std::string& message) {
   return InstallOutcome::Failed;
 }
 
+// The file being written, with the size and CRC-32 of what went into it when a record wants them.
+struct CountedOutput {
+  platform::OutputFile& file;
+  std::optional<Crc32> crc;
+  std::uint64_t size = 0;
+  bool Write(const char* data, std::size_t length) {
+    if (crc) {
+      crc->Add(data, length);
+      size += length;
+    }
+    return file.Write(data, length);
+  }
+};
+
 // Writes the content into the file: the worker's bytes, or the stream decompressed now. A failed
 // write ends as Stopped.
-StreamEnd WriteContent(const PackageEntry& entry, platform::OutputFile& file,
+StreamEnd WriteContent(const PackageEntry& entry, CountedOutput& output,
                        const PreparedContent* prepared, const EntryDecoder& decoder) {
   if (prepared != nullptr) {
     if (prepared->failure) {
       std::rethrow_exception(prepared->failure);
     }
     if (prepared->held) {
-      if (!file.Write(prepared->bytes.data(), prepared->bytes.size())) {
+      if (!output.Write(prepared->bytes.data(), prepared->bytes.size())) {
         return StreamEnd::Stopped;
       }
       return prepared->end;
     }
   }
   return decoder(entry,
-                 [&file](const char* data, std::size_t size) { return file.Write(data, size); });
+                 [&output](const char* data, std::size_t size) { return output.Write(data, size); });
 }
 
 } // namespace
@@ -99,7 +115,12 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
 
   const std::string folder = FolderOfPath(*systemTarget);
   if (!FolderExists(folder)) {
-    CreateFolderPath(folder); // a folder that cannot be made shows as the failure to create
+    // A folder that cannot be made shows as the failure to create.
+    std::vector<std::string> created;
+    CreateFolderPath(folder, context.Recorder != nullptr ? &created : nullptr);
+    for (const std::string& made : created) {
+      context.Recorder->FolderCreated(made);
+    }
   }
 
   std::optional<platform::OutputFile> file =
@@ -107,12 +128,16 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   if (!file) {
     return Fail(console, "could not create [" + shownTarget + "]");
   }
-  if (patch && !file->Write(patch->data(), patch->size())) {
+  CountedOutput output{*file, std::nullopt};
+  if (context.Recorder != nullptr) {
+    output.crc.emplace();
+  }
+  if (patch && !output.Write(patch->data(), patch->size())) {
     return Fail(console, "could not write [" + shownTarget + "]");
   }
   // Whatever ends the content before its stream does leaves the target as it was: the temporary
   // file goes with `file`.
-  switch (WriteContent(entry, *file, prepared, decoder)) {
+  switch (WriteContent(entry, output, prepared, decoder)) {
   case StreamEnd::Stopped:
     return Fail(console, "could not write [" + shownTarget + "]");
   case StreamEnd::DataError:
@@ -131,6 +156,10 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
     return Fail(console, (file->LostData() ? "could not write [" : "could not create [") +
                              shownTarget + "]");
   }
+  if (context.Recorder != nullptr) {
+    context.Recorder->FileInstalled(*systemTarget, output.size, output.crc->Value(),
+                                    EncodeDosDateTime(EntryDayValue(entry.Date(), entry.Time())));
+  }
   console.WriteLine("OK");
   return InstallOutcome::Installed;
 }
@@ -144,8 +173,9 @@ bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext&
   const std::string asWritten = FolderWithSeparator(context.PackageRoot);
   const std::optional<std::string> systemRoot = SystemFormOfPath(asWritten);
   const std::string root = systemRoot ? FolderWithSeparator(*systemRoot) : asWritten;
+  std::vector<std::string> created;
   if (systemRoot && !root.empty() && !FolderExists(root)) {
-    CreateFolderPath(root);
+    CreateFolderPath(root, &created);
   }
   platform::FolderLock lock(root);
   if (!lock.TryTake()) {
@@ -157,6 +187,11 @@ bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext&
   // Holding the lock, no other installer into this folder runs: temporary files that a killed
   // one left in it can go.
   lock.RemoveStaleFiles();
+  // The journal of the turn starts before its first file, so that a kill at any later moment
+  // leaves a list of what arrived.
+  if (context.Recorder != nullptr) {
+    context.Recorder->Begin(created, console);
+  }
 
   std::optional<ContentPipeline> pipeline;
   if (options.threads > 1 && entries.size() > 1) {

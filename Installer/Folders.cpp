@@ -138,7 +138,7 @@ bool CreateFolder(std::string_view path) {
   return platform::MakeFolder(path);
 }
 
-bool CreateFolderPath(std::string_view path) {
+bool CreateFolderPath(std::string_view path, std::vector<std::string>* created) {
   if (path.empty()) {
     return true;
   }
@@ -154,10 +154,16 @@ bool CreateFolderPath(std::string_view path) {
     // The path still ends in a delimiter ("C:\A\\" or "Q:\\"): it is its own folder part.
     return true;
   }
-  if (!CreateFolderPath(parent)) {
+  if (!CreateFolderPath(parent, created)) {
     return false;
   }
-  return CreateFolder(path);
+  if (!CreateFolder(path)) {
+    return false;
+  }
+  if (created != nullptr) {
+    created->emplace_back(path);
+  }
+  return true;
 }
 
 } // namespace quillet

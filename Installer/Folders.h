@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillet {
 
@@ -38,7 +39,7 @@ bool FolderExists(std::string_view path);
 bool CreateFolder(std::string_view path);
 
 // Creates the folder and every missing folder above it, outermost first. True when the folder is
-// taken to exist at the end.
-bool CreateFolderPath(std::string_view path);
+// taken to exist at the end. Each folder made is appended to `created` when it is given.
+bool CreateFolderPath(std::string_view path, std::vector<std::string>* created = nullptr);
 
 } // namespace quillet

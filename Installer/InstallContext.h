@@ -11,6 +11,8 @@
 
 namespace quillet {
 
+class TurnRecorder;
+
 struct InstallContext {
   std::string IdeRoot;     // root folder of the IDE installation whose turn it is
   std::string PackageRoot; // target folder of the package for the current turn
@@ -23,6 +25,8 @@ struct InstallContext {
   // The code page of the package's names, folders and texts: the one it records, else the
   // system's ANSI code page. The root folders above are in the program's own texts, UTF-8.
   std::uint32_t CodePage = platform::SystemCodePage();
+  // The record of the current turn (Installer/TurnRecord.h); none for a package without a name.
+  TurnRecorder* Recorder = nullptr;
 };
 
 // A name, folder template or text of the package in the program's own texts, where it meets the

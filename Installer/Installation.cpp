@@ -9,6 +9,9 @@
 #include "Installer/IdeDiscovery.h"
 #include "Installer/LibraryPaths.h"
 #include "Installer/Templates.h"
+#include "Installer/TurnRecord.h"
+#include "Installer/Folders.h"
+#include "Platform/UserRegistry.h"
 #include "Package/Contract.h"
 #include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
@@ -40,14 +43,13 @@ bool ChoiceMatches(const IdeChoice& choice, const IdeInstallation& installation)
   return false;
 }
 
-// Whether the installation gets a turn under --ides.
-bool Chosen(const DialogueChoices& choices, const IdeInstallation& installation) {
+} // namespace
+
+bool IdeChosen(const DialogueChoices& choices, const IdeInstallation& installation) {
   return choices.ides.empty() ||
          std::any_of(choices.ides.begin(), choices.ides.end(),
                      [&](const IdeChoice& choice) { return ChoiceMatches(choice, installation); });
 }
-
-} // namespace
 
 bool RunInstallation(const PackageSettings& settings, InstallContext& context, Console& console,
                      const InstallOptions& options, const DialogueChoices& choices) {
@@ -83,12 +85,55 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
   const std::optional<std::string>& readmeTarget = texts.readmeTarget;
   const std::string& defaultFolder = texts.defaultFolder;
   // The named readme is the one to open, from the last turn that installed into a folder.
-  auto installTurn = [&] {
+  // A package with a name is recorded per IDE installation (its index value): an earlier record
+  // of it, in the folder the index names or in this turn's, is what the turn upgrades.
+  const PackageIdentity& identity = settings.identity;
+  std::optional<TurnRecorder> recorder;
+  auto installTurn = [&](std::string_view ide) {
+    recorder.reset();
+    context.Recorder = nullptr;
+    const std::optional<std::string> folder =
+        SystemFormOfPath(FolderWithSeparator(context.PackageRoot));
+    if (!identity.name.empty() && folder) {
+      std::vector<std::string> folders;
+      for (const platform::UserTextValue& value :
+           platform::ReadUserTexts(RecordIndexKey(identity.name))) {
+        if (platform::EqualIgnoringAsciiCase(value.name, ide)) {
+          folders.push_back(value.text);
+        }
+      }
+      folders.push_back(*folder);
+      EarlierInstallation earlier = FindEarlier(identity.name, ide, folders);
+      if (!earlier.Empty()) {
+        console.WriteLine("Upgrading " + identity.name +
+                          (earlier.Version().empty() ? "" : " " + earlier.Version()) + " in " +
+                          InLine(earlier.Folder()) +
+                          (identity.version.empty() ? "" : " to " + identity.version) + ".");
+      }
+      recorder.emplace(identity, std::string(ide), FolderWithSeparator(*folder), std::move(earlier));
+      context.Recorder = &*recorder;
+    }
     const bool installed = InstallAllEntries(settings.toInstall, context, console, options);
     if (readmeTarget) {
       context.ReadmePath = ExpandTemplate(*readmeTarget, context);
     }
+    if (!installed && recorder && !recorder->Earlier().Empty()) {
+      console.WriteLine(std::string(EARLIER_KEPT_HEAD) + InLine(recorder->Earlier().Folder()) +
+                        std::string(EARLIER_KEPT_TAIL));
+    }
     return installed;
+  };
+  // After a turn in which every entry arrived: the earlier installation's leftovers go and the
+  // record is written.
+  auto completeTurn = [&] {
+    const bool complete = !recorder || recorder->Complete(console);
+    recorder.reset();
+    context.Recorder = nullptr;
+    return complete;
+  };
+  auto hasEarlierLibrary = [&] {
+    return recorder && std::any_of(recorder->Earlier().parts.begin(), recorder->Earlier().parts.end(),
+                                   [](const InstallRecord& part) { return !part.library.empty(); });
   };
 
   // The shared folder is looked up (on POSIX another read of system.reg) only for a package that
@@ -114,7 +159,7 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
     console.WriteLine(std::string(FOLDER_QUESTION_HEAD) + InLine(context.PackageRoot));
     console.WriteLine(FOLDER_QUESTION_TAIL);
     // Not among --ides: skipped as if so answered.
-    const bool chosen = Chosen(choices, installation);
+    const bool chosen = IdeChosen(choices, installation);
     if (!chosen) {
       console.WriteLine("N");
     }
@@ -125,16 +170,22 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
     if (platform::EqualIgnoringAsciiCase(context.PackageRoot, "N")) {
       continue;
     }
-    if (!installTurn()) {
+    if (!installTurn(installation.VersionKey())) {
       // The IDE is not pointed at a library that is incomplete, or at folders that were never
       // made: its settings wait for a turn in which every entry arrived.
       allInstalled = false;
       if (!library.Empty()) {
         console.WriteLine(LIBRARY_PATH_LEFT);
       }
+      recorder.reset();
+      context.Recorder = nullptr;
       continue;
     }
-    if (!library.Empty() && !AddLibraryPaths(library, installation, context, console)) {
+    if ((!library.Empty() || hasEarlierLibrary()) &&
+        !AddLibraryPaths(library, installation, context, console)) {
+      allInstalled = false;
+    }
+    if (!completeTurn()) {
       allInstalled = false;
     }
   }
@@ -149,7 +200,10 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
       context.IdeRoot.clear();
       context.IdeShared.clear();
       context.PackageRoot = answer;
-      allInstalled = installTurn();
+      // Its clean-up and record only after a turn in which every entry arrived.
+      allInstalled = installTurn(NO_IDE_INDEX_VALUE) && completeTurn();
+      recorder.reset();
+      context.Recorder = nullptr;
     }
   }
 

@@ -10,6 +10,7 @@
 #include "Installer/Console.h"
 #include "Installer/EntryInstall.h"
 #include "Installer/InstallContext.h"
+#include "Package/IdeInstallation.h"
 #include "Package/PackageSettings.h"
 
 namespace quillet {
@@ -28,6 +29,11 @@ inline constexpr std::string_view LIBRARY_PATH_LEFT =
     "The library path was left as it was, because the installation is incomplete; run the "
     "installer again once the entries above can be installed.";
 
+// After a turn in which an entry failed, when an earlier installation of the package is recorded.
+inline constexpr std::string_view EARLIER_KEPT_HEAD = "The earlier installation in ";
+inline constexpr std::string_view EARLIER_KEPT_TAIL =
+    " was left as it was, because this one is incomplete.";
+
 // One --ides choice as given ("bds>=23.0") and the base paths with bounds it stands for.
 struct IdeChoice {
   std::string text;
@@ -42,6 +48,9 @@ struct DialogueChoices {
   std::vector<IdeChoice> ides;       // when not empty, only matching installations get a turn
   bool openReadme = true;
 };
+
+// Whether the installation gets a turn under --ides: always without the option.
+bool IdeChosen(const DialogueChoices& choices, const IdeInstallation& installation);
 
 // Said when an --ides choice matches no registered installation.
 inline constexpr std::string_view IDES_CHOICE_UNMATCHED_HEAD =

@@ -1,64 +1,204 @@
 #include "Installer/LibraryPaths.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "Common/Text.h"
 #include "Installer/Folders.h"
 #include "Installer/Templates.h"
+#include "Installer/TurnRecord.h"
 #include "Package/Contract.h"
+#include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
 #include "Platform/UserRegistry.h"
 
 namespace quillet {
 
-bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& installation,
-                     const InstallContext& context, Console& console) {
-  bool allAdded = true;
-  auto add = [&](const std::string& folderTemplate, LibraryList list) {
-    std::vector<platform::UserListTarget> targets;
-    for (const std::string& platformName : settings.platforms) {
-      for (auto& target : installation.LibraryTargets(platformName, list)) {
-        targets.push_back(std::move(target));
+namespace {
+
+bool SameValue(const RecordedLibraryEntry& entry, const platform::UserListTarget& target) {
+  return platform::EqualIgnoringAsciiCase(entry.key, target.key) &&
+         platform::EqualIgnoringAsciiCase(entry.value, target.value);
+}
+
+bool SameEntry(const RecordedLibraryEntry& a, const RecordedLibraryEntry& b) {
+  return platform::EqualIgnoringAsciiCase(a.key, b.key) &&
+         platform::EqualIgnoringAsciiCase(a.value, b.value) &&
+         platform::PathListHolds(a.folder, b.folder);
+}
+
+// The line's end for a change that did not happen; empty when it did.
+std::string Refusal(const platform::UserListResult& result) {
+  switch (result.outcome) {
+  case platform::UserListOutcome::Added:
+  case platform::UserListOutcome::Present:
+    return {};
+  case platform::UserListOutcome::KeyMissing:
+    return "not added: the IDE has no settings for this user yet (HKEY_CURRENT_USER\\" +
+           result.detail + " does not exist); start the IDE once, then run the installer again";
+  case platform::UserListOutcome::InUse:
+    // A detail says why it cannot be told whether they run: nothing is changed then either.
+    return result.detail.empty()
+               ? "not added: Wine programs of this prefix are running and hold its registry; "
+                 "close them, then run the installer again"
+               : "not added: Wine programs of this prefix may be running and hold its registry (" +
+                     result.detail + "); close them, then run the installer again";
+  case platform::UserListOutcome::Failed:
+    break;
+  }
+  return "not added: " + result.detail;
+}
+
+// The library entries of the earlier installation, each once.
+std::vector<RecordedLibraryEntry> EarlierEntries(const TurnRecorder* recorder) {
+  std::vector<RecordedLibraryEntry> entries;
+  if (recorder == nullptr) {
+    return entries;
+  }
+  for (const InstallRecord& part : recorder->Earlier().parts) {
+    for (const RecordedLibraryEntry& entry : part.library) {
+      if (std::none_of(entries.begin(), entries.end(),
+                       [&](const RecordedLibraryEntry& e) { return SameEntry(e, entry); })) {
+        entries.push_back(entry);
       }
     }
-    if (targets.empty()) {
-      return; // this version keeps no library for the package's platforms
+  }
+  return entries;
+}
+
+} // namespace
+
+bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& installation,
+                     const InstallContext& context, Console& console) {
+  TurnRecorder* recorder = context.Recorder;
+  // What this version declares, value by value, and what the earlier one added.
+  struct Planned {
+    std::string folder;
+    LibraryList list;
+    std::vector<platform::UserListTarget> targets;
+  };
+  std::vector<Planned> planned;
+  std::vector<RecordedLibraryEntry> declared;
+  auto plan = [&](const std::string& folderTemplate, LibraryList list) {
+    Planned item{platform::WindowsViewOfFolder(ExpandTemplate(folderTemplate, context)), list, {}};
+    for (const std::string& platformName : settings.platforms) {
+      for (auto& target : installation.LibraryTargets(platformName, list)) {
+        declared.push_back({target.key, target.value, item.folder});
+        item.targets.push_back(std::move(target));
+      }
     }
-    const std::string folder =
-        platform::WindowsViewOfFolder(ExpandTemplate(folderTemplate, context));
-    console.WriteText("Adding " + folder + " to the " +
-                      (list == LibraryList::Search ? "library" : "browsing") + " path .. ");
-    const platform::UserListResult result = platform::AddToUserLists(targets, folder);
-    switch (result.outcome) {
-    case platform::UserListOutcome::Added:
-    case platform::UserListOutcome::Present:
-      console.WriteLine("OK");
-      return;
-    case platform::UserListOutcome::KeyMissing:
-      console.WriteLine(
-          "not added: the IDE has no settings for this user yet (HKEY_CURRENT_USER\\" +
-          result.detail + " does not exist); start the IDE once, then run the installer again");
-      break;
-    case platform::UserListOutcome::InUse:
-      // A detail says why it cannot be told whether they run: nothing is changed then either.
-      console.WriteLine(result.detail.empty()
-                            ? "not added: Wine programs of this prefix are running and hold its "
-                              "registry; close them, then run the installer again"
-                            : "not added: Wine programs of this prefix may be running and hold "
-                              "its registry (" +
-                                  result.detail + "); close them, then run the installer again");
-      break;
-    case platform::UserListOutcome::Failed:
-      console.WriteLine("not added: " + result.detail);
-      break;
-    }
-    allAdded = false;
+    planned.push_back(std::move(item));
   };
   for (const std::string& folder : settings.searchPaths) {
-    add(folder, LibraryList::Search);
+    plan(folder, LibraryList::Search);
   }
   for (const std::string& folder : settings.browsingPaths) {
-    add(folder, LibraryList::Browsing);
+    plan(folder, LibraryList::Browsing);
+  }
+  const std::vector<RecordedLibraryEntry> earlier = EarlierEntries(recorder);
+  auto isDeclared = [&](const RecordedLibraryEntry& entry) {
+    return std::any_of(declared.begin(), declared.end(),
+                       [&](const RecordedLibraryEntry& d) { return SameEntry(d, entry); });
+  };
+  auto wasOurs = [&](const RecordedLibraryEntry& entry) {
+    return std::any_of(earlier.begin(), earlier.end(),
+                       [&](const RecordedLibraryEntry& e) { return SameEntry(e, entry); });
+  };
+  // The earlier entries that this version no longer declares: a new folder takes the place of the
+  // first of them in its value, so that the library keeps its order; the rest are removed.
+  std::vector<bool> consumed(earlier.size(), false);
+  for (std::size_t i = 0; i < earlier.size(); ++i) {
+    consumed[i] = isDeclared(earlier[i]);
+  }
+
+  bool allAdded = true;
+  for (const Planned& item : planned) {
+    if (item.targets.empty()) {
+      continue; // this version keeps no library for the package's platforms
+    }
+    // The targets grouped by the earlier folder whose place the new one takes in them.
+    std::vector<std::pair<std::string, std::vector<platform::UserListTarget>>> groups;
+    std::vector<bool> heldBefore;
+    for (const platform::UserListTarget& target : item.targets) {
+      std::string replacing;
+      // Only a recorded turn asks: what the user had there before is not the turn's to record.
+      const std::optional<std::string> current =
+          recorder != nullptr ? platform::ReadUserText(target.key, target.value) : std::nullopt;
+      heldBefore.push_back(current && platform::PathListHolds(*current, item.folder));
+      for (std::size_t i = 0; i < earlier.size() && !heldBefore.back(); ++i) {
+        if (!consumed[i] && SameValue(earlier[i], target)) {
+          consumed[i] = true;
+          replacing = earlier[i].folder;
+          break;
+        }
+      }
+      auto group = std::find_if(groups.begin(), groups.end(),
+                                [&](const auto& g) { return g.first == replacing; });
+      if (group == groups.end()) {
+        groups.push_back({replacing, {}});
+        group = std::prev(groups.end());
+      }
+      group->second.push_back(target);
+    }
+    std::string replaced;
+    for (const auto& group : groups) {
+      if (!group.first.empty()) {
+        replaced += (replaced.empty() ? "" : ", ") + group.first;
+      }
+    }
+    const char* listName = item.list == LibraryList::Search ? "library" : "browsing";
+    console.WriteText(replaced.empty()
+                          ? "Adding " + item.folder + " to the " + listName + " path .. "
+                          : "Putting " + item.folder + " in place of " + replaced + " on the " +
+                                listName + " path .. ");
+    bool changed = false;
+    std::string refusal;
+    for (const auto& [replacing, targets] : groups) {
+      const platform::UserListResult result =
+          platform::ChangeUserLists(targets, item.folder, replacing);
+      changed = changed || result.outcome == platform::UserListOutcome::Added;
+      if (refusal.empty()) {
+        refusal = Refusal(result);
+      }
+    }
+    if (!refusal.empty()) {
+      console.WriteLine(refusal);
+      allAdded = false;
+    } else {
+      console.WriteLine(changed ? "OK" : "already there");
+    }
+    // The turn owns the entries it added and those the earlier installation added; a folder that
+    // the user had put there before is the user's.
+    for (std::size_t i = 0; recorder != nullptr && i < item.targets.size(); ++i) {
+      const platform::UserListTarget& target = item.targets[i];
+      const RecordedLibraryEntry entry{target.key, target.value, item.folder};
+      const std::optional<std::string> now = platform::ReadUserText(target.key, target.value);
+      if (now && platform::PathListHolds(*now, item.folder) && (!heldBefore[i] || wasOurs(entry))) {
+        recorder->LibraryEntry(entry);
+      }
+    }
+  }
+
+  // What the earlier installation added and no folder of this version took the place of.
+  for (std::size_t i = 0; i < earlier.size(); ++i) {
+    if (consumed[i]) {
+      continue;
+    }
+    const RecordedLibraryEntry& entry = earlier[i];
+    console.WriteText("Removing " + entry.folder + " from " + entry.value + " (" + entry.key +
+                      ") .. ");
+    const platform::UserListResult result =
+        platform::ChangeUserLists({{entry.key, entry.value, false}}, "", entry.folder);
+    const std::string refusal = Refusal(result);
+    console.WriteLine(refusal.empty() ? (result.outcome == platform::UserListOutcome::Added
+                                             ? "OK"
+                                             : "already gone")
+                                      : "not removed" + refusal.substr(refusal.find(':')));
+    if (!refusal.empty()) {
+      allAdded = false;
+      recorder->LibraryEntry(entry); // still there: still this installation's
+    }
   }
   return allAdded;
 }

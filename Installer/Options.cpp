@@ -95,6 +95,18 @@ InstallerOptions ParseOptions(const std::vector<std::string>& arguments, bool sl
       }
       continue;
     }
+    if (name == "--uninstall") {
+      if (!SetMode(options, RunMode::Uninstall, name)) {
+        return misuse(options.problem);
+      }
+      if (equals != std::string::npos) {
+        options.uninstallName = TrimBlanks(argument.substr(equals + 1));
+        if (options.uninstallName.empty()) {
+          return misuse("option --uninstall= needs a package name");
+        }
+      }
+      continue;
+    }
     if (equals != std::string::npos) {
       return misuse("option " + name + " takes no value");
     }
@@ -135,6 +147,8 @@ std::string_view UsageText() {
          "  --no-readme        do not open the readme\n"
          "  --list             show the package's entries and IDE families; install nothing\n"
          "  --check            verify the package completely; write nothing\n"
+         "  --uninstall[=NAME] remove the package (or the one named NAME) as its install\n"
+         "                     records list it, asking once per IDE installation\n"
          "  -h, --help         show this text\n"
          "  --version          show the version\n"
          "  --                 end of options: the next argument is the package\n"

@@ -15,6 +15,7 @@ enum class RunMode {
   Check,   // --check: the package verified; nothing written
   Help,    // -h, --help, /? on Windows
   Version, // --version
+  Uninstall, // --uninstall: what the install records of the package list is removed
   Misuse,  // an unknown option, a missing value, two packages: `problem` says which
 };
 
@@ -28,6 +29,8 @@ struct InstallerOptions {
   std::vector<std::string>
       ides; // families with their bounds, as the manifest's "ides" key takes them
   std::optional<std::string> logPath;
+  // --uninstall=NAME: the package's name as its records give it; empty for the package's own.
+  std::string uninstallName;
   std::string problem;
 };
 

@@ -15,6 +15,7 @@
 #include "Installer/Installation.h"
 #include "Installer/Options.h"
 #include "Installer/PackageSource.h"
+#include "Installer/Uninstall.h"
 #include "Package/RecordCheck.h"
 #include "Platform/Console.h"
 #include "Platform/FileSystem.h"
@@ -70,6 +71,17 @@ bool StartLog(const std::string& path) {
   return true;
 }
 
+// --uninstall, ended as an installation is: the final prompt, unless --yes.
+int Uninstall(std::string_view name, const InstallerOptions& options,
+              const DialogueChoices& choices) {
+  const bool removed = RunUninstall(name, StdConsole(), choices);
+  WriteLine(REMOVAL_FINAL_PROMPT);
+  if (!options.yes) {
+    ReadLine();
+  }
+  return removed ? EXIT_INSTALLED : EXIT_ENTRY_FAILED;
+}
+
 } // namespace
 
 int RunInstaller(const std::vector<std::string>& arguments) {
@@ -97,6 +109,11 @@ int RunInstaller(const std::vector<std::string>& arguments) {
   }
   WriteLine(PRODUCT_BANNER);
 
+  // A package named by its records needs no package file.
+  if (options.mode == RunMode::Uninstall && !options.uninstallName.empty()) {
+    return Uninstall(options.uninstallName, options, choices);
+  }
+
   PackageImage image;
   PackageLayout layout;
   bool opened = OpenPackage(options.package, image, layout);
@@ -108,6 +125,16 @@ int RunInstaller(const std::vector<std::string>& arguments) {
   if (!opened) {
     WriteLine(std::string(ABSENT_PACKAGE_MESSAGE) + DownloadAddress());
     return EXIT_NO_PACKAGE;
+  }
+
+  if (options.mode == RunMode::Uninstall) {
+    const std::string name = ReadPackageSettings(layout).identity.name;
+    ReleasePackage(image);
+    if (name.empty()) {
+      WriteLine(PACKAGE_WITHOUT_NAME);
+      return EXIT_NO_PACKAGE;
+    }
+    return Uninstall(name, options, choices);
   }
 
   if (options.mode == RunMode::List || options.mode == RunMode::Check) {

@@ -38,6 +38,9 @@ bool PathCanBeNamed(std::string_view windowsPath);
 // True when the path names an existing folder.
 bool IsFolder(std::string_view windowsPath);
 
+// True when the path names anything: a file, a folder or a link.
+bool PathExists(std::string_view windowsPath);
+
 // Creates one folder; true on success.
 bool MakeFolder(std::string_view windowsPath);
 

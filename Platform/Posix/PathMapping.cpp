@@ -242,6 +242,16 @@ bool IsFolder(std::string_view windowsPath) {
   return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool PathExists(std::string_view windowsPath) {
+  const std::string native = NativePath(windowsPath);
+  const std::optional<unsigned char> listed = ListedType(native);
+  if (!listed || *listed != DT_UNKNOWN) {
+    return listed.has_value();
+  }
+  struct stat info {};
+  return ::lstat(native.c_str(), &info) == 0;
+}
+
 namespace {
 std::atomic<bool> accessDenied = false;
 } // namespace

@@ -66,6 +66,10 @@ bool IsFolder(std::string_view windowsPath) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool PathExists(std::string_view windowsPath) {
+  return ::GetFileAttributesW(win32::SystemPath(windowsPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 namespace {
 std::atomic<bool> accessDenied = false;
 

@@ -1,0 +1,96 @@
+// What the installer remembers of a package it installed for one IDE installation (its install
+// record, Package/InstallRecord.h), and what it does with it: the journal of a turn as its files
+// arrive, the clean-up of an upgrade once every entry arrived, and removal.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Installer/Console.h"
+#include "Package/InstallRecord.h"
+#include "Package/PackageOptions.h"
+#include "Platform/FileSystem.h"
+
+namespace quillet {
+
+// The registry key below HKEY_CURRENT_USER that indexes a package's records.
+std::string RecordIndexKey(std::string_view packageName);
+
+// What earlier turns of one package for one IDE installation left on disk: the record and journal
+// found in each folder looked into, and in the folders that their journals replace.
+struct EarlierInstallation {
+  std::vector<InstallRecord> parts;
+  std::vector<std::string> recordFiles; // every record and journal read, as full paths
+  bool Empty() const { return parts.empty(); }
+  // The folder and version of the newest part (the first one found).
+  const std::string& Folder() const { return parts.front().folder; }
+  const std::string& Version() const { return parts.front().version; }
+};
+
+// Reads the records and journals of `name` for the installation `ide` (its index value) in the
+// folders, passing over any other package's or installation's.
+EarlierInstallation FindEarlier(std::string_view name, std::string_view ide,
+                                const std::vector<std::string>& folders);
+
+// What removing an earlier installation's files, folders and library entries came to.
+struct RemovalCount {
+  std::size_t files = 0;
+  std::size_t library = 0;
+  std::size_t kept = 0;   // files the user changed, kept on purpose
+  std::size_t failed = 0; // what could not be removed (each said on its line)
+};
+
+// The journal and record of one turn of a package that has a name.
+class TurnRecorder {
+public:
+  TurnRecorder(const PackageIdentity& identity, std::string ide, std::string folder,
+               EarlierInstallation earlier);
+
+  const EarlierInstallation& Earlier() const { return earlier_; }
+  const InstallRecord& Record() const { return record_; }
+
+  // Under the folder's lock, before the first entry: opens the journal (continuing one that an
+  // interrupted turn left) with the folders the turn made so far, and points the index at the
+  // folder. A line says so when it cannot, and the turn goes on unrecorded.
+  void Begin(const std::vector<std::string>& createdFolders, Console& console);
+  void FolderCreated(std::string_view folder);
+  void FileInstalled(std::string_view path, std::uint64_t size, std::uint32_t crc,
+                     std::uint32_t dosDateTime);
+  // A library-path entry the turn owns: added by it, or by the earlier installation.
+  void LibraryEntry(RecordedLibraryEntry entry);
+
+  // After a turn in which every entry arrived and the library paths were changed: removes the
+  // earlier installation's files that this one does not install (unchanged ones only), its empty
+  // folders and its records, and writes this turn's record. False when something could not be
+  // removed or the record not written (each said on its line).
+  bool Complete(Console& console);
+
+private:
+  void Journal(const std::string& line);
+
+  InstallRecord record_;
+  EarlierInstallation earlier_;
+  std::optional<platform::AppendFile> journal_;
+  bool recording_ = false;
+};
+
+// Removes the files an earlier installation installed whose content is still what was installed
+// (a line for each one kept because it changed, or not removed), except `keep` (PathKey forms of
+// the files a newer turn installed). Folders and library entries are not touched here.
+RemovalCount RemoveEarlierFiles(const EarlierInstallation& earlier,
+                                const std::vector<std::string>& keep, Console& console);
+
+// Removes the folders the earlier installation made that are empty now, deepest first, except
+// `keepFolder` and the folders above it. Gives how many went.
+std::size_t RemoveEarlierFolders(const EarlierInstallation& earlier, std::string_view keepFolder);
+
+// A path as records compare them: ASCII letter case folded, "/" taken as "\".
+std::string PathKey(std::string_view path);
+
+// Removes the earlier installation's records and journals (except those in `keepFolder`).
+void RemoveRecordFiles(const EarlierInstallation& earlier, std::string_view keepFolder);
+
+} // namespace quillet

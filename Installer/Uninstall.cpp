@@ -1,0 +1,147 @@
+#include "Installer/Uninstall.h"
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "Common/Text.h"
+#include "Installer/TurnRecord.h"
+#include "Package/IdeInstallation.h"
+#include "Platform/Ascii.h"
+#include "Platform/FileSystem.h"
+#include "Platform/UserRegistry.h"
+
+namespace quillet {
+
+namespace {
+
+// The installation an index value names ("Software\Embarcadero\BDS\23.0"), for --ides; nullopt
+// for a turn without an IDE.
+std::optional<IdeInstallation> InstallationOfKey(std::string_view key) {
+  const std::size_t last = key.rfind('\\');
+  if (last == std::string_view::npos || last == 0) {
+    return std::nullopt;
+  }
+  return IdeInstallation("\\" + std::string(key.substr(0, last + 1)), key.substr(last + 1), {});
+}
+
+// Each library entry of the parts once.
+std::vector<RecordedLibraryEntry> LibraryEntries(const EarlierInstallation& earlier) {
+  std::vector<RecordedLibraryEntry> entries;
+  std::unordered_set<std::string> seen;
+  for (const InstallRecord& part : earlier.parts) {
+    for (const RecordedLibraryEntry& entry : part.library) {
+      if (seen.insert(PathKey(entry.key + '\t' + entry.value + '\t' + entry.folder)).second) {
+        entries.push_back(entry);
+      }
+    }
+  }
+  return entries;
+}
+
+} // namespace
+
+bool RunUninstall(std::string_view name, Console& console, const DialogueChoices& choices) {
+  const std::string indexKey = RecordIndexKey(name);
+  const std::vector<platform::UserTextValue> recorded = platform::ReadUserTexts(indexKey);
+  if (recorded.empty()) {
+    console.WriteLine(std::string(NOTHING_RECORDED_HEAD) + std::string(name) +
+                      std::string(NOTHING_RECORDED_TAIL));
+    return true;
+  }
+  bool allRemoved = true;
+  for (const platform::UserTextValue& value : recorded) {
+    const std::optional<IdeInstallation> installation = InstallationOfKey(value.name);
+    const std::string ide = installation ? "HKEY_CURRENT_USER\\" + value.name : "no IDE";
+    if (!choices.ides.empty() && !(installation && IdeChosen(choices, *installation))) {
+      continue;
+    }
+    const EarlierInstallation earlier = FindEarlier(name, value.name, {value.text});
+    console.WriteLine("");
+    if (earlier.Empty()) {
+      // The folder was removed or its record lost: the note leads nowhere.
+      console.WriteLine("No record of " + std::string(name) + " (" + ide + ") is left in " +
+                        InLine(value.text) + "; its note in the registry is removed.");
+      platform::RemoveUserValue(indexKey, value.name);
+      continue;
+    }
+    std::unordered_set<std::string> files;
+    std::unordered_set<std::string> folders;
+    for (const InstallRecord& part : earlier.parts) {
+      for (const RecordedFile& file : part.files) {
+        files.insert(PathKey(RecordedFilePath(part, file)));
+      }
+      for (const std::string& folder : part.createdFolders) {
+        folders.insert(PathKey(folder));
+      }
+    }
+    const std::vector<RecordedLibraryEntry> library = LibraryEntries(earlier);
+    console.WriteLine(std::string(name) +
+                      (earlier.Version().empty() ? "" : " " + earlier.Version()) + " for " + ide +
+                      " is installed in " + InLine(earlier.Folder()) + ": " +
+                      std::to_string(files.size()) + " files, " + std::to_string(folders.size()) +
+                      " folders made by the installer, " + std::to_string(library.size()) +
+                      " library-path entries.");
+    for (const RecordedLibraryEntry& entry : library) {
+      console.WriteLine("  " + entry.value + " (" + entry.key + "): " + entry.folder);
+    }
+    console.WriteLine(REMOVAL_QUESTION);
+    std::string answer;
+    if (choices.confirm) {
+      console.WriteLine("");
+    } else {
+      answer = console.ReadLine();
+    }
+    if (platform::EqualIgnoringAsciiCase(TrimBlanks(answer), "N")) {
+      continue;
+    }
+
+    const RemovalCount removed = RemoveEarlierFiles(earlier, {}, console);
+    std::size_t failed = removed.failed;
+    std::size_t entries = 0;
+    for (const RecordedLibraryEntry& entry : library) {
+      const platform::UserListResult result =
+          platform::ChangeUserLists({{entry.key, entry.value, false}}, "", entry.folder);
+      switch (result.outcome) {
+      case platform::UserListOutcome::Added:
+        ++entries;
+        break;
+      case platform::UserListOutcome::Present:
+      case platform::UserListOutcome::KeyMissing:
+        break; // gone already, or the IDE's settings with it
+      case platform::UserListOutcome::InUse:
+        console.WriteLine("Could not remove " + entry.folder + " from " + entry.value + " (" +
+                          entry.key + "): Wine programs of this prefix are running" +
+                          (result.detail.empty() ? "" : " (" + result.detail + ")") +
+                          "; close them, then run again");
+        ++failed;
+        break;
+      case platform::UserListOutcome::Failed:
+        console.WriteLine("Could not remove " + entry.folder + " from " + entry.value + " (" +
+                          entry.key + "): " + result.detail);
+        ++failed;
+        break;
+      }
+    }
+    if (failed > 0) {
+      // The record stays, so that a later run can finish what this one could not.
+      console.WriteLine("The record of " + std::string(name) + " stays in " +
+                        InLine(earlier.Folder()) + ", so that running again removes the rest.");
+      allRemoved = false;
+      continue;
+    }
+    RemoveRecordFiles(earlier, {});
+    const std::size_t folderCount = RemoveEarlierFolders(earlier, {});
+    platform::RemoveUserValue(indexKey, value.name);
+    console.WriteLine("Removed " + std::to_string(removed.files) + " files, " +
+                      std::to_string(folderCount) + " folders and " + std::to_string(entries) +
+                      " library-path entries of " + std::string(name) +
+                      (removed.kept > 0 ? "; kept " + std::to_string(removed.kept) +
+                                              " files that were changed"
+                                        : std::string()) +
+                      ".");
+  }
+  return allRemoved;
+}
+
+} // namespace quillet
