@@ -95,13 +95,7 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
     const std::optional<std::string> folder =
         SystemFormOfPath(FolderWithSeparator(context.PackageRoot));
     if (!identity.name.empty() && folder) {
-      std::vector<std::string> folders;
-      for (const platform::UserTextValue& value :
-           platform::ReadUserTexts(RecordIndexKey(identity.name))) {
-        if (platform::EqualIgnoringAsciiCase(value.name, ide)) {
-          folders.push_back(value.text);
-        }
-      }
+      std::vector<std::string> folders = IndexedFolders(identity.name, ide);
       folders.push_back(*folder);
       EarlierInstallation earlier = FindEarlier(identity.name, ide, folders);
       if (!earlier.Empty()) {
@@ -111,6 +105,7 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
                           (identity.version.empty() ? "" : " to " + identity.version) + ".");
       }
       recorder.emplace(identity, std::string(ide), FolderWithSeparator(*folder), std::move(earlier));
+      recorder->Prepare(console);
       context.Recorder = &*recorder;
     }
     const bool installed = InstallAllEntries(settings.toInstall, context, console, options);

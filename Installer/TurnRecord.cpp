@@ -69,6 +69,28 @@ std::string RecordIndexKey(std::string_view packageName) {
   return std::string(RECORD_INDEX_KEY) + "\\" + std::string(packageName);
 }
 
+std::vector<std::string> FoldersOfIndexText(std::string_view text) {
+  std::vector<std::string> folders;
+  while (!text.empty()) {
+    const std::size_t bar = text.find('|');
+    if (const std::string_view folder = TrimBlanks(text.substr(0, bar)); !folder.empty()) {
+      folders.emplace_back(folder);
+    }
+    text.remove_prefix(bar == std::string_view::npos ? text.size() : bar + 1);
+  }
+  return folders;
+}
+
+std::vector<std::string> IndexedFolders(std::string_view packageName, std::string_view ide) {
+  for (const platform::UserTextValue& value :
+       platform::ReadUserTexts(RecordIndexKey(packageName))) {
+    if (platform::EqualIgnoringAsciiCase(value.name, ide)) {
+      return FoldersOfIndexText(value.text);
+    }
+  }
+  return {};
+}
+
 EarlierInstallation FindEarlier(std::string_view name, std::string_view ide,
                                 const std::vector<std::string>& folders) {
   EarlierInstallation earlier;
@@ -198,6 +220,32 @@ TurnRecorder::TurnRecorder(const PackageIdentity& identity, std::string ide, std
   }
 }
 
+bool TurnRecorder::Index(const std::string& folders, Console& console) {
+  const platform::UserListResult indexed =
+      platform::SetUserText(RecordIndexKey(record_.name), record_.ide, folders);
+  if (indexed.outcome == platform::UserListOutcome::Added ||
+      indexed.outcome == platform::UserListOutcome::Present) {
+    return true;
+  }
+  console.WriteLine("Cannot note this installation in the user's registry (HKEY_CURRENT_USER\\" +
+                    RecordIndexKey(record_.name) + "): " +
+                    (indexed.detail.empty() ? "Wine programs of this prefix are running"
+                                            : indexed.detail) +
+                    "; its record stays in " + InLine(record_.folder));
+  return false;
+}
+
+void TurnRecorder::Prepare(Console& console) {
+  std::string folders = record_.folder;
+  std::unordered_set<std::string> named{PathKey(record_.folder)};
+  for (const InstallRecord& part : earlier_.parts) {
+    if (named.insert(PathKey(part.folder)).second) {
+      folders += "|" + part.folder;
+    }
+  }
+  indexed_ = Index(folders, console);
+}
+
 void TurnRecorder::Begin(const std::vector<std::string>& createdFolders, Console& console) {
   const std::string path = record_.folder + JournalFileName(record_.name);
   // A journal that an interrupted turn left goes on: its lines still name files on disk.
@@ -212,16 +260,6 @@ void TurnRecorder::Begin(const std::vector<std::string>& createdFolders, Console
   recording_ = true;
   for (const std::string& folder : createdFolders) {
     FolderCreated(folder);
-  }
-  const platform::UserListResult indexed =
-      platform::SetUserText(RecordIndexKey(record_.name), record_.ide, record_.folder);
-  if (indexed.outcome != platform::UserListOutcome::Added &&
-      indexed.outcome != platform::UserListOutcome::Present) {
-    console.WriteLine("Cannot note this installation in the user's registry (HKEY_CURRENT_USER\\" +
-                      RecordIndexKey(record_.name) + "): " +
-                      (indexed.detail.empty() ? "Wine programs of this prefix are running"
-                                              : indexed.detail) +
-                      "; its record stays in " + InLine(record_.folder));
   }
 }
 
@@ -297,6 +335,9 @@ bool TurnRecorder::Complete(Console& console) {
   platform::RemoveFile(record_.folder + JournalFileName(record_.name));
   // Earlier folders that the clean-up left empty go, now that their records are gone.
   const std::size_t folders = RemoveEarlierFolders(earlier_, record_.folder);
+  if (indexed_) {
+    Index(record_.folder, console);
+  }
   if (removedFiles + folders > 0) {
     console.WriteLine("Removed " + std::to_string(removedFiles) + " files and " +
                       std::to_string(folders) + " folders of " + record_.name +

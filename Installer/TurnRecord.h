@@ -19,6 +19,13 @@ namespace quillet {
 // The registry key below HKEY_CURRENT_USER that indexes a package's records.
 std::string RecordIndexKey(std::string_view packageName);
 
+// The folders that the index names for a package and an IDE installation (its index value): the
+// folder of its record first, then, while a turn into another folder has not ended, the folders it
+// replaces. They are kept in one text, separated by "|", which no Windows path holds.
+std::vector<std::string> IndexedFolders(std::string_view packageName, std::string_view ide);
+// The folders of one index value's text.
+std::vector<std::string> FoldersOfIndexText(std::string_view text);
+
 // What earlier turns of one package for one IDE installation left on disk: the record and journal
 // found in each folder looked into, and in the folders that their journals replace.
 struct EarlierInstallation {
@@ -52,9 +59,12 @@ public:
   const EarlierInstallation& Earlier() const { return earlier_; }
   const InstallRecord& Record() const { return record_; }
 
+  // Before the turn makes its folder: the index names it, besides the earlier folders, so that
+  // whatever a kill leaves in either is found. A line says so when it cannot.
+  void Prepare(Console& console);
   // Under the folder's lock, before the first entry: opens the journal (continuing one that an
-  // interrupted turn left) with the folders the turn made so far, and points the index at the
-  // folder. A line says so when it cannot, and the turn goes on unrecorded.
+  // interrupted turn left) with the folders the turn made so far. A line says so when it cannot,
+  // and the turn goes on unrecorded.
   void Begin(const std::vector<std::string>& createdFolders, Console& console);
   void FolderCreated(std::string_view folder);
   void FileInstalled(std::string_view path, std::uint64_t size, std::uint32_t crc,
@@ -70,11 +80,13 @@ public:
 
 private:
   void Journal(const std::string& line);
+  bool Index(const std::string& folders, Console& console);
 
   InstallRecord record_;
   EarlierInstallation earlier_;
   std::optional<platform::AppendFile> journal_;
   bool recording_ = false;
+  bool indexed_ = false;
 };
 
 // Removes the files an earlier installation installed whose content is still what was installed

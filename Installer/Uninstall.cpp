@@ -56,7 +56,8 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     if (!choices.ides.empty() && !(installation && IdeChosen(choices, *installation))) {
       continue;
     }
-    const EarlierInstallation earlier = FindEarlier(name, value.name, {value.text});
+    const std::vector<std::string> indexed = FoldersOfIndexText(value.text);
+    const EarlierInstallation earlier = FindEarlier(name, value.name, indexed);
     console.WriteLine("");
     if (earlier.Empty()) {
       // The folder was removed or its record lost: the note leads nowhere.
@@ -131,7 +132,11 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
       continue;
     }
     RemoveRecordFiles(earlier, {});
-    const std::size_t folderCount = RemoveEarlierFolders(earlier, {});
+    std::size_t folderCount = RemoveEarlierFolders(earlier, {});
+    // A turn killed between making its folder and beginning its journal left that folder empty.
+    for (const std::string& folder : indexed) {
+      folderCount += platform::IsFolder(folder) && platform::RemoveEmptyFolder(folder) ? 1 : 0;
+    }
     platform::RemoveUserValue(indexKey, value.name);
     console.WriteLine("Removed " + std::to_string(removed.files) + " files, " +
                       std::to_string(folderCount) + " folders and " + std::to_string(entries) +
