@@ -6,6 +6,8 @@
 #include <thread>
 #include <utility>
 
+#include "Package/Crc32.h"
+
 namespace quillet {
 
 unsigned InstallThreads() {
@@ -21,8 +23,10 @@ unsigned InstallThreads() {
 }
 
 ContentPipeline::ContentPipeline(std::vector<PackageEntry> entries, unsigned workers,
-                                 EntryDecoder decoder, std::size_t budget, std::size_t entryLimit)
+                                 EntryDecoder decoder, std::size_t budget, std::size_t entryLimit,
+                                 bool contentCrc)
     : entries_(std::move(entries)), decoder_(std::move(decoder)), entryLimit_(entryLimit),
+      contentCrc_(contentCrc),
       pipeline_(
           entries_.size(), workers, [this](Pipeline::Task& task) { return Prepare(task); },
           budget) {}
@@ -57,6 +61,11 @@ PreparedContent ContentPipeline::Prepare(Pipeline::Task& task) const {
     return result; // held stays false; a failure is raised again by the writer
   }
   result.held = true;
+  if (contentCrc_) {
+    Crc32 crc;
+    crc.Add(result.bytes.data(), result.bytes.size());
+    result.contentCrc = crc.Value();
+  }
   return result;
 }
 

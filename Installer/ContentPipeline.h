@@ -27,9 +27,10 @@ public:
   // interrupt (Platform/Interruption.h): it ends the process while they work, and they hold
   // nothing on disk that it would have to clean up. Destroying the pipeline stops the workers, also
   // in the middle of an entry, and waits for them.
+  // `contentCrc`: the workers also give the CRC-32 of the content they hold.
   ContentPipeline(std::vector<PackageEntry> entries, unsigned workers, EntryDecoder decoder,
                   std::size_t budget = LOOKAHEAD_BUDGET,
-                  std::size_t entryLimit = LOOKAHEAD_ENTRY_LIMIT);
+                  std::size_t entryLimit = LOOKAHEAD_ENTRY_LIMIT, bool contentCrc = false);
 
   // False when no worker could be started; the writer then does all the work itself.
   bool Active() const { return pipeline_.Active(); }
@@ -45,6 +46,7 @@ private:
   const std::vector<PackageEntry> entries_;
   const EntryDecoder decoder_;
   const std::size_t entryLimit_;
+  const bool contentCrc_;
   // Its budget counts the decompressed bytes held in finished results and in entries being
   // decompressed. Last, so that its workers end before what they read goes.
   Pipeline pipeline_;

@@ -129,7 +129,9 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
     return Fail(console, "could not create [" + shownTarget + "]");
   }
   CountedOutput output{*file, std::nullopt};
-  if (context.Recorder != nullptr) {
+  // A worker's CRC of the content serves when nothing is written ahead of it.
+  const bool crcAhead = prepared != nullptr && prepared->held && prepared->contentCrc && !patch;
+  if (context.Recorder != nullptr && !crcAhead) {
     output.crc.emplace();
   }
   if (patch && !output.Write(patch->data(), patch->size())) {
@@ -157,7 +159,9 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
                              shownTarget + "]");
   }
   if (context.Recorder != nullptr) {
-    context.Recorder->FileInstalled(*systemTarget, output.size, output.crc->Value(),
+    context.Recorder->FileInstalled(
+        *systemTarget, crcAhead ? prepared->bytes.size() : output.size,
+        crcAhead ? *prepared->contentCrc : output.crc->Value(),
                                     EncodeDosDateTime(EntryDayValue(entry.Date(), entry.Time())));
   }
   console.WriteLine("OK");
@@ -195,7 +199,8 @@ bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext&
 
   std::optional<ContentPipeline> pipeline;
   if (options.threads > 1 && entries.size() > 1) {
-    pipeline.emplace(entries, options.threads, options.decoder);
+    pipeline.emplace(entries, options.threads, options.decoder, LOOKAHEAD_BUDGET,
+                     LOOKAHEAD_ENTRY_LIMIT, context.Recorder != nullptr);
   }
   const bool ahead = pipeline && pipeline->Active();
   // Folders are read once for the whole turn.

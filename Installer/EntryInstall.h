@@ -3,7 +3,9 @@
 #pragma once
 
 #include <exception>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +34,9 @@ struct PreparedContent {
   bool held = false;
   StreamEnd end = StreamEnd::Complete;
   std::string bytes;
+  // The CRC-32 of `bytes` when held and the pipeline was asked for it (a recorded turn), so that
+  // the writer does not compute it itself.
+  std::optional<std::uint32_t> contentCrc;
   // A failure raised while decompressing; the writer raises it again where a run without workers
   // would have met it, after the file was created.
   std::exception_ptr failure;
