@@ -122,6 +122,10 @@ std::optional<RecordedFile> FileOfFields(std::span<const std::string_view> field
 // Takes one line after the first into the record; a line that is not whole and right is passed
 // over.
 void ReadLine(InstallRecord& record, std::string_view line) {
+  // No field holds a CR: the writer writes none, and a lone one would end the line for an editor.
+  if (line.find('\r') != std::string_view::npos) {
+    return;
+  }
   std::vector<std::string_view> fields;
   for (std::size_t tab; (tab = line.find(FIELD_SEPARATOR)) != std::string_view::npos;) {
     fields.push_back(line.substr(0, tab));

@@ -91,6 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"ClimbsOut", FILE_AT("1", "00000000", "2024-03-01 12:00:00", "..\\a") "\r\n", 0},
         ReadCase{"ClimbsBehindAPercent",
                  FILE_AT("1", "00000000", "2024-03-01 12:00:00", "%\\..\\a") "\r\n", 0},
+        ReadCase{"LoneCrInAField", "created\tC:\\W\rX\r\n", 0},
         ReadCase{"RelativeCreatedFolder", "created\tSource\r\nlibrary\tK\tV\r\n", 0}),
     [](const auto& info) { return info.param.name; });
 
