@@ -1,4 +1,5 @@
 #include "Installer/Timestamps.h"
+#include "Package/DosDateTime.h"
 #include "Platform/FileSystem.h"
 
 #include <chrono>
@@ -17,7 +18,6 @@ constexpr std::int64_t MS_PER_SECOND = 1'000;
 // Day numbers count from 1899-12-30. The packed format holds 1980-01-01 (day 29221) up to
 // 2099-12-31 (day 73050); the 7-bit year field could go to 2107, but those years are refused.
 constexpr std::chrono::sys_days DAY_ZERO = std::chrono::year(1899) / 12 / 30;
-constexpr int DOS_BASE_YEAR = 1980;
 constexpr std::int64_t FIRST_ENCODABLE_DAY =
     (std::chrono::sys_days(std::chrono::year(DOS_BASE_YEAR) / 1 / 1) - DAY_ZERO).count();
 constexpr std::int64_t LAST_ENCODABLE_DAY =
@@ -53,12 +53,11 @@ std::uint32_t EncodeDosDateTime(double dayValue) {
   const auto minute = static_cast<std::uint32_t>((timeOfDay / MS_PER_MINUTE) % 60);
   const auto second = static_cast<std::uint32_t>((timeOfDay % MS_PER_MINUTE) / MS_PER_SECOND);
 
-  // Two-second resolution: the odd second is truncated, never rounded up.
-  const std::uint32_t timeWord = second / 2 + minute * 32 + hour * 2048;
-  const std::uint32_t dateWord =
-      static_cast<unsigned>(civil.day()) + static_cast<unsigned>(civil.month()) * 32 +
-      static_cast<std::uint32_t>(static_cast<int>(civil.year()) - DOS_BASE_YEAR) * 512;
-  return dateWord * 65536 + timeWord;
+  // Two-second resolution: the odd second is truncated, never rounded up. Every field is in
+  // range here, so the fields always pack.
+  return PackDosFields({static_cast<int>(civil.year()), static_cast<unsigned>(civil.month()),
+                        static_cast<unsigned>(civil.day()), hour, minute, second / 2 * 2})
+      .value_or(0);
 }
 
 void StampEntryFile(platform::OutputFile& file, std::uint32_t date, std::uint32_t time) {

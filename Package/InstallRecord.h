@@ -5,15 +5,17 @@
 // The text is UTF-8 with CR LF line ends, one item per line, fields separated by tabs (a character
 // that no Windows path, registry key or value name of the IDEs holds):
 //
+// clang-format off
 //   quillet-record	1
 //   name	Widgets
 //   version	2.1
 //   ide	Software\Embarcadero\BDS\23.0
-//   folder	C:\Lib\Widgets\                                 (a folder ends in "\")
-//   previous	D:\Old\Widgets\                                 (journal only)
+//   folder	C:\Lib\Widgets\                                   (ends in a backslash)
+//   previous	D:\Old\Widgets\                                  (journal only)
 //   file	1234	89abcdef	2024-03-01 12:00:00	Source\Widgets.pas
 //   created	C:\Lib\Widgets\Source
 //   library	Software\Embarcadero\BDS\23.0\Library\Win32	Search Path	C:\Lib\Widgets\Source
+// clang-format on
 //
 // A journal has the same form. It is begun before a turn writes its first file and gets one line
 // per file and folder as soon as it is on disk, so that a run killed at any moment leaves a list
@@ -69,8 +71,13 @@ struct InstallRecord {
 
 // Whether a text may name a package: 1 to 64 characters of ASCII letters, digits, " ", ".", "-",
 // "_" and "+", neither beginning nor ending with a blank or a dot. It becomes part of file names
-// and of a registry key.
+// and of a registry key, so a name that makes the record's file name one that Windows reserves
+// ("CON", HoldableName) is refused too.
 bool IsPackageName(std::string_view name);
+
+// Whether a text may be a package's version: 1 to 32 characters of ASCII letters, digits, ".",
+// "-", "+" and "_"; shown and recorded as it is.
+bool IsPackageVersion(std::string_view version);
 
 // "NAME.quillet-record" and "NAME.quillet-journal".
 std::string RecordFileName(std::string_view packageName);
@@ -88,7 +95,9 @@ std::string RecordLibraryLine(const RecordedLibraryEntry& entry);
 
 // Reads a record or journal. Nullopt when the text does not begin with the record's first line or
 // has no name. A last line without its line end (a journal cut short by a kill) and lines of kinds
-// this version does not know are passed over.
+// this version does not know are passed over, and so is a line whose fields are not all there and
+// right (a number that is none, a folder that is not full, a relative file path that climbs out of
+// the folder): a line is taken whole or not at all. A line may end in LF alone.
 std::optional<InstallRecord> RecordOfText(std::string_view text);
 
 // The full path of a recorded file: its path when full, else the record's folder and its path.

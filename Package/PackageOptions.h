@@ -35,8 +35,8 @@ struct PackageIdentity {
 // The text of "identity.txt": lines "name=NAME" and "version=VERSION" (when there is one), each
 // ending with CR LF.
 std::string IdentityText(const PackageIdentity& identity);
-// Reads that text back; other lines are passed over, and a name that IsPackageName refuses is
-// taken as none.
+// Reads that text back; other lines are passed over, values are trimmed of blanks, and a name
+// that IsPackageName or a version that IsPackageVersion refuses is taken as none.
 PackageIdentity IdentityOfText(std::string_view text);
 
 // The text of "codepage.txt": the number of the Windows code page in which the package's names,

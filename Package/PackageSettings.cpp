@@ -89,6 +89,9 @@ PackageSettings ReadPackageSettings(const PackageLayout& layout) {
     settings.stored.library = LibrarySettingsOfText(*library);
   }
   settings.stored.readmeTarget = ReadmeTarget(layout);
+  if (const auto identity = ListEntryText(layout, IDENTITY_ENTRY_NAME)) {
+    settings.identity = IdentityOfText(*identity);
+  }
   settings.text = InProgramText(settings.stored, settings.codePage);
   settings.patch = ExtractEntry(layout, PATCH_ENTRY_NAME);
 

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "Common/Text.h"
+#include "Package/InstallRecord.h"
 #include "Packer/IdeFamilies.h"
 #include "Packer/PackerError.h"
 #include "Packer/PathText.h"
@@ -180,7 +182,24 @@ public:
     std::uint32_t platformsLine = 0;
     for (const auto& [key, node] : document) {
       const std::string_view name = key.str();
-      if (name == "default-folder") {
+      if (name == "name") {
+        manifest.identity.name = String(node, name);
+        if (!IsPackageName(manifest.identity.name)) {
+          Fail(LineOf(node), "name '" + ShownText(manifest.identity.name, TextShape::Line, true) +
+                                 "': a package's name is 1 to 64 ASCII letters, digits, blanks and "
+                                 "the characters . - _ +, neither beginning nor ending with a "
+                                 "blank or a dot, and no name that Windows reserves for a device "
+                                 "(CON, NUL, COM1, ...)");
+        }
+      } else if (name == "version") {
+        manifest.identity.version = String(node, name);
+        if (!IsPackageVersion(manifest.identity.version)) {
+          Fail(LineOf(node), "version '" +
+                                 ShownText(manifest.identity.version, TextShape::Line, true) +
+                                 "': a version is 1 to 32 ASCII letters, digits and the "
+                                 "characters . - + _, as \"2.1\" or \"3.0.1-beta\"");
+        }
+      } else if (name == "default-folder") {
         manifest.defaultFolder = String(node, name);
         manifest.defaultFolderLine = LineOf(node);
         hasDefaultFolder = true;
@@ -238,9 +257,9 @@ public:
       } else {
         Fail(key.source().begin.line,
              "unknown key '" + std::string(name) +
-                 "' (known: default-folder, root, welcome-file, welcome-text, patch-file, "
-                 "patch-text, timestamp, ides, library-path, browsing-path, platforms, readme, "
-                 "case-sensitive, line-ends, code-page, [[entry]])");
+                 "' (known: name, version, default-folder, root, welcome-file, welcome-text, "
+                 "patch-file, patch-text, timestamp, ides, library-path, browsing-path, "
+                 "platforms, readme, case-sensitive, line-ends, code-page, [[entry]])");
       }
     }
     if (manifest.library.Empty() && platformsLine != 0) {
@@ -249,6 +268,10 @@ public:
     }
     if (!manifest.library.Empty() && manifest.library.platforms.empty()) {
       manifest.library.platforms.emplace_back(DEFAULT_LIBRARY_PLATFORM);
+    }
+    if (manifest.identity.name.empty()) {
+      Fail(0, "\"name\" is required: the installer records what it installs under the package's "
+              "name, so that it can upgrade and remove it later (as name = \"Widgets\")");
     }
     if (!hasDefaultFolder) {
       Fail(0, "missing default-folder, the folder proposed for each IDE installation");

@@ -1,5 +1,7 @@
 // The packer's manifest: a TOML file that says what goes into a package.
 //
+//   name = "Widgets"              # required: the installer records what it installs under it
+//   version = "2.1"               # optional, recorded and shown with the name
 //   default-folder = '%Delphi%Components\Widgets\'     # required
 //   root = "."                    # where source patterns start, relative to the manifest
 //   welcome-file = "welcome.txt"  # or welcome-text = "..."; becomes the entry "welcome.txt"
@@ -64,6 +66,9 @@ enum class LineEnds { CrLf, Keep };
 struct Manifest {
   std::filesystem::path file;
   std::filesystem::path root;
+  // The package's name (IsPackageName) and version (IsPackageVersion, or empty); becomes the entry
+  // "identity.txt".
+  PackageIdentity identity;
   std::string defaultFolder;
   std::uint32_t defaultFolderLine = 0;
   ManifestText welcome;

@@ -41,6 +41,13 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
   out << ", " << package.Entries().size() << " entries\n";
   // The settings as stored, shown in the code page asked for.
   const PackageTexts& stored = package.Settings().stored;
+  const PackageIdentity& identity = package.Settings().identity;
+  if (!identity.name.empty()) {
+    out << "Name: " << identity.name << "\n";
+  }
+  if (!identity.version.empty()) {
+    out << "Version: " << identity.version << "\n";
+  }
   out << "Default folder: " << shown(stored.defaultFolder) << "\n";
   out << Shown(IdeFamiliesLine(stored.ides)) << "\n";
   // The settings a package opts into, only when it does.

@@ -14,6 +14,7 @@
 
 #include "Common/Text.h"
 #include "Package/Contract.h"
+#include "Package/InstallRecord.h"
 #include "Packer/IdeFamilies.h"
 #include "Packer/PackageFiles.h"
 #include "Packer/PackerError.h"
@@ -102,6 +103,7 @@ public:
     AddIdes();
     AddLibrary();
     AddCodePage();
+    AddIdentity();
     listEnd_ = plan_.entries.size();
     for (const ManifestEntry& entry : manifest_.entries) {
       AddEntry(entry);
@@ -191,23 +193,29 @@ private:
     AddText(text, IDES_ENTRY_NAME);
   }
 
-  // The code page of the names and texts as the entry "codepage.txt", never installed, so that
-  // the installer converts them from it under any locale. A record rather than a file: it takes
+  // A list entry that the packer makes rather than takes from a file, never installed. It takes
   // the manifest's timestamp, else a fixed time (2000-01-01), so that it never makes two builds of
   // one manifest differ.
-  void AddCodePage() {
+  void AddMadeListEntry(std::string_view entryName, const std::string& text) {
     EntrySource source;
-    source.fileName = CODE_PAGE_ENTRY_NAME;
+    source.fileName = entryName;
     source.flags = 0;
     const DayTime when =
         manifest_.timestamp ? *manifest_.timestamp : DayTimeFromCivil(2000, 1, 1, 0, 0, 0);
     source.date = when.date;
     source.time = when.time;
-    const std::string text = CodePageText(manifest_.codePage);
     source.load = [text] { return text; };
-    Add(std::move(source),
-        TextOfPath(manifest_.file) + " (" + std::string(CODE_PAGE_ENTRY_NAME) + ")", text.size());
+    Add(std::move(source), TextOfPath(manifest_.file) + " (" + std::string(entryName) + ")",
+        text.size());
   }
+
+  // The code page of the names and texts as the entry "codepage.txt", so that the installer
+  // converts them from it under any locale.
+  void AddCodePage() { AddMadeListEntry(CODE_PAGE_ENTRY_NAME, CodePageText(manifest_.codePage)); }
+
+  // The package's name and version as the entry "identity.txt", under which the installer records
+  // what it installs. ASCII only, so the same in every code page.
+  void AddIdentity() { AddMadeListEntry(IDENTITY_ENTRY_NAME, IdentityText(manifest_.identity)); }
 
   // The library settings as the entry "librarypaths.txt", never installed; its folders are
   // templates, checked as entry folders are.
@@ -270,6 +278,13 @@ private:
 
   void AddFile(const ManifestEntry& entry, const std::string& pattern, const SourceFile& file) {
     const std::string where = TextOfPath(file.path);
+    const std::string lowerName = platform::AsciiLowerText(file.name);
+    if (lowerName.ends_with(RECORD_EXTENSION) || lowerName.ends_with(JOURNAL_EXTENSION)) {
+      throw EPackerError(where + ": a file named *" + std::string(RECORD_EXTENSION) + " or *" +
+                         std::string(JOURNAL_EXTENSION) +
+                         " cannot be packed: the installer keeps its install records under such "
+                         "names");
+    }
     if (file.size > MAX_PACKAGE_FILE_SIZE) {
       throw EPackerError(where + ": file of 4 GiB or more cannot be packed");
     }

@@ -52,7 +52,8 @@ printf '%s\n' 'WINE REGISTRY Version 2' '#arch=win32' >"$work/empty-prefix/syste
 
 # pack NAME SOURCE-FOLDER [LEVEL]: a package of every file below the folder.
 pack_folder() {
-  printf '%s\n' "default-folder = '%Delphi%Bench\\'" 'timestamp = 2026-01-15T10:30:00' \
+  printf '%s\n' 'name = "Bench"' "default-folder = '%Delphi%Bench\\'" \
+    'timestamp = 2026-01-15T10:30:00' \
     '[[entry]]' "source = \"$2\"" >"$work/$1.toml"
   "$pack" build "$work/$1.toml" -o "$work/$1.qpk" --level "${3:-9}" -q
 }

@@ -101,7 +101,8 @@ reg "$work/mb100/system.reg" 100
 echo "unit Bench; interface implementation end." >"$work/src/Bench.pas"
 # pack NAME [IDES]: a package of one unit, for the default families or the ones named.
 pack() {
-  { echo "default-folder = '%Delphi%Bench\\'"; echo 'timestamp = 2026-01-15T10:30:00'
+  { echo 'name = "Bench"'
+    echo "default-folder = '%Delphi%Bench\\'"; echo 'timestamp = 2026-01-15T10:30:00'
     [ -z "${2:-}" ] || echo "ides = $2"
     echo '[[entry]]'; echo 'source = "src"'; } >"$work/$1.toml"
   "$pack" build "$work/$1.toml" -o "$work/$1.qpk" -q

@@ -35,6 +35,7 @@ pack=$build/quillet-pack
 rm -rf "$work/corpus" "$work/streams"
 "$bench" corpus "$work/corpus" "$size"
 cat >"$work/corpus.toml" <<'MANIFEST'
+name = "Bench"
 default-folder = '%Delphi%Bench\'
 timestamp = 2026-01-15T10:30:00
 [[entry]]

@@ -51,6 +51,7 @@ run_case() {
     printf '%s\n' "$file" >"$dir/src/$file"
   done
   cat >"$dir/quillet.toml" <<EOF
+name = '$name'
 default-folder = '$folder'
 code-page = $codepage
 welcome-text = '$welcome'

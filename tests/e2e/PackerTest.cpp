@@ -59,7 +59,8 @@ protected:
 
   std::string Manifest(const std::string& extra = "timestamp = 2026-01-15T10:30:00\n") {
     const auto path = dir_ / "widgets.toml";
-    WriteFile(path, "default-folder = '%Delphi%Components\\Widgets\\'\n"
+    WriteFile(path, "name = 'Widgets'\nversion = '2.0'\n"
+                    "default-folder = '%Delphi%Components\\Widgets\\'\n"
                     "welcome-file = 'welcome.txt'\npatch-file = 'patch.txt'\n" +
                         extra +
                         "[[entry]]\nsource = 'src/'\nfolder = '%zel_root%Source'\n"
@@ -77,9 +78,9 @@ protected:
 TEST_F(PackerProject, BuildListTestRoundTrip) {
   const auto built = Pack({"build", Manifest(), "-o", Out("widgets.qpk")});
   ASSERT_EQ(built.status, 0) << built.output;
-  // The count is the package's own, codepage.txt and package.crc included, as list and test
-  // count.
-  EXPECT_NE(built.output.find(" bytes, 9 entries, "), std::string::npos) << built.output;
+  // The count is the package's own, codepage.txt, identity.txt and package.crc included, as list
+  // and test count.
+  EXPECT_NE(built.output.find(" bytes, 10 entries, "), std::string::npos) << built.output;
   EXPECT_NE(built.output.find("widgets.qpk: package of "), std::string::npos) << built.output;
   // The layout summary: each target folder with its number of files.
   EXPECT_NE(built.output.find("\n  %zel_root%Source      2 files\n"
@@ -91,7 +92,8 @@ TEST_F(PackerProject, BuildListTestRoundTrip) {
   const auto listed = RunProgram(PackPath(), {"list", Out("widgets.qpk")});
   EXPECT_EQ(listed.status, 0);
   for (const char* line :
-       {"Default folder: %Delphi%Components\\Widgets\\\n", "--", "welcome.txt\n", "patchinfo.txt\n",
+       {"Name: Widgets\nVersion: 2.0\nDefault folder: %Delphi%Components\\Widgets\\\n", "--",
+        "welcome.txt\n", "patchinfo.txt\n",
         "2026-01-15 10:30:00  %zel_root%Source      Widgets.pas\n",
         "%zel_root%Source\\ext  Grid.pas\n", "%zel_root%.           readme.html\n"}) {
     EXPECT_NE(listed.output.find(line), std::string::npos) << line << "\n" << listed.output;
@@ -100,7 +102,7 @@ TEST_F(PackerProject, BuildListTestRoundTrip) {
 
   const auto tested = RunProgram(PackPath(), {"test", Out("widgets.qpk")});
   EXPECT_EQ(tested.status, 0) << tested.output;
-  EXPECT_NE(tested.output.find(": 9 entries tested, 9 OK, 0 failed\n"), std::string::npos)
+  EXPECT_NE(tested.output.find(": 10 entries tested, 10 OK, 0 failed\n"), std::string::npos)
       << tested.output;
 
   // Every source comes back byte for byte through the installer's reader.
@@ -116,8 +118,9 @@ TEST_F(PackerProject, BuildListTestRoundTrip) {
     EXPECT_EQ(extracted.status, EntryStatus::Content) << path;
     EXPECT_EQ(extracted.bytes, content) << path;
   }
-  EXPECT_EQ(layout.HeaderEntryCount(), 9u);
+  EXPECT_EQ(layout.HeaderEntryCount(), 10u);
   EXPECT_EQ(ExtractEntry(layout, "codepage.txt").bytes, "1252\r\n");
+  EXPECT_EQ(ExtractEntry(layout, "identity.txt").bytes, "name=Widgets\r\nversion=2.0\r\n");
   EXPECT_EQ(CheckPackageRecords(layout), RecordCheck::Match);
 
   // A record changed after the build: the entry checksums still pass, the record check does not.
@@ -241,7 +244,7 @@ TEST_P(PackerInstallTest, EveryEntryLandsInAFreshFolder) {
   for (const auto& [path, content] : sources) {
     WriteFile(dir / path, content);
   }
-  WriteFile(dir / "m.toml", "default-folder = '%Delphi%Components\\Widgets'\n"
+  WriteFile(dir / "m.toml", "name = 'W'\ndefault-folder = '%Delphi%Components\\Widgets'\n"
                             "timestamp = 2026-01-15T10:30:00\n" +
                                 c.entries);
   const auto built = Pack({"build", (dir / "m.toml").string(), "-o", (dir / "p.qpk").string()});
@@ -330,7 +333,7 @@ TEST_P(PackerBadInputTest, FailsWithAMessageNamingTheFile) {
 }
 
 void Manifest(const std::filesystem::path& dir, const std::string& entries) {
-  WriteFile(dir / "m.toml", "default-folder = 'd'\n" + entries);
+  WriteFile(dir / "m.toml", "name = 'W'\ndefault-folder = 'd'\n" + entries);
 }
 
 std::string DamagedPackage() {
@@ -347,7 +350,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"MissingSourceFile",
                      [](const auto& dir) { Manifest(dir, "[[entry]]\nsource = 'src/Gone.pas'\n"); },
                      {"build", "@/m.toml", "-o", "@/out"},
-                     "@/m.toml:2: source @/src/Gone.pas: no such file or folder"},
+                     "@/m.toml:3: source @/src/Gone.pas: no such file or folder"},
         BadInputCase{"FileNameLongerThan255",
                      [](const auto& dir) {
                        WriteFile(dir / (std::string(130, '%') + ".pas"), "x");
@@ -367,12 +370,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"ManifestSyntaxError",
                      [](const auto& dir) { Manifest(dir, "\n[[entry]]\nsource = 'a.pas\n"); },
                      {"build", "@/m.toml", "-o", "@/out"},
-                     "@/m.toml:4: "},
+                     "@/m.toml:5: "},
         BadInputCase{
             "ManifestUnknownKey",
             [](const auto& dir) { Manifest(dir, "[[entry]]\nsource = 'a.pas'\ninstal = true\n"); },
             {"build", "@/m.toml", "-o", "@/out"},
-            "@/m.toml:4: unknown key 'instal' in [[entry]]"},
+            "@/m.toml:5: unknown key 'instal' in [[entry]]"},
         BadInputCase{"ManifestMissing",
                      [](const auto&) {},
                      {"build", "@/none.toml", "-o", "@/out"},

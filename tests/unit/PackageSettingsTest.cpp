@@ -19,6 +19,7 @@ struct SettingsCase {
   std::uint32_t codePage;
   const char* library;
   const char* readme;
+  const char* identity = "|"; // name|version
 };
 
 class PackageSettingsTest : public ::testing::TestWithParam<SettingsCase> {};
@@ -45,6 +46,7 @@ TEST_P(PackageSettingsTest, ReadsOnlyIntactListEntries) {
   EXPECT_EQ(settings.text.library.Empty() ? "" : settings.text.library.searchPaths.front(),
             c.library);
   EXPECT_EQ(settings.text.readmeTarget.value_or(""), c.readme);
+  EXPECT_EQ(settings.identity.name + "|" + settings.identity.version, c.identity);
   // The installed file is installed; control entries never are, unless flagged so.
   EXPECT_EQ(settings.toInstall.size(), (c.flags & ENTRY_INSTALL) != 0 ? 2u : 1u);
 }
@@ -66,7 +68,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Read in the recorded code page: "\xC4" is U+0414 in 1251.
         SettingsCase{"ReadmeInItsCodePage", "openreadme.txt", "%zel_root%\xC4.html\r\nmore", 0,
                      false, 0, "", "%zel_root%\xD0\x94.html"},
-        SettingsCase{"EmptyReadme", "openreadme.txt", "  \r\n", 0, false, 0, "", ""}),
+        SettingsCase{"EmptyReadme", "openreadme.txt", "  \r\n", 0, false, 0, "", ""},
+        SettingsCase{"Identity", "identity.txt", "name= My W \r\nversion=2.1-rc\r\nx=1", 0, false,
+                     0, "", "", "My W|2.1-rc"},
+        SettingsCase{"InstalledIdentityFile", "identity.txt", "name=W\r\n", ENTRY_INSTALL, false, 0,
+                     "", ""},
+        SettingsCase{"IdentityRefused", "identity.txt", "name=W\\x\nversion=1 0\n", 0, false, 0, "",
+                     ""}),
     [](const auto& info) { return info.param.name; });
 
 } // namespace

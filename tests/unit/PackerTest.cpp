@@ -162,7 +162,9 @@ TEST(DayTime, FileTimesAreReadInLocalTime) {
 TEST(Manifest, ReadsEveryKey) {
   TempDir dir;
   std::filesystem::create_directories(dir / "content");
-  const Manifest m = ParseManifest(R"(default-folder = '%Delphi%Components\Widgets\'
+  const Manifest m = ParseManifest(R"(name = "My Widgets"
+version = "2.1-rc.1"
+default-folder = '%Delphi%Components\Widgets\'
 root = "content"
 welcome-text = "Hello"
 patch-file = "patch.txt"
@@ -182,6 +184,8 @@ install = false
 prepend-patch = true
 )",
                                    dir / "m.toml");
+  EXPECT_EQ(m.identity.name, "My Widgets");
+  EXPECT_EQ(m.identity.version, "2.1-rc.1");
   EXPECT_EQ(m.defaultFolder, "%Delphi%Components\\Widgets\\");
   EXPECT_EQ(m.root, dir / "content");
   EXPECT_EQ(m.welcome.text, "Hello");
@@ -196,7 +200,7 @@ prepend-patch = true
   EXPECT_EQ(m.readme, "docs/readme.html");
   EXPECT_TRUE(m.caseSensitive);
   EXPECT_EQ(m.lineEnds, LineEnds::Keep);
-  EXPECT_EQ(m.entries[0].line, 10u);
+  EXPECT_EQ(m.entries[0].line, 12u);
   EXPECT_EQ(m.entries[1].sources, (std::vector<std::string>{"docs/*.html", "docs/*.css"}));
   EXPECT_EQ(m.entries[1].excludes, std::vector<std::string>{"docs/draft*"});
   EXPECT_EQ(m.entries[1].folder, "%zel_root%Docs");
@@ -205,13 +209,14 @@ prepend-patch = true
 }
 
 TEST(Manifest, RootIsTheManifestsFolder) {
-  const std::string text = "default-folder = 'x'\n[[entry]]\nsource = 'a'\n";
+  const std::string text = "name = 'W'\ndefault-folder = 'x'\n[[entry]]\nsource = 'a'\n";
   EXPECT_EQ(ParseManifest(text, "pkg/m.toml").root, "pkg");
   EXPECT_EQ(ParseManifest(text, "m.toml").root, ".");
 }
 
 TEST(Manifest, DateAloneIsMidnight) {
-  const Manifest m = ParseManifest("default-folder = 'x'\ntimestamp = 2000-01-01\n[[entry]]\n"
+  const Manifest m = ParseManifest("name = 'W'\ndefault-folder = 'x'\ntimestamp = 2000-01-01\n"
+                                   "[[entry]]\n"
                                    "source = 'a'\n",
                                    "m.toml");
   EXPECT_EQ(m.timestamp, (DayTime{36526, 0}));
@@ -235,7 +240,7 @@ TEST_P(ManifestErrorTest, NamesFileAndLine) {
   }
 }
 
-#define ENTRY "\n[[entry]]\nsource = 'a'\n"
+#define ENTRY "\nname = 'W'\n[[entry]]\nsource = 'a'\n"
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, ManifestErrorTest,
@@ -245,7 +250,13 @@ INSTANTIATE_TEST_SUITE_P(
         ManifestErrorCase{"UnknownKey", "default-folder = 'x'\ndefualt = 'y'" ENTRY,
                           ":2: unknown key 'defualt'"},
         ManifestErrorCase{"MissingDefaultFolder", "root = '.'" ENTRY, ": missing default-folder"},
-        ManifestErrorCase{"NoEntry", "default-folder = 'x'\n", ": no [[entry]] table"},
+        ManifestErrorCase{"NoEntry", "name = 'W'\ndefault-folder = 'x'\n", ": no [[entry]] table"},
+        ManifestErrorCase{"NoName", "default-folder = 'x'\n[[entry]]\nsource = 'a'\n",
+                          ": \"name\" is required: the installer records"},
+        ManifestErrorCase{"NameRefused", "name = 'Widgets/2'\n[[entry]]\nsource = 'a'\n",
+                          ":1: name 'Widgets/2': a package's name is 1 to 64 ASCII letters"},
+        ManifestErrorCase{"VersionRefused", "default-folder = 'x'\nversion = '2.1 beta'" ENTRY,
+                          ":2: version '2.1 beta': a version is 1 to 32 ASCII letters"},
         ManifestErrorCase{"EntryWithoutSource", "default-folder = 'x'\n\n[[entry]]\nfolder = 'y'\n",
                           ":3: [[entry]] without source"},
         ManifestErrorCase{"SourceNotString", "default-folder = 'x'\n[[entry]]\nsource = 5\n",
@@ -307,11 +318,13 @@ TEST(Manifest, MissingFileIsNamed) {
 
 // --- Planning ---------------------------------------------------------------------------------
 
-// The plan's entries without the code-page record that every package carries.
+// The plan's entries without the code-page and identity records that every package carries.
 std::vector<EntrySource> Sources(const PackagePlan& plan) {
   std::vector<EntrySource> sources;
   std::copy_if(plan.entries.begin(), plan.entries.end(), std::back_inserter(sources),
-               [](const EntrySource& e) { return e.fileName != CODE_PAGE_ENTRY_NAME; });
+               [](const EntrySource& e) {
+                 return e.fileName != CODE_PAGE_ENTRY_NAME && e.fileName != IDENTITY_ENTRY_NAME;
+               });
   return sources;
 }
 
@@ -321,7 +334,12 @@ protected:
     WriteFile(dir_.Path() / test::Utf8Path(path), content);
   }
 
-  Manifest Parse(const std::string& text) { return ParseManifest(text, dir_ / "m.toml"); }
+  // With the name that every manifest needs, before its first table so that the lines above it
+  // keep their numbers.
+  Manifest Parse(std::string text) {
+    text.insert(text.find("[[entry]]"), "name = 'W'\n");
+    return ParseManifest(text, dir_ / "m.toml");
+  }
 
   std::string PlanError(const std::string& text) {
     try {
@@ -370,11 +388,13 @@ TEST_F(PlanTest, TextsFirstThenEntriesInManifestOrderAndSortedPaths) {
   };
   const std::vector<EntrySource> sources = Sources(plan);
   ASSERT_EQ(sources.size(), std::size(expected));
-  ASSERT_EQ(plan.entries.size(), sources.size() + 1);
+  ASSERT_EQ(plan.entries.size(), sources.size() + 2);
   EXPECT_EQ(plan.entries[3].fileName, CODE_PAGE_ENTRY_NAME) << "a list entry, after the others";
   EXPECT_EQ(plan.entries[3].flags, 0u);
   EXPECT_EQ(plan.entries[3].load(), "1252\r\n");
   EXPECT_EQ(plan.entries[3].date, 46037u) << "the manifest's timestamp";
+  EXPECT_EQ(plan.entries[4].fileName + plan.entries[4].load(), "identity.txtname=W\r\n");
+  EXPECT_EQ(plan.entries[4].flags, 0u);
   for (std::size_t i = 0; i < std::size(expected); ++i) {
     const EntrySource& e = sources[i];
     EXPECT_EQ(e.folderTemplate, expected[i].folder) << i;
@@ -579,6 +599,8 @@ TEST_P(PlanErrorTest, NamesTheFile) {
   Write("src/a.pas");
   Write("src/b/a.pas");
   Write("jp/\xE6\x97\xA5.pas");
+  Write("journal/w.Quillet-Journal");
+  Write("record/w.QUILLET-RECORD");
   if (std::string_view(GetParam().name) == "CaseSensitiveMiss" &&
       test::NamesIgnoreCase(dir_.Path())) {
     GTEST_SKIP() << "the file system finds SRC as src";
@@ -597,7 +619,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PlanErrorCase{"PatternMatchesNothing",
                       "default-folder = 'd'\n[[entry]]\nsource = '*.cpp'\n",
-                      "m.toml:2: source pattern '*.cpp' matches no file"},
+                      "m.toml:3: source pattern '*.cpp' matches no file"},
         PlanErrorCase{"MissingWelcomeFile",
                       "default-folder = 'd'\nwelcome-file = 'w.txt'\n[[entry]]\nsource = 'src'\n",
                       "m.toml:2: "},
@@ -616,14 +638,14 @@ INSTANTIATE_TEST_SUITE_P(
         PlanErrorCase{"TwoEntriesOneTarget",
                       "default-folder = 'd'\n[[entry]]\nsource = 'src/a.pas'\n[[entry]]\n"
                       "source = 'src/b/a.pas'\n",
-                      "src/b/a.pas (source 'src/b/a.pas' of the [[entry]] at line 4) and "},
+                      "src/b/a.pas (source 'src/b/a.pas' of the [[entry]] at line 5) and "},
         PlanErrorCase{"OneFileTwice",
                       "default-folder = 'd'\n[[entry]]\nsource = 'src/A.PAS'\n[[entry]]\n"
                       "source = 'src/*.pas'\n",
-                      "src/a.pas (source 'src/*.pas' of the [[entry]] at line 4) and "},
+                      "src/a.pas (source 'src/*.pas' of the [[entry]] at line 5) and "},
         PlanErrorCase{"UnknownMacro",
                       "default-folder = 'd'\n[[entry]]\nsource = 'src'\nfolder = '%BCB%Packages'\n",
-                      "m.toml:4: folder: unknown macro %BCB% in '%BCB%Packages', which the "
+                      "m.toml:5: folder: unknown macro %BCB% in '%BCB%Packages', which the "
                       "installer would drop (the installer knows %Delphi%, %zel_root% and "
                       "%BDSCOMMONDIR%); write "
                       "%% for a percent sign"},
@@ -634,7 +656,7 @@ INSTANTIATE_TEST_SUITE_P(
         PlanErrorCase{"SeparatorAfterMacro",
                       "default-folder = 'd'\n[[entry]]\nsource = 'src'\n"
                       "folder = '%zel_root%\\Source\\%delphi%/x'\n",
-                      "m.toml:4: folder: separator right after a macro in "
+                      "m.toml:5: folder: separator right after a macro in "
                       "'%zel_root%\\Source\\%delphi%/x': the macro ends in one already, and the "
                       "doubled one keeps the installer from creating the folder; write "
                       "'%zel_root%Source\\%delphi%x'"},
@@ -645,10 +667,14 @@ INSTANTIATE_TEST_SUITE_P(
         PlanErrorCase{"ReadmeNotPacked",
                       "default-folder = 'd'\nreadme = 'src/a.pas'\n[[entry]]\nsource = 'src'\n",
                       "m.toml:2: readme " + std::string()},
+        PlanErrorCase{"JournalName", "default-folder = 'd'\n[[entry]]\nsource = 'journal'\n",
+                      "journal/w.Quillet-Journal: a file named *.quillet-record or"},
+        PlanErrorCase{"RecordName", "default-folder = 'd'\n[[entry]]\nsource = 'record'\n",
+                      "record/w.QUILLET-RECORD: a file named *.quillet-record or"},
         PlanErrorCase{"CaseSensitiveMiss",
                       "default-folder = 'd'\ncase-sensitive = true\n[[entry]]\n"
                       "source = 'SRC/*.pas'\n",
-                      "m.toml:3: source pattern 'SRC/*.pas' matches no file"}),
+                      "m.toml:4: source pattern 'SRC/*.pas' matches no file"}),
     [](const auto& info) { return info.param.name; });
 
 // Names, folders and texts are stored in the manifest's code page, as the installer reads them.
@@ -807,7 +833,10 @@ protected:
 };
 
 TEST_F(InspectTest, ListShowsEveryField) {
-  const std::string path = WritePackage(ThreeEntries());
+  PackageContents contents = ThreeEntries();
+  contents.entries.insert(contents.entries.begin() + 1,
+                          MakeStoredEntry("", "identity.txt", "name=W\r\nversion=2.1\r\n", 0));
+  const std::string path = WritePackage(contents);
   const PackageFile package(path);
   std::ostringstream out;
   std::ostringstream warnings;
@@ -815,18 +844,19 @@ TEST_F(InspectTest, ListShowsEveryField) {
   const std::string text = out.str();
   const auto stored = std::to_string(ThreeEntries().entries[1].stored.size());
   EXPECT_NE(text.find(path + ": package of "), std::string::npos) << text;
-  EXPECT_NE(text.find("Default folder: %Delphi%Lib\\\nIDE families: delphi, cbuilder (the "
+  EXPECT_NE(text.find("entries\nName: W\nVersion: 2.1\nDefault folder: %Delphi%Lib\\\nIDE "
+                      "families: delphi, cbuilder (the "
                       "default: the package names none)\n"),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("    0  --"), std::string::npos) << text;
   EXPECT_NE(text.find("2000-05-25 00:31:32                    welcome.txt\n"), std::string::npos)
       << text;
-  EXPECT_NE(text.find("    1  IP     " + std::string(8 - stored.size(), ' ') + stored +
+  EXPECT_NE(text.find("    2  IP     " + std::string(8 - stored.size(), ' ') + stored +
                       "         7  2026-01-15 10:30:00  %zel_root%Source  a.pas\n"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("    2  I-"), std::string::npos) << text;
+  EXPECT_NE(text.find("    3  I-"), std::string::npos) << text;
   EXPECT_EQ(warnings.str(), "");
 }
 

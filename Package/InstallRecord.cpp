@@ -1,0 +1,266 @@
+#include "Package/InstallRecord.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <initializer_list>
+#include <span>
+
+#include "Common/WindowsNames.h"
+#include "Package/Contract.h"
+#include "Package/DosDateTime.h"
+
+namespace quillet {
+
+namespace {
+
+constexpr std::string_view FIRST_LINE = "quillet-record\t1";
+constexpr std::string_view LINE_END = "\r\n";
+constexpr char FIELD_SEPARATOR = '\t';
+// A byte order mark that an editor may put in front when the user saves the file.
+constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
+
+constexpr std::string_view NAME_LINE = "name";
+constexpr std::string_view VERSION_LINE = "version";
+constexpr std::string_view IDE_LINE = "ide";
+constexpr std::string_view FOLDER_LINE = "folder";
+constexpr std::string_view PREVIOUS_LINE = "previous";
+constexpr std::string_view FILE_LINE = "file";
+constexpr std::string_view CREATED_LINE = "created";
+constexpr std::string_view LIBRARY_LINE = "library";
+
+constexpr std::size_t MAX_NAME = 64;
+constexpr std::size_t MAX_VERSION = 32;
+
+// ASCII letters and digits, and the punctuation given.
+bool OfCharacters(std::string_view text, std::string_view punctuation) {
+  return std::ranges::all_of(text, [punctuation](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           punctuation.find(c) != std::string_view::npos;
+  });
+}
+
+// Full: a drive ("C:") or a separator at the start; anything else lies below the record's folder.
+bool IsFullPath(std::string_view path) {
+  const bool drive = path.size() >= 2 && path[1] == ':' &&
+                     ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  return drive || path.starts_with('\\');
+}
+
+// One line: the kind, then each field after a tab. A tab or a line end inside a field would split
+// it and could make another line of what follows, so they are written as "?", which no Windows
+// path holds either: such a field names nothing rather than something else.
+std::string Line(std::string_view kind, std::initializer_list<std::string_view> fields) {
+  std::string line(kind);
+  for (const std::string_view field : fields) {
+    line += FIELD_SEPARATOR;
+    for (const char c : field) {
+      line += c == FIELD_SEPARATOR || c == '\r' || c == '\n' ? '?' : c;
+    }
+  }
+  line += LINE_END;
+  return line;
+}
+
+std::string TimeText(std::uint32_t dosDateTime) {
+  const DosDateTimeFields f = DosFieldsOf(dosDateTime);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02u:%02u:%02u", f.year, f.month, f.day, f.hour,
+                f.minute, f.second);
+  return text;
+}
+
+// The whole text as a number of type T in `base`: no sign, blank or prefix, no overflow.
+template <typename T> std::optional<T> NumberOf(std::string_view text, int base) {
+  T value{};
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value, base);
+  if (text.empty() || error != std::errc() || stop != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// "YYYY-MM-DD HH:MM:SS" as TimeText writes it, with fields that pack.
+std::optional<std::uint32_t> TimeOfText(std::string_view text) {
+  constexpr std::string_view FORM = "0000-00-00 00:00:00";
+  if (text.size() != FORM.size()) {
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < FORM.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (FORM[i] == '0' ? !digit : text[i] != FORM[i]) {
+      return std::nullopt;
+    }
+  }
+  const auto field = [text](std::size_t at, std::size_t size) {
+    return *NumberOf<unsigned>(text.substr(at, size), 10);
+  };
+  return PackDosFields({static_cast<int>(field(0, 4)), field(5, 2), field(8, 2), field(11, 2),
+                        field(14, 2), field(17, 2)});
+}
+
+// A file's fields after its kind: size, CRC, time, path. The path is full, or lies below the
+// folder: a relative path that climbs out with ".." (a record edited by hand) is no file of it.
+std::optional<RecordedFile> FileOfFields(std::span<const std::string_view> fields) {
+  if (fields.size() != 4 || fields[1].size() != 8) {
+    return std::nullopt;
+  }
+  const auto size = NumberOf<std::uint64_t>(fields[0], 10);
+  const auto crc = NumberOf<std::uint32_t>(fields[1], 16);
+  const auto time = TimeOfText(fields[2]);
+  const std::string_view path = fields[3];
+  // Macro marks doubled: the rule judges templates, and this path is literal text.
+  const bool placed =
+      IsFullPath(path) || (!path.empty() && NameStaysInFolder(EscapeMacroMarks(path)));
+  if (!size || !crc || !time || !placed) {
+    return std::nullopt;
+  }
+  return RecordedFile{std::string(path), *size, *crc, *time};
+}
+
+// Takes one line after the first into the record; a line that is not whole and right is passed
+// over.
+void ReadLine(InstallRecord& record, std::string_view line) {
+  // No field holds a CR: the writer writes none, and a lone one would end the line for an editor.
+  if (line.find('\r') != std::string_view::npos) {
+    return;
+  }
+  std::vector<std::string_view> fields;
+  for (std::size_t tab; (tab = line.find(FIELD_SEPARATOR)) != std::string_view::npos;) {
+    fields.push_back(line.substr(0, tab));
+    line.remove_prefix(tab + 1);
+  }
+  fields.push_back(line);
+  const std::string_view kind = fields.front();
+  const std::span<const std::string_view> values = std::span(fields).subspan(1);
+  const bool single = values.size() == 1;
+  const std::string_view value = single ? values[0] : std::string_view();
+  if (kind == NAME_LINE && single && IsPackageName(value)) {
+    record.name = value;
+  } else if (kind == VERSION_LINE && single && (value.empty() || IsPackageVersion(value))) {
+    record.version = value;
+  } else if (kind == IDE_LINE && single) {
+    record.ide = value;
+  } else if (kind == FOLDER_LINE && single && IsFullPath(value)) {
+    record.folder = value;
+  } else if (kind == PREVIOUS_LINE && single && (value.empty() || IsFullPath(value))) {
+    record.previous = value;
+  } else if (kind == FILE_LINE) {
+    if (std::optional<RecordedFile> file = FileOfFields(values)) {
+      record.files.push_back(std::move(*file));
+    }
+  } else if (kind == CREATED_LINE && single && IsFullPath(value)) {
+    record.createdFolders.emplace_back(value);
+  } else if (kind == LIBRARY_LINE && values.size() == 3 && !values[0].empty() &&
+             !values[2].empty()) {
+    record.library.push_back(
+        {std::string(values[0]), std::string(values[1]), std::string(values[2])});
+  }
+}
+
+} // namespace
+
+bool IsPackageName(std::string_view name) {
+  const auto endsWell = [](char c) { return c != ' ' && c != '.'; };
+  return !name.empty() && name.size() <= MAX_NAME && OfCharacters(name, " .-_+") &&
+         endsWell(name.front()) && endsWell(name.back()) && HoldableName(RecordFileName(name));
+}
+
+bool IsPackageVersion(std::string_view version) {
+  return !version.empty() && version.size() <= MAX_VERSION && OfCharacters(version, ".-+_");
+}
+
+std::string RecordFileName(std::string_view packageName) {
+  return std::string(packageName) + std::string(RECORD_EXTENSION);
+}
+
+std::string JournalFileName(std::string_view packageName) {
+  return std::string(packageName) + std::string(JOURNAL_EXTENSION);
+}
+
+std::string RecordHeaderText(const InstallRecord& record) {
+  std::string text(FIRST_LINE);
+  text += LINE_END;
+  text += Line(NAME_LINE, {record.name});
+  // The optional fields only when set: a reader takes a missing line as empty.
+  const auto optional = [&text](std::string_view kind, const std::string& value) {
+    if (!value.empty()) {
+      text += Line(kind, {value});
+    }
+  };
+  optional(VERSION_LINE, record.version);
+  optional(IDE_LINE, record.ide);
+  text += Line(FOLDER_LINE, {record.folder});
+  optional(PREVIOUS_LINE, record.previous);
+  return text;
+}
+
+std::string RecordFileLine(const RecordedFile& file) {
+  char crc[16];
+  std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(file.crc));
+  return Line(FILE_LINE, {std::to_string(file.size), crc, TimeText(file.dosDateTime), file.path});
+}
+
+std::string RecordCreatedLine(std::string_view folder) {
+  return Line(CREATED_LINE, {folder});
+}
+
+std::string RecordLibraryLine(const RecordedLibraryEntry& entry) {
+  return Line(LIBRARY_LINE, {entry.key, entry.value, entry.folder});
+}
+
+std::string RecordText(const InstallRecord& record) {
+  std::string text = RecordHeaderText(record);
+  for (const RecordedFile& file : record.files) {
+    text += RecordFileLine(file);
+  }
+  for (const std::string& folder : record.createdFolders) {
+    text += RecordCreatedLine(folder);
+  }
+  for (const RecordedLibraryEntry& entry : record.library) {
+    text += RecordLibraryLine(entry);
+  }
+  return text;
+}
+
+std::optional<InstallRecord> RecordOfText(std::string_view text) {
+  if (text.starts_with(UTF8_BOM)) {
+    text.remove_prefix(UTF8_BOM.size());
+  }
+  InstallRecord record;
+  bool first = true;
+  // Whole lines only: what follows the last line end is a line cut short, and is dropped.
+  for (std::size_t end; (end = text.find('\n')) != std::string_view::npos;) {
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    if (line.ends_with('\r')) {
+      line.remove_suffix(1);
+    }
+    if (first) {
+      if (line != FIRST_LINE) {
+        return std::nullopt;
+      }
+      first = false;
+    } else {
+      ReadLine(record, line);
+    }
+  }
+  if (record.name.empty()) {
+    return std::nullopt;
+  }
+  return record;
+}
+
+std::string RecordedFilePath(const InstallRecord& record, const RecordedFile& file) {
+  if (IsFullPath(file.path)) {
+    return file.path;
+  }
+  std::string path = record.folder;
+  if (!path.empty() && path.back() != '\\') {
+    path += '\\';
+  }
+  return path + file.path;
+}
+
+} // namespace quillet
