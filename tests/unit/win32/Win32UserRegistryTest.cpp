@@ -118,7 +118,8 @@ TEST(Win32UserRegistry, ReadsTextValuesOnly) {
   ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
 }
 
-// An entry replaced in place; the installer's own key made, read back, and removed with its last
+// An entry replaced in place; the installer's own key made (Wine enumerates values sorted by name,
+// Windows in the order they were set: these are in both), read back, and removed with its last
 // value but not while a subkey stands below it.
 TEST(Win32UserRegistry, ChangesEntriesAndItsOwnKeys) {
   ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
@@ -138,17 +139,17 @@ TEST(Win32UserRegistry, ChangesEntriesAndItsOwnKeys) {
   EXPECT_EQ(Value("Search Path")->second, "A;B");
 
   const std::string own = "Software\\QuilletTest\\Installed\\P";
-  EXPECT_EQ(platform::SetUserText(own, "\xc3\xa4", "1").outcome, UserListOutcome::Added);
-  EXPECT_EQ(platform::SetUserText(own, "B", "2").outcome, UserListOutcome::Added);
-  EXPECT_EQ(platform::SetUserText(own, "B", "2").outcome, UserListOutcome::Present);
+  EXPECT_EQ(platform::SetUserText(own, "A", "1").outcome, UserListOutcome::Added);
+  EXPECT_EQ(platform::SetUserText(own, "\xc3\xa4", "2").outcome, UserListOutcome::Added);
+  EXPECT_EQ(platform::SetUserText(own, "\xc3\xa4", "2").outcome, UserListOutcome::Present);
   const auto texts = platform::ReadUserTexts(own);
   ASSERT_EQ(texts.size(), 2u);
   EXPECT_EQ(texts[0].name + "=" + texts[0].text + ";" + texts[1].name + "=" + texts[1].text,
-            "\xc3\xa4=1;B=2");
+            "A=1;\xc3\xa4=2");
   EXPECT_EQ(platform::SetUserText(own + "\\Sub", "C", "3").outcome, UserListOutcome::Added);
+  EXPECT_EQ(platform::RemoveUserValue(own, "A").outcome, UserListOutcome::Added);
   EXPECT_EQ(platform::RemoveUserValue(own, "\xc3\xa4").outcome, UserListOutcome::Added);
-  EXPECT_EQ(platform::RemoveUserValue(own, "B").outcome, UserListOutcome::Added);
-  EXPECT_EQ(platform::RemoveUserValue(own, "B").outcome, UserListOutcome::Present);
+  EXPECT_EQ(platform::RemoveUserValue(own, "\xc3\xa4").outcome, UserListOutcome::Present);
   EXPECT_EQ(platform::RemoveUserValue(own + "\\Sub", "C").outcome, UserListOutcome::Added);
   EXPECT_NE(::RegOpenKeyExA(HKEY_CURRENT_USER, (own + "\\Sub").c_str(), 0, KEY_READ, &key),
             ERROR_SUCCESS);
