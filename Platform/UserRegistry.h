@@ -61,15 +61,22 @@ UserListResult ChangeUserLists(const std::vector<UserListTarget>& targets, std::
 
 // Sets a string value (REG_SZ) of a key below HKEY_CURRENT_USER, creating the key and the keys
 // above it when they are missing: the installer's index of its records. Added when written,
-// Present when it held that text already, InUse and Failed as for the lists.
+// Present when it held that text already, InUse and Failed as for the lists. A value of
+// another type becomes REG_SZ. POSIX: a missing key gets its section at the end of user.reg, as
+// Wine writes one.
 UserListResult SetUserText(std::string_view key, std::string_view value, std::string_view text);
 
-// Removes a value; then the key too when it is left without values and subkeys. Added when
-// something was removed, Present when the value was not there.
+// Removes a value; then the key too when it is left without values and subkeys, not the keys above
+// it. Added when something was removed, Present when the value was not there. POSIX: every line
+// of the name goes, and the key's section when no other value and no subkey's section is left; a
+// key above it that has no section of its own (Wine writes such keys only through their subkeys)
+// is then gone too when Wine loads the file, as it would be had it never held the key.
 UserListResult RemoveUserValue(std::string_view key, std::string_view value);
 
-// The string values of a key below HKEY_CURRENT_USER, in the order the store keeps them: name and
-// text. Empty when the key is missing; values that are no text are passed over.
+// The string values of a key below HKEY_CURRENT_USER, in the order the store keeps them (Windows:
+// as they were set; Wine: sorted by name; user.reg: file order, a name set again in its first
+// line's place with its last line's text): name and text. Empty when the key is missing; values
+// that are no text are passed over.
 struct UserTextValue {
   std::string name;
   std::string text;

@@ -445,14 +445,16 @@ std::vector<NamedValueLine> ValueLinesOf(std::string_view text, const RegistrySe
     }
     // Text data: "..." (REG_SZ) or str(2):"..." (REG_EXPAND_SZ); `open` is at its quote.
     std::size_t open = *data;
-    if (body.substr(open).starts_with(TAG_STR_EXPAND)) {
+    const bool expandable = body.substr(open).starts_with(TAG_STR_EXPAND);
+    if (expandable) {
       open += TAG_STR_EXPAND.size() - 1;
     }
     const std::size_t close = open < body.size() && body[open] == '"'
                                   ? EndOfEscaped(body, open + 1, '"')
                                   : std::string_view::npos;
     std::u16string folded = FoldedRegistryName(name);
-    lines.push_back(NamedValueLine{std::move(name), std::move(folded), {at, open, close}});
+    lines.push_back(
+        NamedValueLine{std::move(name), std::move(folded), {at, open, close, expandable}});
   };
   ForEachLine(text.substr(0, section.end), section.begin, visit);
   return lines;

@@ -155,9 +155,10 @@ std::optional<RegistrySection> FindRegistrySection(std::string_view text, std::s
 // A line of a section that sets a value, and where its text data stands between its quotes:
 // "..." (REG_SZ) or str(2):"..." (REG_EXPAND_SZ).
 struct RegistryValueLine {
-  std::size_t at;    // the line's first byte after its indentation, in the text
-  std::size_t open;  // its opening quote, from `at`
-  std::size_t close; // its closing quote, from `at`; npos for data that is no text
+  std::size_t at;          // the line's first byte after its indentation, in the text
+  std::size_t open;        // its opening quote, from `at`
+  std::size_t close;       // its closing quote, from `at`; npos for data that is no text
+  bool expandable = false; // str(2): REG_EXPAND_SZ
   bool IsText() const { return close != std::string_view::npos; }
   // The decoded text of its data (only for text data).
   std::string Text(std::string_view text) const;

@@ -390,7 +390,8 @@ UserListResult SetUserText(std::string_view key, std::string_view value, std::st
                    posix::FindValueLines(file, *section, value);
                lines.empty()) {
       changes.AddValue(file, *section, value, data);
-    } else if (lines.back().IsText() && lines.back().Text(file) == text) {
+    } else if (lines.back().IsText() && !lines.back().expandable &&
+               lines.back().Text(file) == text) {
       return UserListResult{UserListOutcome::Present, {}};
     } else {
       changes.SetValue(file, lines.back(), value, data); // the last line is the one Wine keeps

@@ -168,6 +168,8 @@ TEST(UserRegistry, SetsAndRemovesTextsOfItsOwnKeys) {
        HEAD + SECTION + "\"A\"=\"2\"\n\"B\"=\"1\"\n" + TAIL},
       {"Same", HEAD + SECTION + "\"A\"=\"2\"\n" + TAIL, "2", UserListOutcome::Present,
        HEAD + SECTION + "\"A\"=\"2\"\n" + TAIL},
+      {"ExpandableBecomesText", HEAD + SECTION + "\"A\"=str(2):\"2\"\n", "2",
+       UserListOutcome::Added, HEAD + SECTION + "\"A\"=\"2\"\n"},
       {"RemoveOne", HEAD + SECTION + "\"A\"=\"0\"\n\"B\"=\"1\"\n\"A\"=hex:00,\\\n  01\n" + TAIL,
        nullptr, UserListOutcome::Added, HEAD + SECTION + "\"B\"=\"1\"\n" + TAIL},
       {"RemoveKey", HEAD + "\n" + SECTION + "\"A\"=\"0\"\n" + TAIL, nullptr, UserListOutcome::Added,
