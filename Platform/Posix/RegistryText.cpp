@@ -550,8 +550,9 @@ void RegistryEdit::RemoveValue(std::string_view text, const RegistryValueLine& l
 void RegistryEdit::AddValue(std::string_view text, const RegistrySection& section,
                             std::string_view value, std::string_view data) {
   const bool lineEnded = section.lastLine == 0 || text[section.lastLine - 1] == '\n';
-  Change change{section.lastLine, 0, lineEnded ? "" : "\n"};
-  change.text.append(ValueLineStart(value)).append("\"").append(data).append("\"\n");
+  const std::string_view end = LineEndOf(text); // a CRLF file gets CRLF lines
+  Change change{section.lastLine, 0, std::string(lineEnded ? "" : end)};
+  change.text.append(ValueLineStart(value)).append("\"").append(data).append("\"").append(end);
   changes_.push_back(std::move(change));
 }
 
