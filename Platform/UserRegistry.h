@@ -5,13 +5,15 @@
 // implemented in Platform/Posix/UserRegistry.cpp and Platform/Win32/UserRegistry.cpp; the list
 // rules shared by both are in Platform/UserRegistry.cpp. No OS type appears in it.
 //
-// Keys are opened, never created. On Windows the values are changed through the registry calls.
-// On POSIX the store is the Wine prefix's user.reg: under a lock that every installer takes on it,
-// it is rewritten beside itself (beside the file its links lead to) and renamed into place, every
-// byte but the changed values' kept, and only while no wineserver of the prefix runs, because a
-// running wineserver holds the registry and writes its own copy back.
+// The lists' keys are opened, never created; SetUserText creates its key. On Windows the values are
+// changed through the registry calls. On POSIX the store is the Wine prefix's user.reg: under a
+// lock that every installer takes on it, it is rewritten beside itself (beside the file its links
+// lead to) and renamed into place, every byte but the changed values' kept, and only while no
+// wineserver of the prefix runs, because a running wineserver holds the registry and writes its own
+// copy back.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,15 +61,22 @@ UserListResult ChangeUserLists(const std::vector<UserListTarget>& targets, std::
 
 // Sets a string value (REG_SZ) of a key below HKEY_CURRENT_USER, creating the key and the keys
 // above it when they are missing: the installer's index of its records. Added when written,
-// Present when it held that text already, InUse and Failed as for the lists.
+// Present when it held that text already, InUse and Failed as for the lists. A value of
+// another type becomes REG_SZ. POSIX: a missing key gets its section at the end of user.reg, as
+// Wine writes one.
 UserListResult SetUserText(std::string_view key, std::string_view value, std::string_view text);
 
-// Removes a value; then the key too when it is left without values and subkeys. Added when
-// something was removed, Present when the value was not there.
+// Removes a value; then the key too when it is left without values and subkeys, not the keys above
+// it. Added when something was removed, Present when the value was not there. POSIX: every line
+// of the name goes, and the key's section when no other value and no subkey's section is left; a
+// key above it that has no section of its own (Wine writes such keys only through their subkeys)
+// is then gone too when Wine loads the file, as it would be had it never held the key.
 UserListResult RemoveUserValue(std::string_view key, std::string_view value);
 
-// The string values of a key below HKEY_CURRENT_USER, in the order the store keeps them: name and
-// text. Empty when the key is missing; values that are no text are passed over.
+// The string values of a key below HKEY_CURRENT_USER, in the order the store keeps them (Windows:
+// as they were set; Wine: sorted by name; user.reg: file order, a name set again in its first
+// line's place with its last line's text): name and text. Empty when the key is missing; values
+// that are no text are passed over.
 struct UserTextValue {
   std::string name;
   std::string text;
@@ -85,5 +94,25 @@ bool PathListHolds(std::string_view list, std::string_view folder);
 
 // The list with the folder appended: after a ";" unless the list is empty or ends with one.
 std::string PathListWith(std::string_view list, std::string_view folder);
+
+// Where ChangeUserLists changes one list: the bytes [begin, end) of the list give way to the folder
+// (after a ";" when `separator`), or to nothing when `putsFolder` is false.
+struct PathListChange {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  bool putsFolder = false;
+  bool separator = false;
+};
+
+// The change that puts `folder` in the place of `replacing` in a list, as ChangeUserLists
+// describes it; nullopt when the list stays. `decode` gives an entry's text as it is compared (on
+// POSIX the list is Wine's escaped data, whose bytes are kept); nullptr takes entries as they are.
+std::optional<PathListChange> PlanPathListChange(std::string_view list, std::string_view folder,
+                                                 std::string_view replacing,
+                                                 std::string (*decode)(std::string_view) = nullptr);
+
+// The list with a planned change made, the folder as it is.
+std::string PathListChanged(std::string_view list, const PathListChange& change,
+                            std::string_view folder);
 
 } // namespace quillet::platform

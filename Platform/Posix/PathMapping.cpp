@@ -6,6 +6,7 @@
 // (NativePath, IsFolder, MakeFolder, TakeAccessDenied) live here too, and the mapping the other
 // way (WindowsViewOfFolder).
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -284,6 +285,41 @@ bool MakeFolder(std::string_view windowsPath) {
   }
   Listings().NoteCreated(*parent, name, DT_DIR);
   return true;
+}
+
+namespace {
+
+// Removes the last name of a path that is not a root (unlinkat with `flags`) in its folder as
+// MakeFolder reaches it, and takes it out of that folder's listing. Gives the errno of a failure,
+// 0 on success.
+int RemoveName(std::string_view windowsPath, int flags) {
+  const MappedPath mapped = MapPath(windowsPath);
+  if (mapped.names <= mapped.rootNames) {
+    return EINVAL;
+  }
+  std::string_view trimmed = mapped.native;
+  while (trimmed.size() > 1 && trimmed.back() == '/') {
+    trimmed.remove_suffix(1);
+  }
+  const PathParts parts = SplitAtLastSeparator(trimmed, "/");
+  const std::string name(parts.name);
+  const Folder parent = Listings().Open(std::string(parts.folder));
+  if (parent == nullptr || ::unlinkat(parent->fd, name.c_str(), flags) != 0) {
+    return errno;
+  }
+  Listings().NoteRemoved(parent->id, name);
+  return 0;
+}
+
+} // namespace
+
+bool RemoveFile(std::string_view windowsPath) {
+  const int error = RemoveName(windowsPath, 0);
+  return error == 0 || error == ENOENT;
+}
+
+bool RemoveEmptyFolder(std::string_view windowsPath) {
+  return RemoveName(windowsPath, AT_REMOVEDIR) == 0;
 }
 
 std::string WindowsViewOfFolder(std::string_view folder) {

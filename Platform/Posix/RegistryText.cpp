@@ -113,12 +113,7 @@ std::string Utf16LeToText(std::string_view bytes) {
 
 // How a value's line begins: its name, escaped, in quotes, and "=". Appended piece by piece:
 // GCC 12 takes `"\"" + std::string(...)` for overlapping copies (-Wrestrict, a false alarm).
-std::string ValueLineStart(std::string_view value) {
-  std::string start = "\"";
-  start += EscapedRegistryName(value);
-  start += "\"=";
-  return start;
-}
+std::string ValueLineStart(std::string_view value);
 
 // Where the escaped text that starts at `at` ends: at the first unescaped `close`, or npos.
 std::size_t EndOfEscaped(std::string_view text, std::size_t at, char close) {
@@ -355,17 +350,6 @@ std::string DecodedRegistryText(std::string_view quoted) {
   return out;
 }
 
-std::string EscapedRegistryName(std::string_view name) {
-  std::string out;
-  for (char c : name) {
-    if (c == '\\' || c == '"') {
-      out += '\\';
-    }
-    out += c;
-  }
-  return out;
-}
-
 std::string EscapedRegistryData(std::string_view text) {
   std::string out;
   for (char32_t c : CodePage::Active().Decode(text)) {
@@ -445,60 +429,184 @@ std::string RegistryValueLine::Text(std::string_view text) const {
   return DecodedRegistryText(text.substr(at + open + 1, close - open - 1));
 }
 
-std::vector<RegistryValueLine> FindValueLines(std::string_view text, const RegistrySection& section,
-                                              std::string_view value) {
-  std::u16string wanted;
-  AppendFoldedName(wanted, value, CodePage::Active());
-  std::vector<RegistryValueLine> lines;
-  std::string name;
+std::u16string FoldedRegistryName(std::string_view name) {
   std::u16string folded;
+  AppendFoldedName(folded, name, CodePage::Active());
+  return folded;
+}
+
+std::vector<NamedValueLine> ValueLinesOf(std::string_view text, const RegistrySection& section) {
+  std::vector<NamedValueLine> lines;
   const auto visit = [&](std::size_t at, std::string_view body) {
-    name.clear();
+    std::string name;
     const std::optional<std::size_t> data = ValueDataStart(body, name);
     if (!data) {
       return;
     }
-    folded.clear();
-    AppendFoldedName(folded, name, CodePage::Active());
-    if (folded != wanted) {
-      return;
-    }
     // Text data: "..." (REG_SZ) or str(2):"..." (REG_EXPAND_SZ); `open` is at its quote.
     std::size_t open = *data;
-    if (body.substr(open).starts_with(TAG_STR_EXPAND)) {
+    const bool expandable = body.substr(open).starts_with(TAG_STR_EXPAND);
+    if (expandable) {
       open += TAG_STR_EXPAND.size() - 1;
     }
     const std::size_t close = open < body.size() && body[open] == '"'
                                   ? EndOfEscaped(body, open + 1, '"')
                                   : std::string_view::npos;
-    lines.push_back(RegistryValueLine{at, open, close});
+    std::u16string folded = FoldedRegistryName(name);
+    lines.push_back(
+        NamedValueLine{std::move(name), std::move(folded), {at, open, close, expandable}});
   };
   ForEachLine(text.substr(0, section.end), section.begin, visit);
   return lines;
 }
 
-void RegistryEdit::AppendToValue(const RegistryValueLine& line, std::string_view data) {
-  insertions_.push_back(Insertion{line.at + line.close, std::string(data)});
+std::vector<RegistryValueLine> FindValueLines(std::string_view text, const RegistrySection& section,
+                                              std::string_view value) {
+  const std::u16string wanted = FoldedRegistryName(value);
+  std::vector<RegistryValueLine> lines;
+  for (const NamedValueLine& line : ValueLinesOf(text, section)) {
+    if (line.folded == wanted) {
+      lines.push_back(line.line);
+    }
+  }
+  return lines;
+}
+
+bool HasSubkeySection(std::string_view text, std::string_view key) {
+  const std::u16string below = FoldedKeyPath(key) + u'\\';
+  for (std::size_t at = 0, next = 0; at < text.size(); at = next) {
+    const std::string_view line = LineAt(text, at, next);
+    if (IsSectionLine(line)) {
+      const std::optional<std::string> path = DecodeSectionPath(TrimLeft(line).substr(1));
+      if (path && FoldedKeyPath(*path).starts_with(below)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+namespace {
+
+std::string ValueLineStart(std::string_view value) {
+  std::string start = "\"";
+  start += EscapedRegistryData(value);
+  start += "\"=";
+  return start;
+}
+
+// Where a value line's text ends, before its line end: after the continuation lines of hex data.
+std::size_t ValueLineEnd(std::string_view text, const RegistryValueLine& line) {
+  std::size_t next = 0;
+  const std::string_view body = LineAt(text, line.at, next);
+  if (ContinuesOnNextLine(body)) {
+    next = SkipContinuationLines(text, next);
+  }
+  std::size_t end = next;
+  if (end > line.at && text[end - 1] == '\n') {
+    --end;
+    if (end > line.at && text[end - 1] == '\r') {
+      --end;
+    }
+  }
+  return end;
+}
+
+// The start of the line that holds `at`.
+std::size_t LineStart(std::string_view text, std::size_t at) {
+  const std::size_t newline = text.rfind('\n', at == 0 ? 0 : at - 1);
+  return at == 0 || newline == std::string_view::npos ? 0 : newline + 1;
+}
+
+// The line end that the text uses: that of its first line.
+std::string_view LineEndOf(std::string_view text) {
+  const std::size_t newline = text.find('\n');
+  return newline != std::string_view::npos && newline > 0 && text[newline - 1] == '\r' ? "\r\n"
+                                                                                       : "\n";
+}
+
+} // namespace
+
+void RegistryEdit::ReplaceInValue(const RegistryValueLine& line, std::size_t begin, std::size_t end,
+                                  std::string_view data) {
+  const std::size_t start = line.at + line.open + 1;
+  changes_.push_back(Change{start + begin, end - begin, std::string(data)});
+}
+
+void RegistryEdit::SetValue(std::string_view text, const RegistryValueLine& line,
+                            std::string_view value, std::string_view data) {
+  std::string set = ValueLineStart(value);
+  set.append("\"").append(data).append("\"");
+  changes_.push_back(Change{line.at, ValueLineEnd(text, line) - line.at, std::move(set)});
+}
+
+void RegistryEdit::RemoveValue(std::string_view text, const RegistryValueLine& line) {
+  const std::size_t start = LineStart(text, line.at);
+  std::size_t end = ValueLineEnd(text, line);
+  end = text.substr(end).starts_with("\r\n") ? end + 2 : end + (end < text.size() ? 1 : 0);
+  changes_.push_back(Change{start, end - start, {}});
 }
 
 void RegistryEdit::AddValue(std::string_view text, const RegistrySection& section,
                             std::string_view value, std::string_view data) {
   const bool lineEnded = section.lastLine == 0 || text[section.lastLine - 1] == '\n';
-  Insertion insertion{section.lastLine, lineEnded ? "" : "\n"};
-  insertion.text.append(ValueLineStart(value)).append("\"").append(data).append("\"\n");
-  insertions_.push_back(std::move(insertion));
+  const std::string_view end = LineEndOf(text); // a CRLF file gets CRLF lines
+  Change change{section.lastLine, 0, std::string(lineEnded ? "" : end)};
+  change.text.append(ValueLineStart(value)).append("\"").append(data).append("\"").append(end);
+  changes_.push_back(std::move(change));
+}
+
+void RegistryEdit::AddSection(std::string_view text, std::string_view key, long long unixTime,
+                              std::string_view value, std::string_view data) {
+  // Windows counts 100 ns from 1601, 11644473600 s before 1970.
+  constexpr unsigned long long SECONDS_1601_TO_1970 = 11644473600ULL;
+  constexpr unsigned long long TICKS_PER_SECOND = 10000000ULL;
+  const unsigned long long ticks =
+      (static_cast<unsigned long long>(unixTime) + SECONDS_1601_TO_1970) * TICKS_PER_SECOND;
+  // Key names escape the brackets besides what value names escape: "]" ends the path.
+  std::string path;
+  for (char c : EscapedRegistryData(key)) {
+    if (c == '[' || c == ']') {
+      path += '\\';
+    }
+    path += c;
+  }
+  char times[64];
+  std::snprintf(times, sizeof times, "] %lld", unixTime);
+  const std::string_view end = LineEndOf(text);
+  std::string section(text.empty() || text.back() == '\n' ? "" : end);
+  section.append(end).append("[").append(path).append(times).append(end);
+  std::snprintf(times, sizeof times, "#time=%llx", ticks);
+  section.append(times).append(end);
+  section.append(ValueLineStart(value)).append("\"").append(data).append("\"").append(end);
+  changes_.push_back(Change{text.size(), 0, std::move(section)});
+}
+
+void RegistryEdit::RemoveSection(std::string_view text, const RegistrySection& section) {
+  std::size_t start = LineStart(text, section.begin);
+  if (section.end == text.size()) {
+    // The blank lines that stood before it, back to the end of the line before them.
+    while (start > 0) {
+      const std::size_t previous = LineStart(text, start - 1);
+      if (!TrimLeft(text.substr(previous, start - previous)).empty() || previous == start) {
+        break;
+      }
+      start = previous;
+    }
+  }
+  changes_.push_back(Change{start, section.end - start, {}});
 }
 
 void RegistryEdit::ApplyTo(std::string& text) const {
   // From the end backwards, so that every planned position still holds when it is reached.
-  std::vector<const Insertion*> order;
-  for (const Insertion& insertion : insertions_) {
-    order.push_back(&insertion);
+  std::vector<const Change*> order;
+  for (const Change& change : changes_) {
+    order.push_back(&change);
   }
   std::stable_sort(order.begin(), order.end(),
-                   [](const Insertion* a, const Insertion* b) { return a->at > b->at; });
-  for (const Insertion* insertion : order) {
-    text.insert(insertion->at, insertion->text);
+                   [](const Change* a, const Change* b) { return a->at > b->at; });
+  for (const Change* change : order) {
+    text.replace(change->at, change->removed, change->text);
   }
 }
 

@@ -137,11 +137,9 @@ std::optional<std::string> DecodeSectionPath(std::string_view header);
 
 // Encoding and editing, for user.reg.
 
-// A name as the registry files write it, for names of ASCII characters: "\" and '"' escaped.
-std::string EscapedRegistryName(std::string_view name);
-
 // UTF-8 text in the registry files' escapes: printable ASCII as it is ("\" and '"' escaped), every
-// other character as its UTF-16 code units in "\x" escapes of four digits.
+// other character as its UTF-16 code units in "\x" escapes of four digits. Value names are written
+// the same way.
 std::string EscapedRegistryData(std::string_view text);
 
 // A key's section in the text: the first one whose decoded path names the key, its names compared
@@ -157,38 +155,75 @@ std::optional<RegistrySection> FindRegistrySection(std::string_view text, std::s
 // A line of a section that sets a value, and where its text data stands between its quotes:
 // "..." (REG_SZ) or str(2):"..." (REG_EXPAND_SZ).
 struct RegistryValueLine {
-  std::size_t at;    // the line's first byte after its indentation, in the text
-  std::size_t open;  // its opening quote, from `at`
-  std::size_t close; // its closing quote, from `at`; npos for data that is no text
+  std::size_t at;          // the line's first byte after its indentation, in the text
+  std::size_t open;        // its opening quote, from `at`
+  std::size_t close;       // its closing quote, from `at`; npos for data that is no text
+  bool expandable = false; // str(2): REG_EXPAND_SZ
   bool IsText() const { return close != std::string_view::npos; }
   // The decoded text of its data (only for text data).
   std::string Text(std::string_view text) const;
 };
+
+// A line of a section that sets a value, with the value's decoded name and that name as the
+// registry compares names.
+struct NamedValueLine {
+  std::string name;
+  std::u16string folded;
+  RegistryValueLine line;
+};
+
+// Every line of the section that sets a value, in file order.
+std::vector<NamedValueLine> ValueLinesOf(std::string_view text, const RegistrySection& section);
 
 // The lines of the section that set the named value (its name compared as the registry compares
 // names, like WineRegistry's), in file order (Wine keeps the last one when it loads the file).
 std::vector<RegistryValueLine> FindValueLines(std::string_view text, const RegistrySection& section,
                                               std::string_view value);
 
-// Changes to one text, planned against the text as it was read and made in one go.
+// A name as the registry compares it (Wine's case folding), as NamedValueLine::folded holds it.
+std::u16string FoldedRegistryName(std::string_view name);
+
+// Whether a section of a key below `key` stands in the text: Wine writes a key that has subkeys
+// but no values only through its subkeys' sections.
+bool HasSubkeySection(std::string_view text, std::string_view key);
+
+// Changes to one text, planned against the text as it was read and made in one go. The changes
+// must not overlap.
 class RegistryEdit {
 public:
-  // Appends `data` (escaped already) to the quoted data of `line`.
-  void AppendToValue(const RegistryValueLine& line, std::string_view data);
+  // Replaces the bytes [begin, end) of the quoted data of `line` (a text line; positions counted
+  // from after its opening quote) with `data` (escaped already).
+  void ReplaceInValue(const RegistryValueLine& line, std::size_t begin, std::size_t end,
+                      std::string_view data);
+  // Makes `line` (and the continuation lines of its hex data) set `value` to the quoted `data`
+  // (escaped already), its indentation and line end kept.
+  void SetValue(std::string_view text, const RegistryValueLine& line, std::string_view value,
+                std::string_view data);
+  // Removes `line`, its continuation lines, its indentation and its line end.
+  void RemoveValue(std::string_view text, const RegistryValueLine& line);
   // Adds a line that sets `value` to the quoted `data` (escaped already) after the section's last
   // line.
   void AddValue(std::string_view text, const RegistrySection& section, std::string_view value,
                 std::string_view data);
-  bool Empty() const { return insertions_.empty(); }
+  // Adds a section for `key` at the end of the text, as Wine writes one: after a blank line, its
+  // path with the time of `unixTime` (seconds since 1970), a "#time=" line with that time in
+  // Windows' units, and a line that sets `value` to the quoted `data` (escaped already).
+  void AddSection(std::string_view text, std::string_view key, long long unixTime,
+                  std::string_view value, std::string_view data);
+  // Removes a section whole. The blank lines before the next section stay as they were before
+  // this one; the last section takes the blank lines before it along.
+  void RemoveSection(std::string_view text, const RegistrySection& section);
+  bool Empty() const { return changes_.empty(); }
   // Makes every change; each lands where it was planned, whatever the order it was planned in.
   void ApplyTo(std::string& text) const;
 
 private:
-  struct Insertion {
+  struct Change {
     std::size_t at;
+    std::size_t removed; // bytes replaced from `at` on
     std::string text;
   };
-  std::vector<Insertion> insertions_;
+  std::vector<Change> changes_;
 };
 
 } // namespace quillet::platform::posix

@@ -1,9 +1,9 @@
 // The current user's registry on POSIX systems: the user.reg file of the Wine prefix, edited in
 // its text. A running wineserver keeps the registry in memory and writes it back over the file, so
 // nothing is changed while one runs for the prefix. Otherwise, under a lock that every installer
-// takes on the file, it is read whole, the values are changed in place (the old data's bytes kept
-// as they are, the folder appended in Wine's escapes), and the result replaces the file (the file
-// its links lead to) as an OutputFile does.
+// takes on the file, it is read whole, the values are changed in place (every byte not changed
+// kept as it is, new text in Wine's escapes, a new key's section at the end), and the result
+// replaces the file (the file its links lead to) as an OutputFile does.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -250,9 +252,15 @@ std::optional<std::string> ReplacedFile(const std::string& path, const struct st
   return replaced;
 }
 
-} // namespace
+// What an edit of user.reg's text gives: nothing when it changed the text, which is then written;
+// otherwise the result to give without writing (KeyMissing, Present, Failed).
+using TextEdit = std::function<std::optional<UserListResult>(std::string& text)>;
 
-UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::string_view folder) {
+// Every change to user.reg: under the installers' lock, with leftovers removed and no wineserver of
+// the prefix running, the file is read whole, `edit` changes its text, and the new text replaces
+// the file (the one its links lead to) unless the file changed meanwhile. `missing` is the result
+// when there is no user.reg.
+UserListResult EditUserFile(const TextEdit& edit, UserListResult missing) {
   const std::string prefix = posix::WinePrefix();
   const std::string path = prefix + USER_FILE;
   auto failed = [](const std::string& file, std::string_view what) {
@@ -263,7 +271,7 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
   const Descriptor lock = LockedUserFile(path);
   if (lock.Get() < 0) {
     if (errno == ENOENT) {
-      return {UserListOutcome::KeyMissing, targets.empty() ? std::string() : targets[0].key};
+      return missing;
     }
     return failed(path, ErrorText());
   }
@@ -278,41 +286,9 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
     return failed(path, ErrorText());
   }
   std::string text = std::move(*read);
-
-  posix::RegistryEdit edit;
-  for (const UserListTarget& target : targets) {
-    const std::optional<posix::RegistrySection> section =
-        posix::FindRegistrySection(text, target.key);
-    if (!section) {
-      if (target.required) {
-        return {UserListOutcome::KeyMissing, target.key};
-      }
-      continue;
-    }
-    // A later line of the same name would win when Wine loads the file: the last one counts.
-    const std::vector<posix::RegistryValueLine> lines =
-        posix::FindValueLines(text, *section, target.value);
-    if (std::any_of(lines.begin(), lines.end(),
-                    [](const posix::RegistryValueLine& line) { return !line.IsText(); })) {
-      return {UserListOutcome::Failed,
-              target.key + "\\" + target.value + " is no text value; it is left as it is"};
-    }
-    if (lines.empty()) {
-      edit.AddValue(text, *section, target.value, posix::EscapedRegistryData(folder));
-      continue;
-    }
-    const std::string current = lines.back().Text(text);
-    if (!PathListHolds(current, folder)) {
-      // Appended piece by piece: GCC 12 takes `";" + std::string(...)` for overlapping copies.
-      std::string data = !current.empty() && current.back() != ';' ? ";" : "";
-      data += posix::EscapedRegistryData(folder);
-      edit.AppendToValue(lines.back(), data);
-    }
+  if (std::optional<UserListResult> unchanged = edit(text)) {
+    return *unchanged;
   }
-  if (edit.Empty()) {
-    return {UserListOutcome::Present, {}};
-  }
-  edit.ApplyTo(text);
 
   std::string refusal;
   const std::optional<std::string> replaced = ReplacedFile(path, before, refusal);
@@ -340,6 +316,145 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
     return failed(*replaced, output->LostData() ? "cannot be written" : "cannot be replaced");
   }
   return {UserListOutcome::Added, {}};
+}
+
+UserListResult NoText(std::string_view key, std::string_view value) {
+  std::string detail(key);
+  detail.append("\\").append(value).append(" is no text value; it is left as it is");
+  return {UserListOutcome::Failed, detail};
+}
+
+} // namespace
+
+UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::string_view folder) {
+  return ChangeUserLists(targets, folder, {});
+}
+
+UserListResult ChangeUserLists(const std::vector<UserListTarget>& targets, std::string_view folder,
+                               std::string_view replacing) {
+  const auto edit = [&](std::string& text) -> std::optional<UserListResult> {
+    posix::RegistryEdit changes;
+    for (const UserListTarget& target : targets) {
+      const std::optional<posix::RegistrySection> section =
+          posix::FindRegistrySection(text, target.key);
+      if (!section) {
+        if (target.required) {
+          return UserListResult{UserListOutcome::KeyMissing, target.key};
+        }
+        continue;
+      }
+      // A later line of the same name would win when Wine loads the file: the last one counts.
+      const std::vector<posix::RegistryValueLine> lines =
+          posix::FindValueLines(text, *section, target.value);
+      if (std::any_of(lines.begin(), lines.end(),
+                      [](const posix::RegistryValueLine& line) { return !line.IsText(); })) {
+        return NoText(target.key, target.value);
+      }
+      if (lines.empty()) {
+        if (!folder.empty()) {
+          changes.AddValue(text, *section, target.value, posix::EscapedRegistryData(folder));
+        }
+        continue;
+      }
+      // The escaped data itself, so that the other entries keep their bytes.
+      const posix::RegistryValueLine& line = lines.back();
+      const std::string_view data =
+          std::string_view(text).substr(line.at + line.open + 1, line.close - line.open - 1);
+      if (const std::optional<PathListChange> change =
+              PlanPathListChange(data, folder, replacing, posix::DecodedRegistryText)) {
+        std::string put = change->separator ? ";" : "";
+        if (change->putsFolder) {
+          put += posix::EscapedRegistryData(folder);
+        }
+        changes.ReplaceInValue(line, change->begin, change->end, put);
+      }
+    }
+    if (changes.Empty()) {
+      return UserListResult{UserListOutcome::Present, {}};
+    }
+    changes.ApplyTo(text);
+    return std::nullopt;
+  };
+  return EditUserFile(
+      edit, {UserListOutcome::KeyMissing, targets.empty() ? std::string() : targets[0].key});
+}
+
+UserListResult SetUserText(std::string_view key, std::string_view value, std::string_view text) {
+  const auto edit = [&](std::string& file) -> std::optional<UserListResult> {
+    posix::RegistryEdit changes;
+    const std::optional<posix::RegistrySection> section = posix::FindRegistrySection(file, key);
+    const std::string data = posix::EscapedRegistryData(text);
+    if (!section) {
+      changes.AddSection(file, key, static_cast<long long>(std::time(nullptr)), value, data);
+    } else if (const std::vector<posix::RegistryValueLine> lines =
+                   posix::FindValueLines(file, *section, value);
+               lines.empty()) {
+      changes.AddValue(file, *section, value, data);
+    } else if (lines.back().IsText() && !lines.back().expandable &&
+               lines.back().Text(file) == text) {
+      return UserListResult{UserListOutcome::Present, {}};
+    } else {
+      changes.SetValue(file, lines.back(), value, data); // the last line is the one Wine keeps
+    }
+    changes.ApplyTo(file);
+    return std::nullopt;
+  };
+  return EditUserFile(edit, {UserListOutcome::Failed,
+                             posix::WinePrefix() + USER_FILE + ": " + std::strerror(ENOENT)});
+}
+
+UserListResult RemoveUserValue(std::string_view key, std::string_view value) {
+  const auto edit = [&](std::string& text) -> std::optional<UserListResult> {
+    const std::optional<posix::RegistrySection> section = posix::FindRegistrySection(text, key);
+    const std::vector<posix::RegistryValueLine> lines =
+        section ? posix::FindValueLines(text, *section, value)
+                : std::vector<posix::RegistryValueLine>();
+    if (lines.empty()) {
+      return UserListResult{UserListOutcome::Present, {}};
+    }
+    posix::RegistryEdit changes;
+    // Every line of the name goes: an earlier one would be the value once the last is gone.
+    if (posix::ValueLinesOf(text, *section).size() == lines.size() &&
+        !posix::HasSubkeySection(text, key)) {
+      changes.RemoveSection(text, *section);
+    } else {
+      for (const posix::RegistryValueLine& line : lines) {
+        changes.RemoveValue(text, line);
+      }
+    }
+    changes.ApplyTo(text);
+    return std::nullopt;
+  };
+  return EditUserFile(edit, {UserListOutcome::Present, {}});
+}
+
+std::vector<UserTextValue> ReadUserTexts(std::string_view key) {
+  const posix::RegistryFile file(posix::WinePrefix() + USER_FILE);
+  posix::RegistryFile::Reader bytes = file.Bytes();
+  const std::optional<std::string> text = file.IsOpen() ? posix::ReadAllBytes(bytes) : std::nullopt;
+  const std::optional<posix::RegistrySection> section =
+      text ? posix::FindRegistrySection(*text, key) : std::nullopt;
+  if (!section) {
+    return {};
+  }
+  // A name set again takes the last line's data, in the place of its first line, as Wine loads it.
+  const std::vector<posix::NamedValueLine> lines = posix::ValueLinesOf(*text, *section);
+  std::vector<UserTextValue> values;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const auto first = std::find_if(lines.begin(), lines.end(), [&](const auto& line) {
+      return line.folded == lines[i].folded;
+    });
+    if (first - lines.begin() != static_cast<std::ptrdiff_t>(i)) {
+      continue;
+    }
+    const auto last = std::find_if(lines.rbegin(), lines.rend(), [&](const auto& line) {
+      return line.folded == lines[i].folded;
+    });
+    if (last->line.IsText()) {
+      values.push_back(UserTextValue{lines[i].name, last->line.Text(*text)});
+    }
+  }
+  return values;
 }
 
 std::optional<std::string> ReadUserText(std::string_view key, std::string_view value) {

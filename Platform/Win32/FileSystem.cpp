@@ -92,6 +92,19 @@ bool MakeFolder(std::string_view windowsPath) {
          NotingDenial(false);
 }
 
+bool RemoveFile(std::string_view windowsPath) {
+  // A read-only file stays: the caller reports it.
+  if (::DeleteFileW(win32::SystemPath(windowsPath).c_str()) != 0) {
+    return true;
+  }
+  const DWORD error = ::GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool RemoveEmptyFolder(std::string_view windowsPath) {
+  return ::RemoveDirectoryW(win32::SystemPath(windowsPath).c_str()) != 0;
+}
+
 // ---------------------------------------------------------------------------------------------
 // OutputFile
 

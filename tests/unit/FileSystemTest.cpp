@@ -188,6 +188,14 @@ TEST(FolderListingScope, KeepsUpWithWhatTheProgramCreates) {
   EXPECT_FALSE(IsFolder("C:\\LIB\\NEW\\a.pas"));
   EXPECT_EQ(NamesIn(prefix.DriveC() / "Lib"), (std::vector<std::string>{"New", "Old.pas"}));
   EXPECT_EQ(test::ReadFile(prefix.DriveC() / "Lib" / "Old.pas"), "replaced");
+  // And forget what it removes: a name gone is matched no more, nor is a removed folder.
+  EXPECT_FALSE(RemoveEmptyFolder("C:\\lib\\NEW"));
+  ASSERT_TRUE(RemoveFile("C:\\lib\\new\\a.PAS"));
+  EXPECT_TRUE(RemoveFile("C:\\lib\\new\\a.PAS"));
+  EXPECT_EQ(NativePath("C:\\LIB\\NEW\\a.pas"), lib + "New/a.pas");
+  ASSERT_TRUE(RemoveFile("C:\\lib\\new\\b.pas") && RemoveEmptyFolder("C:\\LIB\\new\\"));
+  EXPECT_FALSE(IsFolder("C:\\LIB\\NEW"));
+  EXPECT_EQ(NamesIn(prefix.DriveC() / "Lib"), (std::vector<std::string>{"Old.pas"}));
 }
 
 TEST(NativePath, WithoutWinePrefixUsesTheHomeFolder) {

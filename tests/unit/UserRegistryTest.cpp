@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <future>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,8 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
        {{KEY, "Search Path"}},
        "Z:\\\"\xc4\xf0\xa0\x80\x80", // U+20000 takes two UTF-16 units
        UserListOutcome::Added,
-       HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n\"Search Path\"=\"Z:\\\\\\\"\\x00c4\\xd840\\xdc00\"\n" +
-           TAIL},
+       HEAD + LIBRARY +
+           "\"Browsing Path\"=\"x\"\n\"Search Path\"=\"Z:\\\\\\\"\\x00c4\\xd840\\xdc00\"\n" + TAIL},
       {"ExpandString",
        HEAD + LIBRARY + "\"Search Path\"=str(2):\"A;\"\n" + TAIL,
        {{KEY, "Search Path"}},
@@ -113,6 +114,107 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
               row.after.empty() ? row.before : row.after)
         << row.name;
   }
+}
+
+// An entry replaced or removed in place, whatever its position; the other bytes stay.
+TEST(UserRegistry, ChangesAnEntryInPlace) {
+  const struct {
+    std::string before; // the escaped data of Search Path
+    const char* folder;
+    UserListOutcome outcome;
+    std::string after; // empty: unchanged
+  } rows[] = {
+      {"C:\\\\J\\xe4ger;OLD;B", "NEW", UserListOutcome::Added, "C:\\\\J\\xe4ger;NEW;B"},
+      {"OLD;B", "NEW", UserListOutcome::Added, "NEW;B"},
+      {"A;OLD", "NEW", UserListOutcome::Added, "A;NEW"},
+      {"A; old\\\\ ;B", "NEW", UserListOutcome::Added, "A;NEW;B"},
+      {"A;OLD;B", "", UserListOutcome::Added, "A;B"},
+      {"OLD;B", "", UserListOutcome::Added, "B"},
+      {"A;OLD", "", UserListOutcome::Added, "A"},
+      {"OLD", "", UserListOutcome::Added, ""},
+      {"A;OLD;new", "NEW", UserListOutcome::Added, "A;new"},
+      {"A", "NEW", UserListOutcome::Added, "A;NEW"},
+      {"A", "", UserListOutcome::Present, ""},
+      {"X\"\n\"Search Path\"=\"A;OLD", "NEW", UserListOutcome::Added,
+       "X\"\n\"Search Path\"=\"A;NEW"},
+  };
+  for (const auto& row : rows) {
+    const test::TestWinePrefix prefix;
+    test::WriteFile(prefix.Path() / "user.reg", WithSearchPath(row.before));
+    EXPECT_EQ(platform::ChangeUserLists({{KEY, "Search Path"}}, row.folder, "OLD").outcome,
+              row.outcome)
+        << row.before;
+    const bool unchanged = row.after.empty() && row.outcome == UserListOutcome::Present;
+    EXPECT_EQ(test::ReadFile(prefix.Path() / "user.reg"),
+              WithSearchPath(unchanged ? row.before : row.after))
+        << row.before;
+  }
+}
+
+// Values of the installer's own keys: set (the key made when missing), read back, removed (the
+// key with its last value, unless a subkey stands below it).
+TEST(UserRegistry, SetsAndRemovesTextsOfItsOwnKeys) {
+  const std::string OWN = "Software\\Quillet\\Installed\\P";
+  const std::string SECTION = "[Software\\\\Quillet\\\\Installed\\\\P] 1\n#time=1\n";
+  const std::string SUBKEY = "\n[Software\\\\Quillet\\\\Installed\\\\P\\\\Sub] 1\n";
+  const struct {
+    const char* name;
+    std::string before;
+    const char* text; // nullptr: remove the value
+    UserListOutcome outcome;
+    std::string after;
+  } rows[] = {
+      {"Replace", HEAD + SECTION + "\"a\"=\"0\"\n\"B\"=\"1\"\n" + TAIL, "2", UserListOutcome::Added,
+       HEAD + SECTION + "\"A\"=\"2\"\n\"B\"=\"1\"\n" + TAIL},
+      {"Same", HEAD + SECTION + "\"A\"=\"2\"\n" + TAIL, "2", UserListOutcome::Present,
+       HEAD + SECTION + "\"A\"=\"2\"\n" + TAIL},
+      {"ExpandableBecomesText", HEAD + SECTION + "\"A\"=str(2):\"2\"\n", "2",
+       UserListOutcome::Added, HEAD + SECTION + "\"A\"=\"2\"\n"},
+      {"CrLfKept", "[Software\\\\Quillet\\\\Installed\\\\P] 1\r\n\"B\"=\"1\"\r\n", "2",
+       UserListOutcome::Added,
+       "[Software\\\\Quillet\\\\Installed\\\\P] 1\r\n\"B\"=\"1\"\r\n\"A\"=\"2\"\r\n"},
+      {"RemoveOne", HEAD + SECTION + "\"A\"=\"0\"\n\"B\"=\"1\"\n\"A\"=hex:00,\\\n  01\n" + TAIL,
+       nullptr, UserListOutcome::Added, HEAD + SECTION + "\"B\"=\"1\"\n" + TAIL},
+      {"RemoveKey", HEAD + "\n" + SECTION + "\"A\"=\"0\"\n" + TAIL, nullptr, UserListOutcome::Added,
+       HEAD + TAIL},
+      {"RemoveLastKey", HEAD + TAIL + "\n" + SECTION + "\"A\"=\"0\"\n", nullptr,
+       UserListOutcome::Added, HEAD + TAIL},
+      {"KeepKeyWithSubkey", HEAD + SECTION + "\"A\"=\"0\"\n" + SUBKEY, nullptr,
+       UserListOutcome::Added, HEAD + SECTION + SUBKEY},
+      {"RemoveAbsent", HEAD + SECTION + "\"B\"=\"0\"\n", nullptr, UserListOutcome::Present,
+       HEAD + SECTION + "\"B\"=\"0\"\n"},
+  };
+  for (const auto& row : rows) {
+    const test::TestWinePrefix prefix;
+    test::WriteFile(prefix.Path() / "user.reg", row.before);
+    EXPECT_EQ(
+        (row.text ? platform::SetUserText(OWN, "A", row.text) : platform::RemoveUserValue(OWN, "A"))
+            .outcome,
+        row.outcome)
+        << row.name;
+    EXPECT_EQ(test::ReadFile(prefix.Path() / "user.reg"), row.after) << row.name;
+  }
+
+  // A missing key is made at the end, as Wine writes one; the last line of a name wins in its
+  // first line's place, and data that is no text is passed over.
+  const test::TestWinePrefix prefix;
+  test::WriteFile(prefix.Path() / "user.reg", HEAD + TAIL);
+  ASSERT_EQ(platform::SetUserText(OWN + "\\[\xc3\xa4]", "A", "C:\\\"\xc3\xa4").outcome,
+            UserListOutcome::Added);
+  const std::string after = test::ReadFile(prefix.Path() / "user.reg");
+  EXPECT_EQ(after.substr(0, HEAD.size() + TAIL.size()), HEAD + TAIL);
+  EXPECT_TRUE(std::regex_match(
+      after.substr(HEAD.size() + TAIL.size()),
+      std::regex(R"(\n\[Software\\\\Quillet\\\\Installed\\\\P\\\\\\\[\\x00e4\\\]\] [0-9]+)"
+                 R"(\n#time=[0-9a-f]+\n"A"="C:\\\\\\"\\x00e4"\n)")))
+      << after;
+  EXPECT_EQ(platform::ReadUserText(OWN + "\\[\xc3\xa4]", "a"), "C:\\\"\xc3\xa4");
+  test::WriteFile(prefix.Path() / "user.reg",
+                  HEAD + SECTION + "\"A\"=\"1\"\n\"B\"=dword:1\n\"C\"=\"3\"\n\"a\"=\"2\"\n");
+  const std::vector<platform::UserTextValue> texts = platform::ReadUserTexts(OWN);
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0].name + "=" + texts[0].text + ";" + texts[1].name + "=" + texts[1].text,
+            "A=2;C=3");
 }
 
 // The links of user.reg stay and their destination changes; a file with a second name is left as

@@ -77,6 +77,15 @@ TEST(Win32OutputFile, ReadOnlyTargetIsRefusedAndLongTargetsAreWritten) {
   EXPECT_EQ(file->SetLastWriteTime(0x5CEF0000u), 0u);
   EXPECT_TRUE(file->Commit());
   EXPECT_TRUE(fs::exists(fs::path(L"\\\\?\\" + fs::absolute(folder).wstring() + L"\\long.pas")));
+
+  // Removed through the long form too; a read-only file and a folder that holds a file stay.
+  EXPECT_FALSE(platform::RemoveFile(readOnly.string()));
+  EXPECT_FALSE(platform::RemoveEmptyFolder(folder.substr(0, folder.rfind('\\'))));
+  EXPECT_TRUE(platform::RemoveFile(folder + "\\long.pas"));
+  EXPECT_TRUE(platform::RemoveFile(folder + "\\long.pas")) << "gone already";
+  EXPECT_TRUE(platform::RemoveEmptyFolder(folder));
+  EXPECT_FALSE(platform::IsFolder(folder));
+  EXPECT_EQ(test::ReadFile(readOnly), "kept");
 }
 
 // What an interrupt removes: the temporary file of an output file still open (through its

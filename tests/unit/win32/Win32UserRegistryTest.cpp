@@ -118,5 +118,46 @@ TEST(Win32UserRegistry, ReadsTextValuesOnly) {
   ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
 }
 
+// An entry replaced in place; the installer's own key made (Wine enumerates values sorted by name,
+// Windows in the order they were set: these are in both), read back, and removed with its last
+// value but not while a subkey stands below it.
+TEST(Win32UserRegistry, ChangesEntriesAndItsOwnKeys) {
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, KEY.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const char list[] = "A; old\\ ;B";
+  ::RegSetValueExA(key, "Search Path", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(list),
+                   sizeof list);
+  ::RegCloseKey(key);
+  EXPECT_EQ(platform::ChangeUserLists({{KEY, "Search Path"}}, "NEW", "OLD").outcome,
+            UserListOutcome::Added);
+  EXPECT_EQ(Value("Search Path"), std::make_pair(DWORD{REG_EXPAND_SZ}, std::string("A;NEW;B")));
+  EXPECT_EQ(platform::ChangeUserLists({{KEY, "Search Path"}}, "", "new").outcome,
+            UserListOutcome::Added);
+  EXPECT_EQ(Value("Search Path")->second, "A;B");
+
+  const std::string own = "Software\\QuilletTest\\Installed\\P";
+  EXPECT_EQ(platform::SetUserText(own, "A", "1").outcome, UserListOutcome::Added);
+  EXPECT_EQ(platform::SetUserText(own, "\xc3\xa4", "2").outcome, UserListOutcome::Added);
+  EXPECT_EQ(platform::SetUserText(own, "\xc3\xa4", "2").outcome, UserListOutcome::Present);
+  const auto texts = platform::ReadUserTexts(own);
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0].name + "=" + texts[0].text + ";" + texts[1].name + "=" + texts[1].text,
+            "A=1;\xc3\xa4=2");
+  EXPECT_EQ(platform::SetUserText(own + "\\Sub", "C", "3").outcome, UserListOutcome::Added);
+  EXPECT_EQ(platform::RemoveUserValue(own, "A").outcome, UserListOutcome::Added);
+  EXPECT_EQ(platform::RemoveUserValue(own, "\xc3\xa4").outcome, UserListOutcome::Added);
+  EXPECT_EQ(platform::RemoveUserValue(own, "\xc3\xa4").outcome, UserListOutcome::Present);
+  EXPECT_EQ(platform::RemoveUserValue(own + "\\Sub", "C").outcome, UserListOutcome::Added);
+  EXPECT_NE(::RegOpenKeyExA(HKEY_CURRENT_USER, (own + "\\Sub").c_str(), 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, own.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS)
+      << "kept while it had a subkey";
+  ::RegCloseKey(key);
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuilletTest");
+}
+
 } // namespace
 } // namespace quillet
