@@ -72,7 +72,8 @@ TEST(RecordOfText, TakesWholeRightLinesOnly) {
       {FILE_AT("1", "00000000", "2024-03-01 12:00:00", "a\tmore"), 0, 0, 0},
       {FILE_AT("1", "00000000", "2024-03-01 12:00:00", "..\\a"), 0, 0, 0},
       {FILE_AT("1", "00000000", "2024-03-01 12:00:00", "%\\..\\a"), 0, 0, 0},
-      {"created\tC:\\W\rX\r\ncreated\tSource\r\nlibrary\tK\tV\r\n", 0, 0, 0},
+      {"created\tC:\\W\rX\r\ncreated\tSource\r\nlibrary\tK\tV\r\nlibrary\tK\tV\tC:\\W\tX\r\n", 0, 0,
+       0},
   };
   for (const auto& row : rows) {
     const std::optional<InstallRecord> record =
