@@ -145,6 +145,8 @@ RemovalCount RemoveEarlierFiles(const EarlierInstallation& earlier,
       found->second.second.push_back(&file);
     }
   }
+  // Each folder is reached and read once for all of its files.
+  const platform::FolderListingScope listings;
   for (const std::string& key : order) {
     const auto& [path, contents] = files.at(key);
     if (!platform::PathExists(path)) {
@@ -187,6 +189,7 @@ std::size_t RemoveEarlierFolders(const EarlierInstallation& earlier, std::string
   std::sort(folders.begin(), folders.end(),
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   std::size_t removed = 0;
+  const platform::FolderListingScope listings;
   for (const std::string& folder : folders) {
     if (platform::IsFolder(folder) && platform::RemoveEmptyFolder(folder)) {
       ++removed;

@@ -83,15 +83,20 @@ cat >"$work/uninstall" <<EOF
 #!/bin/sh
 QUILLET_THREADS=1 WINEPREFIX="$prefix" "$sfx" --uninstall=Bench --yes >/dev/null
 EOF
-chmod +x "$work/install" "$work/clean" "$work/uninstall"
+# installed PACKAGE [INSTALLER]: the state after one install of the package on a clean prefix.
+cat >"$work/installed" <<EOF
+#!/bin/sh
+"$work/clean" && "$work/install" "\$@"
+EOF
+chmod +x "$work/install" "$work/clean" "$work/uninstall" "$work/installed"
 
 set -- -n fresh --prepare "$work/clean" "$work/install $work/v2.qpk" \
-  -n replace --prepare "$work/clean; $work/install $work/v2.qpk" "$work/install $work/v2.qpk" \
-  -n upgrade --prepare "$work/clean; $work/install $work/v1.qpk" "$work/install $work/v2.qpk" \
-  -n uninstall --prepare "$work/clean; $work/install $work/v2.qpk" "$work/uninstall"
+  -n replace --prepare "$work/installed $work/v2.qpk" "$work/install $work/v2.qpk" \
+  -n upgrade --prepare "$work/installed $work/v1.qpk" "$work/install $work/v2.qpk" \
+  -n uninstall --prepare "$work/installed $work/v2.qpk" "$work/uninstall"
 if [ -n "$baseline" ]; then
   set -- "$@" -n fresh-baseline --prepare "$work/clean" "$work/install $work/v2.qpk $baseline" \
-    -n replace-baseline --prepare "$work/clean; $work/install $work/v2.qpk $baseline" \
+    -n replace-baseline --prepare "$work/installed $work/v2.qpk $baseline" \
     "$work/install $work/v2.qpk $baseline"
 fi
 hyperfine -N --runs "$runs" --export-json "$work/records.json" "$@" >/dev/null
