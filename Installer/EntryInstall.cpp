@@ -151,6 +151,13 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   StampEntryFile(*file, entry.Date(), entry.Time());
   // An interrupt finds the entry either not yet in place or in place with its "OK" written.
   const platform::InterruptHold hold;
+  // Journaled before the file takes its name, so that a kill right after leaves it listed.
+  if (context.Recorder != nullptr) {
+    context.Recorder->FileWritten(
+        *systemTarget, crcAhead ? prepared->bytes.size() : output.size,
+        crcAhead ? *prepared->contentCrc : output.crc->Value(),
+        EncodeDosDateTime(EntryDayValue(entry.Date(), entry.Time())));
+  }
   if (!file->Close()) {
     return Fail(console, "could not write [" + shownTarget + "]");
   }
@@ -159,10 +166,7 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
                              shownTarget + "]");
   }
   if (context.Recorder != nullptr) {
-    context.Recorder->FileInstalled(
-        *systemTarget, crcAhead ? prepared->bytes.size() : output.size,
-        crcAhead ? *prepared->contentCrc : output.crc->Value(),
-                                    EncodeDosDateTime(EntryDayValue(entry.Date(), entry.Time())));
+    context.Recorder->FileCommitted();
   }
   console.WriteLine("OK");
   return InstallOutcome::Installed;

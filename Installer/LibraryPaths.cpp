@@ -152,6 +152,11 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
                           ? "Adding " + item.folder + " to the " + listName + " path .. "
                           : "Putting " + item.folder + " in place of " + replaced + " on the " +
                                 listName + " path .. ");
+    for (std::size_t i = 0; recorder != nullptr && i < item.targets.size(); ++i) {
+      if (!heldBefore[i]) {
+        recorder->LibraryIntended({item.targets[i].key, item.targets[i].value, item.folder});
+      }
+    }
     bool changed = false;
     std::string refusal;
     for (const auto& [replacing, targets] : groups) {

@@ -191,7 +191,15 @@ std::size_t RemoveEarlierFolders(const EarlierInstallation& earlier, std::string
   std::size_t removed = 0;
   const platform::FolderListingScope listings;
   for (const std::string& folder : folders) {
-    if (platform::IsFolder(folder) && platform::RemoveEmptyFolder(folder)) {
+    if (!platform::IsFolder(folder)) {
+      continue;
+    }
+    // A temporary file that a killed installer left would keep the folder.
+    platform::FolderLock lock(folder);
+    if (lock.TryTake()) {
+      lock.RemoveStaleFiles();
+    }
+    if (platform::RemoveEmptyFolder(folder)) {
       ++removed;
     }
   }
@@ -277,11 +285,18 @@ void TurnRecorder::FolderCreated(std::string_view folder) {
   Journal(RecordCreatedLine(folder));
 }
 
-void TurnRecorder::FileInstalled(std::string_view path, std::uint64_t size, std::uint32_t crc,
-                                 std::uint32_t dosDateTime) {
-  RecordedFile file{RelativeOrFull(path, record_.folder), size, crc, dosDateTime};
-  Journal(RecordFileLine(file));
-  record_.files.push_back(std::move(file));
+void TurnRecorder::FileWritten(std::string_view path, std::uint64_t size, std::uint32_t crc,
+                               std::uint32_t dosDateTime) {
+  written_ = RecordedFile{RelativeOrFull(path, record_.folder), size, crc, dosDateTime};
+  Journal(RecordFileLine(written_));
+}
+
+void TurnRecorder::FileCommitted() {
+  record_.files.push_back(std::move(written_));
+}
+
+void TurnRecorder::LibraryIntended(const RecordedLibraryEntry& entry) {
+  Journal(RecordLibraryLine(entry));
 }
 
 void TurnRecorder::LibraryEntry(RecordedLibraryEntry entry) {

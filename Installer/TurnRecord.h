@@ -67,8 +67,14 @@ public:
   // and the turn goes on unrecorded.
   void Begin(const std::vector<std::string>& createdFolders, Console& console);
   void FolderCreated(std::string_view folder);
-  void FileInstalled(std::string_view path, std::uint64_t size, std::uint32_t crc,
-                     std::uint32_t dosDateTime);
+  // A file complete on disk under its temporary name: journaled before it takes the target's
+  // name (a kill then leaves it listed); FileCommitted once it has.
+  void FileWritten(std::string_view path, std::uint64_t size, std::uint32_t crc,
+                   std::uint32_t dosDateTime);
+  void FileCommitted();
+  // A library-path entry the turn is about to add: journaled before the change, so that a kill
+  // right after it still leaves the entry listed.
+  void LibraryIntended(const RecordedLibraryEntry& entry);
   // A library-path entry the turn owns: added by it, or by the earlier installation.
   void LibraryEntry(RecordedLibraryEntry entry);
 
@@ -87,6 +93,7 @@ private:
   std::optional<platform::AppendFile> journal_;
   bool recording_ = false;
   bool indexed_ = false;
+  RecordedFile written_; // the file between FileWritten and FileCommitted
 };
 
 // Removes the files an earlier installation installed whose content is still what was installed

@@ -48,6 +48,13 @@ done
 
 run() { QUILLET_THREADS=1 WINEPREFIX="$prefix" "$sfx" "$@" --yes >/dev/null 2>&1; }
 search() { grep -a '"Search Path"' "$prefix/user.reg"; }
+# How long an upgrade takes here: the kills fall anywhere in it.
+cp "$work/user.reg.before" "$prefix/user.reg"
+run "$work/v1.qpk" --target 'C:\Trial' || { echo "version 1 failed"; exit 1; }
+start=$(date +%s.%N)
+run "$work/v2.qpk" --target 'C:\Trial2' || { echo "version 2 failed"; exit 1; }
+span=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }')
+echo "an upgrade takes ${span}s; kills fall within it"
 failures=0
 for trial in $(seq 1 "$trials"); do
   rm -rf "$prefix/drive_c/Trial" "$prefix/drive_c/Trial2"
@@ -55,7 +62,7 @@ for trial in $(seq 1 "$trials"); do
   run "$work/v1.qpk" --target 'C:\Trial' || { echo "trial $trial: version 1 failed"; exit 1; }
   target='C:\Trial'
   [ $((trial % 2)) -eq 0 ] && target='C:\Trial2'
-  delay=$(awk -v s="$RANDOM" 'BEGIN { srand(s); printf "%.3f", rand() * 0.6 }')
+  delay=$(awk -v s="$RANDOM" -v span="$span" 'BEGIN { srand(s); printf "%.3f", rand() * span }')
   QUILLET_THREADS=1 WINEPREFIX="$prefix" "$sfx" "$work/v2.qpk" --yes --target "$target" \
     >/dev/null 2>&1 &
   sleep "$delay"
@@ -72,7 +79,8 @@ for trial in $(seq 1 "$trials"); do
     [ "$stale" -eq 0 ] || problems+=" $stale files of version 1 left;"
     [ "$units" -eq 3000 ] || problems+=" $units units of version 2;"
     [ "$leftovers" -eq 0 ] || problems+=" a journal left;"
-    expected="\"Search Path\"=\"\$(DELPHI)\\\\Lib;C:\\\\Mine;${target//\\/\\\\\\\\}\\\\Source\""
+    # user.reg doubles every backslash.
+    expected='"Search Path"="$(DELPHI)\\Lib;C:\\Mine;'"${target/\\/\\\\}"'\\Source"'
     [ "$(search)" = "$expected" ] || problems+=" library path $(search);"
     if [ "$target" = 'C:\Trial2' ] && [ -e "$prefix/drive_c/Trial" ]; then
       problems+=" the old folder stays: $(find "$prefix/drive_c/Trial" | head -3 | tr '\n' ' ');"
@@ -80,9 +88,10 @@ for trial in $(seq 1 "$trials"); do
   else
     how="remove"
     run --uninstall=Trial || problems+=" the removal failed;"
-    [ ! -e "$prefix/drive_c/Trial" ] || problems+=" C:\\Trial stays ($(find "$prefix/drive_c/Trial" | wc -l) paths);"
+    [ ! -e "$prefix/drive_c/Trial" ] || problems+=" C:\\Trial stays ($(find "$prefix/drive_c/Trial" | tr '\n' ' '));"
     [ ! -e "$prefix/drive_c/Trial2" ] || problems+=" C:\\Trial2 stays ($(find "$prefix/drive_c/Trial2" | wc -l) paths);"
-    cmp -s "$prefix/user.reg" "$work/user.reg.before" || problems+=" user.reg differs;"
+    cmp -s "$prefix/user.reg" "$work/user.reg.before" ||
+      problems+=" user.reg differs: $(diff "$work/user.reg.before" "$prefix/user.reg" | tr '\n' ' ');"
   fi
   if [ -n "$problems" ]; then
     failures=$((failures + 1))
