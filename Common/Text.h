@@ -1,6 +1,7 @@
 // Text rules that both programs apply: trimming, and the two case-insensitive comparisons.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,11 @@ namespace quillet {
 // Removes every byte from 0 to 32 (the blank and the control characters) at both ends.
 // Bytes from 33 up, 0x80 to 0xFF included, stay.
 std::string_view TrimBlanks(std::string_view text);
+
+// "1 file", "2 files": a count with its noun.
+inline std::string Plural(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
 
 // Case-insensitive equality under the user's locale, used for entry names, macro names and the
 // readme's name. The platform supplies the locale-aware comparison.

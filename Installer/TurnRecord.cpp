@@ -357,8 +357,8 @@ bool TurnRecorder::Complete(Console& console) {
     Index(record_.folder, console);
   }
   if (removedFiles + folders > 0) {
-    console.WriteLine("Removed " + std::to_string(removedFiles) + " files and " +
-                      std::to_string(folders) + " folders of " + record_.name +
+    console.WriteLine("Removed " + Plural(removedFiles, "file", "files") + " and " +
+                      Plural(folders, "folder", "folders") + " of " + record_.name +
                       (earlier_.Version().empty() ? "" : " " + earlier_.Version()) +
                       " that this version does not install.");
   }

@@ -15,6 +15,10 @@ namespace quillet {
 
 namespace {
 
+// The keys of the index above a package's ("Software\Quillet\Installed", "Software\Quillet"),
+// which go with the last package's.
+constexpr std::size_t INDEX_PARENTS = 2;
+
 // The installation an index value names ("Software\Embarcadero\BDS\23.0"), for --ides; nullopt
 // for a turn without an IDE.
 std::optional<IdeInstallation> InstallationOfKey(std::string_view key) {
@@ -63,7 +67,7 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
       // The folder was removed or its record lost: the note leads nowhere.
       console.WriteLine("No record of " + std::string(name) + " (" + ide + ") is left in " +
                         InLine(value.text) + "; its note in the registry is removed.");
-      platform::RemoveUserValue(indexKey, value.name);
+      platform::RemoveUserValue(indexKey, value.name, INDEX_PARENTS);
       continue;
     }
     std::unordered_set<std::string> files;
@@ -80,9 +84,9 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     console.WriteLine(std::string(name) +
                       (earlier.Version().empty() ? "" : " " + earlier.Version()) + " for " + ide +
                       " is installed in " + InLine(earlier.Folder()) + ": " +
-                      std::to_string(files.size()) + " files, " + std::to_string(folders.size()) +
-                      " folders made by the installer, " + std::to_string(library.size()) +
-                      " library-path entries.");
+                      Plural(files.size(), "file", "files") + ", " +
+                      Plural(folders.size(), "folder", "folders") + " made by the installer, " +
+                      Plural(library.size(), "library-path entry", "library-path entries") + ".");
     for (const RecordedLibraryEntry& entry : library) {
       console.WriteLine("  " + entry.value + " (" + entry.key + "): " + entry.folder);
     }
@@ -137,12 +141,13 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     for (const std::string& folder : indexed) {
       folderCount += platform::IsFolder(folder) && platform::RemoveEmptyFolder(folder) ? 1 : 0;
     }
-    platform::RemoveUserValue(indexKey, value.name);
-    console.WriteLine("Removed " + std::to_string(removed.files) + " files, " +
-                      std::to_string(folderCount) + " folders and " + std::to_string(entries) +
-                      " library-path entries of " + std::string(name) +
-                      (removed.kept > 0 ? "; kept " + std::to_string(removed.kept) +
-                                              " files that were changed"
+    platform::RemoveUserValue(indexKey, value.name, INDEX_PARENTS);
+    console.WriteLine("Removed " + Plural(removed.files, "file", "files") + ", " +
+                      Plural(folderCount, "folder", "folders") + " and " +
+                      Plural(entries, "library-path entry", "library-path entries") + " of " +
+                      std::string(name) +
+                      (removed.kept > 0 ? "; kept " + Plural(removed.kept, "file", "files") +
+                                              " that the user changed"
                                         : std::string()) +
                       ".");
   }

@@ -81,10 +81,6 @@ std::string WithCrLf(std::string_view text) {
   return out;
 }
 
-std::string Plural(std::size_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
 class Planner {
 public:
   explicit Planner(const Manifest& manifest) : manifest_(manifest) {}

@@ -71,7 +71,10 @@ UserListResult SetUserText(std::string_view key, std::string_view value, std::st
 // of the name goes, and the key's section when no other value and no subkey's section is left; a
 // key above it that has no section of its own (Wine writes such keys only through their subkeys)
 // is then gone too when Wine loads the file, as it would be had it never held the key.
-UserListResult RemoveUserValue(std::string_view key, std::string_view value);
+// With `emptyParents`, up to that many keys above it go too, each only when the removal left it
+// without values and subkeys (the installer's own keys that SetUserText made).
+UserListResult RemoveUserValue(std::string_view key, std::string_view value,
+                               std::size_t emptyParents = 0);
 
 // The string values of a key below HKEY_CURRENT_USER, in the order the store keeps them (Windows:
 // as they were set; Wine: sorted by name; user.reg: file order, a name set again in its first

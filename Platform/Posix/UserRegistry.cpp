@@ -403,7 +403,8 @@ UserListResult SetUserText(std::string_view key, std::string_view value, std::st
                              posix::WinePrefix() + USER_FILE + ": " + std::strerror(ENOENT)});
 }
 
-UserListResult RemoveUserValue(std::string_view key, std::string_view value) {
+UserListResult RemoveUserValue(std::string_view key, std::string_view value,
+                               std::size_t emptyParents) {
   const auto edit = [&](std::string& text) -> std::optional<UserListResult> {
     const std::optional<posix::RegistrySection> section = posix::FindRegistrySection(text, key);
     const std::vector<posix::RegistryValueLine> lines =
@@ -414,8 +415,9 @@ UserListResult RemoveUserValue(std::string_view key, std::string_view value) {
     }
     posix::RegistryEdit changes;
     // Every line of the name goes: an earlier one would be the value once the last is gone.
-    if (posix::ValueLinesOf(text, *section).size() == lines.size() &&
-        !posix::HasSubkeySection(text, key)) {
+    const bool keyGoes = posix::ValueLinesOf(text, *section).size() == lines.size() &&
+                         !posix::HasSubkeySection(text, key);
+    if (keyGoes) {
       changes.RemoveSection(text, *section);
     } else {
       for (const posix::RegistryValueLine& line : lines) {
@@ -423,6 +425,25 @@ UserListResult RemoveUserValue(std::string_view key, std::string_view value) {
       }
     }
     changes.ApplyTo(text);
+    // The keys above that have a section of their own, while each is left empty.
+    std::string_view parent = key;
+    for (std::size_t i = 0; keyGoes && i < emptyParents; ++i) {
+      const std::size_t last = parent.rfind('\\');
+      if (last == std::string_view::npos || last == 0) {
+        break;
+      }
+      parent = parent.substr(0, last);
+      const std::optional<posix::RegistrySection> above = posix::FindRegistrySection(text, parent);
+      if (!above) {
+        continue; // a key Wine keeps through its subkeys alone
+      }
+      if (!posix::ValueLinesOf(text, *above).empty() || posix::HasSubkeySection(text, parent)) {
+        break;
+      }
+      posix::RegistryEdit removal;
+      removal.RemoveSection(text, *above);
+      removal.ApplyTo(text);
+    }
     return std::nullopt;
   };
   return EditUserFile(edit, {UserListOutcome::Present, {}});

@@ -167,7 +167,8 @@ UserListResult SetUserText(std::string_view key, std::string_view value, std::st
   return {UserListOutcome::Added, {}};
 }
 
-UserListResult RemoveUserValue(std::string_view key, std::string_view value) {
+UserListResult RemoveUserValue(std::string_view key, std::string_view value,
+                               std::size_t emptyParents) {
   const std::wstring wideKey = win32::WideOfText(key);
   HKEY found = nullptr;
   const LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, wideKey.c_str(), 0,
@@ -197,8 +198,33 @@ UserListResult RemoveUserValue(std::string_view key, std::string_view value) {
     }
   }
   // Only this key, not the keys above it; a key that cannot be removed stays (it holds nothing).
-  if (subkeys == 0 && values == 0) {
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, wideKey.c_str());
+  if (subkeys == 0 && values == 0 && ::RegDeleteKeyW(HKEY_CURRENT_USER, wideKey.c_str()) == ERROR_SUCCESS) {
+    // The keys above, while each is left empty.
+    std::string_view parent = key;
+    for (std::size_t i = 0; i < emptyParents; ++i) {
+      const std::size_t last = parent.rfind('\\');
+      if (last == std::string_view::npos || last == 0) {
+        break;
+      }
+      parent = parent.substr(0, last);
+      const std::wstring wideParent = win32::WideOfText(parent);
+      HKEY opened = nullptr;
+      if (::RegOpenKeyExW(HKEY_CURRENT_USER, wideParent.c_str(), 0, KEY_QUERY_VALUE, &opened) !=
+          ERROR_SUCCESS) {
+        break;
+      }
+      DWORD below = 1;
+      DWORD held = 1;
+      {
+        const OpenKey parentKey(opened);
+        ::RegQueryInfoKeyW(parentKey.Get(), nullptr, nullptr, nullptr, &below, nullptr, nullptr,
+                           &held, nullptr, nullptr, nullptr, nullptr);
+      }
+      if (below != 0 || held != 0 ||
+          ::RegDeleteKeyW(HKEY_CURRENT_USER, wideParent.c_str()) != ERROR_SUCCESS) {
+        break;
+      }
+    }
   }
   return {UserListOutcome::Added, {}};
 }

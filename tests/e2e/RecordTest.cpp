@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\W\\\\Source;C:\\\\After",
                    "The earlier installation in C:\\W\\ was left as it was"},
         RecordCase{"Removal", nullptr, false, false, 0, {}, {"W"}, nullptr,
-                   "Removed 3 files, 3 folders and 1 library-path entries of Widgets."},
+                   "Removed 3 files, 3 folders and 1 library-path entry of Widgets."},
         RecordCase{"RemovalKeepsAChangedFile", nullptr, true, false, 0,
                    {"W/Source/old.pas"},
                    {"W/Source/a.pas", "W/Extra", "W/Widgets.quillet-record"},

@@ -195,6 +195,16 @@ TEST(UserRegistry, SetsAndRemovesTextsOfItsOwnKeys) {
     EXPECT_EQ(test::ReadFile(prefix.Path() / "user.reg"), row.after) << row.name;
   }
 
+  // Keys above that Wine wrote sections for go with the last value, as far as asked and empty.
+  {
+    const test::TestWinePrefix prefix;
+    const std::string above = "\n[Software\\\\Quillet] 1\n#time=1\n\n[Software\\\\Quillet\\\\"
+                              "Installed] 1\n#time=1\n";
+    test::WriteFile(prefix.Path() / "user.reg", HEAD + above + "\n" + SECTION + "\"A\"=\"0\"\n" + TAIL);
+    EXPECT_EQ(platform::RemoveUserValue(OWN, "A", 2).outcome, UserListOutcome::Added);
+    EXPECT_EQ(test::ReadFile(prefix.Path() / "user.reg"), HEAD + TAIL);
+  }
+
   // A missing key is made at the end, as Wine writes one; the last line of a name wins in its
   // first line's place, and data that is no text is passed over.
   const test::TestWinePrefix prefix;
