@@ -103,7 +103,7 @@ EarlierInstallation FindEarlier(std::string_view name, std::string_view ide,
       continue;
     }
     // The record first: what was completed, then what a later turn began.
-    for (const std::string& fileName : {RecordFileName(name), JournalFileName(name)}) {
+    for (const std::string& fileName : {RecordFileName(name, ide), JournalFileName(name, ide)}) {
       const std::string path = folder + fileName;
       const std::optional<std::string> text = platform::ReadWholeFile(platform::NativePath(path));
       std::optional<InstallRecord> part = text ? RecordOfText(*text) : std::nullopt;
@@ -121,6 +121,27 @@ EarlierInstallation FindEarlier(std::string_view name, std::string_view ide,
     }
   }
   return earlier;
+}
+
+std::vector<InstallRecord> OtherInstallations(std::string_view name, std::string_view ide) {
+  std::vector<InstallRecord> parts;
+  for (const platform::UserTextValue& value : platform::ReadUserTexts(RecordIndexKey(name))) {
+    if (!platform::EqualIgnoringAsciiCase(value.name, ide)) {
+      EarlierInstallation other = FindEarlier(name, value.name, FoldersOfIndexText(value.text));
+      std::move(other.parts.begin(), other.parts.end(), std::back_inserter(parts));
+    }
+  }
+  return parts;
+}
+
+std::vector<std::string> FilesOfOtherInstallations(std::string_view name, std::string_view ide) {
+  std::vector<std::string> files;
+  for (const InstallRecord& part : OtherInstallations(name, ide)) {
+    for (const RecordedFile& file : part.files) {
+      files.push_back(PathKey(RecordedFilePath(part, file)));
+    }
+  }
+  return files;
 }
 
 RemovalCount RemoveEarlierFiles(const EarlierInstallation& earlier,
@@ -258,7 +279,7 @@ void TurnRecorder::Prepare(Console& console) {
 }
 
 void TurnRecorder::Begin(const std::vector<std::string>& createdFolders, Console& console) {
-  const std::string path = record_.folder + JournalFileName(record_.name);
+  const std::string path = record_.folder + JournalFileName(record_.name, record_.ide);
   // A journal that an interrupted turn left goes on: its lines still name files on disk.
   const bool continued = platform::PathExists(path);
   journal_ = platform::AppendFile::Open(platform::NativePath(path));
@@ -309,33 +330,51 @@ bool TurnRecorder::Complete(Console& console) {
   }
   bool complete = true;
   std::size_t removedFiles = 0;
+  // The package's turns for other installations may share this folder: their files stay, and the
+  // folders they made there are this installation's too, so that whichever is removed last takes
+  // them.
+  const std::vector<InstallRecord> others = OtherInstallations(record_.name, record_.ide);
   if (!earlier_.Empty()) {
     std::vector<std::string> installed;
     installed.reserve(record_.files.size());
     for (const RecordedFile& file : record_.files) {
       installed.push_back(PathKey(RecordedFilePath(record_, file)));
     }
+    for (const InstallRecord& other : others) {
+      for (const RecordedFile& file : other.files) {
+        installed.push_back(PathKey(RecordedFilePath(other, file)));
+      }
+    }
     const RemovalCount removed = RemoveEarlierFiles(earlier_, installed, console);
     complete = removed.failed == 0;
     removedFiles = removed.files;
-    // The folders the earlier turns made and that still stand are this installation's now.
-    std::unordered_set<std::string> known;
-    for (const std::string& folder : record_.createdFolders) {
-      known.insert(PathKey(FolderWithSeparator(folder)));
-    }
-    std::vector<std::string> inherited;
-    for (const InstallRecord& part : earlier_.parts) {
-      for (const std::string& folder : part.createdFolders) {
-        if (known.insert(PathKey(FolderWithSeparator(folder))).second && platform::IsFolder(folder)) {
-          inherited.push_back(folder);
-        }
+  }
+  // The folders the earlier turns made and that still stand are this installation's now.
+  std::unordered_set<std::string> known;
+  for (const std::string& folder : record_.createdFolders) {
+    known.insert(PathKey(FolderWithSeparator(folder)));
+  }
+  std::vector<std::string> inherited;
+  auto inherit = [&](const InstallRecord& part, bool related) {
+    for (const std::string& folder : part.createdFolders) {
+      if ((!related || HoldsFolder(folder, record_.folder) || HoldsFolder(record_.folder, folder)) &&
+          known.insert(PathKey(FolderWithSeparator(folder))).second && platform::IsFolder(folder)) {
+        inherited.push_back(folder);
       }
     }
-    record_.createdFolders.insert(record_.createdFolders.begin(), inherited.begin(),
-                                  inherited.end());
+  };
+  for (const InstallRecord& part : earlier_.parts) {
+    inherit(part, false);
   }
+  for (const InstallRecord& other : others) {
+    inherit(other, true);
+  }
+  // Outermost first, as a turn makes them.
+  std::stable_sort(inherited.begin(), inherited.end(),
+                   [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+  record_.createdFolders.insert(record_.createdFolders.begin(), inherited.begin(), inherited.end());
 
-  const std::string recordPath = record_.folder + RecordFileName(record_.name);
+  const std::string recordPath = record_.folder + RecordFileName(record_.name, record_.ide);
   InstallRecord finished = record_;
   finished.previous.clear();
   const std::string text = RecordText(finished);
@@ -350,7 +389,7 @@ bool TurnRecorder::Complete(Console& console) {
   // leading to whatever of theirs is left.
   RemoveRecordFiles(earlier_, record_.folder);
   journal_.reset();
-  platform::RemoveFile(record_.folder + JournalFileName(record_.name));
+  platform::RemoveFile(record_.folder + JournalFileName(record_.name, record_.ide));
   // Earlier folders that the clean-up left empty go, now that their records are gone.
   const std::size_t folders = RemoveEarlierFolders(earlier_, record_.folder);
   if (indexed_) {

@@ -102,6 +102,13 @@ private:
 RemovalCount RemoveEarlierFiles(const EarlierInstallation& earlier,
                                 const std::vector<std::string>& keep, Console& console);
 
+// The files (PathKey forms) that the package's records for its other IDE installations list:
+// turns of several installations into one folder share them, and removing one installation's
+// leaves them to the others.
+std::vector<std::string> FilesOfOtherInstallations(std::string_view name, std::string_view ide);
+// The records and journals of the package's other IDE installations.
+std::vector<InstallRecord> OtherInstallations(std::string_view name, std::string_view ide);
+
 // Removes the folders the earlier installation made that are empty now, deepest first, except
 // `keepFolder` and the folders above it. Gives how many went.
 std::size_t RemoveEarlierFolders(const EarlierInstallation& earlier, std::string_view keepFolder);

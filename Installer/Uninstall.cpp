@@ -54,6 +54,9 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     return true;
   }
   bool allRemoved = true;
+  // The records removed: a folder that another installation's files still kept goes once they
+  // are gone too.
+  std::vector<InstallRecord> removedParts;
   for (const platform::UserTextValue& value : recorded) {
     const std::optional<IdeInstallation> installation = InstallationOfKey(value.name);
     const std::string ide = installation ? "HKEY_CURRENT_USER\\" + value.name : "no IDE";
@@ -101,7 +104,8 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
       continue;
     }
 
-    const RemovalCount removed = RemoveEarlierFiles(earlier, {}, console);
+    const RemovalCount removed =
+        RemoveEarlierFiles(earlier, FilesOfOtherInstallations(name, value.name), console);
     std::size_t failed = removed.failed;
     std::size_t entries = 0;
     for (const RecordedLibraryEntry& entry : library) {
@@ -137,6 +141,7 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     }
     RemoveRecordFiles(earlier, {});
     std::size_t folderCount = RemoveEarlierFolders(earlier, {});
+    removedParts.insert(removedParts.end(), earlier.parts.begin(), earlier.parts.end());
     // A turn killed between making its folder and beginning its journal left that folder empty.
     for (const std::string& folder : indexed) {
       folderCount += platform::IsFolder(folder) && platform::RemoveEmptyFolder(folder) ? 1 : 0;
@@ -151,6 +156,7 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
                                         : std::string()) +
                       ".");
   }
+  RemoveEarlierFolders(EarlierInstallation{std::move(removedParts), {}}, {});
   return allRemoved;
 }
 

@@ -164,19 +164,39 @@ void ReadLine(InstallRecord& record, std::string_view line) {
 bool IsPackageName(std::string_view name) {
   const auto endsWell = [](char c) { return c != ' ' && c != '.'; };
   return !name.empty() && name.size() <= MAX_NAME && OfCharacters(name, " .-_+") &&
-         endsWell(name.front()) && endsWell(name.back()) && HoldableName(RecordFileName(name));
+         endsWell(name.front()) && endsWell(name.back()) && HoldableName(std::string(name) + std::string(RECORD_EXTENSION));
 }
 
 bool IsPackageVersion(std::string_view version) {
   return !version.empty() && version.size() <= MAX_VERSION && OfCharacters(version, ".-+_");
 }
 
-std::string RecordFileName(std::string_view packageName) {
-  return std::string(packageName) + std::string(RECORD_EXTENSION);
+std::string IdeFileTag(std::string_view ide) {
+  // The last three keys ("Borland-Delphi-7.0", "Embarcadero-BDS-23.0"): the vendor, the product
+  // and the version, which tell the IDE families' installations apart.
+  std::size_t start = ide.size();
+  for (int keys = 0; keys < 3 && start > 0; ++keys) {
+    const std::size_t separator = ide.rfind('\\', start - 1);
+    start = separator == std::string_view::npos ? 0 : separator;
+  }
+  std::string tag(ide.substr(start));
+  while (!tag.empty() && tag.front() == '\\') {
+    tag.erase(0, 1);
+  }
+  for (char& c : tag) {
+    const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                      c == '.' || c == '+' || c == '_';
+    c = c == '\\' ? '-' : kept ? c : '_';
+  }
+  return tag.empty() ? std::string(NO_IDE_INDEX_VALUE) : tag;
 }
 
-std::string JournalFileName(std::string_view packageName) {
-  return std::string(packageName) + std::string(JOURNAL_EXTENSION);
+std::string RecordFileName(std::string_view packageName, std::string_view ide) {
+  return std::string(packageName) + "." + IdeFileTag(ide) + std::string(RECORD_EXTENSION);
+}
+
+std::string JournalFileName(std::string_view packageName, std::string_view ide) {
+  return std::string(packageName) + "." + IdeFileTag(ide) + std::string(JOURNAL_EXTENSION);
 }
 
 std::string RecordHeaderText(const InstallRecord& record) {

@@ -79,9 +79,13 @@ bool IsPackageName(std::string_view name);
 // "-", "+" and "_"; shown and recorded as it is.
 bool IsPackageVersion(std::string_view version);
 
-// "NAME.quillet-record" and "NAME.quillet-journal".
-std::string RecordFileName(std::string_view packageName);
-std::string JournalFileName(std::string_view packageName);
+// The names of a package's record and journal for one IDE installation (its index value):
+// "NAME.TAG.quillet-record", TAG made of the version key's last three keys with "-" between them
+// ("Widgets.Embarcadero-BDS-23.0.quillet-record"), so that turns of several installations into
+// one folder keep a record each; "none" for a turn without an IDE.
+std::string IdeFileTag(std::string_view ide);
+std::string RecordFileName(std::string_view packageName, std::string_view ide);
+std::string JournalFileName(std::string_view packageName, std::string_view ide);
 
 // The whole text of a record: its header lines (name, version, ide, folder, previous when set),
 // then its files, created folders and library entries.

@@ -276,7 +276,7 @@ TEST_P(PackerInstallTest, EveryEntryLandsInAFreshFolder) {
     files += item.is_regular_file() ? 1 : 0;
   }
   // The entries and the install record of the package named "W".
-  EXPECT_TRUE(std::filesystem::exists(root / "W.quillet-record"));
+  EXPECT_TRUE(std::filesystem::exists(root / "W.Borland-Delphi-7.0.quillet-record"));
   EXPECT_EQ(files, c.installed.size() + 1) << "no file elsewhere";
 }
 

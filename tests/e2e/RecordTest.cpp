@@ -118,17 +118,35 @@ TEST_P(Records, UpgradeOrRemoveWhatTheRecordLists) {
   }
 }
 
+// Two installations' turns into one folder keep a record each and share the files: removing one
+// leaves them to the other, and removing the other then takes files and folders.
+TEST_F(Records, TurnsOfTwoInstallationsShareOneFolder) {
+  const fs::path driveC = test::MakeWinePrefix(
+      prefix_, {{"Delphi", "7.0", test::RegText("C:\\D7")},
+                {"C++Builder", "6.0", test::RegText("C:\\CB6")}});
+  test::WriteFile(prefix_ / "user.reg", "WINE REGISTRY Version 2\n");
+  PackageContents package = Version(2);
+  package.entries.erase(package.entries.begin()); // no library path: C++Builder has no settings
+  ASSERT_EQ(Run(package, {"--target", "C:\\W"}).status, 0);
+  EXPECT_TRUE(fs::exists(driveC / "W" / "Widgets.Borland-C++Builder-6.0.quillet-record"));
+  ASSERT_EQ(Run({}, {"--uninstall=Widgets", "--ides", "delphi"}).status, 0);
+  EXPECT_TRUE(fs::exists(driveC / "W" / "Source" / "b.pas"));
+  EXPECT_FALSE(fs::exists(driveC / "W" / "Widgets.Borland-Delphi-7.0.quillet-record"));
+  ASSERT_EQ(Run({}, {"--uninstall=Widgets"}).status, 0);
+  EXPECT_FALSE(fs::exists(driveC / "W"));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rules, Records,
     ::testing::Values(
         RecordCase{"UpgradeInPlace", "C:\\W", false, false, 0,
-                   {"W/Source/a.pas", "W/Source/b.pas", "W/Widgets.quillet-record"},
-                   {"W/Source/old.pas", "W/Extra", "W/Widgets.quillet-journal"},
+                   {"W/Source/a.pas", "W/Source/b.pas", "W/Widgets.Borland-Delphi-7.0.quillet-record"},
+                   {"W/Source/old.pas", "W/Extra", "W/Widgets.Borland-Delphi-7.0.quillet-journal"},
                    "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\W\\\\Source;C:\\\\After",
                    "Upgrading Widgets 1.0 in C:\\W\\ to 2.0."},
         // The new folder takes the old one's place in the list, before the user's own.
         RecordCase{"UpgradeIntoNewFolder", "C:\\N", false, false, 0,
-                   {"N/Source/a.pas", "N/Source/b.pas", "N/Widgets.quillet-record"},
+                   {"N/Source/a.pas", "N/Source/b.pas", "N/Widgets.Borland-Delphi-7.0.quillet-record"},
                    {"W"},
                    "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\N\\\\Source;C:\\\\After",
                    "Putting C:\\N\\Source in place of C:\\W\\Source on the library path .. OK"},
@@ -139,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Keeping C:\\W\\Source\\old.pas: it was changed after it was installed"},
         // A failed entry leaves version 1 whole: its files, its record and its library entry.
         RecordCase{"FailedTurnKeepsTheOld", "C:\\W", false, true, EXIT_ENTRY_FAILED,
-                   {"W/Source/old.pas", "W/Extra/x.pas", "W/Widgets.quillet-record"},
+                   {"W/Source/old.pas", "W/Extra/x.pas", "W/Widgets.Borland-Delphi-7.0.quillet-record"},
                    {},
                    "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\W\\\\Source;C:\\\\After",
                    "The earlier installation in C:\\W\\ was left as it was"},
@@ -147,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Removed 3 files, 3 folders and 1 library-path entry of Widgets."},
         RecordCase{"RemovalKeepsAChangedFile", nullptr, true, false, 0,
                    {"W/Source/old.pas"},
-                   {"W/Source/a.pas", "W/Extra", "W/Widgets.quillet-record"},
+                   {"W/Source/a.pas", "W/Extra", "W/Widgets.Borland-Delphi-7.0.quillet-record"},
                    nullptr,
                    "Keeping C:\\W\\Source\\old.pas: it was changed after it was installed"}),
     [](const auto& info) { return std::string(info.param.name); });
