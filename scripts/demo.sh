@@ -4,8 +4,11 @@
 # a demo Wine prefix in which Delphi 7, C++Builder 6, RAD Studio 11 (BDS 22.0) and 12 (BDS 23.0)
 # are registered. The package serves RAD Studio from 23.0 on, so 22.0 gets no turn, and adds its
 # Source folder to each installation's library path in the prefix's user.reg: the script shows
-# what changed there, runs the installer again (nothing more changes), and then installs into a
-# second prefix where no installation fits, answering with a folder of its own.
+# what changed there, and runs the installer again (nothing more changes). In a prefix of its
+# own it installs an older release of the sample, upgrades it into another folder (no file of the
+# old release stays; the new folder takes the old one's place on the library path) and removes it
+# with --uninstall (user.reg byte for byte as before). Last, it installs into a prefix where no
+# installation fits, answering with a folder of its own.
 # On a terminal the installer asks its questions; with standard input at its end, every proposed
 # folder is confirmed. One run is unattended: --yes --target DIR --log FILE.
 set -euo pipefail
@@ -127,6 +130,44 @@ set -e
 echo "Installer exit status: $unattended; the log ends with:"
 tail -n 4 "$demo/unattended.log"
 [ "$unattended" -eq 0 ] || status=$unattended
+
+echo
+echo "== An upgrade and a removal, in a prefix of their own: release 2.3 of the sample (its unit"
+echo "   TallowLabel.pas still called TallowCaption.pas) into the proposed folders, then 2.4 into"
+echo "   C:\\Components\\Tallowmere, then --uninstall"
+up="$demo/prefix-upgrade"
+mkdir -p "$up/drive_c" "$up/dosdevices"
+ln -s ../drive_c "$up/dosdevices/c:"
+cp "$prefix/system.reg" "$up/system.reg"
+cp "$demo/user.reg.before" "$up/user.reg"
+cp -r examples/tallowmere "$demo/tallowmere-2.3"
+mv "$demo/tallowmere-2.3/Source/TallowLabel.pas" "$demo/tallowmere-2.3/Source/TallowCaption.pas"
+sed -i 's/^version = .*/version = "2.3"/' "$demo/tallowmere-2.3/quillet.toml"
+build/quillet-pack build "$demo/tallowmere-2.3/quillet.toml" -o "$demo/tallowmere-2.3.qpk" -q
+set +e
+WINEPREFIX="$up" build/quillet-sfx "$demo/tallowmere-2.3.qpk" --yes >/dev/null
+old_status=$?
+WINEPREFIX="$up" "$demo/TallowmereSetup" --yes --target 'C:\Components\Tallowmere' |
+  grep -a -E 'Upgrading|Putting|Removed|Keeping' | tr -d '\r'
+new_status=${PIPESTATUS[0]}
+set -e
+stale=$(find "$up/drive_c" -name 'TallowCaption.pas' | wc -l)
+echo "Exit statuses $old_status and $new_status; files of 2.3 left: $stale; the library paths now:"
+grep -a '"Search Path"' "$up/user.reg"
+set +e
+WINEPREFIX="$up" build/quillet-sfx --uninstall=Tallowmere --yes | grep -a -E '^Removed' | tr -d '\r'
+removed=${PIPESTATUS[0]}
+set -e
+left=$(find "$up/drive_c" -mindepth 1 | wc -l)
+if cmp -s "$demo/user.reg.before" "$up/user.reg" && [ "$left" -eq 0 ] && [ "$stale" -eq 0 ]; then
+  echo "After --uninstall (exit status $removed): drive C: is empty and user.reg is byte for byte" \
+    "as before the first install"
+else
+  echo "After --uninstall (exit status $removed): $left paths left on drive C:; user.reg:"
+  diff "$demo/user.reg.before" "$up/user.reg" || true
+  status=1
+fi
+[ "$old_status" -eq 0 ] && [ "$new_status" -eq 0 ] && [ "$removed" -eq 0 ] || status=1
 
 echo
 echo "== A second prefix with only RAD Studio 11 (BDS 22.0): no installation fits"
