@@ -26,10 +26,10 @@ ContentPipeline::ContentPipeline(std::vector<PackageEntry> entries, unsigned wor
                                  EntryDecoder decoder, std::size_t budget, std::size_t entryLimit,
                                  bool contentCrc)
     : entries_(std::move(entries)), decoder_(std::move(decoder)), entryLimit_(entryLimit),
-      contentCrc_(contentCrc),
-      pipeline_(
-          entries_.size(), workers, [this](Pipeline::Task& task) { return Prepare(task); },
-          budget) {}
+      contentCrc_(contentCrc), pipeline_(
+                                   entries_.size(), workers,
+                                   [this](Pipeline::Task& task) { return Prepare(task); }, budget) {
+}
 
 PreparedContent ContentPipeline::Prepare(Pipeline::Task& task) const {
   const PackageEntry& entry = entries_[task.Index()];

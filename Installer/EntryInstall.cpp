@@ -9,8 +9,8 @@
 #include "Installer/Templates.h"
 #include "Installer/Timestamps.h"
 #include "Installer/TurnRecord.h"
-#include "Package/Crc32.h"
 #include "Package/Contract.h"
+#include "Package/Crc32.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Interruption.h"
 
@@ -52,8 +52,8 @@ StreamEnd WriteContent(const PackageEntry& entry, CountedOutput& output,
       return prepared->end;
     }
   }
-  return decoder(entry,
-                 [&output](const char* data, std::size_t size) { return output.Write(data, size); });
+  return decoder(
+      entry, [&output](const char* data, std::size_t size) { return output.Write(data, size); });
 }
 
 } // namespace
@@ -153,10 +153,9 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   const platform::InterruptHold hold;
   // Journaled before the file takes its name, so that a kill right after leaves it listed.
   if (context.Recorder != nullptr) {
-    context.Recorder->FileWritten(
-        *systemTarget, crcAhead ? prepared->bytes.size() : output.size,
-        crcAhead ? *prepared->contentCrc : output.crc->Value(),
-        EncodeDosDateTime(EntryDayValue(entry.Date(), entry.Time())));
+    context.Recorder->FileWritten(*systemTarget, crcAhead ? prepared->bytes.size() : output.size,
+                                  crcAhead ? *prepared->contentCrc : output.crc->Value(),
+                                  EncodeDosDateTime(EntryDayValue(entry.Date(), entry.Time())));
   }
   if (!file->Close()) {
     return Fail(console, "could not write [" + shownTarget + "]");

@@ -2,8 +2,8 @@
 // outcome on one console line.
 #pragma once
 
-#include <exception>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>

@@ -6,17 +6,17 @@
 
 #include "Common/Text.h"
 #include "Installer/EntryInstall.h"
+#include "Installer/Folders.h"
 #include "Installer/IdeDiscovery.h"
 #include "Installer/LibraryPaths.h"
 #include "Installer/Templates.h"
 #include "Installer/TurnRecord.h"
-#include "Installer/Folders.h"
-#include "Platform/UserRegistry.h"
 #include "Package/Contract.h"
 #include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Registry.h"
 #include "Platform/Shell.h"
+#include "Platform/UserRegistry.h"
 
 namespace quillet {
 
@@ -104,7 +104,8 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
                           InLine(earlier.Folder()) +
                           (identity.version.empty() ? "" : " to " + identity.version) + ".");
       }
-      recorder.emplace(identity, std::string(ide), FolderWithSeparator(*folder), std::move(earlier));
+      recorder.emplace(identity, std::string(ide), FolderWithSeparator(*folder),
+                       std::move(earlier));
       recorder->Prepare(console);
       context.Recorder = &*recorder;
     }
@@ -127,8 +128,9 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
     return complete;
   };
   auto hasEarlierLibrary = [&] {
-    return recorder && std::any_of(recorder->Earlier().parts.begin(), recorder->Earlier().parts.end(),
-                                   [](const InstallRecord& part) { return !part.library.empty(); });
+    return recorder &&
+           std::any_of(recorder->Earlier().parts.begin(), recorder->Earlier().parts.end(),
+                       [](const InstallRecord& part) { return !part.library.empty(); });
   };
 
   // The shared folder is looked up (on POSIX another read of system.reg) only for a package that

@@ -196,10 +196,10 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
     const platform::UserListResult result =
         platform::ChangeUserLists({{entry.key, entry.value, false}}, "", entry.folder);
     const std::string refusal = Refusal(result);
-    console.WriteLine(refusal.empty() ? (result.outcome == platform::UserListOutcome::Added
-                                             ? "OK"
-                                             : "already gone")
-                                      : "not removed" + refusal.substr(refusal.find(':')));
+    console.WriteLine(
+        refusal.empty()
+            ? (result.outcome == platform::UserListOutcome::Added ? "OK" : "already gone")
+            : "not removed" + refusal.substr(refusal.find(':')));
     if (!refusal.empty()) {
       allAdded = false;
       recorder->LibraryEntry(entry); // still there: still this installation's

@@ -10,13 +10,13 @@
 namespace quillet {
 
 enum class RunMode {
-  Install, // the dialogue (answered from the options where they give answers)
-  List,    // --list: the package's entries and IDE families; nothing installed
-  Check,   // --check: the package verified; nothing written
-  Help,    // -h, --help, /? on Windows
-  Version, // --version
+  Install,   // the dialogue (answered from the options where they give answers)
+  List,      // --list: the package's entries and IDE families; nothing installed
+  Check,     // --check: the package verified; nothing written
+  Help,      // -h, --help, /? on Windows
+  Version,   // --version
   Uninstall, // --uninstall: what the install records of the package list is removed
-  Misuse,  // an unknown option, a missing value, two packages: `problem` says which
+  Misuse,    // an unknown option, a missing value, two packages: `problem` says which
 };
 
 struct InstallerOptions {

@@ -159,7 +159,8 @@ RemovalCount RemoveEarlierFiles(const EarlierInstallation& earlier,
       if (kept.contains(key)) {
         continue;
       }
-      auto [found, added] = files.try_emplace(key, std::move(path), std::vector<const RecordedFile*>{});
+      auto [found, added] =
+          files.try_emplace(key, std::move(path), std::vector<const RecordedFile*>{});
       if (added) {
         order.push_back(key);
       }
@@ -229,7 +230,8 @@ std::size_t RemoveEarlierFolders(const EarlierInstallation& earlier, std::string
 
 void RemoveRecordFiles(const EarlierInstallation& earlier, std::string_view keepFolder) {
   for (const std::string& path : earlier.recordFiles) {
-    if (keepFolder.empty() || PathKey(FolderOfPath(path)) != PathKey(FolderWithSeparator(keepFolder))) {
+    if (keepFolder.empty() ||
+        PathKey(FolderOfPath(path)) != PathKey(FolderWithSeparator(keepFolder))) {
       platform::RemoveFile(path);
     }
   }
@@ -259,11 +261,11 @@ bool TurnRecorder::Index(const std::string& folders, Console& console) {
       indexed.outcome == platform::UserListOutcome::Present) {
     return true;
   }
-  console.WriteLine("Cannot note this installation in the user's registry (HKEY_CURRENT_USER\\" +
-                    RecordIndexKey(record_.name) + "): " +
-                    (indexed.detail.empty() ? "Wine programs of this prefix are running"
-                                            : indexed.detail) +
-                    "; its record stays in " + InLine(record_.folder));
+  console.WriteLine(
+      "Cannot note this installation in the user's registry (HKEY_CURRENT_USER\\" +
+      RecordIndexKey(record_.name) + "): " +
+      (indexed.detail.empty() ? "Wine programs of this prefix are running" : indexed.detail) +
+      "; its record stays in " + InLine(record_.folder));
   return false;
 }
 
@@ -357,7 +359,8 @@ bool TurnRecorder::Complete(Console& console) {
   std::vector<std::string> inherited;
   auto inherit = [&](const InstallRecord& part, bool related) {
     for (const std::string& folder : part.createdFolders) {
-      if ((!related || HoldsFolder(folder, record_.folder) || HoldsFolder(record_.folder, folder)) &&
+      if ((!related || HoldsFolder(folder, record_.folder) ||
+           HoldsFolder(record_.folder, folder)) &&
           known.insert(PathKey(FolderWithSeparator(folder))).second && platform::IsFolder(folder)) {
         inherited.push_back(folder);
       }

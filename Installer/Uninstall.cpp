@@ -147,14 +147,14 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
       folderCount += platform::IsFolder(folder) && platform::RemoveEmptyFolder(folder) ? 1 : 0;
     }
     platform::RemoveUserValue(indexKey, value.name, INDEX_PARENTS);
-    console.WriteLine("Removed " + Plural(removed.files, "file", "files") + ", " +
-                      Plural(folderCount, "folder", "folders") + " and " +
-                      Plural(entries, "library-path entry", "library-path entries") + " of " +
-                      std::string(name) +
-                      (removed.kept > 0 ? "; kept " + Plural(removed.kept, "file", "files") +
-                                              " that the user changed"
-                                        : std::string()) +
-                      ".");
+    console.WriteLine(
+        "Removed " + Plural(removed.files, "file", "files") + ", " +
+        Plural(folderCount, "folder", "folders") + " and " +
+        Plural(entries, "library-path entry", "library-path entries") + " of " + std::string(name) +
+        (removed.kept > 0
+             ? "; kept " + Plural(removed.kept, "file", "files") + " that the user changed"
+             : std::string()) +
+        ".");
   }
   RemoveEarlierFolders(EarlierInstallation{std::move(removedParts), {}}, {});
   return allRemoved;

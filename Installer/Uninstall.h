@@ -18,8 +18,7 @@ inline constexpr std::string_view PACKAGE_WITHOUT_NAME =
     "paths are removed by hand.";
 // The last prompt of a removal.
 inline constexpr std::string_view REMOVAL_FINAL_PROMPT = "\r\nPress ENTER to finish...";
-inline constexpr std::string_view REMOVAL_QUESTION =
-    "Press ENTER to remove it, or N to keep it:";
+inline constexpr std::string_view REMOVAL_QUESTION = "Press ENTER to remove it, or N to keep it:";
 
 // Removes the recorded installations of the package `name` that the choices select (--ides), each
 // after its question (answered by --yes). False when something listed could not be removed; files

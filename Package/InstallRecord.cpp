@@ -164,7 +164,8 @@ void ReadLine(InstallRecord& record, std::string_view line) {
 bool IsPackageName(std::string_view name) {
   const auto endsWell = [](char c) { return c != ' ' && c != '.'; };
   return !name.empty() && name.size() <= MAX_NAME && OfCharacters(name, " .-_+") &&
-         endsWell(name.front()) && endsWell(name.back()) && HoldableName(std::string(name) + std::string(RECORD_EXTENSION));
+         endsWell(name.front()) && endsWell(name.back()) &&
+         HoldableName(std::string(name) + std::string(RECORD_EXTENSION));
 }
 
 bool IsPackageVersion(std::string_view version) {

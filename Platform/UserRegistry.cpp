@@ -110,4 +110,8 @@ std::string PathListChanged(std::string_view list, const PathListChange& change,
   return out;
 }
 
+UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::string_view folder) {
+  return ChangeUserLists(targets, folder, {});
+}
+
 } // namespace quillet::platform

@@ -267,23 +267,41 @@ bool TakeAccessDenied() {
   return accessDenied.exchange(false);
 }
 
-bool MakeFolder(std::string_view windowsPath) {
+namespace {
+
+// The last name of a path and the folder that holds it, reached through the listings' open
+// folders. `root` for a drive, a server or a share: making or removing one would invent or take a
+// root of the Wine prefix. A null `parent` when the folder cannot be reached.
+struct LastName {
+  bool root = false;
+  Folder parent;
+  std::string name;
+};
+LastName ReachLastName(std::string_view windowsPath) {
   const MappedPath mapped = MapPath(windowsPath);
-  // A drive, a server or a share is a root: creating it would invent one in the Wine prefix.
   if (mapped.names <= mapped.rootNames) {
-    return false;
+    return {true, nullptr, {}};
   }
   std::string_view trimmed = mapped.native;
   while (trimmed.size() > 1 && trimmed.back() == '/') {
     trimmed.remove_suffix(1);
   }
   const PathParts parts = SplitAtLastSeparator(trimmed, "/");
-  const std::string name(parts.name);
-  const Folder parent = Listings().Open(std::string(parts.folder));
-  if (parent == nullptr || ::mkdirat(parent->fd, name.c_str(), NEW_FOLDER_MODE) != 0) {
+  return {false, Listings().Open(std::string(parts.folder)), std::string(parts.name)};
+}
+
+} // namespace
+
+bool MakeFolder(std::string_view windowsPath) {
+  const LastName last = ReachLastName(windowsPath);
+  if (last.root) {
+    return false;
+  }
+  if (last.parent == nullptr ||
+      ::mkdirat(last.parent->fd, last.name.c_str(), NEW_FOLDER_MODE) != 0) {
     return NotingDenial(false);
   }
-  Listings().NoteCreated(*parent, name, DT_DIR);
+  Listings().NoteCreated(*last.parent, last.name, DT_DIR);
   return true;
 }
 
@@ -293,21 +311,14 @@ namespace {
 // MakeFolder reaches it, and takes it out of that folder's listing. Gives the errno of a failure,
 // 0 on success.
 int RemoveName(std::string_view windowsPath, int flags) {
-  const MappedPath mapped = MapPath(windowsPath);
-  if (mapped.names <= mapped.rootNames) {
+  const LastName last = ReachLastName(windowsPath);
+  if (last.root) {
     return EINVAL;
   }
-  std::string_view trimmed = mapped.native;
-  while (trimmed.size() > 1 && trimmed.back() == '/') {
-    trimmed.remove_suffix(1);
-  }
-  const PathParts parts = SplitAtLastSeparator(trimmed, "/");
-  const std::string name(parts.name);
-  const Folder parent = Listings().Open(std::string(parts.folder));
-  if (parent == nullptr || ::unlinkat(parent->fd, name.c_str(), flags) != 0) {
+  if (last.parent == nullptr || ::unlinkat(last.parent->fd, last.name.c_str(), flags) != 0) {
     return errno;
   }
-  Listings().NoteRemoved(parent->id, name);
+  Listings().NoteRemoved(last.parent->id, last.name);
   return 0;
 }
 

@@ -326,10 +326,6 @@ UserListResult NoText(std::string_view key, std::string_view value) {
 
 } // namespace
 
-UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::string_view folder) {
-  return ChangeUserLists(targets, folder, {});
-}
-
 UserListResult ChangeUserLists(const std::vector<UserListTarget>& targets, std::string_view folder,
                                std::string_view replacing) {
   const auto edit = [&](std::string& text) -> std::optional<UserListResult> {
@@ -449,15 +445,34 @@ UserListResult RemoveUserValue(std::string_view key, std::string_view value,
   return EditUserFile(edit, {UserListOutcome::Present, {}});
 }
 
-std::vector<UserTextValue> ReadUserTexts(std::string_view key) {
+namespace {
+
+// user.reg as it is on disk, and the section of a key in it; nullopt without either.
+struct UserSection {
+  std::string text;
+  posix::RegistrySection section;
+};
+std::optional<UserSection> ReadUserSection(std::string_view key) {
   const posix::RegistryFile file(posix::WinePrefix() + USER_FILE);
   posix::RegistryFile::Reader bytes = file.Bytes();
-  const std::optional<std::string> text = file.IsOpen() ? posix::ReadAllBytes(bytes) : std::nullopt;
-  const std::optional<posix::RegistrySection> section =
+  std::optional<std::string> text = file.IsOpen() ? posix::ReadAllBytes(bytes) : std::nullopt;
+  std::optional<posix::RegistrySection> section =
       text ? posix::FindRegistrySection(*text, key) : std::nullopt;
   if (!section) {
+    return std::nullopt;
+  }
+  return UserSection{std::move(*text), *section};
+}
+
+} // namespace
+
+std::vector<UserTextValue> ReadUserTexts(std::string_view key) {
+  const std::optional<UserSection> read = ReadUserSection(key);
+  if (!read) {
     return {};
   }
+  const std::string* text = &read->text;
+  const posix::RegistrySection* section = &read->section;
   // A name set again takes the last line's data, in the place of its first line, as Wine loads it.
   const std::vector<posix::NamedValueLine> lines = posix::ValueLinesOf(*text, *section);
   std::vector<UserTextValue> values;
@@ -479,14 +494,12 @@ std::vector<UserTextValue> ReadUserTexts(std::string_view key) {
 }
 
 std::optional<std::string> ReadUserText(std::string_view key, std::string_view value) {
-  const posix::RegistryFile file(posix::WinePrefix() + USER_FILE);
-  posix::RegistryFile::Reader bytes = file.Bytes();
-  const std::optional<std::string> text = file.IsOpen() ? posix::ReadAllBytes(bytes) : std::nullopt;
-  const std::optional<posix::RegistrySection> section =
-      text ? posix::FindRegistrySection(*text, key) : std::nullopt;
-  if (!section) {
+  const std::optional<UserSection> read = ReadUserSection(key);
+  if (!read) {
     return std::nullopt;
   }
+  const std::string* text = &read->text;
+  const posix::RegistrySection* section = &read->section;
   const std::vector<posix::RegistryValueLine> lines = posix::FindValueLines(*text, *section, value);
   if (lines.empty() || !lines.back().IsText()) {
     return std::nullopt;

@@ -86,10 +86,6 @@ UserListResult Unreadable(std::string_view key, std::string_view value, std::str
 
 } // namespace
 
-UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::string_view folder) {
-  return ChangeUserLists(targets, folder, {});
-}
-
 UserListResult ChangeUserLists(const std::vector<UserListTarget>& targets, std::string_view folder,
                                std::string_view replacing) {
   // Every key is opened and every value read before the first one is written, so that a missing
@@ -198,7 +194,8 @@ UserListResult RemoveUserValue(std::string_view key, std::string_view value,
     }
   }
   // Only this key, not the keys above it; a key that cannot be removed stays (it holds nothing).
-  if (subkeys == 0 && values == 0 && ::RegDeleteKeyW(HKEY_CURRENT_USER, wideKey.c_str()) == ERROR_SUCCESS) {
+  if (subkeys == 0 && values == 0 &&
+      ::RegDeleteKeyW(HKEY_CURRENT_USER, wideKey.c_str()) == ERROR_SUCCESS) {
     // The keys above, while each is left empty.
     std::string_view parent = key;
     for (std::size_t i = 0; i < emptyParents; ++i) {

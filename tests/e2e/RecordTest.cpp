@@ -18,8 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kUserReg = "WINE REGISTRY Version 2\n\n[Software\\\\Borland\\\\Delphi\\\\7.0\\\\"
-                             "Library] 1700000001\n\"Search Path\"=\"$(DELPHI)\\\\Lib;C:\\\\Mine\"\n";
+const std::string kUserReg =
+    "WINE REGISTRY Version 2\n\n[Software\\\\Borland\\\\Delphi\\\\7.0\\\\"
+    "Library] 1700000001\n\"Search Path\"=\"$(DELPHI)\\\\Lib;C:\\\\Mine\"\n";
 
 // Version 1 installs Source\a.pas, Source\old.pas and Extra\x.pas; version 2 installs a.pas with
 // other content and b.pas, and `failing` adds an entry whose folder a file is in the way of.
@@ -78,7 +79,8 @@ protected:
 
 TEST_P(Records, UpgradeOrRemoveWhatTheRecordLists) {
   const RecordCase& row = GetParam();
-  const fs::path driveC = test::MakeWinePrefix(prefix_, {{"Delphi", "7.0", test::RegText("C:\\D7")}});
+  const fs::path driveC =
+      test::MakeWinePrefix(prefix_, {{"Delphi", "7.0", test::RegText("C:\\D7")}});
   test::WriteFile(prefix_ / "user.reg", kUserReg);
   ASSERT_EQ(Run(Version(1), {"--target", "C:\\W"}).status, 0);
   // The user puts a folder of their own after the package's.
@@ -121,9 +123,9 @@ TEST_P(Records, UpgradeOrRemoveWhatTheRecordLists) {
 // Two installations' turns into one folder keep a record each and share the files: removing one
 // leaves them to the other, and removing the other then takes files and folders.
 TEST_F(Records, TurnsOfTwoInstallationsShareOneFolder) {
-  const fs::path driveC = test::MakeWinePrefix(
-      prefix_, {{"Delphi", "7.0", test::RegText("C:\\D7")},
-                {"C++Builder", "6.0", test::RegText("C:\\CB6")}});
+  const fs::path driveC =
+      test::MakeWinePrefix(prefix_, {{"Delphi", "7.0", test::RegText("C:\\D7")},
+                                     {"C++Builder", "6.0", test::RegText("C:\\CB6")}});
   test::WriteFile(prefix_ / "user.reg", "WINE REGISTRY Version 2\n");
   PackageContents package = Version(2);
   package.entries.erase(package.entries.begin()); // no library path: C++Builder has no settings
@@ -139,31 +141,61 @@ TEST_F(Records, TurnsOfTwoInstallationsShareOneFolder) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, Records,
     ::testing::Values(
-        RecordCase{"UpgradeInPlace", "C:\\W", false, false, 0,
-                   {"W/Source/a.pas", "W/Source/b.pas", "W/Widgets.Borland-Delphi-7.0.quillet-record"},
-                   {"W/Source/old.pas", "W/Extra", "W/Widgets.Borland-Delphi-7.0.quillet-journal"},
-                   "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\W\\\\Source;C:\\\\After",
-                   "Upgrading Widgets 1.0 in C:\\W\\ to 2.0."},
+        RecordCase{
+            "UpgradeInPlace",
+            "C:\\W",
+            false,
+            false,
+            0,
+            {"W/Source/a.pas", "W/Source/b.pas", "W/Widgets.Borland-Delphi-7.0.quillet-record"},
+            {"W/Source/old.pas", "W/Extra", "W/Widgets.Borland-Delphi-7.0.quillet-journal"},
+            "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\W\\\\Source;C:\\\\After",
+            "Upgrading Widgets 1.0 in C:\\W\\ to 2.0."},
         // The new folder takes the old one's place in the list, before the user's own.
-        RecordCase{"UpgradeIntoNewFolder", "C:\\N", false, false, 0,
-                   {"N/Source/a.pas", "N/Source/b.pas", "N/Widgets.Borland-Delphi-7.0.quillet-record"},
-                   {"W"},
-                   "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\N\\\\Source;C:\\\\After",
-                   "Putting C:\\N\\Source in place of C:\\W\\Source on the library path .. OK"},
-        RecordCase{"ChangedFileIsKept", "C:\\W", true, false, 0,
+        RecordCase{
+            "UpgradeIntoNewFolder",
+            "C:\\N",
+            false,
+            false,
+            0,
+            {"N/Source/a.pas", "N/Source/b.pas", "N/Widgets.Borland-Delphi-7.0.quillet-record"},
+            {"W"},
+            "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\N\\\\Source;C:\\\\After",
+            "Putting C:\\N\\Source in place of C:\\W\\Source on the library path .. OK"},
+        RecordCase{"ChangedFileIsKept",
+                   "C:\\W",
+                   true,
+                   false,
+                   0,
                    {"W/Source/old.pas", "W/Source/b.pas"},
                    {"W/Extra"},
                    "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\W\\\\Source;C:\\\\After",
                    "Keeping C:\\W\\Source\\old.pas: it was changed after it was installed"},
         // A failed entry leaves version 1 whole: its files, its record and its library entry.
-        RecordCase{"FailedTurnKeepsTheOld", "C:\\W", false, true, EXIT_ENTRY_FAILED,
-                   {"W/Source/old.pas", "W/Extra/x.pas", "W/Widgets.Borland-Delphi-7.0.quillet-record"},
+        RecordCase{
+            "FailedTurnKeepsTheOld",
+            "C:\\W",
+            false,
+            true,
+            EXIT_ENTRY_FAILED,
+            {"W/Source/old.pas", "W/Extra/x.pas", "W/Widgets.Borland-Delphi-7.0.quillet-record"},
+            {},
+            "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\W\\\\Source;C:\\\\After",
+            "The earlier installation in C:\\W\\ was left as it was"},
+        RecordCase{"Removal",
+                   nullptr,
+                   false,
+                   false,
+                   0,
                    {},
-                   "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\W\\\\Source;C:\\\\After",
-                   "The earlier installation in C:\\W\\ was left as it was"},
-        RecordCase{"Removal", nullptr, false, false, 0, {}, {"W"}, nullptr,
+                   {"W"},
+                   nullptr,
                    "Removed 3 files, 3 folders and 1 library-path entry of Widgets."},
-        RecordCase{"RemovalKeepsAChangedFile", nullptr, true, false, 0,
+        RecordCase{"RemovalKeepsAChangedFile",
+                   nullptr,
+                   true,
+                   false,
+                   0,
                    {"W/Source/old.pas"},
                    {"W/Source/a.pas", "W/Extra", "W/Widgets.Borland-Delphi-7.0.quillet-record"},
                    nullptr,

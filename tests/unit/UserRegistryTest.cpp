@@ -200,7 +200,8 @@ TEST(UserRegistry, SetsAndRemovesTextsOfItsOwnKeys) {
     const test::TestWinePrefix prefix;
     const std::string above = "\n[Software\\\\Quillet] 1\n#time=1\n\n[Software\\\\Quillet\\\\"
                               "Installed] 1\n#time=1\n";
-    test::WriteFile(prefix.Path() / "user.reg", HEAD + above + "\n" + SECTION + "\"A\"=\"0\"\n" + TAIL);
+    test::WriteFile(prefix.Path() / "user.reg",
+                    HEAD + above + "\n" + SECTION + "\"A\"=\"0\"\n" + TAIL);
     EXPECT_EQ(platform::RemoveUserValue(OWN, "A", 2).outcome, UserListOutcome::Added);
     EXPECT_EQ(test::ReadFile(prefix.Path() / "user.reg"), HEAD + TAIL);
   }
