@@ -26,7 +26,10 @@ std::optional<IdeInstallation> InstallationOfKey(std::string_view key) {
   if (last == std::string_view::npos || last == 0) {
     return std::nullopt;
   }
-  return IdeInstallation("\\" + std::string(key.substr(0, last + 1)), key.substr(last + 1), {});
+  // Appended piece by piece: GCC 12 takes `"\\" + std::string(...)` for overlapping copies.
+  std::string basePath = "\\";
+  basePath.append(key.substr(0, last + 1));
+  return IdeInstallation(basePath, key.substr(last + 1), {});
 }
 
 // Each library entry of the parts once.
