@@ -25,6 +25,7 @@ inline constexpr std::string_view LIBRARY_ENTRY_NAME = "librarypaths.txt";   // 
 inline constexpr std::string_view OPEN_README_ENTRY_NAME = "openreadme.txt"; // the readme to open
 inline constexpr std::string_view CODE_PAGE_ENTRY_NAME = "codepage.txt";     // the names' code page
 inline constexpr std::string_view IDENTITY_ENTRY_NAME = "identity.txt";      // name and version
+inline constexpr std::string_view PACKAGES_ENTRY_NAME = "packages.txt";      // packages to build
 
 // Templates: "%NAME%" is a macro, "%%" a percent sign. Names compare under SameTextLocale.
 inline constexpr char MACRO_MARK = '%';
