@@ -9,10 +9,12 @@
 #include "Installer/Folders.h"
 #include "Installer/IdeDiscovery.h"
 #include "Installer/LibraryPaths.h"
+#include "Installer/PackageBuild.h"
 #include "Installer/Templates.h"
 #include "Installer/TurnRecord.h"
 #include "Package/Contract.h"
 #include "Platform/Ascii.h"
+#include "Platform/ChildProcess.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Registry.h"
 #include "Platform/Shell.h"
@@ -174,13 +176,39 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
       if (!library.Empty()) {
         console.WriteLine(LIBRARY_PATH_LEFT);
       }
+      if (AnySetServes(settings.text.packages, installation)) {
+        console.WriteLine(PACKAGES_LEFT);
+      }
       recorder.reset();
       context.Recorder = nullptr;
       continue;
     }
+    // A running IDE writes its settings back when it ends, over any change made now.
+    if (platform::ProgramRunning(installation.IdePrograms())) {
+      console.WriteLine(std::string(IDE_RUNNING_HEAD) + InLine(installation.Root()) +
+                        std::string(IDE_RUNNING_TAIL));
+      KeepEarlierSettings(context);
+      completeTurn();
+      allInstalled = false;
+      continue;
+    }
+    // The packages first: on Linux the compiler runs under Wine, whose server holds the registry
+    // until it ends.
+    if (!BuildPackageSets(settings.text.packages,
+                          library.FoldersFor(installation.BasePath(), installation.Version()),
+                          installation, context, console)) {
+      allInstalled = false;
+    }
     if ((!library.Empty() || hasEarlierLibrary()) &&
         !AddLibraryPaths(library, installation, context, console)) {
       allInstalled = false;
+    }
+    // Command-line builds (MSBuild) read the IDE's library settings from a file of their own,
+    // which the IDE writes again when it starts and finds this set.
+    if (!installation.GlobalsKey().empty() &&
+        (!library.Empty() || hasEarlierLibrary() ||
+         AnySetServes(settings.text.packages, installation))) {
+      platform::SetUserText(installation.GlobalsKey(), FORCE_ENV_OPTIONS_UPDATE, "1");
     }
     if (!completeTurn()) {
       allInstalled = false;

@@ -29,6 +29,18 @@ inline constexpr std::string_view LIBRARY_PATH_LEFT =
     "The library path was left as it was, because the installation is incomplete; run the "
     "installer again once the entries above can be installed.";
 
+// After a turn whose IDE is running (Windows), in place of the library-path and package lines.
+inline constexpr std::string_view IDE_RUNNING_HEAD = "The IDE in ";
+inline constexpr std::string_view IDE_RUNNING_TAIL =
+    " is running and would write its settings back when it ends: its library path and packages "
+    "were left as they were; close it, then run the installer again.";
+// The value that tells the IDE to write its settings out again for command-line builds.
+inline constexpr std::string_view FORCE_ENV_OPTIONS_UPDATE = "ForceEnvOptionsUpdate";
+
+// After a turn in which an entry failed, for a package that builds packages for its IDE.
+inline constexpr std::string_view PACKAGES_LEFT =
+    "The packages were not built, because the installation is incomplete.";
+
 // After a turn in which an entry failed, when an earlier installation of the package is recorded.
 inline constexpr std::string_view EARLIER_KEPT_HEAD = "The earlier installation in ";
 inline constexpr std::string_view EARLIER_KEPT_TAIL =

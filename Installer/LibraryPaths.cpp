@@ -28,37 +28,18 @@ bool SameEntry(const RecordedLibraryEntry& a, const RecordedLibraryEntry& b) {
          platform::PathListHolds(a.folder, b.folder);
 }
 
-// The line's end for a change that did not happen; empty when it did.
-std::string Refusal(const platform::UserListResult& result) {
-  switch (result.outcome) {
-  case platform::UserListOutcome::Added:
-  case platform::UserListOutcome::Present:
-    return {};
-  case platform::UserListOutcome::KeyMissing:
-    return "not added: the IDE has no settings for this user yet (HKEY_CURRENT_USER\\" +
-           result.detail + " does not exist); start the IDE once, then run the installer again";
-  case platform::UserListOutcome::InUse:
-    // A detail says why it cannot be told whether they run: nothing is changed then either.
-    return result.detail.empty()
-               ? "not added: Wine programs of this prefix are running and hold its registry; "
-                 "close them, then run the installer again"
-               : "not added: Wine programs of this prefix may be running and hold its registry (" +
-                     result.detail + "); close them, then run the installer again";
-  case platform::UserListOutcome::Failed:
-    break;
-  }
-  return "not added: " + result.detail;
-}
-
-// The library entries of the earlier installation, each once.
-std::vector<RecordedLibraryEntry> EarlierEntries(const TurnRecorder* recorder) {
+// The library entries of the earlier installation, each once, but for those of the IDE's PATH,
+// which the package builds own (PackageBuild.h).
+std::vector<RecordedLibraryEntry> EarlierEntries(const TurnRecorder* recorder,
+                                                 const IdeInstallation& installation) {
   std::vector<RecordedLibraryEntry> entries;
   if (recorder == nullptr) {
     return entries;
   }
   for (const InstallRecord& part : recorder->Earlier().parts) {
     for (const RecordedLibraryEntry& entry : part.library) {
-      if (std::none_of(entries.begin(), entries.end(),
+      if (!platform::EqualIgnoringAsciiCase(entry.key, installation.EnvironmentKey()) &&
+          std::none_of(entries.begin(), entries.end(),
                        [&](const RecordedLibraryEntry& e) { return SameEntry(e, entry); })) {
         entries.push_back(entry);
       }
@@ -68,6 +49,28 @@ std::vector<RecordedLibraryEntry> EarlierEntries(const TurnRecorder* recorder) {
 }
 
 } // namespace
+
+std::string SettingRefusal(const platform::UserListResult& result, std::string_view notDone) {
+  const std::string head = std::string(notDone) + ": ";
+  switch (result.outcome) {
+  case platform::UserListOutcome::Added:
+  case platform::UserListOutcome::Present:
+    return {};
+  case platform::UserListOutcome::KeyMissing:
+    return head + "the IDE has no settings for this user yet (HKEY_CURRENT_USER\\" +
+           result.detail + " does not exist); start the IDE once, then run the installer again";
+  case platform::UserListOutcome::InUse:
+    // A detail says why it cannot be told whether they run: nothing is changed then either.
+    return result.detail.empty()
+               ? head + "Wine programs of this prefix are running and hold its registry; "
+                        "close them, then run the installer again"
+               : head + "Wine programs of this prefix may be running and hold its registry (" +
+                     result.detail + "); close them, then run the installer again";
+  case platform::UserListOutcome::Failed:
+    break;
+  }
+  return head + result.detail;
+}
 
 bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& installation,
                      const InstallContext& context, Console& console) {
@@ -90,13 +93,17 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
     }
     planned.push_back(std::move(item));
   };
-  for (const std::string& folder : settings.searchPaths) {
+  const LibraryFolders folders = settings.FoldersFor(installation.BasePath(), installation.Version());
+  for (const std::string& folder : folders.searchPaths) {
     plan(folder, LibraryList::Search);
   }
-  for (const std::string& folder : settings.browsingPaths) {
+  for (const std::string& folder : folders.browsingPaths) {
     plan(folder, LibraryList::Browsing);
   }
-  const std::vector<RecordedLibraryEntry> earlier = EarlierEntries(recorder);
+  for (const std::string& folder : folders.includePaths) {
+    plan(folder, LibraryList::Include);
+  }
+  const std::vector<RecordedLibraryEntry> earlier = EarlierEntries(recorder, installation);
   auto isDeclared = [&](const RecordedLibraryEntry& entry) {
     return std::any_of(declared.begin(), declared.end(),
                        [&](const RecordedLibraryEntry& d) { return SameEntry(d, entry); });
@@ -147,7 +154,9 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
         replaced += (replaced.empty() ? "" : ", ") + group.first;
       }
     }
-    const char* listName = item.list == LibraryList::Search ? "library" : "browsing";
+    const char* listName = item.list == LibraryList::Search     ? "library"
+                           : item.list == LibraryList::Browsing ? "browsing"
+                                                                : "include";
     console.WriteText(replaced.empty()
                           ? "Adding " + item.folder + " to the " + listName + " path .. "
                           : "Putting " + item.folder + " in place of " + replaced + " on the " +
@@ -164,7 +173,7 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
           platform::ChangeUserLists(targets, item.folder, replacing);
       changed = changed || result.outcome == platform::UserListOutcome::Added;
       if (refusal.empty()) {
-        refusal = Refusal(result);
+        refusal = SettingRefusal(result, "not added");
       }
     }
     if (!refusal.empty()) {
@@ -195,7 +204,7 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
                       ") .. ");
     const platform::UserListResult result =
         platform::ChangeUserLists({{entry.key, entry.value, false}}, "", entry.folder);
-    const std::string refusal = Refusal(result);
+    const std::string refusal = SettingRefusal(result, "not added");
     console.WriteLine(
         refusal.empty()
             ? (result.outcome == platform::UserListOutcome::Added ? "OK" : "already gone")

@@ -20,6 +20,9 @@ namespace {
 // a few interrupted turns is a loop that hand edits made.
 constexpr std::size_t MAX_FOLDERS_FOLLOWED = 16;
 
+// 1980-01-01 00:00:00 as an MS-DOS date and time.
+constexpr std::uint32_t NO_STORED_TIME = 0x00210000;
+
 // The size and CRC-32 of a file's content; nullopt when it cannot be read.
 std::optional<std::pair<std::uint64_t, std::uint32_t>> ContentSummary(const std::string& path) {
   platform::MappedFile file;
@@ -324,6 +327,26 @@ void TurnRecorder::LibraryIntended(const RecordedLibraryEntry& entry) {
 
 void TurnRecorder::LibraryEntry(RecordedLibraryEntry entry) {
   record_.library.push_back(std::move(entry));
+}
+
+bool TurnRecorder::FileBuilt(std::string_view path) {
+  const std::optional<std::pair<std::uint64_t, std::uint32_t>> summary =
+      ContentSummary(std::string(path));
+  if (!summary) {
+    return false;
+  }
+  // A built file has no stored time: the earliest one the record can hold stands for none.
+  FileWritten(path, summary->first, summary->second, NO_STORED_TIME);
+  FileCommitted();
+  return true;
+}
+
+void TurnRecorder::RegisteredIntended(const RecordedValue& value) {
+  Journal(RecordRegisteredLine(value));
+}
+
+void TurnRecorder::Registered(RecordedValue value) {
+  record_.registered.push_back(std::move(value));
 }
 
 bool TurnRecorder::Complete(Console& console) {

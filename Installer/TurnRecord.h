@@ -78,6 +78,15 @@ public:
   // A library-path entry the turn owns: added by it, or by the earlier installation.
   void LibraryEntry(RecordedLibraryEntry entry);
 
+  // A file that a compiler wrote for the turn, outside the package's entries (a built package):
+  // recorded with its size and CRC-32 as it is on disk now. False when it cannot be read.
+  bool FileBuilt(std::string_view path);
+  // A value the turn is about to set whole (a registered package): journaled before the change;
+  // Registered once it is set.
+  void RegisteredIntended(const RecordedValue& value);
+  void Registered(RecordedValue value);
+  // Whether the turn is being recorded (its journal was begun).
+  bool Recording() const { return recording_; }
   // After a turn in which every entry arrived and the library paths were changed: removes the
   // earlier installation's files that this one does not install (unchanged ones only), its empty
   // folders and its records, and writes this turn's record. False when something could not be

@@ -4,10 +4,15 @@
 #include <unordered_set>
 #include <vector>
 
+#include "Common/Exception.h"
 #include "Common/Text.h"
+#include "Installer/IdeDiscovery.h"
+#include "Installer/Installation.h"
+#include "Installer/LibraryPaths.h"
 #include "Installer/TurnRecord.h"
 #include "Package/IdeInstallation.h"
 #include "Platform/Ascii.h"
+#include "Platform/ChildProcess.h"
 #include "Platform/FileSystem.h"
 #include "Platform/UserRegistry.h"
 
@@ -44,6 +49,44 @@ std::vector<RecordedLibraryEntry> LibraryEntries(const EarlierInstallation& earl
     }
   }
   return entries;
+}
+
+// Each registered value of the parts once.
+std::vector<RecordedValue> RegisteredValues(const EarlierInstallation& earlier) {
+  std::vector<RecordedValue> values;
+  std::unordered_set<std::string> seen;
+  for (const InstallRecord& part : earlier.parts) {
+    for (const RecordedValue& value : part.registered) {
+      if (seen.insert(PathKey(value.key + '\t' + value.name)).second) {
+        values.push_back(value);
+      }
+    }
+  }
+  return values;
+}
+
+// The root folder of a registered installation, as discovery finds it; empty when it is gone.
+std::string IdeRoot(const IdeInstallation& installation) {
+  std::vector<IdeInstallation> found;
+  try {
+    DiscoverIdes(found, installation.BasePath(), {});
+  } catch (const ERegistryException&) {
+    return {}; // a registration that cannot be read names no program to look for
+  }
+  for (const IdeInstallation& candidate : found) {
+    if (platform::EqualIgnoringAsciiCase(candidate.Version(), installation.Version())) {
+      return candidate.Root();
+    }
+  }
+  return {};
+}
+
+bool IdeRunning(const IdeInstallation& installation) {
+  const std::string root = IdeRoot(installation);
+  return !root.empty() &&
+         platform::ProgramRunning(IdeInstallation(installation.BasePath(),
+                                                  installation.Version(), root)
+                                      .IdePrograms());
 }
 
 } // namespace
@@ -87,6 +130,7 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
       }
     }
     const std::vector<RecordedLibraryEntry> library = LibraryEntries(earlier);
+    const std::vector<RecordedValue> registered = RegisteredValues(earlier);
     console.WriteLine(std::string(name) +
                       (earlier.Version().empty() ? "" : " " + earlier.Version()) + " for " + ide +
                       " is installed in " + InLine(earlier.Folder()) + ": " +
@@ -95,6 +139,9 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
                       Plural(library.size(), "library-path entry", "library-path entries") + ".");
     for (const RecordedLibraryEntry& entry : library) {
       console.WriteLine("  " + entry.value + " (" + entry.key + "): " + entry.folder);
+    }
+    for (const RecordedValue& value : registered) {
+      console.WriteLine("  Registered package (" + value.key + "): " + value.name);
     }
     console.WriteLine(REMOVAL_QUESTION);
     std::string answer;
@@ -107,6 +154,14 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
       continue;
     }
 
+    // A running IDE writes its settings back when it ends, and holds its packages open.
+    if (installation && IdeRunning(*installation)) {
+      console.WriteLine(std::string(IDE_RUNNING_HEAD) + InLine(IdeRoot(*installation)) +
+                        " is running and would write its settings back when it ends: nothing was "
+                        "removed; close it, then run again.");
+      allRemoved = false;
+      continue;
+    }
     const RemovalCount removed =
         RemoveEarlierFiles(earlier, FilesOfOtherInstallations(name, value.name), console);
     std::size_t failed = removed.failed;
@@ -135,6 +190,23 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
         break;
       }
     }
+    std::size_t packages = 0;
+    for (const RecordedValue& registeredValue : registered) {
+      const platform::UserListResult result =
+          platform::RemoveUserValue(registeredValue.key, registeredValue.name);
+      const std::string refusal = SettingRefusal(result, "not removed");
+      if (!refusal.empty()) {
+        console.WriteLine("Could not remove the registered package " + registeredValue.name +
+                          " (" + registeredValue.key + "): " + refusal.substr(13));
+        ++failed;
+      } else if (result.outcome == platform::UserListOutcome::Added) {
+        ++packages;
+      }
+    }
+    // Command-line builds read the library settings again once the IDE has written them out.
+    if (installation && !installation->GlobalsKey().empty() && entries + packages > 0) {
+      platform::SetUserText(installation->GlobalsKey(), FORCE_ENV_OPTIONS_UPDATE, "1");
+    }
     if (failed > 0) {
       // The record stays, so that a later run can finish what this one could not.
       console.WriteLine("The record of " + std::string(name) + " stays in " +
@@ -153,7 +225,10 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     console.WriteLine(
         "Removed " + Plural(removed.files, "file", "files") + ", " +
         Plural(folderCount, "folder", "folders") + " and " +
-        Plural(entries, "library-path entry", "library-path entries") + " of " + std::string(name) +
+        Plural(entries, "library-path entry", "library-path entries") +
+        (packages > 0 ? " and unregistered " + Plural(packages, "package", "packages")
+                      : std::string()) +
+        " of " + std::string(name) +
         (removed.kept > 0
              ? "; kept " + Plural(removed.kept, "file", "files") + " that the user changed"
              : std::string()) +

@@ -19,6 +19,7 @@ struct DelphiPackageSource {
   bool designOnly = false;       // {$DESIGNONLY}
   bool runOnly = false;          // {$RUNONLY}
   std::vector<std::string> required; // the "requires" clause, in order
+  std::vector<std::string> contains; // the units of the "contains" clause, by name, in order
 };
 
 // Reads a package project's text (ASCII, ANSI or UTF-8 with or without a byte order mark).

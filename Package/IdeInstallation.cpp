@@ -14,6 +14,11 @@ constexpr std::uint32_t PER_PLATFORM_SINCE = 9;
 // The first version number whose C++ personality keeps its paths under "C++\Paths" (RAD Studio
 // 2009).
 constexpr std::uint32_t CPP_PATHS_SINCE = 6;
+// The first version that may have a 64-bit IDE, which keeps its design-time packages apart (RAD
+// Studio 12.3).
+constexpr std::uint32_t X64_IDE_SINCE = 23;
+// The first version whose compiler takes the unit output folder as "-NU" (RAD Studio XE3).
+constexpr std::uint32_t NU_SWITCH_SINCE = 10;
 
 } // namespace
 
@@ -24,12 +29,96 @@ IdeInstallation::IdeInstallation(std::string_view basePath, std::string_view ver
       family_(IdeFamilyOf(basePath)),
       versionKey_(std::string(IdeRegistryKey(basePath)) + version_) {}
 
+std::string IdeInstallation::LibraryKey(std::string_view platformName) const {
+  std::string key = versionKey_ + "\\Library";
+  if (!PredatesBds() && Major() >= PER_PLATFORM_SINCE) {
+    key.append("\\").append(platformName);
+  }
+  return key;
+}
+
+bool IdeInstallation::HasX64Ide() const {
+  return !PredatesBds() && Major() >= X64_IDE_SINCE;
+}
+
+std::string IdeInstallation::KnownPackagesKey(bool x64) const {
+  return versionKey_ + (x64 ? "\\Known Packages x64" : "\\Known Packages");
+}
+
+std::string IdeInstallation::DisabledPackagesKey(bool x64) const {
+  return versionKey_ + (x64 ? "\\Disabled Packages x64" : "\\Disabled Packages");
+}
+
+std::string IdeInstallation::EnvironmentKey() const {
+  return versionKey_ + "\\Environment Variables";
+}
+
+std::string IdeInstallation::GlobalsKey() const {
+  return PredatesBds() ? std::string() : versionKey_ + "\\Globals";
+}
+
+std::string IdeInstallation::CompilerPath(std::string_view platformName) const {
+  const char* compiler = nullptr;
+  if (platform::EqualIgnoringAsciiCase(platformName, DEFAULT_LIBRARY_PLATFORM)) {
+    compiler = "dcc32.exe";
+  } else if (platform::EqualIgnoringAsciiCase(platformName, "Win64") && !PredatesBds() &&
+             Major() >= PER_PLATFORM_SINCE) {
+    compiler = "dcc64.exe";
+  }
+  if (compiler == nullptr || root_.empty()) {
+    return {};
+  }
+  std::string path = root_;
+  if (path.back() != '\\' && path.back() != '/') {
+    path += '\\';
+  }
+  return path + "bin\\" + compiler;
+}
+
+std::vector<std::string> IdeInstallation::IdePrograms() const {
+  std::vector<std::string> programs;
+  if (root_.empty()) {
+    return programs;
+  }
+  std::string bin = root_;
+  if (bin.back() != '\\' && bin.back() != '/') {
+    bin += '\\';
+  }
+  bin += "bin\\";
+  for (const char* name : {"bds.exe", "delphi32.exe", "bcb.exe"}) {
+    programs.push_back(bin + name);
+  }
+  programs.push_back(bin.substr(0, bin.size() - 4) + "bin64\\bds.exe");
+  return programs;
+}
+
+std::string_view IdeInstallation::UnitOutputSwitch() const {
+  return !PredatesBds() && Major() >= NU_SWITCH_SINCE ? "-NU" : "-N";
+}
+
+bool IdeInstallation::HasUnitScopes() const {
+  return !PredatesBds() && Major() >= PER_PLATFORM_SINCE;
+}
+
 std::vector<platform::UserListTarget> IdeInstallation::LibraryTargets(std::string_view platformName,
                                                                       LibraryList list) const {
   const bool search = list == LibraryList::Search;
   const bool win32 = platform::EqualIgnoringAsciiCase(platformName, DEFAULT_LIBRARY_PLATFORM);
   const std::string delphiValue = search ? "Search Path" : "Browsing Path";
   const std::string cppValue = search ? "LibraryPath" : "BrowsingPath";
+  // The C++ include path lives with the C++ personality's paths alone.
+  if (list == LibraryList::Include) {
+    if (PredatesBds() || Major() < CPP_PATHS_SINCE) {
+      return {};
+    }
+    if (Major() >= PER_PLATFORM_SINCE) {
+      return {{versionKey_ + "\\C++\\Paths\\" + std::string(platformName), "IncludePath", false}};
+    }
+    if (!win32) {
+      return {};
+    }
+    return {{versionKey_ + "\\C++\\Paths", "IncludePath", false}};
+  }
 
   // Delphi 2 to 7 and C++Builder 1 to 6: one library, for Win32.
   if (PredatesBds()) {

@@ -16,6 +16,7 @@ namespace quillet {
 enum class LibraryList {
   Search,   // where the compiler looks for units and libraries
   Browsing, // where the editor looks for sources
+  Include,  // where the C++ compiler looks for headers (C++ personality only)
 };
 
 class IdeInstallation {
@@ -44,6 +45,30 @@ public:
   // changed where they exist. Empty when the installation has no library for that platform.
   std::vector<platform::UserListTarget> LibraryTargets(std::string_view platformName,
                                                        LibraryList list) const;
+
+  // The key below HKEY_CURRENT_USER of the library settings for a platform (which hold the
+  // package output folders): "VERSION\Library", or "VERSION\Library\PLATFORM" from BDS 9.0.
+  std::string LibraryKey(std::string_view platformName) const;
+  // Where the IDE lists its design-time packages: "Known Packages" ("Known Packages x64" for the
+  // 64-bit IDE of BDS 37.0 on), and those the user switched off, "Disabled Packages".
+  std::string KnownPackagesKey(bool x64 = false) const;
+  std::string DisabledPackagesKey(bool x64 = false) const;
+  // Whether the version may have a 64-bit IDE that loads Win64 design-time packages (from BDS
+  // 23.0, where it is an option, always from 37.0).
+  bool HasX64Ide() const;
+  // The user's overrides of the IDE's environment variables ("PATH" among them).
+  std::string EnvironmentKey() const;
+  // The key of "ForceEnvOptionsUpdate"; empty for versions older than BDS, which have none.
+  std::string GlobalsKey() const;
+  // The command-line compiler for a platform: "ROOT\bin\dcc32.exe", "dcc64.exe" for Win64; empty
+  // for a platform it has none for.
+  std::string CompilerPath(std::string_view platformName) const;
+  // The IDE's own program files, which a running IDE has loaded.
+  std::vector<std::string> IdePrograms() const;
+  // The compiler switch of the unit output folder: "-NU" from BDS 10.0, "-N" before.
+  std::string_view UnitOutputSwitch() const;
+  // Whether unit scope names (-NS) exist: from BDS 9.0 (RAD Studio XE2).
+  bool HasUnitScopes() const;
 
 private:
   std::string root_;

@@ -28,6 +28,7 @@ constexpr std::string_view PREVIOUS_LINE = "previous";
 constexpr std::string_view FILE_LINE = "file";
 constexpr std::string_view CREATED_LINE = "created";
 constexpr std::string_view LIBRARY_LINE = "library";
+constexpr std::string_view REGISTERED_LINE = "registered";
 
 constexpr std::size_t MAX_NAME = 64;
 constexpr std::size_t MAX_VERSION = 32;
@@ -156,6 +157,9 @@ void ReadLine(InstallRecord& record, std::string_view line) {
              !values[2].empty()) {
     record.library.push_back(
         {std::string(values[0]), std::string(values[1]), std::string(values[2])});
+  } else if (kind == REGISTERED_LINE && values.size() == 2 && !values[0].empty() &&
+             !values[1].empty()) {
+    record.registered.push_back({std::string(values[0]), std::string(values[1])});
   }
 }
 
@@ -231,6 +235,10 @@ std::string RecordLibraryLine(const RecordedLibraryEntry& entry) {
   return Line(LIBRARY_LINE, {entry.key, entry.value, entry.folder});
 }
 
+std::string RecordRegisteredLine(const RecordedValue& value) {
+  return Line(REGISTERED_LINE, {value.key, value.name});
+}
+
 std::string RecordText(const InstallRecord& record) {
   std::string text = RecordHeaderText(record);
   for (const RecordedFile& file : record.files) {
@@ -241,6 +249,9 @@ std::string RecordText(const InstallRecord& record) {
   }
   for (const RecordedLibraryEntry& entry : record.library) {
     text += RecordLibraryLine(entry);
+  }
+  for (const RecordedValue& value : record.registered) {
+    text += RecordRegisteredLine(value);
   }
   return text;
 }

@@ -15,6 +15,7 @@
 //   file	1234	89abcdef	2024-03-01 12:00:00	Source\Widgets.pas
 //   created	C:\Lib\Widgets\Source
 //   library	Software\Embarcadero\BDS\23.0\Library\Win32	Search Path	C:\Lib\Widgets\Source
+//   registered	Software\Embarcadero\BDS\23.0\Known Packages	C:\...\Bpl\WidgetsD290.bpl
 // clang-format on
 //
 // A journal has the same form. It is begun before a turn writes its first file and gets one line
@@ -56,6 +57,13 @@ struct RecordedLibraryEntry {
   std::string folder; // as added, Windows-style
 };
 
+// One value that a turn set in the IDE's settings and owns whole: a design-time package registered
+// under "Known Packages", named by its .bpl file.
+struct RecordedValue {
+  std::string key;  // below HKEY_CURRENT_USER
+  std::string name; // the value's name
+};
+
 struct InstallRecord {
   std::string name;    // the package's name (its manifest's "name")
   std::string version; // empty when the package has none
@@ -67,6 +75,7 @@ struct InstallRecord {
   std::vector<RecordedFile> files;
   std::vector<std::string> createdFolders; // full Windows-style paths, outermost first
   std::vector<RecordedLibraryEntry> library;
+  std::vector<RecordedValue> registered;
 };
 
 // Whether a text may name a package: 1 to 64 characters of ASCII letters, digits, " ", ".", "-",
@@ -96,6 +105,7 @@ std::string RecordHeaderText(const InstallRecord& record);
 std::string RecordFileLine(const RecordedFile& file);
 std::string RecordCreatedLine(std::string_view folder);
 std::string RecordLibraryLine(const RecordedLibraryEntry& entry);
+std::string RecordRegisteredLine(const RecordedValue& value);
 
 // Reads a record or journal. Nullopt when the text does not begin with the record's first line or
 // has no name. A last line without its line end (a journal cut short by a kill) and lines of kinds

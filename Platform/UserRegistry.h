@@ -91,6 +91,10 @@ std::vector<UserTextValue> ReadUserTexts(std::string_view key);
 // POSIX: as user.reg holds it on disk.
 std::optional<std::string> ReadUserText(std::string_view key, std::string_view value);
 
+// Whether a change now would be refused with InUse (POSIX: a wineserver of the prefix runs, or may);
+// nullopt when nothing holds the settings. Windows: always nullopt.
+std::optional<UserListResult> UserSettingsHeld();
+
 // Whether a ";"-separated list holds a folder, compared ignoring ASCII letter case, blanks around
 // each entry and a final "\".
 bool PathListHolds(std::string_view list, std::string_view folder);

@@ -507,4 +507,8 @@ std::optional<std::string> ReadUserText(std::string_view key, std::string_view v
   return lines.back().Text(*text);
 }
 
+std::optional<UserListResult> UserSettingsHeld() {
+  return ServerHolds(posix::WinePrefix());
+}
+
 } // namespace quillet::platform

@@ -281,4 +281,8 @@ std::optional<std::string> ReadUserText(std::string_view key, std::string_view v
   return win32::TextOfWide(text);
 }
 
+std::optional<UserListResult> UserSettingsHeld() {
+  return std::nullopt; // the registry calls change the settings while programs run
+}
+
 } // namespace quillet::platform

@@ -1,0 +1,697 @@
+#include "Installer/PackageBuild.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Common/Text.h"
+#include "Installer/Folders.h"
+#include "Installer/IdeDiscovery.h"
+#include "Installer/LibraryPaths.h"
+#include "Installer/Templates.h"
+#include "Installer/TurnRecord.h"
+#include "Package/DelphiPackage.h"
+#include "Platform/Ascii.h"
+#include "Platform/ChildProcess.h"
+#include "Platform/FileMapping.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Registry.h"
+#include "Platform/UserRegistry.h"
+
+namespace quillet {
+
+namespace {
+
+constexpr std::string_view WIN64 = "Win64";
+// The version from which every installation has the 64-bit IDE (RAD Studio 13).
+constexpr std::uint32_t X64_IDE_ALWAYS_SINCE = 37;
+constexpr std::string_view DPL_OUTPUT_VALUE = "Package DPL Output";
+constexpr std::string_view DCP_OUTPUT_VALUE = "Package DCP Output";
+constexpr std::string_view PATH_VALUE = "PATH";
+// What an edition without command-line compiling prints instead of compiling.
+constexpr std::string_view REFUSAL_TEXT = "does not support command line compiling";
+// The unit scopes of a VCL application, which package sources written for older versions need
+// to find "Windows" as "Winapi.Windows".
+constexpr std::string_view VCL_UNIT_SCOPES =
+    "Winapi;System.Win;Data.Win;Datasnap.Win;Web.Win;Soap.Win;Xml.Win;Bde;System;Xml;Data;"
+    "Datasnap;Web;Soap;Vcl;Vcl.Imaging;Vcl.Touch;Vcl.Samples;Vcl.Shell";
+
+std::string WithoutSeparator(std::string folder) {
+  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) {
+    folder.pop_back();
+  }
+  return folder;
+}
+
+// The file name after the last separator.
+std::string_view FileNameOf(std::string_view path) {
+  const std::size_t separator = path.find_last_of("\\/");
+  return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+// Replaces every "$(NAME)" of an IDE setting that names one of the folders the installer knows;
+// nullopt when another macro is left, whose value only the IDE knows.
+std::optional<std::string> ExpandIdeMacros(std::string_view text,
+                                           const IdeInstallation& installation,
+                                           std::string_view shared, std::string_view platformName) {
+  const std::string root = WithoutSeparator(installation.Root());
+  const std::string common = WithoutSeparator(std::string(shared));
+  const std::pair<std::string_view, std::string_view> macros[] = {
+      {"BDS", root},         {"DELPHI", root},          {"BCB", root},
+      {"BDSCOMMONDIR", common}, {"Platform", platformName},
+  };
+  std::string expanded;
+  while (!text.empty()) {
+    const std::size_t open = text.find("$(");
+    expanded.append(text.substr(0, open));
+    if (open == std::string_view::npos) {
+      break;
+    }
+    const std::size_t close = text.find(')', open);
+    if (close == std::string_view::npos) {
+      return std::nullopt;
+    }
+    const std::string_view name = text.substr(open + 2, close - open - 2);
+    const auto known = std::find_if(std::begin(macros), std::end(macros), [&](const auto& macro) {
+      return platform::EqualIgnoringAsciiCase(macro.first, name);
+    });
+    if (known == std::end(macros) || known->second.empty()) {
+      return std::nullopt;
+    }
+    expanded.append(known->second);
+    text.remove_prefix(close + 1);
+  }
+  return expanded;
+}
+
+// The folders where the IDE keeps built packages for a platform, and where the installer puts
+// the compiled units of its own.
+struct OutputFolders {
+  std::string bpl;
+  std::string dcp;
+  std::string hpp;
+  std::string units;
+  bool bplIsDefault = false; // the IDE's own, which its setup put on PATH
+};
+
+// The IDE's default folders: "Projects\Bpl" under the root of Delphi and C++Builder up to 7 and 6;
+// "Bpl" and "Dcp" in the shared folder of BDS (with the platform's name below them from 9.0 for
+// platforms other than Win32).
+OutputFolders DefaultOutput(const IdeInstallation& installation, std::string_view shared,
+                            std::string_view platformName) {
+  OutputFolders folders;
+  if (installation.PredatesBds() || shared.empty()) {
+    folders.bpl = FolderWithSeparator(installation.Root()) + "Projects\\Bpl\\";
+    folders.dcp = folders.bpl;
+    folders.hpp = folders.bpl;
+    return folders;
+  }
+  const bool win32 = platform::EqualIgnoringAsciiCase(platformName, DEFAULT_LIBRARY_PLATFORM);
+  const std::string below = win32 || !installation.HasUnitScopes()
+                                ? std::string("\\")
+                                : "\\" + std::string(platformName) + "\\";
+  const std::string base = FolderWithSeparator(shared);
+  folders.bpl = base + "Bpl" + below;
+  folders.dcp = base + "Dcp" + below;
+  folders.hpp = base + "hpp" + below;
+  return folders;
+}
+
+OutputFolders OutputFor(const IdeInstallation& installation, std::string_view shared,
+                        std::string_view platformName, std::string_view turnFolder) {
+  OutputFolders folders = DefaultOutput(installation, shared, platformName);
+  const std::string defaultBpl = folders.bpl;
+  const std::string key = installation.LibraryKey(platformName);
+  auto setting = [&](std::string_view value, std::string& folder) {
+    const std::optional<std::string> text = platform::ReadUserText(key, value);
+    if (text && !TrimBlanks(*text).empty()) {
+      if (std::optional<std::string> expanded =
+              ExpandIdeMacros(TrimBlanks(*text), installation, shared, platformName)) {
+        folder = FolderWithSeparator(*expanded);
+      }
+    }
+  };
+  setting(DPL_OUTPUT_VALUE, folders.bpl);
+  setting(DCP_OUTPUT_VALUE, folders.dcp);
+  folders.bplIsDefault = PathKey(folders.bpl) == PathKey(defaultBpl);
+  // Compiled units stay with the package, one folder per IDE version and platform, so that the
+  // turns of several IDEs into one folder do not mix them.
+  folders.units = FolderWithSeparator(turnFolder) + "Dcu\\" + installation.Version() + "\\" +
+                  std::string(platformName) + "\\";
+  return folders;
+}
+
+// The last line of the compiler's output that reports an error, else its last line.
+std::string LastErrorLine(std::string_view output) {
+  std::string last;
+  std::string lastError;
+  while (!output.empty()) {
+    const std::size_t end = output.find_first_of("\r\n");
+    const std::string_view line = TrimBlanks(output.substr(0, end));
+    if (!line.empty()) {
+      last = line;
+      if (line.find("Error") != std::string_view::npos ||
+          line.find("Fatal") != std::string_view::npos) {
+        lastError = line;
+      }
+    }
+    output.remove_prefix(end == std::string_view::npos ? output.size() : end + 1);
+  }
+  return lastError.empty() ? last : lastError;
+}
+
+bool Contains(std::string_view text, std::string_view part) {
+  return platform::AsciiLowerText(text).find(platform::AsciiLowerText(part)) != std::string::npos;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& windowsPath) {
+  platform::MappedFile file;
+  switch (file.Open(platform::NativePath(windowsPath), 16u << 20)) {
+  case platform::MappedFile::Status::Ok:
+    return std::string(reinterpret_cast<const char*>(file.Data()),
+                       static_cast<std::size_t>(file.Size()));
+  case platform::MappedFile::Status::Empty:
+    return std::string();
+  default:
+    return std::nullopt;
+  }
+}
+
+bool CopyWholeFile(const std::string& from, const std::string& to) {
+  const std::optional<std::string> bytes = ReadWholeFile(from);
+  if (!bytes) {
+    return false;
+  }
+  std::optional<platform::OutputFile> file =
+      platform::OutputFile::CreateFor(to, platform::OutputKind::Rebuildable);
+  return file && file->Write(bytes->data(), bytes->size()) && file->Commit();
+}
+
+// Whether the IDE has its C++ personality installed: a "BCB" value in its machine-wide
+// "Personalities" key.
+bool HasCppPersonality(const IdeInstallation& installation) {
+  platform::RegistryAccessor registry;
+  const std::optional<platform::RegistryKey> key =
+      registry.OpenLocalMachineKey(installation.VersionKey() + "\\Personalities");
+  return key && key->HasValue("BCB");
+}
+
+// Whether the IDE runs as a 64-bit program too, which loads Win64 design-time packages: always from
+// BDS 37.0, and for BDS 23.0 on where its 64-bit IDE is installed.
+bool HasX64Ide(const IdeInstallation& installation) {
+  return installation.HasX64Ide() &&
+         (installation.Major() >= X64_IDE_ALWAYS_SINCE ||
+          platform::PathExists(FolderWithSeparator(installation.Root()) + "bin64\\bds.exe"));
+}
+
+// One package of a set, as the turn meets it.
+struct PackageJob {
+  std::string project; // the .dpk's full path
+  DelphiPackageSource source;
+  bool design = false;
+};
+
+// What building one package for one platform came to.
+struct Built {
+  std::string bpl; // full path of the .bpl, when there is one now
+  bool ok = false;
+};
+
+class SetBuilder {
+public:
+  SetBuilder(const PackageSet& set, const LibraryFolders& library,
+             const IdeInstallation& installation, InstallContext& context, Console& console)
+      : set_(set), library_(library), installation_(installation), context_(context),
+        console_(console), shared_(IdeSharedFolder(installation)) {}
+
+  bool Run();
+
+  // The design-time packages built or copied, with their platform.
+  struct Registration {
+    std::string bpl;
+    std::string description;
+    bool x64 = false;
+  };
+  std::vector<Registration> registrations;
+  std::vector<std::string> bplFolders; // not the IDE's default: for its PATH
+  bool complete = true;                // every package built or copied
+
+private:
+  std::optional<PackageJob> Job(const std::string& projectTemplate, bool design);
+  Built BuildOne(const PackageJob& job, std::string_view platformName);
+  bool Prebuilt(const PackageJob& job, std::string_view platformName, const OutputFolders& out,
+                std::string_view why);
+  void Record(const std::string& path);
+  bool MakeFolder(const std::string& folder);
+
+  const PackageSet& set_;
+  const LibraryFolders& library_;
+  const IdeInstallation& installation_;
+  InstallContext& context_;
+  Console& console_;
+  std::string shared_;
+};
+
+std::optional<PackageJob> SetBuilder::Job(const std::string& projectTemplate, bool design) {
+  PackageJob job;
+  job.project = platform::WindowsViewOfFolder(ExpandTemplate(projectTemplate, context_));
+  job.design = design;
+  const std::optional<std::string> text = ReadWholeFile(job.project);
+  std::optional<DelphiPackageSource> source =
+      text ? ParseDelphiPackage(*text) : std::optional<DelphiPackageSource>();
+  if (!source) {
+    console_.WriteLine("Building " + InLine(std::string(FileNameOf(job.project))) + " .. failed: " +
+                       (text ? "it is no Delphi package project" : "it cannot be read") + " [" +
+                       InLine(job.project) + "]");
+    return std::nullopt;
+  }
+  job.source = std::move(*source);
+  return job;
+}
+
+void SetBuilder::Record(const std::string& path) {
+  if (context_.Recorder != nullptr && platform::PathExists(path)) {
+    context_.Recorder->FileBuilt(path);
+  }
+}
+
+bool SetBuilder::MakeFolder(const std::string& folder) {
+  std::vector<std::string> created;
+  const bool made = CreateFolderPath(folder, &created);
+  for (const std::string& path : created) {
+    if (context_.Recorder != nullptr) {
+      context_.Recorder->FolderCreated(path);
+    }
+  }
+  return made;
+}
+
+bool SetBuilder::Prebuilt(const PackageJob& job, std::string_view platformName,
+                          const OutputFolders& out, std::string_view why) {
+  const std::string bplName = BplFileName(job.source, installation_.Major());
+  const std::string dcpName = DcpFileName(job.source);
+  for (const std::string& folderTemplate : set_.prebuilt) {
+    std::string withPlatform = folderTemplate;
+    for (std::size_t at = 0;
+         (at = PathKey(withPlatform).find(PathKey(PLATFORM_MACRO), at)) != std::string::npos;) {
+      withPlatform.replace(at, PLATFORM_MACRO.size(), platformName);
+      at += platformName.size();
+    }
+    const std::string folder =
+        FolderWithSeparator(platform::WindowsViewOfFolder(ExpandTemplate(withPlatform, context_)));
+    if (!platform::PathExists(folder + bplName)) {
+      continue;
+    }
+    console_.WriteText("Copying the prebuilt " + InLine(bplName) + " for " +
+                       std::string(platformName) + " .. ");
+    bool copied = CopyWholeFile(folder + bplName, out.bpl + bplName);
+    if (copied) {
+      Record(out.bpl + bplName);
+    }
+    if (copied && platform::PathExists(folder + dcpName)) {
+      copied = CopyWholeFile(folder + dcpName, out.dcp + dcpName);
+      if (copied) {
+        Record(out.dcp + dcpName);
+      }
+    }
+    console_.WriteLine(copied ? "OK" : "failed: [" + InLine(out.bpl) + "] cannot be written");
+    return copied;
+  }
+  console_.WriteLine("Build " + InLine(std::string(FileNameOf(job.project))) + " for " +
+                     std::string(platformName) + " in the IDE: " + std::string(why) +
+                     ", and the package carries no prebuilt files for it. Open [" +
+                     InLine(job.project) + "] in the IDE, then compile it" +
+                     (job.design ? " and install it." : "."));
+  return false;
+}
+
+Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName) {
+  Built built;
+  const OutputFolders out = OutputFor(installation_, shared_, platformName, context_.PackageRoot);
+  const std::string name(FileNameOf(job.project));
+  const std::string bpl = out.bpl + BplFileName(job.source, installation_.Major());
+  for (const std::string* folder : {&out.bpl, &out.dcp, &out.units}) {
+    if (!MakeFolder(*folder)) {
+      console_.WriteLine("Building " + InLine(name) + " for " + std::string(platformName) +
+                         " .. failed: the folder [" + InLine(*folder) + "] cannot be made");
+      return built;
+    }
+  }
+  const std::string compiler = installation_.CompilerPath(platformName);
+  bool done = false;
+  std::string why;
+  if (compiler.empty() || !platform::PathExists(compiler)) {
+    why = "the IDE has no command-line compiler for " + std::string(platformName) +
+          (compiler.empty() ? std::string() : " (" + compiler + ")");
+  } else {
+    console_.WriteText("Building " + InLine(name) + " for " + std::string(platformName) + " .. ");
+    std::vector<std::string> arguments = {"-B", "-Q"};
+    // The package's own folders, the folder of the run-time packages' .dcp files (which the
+    // design-time ones require) and the package's folder.
+    std::string search;
+    for (const std::string& folder : library_.searchPaths) {
+      search += WithoutSeparator(platform::WindowsViewOfFolder(ExpandTemplate(folder, context_)));
+      search += ';';
+    }
+    search += WithoutSeparator(out.dcp) + ";" + WithoutSeparator(FolderOfPath(job.project));
+    for (const char* list : {"-U", "-I", "-R"}) {
+      arguments.push_back(list + search);
+    }
+    if (installation_.HasUnitScopes()) {
+      arguments.push_back("-NS" + std::string(VCL_UNIT_SCOPES));
+    }
+    arguments.push_back("-LE" + WithoutSeparator(out.bpl));
+    arguments.push_back("-LN" + WithoutSeparator(out.dcp));
+    arguments.push_back(std::string(installation_.UnitOutputSwitch()) +
+                        WithoutSeparator(out.units));
+    if (HasCppPersonality(installation_)) {
+      // The C++ personality gets the .bpi, .lib and .hpp files that its projects link and include.
+      arguments.push_back("-JL");
+      arguments.push_back("-NB" + WithoutSeparator(out.dcp));
+      arguments.push_back("-NH" + WithoutSeparator(out.hpp));
+      arguments.push_back("-NO" + WithoutSeparator(out.units));
+    }
+    arguments.push_back(job.project);
+    const platform::ChildResult result =
+        platform::RunWindowsProgram(compiler, arguments, FolderOfPath(job.project));
+    console_.Log("Compiler output for " + job.project + " (" + std::string(platformName) +
+                 "), exit status " + std::to_string(result.exitCode) + ":\r\n" + result.output);
+    if (!result.started) {
+      console_.WriteLine("failed: " + InLine(result.problem));
+      return built;
+    }
+    if (Contains(result.output, REFUSAL_TEXT)) {
+      console_.WriteLine("refused: this edition of the IDE does not compile from the command line");
+      why = "this edition of the IDE does not compile from the command line";
+    } else if (result.exitCode != 0 || !platform::PathExists(bpl)) {
+      const std::string line = LastErrorLine(result.output);
+      console_.WriteLine("failed" + (line.empty() ? std::string() : ": " + InLine(line)));
+      return built;
+    } else {
+      console_.WriteLine("OK");
+      done = true;
+    }
+  }
+  if (!done && !Prebuilt(job, platformName, out, why)) {
+    return built;
+  }
+  if (done) {
+    // What the compiler wrote: the package, its .dcp, the units it contains, and the C++ files.
+    Record(bpl);
+    Record(out.dcp + DcpFileName(job.source));
+    const std::string stem = job.source.name;
+    for (const std::string& path :
+         {out.dcp + stem + ".bpi", out.dcp + stem + ".lib", out.units + stem + ".dcu"}) {
+      Record(path);
+    }
+    for (const std::string& unit : job.source.contains) {
+      for (const std::string& path : {out.units + unit + ".dcu", out.units + unit + ".obj",
+                                      out.hpp + unit + ".hpp"}) {
+        Record(path);
+      }
+    }
+  }
+  if (!out.bplIsDefault &&
+      std::none_of(bplFolders.begin(), bplFolders.end(),
+                   [&](const std::string& f) { return PathKey(f) == PathKey(out.bpl); })) {
+    bplFolders.push_back(WithoutSeparator(out.bpl));
+  }
+  built.bpl = bpl;
+  built.ok = true;
+  return built;
+}
+
+bool SetBuilder::Run() {
+  std::vector<PackageJob> runtime;
+  std::vector<PackageJob> design;
+  for (const std::string& project : set_.runtime) {
+    if (std::optional<PackageJob> job = Job(project, false)) {
+      runtime.push_back(std::move(*job));
+    } else {
+      complete = false;
+    }
+  }
+  for (const std::string& project : set_.design) {
+    if (std::optional<PackageJob> job = Job(project, true)) {
+      design.push_back(std::move(*job));
+    } else {
+      complete = false;
+    }
+  }
+  for (const std::string& platformName : set_.platforms) {
+    if (installation_.CompilerPath(platformName).empty() && set_.prebuilt.empty()) {
+      console_.WriteLine("No packages for " + platformName + ": " +
+                         "this version of the IDE does not build for it.");
+      continue;
+    }
+    for (const PackageJob& job : runtime) {
+      complete = BuildOne(job, platformName).ok && complete;
+    }
+  }
+  // The IDE loads design-time packages of its own platform: Win32, and Win64 in a 64-bit IDE.
+  std::vector<std::string_view> idePlatforms = {DEFAULT_LIBRARY_PLATFORM};
+  if (HasX64Ide(installation_) &&
+      std::any_of(set_.platforms.begin(), set_.platforms.end(),
+                  [](const std::string& p) { return platform::EqualIgnoringAsciiCase(p, WIN64); })) {
+    idePlatforms.push_back(WIN64);
+  }
+  for (const std::string_view platformName : idePlatforms) {
+    for (const PackageJob& job : design) {
+      const Built built = BuildOne(job, platformName);
+      complete = built.ok && complete;
+      if (built.ok) {
+        registrations.push_back(
+            {built.bpl,
+             job.source.description.empty() ? job.source.name : job.source.description,
+             platformName == WIN64});
+      }
+    }
+  }
+  return complete;
+}
+
+// Removes the values of `key` that name another file of the same name as `bpl`: the IDE loads
+// one package of a name, and an earlier copy elsewhere would keep the new one from loading.
+platform::UserListResult RemoveOtherCopies(const std::string& key, const std::string& bpl) {
+  platform::UserListResult last{platform::UserListOutcome::Present, {}};
+  for (const platform::UserTextValue& value : platform::ReadUserTexts(key)) {
+    if (PathKey(value.name) != PathKey(bpl) &&
+        PathKey(FileNameOf(value.name)) == PathKey(FileNameOf(bpl))) {
+      const platform::UserListResult result = platform::RemoveUserValue(key, value.name);
+      if (!SettingRefusal(result, "-").empty()) {
+        return result;
+      }
+      last = result;
+    }
+  }
+  return last;
+}
+
+bool SameValue(const RecordedValue& a, const RecordedValue& b) {
+  return PathKey(a.key) == PathKey(b.key) && PathKey(a.name) == PathKey(b.name);
+}
+
+// Keeps the files outside the turn's folder (built packages) of the earlier installation in the
+// turn's record, those this turn did not write again.
+void KeepEarlierBuilt(TurnRecorder& recorder) {
+  const InstallRecord& record = recorder.Record();
+  for (const InstallRecord& part : recorder.Earlier().parts) {
+    for (const RecordedFile& file : part.files) {
+      const std::string path = RecordedFilePath(part, file);
+      if (!PathIsInFolder(path, record.folder) &&
+          std::none_of(record.files.begin(), record.files.end(), [&](const RecordedFile& f) {
+            return PathKey(RecordedFilePath(record, f)) == PathKey(path);
+          })) {
+        recorder.FileBuilt(path);
+      }
+    }
+  }
+}
+
+// Keeps in the turn's record what the earlier installation built and registered, and its library
+// entries (only those of `libraryKey` when it is given): for a turn that left them as they were.
+void KeepEarlier(TurnRecorder* recorder, std::string_view libraryKey) {
+  if (recorder == nullptr) {
+    return;
+  }
+  for (const InstallRecord& part : recorder->Earlier().parts) {
+    for (const RecordedValue& value : part.registered) {
+      recorder->Registered(value);
+    }
+    for (const RecordedLibraryEntry& entry : part.library) {
+      if (libraryKey.empty() || platform::EqualIgnoringAsciiCase(entry.key, libraryKey)) {
+        recorder->LibraryEntry(entry);
+      }
+    }
+  }
+  KeepEarlierBuilt(*recorder);
+}
+
+bool EarlierOwns(const TurnRecorder& recorder, const RecordedLibraryEntry& entry) {
+  return std::any_of(recorder.Earlier().parts.begin(), recorder.Earlier().parts.end(),
+                     [&](const InstallRecord& part) {
+                       return std::any_of(part.library.begin(), part.library.end(),
+                                          [&](const RecordedLibraryEntry& e) {
+                                            return PathKey(e.key) == PathKey(entry.key) &&
+                                                   PathKey(e.value) == PathKey(entry.value) &&
+                                                   PathKey(e.folder) == PathKey(entry.folder);
+                                          });
+                     });
+}
+
+} // namespace
+
+bool AnySetServes(const std::vector<PackageSet>& sets, const IdeInstallation& installation) {
+  return std::any_of(sets.begin(), sets.end(), [&](const PackageSet& set) {
+    return set.Serves(installation.BasePath(), installation.Version());
+  });
+}
+
+bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders& library,
+                      const IdeInstallation& installation, InstallContext& context,
+                      Console& console) {
+  TurnRecorder* recorder = context.Recorder;
+  bool allDone = true;
+  bool builtAll = true;
+  std::vector<RecordedValue> registered;
+  std::vector<std::string> pathFolders;
+  const bool serves = AnySetServes(sets, installation);
+  if (serves) {
+    // A running Wine program of the prefix holds its registry: the builds would wait for it.
+    if (const std::optional<platform::UserListResult> held = platform::UserSettingsHeld()) {
+      console.WriteLine("The packages are not built: " +
+                        SettingRefusal(*held, "not built").substr(11));
+      KeepEarlier(recorder, installation.EnvironmentKey());
+      return false;
+    }
+  }
+  std::vector<SetBuilder::Registration> registrations;
+  for (const PackageSet& set : sets) {
+    if (!set.Serves(installation.BasePath(), installation.Version())) {
+      continue;
+    }
+    SetBuilder builder(set, library, installation, context, console);
+    builtAll = builder.Run() && builtAll;
+    registrations.insert(registrations.end(), builder.registrations.begin(),
+                         builder.registrations.end());
+    for (const std::string& folder : builder.bplFolders) {
+      if (std::none_of(pathFolders.begin(), pathFolders.end(),
+                       [&](const std::string& f) { return PathKey(f) == PathKey(folder); })) {
+        pathFolders.push_back(folder);
+      }
+    }
+  }
+  allDone = builtAll;
+
+  for (const SetBuilder::Registration& registration : registrations) {
+    const std::string key = installation.KnownPackagesKey(registration.x64);
+    const RecordedValue value{key, registration.bpl};
+    console.WriteText("Registering " + InLine(std::string(FileNameOf(registration.bpl))) +
+                      " in the IDE" + (registration.x64 ? " (64-bit)" : "") + " .. ");
+    if (recorder != nullptr) {
+      recorder->RegisteredIntended(value);
+    }
+    platform::UserListResult result = RemoveOtherCopies(key, registration.bpl);
+    if (SettingRefusal(result, "-").empty()) {
+      result = RemoveOtherCopies(installation.DisabledPackagesKey(registration.x64),
+                                 registration.bpl);
+    }
+    if (SettingRefusal(result, "-").empty()) {
+      result = platform::SetUserText(key, registration.bpl, registration.description);
+    }
+    const std::string refusal = SettingRefusal(result, "not registered");
+    console.WriteLine(refusal.empty() ? "OK" : refusal);
+    if (!refusal.empty()) {
+      allDone = false;
+      continue;
+    }
+    registered.push_back(value);
+    if (recorder != nullptr) {
+      recorder->Registered(value);
+    }
+  }
+
+  // The folders of .bpl files that the IDE would not find when it loads a package.
+  const std::string environment = installation.EnvironmentKey();
+  for (const std::string& folder : pathFolders) {
+    console.WriteText("Adding " + InLine(folder) + " to the IDE's PATH .. ");
+    const RecordedLibraryEntry entry{environment, std::string(PATH_VALUE), folder};
+    const std::optional<std::string> before = platform::ReadUserText(environment, PATH_VALUE);
+    const bool heldBefore = before && platform::PathListHolds(*before, folder);
+    if (recorder != nullptr && !heldBefore) {
+      recorder->LibraryIntended(entry);
+    }
+    // The IDE's own PATH value replaces the system's for the programs it runs and the packages it
+    // loads; a new one keeps the system's by naming it.
+    const platform::UserListResult result =
+        before ? platform::ChangeUserLists({{environment, std::string(PATH_VALUE), false}},
+                                           folder, {})
+               : platform::SetUserText(environment, PATH_VALUE, folder + ";$(PATH)");
+    const std::string refusal = SettingRefusal(result, "not added");
+    console.WriteLine(refusal.empty() ? (heldBefore ? "already there" : "OK") : refusal);
+    if (!refusal.empty()) {
+      allDone = false;
+    } else if (recorder != nullptr && (!heldBefore || EarlierOwns(*recorder, entry))) {
+      recorder->LibraryEntry(entry);
+    }
+  }
+
+  // What the earlier installation built, registered or put on PATH and this turn did not.
+  if (recorder != nullptr) {
+    for (const InstallRecord& part : recorder->Earlier().parts) {
+      for (const RecordedValue& value : part.registered) {
+        if (std::any_of(registered.begin(), registered.end(),
+                        [&](const RecordedValue& v) { return SameValue(v, value); })) {
+          continue;
+        }
+        if (!builtAll) {
+          recorder->Registered(value); // its package may not have been built this time
+          continue;
+        }
+        console.WriteText("Removing " + InLine(std::string(FileNameOf(value.name))) +
+                          " from the IDE's packages .. ");
+        const platform::UserListResult result = platform::RemoveUserValue(value.key, value.name);
+        const std::string refusal = SettingRefusal(result, "not removed");
+        console.WriteLine(refusal.empty() ? "OK" : refusal);
+        if (!refusal.empty()) {
+          allDone = false;
+          recorder->Registered(value); // still there: still this installation's
+          registered.push_back(value);
+        }
+      }
+      for (const RecordedLibraryEntry& entry : part.library) {
+        if (!platform::EqualIgnoringAsciiCase(entry.key, environment) ||
+            std::any_of(pathFolders.begin(), pathFolders.end(), [&](const std::string& f) {
+              return platform::PathListHolds(entry.folder, f);
+            })) {
+          continue;
+        }
+        if (!builtAll) {
+          recorder->LibraryEntry(entry); // its packages may still be the earlier ones
+          continue;
+        }
+        console.WriteText("Removing " + InLine(entry.folder) + " from the IDE's PATH .. ");
+        const platform::UserListResult result =
+            platform::ChangeUserLists({{entry.key, entry.value, false}}, "", entry.folder);
+        const std::string refusal = SettingRefusal(result, "not removed");
+        console.WriteLine(refusal.empty() ? "OK" : refusal);
+        if (!refusal.empty()) {
+          allDone = false;
+          recorder->LibraryEntry(entry);
+        }
+      }
+    }
+    if (!builtAll) {
+      KeepEarlierBuilt(*recorder); // a package not built this time keeps the earlier one's
+    }
+  }
+  return allDone;
+}
+
+void KeepEarlierSettings(InstallContext& context) {
+  KeepEarlier(context.Recorder, {});
+}
+
+} // namespace quillet
