@@ -35,6 +35,13 @@ TEST(IdeInstallation, LibraryKeysPerFamilyVersionAndPlatform) {
        "\\Library\\Win64|Browsing Path;?\\C++\\Paths\\Win64|BrowsingPath"},
       {EMBARCADERO_BDS_BASE_PATH, "23.0", "Win32", LibraryList::Search,
        "\\Library\\Win32|Search Path;?\\C++\\Paths\\Win32|LibraryPath"},
+      // The C++ include path: only where the C++ personality keeps its paths.
+      {CBUILDER_BASE_PATH, "6.0", "Win32", LibraryList::Include, ""},
+      {BORLAND_BDS_BASE_PATH, "4.0", "Win32", LibraryList::Include, ""},
+      {CODEGEAR_BDS_BASE_PATH, "6.0", "Win32", LibraryList::Include, "?\\C++\\Paths|IncludePath"},
+      {CODEGEAR_BDS_BASE_PATH, "7.0", "Win64", LibraryList::Include, ""},
+      {EMBARCADERO_BDS_BASE_PATH, "37.0", "Win64", LibraryList::Include,
+       "?\\C++\\Paths\\Win64|IncludePath"},
   };
   for (const auto& row : rows) {
     const IdeInstallation installation(row.basePath, row.version, "C:\\IDE\\");
@@ -49,6 +56,47 @@ TEST(IdeInstallation, LibraryKeysPerFamilyVersionAndPlatform) {
   }
   EXPECT_EQ(IdeInstallation(EMBARCADERO_BDS_BASE_PATH, "23.0", "").VersionKey(),
             "Software\\Embarcadero\\BDS\\23.0");
+}
+
+// What building and registering packages reads and writes, by version range: the compiler, the
+// unit output switch, the key of the output folders, the 64-bit IDE's packages and Globals.
+TEST(IdeInstallation, PackageSettingsPerVersionRange) {
+  const struct {
+    std::string_view basePath;
+    const char* version;
+    const char* win64Compiler; // "" when the version builds no Win64
+    const char* unitSwitch;
+    const char* libraryKey; // for Win64, below the version key
+    bool x64Ide;
+    bool globals;
+  } rows[] = {
+      {DELPHI_BASE_PATH, "7.0", "", "-N", "\\Library", false, false},
+      {CBUILDER_BASE_PATH, "6.0", "", "-N", "\\Library", false, false},
+      {BORLAND_BDS_BASE_PATH, "4.0", "", "-N", "\\Library", false, true},
+      {EMBARCADERO_BDS_BASE_PATH, "8.0", "", "-N", "\\Library", false, true},
+      {EMBARCADERO_BDS_BASE_PATH, "9.0", "C:\\IDE\\bin\\dcc64.exe", "-N", "\\Library\\Win64",
+       false, true},
+      {EMBARCADERO_BDS_BASE_PATH, "10.0", "C:\\IDE\\bin\\dcc64.exe", "-NU",
+       "\\Library\\Win64", false, true},
+      {EMBARCADERO_BDS_BASE_PATH, "22.0", "C:\\IDE\\bin\\dcc64.exe", "-NU",
+       "\\Library\\Win64", false, true},
+      {EMBARCADERO_BDS_BASE_PATH, "23.0", "C:\\IDE\\bin\\dcc64.exe", "-NU",
+       "\\Library\\Win64", true, true},
+      {EMBARCADERO_BDS_BASE_PATH, "37.0", "C:\\IDE\\bin\\dcc64.exe", "-NU",
+       "\\Library\\Win64", true, true},
+  };
+  for (const auto& row : rows) {
+    const IdeInstallation installation(row.basePath, row.version, "C:\\IDE");
+    const std::string& key = installation.VersionKey();
+    SCOPED_TRACE(key);
+    EXPECT_EQ(installation.CompilerPath("Win32"), "C:\\IDE\\bin\\dcc32.exe");
+    EXPECT_EQ(installation.CompilerPath("Win64"), row.win64Compiler);
+    EXPECT_EQ(installation.UnitOutputSwitch(), row.unitSwitch);
+    EXPECT_EQ(installation.LibraryKey("Win64"), key + row.libraryKey);
+    EXPECT_EQ(installation.HasX64Ide(), row.x64Ide);
+    EXPECT_EQ(installation.GlobalsKey(), row.globals ? key + "\\Globals" : "");
+    EXPECT_EQ(installation.KnownPackagesKey(true), key + "\\Known Packages x64");
+  }
 }
 
 } // namespace
