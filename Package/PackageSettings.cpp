@@ -64,8 +64,17 @@ PackageTexts InProgramText(const PackageTexts& stored, std::uint32_t codePage) {
   PackageTexts converted = stored;
   converted.welcome = text(stored.welcome);
   converted.defaultFolder = text(stored.defaultFolder);
-  for (std::vector<std::string>* list :
-       {&converted.ides.paths, &converted.library.searchPaths, &converted.library.browsingPaths}) {
+  std::vector<std::vector<std::string>*> lists = {
+      &converted.ides.paths, &converted.library.searchPaths, &converted.library.browsingPaths,
+      &converted.library.includePaths};
+  for (VersionedLibrary& library : converted.library.versioned) {
+    lists.insert(lists.end(), {&library.ides.paths, &library.folders.searchPaths,
+                               &library.folders.browsingPaths, &library.folders.includePaths});
+  }
+  for (PackageSet& set : converted.packages) {
+    lists.insert(lists.end(), {&set.ides.paths, &set.runtime, &set.design, &set.prebuilt});
+  }
+  for (std::vector<std::string>* list : lists) {
     std::ranges::transform(*list, list->begin(), text);
   }
   if (converted.readmeTarget) {
@@ -87,6 +96,9 @@ PackageSettings ReadPackageSettings(const PackageLayout& layout) {
   settings.stored.ides = PackageIdeBasePaths(layout);
   if (const auto library = ListEntryText(layout, LIBRARY_ENTRY_NAME)) {
     settings.stored.library = LibrarySettingsOfText(*library);
+  }
+  if (const auto packages = ListEntryText(layout, PACKAGES_ENTRY_NAME)) {
+    settings.stored.packages = PackageSetsOfText(*packages);
   }
   settings.stored.readmeTarget = ReadmeTarget(layout);
   if (const auto identity = ListEntryText(layout, IDENTITY_ENTRY_NAME)) {

@@ -11,6 +11,7 @@
 #include "Packer/IdeFamilies.h"
 #include "Packer/PackerError.h"
 #include "Packer/PathText.h"
+#include "Platform/Ascii.h"
 #include "Platform/Text.h"
 
 namespace quillet::packer {
@@ -141,6 +142,94 @@ public:
     return names;
   }
 
+  // The tables of an array of tables, such as [[entry]].
+  const toml::array& Tables(const toml::node& node, std::string_view name) const {
+    const toml::array* tables = node.as_array();
+    if (tables == nullptr || !tables->is_array_of_tables()) {
+      Fail(LineOf(node),
+           std::string(name) + " must be written as [[" + std::string(name) + "]] tables");
+    }
+    return *tables;
+  }
+
+  // A [[library]] table: folders for the installations its ides name.
+  VersionedLibrary Library(const toml::table& table) const {
+    VersionedLibrary library;
+    bool hasIdes = false;
+    for (const auto& [key, node] : table) {
+      const std::string_view name = key.str();
+      if (name == "ides") {
+        library.ides = IdeList(node);
+        hasIdes = true;
+      } else if (name == "library-path") {
+        library.folders.searchPaths = Strings(node, name);
+      } else if (name == "browsing-path") {
+        library.folders.browsingPaths = Strings(node, name);
+      } else if (name == "include-path") {
+        library.folders.includePaths = Strings(node, name);
+      } else {
+        Fail(key.source().begin.line, "unknown key '" + std::string(name) +
+                                          "' in [[library]] (known: ides, library-path, "
+                                          "browsing-path, include-path)");
+      }
+    }
+    if (!hasIdes) {
+      Fail(LineOf(table), "[[library]] without ides: the IDE versions whose installations take "
+                          "its folders (the top-level keys serve every one)");
+    }
+    if (library.folders.Empty()) {
+      Fail(LineOf(table), "[[library]] names no folder: give library-path, browsing-path or "
+                          "include-path");
+    }
+    return library;
+  }
+
+  // The project files of a [[packages]] key: each a template ending in ".dpk".
+  std::vector<std::string> PackageProjects(const toml::node& node, std::string_view key) const {
+    std::vector<std::string> paths = Strings(node, key);
+    for (const std::string& path : paths) {
+      if (!platform::AsciiLowerText(path).ends_with(".dpk")) {
+        Fail(LineOf(node), std::string(key) + ": '" + ShownText(path, TextShape::Line, true) +
+                               "' is not a Delphi package project (.dpk)");
+      }
+    }
+    return paths;
+  }
+
+  ManifestPackageSet Packages(const toml::table& table) const {
+    ManifestPackageSet packages;
+    PackageSet& set = packages.set;
+    packages.line = LineOf(table);
+    for (const auto& [key, node] : table) {
+      const std::string_view name = key.str();
+      if (name == "ides") {
+        set.ides = IdeList(node);
+      } else if (name == "runtime") {
+        set.runtime = PackageProjects(node, name);
+        packages.runtimeLine = LineOf(node);
+      } else if (name == "design") {
+        set.design = PackageProjects(node, name);
+        packages.designLine = LineOf(node);
+      } else if (name == "platforms") {
+        set.platforms = Platforms(node);
+      } else if (name == "prebuilt") {
+        set.prebuilt = Strings(node, name);
+        packages.prebuiltLine = LineOf(node);
+      } else {
+        Fail(key.source().begin.line, "unknown key '" + std::string(name) +
+                                          "' in [[packages]] (known: ides, runtime, design, "
+                                          "platforms, prebuilt)");
+      }
+    }
+    if (set.runtime.empty() && set.design.empty()) {
+      Fail(packages.line, "[[packages]] names no package: give runtime, design or both");
+    }
+    if (set.platforms.empty()) {
+      set.platforms.emplace_back(DEFAULT_LIBRARY_PLATFORM);
+    }
+    return packages;
+  }
+
   ManifestEntry Entry(const toml::table& table) const {
     ManifestEntry entry;
     entry.line = LineOf(table);
@@ -239,19 +328,25 @@ public:
         manifest.codePageLine = LineOf(node);
       } else if (name == "ides") {
         manifest.ides = IdeList(node);
-      } else if (name == "library-path" || name == "browsing-path") {
-        (name == "library-path" ? manifest.library.searchPaths : manifest.library.browsingPaths) =
-            Strings(node, name);
+      } else if (name == "library-path" || name == "browsing-path" || name == "include-path") {
+        (name == "library-path"    ? manifest.library.searchPaths
+         : name == "browsing-path" ? manifest.library.browsingPaths
+                                   : manifest.library.includePaths) = Strings(node, name);
         manifest.libraryLine = manifest.libraryLine != 0 ? manifest.libraryLine : LineOf(node);
+      } else if (name == "library") {
+        for (const toml::node& table : Tables(node, name)) {
+          manifest.library.versioned.push_back(Library(*table.as_table()));
+          manifest.versionedLines.push_back(LineOf(table));
+        }
+      } else if (name == "packages") {
+        for (const toml::node& table : Tables(node, name)) {
+          manifest.packageSets.push_back(Packages(*table.as_table()));
+        }
       } else if (name == "platforms") {
         manifest.library.platforms = Platforms(node);
         platformsLine = LineOf(node);
       } else if (name == "entry") {
-        const toml::array* tables = node.as_array();
-        if (tables == nullptr || !tables->is_array_of_tables()) {
-          Fail(LineOf(node), "entry must be written as [[entry]] tables");
-        }
-        for (const toml::node& table : *tables) {
+        for (const toml::node& table : Tables(node, name)) {
           manifest.entries.push_back(Entry(*table.as_table()));
         }
       } else {
@@ -259,12 +354,13 @@ public:
              "unknown key '" + std::string(name) +
                  "' (known: name, version, default-folder, root, welcome-file, welcome-text, "
                  "patch-file, patch-text, timestamp, ides, library-path, browsing-path, "
-                 "platforms, readme, case-sensitive, line-ends, code-page, [[entry]])");
+                 "include-path, platforms, readme, case-sensitive, line-ends, code-page, "
+                 "[[entry]], [[library]], [[packages]])");
       }
     }
     if (manifest.library.Empty() && platformsLine != 0) {
-      Fail(platformsLine, "platforms without library-path or browsing-path: no folder goes into "
-                          "the libraries it names");
+      Fail(platformsLine, "platforms without library-path, browsing-path, include-path or "
+                          "[[library]]: no folder goes into the libraries it names");
     }
     if (!manifest.library.Empty() && manifest.library.platforms.empty()) {
       manifest.library.platforms.emplace_back(DEFAULT_LIBRARY_PLATFORM);

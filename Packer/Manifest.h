@@ -14,7 +14,19 @@
 //   ides = ["delphi", "cbuilder", "bds>=23.0"]   # IDE families; becomes the entry "ides.txt"
 //   library-path = ['%zel_root%Source']   # folders added to each IDE's library path
 //   browsing-path = ['%zel_root%Source']  # folders added to each IDE's browsing path
+//   include-path = ['%zel_root%Include']  # folders added to each IDE's C++ include path
 //   platforms = ["Win32", "Win64"]        # the libraries they go into, default ["Win32"]
+//
+//   [[library]]                   # optional: folders for some IDE versions only
+//   ides = ["bds>=23.0"]          # required, as the top-level ides
+//   library-path = ['%zel_root%Lib23']    # and browsing-path, include-path; at least one
+//
+//   [[packages]]                  # optional: Delphi packages the installer builds
+//   ides = ["bds>=23.0"]          # optional: every IDE the package reaches
+//   runtime = ['%zel_root%Packages\TallowR.dpk']  # built first, in this order
+//   design = ['%zel_root%Packages\TallowD.dpk']   # built after, registered in the IDE
+//   platforms = ["Win32", "Win64"]  # run-time packages are built for each; default ["Win32"]
+//   prebuilt = ['%zel_root%Bpl\%platform%\']     # optional: .bpl and .dcp files built before
 //
 //   [[entry]]                     # one or more
 //   source = ["src/**/*.pas"]     # a pattern or a list of them
@@ -59,6 +71,15 @@ struct ManifestEntry {
   std::uint32_t line = 0; // where the [[entry]] table begins
 };
 
+// A [[packages]] table: the set, and the lines its keys stand on for messages.
+struct ManifestPackageSet {
+  PackageSet set;
+  std::uint32_t line = 0; // where the table begins
+  std::uint32_t runtimeLine = 0;
+  std::uint32_t designLine = 0;
+  std::uint32_t prebuiltLine = 0;
+};
+
 // How the welcome and patch texts are stored: with CR LF line ends, as the installer's console
 // and the Windows source files they go into have them, or as they are.
 enum class LineEnds { CrLf, Keep };
@@ -81,10 +102,14 @@ struct Manifest {
   // without the key (no "ides.txt").
   IdeBasePaths ides;
   std::vector<ManifestEntry> entries;
-  // The folders for the IDEs' library and browsing paths, and their platforms; with neither path
-  // key the settings are empty (no "librarypaths.txt").
+  // The folders for the IDEs' library, browsing and include paths, their platforms, and the
+  // [[library]] tables' folders for some IDE versions; with no folder the settings are empty (no
+  // "librarypaths.txt").
   LibrarySettings library;
   std::uint32_t libraryLine = 0;
+  std::vector<std::uint32_t> versionedLines; // where each of library.versioned's tables begins
+  // The [[packages]] tables in order; none: no "packages.txt".
+  std::vector<ManifestPackageSet> packageSets;
   std::optional<std::string> readme; // relative to the root, as written
   std::uint32_t readmeLine = 0;
   bool caseSensitive = false;

@@ -65,8 +65,41 @@ void ListPackage(const PackageFile& package, std::ostream& out, std::ostream& wa
   if (!library.browsingPaths.empty()) {
     out << "Browsing path: " << joined(library.browsingPaths) << "\n";
   }
+  if (!library.includePaths.empty()) {
+    out << "Include path: " << joined(library.includePaths) << "\n";
+  }
+  // Each versioned library and package set on a line, its parts after its IDEs.
+  const auto describe = [](const IdeBasePaths& ides) {
+    return ides.paths.empty() ? std::string("every IDE") : Shown(DescribeIdes(ides));
+  };
+  const auto parts =
+      [&joined](
+          std::initializer_list<std::pair<const char*, const std::vector<std::string>*>> lists) {
+        std::string text;
+        for (const auto& [name, items] : lists) {
+          if (!items->empty()) {
+            text += std::string(text.empty() ? "" : "; ") + name + " " + joined(*items);
+          }
+        }
+        return text;
+      };
+  for (const VersionedLibrary& versioned : library.versioned) {
+    out << "Library for " << describe(versioned.ides) << ": "
+        << parts({{"library path", &versioned.folders.searchPaths},
+                  {"browsing path", &versioned.folders.browsingPaths},
+                  {"include path", &versioned.folders.includePaths}})
+        << "\n";
+  }
   if (!library.Empty()) {
     out << "Platforms: " << joined(library.platforms) << "\n";
+  }
+  for (const PackageSet& set : stored.packages) {
+    out << "Packages for " << describe(set.ides) << ": "
+        << parts({{"run-time", &set.runtime},
+                  {"design-time", &set.design},
+                  {"platforms", &set.platforms},
+                  {"prebuilt", &set.prebuilt}})
+        << "\n";
   }
   if (stored.readmeTarget) {
     out << "Readme: " << shown(*stored.readmeTarget) << "\n";

@@ -11,9 +11,11 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 
 #include "Common/Text.h"
 #include "Package/Contract.h"
+#include "Package/DelphiPackage.h"
 #include "Package/InstallRecord.h"
 #include "Packer/IdeFamilies.h"
 #include "Packer/PackageFiles.h"
@@ -32,6 +34,39 @@ namespace {
 
 // A field holds 256 bytes and the installer reads up to the first NUL: 255 bytes leave room.
 constexpr std::size_t MAX_FIELD_TEXT = FIELD_TEXT_SIZE - 1;
+
+// A target template (UTF-8) as a key that two spellings of one installed file share: macros
+// stand for themselves followed by a separator, as the installer expands them; ASCII letter case,
+// "/" against "\\", doubled separators and "." components aside.
+std::string TargetKey(std::string_view targetTemplate) {
+  std::string expanded;
+  ScanTemplate(targetTemplate, [&expanded](const TemplatePiece& piece) {
+    switch (piece.kind) {
+    case TemplatePiece::Kind::Text:
+      expanded += piece.text;
+      break;
+    case TemplatePiece::Kind::Percent:
+      expanded += '%';
+      break;
+    case TemplatePiece::Kind::Macro:
+      expanded.append("%").append(piece.text).append("%\\");
+      break;
+    case TemplatePiece::Kind::Unclosed:
+      break;
+    }
+  });
+  std::string key;
+  std::string_view rest = expanded;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find_first_of("\\/");
+    const std::string_view component = rest.substr(0, end);
+    if (!component.empty() && component != ".") {
+      key.append(key.empty() ? "" : "\\").append(platform::AsciiLowerText(component));
+    }
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+  }
+  return key;
+}
 
 // True when the template ends in a closed macro such as %zel_root% or %Delphi%, scanned as the
 // installer scans it.
@@ -98,12 +133,14 @@ public:
     AddText(manifest_.patch, PATCH_ENTRY_NAME);
     AddIdes();
     AddLibrary();
+    AddPackages();
     AddCodePage();
     AddIdentity();
     listEnd_ = plan_.entries.size();
     for (const ManifestEntry& entry : manifest_.entries) {
       AddEntry(entry);
     }
+    CheckPackageSets();
     PlaceReadme();
     return std::move(plan_);
   }
@@ -219,16 +256,123 @@ private:
     if (manifest_.library.Empty()) {
       return;
     }
-    for (const auto* folders : {&manifest_.library.searchPaths, &manifest_.library.browsingPaths}) {
-      for (const std::string& folder : *folders) {
-        CheckTemplate(folder, TemplateKind::Folder, manifest_.libraryLine,
-                      folders == &manifest_.library.searchPaths ? "library-path" : "browsing-path");
+    const auto check = [this](const LibraryFolders& folders, std::uint32_t line) {
+      for (const auto& [list, key] : {std::pair{&folders.searchPaths, "library-path"},
+                                      std::pair{&folders.browsingPaths, "browsing-path"},
+                                      std::pair{&folders.includePaths, "include-path"}}) {
+        for (const std::string& folder : *list) {
+          CheckTemplate(folder, TemplateKind::Folder, line, key);
+        }
       }
+    };
+    const LibrarySettings& library = manifest_.library;
+    check({library.searchPaths, library.browsingPaths, library.includePaths},
+          manifest_.libraryLine);
+    for (std::size_t i = 0; i < library.versioned.size(); ++i) {
+      check(library.versioned[i].folders, manifest_.versionedLines[i]);
     }
     ManifestText text;
     text.text = LibrarySettingsText(manifest_.library);
     text.line = manifest_.libraryLine;
     AddText(text, LIBRARY_ENTRY_NAME);
+  }
+
+  // The [[packages]] sets as the entry "packages.txt", never installed; their paths are
+  // templates, checked as entry folders are.
+  void AddPackages() {
+    if (manifest_.packageSets.empty()) {
+      return;
+    }
+    std::vector<PackageSet> sets;
+    for (const ManifestPackageSet& packages : manifest_.packageSets) {
+      for (const auto& [list, line, key] :
+           {std::tuple{&packages.set.runtime, packages.runtimeLine, "runtime"},
+            std::tuple{&packages.set.design, packages.designLine, "design"}}) {
+        for (const std::string& path : *list) {
+          CheckTemplate(path, TemplateKind::Folder, line, key);
+        }
+      }
+      for (const std::string& folder : packages.set.prebuilt) {
+        CheckTemplate(folder, TemplateKind::Prebuilt, packages.prebuiltLine, "prebuilt");
+      }
+      sets.push_back(packages.set);
+    }
+    ManifestText text;
+    text.text = PackageSetsText(sets);
+    text.line = manifest_.packageSets.front().line;
+    AddText(text, PACKAGES_ENTRY_NAME);
+  }
+
+  // Every package project a set names must be a file the package installs there; the projects'
+  // "requires" clauses are read for an order the compiler cannot build in.
+  void CheckPackageSets() {
+    for (const ManifestPackageSet& packages : manifest_.packageSets) {
+      for (const auto& [list, line, key] :
+           {std::tuple{&packages.set.runtime, packages.runtimeLine, "runtime"},
+            std::tuple{&packages.set.design, packages.designLine, "design"}}) {
+        for (const std::string& path : *list) {
+          const auto installed = installed_.find(TargetKey(path));
+          if (installed == installed_.end()) {
+            Fail(line, std::string(key) + ": " + ShownText(path, TextShape::Line, true) +
+                           " is no file that an [[entry]] installs there; the installer builds "
+                           "the package projects it installs");
+          }
+          if (sources_.contains(installed->first)) {
+            continue;
+          }
+          const auto source = ParseDelphiPackage(ReadSourceFile(installed->second));
+          if (!source) {
+            plan_.warnings.push_back(Where(line) + TextOfPath(installed->second) +
+                                     ": does not begin with \"package NAME;\", so its "
+                                     "requires clause is not checked");
+          }
+          sources_.emplace(installed->first, source ? std::move(*source) : DelphiPackageSource());
+        }
+      }
+    }
+    for (const ManifestPackageSet& packages : manifest_.packageSets) {
+      CheckBuildOrder(packages);
+    }
+  }
+
+  // Warns of a project that requires a package its set builds after it, or one that only
+  // another set builds: the compiler finds no .dcp of it when it builds the project.
+  void CheckBuildOrder(const ManifestPackageSet& packages) {
+    std::vector<std::pair<std::string, const DelphiPackageSource*>> order; // path, source
+    for (const auto* list : {&packages.set.runtime, &packages.set.design}) {
+      for (const std::string& path : *list) {
+        order.emplace_back(path, &sources_.at(installed_.find(TargetKey(path))->first));
+      }
+    }
+    const auto builtAt = [](const auto& projects, std::string_view name) {
+      return std::ranges::find_if(projects, [name](const auto& project) {
+        return !project.second->name.empty() &&
+               platform::EqualIgnoringAsciiCase(project.second->name, name);
+      });
+    };
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      for (const std::string& required : order[i].second->required) {
+        const auto at = builtAt(order, required);
+        const std::size_t index = static_cast<std::size_t>(at - order.begin());
+        const std::string head = Where(packages.line) +
+                                 ShownText(order[i].first, TextShape::Line, true) + " requires " +
+                                 required + ", which ";
+        if (at != order.end() && index > i) {
+          plan_.warnings.push_back(head + "its [[packages]] set builds after it (" +
+                                   ShownText(at->first, TextShape::Line, true) +
+                                   "); list the run-time package first");
+        } else if (at == order.end() && BuiltElsewhere(required)) {
+          plan_.warnings.push_back(head + "another [[packages]] set builds, not its own");
+        }
+      }
+    }
+  }
+
+  bool BuiltElsewhere(std::string_view name) const {
+    return std::ranges::any_of(sources_, [name](const auto& source) {
+      return !source.second.name.empty() &&
+             platform::EqualIgnoringAsciiCase(source.second.name, name);
+    });
   }
 
   void AddEntry(const ManifestEntry& entry) {
@@ -317,6 +461,7 @@ private:
                 (storedFolder.empty() ? "" : storedFolder + "\\") + storedName + ": " + problem,
             TextShape::Line, true));
       }
+      installed_.emplace(TargetKey(storedFolder + "\\" + storedName), file.path);
       const std::string target = source.folderTemplate + "\\" + source.fileName;
       const std::string origin = where + " (source '" + pattern + "' of the [[entry]] at line " +
                                  std::to_string(entry.line) + ")";
@@ -416,6 +561,10 @@ private:
   std::size_t listEnd_ = 0; // where the list entries end and the files begin
   bool storedText_ = false; // the text given to AddText is in the code page already
   std::map<std::string, std::string> targets_;
+  // The installed files by TargetKey, UTF-8, with their sources.
+  std::map<std::string, std::filesystem::path> installed_;
+  // The package projects the sets name, by TargetKey; a default one for a file that reads as none.
+  std::map<std::string, DelphiPackageSource> sources_;
   std::vector<std::size_t> readmes_; // installed entries named readme.html, in package order
 };
 

@@ -4,6 +4,8 @@
 
 #include "Common/Text.h"
 #include "Package/Contract.h"
+#include "Package/PackageOptions.h"
+#include "Platform/Ascii.h"
 
 namespace quillet::packer {
 
@@ -32,6 +34,18 @@ std::string TemplateProblem(std::string_view text, TemplateKind kind) {
       problem = "lone % in " + quoted + ", which the installer would drop with all that follows; " +
                 "write %% for a percent sign (" + KNOWN_MACROS + ")";
     } else if (piece.kind == TemplatePiece::Kind::Macro) {
+      // %platform% expands to a name, which never ends in a separator.
+      const bool platformMacro = platform::EqualIgnoringAsciiCase(
+          piece.text, PLATFORM_MACRO.substr(1, PLATFORM_MACRO.size() - 2));
+      if (platformMacro && kind != TemplateKind::Prebuilt) {
+        problem = "%" + std::string(piece.text) + "% in " + quoted +
+                  " stands for a platform only in the prebuilt folders of [[packages]]; write %% "
+                  "for a percent sign";
+        return;
+      }
+      if (platformMacro) {
+        return;
+      }
       if (MacroNamed(piece.text) == Macro::Unknown) {
         problem = "unknown macro %" + std::string(piece.text) + "% in " + quoted +
                   ", which the installer would drop (" + KNOWN_MACROS +
@@ -47,7 +61,7 @@ std::string TemplateProblem(std::string_view text, TemplateKind kind) {
   if (!problem.empty()) {
     return problem;
   }
-  if (kind == TemplateKind::Folder && !separatorsAfterMacros.empty()) {
+  if (kind != TemplateKind::Text && !separatorsAfterMacros.empty()) {
     std::string corrected;
     std::size_t from = 0;
     for (std::size_t at : separatorsAfterMacros) {

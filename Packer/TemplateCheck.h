@@ -11,10 +11,14 @@ namespace quillet::packer {
 enum class TemplateKind {
   Folder, // the default folder or an entry's folder: a separator after a macro is a fault too
   Text,   // the patch text
+  // A [[packages]] set's prebuilt folder: a folder in which %platform% also stands for the
+  // platform being built (a name, without a final separator).
+  Prebuilt,
 };
 
 // What is wrong with the template, for a message after "FILE:LINE: "; empty when nothing is.
-// Macros are %Delphi% and %zel_root% in any letter case, and "%%" is a percent sign.
+// Macros are %Delphi%, %zel_root% and %BDSCOMMONDIR% in any letter case (and %platform% in a
+// prebuilt folder), and "%%" is a percent sign.
 std::string TemplateProblem(std::string_view text, TemplateKind kind);
 
 } // namespace quillet::packer

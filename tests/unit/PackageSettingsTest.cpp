@@ -77,5 +77,92 @@ INSTANTIATE_TEST_SUITE_P(
                      ""}),
     [](const auto& info) { return info.param.name; });
 
+// Each text reads back into the settings it came from: a row is a text written as the packer
+// writes it.
+TEST(PackageOptionsText, ReadsBackAsWritten) {
+  const struct {
+    const char* name;
+    std::string text;
+    bool packages; // "packages.txt", else "librarypaths.txt"
+  } rows[] = {
+      {"VersionedLibrary",
+       "platform=Win32\r\nplatform=Win64\r\nlibrary-path=%zel_root%Source\r\n"
+       "include-path=%zel_root%Include\r\n"
+       "for=\\Software\\Embarcadero\\BDS\\\r\nfor-bounds=>=23.0\r\n"
+       "for=\\Software\\Acme\\IDE\\\r\nfor-library-path=%zel_root%Lib23\r\n"
+       "for-include-path=%zel_root%Inc23\r\n"
+       "for=\\Software\\Borland\\Delphi\\\r\nfor-bounds=<=7.0\r\nfor-browsing-path=%zel_root%"
+       "D7\r\n",
+       false},
+      {"TwoSets",
+       "set\r\nide=\\Software\\Embarcadero\\BDS\\\r\nbounds=>=23.0\r\nplatform=Win32\r\n"
+       "platform=Win64\r\nruntime=R.dpk\r\nruntime=R2.dpk\r\n"
+       "design=%zel_root%Packages\\D.dpk\r\nprebuilt=%zel_root%Bpl\\%platform%\\\r\n"
+       "set\r\nplatform=Win32\r\ndesign=%zel_root%D7.dpk\r\n",
+       true},
+  };
+  for (const auto& row : rows) {
+    const std::string again = row.packages ? PackageSetsText(PackageSetsOfText(row.text))
+                                           : LibrarySettingsText(LibrarySettingsOfText(row.text));
+    EXPECT_EQ(again, row.text) << row.name;
+  }
+  // An installer that knows only the unversioned keys finds none of the versioned folders.
+  EXPECT_EQ(LibrarySettingsOfText(rows[0].text).searchPaths,
+            std::vector<std::string>{"%zel_root%Source"});
+}
+
+TEST(PackageOptionsText, FoldersAndSetsServeTheirInstallationsOnly) {
+  IdeBasePaths bds;
+  bds.paths = {std::string(EMBARCADERO_BDS_BASE_PATH)};
+  bds.bounds = {">=23.0"};
+  LibrarySettings library;
+  library.searchPaths = {"%zel_root%Source"};
+  // The same folder in another letter case is added once.
+  library.versioned.push_back({bds, {{"%zel_root%Lib23", "%ZEL_ROOT%source"}, {}, {"I"}}});
+  PackageSet set{bds, {"R.dpk"}, {}, {"Win32"}, {}};
+  const struct {
+    std::string_view basePath;
+    const char* version;
+    bool served;
+  } rows[] = {
+      {EMBARCADERO_BDS_BASE_PATH, "22.0", false},
+      {EMBARCADERO_BDS_BASE_PATH, "23.0", true},
+      {EMBARCADERO_BDS_BASE_PATH, "37.0", true},
+      // As the registry compares keys: without the leading "\", in another letter case.
+      {"software\\EMBARCADERO\\bds\\", "23.0", true},
+      {DELPHI_BASE_PATH, "23.0", false},
+      {CODEGEAR_BDS_BASE_PATH, "23.0", false},
+  };
+  for (const auto& row : rows) {
+    const LibraryFolders folders = library.FoldersFor(row.basePath, row.version);
+    const std::vector<std::string> searched =
+        row.served ? std::vector<std::string>{"%zel_root%Source", "%zel_root%Lib23"}
+                   : std::vector<std::string>{"%zel_root%Source"};
+    EXPECT_EQ(folders.searchPaths, searched) << row.basePath << row.version;
+    EXPECT_EQ(folders.includePaths.size(), row.served ? 1u : 0u) << row.basePath << row.version;
+    EXPECT_EQ(set.Serves(row.basePath, row.version), row.served) << row.basePath << row.version;
+  }
+  // A set that names no IDE serves every installation.
+  EXPECT_TRUE(PackageSet{}.Serves(DELPHI_BASE_PATH, "7.0"));
+}
+
+// The sets' paths reach the program's text in the package's code page; platforms stay as stored.
+TEST(PackageSettings, ConvertsPackageSetsFromTheCodePage) {
+  const std::string image = SerializePackage(
+      {"C:\\X\\",
+       {MakeStoredEntry("%zel_root%", "a.pas", "a"),
+        MakeStoredEntry("", "codepage.txt", "1251\r\n", 0),
+        MakeStoredEntry("", "packages.txt",
+                        "set\r\nplatform=Win64\r\nruntime=%zel_root%\xC4.dpk\r\n", 0)},
+       std::nullopt});
+  PackageLayout layout;
+  ASSERT_TRUE(
+      ValidatePackage(reinterpret_cast<const std::uint8_t*>(image.data()), image.size(), layout));
+  const PackageSettings settings = ReadPackageSettings(layout);
+  ASSERT_EQ(settings.text.packages.size(), 1u);
+  EXPECT_EQ(settings.text.packages[0].runtime[0], "%zel_root%\xD0\x94.dpk");
+  EXPECT_EQ(settings.text.packages[0].platforms, std::vector<std::string>{"Win64"});
+}
+
 } // namespace
 } // namespace quillet

@@ -302,7 +302,30 @@ INSTANTIATE_TEST_SUITE_P(
             "default-folder = 'x'\nides = ['bds', '\\Software\\CodeGear\\BDS\\']" ENTRY,
             ":2: ides: '\\Software\\CodeGear\\BDS\\' and 'bds' both name"},
         ManifestErrorCase{"MissingRoot", "default-folder = 'x'\nroot = 'no/such/folder'" ENTRY,
-                          ":2: root folder"}),
+                          ":2: root folder"},
+        ManifestErrorCase{"PackagesWithoutPackage",
+                          "default-folder = 'x'" ENTRY "[[packages]]\nplatforms = ['Win32']\n",
+                          ":5: [[packages]] names no package"},
+        ManifestErrorCase{"PackagesNotAProject",
+                          "default-folder = 'x'" ENTRY "[[packages]]\nruntime = ['R.dpr']\n",
+                          ":6: runtime: 'R.dpr' is not a Delphi package project (.dpk)"},
+        ManifestErrorCase{"PackagesDesignNotStrings",
+                          "default-folder = 'x'" ENTRY "[[packages]]\ndesign = [1]\n",
+                          ":6: design must be a string"},
+        ManifestErrorCase{"PackagesUnknownKey",
+                          "default-folder = 'x'" ENTRY
+                          "[[packages]]\ndesign = 'D.dpk'\nbpl = 'x'\n",
+                          ":7: unknown key 'bpl' in [[packages]]"},
+        ManifestErrorCase{"LibraryWithoutIdes",
+                          "default-folder = 'x'" ENTRY "[[library]]\ninclude-path = 'I'\n",
+                          ":5: [[library]] without ides"},
+        ManifestErrorCase{"LibraryWithoutFolder",
+                          "default-folder = 'x'" ENTRY "[[library]]\nides = ['bds']\n",
+                          ":5: [[library]] names no folder"},
+        ManifestErrorCase{"LibraryUnknownKey",
+                          "default-folder = 'x'" ENTRY
+                          "[[library]]\nides = ['bds']\nplatforms = []\n",
+                          ":7: unknown key 'platforms' in [[library]]"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Manifest, MissingFileIsNamed) {
@@ -671,11 +694,55 @@ INSTANTIATE_TEST_SUITE_P(
                       "journal/w.Quillet-Journal: a file named *.quillet-record or"},
         PlanErrorCase{"RecordName", "default-folder = 'd'\n[[entry]]\nsource = 'record'\n",
                       "record/w.QUILLET-RECORD: a file named *.quillet-record or"},
+        PlanErrorCase{"ProjectNotInstalled",
+                      "default-folder = 'd'\ntimestamp = 2026-01-01\n[[entry]]\nsource = 'src'\n"
+                      "[[packages]]\nruntime = ['%zel_root%src\\a.pas.dpk']\n",
+                      "m.toml:7: runtime: %zel_root%src\\a.pas.dpk is no file that an [[entry]] "
+                      "installs there"},
+        PlanErrorCase{"PlatformMacroOutsidePrebuilt",
+                      "default-folder = 'd'\n[[entry]]\nsource = 'src'\nfolder = '%platform%'\n",
+                      "m.toml:5: folder: %platform% in '%platform%' stands for a platform only in "
+                      "the prebuilt folders of [[packages]]"},
         PlanErrorCase{"CaseSensitiveMiss",
                       "default-folder = 'd'\ncase-sensitive = true\n[[entry]]\n"
                       "source = 'SRC/*.pas'\n",
                       "m.toml:4: source pattern 'SRC/*.pas' matches no file"}),
     [](const auto& info) { return info.param.name; });
+
+// A set's projects are found among the installed files however their paths are spelt, go into
+// "packages.txt", and an order the compiler cannot build in is a warning.
+TEST_F(PlanTest, PackageSetsNameInstalledProjectsInAnOrderTheyBuildIn) {
+  Write("Packages/R.dpk", "package R; requires rtl; end.");
+  Write("Packages/R2.dpk", "package R2; requires R; end.");
+  Write("Packages/D.dpk", "{ requires R2; } package D; {$DESIGNONLY} requires designide, R2; end.");
+  Write("Packages/E.dpk", "package E; requires r; end.");
+  const PackagePlan plan = PlanPackage(
+      Parse("default-folder = 'd'\ntimestamp = 2026-01-01\n[[entry]]\nsource = 'Packages'\n"
+            "[[packages]]\nides = ['bds>=23.0']\nruntime = ['%ZEL_ROOT%packages/r.DPK']\n"
+            "design = ['%zel_root%Packages\\D.dpk', '%zel_root%.\\Packages\\R2.dpk']\n"
+            "prebuilt = '%zel_root%Bpl\\%platform%\\'\n"
+            "[[packages]]\nruntime = '%zel_root%Packages\\E.dpk'\n"));
+  const auto sets = std::ranges::find(plan.entries, PACKAGES_ENTRY_NAME, &EntrySource::fileName);
+  ASSERT_NE(sets, plan.entries.end());
+  EXPECT_EQ(sets->flags, 0u);
+  EXPECT_EQ(sets->load(),
+            "set\r\nide=\\Software\\Borland\\BDS\\\r\nbounds=>=23.0\r\n"
+            "ide=\\Software\\CodeGear\\BDS\\\r\nbounds=>=23.0\r\n"
+            "ide=\\Software\\Embarcadero\\BDS\\\r\nbounds=>=23.0\r\nplatform=Win32\r\n"
+            "runtime=%ZEL_ROOT%packages/r.DPK\r\ndesign=%zel_root%Packages\\D.dpk\r\n"
+            "design=%zel_root%.\\Packages\\R2.dpk\r\nprebuilt=%zel_root%Bpl\\%platform%\\\r\n"
+            "set\r\nplatform=Win32\r\nruntime=%zel_root%Packages\\E.dpk\r\n");
+  // D before R2, which it requires; the comment's clause is no requirement. E requires R, which
+  // only the first set builds.
+  const auto where = (dir_ / "m.toml").string();
+  EXPECT_EQ(plan.warnings,
+            (std::vector<std::string>{
+                where + ":6: %zel_root%Packages\\D.dpk requires R2, which its [[packages]] set "
+                        "builds after it (%zel_root%.\\Packages\\R2.dpk); list the run-time "
+                        "package first",
+                where + ":11: %zel_root%Packages\\E.dpk requires r, which another [[packages]] "
+                        "set builds, not its own"}));
+}
 
 // Names, folders and texts are stored in the manifest's code page, as the installer reads them.
 TEST_F(PlanTest, NamesAndTextsAreStoredInTheCodePage) {
@@ -858,6 +925,30 @@ TEST_F(InspectTest, ListShowsEveryField) {
       << text;
   EXPECT_NE(text.find("    3  I-"), std::string::npos) << text;
   EXPECT_EQ(warnings.str(), "");
+}
+
+TEST_F(InspectTest, ListShowsIncludePathsVersionedLibrariesAndPackageSets) {
+  PackageContents contents = ThreeEntries();
+  contents.entries.insert(
+      contents.entries.begin() + 1,
+      {MakeStoredEntry("", "librarypaths.txt",
+                       "include-path=%zel_root%Inc\r\nfor=\\Software\\Embarcadero\\BDS\\\r\n"
+                       "for-bounds=>=23.0\r\nfor-include-path=%zel_root%Inc23\r\n",
+                       0),
+       MakeStoredEntry("", "packages.txt",
+                       "set\r\nplatform=Win64\r\nruntime=R.dpk\r\nruntime=S.dpk\r\n"
+                       "prebuilt=%zel_root%%platform%\r\n",
+                       0)});
+  std::ostringstream out;
+  std::ostringstream warnings;
+  ListPackage(PackageFile(WritePackage(contents)), out, warnings);
+  EXPECT_NE(out.str().find("Include path: %zel_root%Inc\n"
+                           "Library for \\Software\\Embarcadero\\BDS\\>=23.0: include path "
+                           "%zel_root%Inc23\nPlatforms: Win32\n"
+                           "Packages for every IDE: run-time R.dpk, S.dpk; platforms Win64; "
+                           "prebuilt %zel_root%%platform%\n"),
+            std::string::npos)
+      << out.str();
 }
 
 TEST(IdeFamilies, ListLineNamesThemAsAManifestWould) {
