@@ -224,9 +224,14 @@ std::optional<DelphiPackageSource> ParseDelphiPackage(std::string_view text) {
         }
       }
     } else if (Is(token, "contains")) {
-      // Units with their files: read past, for the directives after them.
-      while (token.kind != Token::Kind::End && !IsSymbol(token, ';')) {
-        token = next();
+      // "Unit in 'file.pas' {Form}, ...": a unit's name opens the list and follows each ",".
+      bool unitNext = true;
+      for (token = next(); token.kind != Token::Kind::End && !IsSymbol(token, ';');
+           token = next()) {
+        if (token.kind == Token::Kind::Name && unitNext) {
+          package.contains.push_back(std::move(token.text));
+        }
+        unitNext = IsSymbol(token, ',');
       }
     }
     if (token.kind == Token::Kind::End) {
@@ -237,9 +242,9 @@ std::optional<DelphiPackageSource> ParseDelphiPackage(std::string_view text) {
 }
 
 std::string AutoLibSuffix(std::uint32_t bdsMajor) {
-  // RAD Studio 11 (BDS 22.0) to 12 numbered packages 280 and 290; from 13 (BDS 37.0) the package
+  // From RAD Studio 10.4 (BDS 21.0): 270, 280 for 11, 290 for 12; from 13 (BDS 37.0) the package
   // version is the BDS version.
-  if (bdsMajor < 22) {
+  if (bdsMajor < 21) {
     return {};
   }
   return std::to_string((bdsMajor < 37 ? bdsMajor + 6 : bdsMajor) * 10);

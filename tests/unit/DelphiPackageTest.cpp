@@ -27,7 +27,8 @@ constexpr std::string_view DESIGN_PACKAGE =
     "  Tallow.Runtime;\r\n"
     "\r\n"
     "contains\r\n"
-    "  TallowReg in '..\\Source\\TallowReg.pas' {requires};\r\n"
+    "  TallowReg in '..\\Source\\TallowReg.pas' {requires},\r\n"
+    "  Tallow.Editors in '..\\Source\\Tallow.Editors.pas';\r\n"
     "\r\n"
     "end.\r\n";
 
@@ -36,13 +37,13 @@ TEST(DelphiPackage, ReadsNameDirectivesAndRequires) {
     const char* name;
     std::string text;
     bool parsed;
-    const char* package; // name|suffix|auto|description|design|run|required,...
+    const char* package; // name|suffix|auto|description|design|run|required,...|contains,...
   } rows[] = {
       {"Design", std::string(DESIGN_PACKAGE), true,
-       "TallowD||1|Tallow's components|1|0|rtl,designide,Tallow.Runtime,"},
+       "TallowD||1|Tallow's components|1|0|rtl,designide,Tallow.Runtime,|TallowReg,Tallow.Editors,"},
       {"QuotedSuffixShortDescription",
        "(*$RUNONLY*) Package Vcl.Tallow; {$LIBSUFFIX '290'} {$D 'Short'} {$RUNONLY OFF} end.", true,
-       "Vcl.Tallow|290|0|Short|0|0|"},
+       "Vcl.Tallow|290|0|Short|0|0||"},
       {"CommentedOutPackageLine", "{ package X; } unit X;", false, ""},
       {"NoSemicolon", "package X requires rtl;", false, ""},
   };
@@ -59,6 +60,10 @@ TEST(DelphiPackage, ReadsNameDirectivesAndRequires) {
     for (const std::string& required : read->required) {
       shown += required + ",";
     }
+    shown += "|";
+    for (const std::string& unit : read->contains) {
+      shown += unit + ",";
+    }
     EXPECT_EQ(shown, row.package) << row.name;
   }
 }
@@ -67,7 +72,7 @@ TEST(DelphiPackage, AutoSuffixFollowsThePackageVersion) {
   const struct {
     std::uint32_t bdsMajor;
     const char* suffix;
-  } rows[] = {{21, ""}, {22, "280"}, {23, "290"}, {36, "420"}, {37, "370"}};
+  } rows[] = {{20, ""}, {21, "270"}, {22, "280"}, {23, "290"}, {36, "420"}, {37, "370"}};
   DelphiPackageSource package;
   package.name = "TallowR";
   package.autoSuffix = true;
