@@ -48,4 +48,35 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
   }
 }
 
+std::string QuoteWindowsArgument(std::string_view argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string_view::npos) {
+    return std::string(argument);
+  }
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes are literal unless a quote follows them.
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(2 * backslashes, '\\');
+  quoted.push_back('"');
+  return quoted;
+}
+
+std::string WindowsCommandLine(std::string_view program,
+                               const std::vector<std::string>& arguments) {
+  std::string line = "\"";
+  line.append(program).append("\"");
+  for (const std::string& argument : arguments) {
+    line.append(" ").append(QuoteWindowsArgument(argument));
+  }
+  return line;
+}
+
 } // namespace quillet::platform

@@ -7,7 +7,8 @@
 #   scripts/build-windows.sh           build
 #   scripts/build-windows.sh --x86     build for 32-bit Windows (runs on 32- and 64-bit Windows)
 #   scripts/build-windows.sh --tests   also cross-build the unit tests (quillet-unit-tests.exe),
-#                                      with GoogleTest from Debian's googletest sources
+#                                      with GoogleTest from Debian's googletest sources, and the
+#                                      stand-in compiler (tests/standin-dcc.exe)
 #   scripts/build-windows.sh --smoke   build, then run both programs under Wine in a throwaway
 #                                      prefix and check what they did (with --x86: under 32-bit
 #                                      Wine, wine32:i386)
@@ -30,7 +31,7 @@ for arg in "$@"; do
   --tests) tests=1 ;;
   --x86) arch=x86 ;;
   -h | --help)
-    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   *)
@@ -137,7 +138,7 @@ targets=(quillet-sfx quillet-pack)
 if [ "$tests" -eq 1 ]; then
   build_gtest
   test_options=(-DQUILLET_TESTS=ON -DGTest_DIR="$deps/gtest/lib/cmake/GTest")
-  targets+=(quillet-unit-tests)
+  targets+=(quillet-unit-tests quillet-standin-dcc)
 fi
 
 echo "== Windows build ($out)"

@@ -50,5 +50,35 @@ TEST(SplitCommandLine, TokensHaveNoLengthLimit) {
   EXPECT_EQ(tokens[2], "next");
 }
 
+struct QuoteCase {
+  const char* name;
+  std::string argument;
+  std::string quoted; // as the C runtime must read it back
+};
+
+class QuoteWindowsArgumentTest : public ::testing::TestWithParam<QuoteCase> {};
+
+TEST_P(QuoteWindowsArgumentTest, Quotes) {
+  EXPECT_EQ(QuoteWindowsArgument(GetParam().argument), GetParam().quoted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, QuoteWindowsArgumentTest,
+    ::testing::Values(
+        QuoteCase{"PlainStays", "-LEC:\\Out\\", "-LEC:\\Out\\"},
+        QuoteCase{"EmptyIsAPair", "", "\"\""},
+        QuoteCase{"BlankQuotesInnerBackslashesStay", "C:\\My Files\\a.dpk",
+                  "\"C:\\My Files\\a.dpk\""},
+        QuoteCase{"FinalBackslashesDoubled", "-NUC:\\My Dcu\\\\", "\"-NUC:\\My Dcu\\\\\\\\\""},
+        QuoteCase{"QuoteEscaped", "a\"b", "\"a\\\"b\""},
+        QuoteCase{"BackslashesBeforeQuoteDoubledPlusOne", "a\\\\\"b", "\"a\\\\\\\\\\\"b\""},
+        QuoteCase{"TabAndVerticalTab", "a\tb\vc", "\"a\tb\vc\""}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(WindowsCommandLine, ProgramQuotedArgumentsAsAbove) {
+  EXPECT_EQ(WindowsCommandLine("C:\\Studio\\bin\\dcc32.exe", {"-B", "a b"}),
+            "\"C:\\Studio\\bin\\dcc32.exe\" -B \"a b\"");
+}
+
 } // namespace
 } // namespace quillet::platform

@@ -1,0 +1,323 @@
+// Running a Windows program on POSIX systems: under Wine, in the prefix the installer works on.
+// "wine PROGRAM ARGS..." is started with fork and execve (the tool found before the fork, so that
+// a missing Wine is told apart from a program that failed), its standard output and error share
+// one pipe that is read to its end, and once it ended "wineserver -w" waits for the prefix's
+// server, which writes the registry back when it ends.
+//
+// Wine's own status for a program file it cannot open (wine: failed to open "C:\x.exe":
+// c0000135) is 53; it comes back as the exit code of a started program. The pipe's end comes when
+// the program ends: Wine's own services (wineserver, services.exe) do not inherit it.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Platform/ChildProcess.h"
+#include "Platform/FileSystem.h"
+#include "Platform/Posix/WinePrefix.h"
+
+extern char** environ;
+
+namespace quillet::platform {
+
+namespace {
+
+// One file descriptor, closed when its owner goes.
+class Descriptor {
+public:
+  Descriptor() = default;
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() { Close(); }
+  int Get() const { return fd_; }
+  void Close() {
+    if (fd_ >= 0) {
+      ::close(std::exchange(fd_, -1));
+    }
+  }
+
+private:
+  int fd_ = -1;
+};
+
+// Both ends of a new pipe, closed on exec: only the descriptors a child is handed with dup2 reach
+// it, also when another thread starts a program meanwhile.
+struct Pipe {
+  Descriptor read;
+  Descriptor write;
+  bool Open() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+      return false;
+    }
+    read = Descriptor(ends[0]);
+    write = Descriptor(ends[1]);
+    return true;
+  }
+};
+
+std::string ErrorText(int error) {
+  return std::strerror(error);
+}
+
+bool IsProgramFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         ::access(path.c_str(), X_OK) == 0;
+}
+
+// The program file of one of Wine's tools: $VARIABLE when set (a name without "/" is looked up
+// as below), else `name` in the folders of $PATH. Empty when there is none.
+std::string FindTool(const char* variable, const char* name) {
+  std::string wanted = name;
+  if (const char* set = std::getenv(variable); set != nullptr && *set != '\0') {
+    wanted = set;
+    if (wanted.find('/') != std::string::npos) {
+      return wanted;
+    }
+  }
+  const char* path = std::getenv("PATH");
+  const std::string_view folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t end = std::min(folders.find(':', pos), folders.size());
+    std::string folder(folders.substr(pos, end - pos));
+    const std::string candidate = (folder.empty() ? "." : folder) + "/" + wanted;
+    if (IsProgramFile(candidate)) {
+      return candidate;
+    }
+    if (end == folders.size()) {
+      return {};
+    }
+    pos = end + 1;
+  }
+}
+
+// Our environment with the prefix the installer works on, and Wine's debug output off unless the
+// user chose what it shows.
+std::vector<std::string> WineEnvironment() {
+  std::vector<std::string> environment;
+  bool debugChosen = false;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view text = *entry;
+    if (text.starts_with("WINEPREFIX=")) {
+      continue;
+    }
+    debugChosen = debugChosen || text.starts_with("WINEDEBUG=");
+    environment.emplace_back(text);
+  }
+  environment.push_back("WINEPREFIX=" + posix::WinePrefix());
+  if (!debugChosen) {
+    environment.emplace_back("WINEDEBUG=-all");
+  }
+  return environment;
+}
+
+std::vector<char*> NullEnded(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) {
+    pointers.push_back(text.data());
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// What a child that could not be started tells its parent through the error pipe.
+struct StartFailure {
+  int step; // 0: the working folder, 1: the program
+  int error;
+};
+
+void WriteAll(int fd, const void* data, std::size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, bytes, size);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return;
+    }
+    bytes += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+// Reads `fd` to its end into `text`; false on a read error.
+bool ReadToEnd(int fd, std::string& text) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      text.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      return true;
+    } else if (errno != EINTR) {
+      return false;
+    }
+  }
+}
+
+struct Started {
+  pid_t pid = -1;
+  std::string problem;
+};
+
+// Starts `argv` (argv[0] the program file) with `environment`, no input, standard output and
+// error onto `output`, in the native folder `folder` unless it is empty. Between fork and execve
+// the child calls only async-signal-safe functions: every text is made before.
+Started Start(std::vector<std::string> argv, std::vector<std::string> environment, int output,
+              const std::string& folder) {
+  const std::vector<char*> arguments = NullEnded(argv);
+  const std::vector<char*> variables = NullEnded(environment);
+  const Descriptor input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  Pipe failure;
+  if (input.Get() < 0 || !failure.Open()) {
+    return {-1, "cannot prepare the start of " + argv[0] + ": " + ErrorText(errno)};
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    return {-1, "cannot start " + argv[0] + ": " + ErrorText(errno)};
+  }
+  if (pid == 0) {
+    // The installer blocks signals while it commits files, and ignores SIGPIPE: the program
+    // starts with neither.
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    ::sigaction(SIGPIPE, &standard, nullptr);
+    StartFailure report{0, 0};
+    if (::dup2(input.Get(), 0) < 0 || ::dup2(output, 1) < 0 || ::dup2(output, 2) < 0) {
+      report = {1, errno};
+    } else if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
+      report = {0, errno};
+    } else {
+      ::execve(arguments[0], arguments.data(), variables.data());
+      report = {1, errno};
+    }
+    WriteAll(failure.write.Get(), &report, sizeof report);
+    ::_exit(127);
+  }
+  failure.write.Close();
+  StartFailure report{};
+  std::string received;
+  ReadToEnd(failure.read.Get(), received); // empty: execve closed it, the program runs
+  if (received.size() < sizeof report) {
+    return {pid, {}};
+  }
+  std::memcpy(&report, received.data(), sizeof report);
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  return {-1, report.step == 0
+                  ? "cannot enter the working folder " + folder + ": " + ErrorText(report.error)
+                  : "cannot start " + argv[0] + ": " + ErrorText(report.error)};
+}
+
+// Waits for a started child; its exit status, or -1 with `problem` set.
+int Wait(pid_t pid, const std::string& name, std::string& problem) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      problem = "cannot wait for " + name + ": " + ErrorText(errno);
+      return -1;
+    }
+  }
+  if (WIFEXITED(status)) {
+    return WEXITSTATUS(status);
+  }
+  problem = name + " ended by signal " + std::to_string(WTERMSIG(status));
+  return -1;
+}
+
+// Waits until no wineserver serves the prefix any more; a problem text when that cannot be
+// known.
+std::string WaitForWineserver(const std::vector<std::string>& environment) {
+  const std::string server = FindTool("WINESERVER", "wineserver");
+  if (server.empty()) {
+    return "wineserver was not found ($WINESERVER or PATH): the prefix's registry may still be "
+           "held";
+  }
+  const Descriptor nothing(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  if (nothing.Get() < 0) {
+    return "cannot open /dev/null: " + ErrorText(errno);
+  }
+  const Started started = Start({server, "-w"}, environment, nothing.Get(), {});
+  if (started.pid < 0) {
+    return started.problem;
+  }
+  std::string problem;
+  const int status = Wait(started.pid, server + " -w", problem);
+  if (problem.empty() && status != 0) {
+    problem = server + " -w ended with status " + std::to_string(status);
+  }
+  return problem;
+}
+
+} // namespace
+
+ChildResult RunWindowsProgram(std::string_view program, const std::vector<std::string>& arguments,
+                              std::string_view workingFolder) {
+  ChildResult result;
+  const std::string wine = FindTool("WINELOADER", "wine");
+  if (wine.empty()) {
+    result.problem = "wine was not found ($WINELOADER or PATH): it runs " + std::string(program);
+    return result;
+  }
+  std::vector<std::string> argv = {wine, std::string(program)};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const std::vector<std::string> environment = WineEnvironment();
+  const std::string folder = workingFolder.empty() ? std::string() : NativePath(workingFolder);
+
+  Pipe output;
+  if (!output.Open()) {
+    result.problem =
+        "cannot make a pipe for the output of " + std::string(program) + ": " + ErrorText(errno);
+    return result;
+  }
+  const Started started = Start(std::move(argv), environment, output.write.Get(), folder);
+  output.write.Close(); // the end comes when the child's copies close
+  if (started.pid < 0) {
+    result.problem = started.problem;
+    return result;
+  }
+  result.started = true;
+  const bool read = ReadToEnd(output.read.Get(), result.output);
+  const int readError = errno;
+  output.read.Close(); // a child still writing after a read error gets EPIPE instead of blocking
+  result.exitCode = Wait(started.pid, wine + " " + std::string(program), result.problem);
+  if (!read && result.problem.empty()) {
+    result.problem =
+        "cannot read the output of " + std::string(program) + ": " + ErrorText(readError);
+  }
+  const std::string serverProblem = WaitForWineserver(environment);
+  if (result.problem.empty()) {
+    result.problem = serverProblem;
+  }
+  return result;
+}
+
+bool ProgramRunning(const std::vector<std::string>& /*programs*/) {
+  return false; // the registry's own check finds a running Wine program of the prefix
+}
+
+} // namespace quillet::platform

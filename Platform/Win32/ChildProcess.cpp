@@ -1,0 +1,191 @@
+// Running a Windows program and finding running ones, on Windows. The program gets a command line
+// its C runtime splits back into the given arguments, no window, NUL as input and one pipe for
+// its output and errors; only those two handles are inherited (PROC_THREAD_ATTRIBUTE_HANDLE_LIST),
+// so that a handle another thread made inheritable meanwhile does not keep the pipe open.
+#include "Platform/ChildProcess.h"
+#include "Platform/Ascii.h"
+#include "Platform/CommandLine.h"
+#include "Platform/Win32/Win32.h"
+
+#include <tlhelp32.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quillet::platform {
+
+namespace {
+
+// The system's text for an error code, in UTF-8, with its number.
+std::string ErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message(text != nullptr ? text : L"", length);
+  ::LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                              message.back() == L' ' || message.back() == L'.')) {
+    message.pop_back();
+  }
+  return "error " + std::to_string(error) + (message.empty() ? "" : ": ") +
+         win32::TextOfWide(message);
+}
+
+// The attribute list that names the handles a child inherits, deleted with its owner.
+class InheritedHandles {
+public:
+  explicit InheritedHandles(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    buffer_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+    if (size == 0 || !::InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+      return;
+    }
+    initialised_ = true;
+    ok_ = ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                      handles_.size() * sizeof(HANDLE), nullptr, nullptr) != 0;
+  }
+  ~InheritedHandles() {
+    if (initialised_) {
+      ::DeleteProcThreadAttributeList(List());
+    }
+  }
+  InheritedHandles(const InheritedHandles&) = delete;
+  InheritedHandles& operator=(const InheritedHandles&) = delete;
+
+  bool Ok() const { return ok_; }
+  LPPROC_THREAD_ATTRIBUTE_LIST List() {
+    return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+  }
+
+private:
+  std::vector<HANDLE> handles_; // the list points into this
+  std::vector<char> buffer_;
+  bool initialised_ = false;
+  bool ok_ = false;
+};
+
+// The full path of a process's program file in UTF-8; empty when it cannot be asked.
+std::string ProgramOfProcess(DWORD id) {
+  const win32::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  if (!process.Valid()) {
+    return {};
+  }
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = static_cast<DWORD>(path.size());
+    if (::QueryFullProcessImageNameW(process.Get(), 0, path.data(), &length)) {
+      path.resize(length);
+      return win32::TextOfWide(path);
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || path.size() >= 32768) {
+      return {};
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+} // namespace
+
+ChildResult RunWindowsProgram(std::string_view program, const std::vector<std::string>& arguments,
+                              std::string_view workingFolder) {
+  ChildResult result;
+  const std::string name(program);
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (!::CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+    result.problem =
+        "cannot make a pipe for the output of " + name + ": " + ErrorText(::GetLastError());
+    return result;
+  }
+  win32::UniqueHandle output(readEnd);
+  win32::UniqueHandle childOutput(writeEnd);
+  // Our end stays ours.
+  ::SetHandleInformation(output.Get(), HANDLE_FLAG_INHERIT, 0);
+  win32::UniqueHandle input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          &inheritable, OPEN_EXISTING, 0, nullptr));
+  if (!input.Valid()) {
+    result.problem = "cannot open NUL for " + name + ": " + ErrorText(::GetLastError());
+    return result;
+  }
+  InheritedHandles inherited({input.Get(), childOutput.Get()});
+  if (!inherited.Ok()) {
+    result.problem =
+        "cannot name the handles " + name + " inherits: " + ErrorText(::GetLastError());
+    return result;
+  }
+
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = input.Get();
+  startup.StartupInfo.hStdOutput = childOutput.Get();
+  startup.StartupInfo.hStdError = childOutput.Get();
+  startup.lpAttributeList = inherited.List();
+  const std::wstring application = win32::WideOfText(program);
+  std::wstring commandLine = win32::WideOfText(WindowsCommandLine(program, arguments));
+  const std::wstring folder = win32::WideOfText(workingFolder);
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo,
+                        &started)) {
+    result.problem = "cannot start " + name + ": " + ErrorText(::GetLastError());
+    return result;
+  }
+  const win32::UniqueHandle process(started.hProcess);
+  const win32::UniqueHandle thread(started.hThread);
+  result.started = true;
+  // The pipe ends when the child's copy of the write end closes.
+  childOutput.Close();
+  input.Close();
+
+  char buffer[65536];
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(output.Get(), buffer, sizeof buffer, &read, nullptr)) {
+      if (const DWORD error = ::GetLastError(); error != ERROR_BROKEN_PIPE) {
+        result.problem = "cannot read the output of " + name + ": " + ErrorText(error);
+      }
+      break;
+    }
+    result.output.append(buffer, read);
+  }
+  output.Close(); // a child still writing after a read error fails instead of blocking
+  DWORD exitCode = 0;
+  if (::WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0 ||
+      !::GetExitCodeProcess(process.Get(), &exitCode)) {
+    result.problem = "cannot wait for " + name + ": " + ErrorText(::GetLastError());
+    return result;
+  }
+  result.exitCode = static_cast<int>(exitCode);
+  return result;
+}
+
+bool ProgramRunning(const std::vector<std::string>& programs) {
+  const win32::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.Valid()) {
+    return false;
+  }
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+       more = ::Process32NextW(snapshot.Get(), &entry)) {
+    if (entry.th32ProcessID == 0) {
+      continue;
+    }
+    const std::string path = ProgramOfProcess(entry.th32ProcessID);
+    for (const std::string& program : programs) {
+      if (!path.empty() && EqualIgnoringAsciiCase(path, program)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+} // namespace quillet::platform
