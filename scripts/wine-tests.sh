@@ -41,5 +41,7 @@ wine "$out/tests/quillet-unit-tests.exe" --gtest_brief=1
 
 if [ -x build/tests/quillet-wine-tests ]; then
   echo "== Windows installer under Wine, against the Linux build"
-  QUILLET_WINDOWS_SFX="$PWD/$out/quillet-sfx.exe" build/tests/quillet-wine-tests --gtest_brief=1
+  QUILLET_WINDOWS_SFX="$PWD/$out/quillet-sfx.exe" \
+    QUILLET_WINDOWS_STANDIN="$PWD/$out/tests/standin-dcc.exe" \
+    build/tests/quillet-wine-tests --gtest_brief=1
 fi
