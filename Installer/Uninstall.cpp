@@ -224,10 +224,11 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     platform::RemoveUserValue(indexKey, value.name, INDEX_PARENTS);
     console.WriteLine(
         "Removed " + Plural(removed.files, "file", "files") + ", " +
-        Plural(folderCount, "folder", "folders") + " and " +
+        Plural(folderCount, "folder", "folders") + (packages > 0 ? ", " : " and ") +
         Plural(entries, "library-path entry", "library-path entries") +
-        (packages > 0 ? " and unregistered " + Plural(packages, "package", "packages")
-                      : std::string()) +
+        (packages > 0
+             ? " and " + Plural(packages, "registered package", "registered packages")
+             : std::string()) +
         " of " + std::string(name) +
         (removed.kept > 0
              ? "; kept " + Plural(removed.kept, "file", "files") + " that the user changed"

@@ -33,8 +33,8 @@ build/quillet-pack list "$demo/TallowmereSetup"
 
 echo
 echo "== The stand-in compiler, playing RAD Studio 12's dcc32.exe and dcc64.exe"
-x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -static -municode -o "$demo/standin-dcc.exe" \
-  tests/standin/StandinCompiler.cpp
+x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -static -o "$demo/standin-dcc.exe" \
+  tests/standin/StandinCompiler.cpp -lshell32
 
 echo
 echo "== A demo Wine prefix with four registered IDEs: $demo/prefix"

@@ -4,6 +4,7 @@
 // compiler would, and writes small text files where the compiler writes the package, its .dcp,
 // .dcu and C++ files. Every call's command line is appended to standin-calls.txt beside the
 // program; a file standin-refuses beside it plays an edition without command-line compiling.
+// Copied as bds.exe, it plays the running IDE.
 // A standalone Windows console program: no project library.
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -340,6 +341,15 @@ int main() {
   }
   const fs::path own(ownPath);
   const fs::path ownFolder = own.parent_path();
+  // Copied as bds.exe it plays a running IDE instead: it waits until a file standin-stop appears
+  // beside it, a minute at most.
+  if (Lower(Utf8(own.filename().wstring())) == "bds.exe") {
+    std::error_code error;
+    for (int i = 0; i < 600 && !fs::exists(ownFolder / "standin-stop", error); ++i) {
+      ::Sleep(100);
+    }
+    return 0;
+  }
   const std::string platform =
       Lower(Utf8(own.stem().wstring())).find("dcc64") != std::string::npos ? "Win64" : "Win32";
   std::printf("Quillet stand-in compiler for %s (plays the IDE's dcc)\n", platform.c_str());

@@ -16,9 +16,10 @@ TEST(InstallRecord, TextReadsBackWhatWasWritten) {
                            {{"Src\\\xE6\x97\xA5\xE6\x9C\xAC.pas", 1234, 0x0089abcd, 0x58616000},
                             {"D:\\Shared\\w.bpl", UINT64_MAX, 0xFFFFFFFF, 0}},
                            {"C:\\Lib\\W\xC3\xBC", "C:\\Lib\\W\xC3\xBC\\Src"},
-                           {{"Software\\X\\Library\\Win32", "Search Path", "C:\\Lib\\S"}}};
+                           {{"Software\\X\\Library\\Win32", "Search Path", "C:\\Lib\\S"}},
+                           {{"Software\\X\\Known Packages", "C:\\Bpl\\W290.bpl"}}};
   const InstallRecord bare{"W", "", "", "C:\\W", "", {{"a", 0, 0, 0xFFFFFFFF}, {"\\\\s\\a"}},
-                           {},  {}};
+                           {},  {}, {}};
   for (const InstallRecord& record : {full, bare}) {
     std::string text = RecordText(record);
     const std::optional<InstallRecord> read = RecordOfText(text);

@@ -15,13 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// $QUILLET_WINDOWS_STANDIN, else tests/standin-dcc.exe in the build of $QUILLET_WINDOWS_SFX.
 fs::path Standin() {
-  if (const char* set = std::getenv("QUILLET_WINDOWS_STANDIN"); set != nullptr && *set != '\0') {
-    return set;
-  }
-  const std::string sfx = test::wine::WindowsSfx();
-  return sfx.empty() ? fs::path() : fs::path(sfx).parent_path() / "tests" / "standin-dcc.exe";
+  return test::wine::WindowsStandin();
 }
 
 struct BuildCase {

@@ -27,6 +27,15 @@ std::string WindowsPath(const fs::path& native) {
   return path;
 }
 
+std::string WindowsStandin() {
+  if (const char* set = std::getenv("QUILLET_WINDOWS_STANDIN"); set != nullptr && *set != '\0') {
+    return set;
+  }
+  const std::string sfx = WindowsSfx();
+  return sfx.empty() ? std::string()
+                     : (fs::path(sfx).parent_path() / "tests" / "standin-dcc.exe").string();
+}
+
 ProgramResult RunWindows(const std::string& exe, const std::vector<std::string>& arguments,
                          const ProgramOptions& options) {
   std::vector<std::string> all{exe};

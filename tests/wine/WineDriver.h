@@ -14,6 +14,9 @@ namespace quillet::test::wine {
 
 // The Windows installer's native path; empty when the suite is not configured.
 std::string WindowsSfx();
+// The stand-in compiler of the Windows build: $QUILLET_WINDOWS_STANDIN, else tests/standin-dcc.exe
+// in the build of the Windows installer; empty when the suite is not configured.
+std::string WindowsStandin();
 // The booted prefix ($WINEPREFIX).
 std::filesystem::path Prefix();
 

@@ -31,9 +31,8 @@ std::string Key(const std::string& below) {
   return std::string(VERSION_KEY) + "\\" + below;
 }
 
-// The stand-in compiler that the Windows build's tests folder holds.
 fs::path Standin() {
-  return fs::path(test::wine::WindowsSfx()).parent_path() / "tests" / "standin-dcc.exe";
+  return test::wine::WindowsStandin();
 }
 
 struct PackageCase {
@@ -171,7 +170,7 @@ protected:
     options.input = input;
     options.environment["DISPLAY"] = std::nullopt;
     options.environment["WAYLAND_DISPLAY"] = std::nullopt;
-    options.workingDirectory = dir_.path();
+    options.workingDirectory = dir_.Path();
     return options;
   }
 
@@ -225,7 +224,7 @@ protected:
 
 TEST_P(WinePackages, BothBuildsBuildRegisterAndRemove) {
   const PackageCase& c = GetParam();
-  const fs::path package = dir_.path() / "tallow.dat";
+  const fs::path package = dir_.Path() / "tallow.dat";
   test::WriteFile(package, SerializePackage(TallowPackage(c)));
   for (const bool windows : {false, true}) {
     SCOPED_TRACE(windows ? "Windows build" : "Linux build");
