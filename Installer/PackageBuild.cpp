@@ -30,6 +30,8 @@ constexpr std::uint32_t X64_IDE_ALWAYS_SINCE = 37;
 constexpr std::string_view DPL_OUTPUT_VALUE = "Package DPL Output";
 constexpr std::string_view DCP_OUTPUT_VALUE = "Package DCP Output";
 constexpr std::string_view PATH_VALUE = "PATH";
+// The system's PATH as an override of the IDE names it.
+constexpr std::string_view SYSTEM_PATH = "$(PATH)";
 // What an edition without command-line compiling prints instead of compiling.
 constexpr std::string_view REFUSAL_TEXT = "does not support command line compiling";
 // The unit scopes of a VCL application, which package sources written for older versions need
@@ -543,6 +545,17 @@ bool EarlierOwns(const TurnRecorder& recorder, const RecordedLibraryEntry& entry
 
 } // namespace
 
+platform::UserListResult RemoveListEntry(const RecordedLibraryEntry& entry) {
+  const platform::UserListResult result =
+      platform::ChangeUserLists({{entry.key, entry.value, false}}, "", entry.folder);
+  if (result.outcome == platform::UserListOutcome::Added &&
+      platform::EqualIgnoringAsciiCase(entry.value, PATH_VALUE) &&
+      TrimBlanks(platform::ReadUserText(entry.key, entry.value).value_or("")) == SYSTEM_PATH) {
+    platform::RemoveUserValue(entry.key, entry.value);
+  }
+  return result;
+}
+
 bool AnySetServes(const std::vector<PackageSet>& sets, const IdeInstallation& installation) {
   return std::any_of(sets.begin(), sets.end(), [&](const PackageSet& set) {
     return set.Serves(installation.BasePath(), installation.Version());
@@ -628,7 +641,8 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
     const platform::UserListResult result =
         before ? platform::ChangeUserLists({{environment, std::string(PATH_VALUE), false}},
                                            folder, {})
-               : platform::SetUserText(environment, PATH_VALUE, folder + ";$(PATH)");
+               : platform::SetUserText(environment, PATH_VALUE,
+                                       folder + ";" + std::string(SYSTEM_PATH));
     const std::string refusal = SettingRefusal(result, "not added");
     console.WriteLine(refusal.empty() ? (heldBefore ? "already there" : "OK") : refusal);
     if (!refusal.empty()) {
@@ -673,8 +687,7 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
           continue;
         }
         console.WriteText("Removing " + InLine(entry.folder) + " from the IDE's PATH .. ");
-        const platform::UserListResult result =
-            platform::ChangeUserLists({{entry.key, entry.value, false}}, "", entry.folder);
+        const platform::UserListResult result = RemoveListEntry(entry);
         const std::string refusal = SettingRefusal(result, "not removed");
         console.WriteLine(refusal.empty() ? "OK" : refusal);
         if (!refusal.empty()) {

@@ -9,7 +9,9 @@
 #include "Installer/Console.h"
 #include "Installer/InstallContext.h"
 #include "Package/IdeInstallation.h"
+#include "Package/InstallRecord.h"
 #include "Package/PackageOptions.h"
+#include "Platform/UserRegistry.h"
 
 namespace quillet {
 
@@ -29,6 +31,11 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
 
 // Whether a set serves the installation.
 bool AnySetServes(const std::vector<PackageSet>& sets, const IdeInstallation& installation);
+
+// Takes a folder off the IDE's PATH ("Environment Variables\PATH"), or any other list entry
+// the same way; a PATH left naming nothing but the system's ("$(PATH)") goes whole, as it was
+// before the installer made it.
+platform::UserListResult RemoveListEntry(const RecordedLibraryEntry& entry);
 
 // Keeps the earlier installation's built files, registered packages and PATH entries in the
 // turn's record, for a turn that changed none of the IDE's settings (its IDE was running).

@@ -9,6 +9,7 @@
 #include "Installer/IdeDiscovery.h"
 #include "Installer/Installation.h"
 #include "Installer/LibraryPaths.h"
+#include "Installer/PackageBuild.h"
 #include "Installer/TurnRecord.h"
 #include "Package/IdeInstallation.h"
 #include "Platform/Ascii.h"
@@ -167,8 +168,7 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     std::size_t failed = removed.failed;
     std::size_t entries = 0;
     for (const RecordedLibraryEntry& entry : library) {
-      const platform::UserListResult result =
-          platform::ChangeUserLists({{entry.key, entry.value, false}}, "", entry.folder);
+      const platform::UserListResult result = RemoveListEntry(entry);
       switch (result.outcome) {
       case platform::UserListOutcome::Added:
         ++entries;
