@@ -57,8 +57,8 @@ std::string SettingRefusal(const platform::UserListResult& result, std::string_v
   case platform::UserListOutcome::Present:
     return {};
   case platform::UserListOutcome::KeyMissing:
-    return head + "the IDE has no settings for this user yet (HKEY_CURRENT_USER\\" +
-           result.detail + " does not exist); start the IDE once, then run the installer again";
+    return head + "the IDE has no settings for this user yet (HKEY_CURRENT_USER\\" + result.detail +
+           " does not exist); start the IDE once, then run the installer again";
   case platform::UserListOutcome::InUse:
     // A detail says why it cannot be told whether they run: nothing is changed then either.
     return result.detail.empty()
@@ -93,7 +93,8 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
     }
     planned.push_back(std::move(item));
   };
-  const LibraryFolders folders = settings.FoldersFor(installation.BasePath(), installation.Version());
+  const LibraryFolders folders =
+      settings.FoldersFor(installation.BasePath(), installation.Version());
   for (const std::string& folder : folders.searchPaths) {
     plan(folder, LibraryList::Search);
   }

@@ -61,8 +61,11 @@ std::optional<std::string> ExpandIdeMacros(std::string_view text,
   const std::string root = WithoutSeparator(installation.Root());
   const std::string common = WithoutSeparator(std::string(shared));
   const std::pair<std::string_view, std::string_view> macros[] = {
-      {"BDS", root},         {"DELPHI", root},          {"BCB", root},
-      {"BDSCOMMONDIR", common}, {"Platform", platformName},
+      {"BDS", root},
+      {"DELPHI", root},
+      {"BCB", root},
+      {"BDSCOMMONDIR", common},
+      {"Platform", platformName},
   };
   std::string expanded;
   while (!text.empty()) {
@@ -409,8 +412,8 @@ Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName)
       Record(path);
     }
     for (const std::string& unit : job.source.contains) {
-      for (const std::string& path : {out.units + unit + ".dcu", out.units + unit + ".obj",
-                                      out.hpp + unit + ".hpp"}) {
+      for (const std::string& path :
+           {out.units + unit + ".dcu", out.units + unit + ".obj", out.hpp + unit + ".hpp"}) {
         Record(path);
       }
     }
@@ -455,8 +458,9 @@ bool SetBuilder::Run() {
   // The IDE loads design-time packages of its own platform: Win32, and Win64 in a 64-bit IDE.
   std::vector<std::string_view> idePlatforms = {DEFAULT_LIBRARY_PLATFORM};
   if (HasX64Ide(installation_) &&
-      std::any_of(set_.platforms.begin(), set_.platforms.end(),
-                  [](const std::string& p) { return platform::EqualIgnoringAsciiCase(p, WIN64); })) {
+      std::any_of(set_.platforms.begin(), set_.platforms.end(), [](const std::string& p) {
+        return platform::EqualIgnoringAsciiCase(p, WIN64);
+      })) {
     idePlatforms.push_back(WIN64);
   }
   for (const std::string_view platformName : idePlatforms) {
@@ -465,8 +469,7 @@ bool SetBuilder::Run() {
       complete = built.ok && complete;
       if (built.ok) {
         registrations.push_back(
-            {built.bpl,
-             job.source.description.empty() ? job.source.name : job.source.description,
+            {built.bpl, job.source.description.empty() ? job.source.name : job.source.description,
              platformName == WIN64});
       }
     }
@@ -608,8 +611,8 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
     }
     platform::UserListResult result = RemoveOtherCopies(key, registration.bpl);
     if (SettingRefusal(result, "-").empty()) {
-      result = RemoveOtherCopies(installation.DisabledPackagesKey(registration.x64),
-                                 registration.bpl);
+      result =
+          RemoveOtherCopies(installation.DisabledPackagesKey(registration.x64), registration.bpl);
     }
     if (SettingRefusal(result, "-").empty()) {
       result = platform::SetUserText(key, registration.bpl, registration.description);
@@ -639,10 +642,10 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
     // The IDE's own PATH value replaces the system's for the programs it runs and the packages it
     // loads; a new one keeps the system's by naming it.
     const platform::UserListResult result =
-        before ? platform::ChangeUserLists({{environment, std::string(PATH_VALUE), false}},
-                                           folder, {})
-               : platform::SetUserText(environment, PATH_VALUE,
-                                       folder + ";" + std::string(SYSTEM_PATH));
+        before
+            ? platform::ChangeUserLists({{environment, std::string(PATH_VALUE), false}}, folder, {})
+            : platform::SetUserText(environment, PATH_VALUE,
+                                    folder + ";" + std::string(SYSTEM_PATH));
     const std::string refusal = SettingRefusal(result, "not added");
     console.WriteLine(refusal.empty() ? (heldBefore ? "already there" : "OK") : refusal);
     if (!refusal.empty()) {

@@ -85,9 +85,8 @@ std::string IdeRoot(const IdeInstallation& installation) {
 bool IdeRunning(const IdeInstallation& installation) {
   const std::string root = IdeRoot(installation);
   return !root.empty() &&
-         platform::ProgramRunning(IdeInstallation(installation.BasePath(),
-                                                  installation.Version(), root)
-                                      .IdePrograms());
+         platform::ProgramRunning(
+             IdeInstallation(installation.BasePath(), installation.Version(), root).IdePrograms());
 }
 
 } // namespace
@@ -196,8 +195,8 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
           platform::RemoveUserValue(registeredValue.key, registeredValue.name);
       const std::string refusal = SettingRefusal(result, "not removed");
       if (!refusal.empty()) {
-        console.WriteLine("Could not remove the registered package " + registeredValue.name +
-                          " (" + registeredValue.key + "): " + refusal.substr(13));
+        console.WriteLine("Could not remove the registered package " + registeredValue.name + " (" +
+                          registeredValue.key + "): " + refusal.substr(13));
         ++failed;
       } else if (result.outcome == platform::UserListOutcome::Added) {
         ++packages;
@@ -226,9 +225,8 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
         "Removed " + Plural(removed.files, "file", "files") + ", " +
         Plural(folderCount, "folder", "folders") + (packages > 0 ? ", " : " and ") +
         Plural(entries, "library-path entry", "library-path entries") +
-        (packages > 0
-             ? " and " + Plural(packages, "registered package", "registered packages")
-             : std::string()) +
+        (packages > 0 ? " and " + Plural(packages, "registered package", "registered packages")
+                      : std::string()) +
         " of " + std::string(name) +
         (removed.kept > 0
              ? "; kept " + Plural(removed.kept, "file", "files") + " that the user changed"

@@ -91,8 +91,8 @@ std::vector<UserTextValue> ReadUserTexts(std::string_view key);
 // POSIX: as user.reg holds it on disk.
 std::optional<std::string> ReadUserText(std::string_view key, std::string_view value);
 
-// Whether a change now would be refused with InUse (POSIX: a wineserver of the prefix runs, or may);
-// nullopt when nothing holds the settings. Windows: always nullopt.
+// Whether a change now would be refused with InUse (POSIX: a wineserver of the prefix runs, or
+// may); nullopt when nothing holds the settings. Windows: always nullopt.
 std::optional<UserListResult> UserSettingsHeld();
 
 // Whether a ";"-separated list holds a folder, compared ignoring ASCII letter case, blanks around

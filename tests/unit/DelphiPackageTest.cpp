@@ -40,7 +40,8 @@ TEST(DelphiPackage, ReadsNameDirectivesAndRequires) {
     const char* package; // name|suffix|auto|description|design|run|required,...|contains,...
   } rows[] = {
       {"Design", std::string(DESIGN_PACKAGE), true,
-       "TallowD||1|Tallow's components|1|0|rtl,designide,Tallow.Runtime,|TallowReg,Tallow.Editors,"},
+       "TallowD||1|Tallow's "
+       "components|1|0|rtl,designide,Tallow.Runtime,|TallowReg,Tallow.Editors,"},
       {"QuotedSuffixShortDescription",
        "(*$RUNONLY*) Package Vcl.Tallow; {$LIBSUFFIX '290'} {$D 'Short'} {$RUNONLY OFF} end.", true,
        "Vcl.Tallow|290|0|Short|0|0||"},

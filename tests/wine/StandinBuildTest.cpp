@@ -22,10 +22,8 @@ fs::path Standin() {
 struct BuildCase {
   const char* name;
   std::vector<std::string> arguments; // after -B -Q and the output folders
-  bool refuses;                       // the edition does not compile from the command line
   int exitCode;
   std::string lastLine;
-  std::vector<std::string> written; // below C:\quillet-standin\out
 };
 
 class StandinBuildTest : public ::testing::TestWithParam<BuildCase> {};
@@ -42,14 +40,10 @@ TEST_P(StandinBuildTest, ComesBackAsOutputAndExitCode) {
   fs::create_directories(root / "out" / "dcp");
   fs::create_directories(root / "My Source");
   fs::copy_file(Standin(), bin / "dcc32.exe");
-  if (GetParam().refuses) {
-    test::WriteFile(bin / "standin-refuses", "");
-  }
   test::WriteFile(root / "My Source" / "Base.dpk",
                   "package Base;\n{$LIBSUFFIX AUTO}\nrequires\n  rtl;\nend.\n");
   test::WriteFile(root / "My Source" / "Top.dpk",
                   "package Top;\n{$LIBSUFFIX AUTO}\nrequires\n  rtl,\n  Base;\nend.\n");
-  test::WriteFile(root / "My Source" / "Broken.dpk", "package Broken;\n// standin-fail\nend.\n");
 
   std::vector<std::string> arguments = {"-B", "-Q", "-LEC:\\quillet-standin\\out\\bpl",
                                         "-LNC:\\quillet-standin\\out\\dcp"};
@@ -65,40 +59,16 @@ TEST_P(StandinBuildTest, ComesBackAsOutputAndExitCode) {
     output.pop_back();
   }
   EXPECT_EQ(output.substr(output.find_last_of('\n') + 1), GetParam().lastLine);
-  for (const std::string& file : GetParam().written) {
-    EXPECT_TRUE(fs::is_regular_file(root / "out" / file)) << file;
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StandinBuildTest,
     ::testing::Values(
-        BuildCase{"Success",
-                  {"-NSSystem;Vcl", "Base.dpk"},
-                  false,
-                  0,
-                  "5 lines, 0.01 seconds, 0 bytes code, 0 bytes data.",
-                  {"bpl/Base290.bpl", "dcp/Base.dcp"}},
-        BuildCase{"FailingPackage",
-                  {"C:\\quillet-standin\\My Source\\Broken.dpk"},
-                  false,
-                  1,
-                  "Fatal: F2063 Could not compile used unit 'Broken.dpk'",
-                  {}},
-        BuildCase{"RefusingEdition",
-                  {"Base.dpk"},
-                  true,
-                  1,
-                  "This version of the product does not support command line compiling.",
-                  {}},
-        BuildCase{
-            "WrongBuildOrder", {"Top.dpk"}, false, 1, "Fatal: F2613 Unit 'Base' not found.", {}},
+        BuildCase{"WrongBuildOrder", {"Top.dpk"}, 1, "Fatal: F2613 Unit 'Base' not found."},
         BuildCase{"BadSwitch",
                   {"-X \"odd\"\\", "Base.dpk"},
-                  false,
                   1,
-                  "Fatal: F1029 Bad command line option: -X \"odd\"\\",
-                  {}}),
+                  "Fatal: F1029 Bad command line option: -X \"odd\"\\"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

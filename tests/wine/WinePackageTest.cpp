@@ -1,7 +1,7 @@
 // Building and registering a package's Delphi packages, with the stand-in compiler in the place of
-// an IDE's: the Linux build runs it through Wine, the Windows build under Wine, and both must build,
-// register and remove the same files and values. A row per outcome: built, failed, refused with
-// and without prebuilt files, a running IDE.
+// an IDE's: the Linux build runs it through Wine, the Windows build under Wine, and both must
+// build, register and remove the same files and values. A row per outcome: built, failed, refused
+// with and without prebuilt files, a running IDE.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -64,15 +64,17 @@ PackageContents TallowPackage(const PackageCase& c) {
       MakeStoredEntry("", std::string(IDENTITY_ENTRY_NAME), IdentityText({"Tallow", "1.0"}), 0),
       MakeStoredEntry("", std::string(IDES_ENTRY_NAME), IdesEntryText(ides), 0),
       MakeStoredEntry("", std::string(PACKAGES_ENTRY_NAME), PackageSetsText({set}), 0),
-      MakeStoredEntry("%zel_root%Packages", "TallowR.dpk",
-                      "package TallowR;\r\n{$DESCRIPTION 'Tallow run-time'}\r\n{$LIBSUFFIX AUTO}\r\n"
-                      "{$RUNONLY}\r\nrequires rtl;\r\ncontains TallowUnit in "
-                      "'..\\Source\\TallowUnit.pas';\r\nend.\r\n"),
-      MakeStoredEntry("%zel_root%Packages", "TallowD.dpk",
-                      std::string("package TallowD;\r\n{$DESCRIPTION 'Tallow components'}\r\n"
-                                  "{$LIBSUFFIX AUTO}\r\n{$DESIGNONLY}\r\nrequires rtl, designide, "
-                                  "TallowR;\r\ncontains TallowReg in '..\\Source\\TallowReg.pas';\r\n") +
-                          (c.failing ? "{ standin-fail }\r\n" : "") + "end.\r\n"),
+      MakeStoredEntry(
+          "%zel_root%Packages", "TallowR.dpk",
+          "package TallowR;\r\n{$DESCRIPTION 'Tallow run-time'}\r\n{$LIBSUFFIX AUTO}\r\n"
+          "{$RUNONLY}\r\nrequires rtl;\r\ncontains TallowUnit in "
+          "'..\\Source\\TallowUnit.pas';\r\nend.\r\n"),
+      MakeStoredEntry(
+          "%zel_root%Packages", "TallowD.dpk",
+          std::string("package TallowD;\r\n{$DESCRIPTION 'Tallow components'}\r\n"
+                      "{$LIBSUFFIX AUTO}\r\n{$DESIGNONLY}\r\nrequires rtl, designide, "
+                      "TallowR;\r\ncontains TallowReg in '..\\Source\\TallowReg.pas';\r\n") +
+              (c.failing ? "{ standin-fail }\r\n" : "") + "end.\r\n"),
       MakeStoredEntry("%zel_root%Source", "TallowUnit.pas", "unit TallowUnit;"),
       MakeStoredEntry("%zel_root%Source", "TallowReg.pas", "unit TallowReg;"),
   };
@@ -96,11 +98,11 @@ std::string Settings() {
       text += std::string(key) + ": " + value.name + " = " + value.text + "\n";
     }
   }
-  text += "PATH: " +
-          platform::ReadUserText(Key("Environment Variables"), "PATH").value_or("(none)") + "\n";
+  text +=
+      "PATH: " + platform::ReadUserText(Key("Environment Variables"), "PATH").value_or("(none)") +
+      "\n";
   text += "Force: " +
-          platform::ReadUserText(Key("Globals"), "ForceEnvOptionsUpdate").value_or("(none)") +
-          "\n";
+          platform::ReadUserText(Key("Globals"), "ForceEnvOptionsUpdate").value_or("(none)") + "\n";
   return text;
 }
 
@@ -188,11 +190,11 @@ protected:
   Outcome Run(const PackageCase& c, const fs::path& package, bool windows) {
     Reset(c);
     std::thread ide;
-    const fs::path stop = test::wine::Prefix() / "drive_c" / "IDE" / "BDS23" / "bin" / "standin-stop";
+    const fs::path stop =
+        test::wine::Prefix() / "drive_c" / "IDE" / "BDS23" / "bin" / "standin-stop";
     if (c.ideRunning) {
-      ide = std::thread([] {
-        test::wine::RunWindows("C:\\IDE\\BDS23\\bin\\bds.exe", {}, ProgramOptions{});
-      });
+      ide = std::thread(
+          [] { test::wine::RunWindows("C:\\IDE\\BDS23\\bin\\bds.exe", {}, ProgramOptions{}); });
       std::this_thread::sleep_for(std::chrono::seconds(3));
     }
     auto run = [&](const std::vector<std::string>& arguments, const std::string& input) {
@@ -236,7 +238,8 @@ TEST_P(WinePackages, BothBuildsBuildRegisterAndRemove) {
         continue;
       }
       EXPECT_NE(outcome.install.output.find(only ? line.substr(2) : line), std::string::npos)
-          << line << "\n" << outcome.install.output;
+          << line << "\n"
+          << outcome.install.output;
     }
     EXPECT_EQ(outcome.registered, c.registered) << outcome.settings;
     // --uninstall takes back everything the install built and registered.
@@ -253,33 +256,63 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, WinePackages,
     ::testing::Values(
         PackageCase{"Built",
-                    true, false, false, false, false, EXIT_INSTALLED,
+                    true,
+                    false,
+                    false,
+                    false,
+                    false,
+                    EXIT_INSTALLED,
                     {BUILT_R, "Building TallowR.dpk for Win64 .. OK",
                      "Building TallowD.dpk for Win32 .. OK",
                      "Registering TallowD290.bpl in the IDE .. OK",
                      "Adding C:\\quillet-out\\Bpl to the IDE's PATH .. OK"},
                     "C:\\quillet-out\\Bpl\\TallowD290.bpl"},
         PackageCase{"FailingPackage",
-                    true, false, true, false, false, 3,
+                    true,
+                    false,
+                    true,
+                    false,
+                    false,
+                    3,
                     {BUILT_R, "Building TallowD.dpk for Win32 .. failed: Fatal: F2063"},
                     "C:\\Old\\TallowD290.bpl"},
         PackageCase{"RefusingEdition",
-                    true, true, false, false, false, 3,
+                    true,
+                    true,
+                    false,
+                    false,
+                    false,
+                    3,
                     {"Building TallowR.dpk for Win32 .. refused",
                      "Build TallowD.dpk for Win32 in the IDE: this edition"},
                     "C:\\Old\\TallowD290.bpl"},
         PackageCase{"RefusingEditionWithPrebuilt",
-                    true, true, false, true, false, EXIT_INSTALLED,
+                    true,
+                    true,
+                    false,
+                    true,
+                    false,
+                    EXIT_INSTALLED,
                     {"Copying the prebuilt TallowR290.bpl for Win64 .. OK",
                      "Copying the prebuilt TallowD290.bpl for Win32 .. OK",
                      "Registering TallowD290.bpl in the IDE .. OK"},
                     "C:\\quillet-out\\Bpl\\TallowD290.bpl"},
         PackageCase{"NoCompilerWithPrebuilt",
-                    false, false, false, true, false, EXIT_INSTALLED,
+                    false,
+                    false,
+                    false,
+                    true,
+                    false,
+                    EXIT_INSTALLED,
                     {"Copying the prebuilt TallowD290.bpl for Win32 .. OK"},
                     "C:\\quillet-out\\Bpl\\TallowD290.bpl"},
         PackageCase{"RunningIde",
-                    true, false, false, false, true, 3,
+                    true,
+                    false,
+                    false,
+                    false,
+                    true,
+                    3,
                     {"W:The IDE in C:\\IDE\\BDS23 is running",
                      "L:The packages are not built: Wine programs of this prefix are running"},
                     "C:\\Old\\TallowD290.bpl"}),
