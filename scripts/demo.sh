@@ -72,9 +72,13 @@ prefix="$demo/prefix"
 cp -a "$booted" "$prefix"
 export WINEPREFIX="$prefix"
 bin_in_prefix="$prefix/drive_c/Program Files/Embarcadero/Studio/23.0/bin"
-# Wine rewrites its font cache's key in user.reg whenever it starts (the compiler runs under it):
-# that section is left out where user.reg is compared.
-settings() { sed '/^\[Software\\\\Wine\\\\Fonts\]/,/^$/d' "$1"; }
+# user.reg as a sorted list of its keys with their values, one block each, for comparing: Wine
+# rewrites the file when it ends after running a program (the compiler runs under it), with its
+# keys in its own order and its font cache's key anew, which is left out.
+settings() {
+  awk 'BEGIN { RS = ""; ORS = "\n" } /^\[Software\\\\Wine\\\\Fonts\]/ { next }
+       { gsub(/\n/, "\001"); print }' "$1" | sort | tr '\001' '\n'
+}
 cp "$prefix/user.reg" "$demo/user.reg.before"
 
 echo
@@ -97,7 +101,7 @@ echo "== How the installer ran RAD Studio 12's compiler (the stand-in notes each
 tr -d '\r' <"$bin_in_prefix/standin-calls.txt"
 
 echo
-echo "== What the run changed in user.reg (every other line is as it was)"
+echo "== What the run changed in user.reg (its keys compared in sorted order; every other is as it was)"
 diff <(settings "$demo/user.reg.before") <(settings "$prefix/user.reg") || true
 
 echo
@@ -153,12 +157,12 @@ set -e
 left=$(added "$up" | grep -v -c '/standin-calls\.txt$' || true)
 # ForceEnvOptionsUpdate stays: the IDE writes its settings out again for command-line builds at its
 # next start, and takes the value back.
-globals='/^\[Software\\\\Embarcadero\\\\BDS\\\\23.0\\\\Globals\]/,/^$/d'
+globals='/^\[Software\\\\Embarcadero\\\\BDS\\\\23.0\\\\Globals\]/,/ForceEnvOptionsUpdate/d'
 if cmp -s <(settings "$demo/user.reg.before") <(settings "$up/user.reg" | sed "$globals") &&
   [ "$left" -eq 0 ] && [ "$stale" -eq 0 ]; then
   echo "After --uninstall (exit status $removed): drive C: holds what it held before, and" \
-    "user.reg is byte for byte as before the first install but for Wine's font cache and" \
-    "RAD Studio 12's Globals\\ForceEnvOptionsUpdate=1"
+    "user.reg holds the keys and values it held before the first install, every one, but" \
+    "RAD Studio 12's Globals\\ForceEnvOptionsUpdate=1 (and Wine's font cache)"
 else
   echo "After --uninstall (exit status $removed): $left new paths left on drive C:; user.reg:"
   diff <(settings "$demo/user.reg.before") <(settings "$up/user.reg") || true
