@@ -337,8 +337,10 @@ Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName)
   const OutputFolders out = OutputFor(installation_, shared_, platformName, context_.PackageRoot);
   const std::string name(FileNameOf(job.project));
   const std::string bpl = out.bpl + BplFileName(job.source, installation_.Major());
-  for (const std::string* folder : {&out.bpl, &out.dcp, &out.units}) {
-    if (!MakeFolder(*folder)) {
+  // The compiler writes into existing folders only.
+  const bool cpp = HasCppPersonality(installation_);
+  for (const std::string* folder : {&out.bpl, &out.dcp, &out.units, &out.hpp}) {
+    if ((folder != &out.hpp || cpp) && !MakeFolder(*folder)) {
       console_.WriteLine("Building " + InLine(name) + " for " + std::string(platformName) +
                          " .. failed: the folder [" + InLine(*folder) + "] cannot be made");
       return built;
@@ -371,7 +373,7 @@ Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName)
     arguments.push_back("-LN" + WithoutSeparator(out.dcp));
     arguments.push_back(std::string(installation_.UnitOutputSwitch()) +
                         WithoutSeparator(out.units));
-    if (HasCppPersonality(installation_)) {
+    if (cpp) {
       // The C++ personality gets the .bpi, .lib and .hpp files that its projects link and include.
       arguments.push_back("-JL");
       arguments.push_back("-NB" + WithoutSeparator(out.dcp));
@@ -390,9 +392,12 @@ Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName)
     if (Contains(result.output, REFUSAL_TEXT)) {
       console_.WriteLine("refused: this edition of the IDE does not compile from the command line");
       why = "this edition of the IDE does not compile from the command line";
-    } else if (result.exitCode != 0 || !platform::PathExists(bpl)) {
+    } else if (result.exitCode != 0) {
       const std::string line = LastErrorLine(result.output);
       console_.WriteLine("failed" + (line.empty() ? std::string() : ": " + InLine(line)));
+      return built;
+    } else if (!platform::PathExists(bpl)) {
+      console_.WriteLine("failed: the compiler ended without writing [" + InLine(bpl) + "]");
       return built;
     } else {
       console_.WriteLine("OK");

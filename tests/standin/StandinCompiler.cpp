@@ -229,17 +229,17 @@ PackageSource ReadPackage(const std::string& text) {
   return package;
 }
 
-// The package version of the compiler's IDE, from its folder "...\NN.0\bin"; 23 when it does
-// not say.
+// The BDS version of the compiler's IDE, from its folder "...\NN.0\bin"; 0 (an IDE that predates
+// numbered folders) when it does not say.
 int PackageVersion(const fs::path& ownFolder) {
   if (Lower(Utf8(ownFolder.filename().wstring())) != "bin") {
-    return 23;
+    return 0;
   }
   const std::string version = Utf8(ownFolder.parent_path().filename().wstring());
   const std::size_t dot = version.find('.');
   if (dot == 0 || dot == std::string::npos || version.substr(dot) != ".0" ||
       version.find_first_not_of("0123456789") != dot) {
-    return 23;
+    return 0;
   }
   return std::stoi(version.substr(0, dot));
 }
@@ -296,9 +296,11 @@ int Compile(const Options& options, const fs::path& ownFolder, const std::string
   }
 
   const int version = PackageVersion(ownFolder);
-  const std::string suffix = package.autoSuffix
-                                 ? std::to_string(version < 37 ? (version + 6) * 10 : version * 10)
-                                 : package.suffix;
+  // AUTO is the package version from RAD Studio 10.4 (BDS 21.0); older compilers add nothing.
+  const std::string suffix =
+      !package.autoSuffix ? package.suffix
+      : version < 21      ? std::string()
+                          : std::to_string(version < 37 ? (version + 6) * 10 : version * 10);
   const std::string about = "Quillet stand-in output\npackage " + package.name + "\nplatform " +
                             platform + "\ndescription " + package.description + "\n";
   const fs::path linkFolder = *(options.bpiFolder ? options.bpiFolder : options.dcpFolder);

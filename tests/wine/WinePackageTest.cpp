@@ -127,7 +127,7 @@ protected:
     }
     static bool registered = false;
     if (!registered) {
-      test::wine::RegisterIdes({{std::string("HKLM\\") + VERSION_KEY, "C:\\IDE\\BDS23"}});
+      test::wine::RegisterIdes({{std::string("HKLM\\") + VERSION_KEY, "C:\\IDE\\23.0"}});
       registered = true;
     }
   }
@@ -140,7 +140,7 @@ protected:
     for (const char* folder : {"quillet-pkg", "quillet-out", "IDE"}) {
       fs::remove_all(driveC / folder);
     }
-    const fs::path bin = driveC / "IDE" / "BDS23" / "bin";
+    const fs::path bin = driveC / "IDE" / "23.0" / "bin";
     fs::create_directories(bin);
     if (c.compiler) {
       fs::copy_file(Standin(), bin / "dcc32.exe");
@@ -191,10 +191,10 @@ protected:
     Reset(c);
     std::thread ide;
     const fs::path stop =
-        test::wine::Prefix() / "drive_c" / "IDE" / "BDS23" / "bin" / "standin-stop";
+        test::wine::Prefix() / "drive_c" / "IDE" / "23.0" / "bin" / "standin-stop";
     if (c.ideRunning) {
       ide = std::thread(
-          [] { test::wine::RunWindows("C:\\IDE\\BDS23\\bin\\bds.exe", {}, ProgramOptions{}); });
+          [] { test::wine::RunWindows("C:\\IDE\\23.0\\bin\\bds.exe", {}, ProgramOptions{}); });
       std::this_thread::sleep_for(std::chrono::seconds(3));
     }
     auto run = [&](const std::vector<std::string>& arguments, const std::string& input) {
@@ -313,7 +313,7 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     true,
                     3,
-                    {"W:The IDE in C:\\IDE\\BDS23 is running",
+                    {"W:The IDE in C:\\IDE\\23.0 is running",
                      "L:The packages are not built: Wine programs of this prefix are running"},
                     "C:\\Old\\TallowD290.bpl"}),
     [](const auto& info) { return std::string(info.param.name); });
