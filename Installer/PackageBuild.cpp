@@ -451,7 +451,8 @@ bool SetBuilder::Run() {
     }
   }
   for (const std::string& platformName : set_.platforms) {
-    if (installation_.CompilerPath(platformName).empty() && set_.prebuilt.empty()) {
+    // A version that builds nothing for the platform keeps no folders for it either.
+    if (installation_.CompilerPath(platformName).empty()) {
       console_.WriteLine("No packages for " + platformName + ": " +
                          "this version of the IDE does not build for it.");
       continue;

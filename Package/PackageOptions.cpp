@@ -103,6 +103,15 @@ void AddOnce(std::vector<std::string>& into, const std::vector<std::string>& fol
   }
 }
 
+// Appends what follows `key` when the line starts with it.
+bool TakeValue(std::string_view line, std::string_view key, std::vector<std::string>& into) {
+  if (!line.starts_with(key)) {
+    return false;
+  }
+  into.emplace_back(line.substr(key.size()));
+  return true;
+}
+
 } // namespace
 
 LibraryFolders LibrarySettings::FoldersFor(std::string_view basePath,
@@ -151,11 +160,7 @@ LibrarySettings LibrarySettingsOfText(std::string_view text) {
   bool takingFolders = true;
   ForEachLine(text, [&settings, &takingFolders](std::string_view line) {
     const auto take = [line](std::string_view key, std::vector<std::string>& into) {
-      if (!line.starts_with(key)) {
-        return false;
-      }
-      into.emplace_back(line.substr(key.size()));
-      return true;
+      return TakeValue(line, key, into);
     };
     if (line.starts_with(PLATFORM_KEY)) {
       settings.platforms.emplace_back(TrimBlanks(line.substr(PLATFORM_KEY.size())));
@@ -209,11 +214,7 @@ std::vector<PackageSet> PackageSetsOfText(std::string_view text) {
     }
     PackageSet& set = sets.back();
     const auto take = [line](std::string_view key, std::vector<std::string>& into) {
-      if (!line.starts_with(key)) {
-        return false;
-      }
-      into.emplace_back(line.substr(key.size()));
-      return true;
+      return TakeValue(line, key, into);
     };
     if (line.starts_with(PLATFORM_KEY)) {
       set.platforms.emplace_back(TrimBlanks(line.substr(PLATFORM_KEY.size())));
