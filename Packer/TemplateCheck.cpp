@@ -38,7 +38,7 @@ std::string TemplateProblem(std::string_view text, TemplateKind kind) {
       const bool platformMacro = platform::EqualIgnoringAsciiCase(
           piece.text, PLATFORM_MACRO.substr(1, PLATFORM_MACRO.size() - 2));
       if (platformMacro && kind != TemplateKind::Prebuilt) {
-        problem = "%" + std::string(piece.text) + "% in " + quoted +
+        problem = "the macro %" + std::string(piece.text) + "% in " + quoted +
                   " stands for a platform only in the prebuilt folders of [[packages]]; write %% "
                   "for a percent sign";
         return;

@@ -699,10 +699,11 @@ INSTANTIATE_TEST_SUITE_P(
                       "[[packages]]\nruntime = ['%zel_root%src\\a.pas.dpk']\n",
                       "m.toml:7: runtime: %zel_root%src\\a.pas.dpk is no file that an [[entry]] "
                       "installs there"},
-        PlanErrorCase{"PlatformMacroOutsidePrebuilt",
-                      "default-folder = 'd'\n[[entry]]\nsource = 'src'\nfolder = '%platform%'\n",
-                      "m.toml:5: folder: %platform% in '%platform%' stands for a platform only in "
-                      "the prebuilt folders of [[packages]]"},
+        PlanErrorCase{
+            "PlatformMacroOutsidePrebuilt",
+            "default-folder = 'd'\n[[entry]]\nsource = 'src'\nfolder = '%platform%'\n",
+            "m.toml:5: folder: the macro %platform% in '%platform%' stands for a platform only in "
+            "the prebuilt folders of [[packages]]"},
         PlanErrorCase{"CaseSensitiveMiss",
                       "default-folder = 'd'\ncase-sensitive = true\n[[entry]]\n"
                       "source = 'SRC/*.pas'\n",
