@@ -393,7 +393,8 @@ Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName)
       console_.WriteLine("refused: this edition of the IDE does not compile from the command line");
       why = "this edition of the IDE does not compile from the command line";
     } else if (result.exitCode != 0) {
-      const std::string line = LastErrorLine(result.output);
+      const std::string line =
+          result.output.empty() ? result.problem : LastErrorLine(result.output);
       console_.WriteLine("failed" + (line.empty() ? std::string() : ": " + InLine(line)));
       return built;
     } else if (!platform::PathExists(bpl)) {

@@ -273,10 +273,8 @@ std::string WaitForWineserver(const std::vector<std::string>& environment) {
   return problem;
 }
 
-} // namespace
-
-ChildResult RunWindowsProgram(std::string_view program, const std::vector<std::string>& arguments,
-                              std::string_view workingFolder) {
+ChildResult RunOnce(std::string_view program, const std::vector<std::string>& arguments,
+                    std::string_view workingFolder) {
   ChildResult result;
   const std::string wine = FindTool("WINELOADER", "wine");
   if (wine.empty()) {
@@ -312,6 +310,20 @@ ChildResult RunWindowsProgram(std::string_view program, const std::vector<std::s
   const std::string serverProblem = WaitForWineserver(environment);
   if (result.problem.empty()) {
     result.problem = serverProblem;
+  }
+  return result;
+}
+
+} // namespace
+
+ChildResult RunWindowsProgram(std::string_view program, const std::vector<std::string>& arguments,
+                              std::string_view workingFolder) {
+  ChildResult result = RunOnce(program, arguments, workingFolder);
+  // Now and then Wine fails to start a program without a word (ended by a signal, or a failure
+  // status with no output), while the server of the run before it still shuts down: once more
+  // then, which a build of a package bears.
+  if (result.started && result.output.empty() && result.exitCode != 0) {
+    result = RunOnce(program, arguments, workingFolder);
   }
   return result;
 }
