@@ -229,7 +229,8 @@ public:
   SetBuilder(const PackageSet& set, const LibraryFolders& library,
              const IdeInstallation& installation, InstallContext& context, Console& console)
       : set_(set), library_(library), installation_(installation), context_(context),
-        console_(console), shared_(IdeSharedFolder(installation)) {}
+        console_(console), shared_(IdeSharedFolder(installation)),
+        cpp_(HasCppPersonality(installation)) {}
 
   bool Run();
 
@@ -257,6 +258,7 @@ private:
   InstallContext& context_;
   Console& console_;
   std::string shared_;
+  bool cpp_; // the C++ personality is installed: its files are built too
 };
 
 std::optional<PackageJob> SetBuilder::Job(const std::string& projectTemplate, bool design) {
@@ -338,7 +340,7 @@ Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName)
   const std::string name(FileNameOf(job.project));
   const std::string bpl = out.bpl + BplFileName(job.source, installation_.Major());
   // The compiler writes into existing folders only.
-  const bool cpp = HasCppPersonality(installation_);
+  const bool cpp = cpp_;
   for (const std::string* folder : {&out.bpl, &out.dcp, &out.units, &out.hpp}) {
     if ((folder != &out.hpp || cpp) && !MakeFolder(*folder)) {
       console_.WriteLine("Building " + InLine(name) + " for " + std::string(platformName) +
