@@ -2,7 +2,7 @@
 //
 // One piece of the interface between Quillet and the operating system: declared once here,
 // implemented in Platform/Win32/FileSystem.cpp and, on POSIX, in Platform/Posix/PathMapping.cpp,
-// FolderListings.cpp, OutputFile.cpp and FolderLock.cpp.
+// FolderListings.cpp, OutputFile.cpp, FolderLock.cpp and InstalledRemoval.cpp.
 // No OS type appears in it.
 //
 // Paths: the installer speaks Windows paths ("C:\Lib\a.pas"), because packages and registries hold
@@ -13,8 +13,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -51,6 +53,38 @@ bool RemoveFile(std::string_view windowsPath);
 // Removes a folder when it is empty; false when it is not, or cannot be removed. Keeps the
 // listings of a FolderListingScope current.
 bool RemoveEmptyFolder(std::string_view windowsPath);
+
+// What removing an installed file or folder did.
+enum class RemovalOutcome {
+  Removed, // it was there and is gone
+  Missing, // nothing of that name (the folders on the way may be missing too)
+  Changed, // the file is there but `unchanged` said no: left as it is
+  Link,    // a link (symlink, junction, other reparse point) below the base: left, nothing followed
+  NotEmpty, // folders only: not empty, left
+  Failed,   // any other failure; `detail` says why (the system's text)
+};
+struct RemovalResult {
+  RemovalOutcome outcome = RemovalOutcome::Failed;
+  std::string detail;
+};
+
+// Removes the file `relative` ("Source\a.pas": "\"-separated names below `base`, none empty,
+// "." or "..") below the folder `base` (a Windows-style full path, reached as installing reaches
+// folders: links above and at `base` are followed as there) when `unchanged` says yes for its
+// content. No link below `base` is followed: a folder on the way or the file itself that is a
+// link gives Link and nothing is removed. The content that `unchanged` sees is read through the
+// same descriptor/handle of the file that is then removed, so nothing swapped in between the check
+// and the removal is removed in its place. A null `unchanged` removes without looking. POSIX: the
+// names below `base` are matched in any letter case, as NativePath matches them; keeps the
+// listings of a FolderListingScope current.
+RemovalResult
+RemoveInstalledFile(std::string_view base, std::string_view relative,
+                    const std::function<bool(std::span<const unsigned char>)>& unchanged);
+
+// Removes the folder `relative` below `base` when it is empty (relative may be empty: `base`
+// itself is then removed when it is empty and no link; its parent is reached as installing reaches
+// folders). A link where the folder was gives Link and is left.
+RemovalResult RemoveInstalledFolder(std::string_view base, std::string_view relative);
 
 // Whether the system refused to make a folder or a file for lack of rights (a folder the user may
 // not write, such as one below Program Files for a standard user) since the last call; clears it.
@@ -90,6 +124,30 @@ public:
   // killed before it could clean up left in the locked folder itself, those whose process no
   // longer runs. Not in its subfolders: an installer into one of them takes another lock.
   void RemoveStaleFiles();
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// One run at a time for one name, per user: while a taken lock lives, another process's lock of
+// the same name waits. POSIX: per Wine prefix, flock on a file that the lock makes in the
+// prefix's folder ".quillet-locks" (made with mode 0700, the user's own, never reached through a
+// link); Windows: a named mutex in the Local\ namespace made from the case-folded name.
+class NamedLock {
+public:
+  explicit NamedLock(std::string_view name);
+  ~NamedLock();
+  NamedLock(const NamedLock&) = delete;
+  NamedLock& operator=(const NamedLock&) = delete;
+
+  // Takes the lock when nobody holds it. True when taken, and when the lock cannot be made at all:
+  // then there is nothing to wait for, and Held() says that nothing is held.
+  bool TryTake();
+  // Waits until the lock is free, then takes it.
+  void Take();
+  // Whether this object holds the lock.
+  bool Held() const;
 
 private:
   struct State;

@@ -1,7 +1,7 @@
 // What the POSIX file system files share (PathMapping.cpp, FolderWalk.cpp, FolderListings.cpp,
-// OutputFile.cpp, FolderLock.cpp): folders reached through descriptors, the cache of folder
-// listings that case matching reads and file creation updates, and the note of a refusal for lack
-// of rights. Internal to Platform/Posix.
+// OutputFile.cpp, FolderLock.cpp, InstalledRemoval.cpp): folders reached through descriptors, the
+// cache of folder listings that case matching reads and file creation updates, and the note of a
+// refusal for lack of rights. Internal to Platform/Posix.
 #pragma once
 
 #include <sys/stat.h>
@@ -103,6 +103,13 @@ public:
 
   // Takes a name that was removed out of its folder's listing, if that folder has one.
   void NoteRemoved(const FolderId& folder, const std::string& name);
+  // Forgets a folder that was removed: its listing, and the paths held open to it, which a later
+  // Open then reaches afresh (a folder made again under that name is another one).
+  void ForgetFolder(const FolderId& folder);
+
+  // The listing of a folder reached through its descriptor, read on first use while a scope
+  // lives; nullptr without a scope or when the folder cannot be read.
+  FolderListing* ForFolder(const FolderHandle& folder);
 
   // The listing of a native folder path ("" for the current folder, otherwise ending in "/"),
   // read on first use; nullptr when the folder cannot be read. Two paths to one folder share it.
@@ -120,6 +127,9 @@ private:
   std::list<std::pair<std::string, Folder>> heldOrder_;
   std::unordered_map<std::string, std::list<std::pair<std::string, Folder>>::iterator> held_;
 };
+
+// Reads the names of one folder, in directory order; nullopt when it cannot be read.
+std::optional<FolderListing> ReadFolderNames(const FolderHandle& folder);
 
 // The one cache of this program's folder listings.
 ListingCache& Listings();

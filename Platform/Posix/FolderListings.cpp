@@ -43,9 +43,6 @@ std::wstring FoldedName(std::string_view name) {
   return key;
 }
 
-namespace {
-
-// Reads the names of one folder, in directory order; nullopt when it cannot be read.
 std::optional<FolderListing> ReadFolderNames(const FolderHandle& folder) {
   const int fd = ::openat(folder.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr; // owns fd from here on
@@ -70,8 +67,6 @@ std::optional<FolderListing> ReadFolderNames(const FolderHandle& folder) {
   }
   return listing;
 }
-
-} // namespace
 
 Folder ListingCache::Open(const std::string& folder) {
   if (const auto held = held_.find(folder); held != held_.end()) {
@@ -110,6 +105,35 @@ void ListingCache::NoteRemoved(const FolderId& folder, const std::string& name) 
   }
   std::vector<std::string>& sameKey = listing->second.folded[FoldedName(name)];
   sameKey.erase(std::remove(sameKey.begin(), sameKey.end(), name), sameKey.end());
+}
+
+void ListingCache::ForgetFolder(const FolderId& folder) {
+  listings_.erase(folder);
+  std::erase_if(folders_, [&](const auto& known) {
+    return known.second.device == folder.device && known.second.inode == folder.inode;
+  });
+  for (auto held = heldOrder_.begin(); held != heldOrder_.end();) {
+    if (held->second->id.device == folder.device && held->second->id.inode == folder.inode) {
+      held_.erase(held->first);
+      held = heldOrder_.erase(held);
+    } else {
+      ++held;
+    }
+  }
+}
+
+FolderListing* ListingCache::ForFolder(const FolderHandle& folder) {
+  if (!Active()) {
+    return nullptr;
+  }
+  if (const auto known = listings_.find(folder.id); known != listings_.end()) {
+    return &known->second;
+  }
+  std::optional<FolderListing> read = ReadFolderNames(folder);
+  if (!read) {
+    return nullptr;
+  }
+  return &listings_.try_emplace(folder.id, std::move(*read)).first->second;
 }
 
 FolderListing* ListingCache::For(const std::string& folder) {

@@ -4,11 +4,18 @@
 #include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
+#include <iostream>
 #include <iterator>
+#include <map>
+#include <span>
+#include <thread>
 
 #include "Platform/FileSystem.h"
 #include "Platform/TemporaryName.h"
@@ -1020,6 +1027,253 @@ TEST(OutputFile, MovedFileKeepsWorking) {
   EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"first", "second"}));
   EXPECT_EQ(test::ReadFile(dir / "second"), "2");
 }
+
+// ---------------------------------------------------------------------------------------------
+// RemoveInstalledFile, RemoveInstalledFolder: nothing below the base is reached through a link.
+
+struct RemovalCase {
+  const char* name;
+  std::vector<std::string> present;                       // files hold "content"
+  std::vector<std::pair<std::string, std::string>> links; // link below the prefix, link text
+  std::string base;
+  std::string relative;
+  bool folder; // RemoveInstalledFolder, else RemoveInstalledFile with a check of the content
+  RemovalOutcome expected;
+  std::vector<std::string> gone = {}; // below the prefix: what the removal takes
+  std::string edited = {};            // this file holds other content
+};
+void PrintTo(const RemovalCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+using enum RemovalOutcome;
+
+class InstalledRemovalTest : public ::testing::TestWithParam<RemovalCase> {};
+
+TEST_P(InstalledRemovalTest, RemovesOnlyWhatIsBelowTheBase) {
+  const RemovalCase& c = GetParam();
+  for (const bool listed : {false, true}) {
+    TestWinePrefix prefix;
+    prefix.Populate(c.present);
+    for (const auto& [link, text] : c.links) {
+      fs::create_symlink(text, prefix.Path() / link);
+    }
+    if (!c.edited.empty()) {
+      test::WriteFile(prefix.Path() / c.edited, "edited");
+    }
+    auto expected = prefix.Tree();
+    for (const std::string& gone : c.gone) {
+      expected.erase(gone);
+    }
+    std::optional<FolderListingScope> scope;
+    if (listed) {
+      scope.emplace();
+      NativePath(c.base + "\\" + c.relative); // the listings on the way read before
+    }
+    const auto same = [](std::span<const unsigned char> content) {
+      return std::string(content.begin(), content.end()) == "content";
+    };
+    const RemovalResult result = c.folder ? RemoveInstalledFolder(c.base, c.relative)
+                                          : RemoveInstalledFile(c.base, c.relative, same);
+    EXPECT_EQ(result.outcome, c.expected) << result.detail << (listed ? " (with listings)" : "");
+    EXPECT_EQ(prefix.Tree(), expected) << (listed ? "with listings" : "without listings");
+    if (listed) {
+      EXPECT_EQ(PathExists(c.base + "\\" + c.relative),
+                c.expected != Removed && c.expected != Missing)
+          << "listing kept current";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InstalledRemovalTest,
+    ::testing::Values(
+        RemovalCase{"Removed",
+                    {"drive_c/Lib/Src/a.pas"},
+                    {},
+                    "C:\\Lib",
+                    "Src\\a.pas",
+                    false,
+                    Removed,
+                    {"drive_c/Lib/Src/a.pas"}},
+        RemovalCase{"OtherLetterCaseOnDisk",
+                    {"drive_c/Lib/source/A.pas"},
+                    {},
+                    "C:\\LIB",
+                    "Source\\a.pas",
+                    false,
+                    Removed,
+                    {"drive_c/Lib/source/A.pas"}},
+        RemovalCase{"BaseReachedThroughTheUsersLink",
+                    {"drive_c/Lib/a.pas"},
+                    {{"drive_c/Linked", "Lib"}},
+                    "C:\\Linked",
+                    "a.pas",
+                    false,
+                    Removed,
+                    {"drive_c/Lib/a.pas"}},
+        RemovalCase{"Missing", {"drive_c/Lib/Src/"}, {}, "C:\\Lib", "Src\\a.pas", false, Missing},
+        RemovalCase{
+            "MissingFolderOnTheWay", {"drive_c/Lib/"}, {}, "C:\\Lib", "Src\\a.pas", false, Missing},
+        RemovalCase{"Changed",
+                    {"drive_c/Lib/a.pas"},
+                    {},
+                    "C:\\Lib",
+                    "a.pas",
+                    false,
+                    Changed,
+                    {},
+                    "drive_c/Lib/a.pas"},
+        RemovalCase{"FileIsALink",
+                    {"drive_c/Lib/", "drive_c/Else/a.pas"},
+                    {{"drive_c/Lib/a.pas", "../Else/a.pas"}},
+                    "C:\\Lib",
+                    "a.pas",
+                    false,
+                    Link},
+        RemovalCase{"FolderOnTheWayIsALink",
+                    {"drive_c/Lib/", "drive_c/Else/a.pas"},
+                    {{"drive_c/Lib/Src", "../Else"}},
+                    "C:\\Lib",
+                    "Src\\a.pas",
+                    false,
+                    Link},
+        RemovalCase{"NoWayAbove",
+                    {"drive_c/a.pas", "drive_c/Lib/"},
+                    {},
+                    "C:\\Lib",
+                    "..\\a.pas",
+                    false,
+                    Failed},
+        RemovalCase{"EmptyFolder",
+                    {"drive_c/Lib/Src/"},
+                    {},
+                    "C:\\Lib",
+                    "SRC",
+                    true,
+                    Removed,
+                    {"drive_c/Lib/Src/"}},
+        RemovalCase{"BaseItselfEmpty",
+                    {"drive_c/Lib/"},
+                    {},
+                    "C:\\Lib",
+                    "",
+                    true,
+                    Removed,
+                    {"drive_c/Lib/"}},
+        RemovalCase{
+            "FolderNotEmpty", {"drive_c/Lib/Src/a.pas"}, {}, "C:\\Lib", "Src", true, NotEmpty},
+        RemovalCase{"LinkWhereTheFolderWas",
+                    {"drive_c/Lib/", "drive_c/Else/"},
+                    {{"drive_c/Lib/Src", "../Else"}},
+                    "C:\\Lib",
+                    "Src",
+                    true,
+                    Link},
+        RemovalCase{"BaseItselfALink",
+                    {"drive_c/Else/"},
+                    {{"drive_c/Lib", "Else"}},
+                    "C:\\Lib",
+                    "",
+                    true,
+                    Link},
+        RemovalCase{"MissingFolder", {"drive_c/Lib/"}, {}, "C:\\Lib", "Src", true, Missing}),
+    [](const auto& info) { return info.param.name; });
+
+// A folder of the tree swapped back and forth for the user's own link to a copy of it while its
+// files are removed one by one: every removal either takes a file of the tree or leaves it, and
+// nothing of the copy goes. QUILLET_REMOVAL_RACE_FILES sets the number of files (2,000).
+class InstalledRemovalRaceTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(InstalledRemovalRaceTest, NothingReachedThroughTheSwappedLinkGoes) {
+  const char* count = std::getenv("QUILLET_REMOVAL_RACE_FILES");
+  const int files = count != nullptr ? std::atoi(count) : 2000;
+  TestWinePrefix prefix;
+  const fs::path tree = prefix.DriveC() / "Lib" / "Tree", copy = prefix.DriveC() / "Copy";
+  fs::create_directories(tree);
+  fs::create_directories(copy);
+  for (int i = 0; i < files; ++i) {
+    test::WriteFile(tree / ("f" + std::to_string(i)), "same");
+    test::WriteFile(copy / ("f" + std::to_string(i)), "same");
+  }
+  std::atomic<bool> done = false;
+  std::thread swapper([&] {
+    const fs::path real = prefix.DriveC() / "Lib" / "Real";
+    while (!done) {
+      fs::rename(tree, real);
+      fs::create_directory_symlink(copy, tree);
+      fs::remove(tree);
+      fs::rename(real, tree);
+    }
+  });
+  std::map<RemovalOutcome, int> outcomes;
+  {
+    std::optional<FolderListingScope> scope;
+    if (GetParam()) {
+      scope.emplace();
+    }
+    for (int i = 0; i < files; ++i) {
+      ++outcomes[RemoveInstalledFile("C:\\Lib", "Tree\\f" + std::to_string(i), [](auto content) {
+                   return std::string(content.begin(), content.end()) == "same";
+                 }).outcome];
+    }
+  }
+  done = true;
+  swapper.join();
+  std::cout << "removed " << outcomes[Removed] << ", link " << outcomes[Link] << ", missing "
+            << outcomes[Missing] << " of " << files << "\n";
+  EXPECT_EQ(NamesIn(copy).size(), static_cast<std::size_t>(files));
+  EXPECT_EQ(outcomes[Removed] + outcomes[Link] + outcomes[Missing], files);
+  EXPECT_EQ(NamesIn(tree).size(), static_cast<std::size_t>(files - outcomes[Removed]));
+}
+
+INSTANTIATE_TEST_SUITE_P(Listings, InstalledRemovalRaceTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Listed" : "Unlisted"; });
+
+// ---------------------------------------------------------------------------------------------
+// NamedLock: a lock of the same name (in any letter case) in another process is not taken, one
+// of another name is; a link in place of the lock folder is never followed.
+
+struct NamedLockCase {
+  const char* name;
+  std::string other; // the name another process locks
+  bool otherTakes;
+  bool linkedFolder = false; // the lock folder is a link to another folder
+};
+
+class NamedLockTest : public ::testing::TestWithParam<NamedLockCase> {};
+
+TEST_P(NamedLockTest, OnePerName) {
+  TestWinePrefix prefix;
+  if (GetParam().linkedFolder) {
+    prefix.Populate({"elsewhere/"});
+    fs::create_directory_symlink(prefix.Path() / "elsewhere", prefix.Path() / ".quillet-locks");
+  }
+  NamedLock held("Tallowmere");
+  ASSERT_TRUE(held.TryTake());
+  EXPECT_EQ(held.Held(), !GetParam().linkedFolder);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    NamedLock other(GetParam().other);
+    ::_exit(other.TryTake() && other.Held() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(WIFEXITED(status) && WEXITSTATUS(status) == 0, GetParam().otherTakes);
+  if (GetParam().linkedFolder) {
+    EXPECT_EQ(NamesIn(prefix.Path() / "elsewhere"), std::vector<std::string>{});
+  } else {
+    EXPECT_EQ(ModeOf(prefix.Path() / ".quillet-locks") & 0777, 0700u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, NamedLockTest,
+                         ::testing::Values(NamedLockCase{"SameName", "Tallowmere", false},
+                                           NamedLockCase{"OtherLetterCase", "TALLOWMERE", false},
+                                           NamedLockCase{"OtherName", "Tallowmere2", true},
+                                           NamedLockCase{"LinkedFolder", "Tallowmere", false,
+                                                         true}),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
 } // namespace quillet::platform
