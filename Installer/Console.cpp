@@ -4,6 +4,7 @@
 #include "Platform/Interruption.h"
 
 #include <cstring>
+#include <utility>
 
 namespace quillet {
 
@@ -62,11 +63,34 @@ void Console::EndOperation() {
   }
 }
 
+void Console::ToLog(std::string_view text) {
+  if (!log_) {
+    return;
+  }
+  if (std::optional<std::string> failure = log_(text)) {
+    log_ = nullptr;
+    NoteLogFailure(std::move(*failure));
+  }
+}
+
+void Console::NoteLogFailure(std::string line) {
+  logFailed_ = true;
+  logFailure_ = std::move(line);
+}
+
+void Console::ShowLogFailure() {
+  if (logFailure_.empty() || lineOpen_ || !EnsureOutput()) {
+    return;
+  }
+  Append(ShownText(std::exchange(logFailure_, std::string()), TextShape::Lines, /*utf8=*/true));
+  Append("\r\n");
+  EndOperation();
+}
+
 void Console::WriteText(std::string_view text, std::optional<std::string_view> logText) {
   const platform::InterruptHold hold;
-  if (log_) {
-    log_(InLine(logText.value_or(text)));
-  }
+  ShowLogFailure(); // before the line opens
+  ToLog(InLine(logText.value_or(text)));
   if (!EnsureOutput()) {
     return;
   }
@@ -77,15 +101,14 @@ void Console::WriteText(std::string_view text, std::optional<std::string_view> l
 void Console::WriteLine(std::string_view text) {
   const platform::InterruptHold hold;
   const std::string shown = ShownText(text, TextShape::Lines, /*utf8=*/true);
-  if (log_) {
-    log_(shown + "\r\n");
-  }
+  ToLog(shown + "\r\n");
   if (!EnsureOutput()) {
     return;
   }
   Append(shown);
   Append("\r\n");
   EndOperation();
+  ShowLogFailure();
 }
 
 bool Console::PeekByte(char& byte) {
@@ -129,20 +152,20 @@ bool Console::NextByte(char& byte) {
 
 std::string Console::ReadLine() {
   std::string line = ReadInputLine();
-  if (log_) {
-    log_(InLine(line) + "\r\n"); // the answer, as a terminal would have echoed it
-  }
+  const platform::InterruptHold hold;
+  ToLog(InLine(line) + "\r\n"); // the answer, as a terminal would have echoed it
+  ShowLogFailure();
   return line;
 }
 
-void Console::SetLog(std::function<void(std::string_view)> log) {
+void Console::SetLog(LogWriter log) {
   log_ = std::move(log);
 }
 
 void Console::Log(std::string_view text) {
-  if (log_) {
-    log_(ShownText(text, TextShape::Lines, /*utf8=*/true) + "\r\n");
-  }
+  const platform::InterruptHold hold;
+  ToLog(ShownText(text, TextShape::Lines, /*utf8=*/true) + "\r\n");
+  ShowLogFailure();
 }
 
 std::string Console::ReadInputLine() {

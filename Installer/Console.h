@@ -43,9 +43,16 @@ public:
 
   // Everything shown from now on, and every answer read, also goes to `log` (--log); the log
   // sees a line before the console does, so that a killed run has logged what it showed.
-  void SetLog(std::function<void(std::string_view)> log);
+  // `log` gives nothing when it wrote its text, otherwise the line that says why it could not:
+  // the log then ends, and the console shows that line once, as soon as the line it is on ends.
+  using LogWriter = std::function<std::optional<std::string>(std::string_view)>;
+  void SetLog(LogWriter log);
   // A line for the log alone (its head and its exit status); nothing without a log.
   void Log(std::string_view text);
+  // A log that could not be started: `line` is shown once, as for a write that failed.
+  void NoteLogFailure(std::string line);
+  // Whether the log failed, to be started or to be written.
+  bool LogFailed() const { return logFailed_; }
 
   // Writes out whatever the output buffer holds (at exit, and before waiting for input).
   void Flush();
@@ -71,7 +78,14 @@ private:
   Opener openOutput_;
   bool loneLineFeedEndsLine_;
 
-  std::function<void(std::string_view)> log_;
+  // Passes the text to the log; a failure ends the log and waits for ShowLogFailure.
+  void ToLog(std::string_view text);
+  // The failed log's line, when one waits and no line is open.
+  void ShowLogFailure();
+
+  LogWriter log_;
+  bool logFailed_ = false;
+  std::string logFailure_; // the failed log's line, until it is shown
   std::unique_ptr<platform::ConsoleChannel> output_;
   char outBuffer_[CONSOLE_BUFFER_SIZE];
   std::size_t outUsed_ = 0;

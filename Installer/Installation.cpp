@@ -9,6 +9,7 @@
 #include "Installer/Folders.h"
 #include "Installer/IdeDiscovery.h"
 #include "Installer/LibraryPaths.h"
+#include "Installer/Options.h"
 #include "Installer/PackageBuild.h"
 #include "Installer/Templates.h"
 #include "Installer/TurnRecord.h"
@@ -25,13 +26,38 @@ namespace quillet {
 namespace {
 
 // The answer to a folder question: the option's folder, shown as if typed; an empty answer that
-// confirms; or the console's next line.
-std::string FolderAnswer(Console& console, const DialogueChoices& choices) {
+// confirms; or the console's next line. A typed folder that is not a full path would be taken from
+// the current folder and recorded as typed: it is said, and `question` asked again. `skips` tells
+// the answer that skips the turn (empty, or not, it needs no folder).
+std::string FolderAnswer(Console& console, const DialogueChoices& choices,
+                         std::string_view question, bool (*skips)(std::string_view)) {
   if (choices.folder) {
     console.WriteLine(InLine(*choices.folder));
     return *choices.folder;
   }
-  return choices.confirm ? std::string() : console.ReadLine();
+  if (choices.confirm) {
+    return std::string();
+  }
+  for (;;) {
+    std::string answer = console.ReadLine();
+    const std::string_view folder = TrimBlanks(answer);
+    if (folder.empty() || skips(answer) || platform::IsFullPath(folder)) {
+      return answer;
+    }
+    console.WriteLine(InLine(folder) + std::string(NOT_A_FULL_PATH) +
+                      std::string(FULL_PATH_EXAMPLES) + ".");
+    console.WriteLine(question);
+  }
+}
+
+// "N" skips an installation's turn; " N" is a folder there.
+bool SkipsTurn(std::string_view answer) {
+  return platform::EqualIgnoringAsciiCase(answer, "N");
+}
+
+// Blanks around the "N" that skips the turn without an IDE do not matter.
+bool SkipsTurnWithoutIde(std::string_view answer) {
+  return platform::EqualIgnoringAsciiCase(TrimBlanks(answer), "N");
 }
 
 bool ChoiceMatches(const IdeChoice& choice, const IdeInstallation& installation) {
@@ -162,11 +188,13 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
     if (!chosen) {
       console.WriteLine("N");
     }
-    const std::string answer = chosen ? FolderAnswer(console, choices) : std::string(1, 'N');
+    const std::string answer = chosen
+                                   ? FolderAnswer(console, choices, FOLDER_QUESTION_TAIL, SkipsTurn)
+                                   : std::string(1, 'N');
     if (!TrimBlanks(answer).empty()) {
       context.PackageRoot = answer;
     }
-    if (platform::EqualIgnoringAsciiCase(context.PackageRoot, "N")) {
+    if (SkipsTurn(context.PackageRoot)) {
       continue;
     }
     if (!installTurn(installation.VersionKey())) {
@@ -220,8 +248,9 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
   if (installations.empty() && ides.source == IdeListSource::Package) {
     console.WriteLine(std::string(NO_FITTING_IDE_HEAD) + InLine(DescribeIdes(ides)) + ".");
     console.WriteLine(NO_FITTING_IDE_QUESTION);
-    const std::string answer = FolderAnswer(console, choices);
-    if (!TrimBlanks(answer).empty() && !platform::EqualIgnoringAsciiCase(TrimBlanks(answer), "N")) {
+    const std::string answer =
+        FolderAnswer(console, choices, NO_FITTING_IDE_QUESTION, SkipsTurnWithoutIde);
+    if (!TrimBlanks(answer).empty() && !SkipsTurnWithoutIde(answer)) {
       context.IdeRoot.clear();
       context.IdeShared.clear();
       context.PackageRoot = answer;

@@ -1,6 +1,8 @@
 #include "Installer/Options.h"
 
 #include "Common/Text.h"
+#include "Platform/Ascii.h"
+#include "Platform/FileSystem.h"
 
 namespace quillet {
 
@@ -73,6 +75,13 @@ InstallerOptions ParseOptions(const std::vector<std::string>& arguments, bool sl
       if (TrimBlanks(value).empty()) {
         return misuse("option " + name + " needs a value");
       }
+      // A relative folder would be taken from the current folder, and recorded as written, so
+      // that a later run from elsewhere could not find what it installed. "N" skips, as typed.
+      if (name == "--target" && !platform::IsFullPath(TrimBlanks(value)) &&
+          !platform::EqualIgnoringAsciiCase(value, "N")) {
+        return misuse("option --target needs a full path" + std::string(FULL_PATH_EXAMPLES) +
+                      ", not '" + value + "'");
+      }
       if (slot) {
         *slot = value;
         continue;
@@ -141,9 +150,14 @@ std::string_view UsageText() {
   return "Usage: quillet-sfx [OPTIONS] [PACKAGE] [OPTIONS]\n"
          "Installs the package appended to this program, or the PACKAGE file.\n"
          "  -y, --yes          confirm every proposed folder and the final prompt; read no input\n"
-         "  --target DIR       install every turn into DIR, as if DIR were typed at each question\n"
+         "  --target DIR       install every turn into DIR, as if DIR were typed at each "
+         "question;\n"
+         "                     a full path: C:\\Lib, \\\\server\\share\\Lib or, on Linux, "
+         "/home/a/Lib\n"
          "  --ides IDE[,...]   give turns only to the installations that match, such as bds>=23.0\n"
-         "  --log FILE         append the run's transcript and exit status to FILE (UTF-8)\n"
+         "  --log FILE         append the run's transcript and exit status to FILE (UTF-8); on\n"
+         "                     Linux a native path, or a C:\\ or \\\\server path in the Wine "
+         "prefix\n"
          "  --no-readme        do not open the readme\n"
          "  --list             show the package's entries and IDE families; install nothing\n"
          "  --check            verify the package completely; write nothing\n"
@@ -152,8 +166,8 @@ std::string_view UsageText() {
          "  -h, --help         show this text\n"
          "  --version          show the version\n"
          "  --                 end of options: the next argument is the package\n"
-         "Exit status: 0 done, 1 failure, 2 package missing or malformed, 3 an entry failed,\n"
-         "4 bad command line.";
+         "Exit status: 0 done, 1 failure, 2 package missing or malformed, 3 an entry or the log\n"
+         "failed, 4 bad command line.";
 }
 
 std::string MisuseLine(const InstallerOptions& options) {

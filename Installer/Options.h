@@ -25,7 +25,7 @@ struct InstallerOptions {
   std::string package;
   bool yes = false;                  // confirm every folder and the final prompt; read nothing
   bool openReadme = true;            // false with --yes or --no-readme
-  std::optional<std::string> target; // the answer to every folder question
+  std::optional<std::string> target; // the answer to every folder question: a full path, or N
   std::vector<std::string>
       ides; // families with their bounds, as the manifest's "ides" key takes them
   std::optional<std::string> logPath;
@@ -33,6 +33,14 @@ struct InstallerOptions {
   std::string uninstallName;
   std::string problem;
 };
+
+// The full paths that --target and a typed folder take (platform::IsFullPath), as examples after
+// "a full path".
+inline constexpr std::string_view FULL_PATH_EXAMPLES =
+    " (such as C:\\Lib, \\\\server\\share\\Lib or, on Linux, /home/a/Lib)";
+// Said after a typed folder that is not a full path, before its question is asked again; the
+// examples and a full stop follow.
+inline constexpr std::string_view NOT_A_FULL_PATH = " is not a full path; enter one";
 
 // `slashHelp`: whether "/?" asks for help (Windows). A first argument that does not start with
 // "-" (nor is "/?" where that asks for help) is the package, as it always was; "--" ends the

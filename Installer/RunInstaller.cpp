@@ -58,17 +58,67 @@ std::string UtcNowText() {
   return text;
 }
 
+// The file --log names. On Linux the value is a native path, but one written as a Windows path
+// (a drive "C:", a share "\\server\share") is mapped through the Wine prefix as the folders are,
+// so that it is not a file named "C:\q.log" in the current folder. On Windows it is unchanged.
+std::string LogFileOf(const std::string& value) {
+  const bool drive = value.size() >= 2 && value[1] == ':' &&
+                     ((value[0] >= 'a' && value[0] <= 'z') || (value[0] >= 'A' && value[0] <= 'Z'));
+  const bool share = value.starts_with("\\\\");
+  return drive || share ? platform::NativePath(value) : value;
+}
+
+// The line that says the log failed, for the console.
+std::string LogFailureLine(const std::string& value, std::string_view what,
+                           const std::string& reason) {
+  return "The log file '" + InLine(value) + "' " + std::string(what) + ": " + InLine(reason) +
+         "; the run goes on without it.";
+}
+
 // Starts the log of --log: everything the console shows and reads from now on is appended to
-// the file as it happens. False when the file cannot be opened.
-bool StartLog(const std::string& path) {
-  std::optional<platform::AppendFile> opened = platform::AppendFile::Open(path);
+// the file as it happens. A value that names the package, this program or a folder is a misuse
+// (`options` says it): appending to the package, or the program that carries one, would break
+// it. A log that cannot be opened or written is said on the console, and the run goes on.
+void StartLog(InstallerOptions& options) {
+  const std::string& value = *options.logPath;
+  const std::string path = LogFileOf(value);
+  const auto refuse = [&options, &value](std::string_view what) {
+    options.mode = RunMode::Misuse;
+    options.problem = "the log file '" + value + "' " + std::string(what);
+  };
+  if (platform::SameFile(path, ChoosePackagePath(options.package))) {
+    refuse(options.package.empty() ? "is this program, which holds the package"
+                                   : "is the package file");
+    return;
+  }
+  if (platform::SameFile(path, platform::OwnProgramPath())) {
+    refuse("is this program's own file");
+    return;
+  }
+  platform::AppendFile::Problem problem;
+  std::optional<platform::AppendFile> opened = platform::AppendFile::Open(path, &problem);
   if (!opened) {
-    return false;
+    if (problem.folder) {
+      refuse("is a folder");
+    } else {
+      StdConsole().NoteLogFailure(LogFailureLine(value, "cannot be opened", problem.reason));
+    }
+    return;
+  }
+  // The head is written here, so that a log that takes nothing is said after the banner.
+  if (!opened->Write("Log started " + UtcNowText() + "\r\n", &problem)) {
+    StdConsole().NoteLogFailure(LogFailureLine(value, "cannot be written", problem.reason));
+    return;
   }
   auto file = std::make_shared<platform::AppendFile>(std::move(*opened));
-  StdConsole().SetLog([file](std::string_view text) { file->Write(text); });
-  StdConsole().Log("Log started " + UtcNowText()); // the banner with the version follows
-  return true;
+  StdConsole().SetLog([file, value](std::string_view text) -> std::optional<std::string> {
+    platform::AppendFile::Problem failed;
+    if (file->Write(text, &failed)) {
+      return std::nullopt;
+    }
+    return LogFailureLine(value, "could not be written further", failed.reason);
+  });
+  // The banner with the version follows.
 }
 
 // --uninstall, ended as an installation is: the final prompt, unless --yes.
@@ -82,15 +132,8 @@ int Uninstall(std::string_view name, const InstallerOptions& options,
   return removed ? EXIT_INSTALLED : EXIT_ENTRY_FAILED;
 }
 
-} // namespace
-
-int RunInstaller(const std::vector<std::string>& arguments) {
-  InstallerOptions options = ParseOptions(arguments, platform::SlashQuestionAsksForHelp());
-  const DialogueChoices choices = ChoicesOf(options);
-  if (options.mode != RunMode::Misuse && options.logPath && !StartLog(*options.logPath)) {
-    options.mode = RunMode::Misuse;
-    options.problem = "cannot open the log file '" + *options.logPath + "' for appending";
-  }
+// The run, once the command line has been read.
+int Run(InstallerOptions& options, const DialogueChoices& choices) {
   switch (options.mode) {
   case RunMode::Misuse:
     if (const auto error = platform::OpenStandardError()) {
@@ -171,6 +214,19 @@ int RunInstaller(const std::vector<std::string>& arguments) {
   }
   cleanUp();
   return allInstalled ? EXIT_INSTALLED : EXIT_ENTRY_FAILED;
+}
+
+} // namespace
+
+int RunInstaller(const std::vector<std::string>& arguments) {
+  InstallerOptions options = ParseOptions(arguments, platform::SlashQuestionAsksForHelp());
+  const DialogueChoices choices = ChoicesOf(options);
+  if (options.mode != RunMode::Misuse && options.logPath) {
+    StartLog(options);
+  }
+  const int status = Run(options, choices);
+  // The log was something that was to be done: a run that lost it did not do everything.
+  return status == EXIT_INSTALLED && StdConsole().LogFailed() ? EXIT_ENTRY_FAILED : status;
 }
 
 std::string FormatFailureReport(std::string_view className, std::string_view moduleName,

@@ -33,6 +33,19 @@ std::string NativePath(std::string_view windowsPath);
 // path is made full.
 std::string WindowsViewOfFolder(std::string_view folder);
 
+// Whether a path names its place in full, the same from any current folder and drive: a drive
+// with its separator ("C:\Lib", "c:/Lib") or a share ("\\server\share\Lib"), and on POSIX a
+// native path from "/" ("/home/a/Lib"). Relative: "Lib", the drive-relative "C:Lib", the
+// root-relative "\Lib" (the current drive's root, as Windows programs read it; on POSIX too,
+// though the mapping would take it as "/Lib"), and a "\\server" without its share.
+bool IsFullPath(std::string_view path);
+
+// Whether two native paths name the same file or folder, judged by identity rather than by text:
+// the device and inode on POSIX, the volume serial number and file index on Windows. Links are
+// followed, so a link, a hard link and another spelling of the path all name the file. False
+// when either cannot be reached.
+bool SameFile(std::string_view nativeA, std::string_view nativeB);
+
 // Whether the system can name every character of a Windows-style path. POSIX: whether the locale's
 // encoding holds them (a character it lacks would make another name); Windows: always.
 bool PathCanBeNamed(std::string_view windowsPath);
@@ -256,10 +269,17 @@ public:
   AppendFile& operator=(const AppendFile&) = delete;
   ~AppendFile();
 
-  // A native path, taken as it is (UTF-8 on Windows); nullopt when it cannot be opened.
-  static std::optional<AppendFile> Open(std::string_view nativePath);
-  // False when a write fails or is short.
-  bool Write(std::string_view text);
+  // Why an Open or a Write failed: the system's own words, and whether the path is a folder.
+  struct Problem {
+    std::string reason;
+    bool folder = false;
+  };
+
+  // A native path, taken as it is (UTF-8 on Windows); nullopt when it cannot be opened, and then
+  // `problem`, when given, says why.
+  static std::optional<AppendFile> Open(std::string_view nativePath, Problem* problem = nullptr);
+  // False when a write fails or is short, and then `problem`, when given, says why.
+  bool Write(std::string_view text, Problem* problem = nullptr);
 
 private:
   struct State; // each side's own: the open file

@@ -333,6 +333,30 @@ bool RemoveEmptyFolder(std::string_view windowsPath) {
   return RemoveName(windowsPath, AT_REMOVEDIR) == 0;
 }
 
+bool IsFullPath(std::string_view path) {
+  const auto separator = [](char c) { return c == '\\' || c == '/'; };
+  if (!path.empty() && path[0] == '/') {
+    return true; // native, from the root ("//x" too, which the mapping reads as "/x")
+  }
+  if (path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == ':' && separator(path[2])) {
+    return true;
+  }
+  if (path.size() >= 2 && separator(path[0]) && separator(path[1])) {
+    // "\\server\share": two names, each at least one character long.
+    const std::size_t serverEnd = std::min(path.find_first_of("\\/", 2), path.size());
+    return serverEnd > 2 && serverEnd + 1 < path.size() && !separator(path[serverEnd + 1]);
+  }
+  return false; // "\Lib" is the root of the current drive, which no native path is
+}
+
+bool SameFile(std::string_view nativeA, std::string_view nativeB) {
+  struct stat a {};
+  struct stat b {};
+  return ::stat(std::string(nativeA).c_str(), &a) == 0 &&
+         ::stat(std::string(nativeB).c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
 std::string WindowsViewOfFolder(std::string_view folder) {
   const bool drive = folder.size() >= 2 && folder[1] == ':';
   const bool unc = folder.starts_with("\\\\");

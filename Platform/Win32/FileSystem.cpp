@@ -57,6 +57,48 @@ std::string WindowsViewOfFolder(std::string_view folder) {
   return win32::TextOfWide(full);
 }
 
+bool IsFullPath(std::string_view path) {
+  const auto separator = [](char c) { return c == '\\' || c == '/'; };
+  const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (path.size() >= 3 && letter(path[0]) && path[1] == ':' && separator(path[2])) {
+    return true;
+  }
+  if (path.size() >= 2 && separator(path[0]) && separator(path[1])) {
+    // "\\server\share": two names, each at least one character long ("\\?\C:\" is one).
+    const std::size_t serverEnd = std::min(path.find_first_of("\\/", 2), path.size());
+    return serverEnd > 2 && serverEnd + 1 < path.size() && !separator(path[serverEnd + 1]);
+  }
+  return false; // "\Lib" and "/Lib" are the root of the current drive
+}
+
+bool SameFile(std::string_view nativeA, std::string_view nativeB) {
+  // The file's identity through a handle that asks for no access, so that a file another program
+  // holds open, and a folder (FILE_FLAG_BACKUP_SEMANTICS), can be asked too.
+  struct Identity {
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+  };
+  const auto identify = [](std::string_view nativePath) -> std::optional<Identity> {
+    const std::optional<std::wstring> path = win32::SystemPathOfUtf8(nativePath);
+    if (!path) {
+      return std::nullopt;
+    }
+    const win32::UniqueHandle handle(
+        ::CreateFileW(path->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!handle.Valid() || ::GetFileInformationByHandle(handle.Get(), &info) == 0) {
+      return std::nullopt;
+    }
+    return Identity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  };
+  const std::optional<Identity> a = identify(nativeA);
+  const std::optional<Identity> b = identify(nativeB);
+  return a && b && a->volume == b->volume && a->indexHigh == b->indexHigh &&
+         a->indexLow == b->indexLow;
+}
+
 bool PathCanBeNamed(std::string_view) {
   return true; // the wide calls take every character
 }

@@ -11,7 +11,9 @@
 #include <regex>
 #include <thread>
 
+#include "Common/Text.h"
 #include "Installer/Installation.h"
+#include "Installer/Options.h"
 #include "Installer/RunInstaller.h"
 #include "Package/Contract.h"
 #include "Package/PackageCrc.h"
@@ -168,7 +170,11 @@ TEST_P(Answers, DecideTheFolder) {
   SetPackage(package);
   const test::AnswerCase& c = GetParam();
   const auto result = Run(c.answer + "\n");
+  const std::string refusal = std::string(TrimBlanks(c.answer)) + std::string(NOT_A_FULL_PATH) +
+                              std::string(FULL_PATH_EXAMPLES) + ".\r\n" +
+                              std::string(FOLDER_QUESTION_TAIL) + "\r\n";
   EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Proposed") +
+                               (c.refused ? refusal : "") +
                                (c.result.empty() ? "" : Line("a.pas", c.result)) + kFinal);
   EXPECT_EQ(result.status,
             c.result == "OK" || c.result.empty() ? EXIT_INSTALLED : EXIT_ENTRY_FAILED);
@@ -724,6 +730,7 @@ TEST_P(OptionRows, DoWhatTheySay) {
   PackageContents package = StandardPackage("%Delphi%Pkg\\");
   package.entries[2].crc ^= row.damaged ? 1 : 0;
   SetPackage(package);
+  const std::string packed = test::ReadFile(dir_ / "pkg.dat");
   const fs::path opened = dir_ / "opened.log";
   test::WriteFile(dir_ / "bin" / "xdg-open",
                   "#!/bin/sh\necho \"$1\" >> '" + opened.string() + "'\n");
@@ -738,6 +745,7 @@ TEST_P(OptionRows, DoWhatTheySay) {
 
   EXPECT_EQ(result.status, row.status);
   EXPECT_NE(result.output.find(row.shown), std::string::npos) << result.output;
+  EXPECT_EQ(test::ReadFile(dir_ / "pkg.dat"), packed) << "no option writes into the package";
   if (!row.installed.empty()) {
     EXPECT_TRUE(fs::exists(driveC_ / row.installed)) << result.output;
   }
@@ -797,7 +805,30 @@ INSTANTIATE_TEST_SUITE_P(
                   true},
         OptionRow{"Help", {"--help"}, std::nullopt, EXIT_INSTALLED, "Usage: quillet-sfx", ""},
         OptionRow{"Version", {"--version"}, std::nullopt, EXIT_INSTALLED, kBanner, ""},
-        OptionRow{"Unknown", {"--bogus"}, std::nullopt, EXIT_BAD_COMMAND_LINE, "", ""}),
+        OptionRow{"Unknown", {"--bogus"}, std::nullopt, EXIT_BAD_COMMAND_LINE, "", ""},
+        OptionRow{
+            "RelativeTarget", {"-y", "--target", "rel\\dir"}, "", EXIT_BAD_COMMAND_LINE, "", ""},
+        // The package by another spelling of its path (the run starts in work/), and a folder.
+        OptionRow{
+            "LogIsThePackage", {"-y", "--log", "./../pkg.dat"}, "", EXIT_BAD_COMMAND_LINE, "", ""},
+        OptionRow{"LogIsAFolder", {"-y", "--log", "."}, "", EXIT_BAD_COMMAND_LINE, "", ""},
+        // A log that takes nothing, or cannot be made: said, status 3, the installation done.
+        OptionRow{"LogOnAFullDevice",
+                  {"-y", "--log", "/dev/full"},
+                  "",
+                  EXIT_ENTRY_FAILED,
+                  "\r\nThe log file '/dev/full' cannot be written: ",
+                  "D7/Pkg/Source/a.pas",
+                  ""},
+        OptionRow{"LogInAMissingFolder",
+                  {"-y", "--log", "no/such/run.log"},
+                  "",
+                  EXIT_ENTRY_FAILED,
+                  "The log file 'no/such/run.log' cannot be opened: ",
+                  "D7/Pkg/Source/a.pas",
+                  ""},
+        // On Linux a drive path goes through the prefix, as a folder does.
+        OptionRow{"LogOnADrive", {"-y", "--log", "c:/Q.log"}, "", EXIT_INSTALLED, "", "Q.log", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -56,7 +56,22 @@ INSTANTIATE_TEST_SUITE_P(
                     R::Misuse,
                     "",
                     "cannot be combined"},
-        OptionsCase{"HelpWinsOverAMisuseAfterIt", {"-h", "--yse"}, 0, R::Help, ""}),
+        OptionsCase{"HelpWinsOverAMisuseAfterIt", {"-h", "--yse"}, 0, R::Help, ""},
+        // A target is a full path; each relative shape is refused, naming the value.
+        OptionsCase{"RelativeTarget", {"--target", "rel\\dir"}, 0, R::Misuse, "", "'rel\\dir'"},
+        OptionsCase{"RootRelativeTarget", {"--target=\\dir"}, 0, R::Misuse, "", "full path"},
+        OptionsCase{"DriveRelativeTarget", {"--target", "C:dir"}, 0, R::Misuse, "", "full path"},
+        OptionsCase{"ServerWithoutShare", {"--target", "\\\\srv\\"}, 0, R::Misuse, "", "full path"},
+        OptionsCase{"DigitIsNoDrive", {"--target", "1:\\a"}, 0, R::Misuse, "", "full path"},
+        OptionsCase{"SlashedDrive", {"--target", " c:/Lib "}, 0, R::Install, ""},
+        OptionsCase{"ShareTarget", {"--target", "\\\\srv\\share"}, 0, R::Install, ""},
+        OptionsCase{"SkipEveryTurn", {"--target", "n"}, 0, R::Install, ""},
+#ifdef _WIN32
+        OptionsCase{"SlashIsTheCurrentDrive", {"--target", "/home/a"}, 0, R::Misuse, "", "full"},
+#else
+        OptionsCase{"NativeTarget", {"--target", "/home/a"}, 0, R::Install, ""},
+#endif
+        OptionsCase{"LogIsAnyText", {"--log", "rel.log"}, 0, R::Install, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ParseOptions, YesAlsoKeepsTheReadmeShut) {

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "Common/Exception.h"
 #include "Installer/PackageSource.h"
 #include "Installer/RunInstaller.h"
+#include "Platform/FileSystem.h"
 #include "Platform/Process.h"
+#include "tests/support/TestSupport.h"
 
 namespace quillet {
 namespace {
@@ -52,6 +56,38 @@ TEST(PackageSource, MissingEmptyAndForeignFilesAreNotPackages) {
   // This test program has no package appended.
   EXPECT_FALSE(OpenPackage("", image, layout));
   EXPECT_FALSE(image.IsOpen());
+}
+
+// --log is compared with the package by identity: every other spelling of a file is the file.
+TEST(SameFile, JudgesByIdentityNotByText) {
+  namespace fs = std::filesystem;
+  const test::TempDir dir;
+  test::WriteFile(dir / "pkg.dat", "package");
+  test::WriteFile(dir / "twin.dat", "package"); // the same bytes, another file
+  fs::create_directory(dir / "sub");
+  fs::create_hard_link(dir / "pkg.dat", dir / "hard.dat");
+  const bool links = test::SymlinksWork(dir.Path());
+  if (links) {
+    fs::create_symlink(dir / "pkg.dat", dir / "link.dat");
+  }
+  const std::string pkg = (dir / "pkg.dat").string();
+  const struct {
+    std::string other;
+    bool same;
+  } rows[] = {
+      {pkg, true},
+      {(dir.Path() / "sub" / ".." / "." / "pkg.dat").string(), true},
+      {(dir / "hard.dat").string(), true},
+      {(dir / (links ? "link.dat" : "pkg.dat")).string(), true},
+      {(dir / "twin.dat").string(), false},
+      {(dir / "sub").string(), false},
+      {(dir / "missing.dat").string(), false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(platform::SameFile(row.other, pkg), row.same) << row.other;
+  }
+  EXPECT_FALSE(platform::SameFile((dir / "missing.dat").string(), (dir / "missing.dat").string()));
+  EXPECT_TRUE(platform::SameFile((dir / "sub").string(), (dir / "sub" / ".").string()));
 }
 
 } // namespace
