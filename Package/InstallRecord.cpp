@@ -29,6 +29,7 @@ constexpr std::string_view FILE_LINE = "file";
 constexpr std::string_view CREATED_LINE = "created";
 constexpr std::string_view LIBRARY_LINE = "library";
 constexpr std::string_view REGISTERED_LINE = "registered";
+constexpr std::string_view END_LINE = "end";
 
 constexpr std::size_t MAX_NAME = 64;
 constexpr std::size_t MAX_VERSION = 32;
@@ -121,11 +122,11 @@ std::optional<RecordedFile> FileOfFields(std::span<const std::string_view> field
 }
 
 // Takes one line after the first into the record; a line that is not whole and right is passed
-// over.
-void ReadLine(InstallRecord& record, std::string_view line) {
+// over (false). The end line is not taken here.
+bool ReadLine(InstallRecord& record, std::string_view line) {
   // No field holds a CR: the writer writes none, and a lone one would end the line for an editor.
   if (line.find('\r') != std::string_view::npos) {
-    return;
+    return false;
   }
   std::vector<std::string_view> fields;
   for (std::size_t tab; (tab = line.find(FIELD_SEPARATOR)) != std::string_view::npos;) {
@@ -148,9 +149,11 @@ void ReadLine(InstallRecord& record, std::string_view line) {
   } else if (kind == PREVIOUS_LINE && single && (value.empty() || IsFullPath(value))) {
     record.previous = value;
   } else if (kind == FILE_LINE) {
-    if (std::optional<RecordedFile> file = FileOfFields(values)) {
-      record.files.push_back(std::move(*file));
+    std::optional<RecordedFile> file = FileOfFields(values);
+    if (!file) {
+      return false;
     }
+    record.files.push_back(std::move(*file));
   } else if (kind == CREATED_LINE && single && IsFullPath(value)) {
     record.createdFolders.emplace_back(value);
   } else if (kind == LIBRARY_LINE && values.size() == 3 && !values[0].empty() &&
@@ -160,7 +163,18 @@ void ReadLine(InstallRecord& record, std::string_view line) {
   } else if (kind == REGISTERED_LINE && values.size() == 2 && !values[0].empty() &&
              !values[1].empty()) {
     record.registered.push_back({std::string(values[0]), std::string(values[1])});
+  } else {
+    // A kind that a later version writes names nothing that this one acts on; a known kind with
+    // fields that are not right is a damaged line.
+    for (const std::string_view known :
+         {NAME_LINE, VERSION_LINE, IDE_LINE, FOLDER_LINE, PREVIOUS_LINE, CREATED_LINE, LIBRARY_LINE,
+          REGISTERED_LINE}) {
+      if (kind == known) {
+        return false;
+      }
+    }
   }
+  return true;
 }
 
 } // namespace
@@ -250,18 +264,27 @@ std::string RecordText(const InstallRecord& record) {
   for (const RecordedLibraryEntry& entry : record.library) {
     text += RecordLibraryLine(entry);
   }
+  std::size_t lines = 0;
   for (const RecordedValue& value : record.registered) {
     text += RecordRegisteredLine(value);
   }
+  for (const char c : text) {
+    lines += c == '\n' ? 1 : 0;
+  }
+  // The first line is not counted: the end line counts what a reader takes.
+  text += Line(END_LINE, {std::to_string(lines - 1)});
   return text;
 }
 
-std::optional<InstallRecord> RecordOfText(std::string_view text) {
+std::optional<InstallRecord> RecordOfText(std::string_view text, RecordReading* reading) {
   if (text.starts_with(UTF8_BOM)) {
     text.remove_prefix(UTF8_BOM.size());
   }
   InstallRecord record;
+  RecordReading read;
+  read.linesTaken = true;
   bool first = true;
+  std::size_t lines = 0; // after the first
   // Whole lines only: what follows the last line end is a line cut short, and is dropped.
   for (std::size_t end; (end = text.find('\n')) != std::string_view::npos;) {
     std::string_view line = text.substr(0, end);
@@ -274,12 +297,29 @@ std::optional<InstallRecord> RecordOfText(std::string_view text) {
         return std::nullopt;
       }
       first = false;
-    } else {
-      ReadLine(record, line);
+      continue;
     }
+    // Nothing follows a record's end line.
+    if (read.ended) {
+      read.ended = false;
+      read.linesTaken = false;
+    }
+    const std::string_view endKind = END_LINE;
+    if (line.size() > endKind.size() && line.starts_with(endKind) &&
+        line[endKind.size()] == FIELD_SEPARATOR) {
+      read.ended = NumberOf<std::size_t>(line.substr(endKind.size() + 1), 10) == lines;
+      read.linesTaken = read.linesTaken && read.ended;
+    } else if (!ReadLine(record, line)) {
+      read.linesTaken = false;
+    }
+    ++lines;
   }
+  read.endsLine = text.empty();
   if (record.name.empty()) {
     return std::nullopt;
+  }
+  if (reading != nullptr) {
+    *reading = read;
   }
   return record;
 }

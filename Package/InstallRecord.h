@@ -16,9 +16,11 @@
 //   created	C:\Lib\Widgets\Source
 //   library	Software\Embarcadero\BDS\23.0\Library\Win32	Search Path	C:\Lib\Widgets\Source
 //   registered	Software\Embarcadero\BDS\23.0\Known Packages	C:\...\Bpl\WidgetsD290.bpl
+//   end	8                                                   (the count of lines above it but the first)
 // clang-format on
 //
-// A journal has the same form. It is begun before a turn writes its first file and gets one line
+// The end line tells a record cut short at a line end from a whole one. A journal has the same
+// form without it. It is begun before a turn writes its first file and gets one line
 // per file and folder as soon as it is on disk, so that a run killed at any moment leaves a list
 // of what it wrote; a turn that ends well folds it into the record and removes it.
 #pragma once
@@ -97,7 +99,7 @@ std::string RecordFileName(std::string_view packageName, std::string_view ide);
 std::string JournalFileName(std::string_view packageName, std::string_view ide);
 
 // The whole text of a record: its header lines (name, version, ide, folder, previous when set),
-// then its files, created folders and library entries.
+// then its files, created folders, library entries and registered values, and its end line.
 std::string RecordText(const InstallRecord& record);
 // The header lines alone, which begin a journal.
 std::string RecordHeaderText(const InstallRecord& record);
@@ -107,12 +109,22 @@ std::string RecordCreatedLine(std::string_view folder);
 std::string RecordLibraryLine(const RecordedLibraryEntry& entry);
 std::string RecordRegisteredLine(const RecordedValue& value);
 
+// How whole a text that RecordOfText read was.
+struct RecordReading {
+  bool linesTaken = false; // every line that ends with a line end was taken whole
+  bool endsLine = false;   // the text ends with a line end: no line was cut short
+  bool ended = false;      // its last line is a record's end line, and its count is right
+  // A record as the installer writes it; a journal may lack the end line and be cut short.
+  bool WholeRecord() const { return linesTaken && endsLine && ended; }
+};
+
 // Reads a record or journal. Nullopt when the text does not begin with the record's first line or
 // has no name. A last line without its line end (a journal cut short by a kill) and lines of kinds
 // this version does not know are passed over, and so is a line whose fields are not all there and
 // right (a number that is none, a folder that is not full, a relative file path that climbs out of
 // the folder): a line is taken whole or not at all. A line may end in LF alone.
-std::optional<InstallRecord> RecordOfText(std::string_view text);
+// `reading`, when given, tells whether anything was passed over.
+std::optional<InstallRecord> RecordOfText(std::string_view text, RecordReading* reading = nullptr);
 
 // The full path of a recorded file: its path when full, else the record's folder and its path.
 std::string RecordedFilePath(const InstallRecord& record, const RecordedFile& file);

@@ -92,6 +92,32 @@ TEST(RecordOfText, TakesWholeRightLinesOnly) {
   }
 }
 
+// The end line tells a whole record from one cut at a line end or added to after it.
+TEST(RecordOfText, TellsAWholeRecord) {
+  const std::string whole = RecordText(
+      InstallRecord{"W", "1", "", "C:\\W\\", "", {{"a.pas", 1, 2, 0x58616000}}, {"C:\\W"}, {}, {}});
+  const std::size_t end = whole.rfind("end\t");
+  const struct {
+    std::string text;
+    bool taken, endsLine, ended;
+  } rows[] = {
+      {whole, true, true, true},
+      {whole.substr(0, end), true, true, false},
+      {whole.substr(0, whole.size() - 1), true, false, false}, // the end line cut short
+      {whole + "created\tC:\\X\r\n", false, true, false},
+      {whole.substr(0, end) + "end\t9\r\n", false, true, false},
+      {whole.substr(0, end) + "file\t1\tzz\r\n" + "end\t6\r\n", false, true, true},
+      {whole.substr(0, end) + "checksum\t1\r\nend\t6\r\n", true, true, true},
+  };
+  for (const auto& row : rows) {
+    RecordReading reading;
+    ASSERT_TRUE(RecordOfText(row.text, &reading)) << row.text;
+    EXPECT_EQ(std::tie(reading.linesTaken, reading.endsLine, reading.ended),
+              std::tie(row.taken, row.endsLine, row.ended))
+        << row.text;
+  }
+}
+
 TEST(IsPackageName, HoldsWhatFileNamesAndKeysHold) {
   EXPECT_TRUE(IsPackageName("My Widgets 2.0_x+y-z") && IsPackageName(std::string(64, 'w')));
   EXPECT_FALSE(IsPackageName(std::string(65, 'w')));
