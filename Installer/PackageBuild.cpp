@@ -568,6 +568,28 @@ platform::UserListResult RemoveListEntry(const RecordedLibraryEntry& entry) {
   return result;
 }
 
+std::vector<std::string> PackageOutputFolders(const IdeInstallation& installation,
+                                              std::string_view shared) {
+  std::vector<std::string> folders;
+  for (const std::string_view platformName :
+       {DEFAULT_LIBRARY_PLATFORM, std::string_view("Win64")}) {
+    if (installation.PredatesBds() && platformName != DEFAULT_LIBRARY_PLATFORM) {
+      continue;
+    }
+    const OutputFolders now = OutputFor(installation, shared, platformName, {});
+    const OutputFolders standard = DefaultOutput(installation, shared, platformName);
+    for (const std::string* folder :
+         {&now.bpl, &now.dcp, &now.hpp, &standard.bpl, &standard.dcp, &standard.hpp}) {
+      if (!folder->empty() &&
+          std::none_of(folders.begin(), folders.end(),
+                       [&](const std::string& f) { return PathKey(f) == PathKey(*folder); })) {
+        folders.push_back(FolderWithSeparator(*folder));
+      }
+    }
+  }
+  return folders;
+}
+
 bool AnySetServes(const std::vector<PackageSet>& sets, const IdeInstallation& installation) {
   return std::any_of(sets.begin(), sets.end(), [&](const PackageSet& set) {
     return set.Serves(installation.BasePath(), installation.Version());

@@ -1,5 +1,7 @@
 #include "Package/IdeInstallation.h"
 
+#include <algorithm>
+#include <initializer_list>
 #include <utility>
 
 #include "Package/PackageOptions.h"
@@ -51,6 +53,42 @@ std::string IdeInstallation::DisabledPackagesKey(bool x64) const {
 
 std::string IdeInstallation::EnvironmentKey() const {
   return versionKey_ + "\\Environment Variables";
+}
+
+namespace {
+
+// Whether `key` is `base` or `base` with one more key below it (a platform's name).
+bool IsKeyOrPlatformKey(std::string_view key, const std::string& base) {
+  if (key.size() < base.size() ||
+      !platform::EqualIgnoringAsciiCase(key.substr(0, base.size()), base)) {
+    return false;
+  }
+  const std::string_view rest = key.substr(base.size());
+  return rest.empty() ||
+         (rest.size() > 1 && rest[0] == '\\' && rest.find('\\', 1) == std::string_view::npos);
+}
+
+bool OneOf(std::string_view value, std::initializer_list<std::string_view> names) {
+  return std::any_of(names.begin(), names.end(), [value](std::string_view name) {
+    return platform::EqualIgnoringAsciiCase(value, name);
+  });
+}
+
+} // namespace
+
+bool IdeInstallation::OwnsListValue(std::string_view key, std::string_view value) const {
+  if (IsKeyOrPlatformKey(key, versionKey_ + "\\Library")) {
+    return OneOf(value, {"Search Path", "Browsing Path"});
+  }
+  if (IsKeyOrPlatformKey(key, versionKey_ + "\\C++\\Paths")) {
+    return OneOf(value, {"LibraryPath", "BrowsingPath", "IncludePath"});
+  }
+  return platform::EqualIgnoringAsciiCase(key, EnvironmentKey()) && OneOf(value, {"PATH"});
+}
+
+bool IdeInstallation::OwnsPackageKey(std::string_view key) const {
+  return platform::EqualIgnoringAsciiCase(key, KnownPackagesKey(false)) ||
+         platform::EqualIgnoringAsciiCase(key, KnownPackagesKey(true));
 }
 
 std::string IdeInstallation::GlobalsKey() const {

@@ -58,6 +58,14 @@ public:
   bool HasX64Ide() const;
   // The user's overrides of the IDE's environment variables ("PATH" among them).
   std::string EnvironmentKey() const;
+  // Whether a list value below HKEY_CURRENT_USER is one that the installer changes for this
+  // installation: a library list ("VERSION\Library[\PLATFORM]": "Search Path", "Browsing Path"),
+  // a C++ path list ("VERSION\C++\Paths[\PLATFORM]": "LibraryPath", "BrowsingPath",
+  // "IncludePath") or the IDE's PATH. Letter case is ignored, as the registry ignores it.
+  bool OwnsListValue(std::string_view key, std::string_view value) const;
+  // Whether a key is one where the installer registers design-time packages ("Known Packages",
+  // "Known Packages x64").
+  bool OwnsPackageKey(std::string_view key) const;
   // The key of "ForceEnvOptionsUpdate"; empty for versions older than BDS, which have none.
   std::string GlobalsKey() const;
   // The command-line compiler for a platform: "ROOT\bin\dcc32.exe", "dcc64.exe" for Win64; empty
