@@ -196,8 +196,8 @@ bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext&
   lock.RemoveStaleFiles();
   // The journal of the turn starts before its first file, so that a kill at any later moment
   // leaves a list of what arrived.
-  if (context.Recorder != nullptr) {
-    context.Recorder->Begin(created, console);
+  if (context.Recorder != nullptr && !context.Recorder->Begin(created, console)) {
+    return false;
   }
 
   std::optional<ContentPipeline> pipeline;

@@ -1,6 +1,7 @@
 #include "Installer/Installation.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -117,15 +118,28 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
   // of it, in the folder the index names or in this turn's, is what the turn upgrades.
   const PackageIdentity& identity = settings.identity;
   std::optional<TurnRecorder> recorder;
-  auto installTurn = [&](std::string_view ide) {
+  std::optional<PackageRunLock> packageLock;
+  if (!identity.name.empty()) {
+    packageLock.emplace(identity.name, console);
+  }
+  auto installTurn = [&](const IdeInstallation* installation) {
+    const std::string ide =
+        installation ? installation->VersionKey() : std::string(NO_IDE_INDEX_VALUE);
     recorder.reset();
     context.Recorder = nullptr;
     const std::optional<std::string> folder =
         SystemFormOfPath(FolderWithSeparator(context.PackageRoot));
     if (!identity.name.empty() && folder) {
-      std::vector<std::string> folders = IndexedFolders(identity.name, ide);
-      folders.push_back(*folder);
-      EarlierInstallation earlier = FindEarlier(identity.name, ide, folders);
+      std::vector<IndexedFolder> folders = IndexedFolders(identity.name, ide);
+      folders.push_back({*folder, {}});
+      EarlierInstallation earlier =
+          FindEarlier(identity.name, ide, folders,
+                      installation ? std::optional<IdeInstallation>(*installation) : std::nullopt,
+                      installation ? std::function<std::vector<std::string>()>([installation] {
+                        return PackageOutputFolders(*installation, IdeSharedFolder(*installation));
+                      })
+                                   : nullptr);
+      SayEarlier(earlier, console);
       if (!earlier.Empty()) {
         console.WriteLine("Upgrading " + identity.name +
                           (earlier.Version().empty() ? "" : " " + earlier.Version()) + " in " +
@@ -144,6 +158,9 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
     if (!installed && recorder && !recorder->Earlier().Empty()) {
       console.WriteLine(std::string(EARLIER_KEPT_HEAD) + InLine(recorder->Earlier().Folder()) +
                         std::string(EARLIER_KEPT_TAIL));
+    }
+    if (!installed && recorder && !recorder->WroteFiles()) {
+      recorder->Abandon(); // nothing to note, nothing to remove later
     }
     return installed;
   };
@@ -197,7 +214,7 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
     if (SkipsTurn(context.PackageRoot)) {
       continue;
     }
-    if (!installTurn(installation.VersionKey())) {
+    if (!installTurn(&installation)) {
       // The IDE is not pointed at a library that is incomplete, or at folders that were never
       // made: its settings wait for a turn in which every entry arrived.
       allInstalled = false;
@@ -255,7 +272,7 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
       context.IdeShared.clear();
       context.PackageRoot = answer;
       // Its clean-up and record only after a turn in which every entry arrived.
-      allInstalled = installTurn(NO_IDE_INDEX_VALUE) && completeTurn();
+      allInstalled = installTurn(nullptr) && completeTurn();
       recorder.reset();
       context.Recorder = nullptr;
     }

@@ -59,6 +59,9 @@ struct DialogueChoices {
   bool confirm = false;              // every proposed folder confirmed, nothing read
   std::vector<IdeChoice> ides;       // when not empty, only matching installations get a turn
   bool openReadme = true;
+  // --force: removal goes on past records that cannot be read whole or lines it refused, taking
+  // what the readable records prove, and drops the records and their notes.
+  bool force = false;
 };
 
 // Whether the installation gets a turn under --ides: always without the option.

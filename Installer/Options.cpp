@@ -122,6 +122,8 @@ InstallerOptions ParseOptions(const std::vector<std::string>& arguments, bool sl
     if (argument == "-y" || argument == "--yes") {
       options.yes = true;
       options.openReadme = false;
+    } else if (argument == "--force") {
+      options.force = true;
     } else if (argument == "--no-readme") {
       options.openReadme = false;
     } else if (argument == "--list") {
@@ -163,6 +165,8 @@ std::string_view UsageText() {
          "  --check            verify the package completely; write nothing\n"
          "  --uninstall[=NAME] remove the package (or the one named NAME) as its install\n"
          "                     records list it, asking once per IDE installation\n"
+         "  --force            with --uninstall: go on past a record that cannot be read whole,\n"
+         "                     removing what the readable records prove, and drop its note\n"
          "  -h, --help         show this text\n"
          "  --version          show the version\n"
          "  --                 end of options: the next argument is the package\n"

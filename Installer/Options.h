@@ -25,6 +25,7 @@ struct InstallerOptions {
   std::string package;
   bool yes = false;                  // confirm every folder and the final prompt; read nothing
   bool openReadme = true;            // false with --yes or --no-readme
+  bool force = false;                // --force, with --uninstall
   std::optional<std::string> target; // the answer to every folder question: a full path, or N
   std::vector<std::string>
       ides; // families with their bounds, as the manifest's "ides" key takes them

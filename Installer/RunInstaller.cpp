@@ -32,6 +32,7 @@ DialogueChoices ChoicesOf(InstallerOptions& options) {
   choices.folder = options.target;
   choices.confirm = options.yes;
   choices.openReadme = options.openReadme;
+  choices.force = options.force;
   for (const std::string& choice : options.ides) {
     IdeFamilyList list = ParseIdeFamilies({choice});
     if (!list.problem.empty()) {

@@ -1,6 +1,7 @@
 #include "Installer/TurnRecord.h"
 
 #include <algorithm>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -8,8 +9,10 @@
 #include "Common/Text.h"
 #include "Installer/Folders.h"
 #include "Package/Crc32.h"
+#include "Package/Sha256.h"
 #include "Platform/Ascii.h"
 #include "Platform/FileMapping.h"
+#include "Platform/PathSplit.h"
 #include "Platform/UserRegistry.h"
 
 namespace quillet {
@@ -19,6 +22,9 @@ namespace {
 // Journals that name the folder they replace are followed this deep at most: a chain longer than
 // a few interrupted turns is a loop that hand edits made.
 constexpr std::size_t MAX_FOLDERS_FOLLOWED = 16;
+
+// What begins the index item that holds a record's checksum.
+constexpr std::string_view CHECKSUM_PREFIX = "sha256:";
 
 // 1980-01-01 00:00:00 as an MS-DOS date and time.
 constexpr std::uint32_t NO_STORED_TIME = 0x00210000;
@@ -72,65 +78,184 @@ std::string RecordIndexKey(std::string_view packageName) {
   return std::string(RECORD_INDEX_KEY) + "\\" + std::string(packageName);
 }
 
-std::vector<std::string> FoldersOfIndexText(std::string_view text) {
-  std::vector<std::string> folders;
+std::vector<IndexedFolder> IndexedFoldersOfText(std::string_view text) {
+  std::vector<IndexedFolder> folders;
   while (!text.empty()) {
     const std::size_t bar = text.find('|');
-    if (const std::string_view folder = TrimBlanks(text.substr(0, bar)); !folder.empty()) {
-      folders.emplace_back(folder);
-    }
+    const std::string_view item = TrimBlanks(text.substr(0, bar));
     text.remove_prefix(bar == std::string_view::npos ? text.size() : bar + 1);
+    if (item.starts_with(CHECKSUM_PREFIX)) {
+      const std::string_view digits = item.substr(CHECKSUM_PREFIX.size());
+      const bool hex = digits.size() == 64 && std::all_of(digits.begin(), digits.end(), [](char c) {
+                         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+                       });
+      // A checksum belongs to the folder before it; a stray or malformed one proves nothing.
+      if (hex && !folders.empty() && folders.back().checksum.empty()) {
+        folders.back().checksum = digits;
+      }
+    } else if (!item.empty()) {
+      folders.push_back({std::string(item), {}});
+    }
   }
   return folders;
 }
 
-std::vector<std::string> IndexedFolders(std::string_view packageName, std::string_view ide) {
+std::string IndexText(const std::vector<IndexedFolder>& folders) {
+  std::string text;
+  for (const IndexedFolder& folder : folders) {
+    text += (text.empty() ? "" : "|") + folder.folder;
+    if (!folder.checksum.empty()) {
+      text += "|" + std::string(CHECKSUM_PREFIX) + folder.checksum;
+    }
+  }
+  return text;
+}
+
+std::vector<std::string> FoldersOfIndexText(std::string_view text) {
+  std::vector<std::string> folders;
+  for (IndexedFolder& folder : IndexedFoldersOfText(text)) {
+    folders.push_back(std::move(folder.folder));
+  }
+  return folders;
+}
+
+std::vector<IndexedFolder> IndexedFolders(std::string_view packageName, std::string_view ide) {
   for (const platform::UserTextValue& value :
        platform::ReadUserTexts(RecordIndexKey(packageName))) {
     if (platform::EqualIgnoringAsciiCase(value.name, ide)) {
-      return FoldersOfIndexText(value.text);
+      return IndexedFoldersOfText(value.text);
     }
   }
   return {};
 }
 
+std::optional<IdeInstallation> InstallationOfKey(std::string_view key) {
+  const std::size_t last = key.rfind('\\');
+  if (last == std::string_view::npos || last == 0) {
+    return std::nullopt;
+  }
+  // Appended piece by piece: GCC 12 takes `"\\" + std::string(...)` for overlapping copies.
+  std::string basePath = "\\";
+  basePath.append(key.substr(0, last + 1));
+  return IdeInstallation(basePath, key.substr(last + 1), {});
+}
+
 EarlierInstallation FindEarlier(std::string_view name, std::string_view ide,
-                                const std::vector<std::string>& folders) {
+                                const std::vector<IndexedFolder>& folders,
+                                const std::optional<IdeInstallation>& installation,
+                                const std::function<std::vector<std::string>()>& outputFolders) {
   EarlierInstallation earlier;
-  std::vector<std::string> pending(folders.rbegin(), folders.rend());
+  std::unordered_map<std::string, std::string> checksums;
+  for (const IndexedFolder& folder : folders) {
+    if (!folder.checksum.empty()) {
+      checksums.try_emplace(PathKey(FolderWithSeparator(folder.folder)), folder.checksum);
+    }
+  }
+  std::vector<std::string> pending;
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+    pending.push_back(it->folder);
+  }
   std::unordered_set<std::string> visited;
+  std::vector<RecordTrust> trust;
   while (!pending.empty() && visited.size() < MAX_FOLDERS_FOLLOWED) {
     const std::string folder = FolderWithSeparator(pending.back());
     pending.pop_back();
     if (folder.empty() || !visited.insert(PathKey(folder)).second) {
       continue;
     }
+    const auto checksum = checksums.find(PathKey(folder));
+    earlier.indexed.push_back(
+        {folder, checksum == checksums.end() ? std::string() : checksum->second});
     // The record first: what was completed, then what a later turn began.
-    for (const std::string& fileName : {RecordFileName(name, ide), JournalFileName(name, ide)}) {
-      const std::string path = folder + fileName;
-      const std::optional<std::string> text = platform::ReadWholeFile(platform::NativePath(path));
-      std::optional<InstallRecord> part = text ? RecordOfText(*text) : std::nullopt;
-      if (!part || !platform::EqualIgnoringAsciiCase(part->name, name) ||
-          !platform::EqualIgnoringAsciiCase(part->ide, ide)) {
+    for (const bool journal : {false, true}) {
+      const std::string path =
+          folder + (journal ? JournalFileName(name, ide) : RecordFileName(name, ide));
+      if (!platform::PathExists(path)) {
         continue;
+      }
+      const std::optional<std::string> text = platform::ReadWholeFile(platform::NativePath(path));
+      RecordReading reading;
+      std::optional<InstallRecord> part = text ? RecordOfText(*text, &reading) : std::nullopt;
+      // A journal may end in a line that a kill cut short; a record is whole, and a record that
+      // the index keeps a checksum of has its end line.
+      const bool indexed = !journal && checksum != checksums.end();
+      const bool whole = part && reading.linesTaken &&
+                         (journal || (reading.endsLine && (reading.ended || !indexed))) &&
+                         platform::EqualIgnoringAsciiCase(part->name, name) &&
+                         platform::EqualIgnoringAsciiCase(part->ide, ide);
+      if (!whole) {
+        earlier.damaged.push_back(path);
+        // What can be read of it, for --force: judged as any record that is not the installer's.
+        if (part && platform::EqualIgnoringAsciiCase(part->name, name) &&
+            platform::EqualIgnoringAsciiCase(part->ide, ide)) {
+          part->folder = folder;
+          std::vector<std::string> refused;
+          ConfineRecord(*part, RecordTrust::Unverified, RecordScope{installation, {}}, refused);
+          earlier.damagedParts.push_back(std::move(*part));
+        }
+        continue;
+      }
+      const bool verified = indexed && Sha256Hex(*text) == checksum->second;
+      if (indexed && !verified) {
+        earlier.said.push_back("The record " + InLine(path) +
+                               " was changed after the installer wrote it: it no longer matches "
+                               "the checksum that the user's registry keeps of it.");
       }
       // The folder where it lies now: a folder the user moved keeps its files relative to it.
       part->folder = folder;
       if (!part->previous.empty()) {
         pending.push_back(part->previous);
       }
+      trust.push_back(verified ? RecordTrust::Verified : RecordTrust::Unverified);
       earlier.recordFiles.push_back(path);
       earlier.parts.push_back(std::move(*part));
     }
   }
+  // The IDE's package folders are looked up only for a part that names something outside its own
+  // folder.
+  RecordScope scope{installation, {}};
+  bool outputsRead = false;
+  for (std::size_t i = 0; i < earlier.parts.size(); ++i) {
+    InstallRecord& part = earlier.parts[i];
+    const bool outside =
+        !part.registered.empty() ||
+        std::any_of(part.files.begin(), part.files.end(),
+                    [&](const RecordedFile& file) {
+                      return !LiesAtOrBelow(RecordedFilePath(part, file), part.folder);
+                    }) ||
+        std::any_of(part.createdFolders.begin(), part.createdFolders.end(),
+                    [&](const std::string& created) {
+                      return !LiesAtOrBelow(FolderWithSeparator(created), part.folder);
+                    });
+    if (outside && !outputsRead && outputFolders && trust[i] == RecordTrust::Verified) {
+      scope.outputFolders = outputFolders();
+      outputsRead = true;
+    }
+    std::vector<std::string> refused;
+    ConfineRecord(part, trust[i], scope, refused);
+    earlier.refused += refused.size();
+    std::move(refused.begin(), refused.end(), std::back_inserter(earlier.said));
+  }
   return earlier;
+}
+
+void SayEarlier(const EarlierInstallation& earlier, Console& console) {
+  for (const std::string& path : earlier.damaged) {
+    console.WriteLine("The record " + InLine(path) +
+                      " cannot be read whole: the files and settings it lists are not known, so "
+                      "none of them is removed.");
+  }
+  for (const std::string& line : earlier.said) {
+    console.WriteLine(line);
+  }
 }
 
 std::vector<InstallRecord> OtherInstallations(std::string_view name, std::string_view ide) {
   std::vector<InstallRecord> parts;
   for (const platform::UserTextValue& value : platform::ReadUserTexts(RecordIndexKey(name))) {
     if (!platform::EqualIgnoringAsciiCase(value.name, ide)) {
-      EarlierInstallation other = FindEarlier(name, value.name, FoldersOfIndexText(value.text));
+      EarlierInstallation other = FindEarlier(name, value.name, IndexedFoldersOfText(value.text),
+                                              InstallationOfKey(value.name), {});
       std::move(other.parts.begin(), other.parts.end(), std::back_inserter(parts));
     }
   }
@@ -147,14 +272,40 @@ std::vector<std::string> FilesOfOtherInstallations(std::string_view name, std::s
   return files;
 }
 
+namespace {
+
+// Where a recorded path is removed from: the part's folder and the names below it, or, for a file
+// in one of the IDE's package folders, that folder and the file's name. Nothing below the base is
+// reached through a link.
+std::pair<std::string, std::string> RemovalBase(const InstallRecord& part, std::string_view path) {
+  const std::string folder = FolderWithSeparator(part.folder);
+  if (LiesAtOrBelow(path, folder)) {
+    std::string relative(path.substr(folder.size()));
+    std::replace(relative.begin(), relative.end(), '/', '\\');
+    while (!relative.empty() && relative.back() == '\\') {
+      relative.pop_back();
+    }
+    return {folder, relative};
+  }
+  const platform::PathParts parts = platform::SplitAtLastSeparator(path, "\\/");
+  return {std::string(parts.folder), std::string(parts.name)};
+}
+
+} // namespace
+
 RemovalCount RemoveEarlierFiles(const EarlierInstallation& earlier,
                                 const std::vector<std::string>& keep, Console& console) {
   RemovalCount count;
   const std::unordered_set<std::string> kept(keep.begin(), keep.end());
   // Each file once, with every content a part recorded for it: a file that an interrupted turn
   // replaced is the old content in one part and the new one in another.
+  struct Planned {
+    std::string path;
+    const InstallRecord* part;
+    std::vector<const RecordedFile*> contents;
+  };
   std::vector<std::string> order;
-  std::unordered_map<std::string, std::pair<std::string, std::vector<const RecordedFile*>>> files;
+  std::unordered_map<std::string, Planned> files;
   for (const InstallRecord& part : earlier.parts) {
     for (const RecordedFile& file : part.files) {
       std::string path = RecordedFilePath(part, file);
@@ -162,60 +313,76 @@ RemovalCount RemoveEarlierFiles(const EarlierInstallation& earlier,
       if (kept.contains(key)) {
         continue;
       }
-      auto [found, added] =
-          files.try_emplace(key, std::move(path), std::vector<const RecordedFile*>{});
+      auto [found, added] = files.try_emplace(key, Planned{std::move(path), &part, {}});
       if (added) {
         order.push_back(key);
       }
-      found->second.second.push_back(&file);
+      found->second.contents.push_back(&file);
     }
   }
   // Each folder is reached and read once for all of its files.
   const platform::FolderListingScope listings;
   for (const std::string& key : order) {
-    const auto& [path, contents] = files.at(key);
-    if (!platform::PathExists(path)) {
-      continue; // gone already: removed by hand, or by a turn that was interrupted
-    }
-    const auto summary = ContentSummary(path);
-    const bool unchanged =
-        summary && std::any_of(contents.begin(), contents.end(), [&](const RecordedFile* file) {
-          return file->size == summary->first && file->crc == summary->second;
+    const Planned& planned = files.at(key);
+    const auto [base, relative] = RemovalBase(*planned.part, planned.path);
+    bool unreadable = false;
+    // The content is judged through the same open file that is then removed.
+    const platform::RemovalResult result =
+        platform::RemoveInstalledFile(base, relative, [&](std::span<const unsigned char> content) {
+          Crc32 crc;
+          crc.Add(content.data(), content.size());
+          return std::any_of(planned.contents.begin(), planned.contents.end(),
+                             [&](const RecordedFile* file) {
+                               return file->size == content.size() && file->crc == crc.Value();
+                             });
         });
-    if (!unchanged) {
-      console.WriteLine("Keeping " + InLine(path) +
-                        (summary ? ": it was changed after it was installed"
-                                 : ": it cannot be read, so it is not known to be unchanged"));
+    switch (result.outcome) {
+    case platform::RemovalOutcome::Removed:
+      ++count.files;
+      break;
+    case platform::RemovalOutcome::Missing:
+      break; // gone already: removed by hand, or by a turn that was interrupted
+    case platform::RemovalOutcome::Changed:
+      console.WriteLine("Keeping " + InLine(planned.path) +
+                        ": it was changed after it was installed");
       ++count.kept;
-      continue;
-    }
-    if (!platform::RemoveFile(path)) {
-      console.WriteLine("Could not remove " + InLine(path));
+      break;
+    case platform::RemovalOutcome::Link:
+      console.WriteLine("Keeping " + InLine(planned.path) +
+                        ": a link is there, or on the way to it, which removal never follows");
       ++count.failed;
-      continue;
+      break;
+    case platform::RemovalOutcome::NotEmpty:
+    case platform::RemovalOutcome::Failed:
+      unreadable = true;
+      break;
     }
-    ++count.files;
+    if (unreadable) {
+      console.WriteLine("Could not remove " + InLine(planned.path) +
+                        (result.detail.empty() ? std::string() : ": " + InLine(result.detail)));
+      ++count.failed;
+    }
   }
   return count;
 }
 
 std::size_t RemoveEarlierFolders(const EarlierInstallation& earlier, std::string_view keepFolder) {
   // Folders deepest first, so that a folder emptied by its subfolders' removal goes too.
-  std::vector<std::string> folders;
+  std::vector<std::pair<std::string, const InstallRecord*>> folders;
   std::unordered_set<std::string> seen;
   for (const InstallRecord& part : earlier.parts) {
     for (const std::string& folder : part.createdFolders) {
       if (seen.insert(PathKey(FolderWithSeparator(folder))).second &&
           !(!keepFolder.empty() && HoldsFolder(folder, keepFolder))) {
-        folders.push_back(folder);
+        folders.emplace_back(folder, &part);
       }
     }
   }
-  std::sort(folders.begin(), folders.end(),
-            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  std::stable_sort(folders.begin(), folders.end(),
+                   [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
   std::size_t removed = 0;
   const platform::FolderListingScope listings;
-  for (const std::string& folder : folders) {
+  for (const auto& [folder, part] : folders) {
     if (!platform::IsFolder(folder)) {
       continue;
     }
@@ -224,7 +391,14 @@ std::size_t RemoveEarlierFolders(const EarlierInstallation& earlier, std::string
     if (lock.TryTake()) {
       lock.RemoveStaleFiles();
     }
-    if (platform::RemoveEmptyFolder(folder)) {
+    // Below the part's folder, no link on the way is followed; a folder above it (one that the
+    // turn made for it) is removed as the system reaches it, and only when it is empty.
+    const std::string withSeparator = FolderWithSeparator(folder);
+    const auto [base, relative] = LiesAtOrBelow(withSeparator, FolderWithSeparator(part->folder))
+                                      ? RemovalBase(*part, withSeparator)
+                                      : std::pair{withSeparator, std::string()};
+    if (platform::RemoveInstalledFolder(base, relative).outcome ==
+        platform::RemovalOutcome::Removed) {
       ++removed;
     }
   }
@@ -237,6 +411,16 @@ void RemoveRecordFiles(const EarlierInstallation& earlier, std::string_view keep
         PathKey(FolderOfPath(path)) != PathKey(FolderWithSeparator(keepFolder))) {
       platform::RemoveFile(path);
     }
+  }
+}
+
+PackageRunLock::PackageRunLock(std::string_view packageName, Console& console)
+    : lock_("quillet-package-" + PathKey(packageName)) {
+  if (!lock_.TryTake()) {
+    console.WriteLine("Waiting for another run of the installer on " + std::string(packageName) +
+                      " to end...");
+    console.Flush();
+    lock_.Take();
   }
 }
 
@@ -272,32 +456,87 @@ bool TurnRecorder::Index(const std::string& folders, Console& console) {
   return false;
 }
 
-void TurnRecorder::Prepare(Console& console) {
-  std::string folders = record_.folder;
-  std::unordered_set<std::string> named{PathKey(record_.folder)};
+std::vector<IndexedFolder> TurnRecorder::EarlierIndex() const {
+  // The folders that hold something of the earlier installation, with the checksums the index
+  // keeps of their records, which stay until this turn replaces them.
+  std::unordered_set<std::string> holding;
   for (const InstallRecord& part : earlier_.parts) {
-    if (named.insert(PathKey(part.folder)).second) {
-      folders += "|" + part.folder;
+    holding.insert(PathKey(part.folder));
+  }
+  for (const std::string& path : earlier_.damaged) {
+    holding.insert(PathKey(FolderOfPath(path)));
+  }
+  std::vector<IndexedFolder> folders;
+  for (const IndexedFolder& folder : earlier_.indexed) {
+    if (holding.contains(PathKey(folder.folder))) {
+      folders.push_back(folder);
     }
   }
-  indexed_ = Index(folders, console);
+  return folders;
 }
 
-void TurnRecorder::Begin(const std::vector<std::string>& createdFolders, Console& console) {
+void TurnRecorder::Prepare(Console& console) {
+  std::vector<IndexedFolder> folders{{record_.folder, {}}};
+  for (const IndexedFolder& folder : EarlierIndex()) {
+    if (PathKey(folder.folder) == PathKey(record_.folder)) {
+      folders.front().checksum = folder.checksum;
+    } else {
+      folders.push_back(folder);
+    }
+  }
+  indexed_ = Index(IndexText(folders), console);
+}
+
+bool TurnRecorder::Begin(const std::vector<std::string>& createdFolders, Console& console) {
   const std::string path = record_.folder + JournalFileName(record_.name, record_.ide);
   // A journal that an interrupted turn left goes on: its lines still name files on disk.
   const bool continued = platform::PathExists(path);
   journal_ = platform::AppendFile::Open(platform::NativePath(path));
   if (!journal_ || (!continued && !journal_->Write(RecordHeaderText(record_)))) {
     console.WriteLine("Cannot record this installation: could not write [" + InLine(path) +
-                      "]; it will have to be removed by hand");
+                      "], so nothing is installed into " + InLine(record_.folder) +
+                      " (what is not recorded could not be removed or upgraded later)");
     journal_.reset();
-    return;
+    if (!continued) {
+      platform::RemoveFile(path);
+    }
+    record_.createdFolders = createdFolders; // for Abandon to remove
+    return false;
   }
   recording_ = true;
+  journalBegun_ = !continued;
   for (const std::string& folder : createdFolders) {
     FolderCreated(folder);
   }
+  return true;
+}
+
+void TurnRecorder::Abandon() {
+  if (!record_.files.empty() || (recording_ && !journalBegun_)) {
+    return; // what it wrote, or what an earlier turn's journal lists, stays noted
+  }
+  if (recording_) {
+    journal_.reset();
+    platform::RemoveFile(record_.folder + JournalFileName(record_.name, record_.ide));
+    recording_ = false;
+  }
+  // The folders it made for nothing, deepest first.
+  for (auto it = record_.createdFolders.rbegin(); it != record_.createdFolders.rend(); ++it) {
+    if (platform::IsFolder(*it)) {
+      platform::RemoveEmptyFolder(*it);
+    }
+  }
+  record_.createdFolders.clear();
+  if (!indexed_) {
+    return;
+  }
+  const std::vector<IndexedFolder> before = EarlierIndex();
+  if (before.empty()) {
+    platform::RemoveUserValue(RecordIndexKey(record_.name), record_.ide, INDEX_PARENTS);
+  } else {
+    platform::SetUserText(RecordIndexKey(record_.name), record_.ide, IndexText(before));
+  }
+  indexed_ = false;
 }
 
 void TurnRecorder::Journal(const std::string& line) {
@@ -353,7 +592,8 @@ bool TurnRecorder::Complete(Console& console) {
   if (!recording_) {
     return true;
   }
-  bool complete = true;
+  // What an unreadable record or a refused line names stays, and the turn says so by its result.
+  bool complete = !earlier_.Faulty();
   std::size_t removedFiles = 0;
   // The package's turns for other installations may share this folder: their files stay, and the
   // folders they made there are this installation's too, so that whichever is removed last takes
@@ -371,7 +611,7 @@ bool TurnRecorder::Complete(Console& console) {
       }
     }
     const RemovalCount removed = RemoveEarlierFiles(earlier_, installed, console);
-    complete = removed.failed == 0;
+    complete = complete && removed.failed == 0;
     removedFiles = removed.files;
   }
   // The folders the earlier turns made and that still stand are this installation's now.
@@ -419,7 +659,7 @@ bool TurnRecorder::Complete(Console& console) {
   // Earlier folders that the clean-up left empty go, now that their records are gone.
   const std::size_t folders = RemoveEarlierFolders(earlier_, record_.folder);
   if (indexed_) {
-    Index(record_.folder, console);
+    Index(IndexText({{record_.folder, Sha256Hex(text)}}), console);
   }
   if (removedFiles + folders > 0) {
     console.WriteLine("Removed " + Plural(removedFiles, "file", "files") + " and " +

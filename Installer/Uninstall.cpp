@@ -1,11 +1,13 @@
 #include "Installer/Uninstall.h"
 
+#include <algorithm>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "Common/Exception.h"
 #include "Common/Text.h"
+#include "Installer/Folders.h"
 #include "Installer/IdeDiscovery.h"
 #include "Installer/Installation.h"
 #include "Installer/LibraryPaths.h"
@@ -15,28 +17,12 @@
 #include "Platform/Ascii.h"
 #include "Platform/ChildProcess.h"
 #include "Platform/FileSystem.h"
+#include "Platform/PathSplit.h"
 #include "Platform/UserRegistry.h"
 
 namespace quillet {
 
 namespace {
-
-// The keys of the index above a package's ("Software\Quillet\Installed", "Software\Quillet"),
-// which go with the last package's.
-constexpr std::size_t INDEX_PARENTS = 2;
-
-// The installation an index value names ("Software\Embarcadero\BDS\23.0"), for --ides; nullopt
-// for a turn without an IDE.
-std::optional<IdeInstallation> InstallationOfKey(std::string_view key) {
-  const std::size_t last = key.rfind('\\');
-  if (last == std::string_view::npos || last == 0) {
-    return std::nullopt;
-  }
-  // Appended piece by piece: GCC 12 takes `"\\" + std::string(...)` for overlapping copies.
-  std::string basePath = "\\";
-  basePath.append(key.substr(0, last + 1));
-  return IdeInstallation(basePath, key.substr(last + 1), {});
-}
 
 // Each library entry of the parts once.
 std::vector<RecordedLibraryEntry> LibraryEntries(const EarlierInstallation& earlier) {
@@ -82,17 +68,12 @@ std::string IdeRoot(const IdeInstallation& installation) {
   return {};
 }
 
-bool IdeRunning(const IdeInstallation& installation) {
-  const std::string root = IdeRoot(installation);
-  return !root.empty() &&
-         platform::ProgramRunning(
-             IdeInstallation(installation.BasePath(), installation.Version(), root).IdePrograms());
-}
-
 } // namespace
 
 bool RunUninstall(std::string_view name, Console& console, const DialogueChoices& choices) {
   const std::string indexKey = RecordIndexKey(name);
+  // One run at a time changes what the records of one package list.
+  const PackageRunLock packageLock(name, console);
   const std::vector<platform::UserTextValue> recorded = platform::ReadUserTexts(indexKey);
   if (recorded.empty()) {
     console.WriteLine(std::string(NOTHING_RECORDED_HEAD) + std::string(name) +
@@ -104,21 +85,54 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
   // are gone too.
   std::vector<InstallRecord> removedParts;
   for (const platform::UserTextValue& value : recorded) {
-    const std::optional<IdeInstallation> installation = InstallationOfKey(value.name);
+    std::optional<IdeInstallation> installation = InstallationOfKey(value.name);
     const std::string ide = installation ? "HKEY_CURRENT_USER\\" + value.name : "no IDE";
     if (!choices.ides.empty() && !(installation && IdeChosen(choices, *installation))) {
       continue;
     }
-    const std::vector<std::string> indexed = FoldersOfIndexText(value.text);
-    const EarlierInstallation earlier = FindEarlier(name, value.name, indexed);
+    std::string root;
+    if (installation) {
+      root = IdeRoot(*installation);
+      installation = IdeInstallation(std::string(installation->BasePath()),
+                                     std::string(installation->Version()), root);
+    }
+    const std::vector<IndexedFolder> indexed = IndexedFoldersOfText(value.text);
+    EarlierInstallation earlier =
+        FindEarlier(name, value.name, indexed, installation, [&installation] {
+          return PackageOutputFolders(*installation, IdeSharedFolder(*installation));
+        });
     console.WriteLine("");
-    if (earlier.Empty()) {
+    SayEarlier(earlier, console);
+    const std::string named = std::string(name) + " (" + ide + ")";
+    if (earlier.Empty() && earlier.damaged.empty()) {
+      const bool folderThere =
+          std::any_of(indexed.begin(), indexed.end(),
+                      [](const IndexedFolder& f) { return platform::IsFolder(f.folder); });
+      if (folderThere && !choices.force) {
+        console.WriteLine("No record of " + named + " is left in " + InLine(value.text) +
+                          ", though the folder is there: what it holds is not known, so nothing "
+                          "is removed. The note in the registry stays; --force removes it.");
+        allRemoved = false;
+        continue;
+      }
       // The folder was removed or its record lost: the note leads nowhere.
-      console.WriteLine("No record of " + std::string(name) + " (" + ide + ") is left in " +
-                        InLine(value.text) + "; its note in the registry is removed.");
+      console.WriteLine("No record of " + named + " is left in " + InLine(value.text) +
+                        "; its note in the registry is removed.");
       platform::RemoveUserValue(indexKey, value.name, INDEX_PARENTS);
       continue;
     }
+    if (!earlier.damaged.empty() && !choices.force) {
+      console.WriteLine("Nothing of " + named +
+                        " is removed, and its note in the registry stays: look at the record "
+                        "above, then run again with --force to remove what the readable records "
+                        "prove.");
+      allRemoved = false;
+      continue;
+    }
+    // Forced: what the damaged records prove goes too.
+    std::move(earlier.damagedParts.begin(), earlier.damagedParts.end(),
+              std::back_inserter(earlier.parts));
+    earlier.damagedParts.clear();
     std::unordered_set<std::string> files;
     std::unordered_set<std::string> folders;
     for (const InstallRecord& part : earlier.parts) {
@@ -129,14 +143,16 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
         folders.insert(PathKey(folder));
       }
     }
+    const std::string folder =
+        earlier.Empty() ? FolderOfPath(earlier.damaged.front()) : earlier.Folder();
     const std::vector<RecordedLibraryEntry> library = LibraryEntries(earlier);
     const std::vector<RecordedValue> registered = RegisteredValues(earlier);
-    console.WriteLine(std::string(name) +
-                      (earlier.Version().empty() ? "" : " " + earlier.Version()) + " for " + ide +
-                      " is installed in " + InLine(earlier.Folder()) + ": " +
-                      Plural(files.size(), "file", "files") + ", " +
-                      Plural(folders.size(), "folder", "folders") + " made by the installer, " +
-                      Plural(library.size(), "library-path entry", "library-path entries") + ".");
+    console.WriteLine(
+        std::string(name) +
+        (earlier.Empty() || earlier.Version().empty() ? "" : " " + earlier.Version()) + " for " +
+        ide + " is installed in " + InLine(folder) + ": " + Plural(files.size(), "file", "files") +
+        ", " + Plural(folders.size(), "folder", "folders") + " made by the installer, " +
+        Plural(library.size(), "library-path entry", "library-path entries") + ".");
     for (const RecordedLibraryEntry& entry : library) {
       console.WriteLine("  " + entry.value + " (" + entry.key + "): " + entry.folder);
     }
@@ -155,8 +171,8 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     }
 
     // A running IDE writes its settings back when it ends, and holds its packages open.
-    if (installation && IdeRunning(*installation)) {
-      console.WriteLine(std::string(IDE_RUNNING_HEAD) + InLine(IdeRoot(*installation)) +
+    if (installation && !root.empty() && platform::ProgramRunning(installation->IdePrograms())) {
+      console.WriteLine(std::string(IDE_RUNNING_HEAD) + InLine(root) +
                         " is running and would write its settings back when it ends: nothing was "
                         "removed; close it, then run again.");
       allRemoved = false;
@@ -206,19 +222,31 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     if (installation && !installation->GlobalsKey().empty() && entries + packages > 0) {
       platform::SetUserText(installation->GlobalsKey(), FORCE_ENV_OPTIONS_UPDATE, "1");
     }
-    if (failed > 0) {
+    if (failed > 0 || (earlier.Faulty() && !choices.force)) {
       // The record stays, so that a later run can finish what this one could not.
-      console.WriteLine("The record of " + std::string(name) + " stays in " +
-                        InLine(earlier.Folder()) + ", so that running again removes the rest.");
+      console.WriteLine("The record of " + std::string(name) + " stays in " + InLine(folder) +
+                        ", so that running again removes the rest" +
+                        (failed == 0 ? std::string("; the lines it could not take are said above, "
+                                                   "and --force removes the record and its note")
+                                     : std::string()) +
+                        ".");
       allRemoved = false;
       continue;
     }
     RemoveRecordFiles(earlier, {});
+    // Forced: the records that could not be read go with the rest.
+    for (const std::string& path : earlier.damaged) {
+      const platform::PathParts parts = platform::SplitAtLastSeparator(path, "\\/");
+      platform::RemoveInstalledFile(parts.folder, parts.name, nullptr);
+    }
     std::size_t folderCount = RemoveEarlierFolders(earlier, {});
     removedParts.insert(removedParts.end(), earlier.parts.begin(), earlier.parts.end());
     // A turn killed between making its folder and beginning its journal left that folder empty.
-    for (const std::string& folder : indexed) {
-      folderCount += platform::IsFolder(folder) && platform::RemoveEmptyFolder(folder) ? 1 : 0;
+    for (const IndexedFolder& indexedFolder : indexed) {
+      folderCount += platform::IsFolder(indexedFolder.folder) &&
+                             platform::RemoveEmptyFolder(indexedFolder.folder)
+                         ? 1
+                         : 0;
     }
     platform::RemoveUserValue(indexKey, value.name, INDEX_PARENTS);
     console.WriteLine(
@@ -233,7 +261,7 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
              : std::string()) +
         ".");
   }
-  RemoveEarlierFolders(EarlierInstallation{std::move(removedParts), {}}, {});
+  RemoveEarlierFolders(EarlierInstallation{std::move(removedParts), {}, {}, {}, {}, {}, 0}, {});
   return allRemoved;
 }
 
