@@ -159,6 +159,7 @@ int RunInstaller(const std::vector<std::string>& arguments) {
     }
   };
   InstallContext context;
+  context.BuildTimeLimit = options.buildTimeout;
   bool allInstalled = false;
   try {
     InstallOptions install;
