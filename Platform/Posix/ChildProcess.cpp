@@ -44,7 +44,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::seconds WINESERVER_WAIT{20};
 // How long "wineserver -k" may take.
 constexpr std::chrono::seconds WINESERVER_KILL_WAIT{5};
-// How often a wait for a child that closed its output looks again.
+// How often a wait for a child looks whether it ended.
 constexpr int EXIT_POLL_MILLISECONDS = 20;
 
 // One file descriptor, closed when its owner goes.
@@ -260,40 +260,25 @@ struct Ended {
   int readError = 0;     // the errno of a failed read of its output; 0 when none
 };
 
-// Reads `output` (when not negative) until its end and waits for `pid`, both before `deadline`;
-// past it, the child's group is killed. Every piece read goes to `tail` and `sink`.
+// Reads `output` (when not negative) and waits for `pid` to end, before `deadline`; past it, the
+// child's group is killed. The program's end is the end of the run: what it wrote is drained
+// then, and processes it started that hold the pipe on (Wine's services, started by the first
+// program of a prefix, do) are not waited for. Every piece read goes to `tail` and `sink`.
 Ended RunToEnd(pid_t pid, int output, Clock::time_point deadline, OutputTail* tail,
                const std::function<void(std::string_view)>& sink) {
   Ended ended;
   bool open = output >= 0;
-  bool exited = false;
   char buffer[65536];
-  while (open || !exited) {
-    if (!exited) {
-      const pid_t got = ::waitpid(pid, &ended.status, WNOHANG);
-      exited = got == pid || (got < 0 && errno != EINTR);
-      if (exited && !open) {
-        break;
-      }
-    }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      ended.timedOut = true;
-      break;
-    }
-    // With the output open, its data or its end wake the wait; a child that closed it is looked
-    // at again now and then.
-    const int wait = static_cast<int>(
-        open ? std::min<long long>(left.count(), INT_MAX)
-             : std::min<long long>(left.count(), EXIT_POLL_MILLISECONDS));
+  // One read of what the pipe holds; false once it has nothing more now (or ever).
+  const auto readSome = [&](int waitMilliseconds) {
     pollfd watched{output, POLLIN, 0};
-    const int ready = ::poll(&watched, open ? 1 : 0, wait);
+    const int ready = ::poll(&watched, open ? 1 : 0, waitMilliseconds);
     if (ready < 0 && errno != EINTR) {
       ended.readError = errno;
       open = false;
     }
     if (ready <= 0 || !open) {
-      continue;
+      return false;
     }
     const ssize_t n = ::read(output, buffer, sizeof buffer);
     if (n > 0) {
@@ -304,19 +289,31 @@ Ended RunToEnd(pid_t pid, int output, Clock::time_point deadline, OutputTail* ta
       if (sink) {
         sink(piece);
       }
-    } else if (n == 0) {
-      open = false;
-    } else if (errno != EINTR && errno != EAGAIN) {
-      ended.readError = errno;
+      return true;
+    }
+    if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+      ended.readError = n == 0 ? 0 : errno;
       open = false;
     }
-  }
-  if (ended.timedOut) {
-    ::kill(-pid, SIGKILL); // the child and every process it started
-    if (!exited) {
-      while (::waitpid(pid, &ended.status, 0) < 0 && errno == EINTR) {
+    return false;
+  };
+  for (;;) {
+    const pid_t got = ::waitpid(pid, &ended.status, WNOHANG);
+    if (got == pid || (got < 0 && errno != EINTR)) {
+      while (open && readSome(0)) {
       }
+      return ended;
     }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      break;
+    }
+    // The output's data wake the wait; the program's end is looked for now and then.
+    readSome(static_cast<int>(std::min<long long>(left.count(), EXIT_POLL_MILLISECONDS)));
+  }
+  ended.timedOut = true;
+  ::kill(-pid, SIGKILL); // the child and every process it started
+  while (::waitpid(pid, &ended.status, 0) < 0 && errno == EINTR) {
   }
   return ended;
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "Platform/ChildProcess.h"
 #include "tests/support/WinePrefixFixture.h"
@@ -78,6 +79,10 @@ TEST_P(ChildProcess, LimitTailAndSink) {
     std::ifstream in(pidFile);
     pid_t grandchild = 0;
     ASSERT_TRUE(in >> grandchild);
+    // A killed process takes a moment to be gone.
+    for (int i = 0; i < 100 && Runs(grandchild); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     EXPECT_FALSE(Runs(grandchild)) << "the process the program started still runs";
   }
 }
