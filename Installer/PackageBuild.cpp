@@ -427,7 +427,7 @@ Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName)
         platform::RunWindowsProgram(compiler, arguments, FolderOfPath(job.project), run);
     log.End();
     console_.Log(head + (result.timedOut ? " was stopped: " + result.problem
-                                          : ", exit status " + std::to_string(result.exitCode)));
+                                         : ", exit status " + std::to_string(result.exitCode)));
     if (!result.started) {
       console_.WriteLine("failed: " + InLine(result.problem));
       return built;

@@ -32,12 +32,12 @@ struct ChildOptions {
 };
 
 struct ChildResult {
-  bool started = false;     // false: the program could not be started (`problem` says why)
-  int exitCode = -1;        // the program's exit status once it ended
-  bool timedOut = false;    // it passed the time limit and was ended (`problem` says so)
+  bool started = false;         // false: the program could not be started (`problem` says why)
+  int exitCode = -1;            // the program's exit status once it ended
+  bool timedOut = false;        // it passed the time limit and was ended (`problem` says so)
   std::uint64_t outputSize = 0; // how many bytes it wrote in all
-  std::string output;       // the last `tailSize` bytes of its standard output and error
-  std::string problem;      // why it did not start, could not be waited for, or was ended
+  std::string output;           // the last `tailSize` bytes of its standard output and error
+  std::string problem;          // why it did not start, could not be waited for, or was ended
 };
 
 // Runs a Windows program (a Windows-style full path, "C:\...\bin\dcc32.exe") with `arguments`,

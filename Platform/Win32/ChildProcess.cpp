@@ -77,8 +77,9 @@ private:
   bool ok_ = false;
 };
 
-// How long the reader may take to see the pipe's end once the job's processes were ended.
+// How long the reader may take to see the pipe's end once the program ended.
 constexpr DWORD READER_END_MILLISECONDS = 5000;
+constexpr DWORD READER_RETRY_MILLISECONDS = 100;
 // The exit status the processes of a job get when the time limit ends them.
 constexpr UINT TIMED_OUT_STATUS = 1;
 
@@ -96,7 +97,8 @@ DWORD WINAPI ReadOutput(void* parameter) {
   for (;;) {
     DWORD read = 0;
     if (!::ReadFile(reader.pipe, buffer, sizeof buffer, &read, nullptr)) {
-      if (const DWORD error = ::GetLastError(); error != ERROR_BROKEN_PIPE) {
+      if (const DWORD error = ::GetLastError();
+          error != ERROR_BROKEN_PIPE && error != ERROR_OPERATION_ABORTED) {
         reader.error = error;
       }
       return 0;
@@ -114,8 +116,8 @@ DWORD MillisecondsLeft(std::optional<std::chrono::steady_clock::time_point> dead
   if (!deadline) {
     return INFINITE;
   }
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-      *deadline - std::chrono::steady_clock::now());
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
   return static_cast<DWORD>(std::clamp<long long>(left.count(), 0, INFINITE - 1));
 }
 
@@ -195,8 +197,8 @@ ChildResult RunWindowsProgram(std::string_view program, const std::vector<std::s
   PROCESS_INFORMATION started{};
   // Suspended until it is in the job, so that nothing it starts escapes the job.
   if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                        CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
-                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo,
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo,
                         &started)) {
     result.problem = "cannot start " + name + ": " + ErrorText(::GetLastError());
     return result;
@@ -224,19 +226,21 @@ ChildResult RunWindowsProgram(std::string_view program, const std::vector<std::s
     ::WaitForSingleObject(process.Get(), INFINITE);
     return result;
   }
-  // The program's end, then the pipe's (a process it started may still hold the pipe), both
-  // within the limit.
-  DWORD waited = ::WaitForSingleObject(process.Get(), MillisecondsLeft(deadline));
-  if (waited == WAIT_OBJECT_0) {
-    waited = ::WaitForSingleObject(readerThread.Get(), MillisecondsLeft(deadline));
-  }
+  // The program's end is the end of the run, within the limit; then what it wrote is read to the
+  // pipe's end, a short while at most, as a process it started may hold the pipe on (the job
+  // ends such a process once its handle closes here).
+  const DWORD waited = ::WaitForSingleObject(process.Get(), MillisecondsLeft(deadline));
   if (waited == WAIT_TIMEOUT) {
     result.timedOut = true;
     ::TerminateJobObject(job.Get(), TIMED_OUT_STATUS);
   }
   if (::WaitForSingleObject(readerThread.Get(), READER_END_MILLISECONDS) != WAIT_OBJECT_0) {
-    ::CancelSynchronousIo(readerThread.Get()); // a process outside the job holds the pipe
-    ::WaitForSingleObject(readerThread.Get(), INFINITE);
+    // The processes left in the job go now; a holder outside it (none should be) has the read
+    // cancelled until the reader sees it.
+    ::TerminateJobObject(job.Get(), TIMED_OUT_STATUS);
+    while (::WaitForSingleObject(readerThread.Get(), READER_RETRY_MILLISECONDS) != WAIT_OBJECT_0) {
+      ::CancelSynchronousIo(readerThread.Get());
+    }
   }
   output.Close();
   result.output = reader.tail.Take();
