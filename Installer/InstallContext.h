@@ -2,11 +2,13 @@
 // whole run; the folders and texts start empty and are never reset between turns.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "Package/EntryContent.h"
+#include "Platform/ChildProcess.h"
 #include "Platform/Text.h"
 
 namespace quillet {
@@ -27,6 +29,8 @@ struct InstallContext {
   std::uint32_t CodePage = platform::SystemCodePage();
   // The record of the current turn (Installer/TurnRecord.h); none for a package without a name.
   TurnRecorder* Recorder = nullptr;
+  // How long one compile of a package build may run (--build-timeout).
+  std::chrono::seconds BuildTimeLimit = platform::DEFAULT_TIME_LIMIT;
 };
 
 // A name, folder template or text of the package in the program's own texts, where it meets the

@@ -29,6 +29,19 @@ bool SetMode(InstallerOptions& options, RunMode mode, std::string_view name) {
   return true;
 }
 
+// The seconds of --build-timeout: a whole number from 1 to MAX_BUILD_TIMEOUT_SECONDS.
+std::optional<std::chrono::seconds> BuildTimeout(std::string_view value) {
+  value = TrimBlanks(value);
+  if (value.empty() || value.size() > 6 || value.find_first_not_of("0123456789") != value.npos) {
+    return std::nullopt;
+  }
+  const long seconds = std::stol(std::string(value));
+  if (seconds < 1 || seconds > MAX_BUILD_TIMEOUT_SECONDS) {
+    return std::nullopt;
+  }
+  return std::chrono::seconds(seconds);
+}
+
 } // namespace
 
 InstallerOptions ParseOptions(const std::vector<std::string>& arguments, bool slashHelp) {
@@ -63,7 +76,8 @@ InstallerOptions ParseOptions(const std::vector<std::string>& arguments, bool sl
     // "--name=value" gives the value in the same argument.
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
-    if (std::optional<std::string>* slot = ValueSlot(options, name); slot || name == "--ides") {
+    if (std::optional<std::string>* slot = ValueSlot(options, name);
+        slot || name == "--ides" || name == "--build-timeout") {
       std::string value;
       if (equals != std::string::npos) {
         value = argument.substr(equals + 1);
@@ -84,6 +98,15 @@ InstallerOptions ParseOptions(const std::vector<std::string>& arguments, bool sl
       }
       if (slot) {
         *slot = value;
+        continue;
+      }
+      if (name == "--build-timeout") {
+        const std::optional<std::chrono::seconds> seconds = BuildTimeout(value);
+        if (!seconds) {
+          return misuse("option --build-timeout needs a whole number of seconds from 1 to " +
+                        std::to_string(MAX_BUILD_TIMEOUT_SECONDS) + ", not '" + value + "'");
+        }
+        options.buildTimeout = *seconds;
         continue;
       }
       // "bds>=22.0,<=23.0" is one choice: a piece that starts with a bound belongs to the one
@@ -160,6 +183,8 @@ std::string_view UsageText() {
          "  --log FILE         append the run's transcript and exit status to FILE (UTF-8); on\n"
          "                     Linux a native path, or a C:\\ or \\\\server path in the Wine "
          "prefix\n"
+         "  --build-timeout SECONDS\n"
+         "                     stop a package build whose compiler runs longer (default 600)\n"
          "  --no-readme        do not open the readme\n"
          "  --list             show the package's entries and IDE families; install nothing\n"
          "  --check            verify the package completely; write nothing\n"

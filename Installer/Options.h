@@ -2,12 +2,18 @@
 // struct that the run takes its answers from.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Platform/ChildProcess.h"
+
 namespace quillet {
+
+// The longest time limit --build-timeout takes: a day.
+constexpr long MAX_BUILD_TIMEOUT_SECONDS = 86400;
 
 enum class RunMode {
   Install,   // the dialogue (answered from the options where they give answers)
@@ -30,6 +36,8 @@ struct InstallerOptions {
   std::vector<std::string>
       ides; // families with their bounds, as the manifest's "ides" key takes them
   std::optional<std::string> logPath;
+  // --build-timeout: how long one compile of a package build may run before it is stopped.
+  std::chrono::seconds buildTimeout = platform::DEFAULT_TIME_LIMIT;
   // --uninstall=NAME: the package's name as its records give it; empty for the package's own.
   std::string uninstallName;
   std::string problem;

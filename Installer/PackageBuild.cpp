@@ -15,6 +15,7 @@
 #include "Package/DelphiPackage.h"
 #include "Platform/Ascii.h"
 #include "Platform/ChildProcess.h"
+#include "Platform/CommandLine.h"
 #include "Platform/FileMapping.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Registry.h"
@@ -166,6 +167,38 @@ std::string LastErrorLine(std::string_view output) {
   }
   return lastError.empty() ? last : lastError;
 }
+
+// The compiler's output on its way into the log, as it arrives: in whole lines, each Log call
+// ending one, so that the log holds the output as the compiler wrote it without holding all of it.
+// A line longer than LONGEST_LOGGED_LINE goes out in pieces of that size.
+class CompilerLog {
+public:
+  explicit CompilerLog(Console& console) : console_(console) {}
+  void Add(std::string_view piece) {
+    pending_.append(piece);
+    const std::size_t end = pending_.find_last_of('\n');
+    if (end != std::string::npos) {
+      const std::size_t lineEnd = end > 0 && pending_[end - 1] == '\r' ? end - 1 : end;
+      console_.Log(std::string_view(pending_).substr(0, lineEnd));
+      pending_.erase(0, end + 1);
+    }
+    while (pending_.size() >= LONGEST_LOGGED_LINE) {
+      console_.Log(std::string_view(pending_).substr(0, LONGEST_LOGGED_LINE));
+      pending_.erase(0, LONGEST_LOGGED_LINE);
+    }
+  }
+  void End() {
+    if (!pending_.empty()) {
+      console_.Log(pending_);
+      pending_.clear();
+    }
+  }
+
+private:
+  static constexpr std::size_t LONGEST_LOGGED_LINE = 64 * 1024;
+  Console& console_;
+  std::string pending_;
+};
 
 bool Contains(std::string_view text, std::string_view part) {
   return platform::AsciiLowerText(text).find(platform::AsciiLowerText(part)) != std::string::npos;
@@ -383,12 +416,25 @@ Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName)
       arguments.push_back("-NO" + WithoutSeparator(out.units));
     }
     arguments.push_back(job.project);
+    const std::string head = "Compiler for " + job.project + " (" + std::string(platformName) + ")";
+    console_.Log(head + ": " + platform::WindowsCommandLine(compiler, arguments));
+    console_.Log(head + ", its output:");
+    CompilerLog log(console_);
+    platform::ChildOptions run;
+    run.timeLimit = context_.BuildTimeLimit;
+    run.sink = [&log](std::string_view piece) { log.Add(piece); };
     const platform::ChildResult result =
-        platform::RunWindowsProgram(compiler, arguments, FolderOfPath(job.project));
-    console_.Log("Compiler output for " + job.project + " (" + std::string(platformName) +
-                 "), exit status " + std::to_string(result.exitCode) + ":\r\n" + result.output);
+        platform::RunWindowsProgram(compiler, arguments, FolderOfPath(job.project), run);
+    log.End();
+    console_.Log(head + (result.timedOut ? " was stopped: " + result.problem
+                                         : ", exit status " + std::to_string(result.exitCode)));
     if (!result.started) {
       console_.WriteLine("failed: " + InLine(result.problem));
+      return built;
+    }
+    if (result.timedOut) {
+      console_.WriteLine("failed: the compiler did not end within " +
+                         std::to_string(context_.BuildTimeLimit.count()) + " s and was stopped");
       return built;
     }
     if (Contains(result.output, REFUSAL_TEXT)) {

@@ -203,6 +203,7 @@ int Run(InstallerOptions& options, const DialogueChoices& choices) {
     }
   };
   InstallContext context;
+  context.BuildTimeLimit = options.buildTimeout;
   bool allInstalled = false;
   try {
     InstallOptions install;

@@ -4,6 +4,9 @@
 #include "Platform/InterruptHolds.h"
 #include "Platform/Testing.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace quillet::platform {
 
 namespace holds {
@@ -16,6 +19,49 @@ std::recursive_mutex& HoldLock() {
 
 std::atomic<bool> interrupted = false;
 thread_local int holdDepth = 0;
+
+namespace {
+
+// The running children and whether the interrupt has ended them. Never destroyed, as the lock.
+struct Children {
+  std::mutex lock;
+  std::vector<std::intptr_t> running;
+  bool ended = false;
+};
+
+Children& RunningChildren() {
+  static auto* children = new Children;
+  return *children;
+}
+
+} // namespace
+
+RunningChild::RunningChild(std::intptr_t child) : child_(child) {
+  Children& children = RunningChildren();
+  const std::lock_guard lock(children.lock);
+  if (children.ended) {
+    EndChild(child); // the run is being ended: this one does not get to run either
+  }
+  children.running.push_back(child);
+}
+
+RunningChild::~RunningChild() {
+  Children& children = RunningChildren();
+  const std::lock_guard lock(children.lock);
+  const auto at = std::find(children.running.begin(), children.running.end(), child_);
+  if (at != children.running.end()) {
+    children.running.erase(at);
+  }
+}
+
+void EndRunningChildren() {
+  Children& children = RunningChildren();
+  const std::lock_guard lock(children.lock);
+  children.ended = true;
+  for (const std::intptr_t child : children.running) {
+    EndChild(child);
+  }
+}
 
 } // namespace holds
 

@@ -10,6 +10,8 @@
 // inside the code it interrupts: POSIX blocks the signals in every thread and takes them with
 // sigwait on that thread, and Windows calls its console control handler on a new thread anyway.
 // The interrupt then
+//   0. ends every program the run started that still runs (RunWindowsProgram), with every
+//      process that program started, and any the run starts from then on,
 //   1. waits until no InterruptHold is held on any thread,
 //   2. removes the named temporary file of every OutputFile not yet committed (an unnamed one
 //      goes with the process),

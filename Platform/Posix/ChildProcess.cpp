@@ -1,13 +1,16 @@
 // Running a Windows program on POSIX systems: under Wine, in the prefix the installer works on.
 // "wine PROGRAM ARGS..." is started with fork and execve (the tool found before the fork, so that
-// a missing Wine is told apart from a program that failed), its standard output and error share
-// one pipe that is read to its end, and once it ended "wineserver -w" waits for the prefix's
-// server, which writes the registry back when it ends.
+// a missing Wine is told apart from a program that failed) in a process group of its own, its
+// standard output and error share one pipe that is read while it runs, and once it ended
+// "wineserver -w" waits for the prefix's server, which writes the registry back when it ends.
+// Every program started here is on the interrupt's list of running children (InterruptHolds.h)
+// while it runs; past its time limit, or on an interrupt, its whole group is killed.
 //
 // Wine's own status for a program file it cannot open (wine: failed to open "C:\x.exe":
 // c0000135) is 53; it comes back as the exit code of a started program. The pipe's end comes when
 // the program ends: Wine's own services (wineserver, services.exe) do not inherit it.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,14 +18,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "Platform/ChildProcess.h"
 #include "Platform/FileSystem.h"
+#include "Platform/InterruptHolds.h"
+#include "Platform/OutputTail.h"
 #include "Platform/Posix/WinePrefix.h"
 
 extern char** environ;
@@ -30,6 +37,15 @@ extern char** environ;
 namespace quillet::platform {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long the prefix's server may take to end after a program; past it, it is told to end.
+constexpr std::chrono::seconds WINESERVER_WAIT{20};
+// How long "wineserver -k" may take.
+constexpr std::chrono::seconds WINESERVER_KILL_WAIT{5};
+// How often a wait for a child looks whether it ended.
+constexpr int EXIT_POLL_MILLISECONDS = 20;
 
 // One file descriptor, closed when its owner goes.
 class Descriptor {
@@ -206,6 +222,9 @@ Started Start(std::vector<std::string> argv, std::vector<std::string> environmen
     struct sigaction standard {};
     standard.sa_handler = SIG_DFL;
     ::sigaction(SIGPIPE, &standard, nullptr);
+    // A group of its own, which a time limit or an interrupt kills whole, and which the
+    // terminal's Ctrl+C does not reach: the installer's interrupt decides.
+    ::setpgid(0, 0);
     StartFailure report{0, 0};
     if (::dup2(input.Get(), 0) < 0 || ::dup2(output, 1) < 0 || ::dup2(output, 2) < 0) {
       report = {1, errno};
@@ -218,6 +237,7 @@ Started Start(std::vector<std::string> argv, std::vector<std::string> environmen
     WriteAll(failure.write.Get(), &report, sizeof report);
     ::_exit(127);
   }
+  ::setpgid(pid, pid); // also here, so that the group is there whichever of the two runs first
   failure.write.Close();
   StartFailure report{};
   std::string received;
@@ -233,48 +253,129 @@ Started Start(std::vector<std::string> argv, std::vector<std::string> environmen
                   : "cannot start " + argv[0] + ": " + ErrorText(report.error)};
 }
 
-// Waits for a started child; its exit status, or -1 with `problem` set.
-int Wait(pid_t pid, const std::string& name, std::string& problem) {
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) {
-      problem = "cannot wait for " + name + ": " + ErrorText(errno);
-      return -1;
+// How a started child ended.
+struct Ended {
+  bool timedOut = false; // its group was killed at the deadline
+  int status = 0;        // waitpid's status
+  int readError = 0;     // the errno of a failed read of its output; 0 when none
+};
+
+// Reads `output` (when not negative) and waits for `pid` to end, before `deadline`; past it, the
+// child's group is killed. The program's end is the end of the run: what it wrote is drained
+// then, and processes it started that hold the pipe on (Wine's services, started by the first
+// program of a prefix, do) are not waited for. Every piece read goes to `tail` and `sink`.
+Ended RunToEnd(pid_t pid, int output, Clock::time_point deadline, OutputTail* tail,
+               const std::function<void(std::string_view)>& sink) {
+  Ended ended;
+  bool open = output >= 0;
+  char buffer[65536];
+  // One read of what the pipe holds; false once it has nothing more now (or ever).
+  const auto readSome = [&](int waitMilliseconds) {
+    pollfd watched{output, POLLIN, 0};
+    const int ready = ::poll(&watched, open ? 1 : 0, waitMilliseconds);
+    if (ready < 0 && errno != EINTR) {
+      ended.readError = errno;
+      open = false;
     }
+    if (ready <= 0 || !open) {
+      return false;
+    }
+    const ssize_t n = ::read(output, buffer, sizeof buffer);
+    if (n > 0) {
+      const std::string_view piece(buffer, static_cast<std::size_t>(n));
+      if (tail != nullptr) {
+        tail->Add(piece);
+      }
+      if (sink) {
+        sink(piece);
+      }
+      return true;
+    }
+    if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+      ended.readError = n == 0 ? 0 : errno;
+      open = false;
+    }
+    return false;
+  };
+  for (;;) {
+    const pid_t got = ::waitpid(pid, &ended.status, WNOHANG);
+    if (got == pid || (got < 0 && errno != EINTR)) {
+      while (open && readSome(0)) {
+      }
+      return ended;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      break;
+    }
+    // The output's data wake the wait; the program's end is looked for now and then.
+    readSome(static_cast<int>(std::min<long long>(left.count(), EXIT_POLL_MILLISECONDS)));
   }
-  if (WIFEXITED(status)) {
-    return WEXITSTATUS(status);
+  ended.timedOut = true;
+  ::kill(-pid, SIGKILL); // the child and every process it started
+  while (::waitpid(pid, &ended.status, 0) < 0 && errno == EINTR) {
   }
-  problem = name + " ended by signal " + std::to_string(WTERMSIG(status));
+  return ended;
+}
+
+// A started child's exit status, or -1 with `problem` set.
+int ExitStatus(const Ended& ended, const std::string& name, std::string& problem) {
+  if (WIFEXITED(ended.status)) {
+    return WEXITSTATUS(ended.status);
+  }
+  problem = name + " ended by signal " + std::to_string(WTERMSIG(ended.status));
   return -1;
 }
 
-// Waits until no wineserver serves the prefix any more; a problem text when that cannot be
-// known.
+// Runs one of Wine's tools with no input or output, waiting for it at most `limit`; false when it
+// did not end in time (it was killed) or could not be started, with `problem` set.
+bool RunTool(const std::string& tool, const std::string& argument,
+             const std::vector<std::string>& environment, std::chrono::seconds limit,
+             std::string& problem) {
+  const Descriptor nothing(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  if (nothing.Get() < 0) {
+    problem = "cannot open /dev/null: " + ErrorText(errno);
+    return false;
+  }
+  const Started started = Start({tool, argument}, environment, nothing.Get(), {});
+  if (started.pid < 0) {
+    problem = started.problem;
+    return false;
+  }
+  const holds::RunningChild running(started.pid);
+  const Ended ended = RunToEnd(started.pid, -1, Clock::now() + limit, nullptr, {});
+  const std::string name = tool + " " + argument;
+  if (ended.timedOut) {
+    problem = name + " did not end within " + std::to_string(limit.count()) + " s";
+    return false;
+  }
+  const int status = ExitStatus(ended, name, problem);
+  if (problem.empty() && status != 0) {
+    problem = name + " ended with status " + std::to_string(status);
+  }
+  return true;
+}
+
+// Waits until no wineserver serves the prefix any more, a short while; then tells it to end. A
+// problem text when that cannot be known.
 std::string WaitForWineserver(const std::vector<std::string>& environment) {
   const std::string server = FindTool("WINESERVER", "wineserver");
   if (server.empty()) {
     return "wineserver was not found ($WINESERVER or PATH): the prefix's registry may still be "
            "held";
   }
-  const Descriptor nothing(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-  if (nothing.Get() < 0) {
-    return "cannot open /dev/null: " + ErrorText(errno);
-  }
-  const Started started = Start({server, "-w"}, environment, nothing.Get(), {});
-  if (started.pid < 0) {
-    return started.problem;
-  }
   std::string problem;
-  const int status = Wait(started.pid, server + " -w", problem);
-  if (problem.empty() && status != 0) {
-    problem = server + " -w ended with status " + std::to_string(status);
+  if (!RunTool(server, "-w", environment, WINESERVER_WAIT, problem) &&
+      problem.find("did not end") != std::string::npos) {
+    std::string killProblem;
+    RunTool(server, "-k", environment, WINESERVER_KILL_WAIT, killProblem);
+    problem += killProblem.empty() ? ", and was told to end" : "; " + killProblem;
   }
   return problem;
 }
 
 ChildResult RunOnce(std::string_view program, const std::vector<std::string>& arguments,
-                    std::string_view workingFolder) {
+                    std::string_view workingFolder, const ChildOptions& options) {
   ChildResult result;
   const std::string wine = FindTool("WINELOADER", "wine");
   if (wine.empty()) {
@@ -292,6 +393,8 @@ ChildResult RunOnce(std::string_view program, const std::vector<std::string>& ar
         "cannot make a pipe for the output of " + std::string(program) + ": " + ErrorText(errno);
     return result;
   }
+  const Clock::time_point deadline =
+      options.timeLimit.count() > 0 ? Clock::now() + options.timeLimit : Clock::time_point::max();
   const Started started = Start(std::move(argv), environment, output.write.Get(), folder);
   output.write.Close(); // the end comes when the child's copies close
   if (started.pid < 0) {
@@ -299,13 +402,25 @@ ChildResult RunOnce(std::string_view program, const std::vector<std::string>& ar
     return result;
   }
   result.started = true;
-  const bool read = ReadToEnd(output.read.Get(), result.output);
-  const int readError = errno;
-  output.read.Close(); // a child still writing after a read error gets EPIPE instead of blocking
-  result.exitCode = Wait(started.pid, wine + " " + std::string(program), result.problem);
-  if (!read && result.problem.empty()) {
-    result.problem =
-        "cannot read the output of " + std::string(program) + ": " + ErrorText(readError);
+  OutputTail tail(options.tailSize);
+  Ended ended;
+  {
+    const holds::RunningChild running(started.pid);
+    ended = RunToEnd(started.pid, output.read.Get(), deadline, &tail, options.sink);
+  }
+  output.read.Close();
+  result.output = tail.Take();
+  result.outputSize = tail.Total();
+  if (ended.timedOut) {
+    result.timedOut = true;
+    result.problem = std::string(program) + " did not end within " +
+                     std::to_string(options.timeLimit.count()) + " s and was stopped";
+  } else {
+    result.exitCode = ExitStatus(ended, wine + " " + std::string(program), result.problem);
+    if (ended.readError != 0 && result.problem.empty()) {
+      result.problem =
+          "cannot read the output of " + std::string(program) + ": " + ErrorText(ended.readError);
+    }
   }
   const std::string serverProblem = WaitForWineserver(environment);
   if (result.problem.empty()) {
@@ -317,13 +432,13 @@ ChildResult RunOnce(std::string_view program, const std::vector<std::string>& ar
 } // namespace
 
 ChildResult RunWindowsProgram(std::string_view program, const std::vector<std::string>& arguments,
-                              std::string_view workingFolder) {
-  ChildResult result = RunOnce(program, arguments, workingFolder);
+                              std::string_view workingFolder, const ChildOptions& options) {
+  ChildResult result = RunOnce(program, arguments, workingFolder, options);
   // Now and then Wine fails to start a program without a word (ended by a signal, or a failure
   // status with no output), while the server of the run before it still shuts down: once more
   // then, which a build of a package bears.
-  if (result.started && result.output.empty() && result.exitCode != 0) {
-    result = RunOnce(program, arguments, workingFolder);
+  if (result.started && !result.timedOut && result.outputSize == 0 && result.exitCode != 0) {
+    result = RunOnce(program, arguments, workingFolder, options);
   }
   return result;
 }

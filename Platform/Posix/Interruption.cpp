@@ -29,6 +29,9 @@ void* TakeInterrupts(void*) {
   }
   const int status = 128 + signal;
   holds::interrupted = true;
+  // The programs the run started end first: they are in process groups of their own, which the
+  // terminal's Ctrl+C does not reach, and a compile holds no hold that would let them finish.
+  holds::EndRunningChildren();
   ++holds::holdDepth; // the finishing code's own holds must not wait for themselves
   while (!holds::HoldLock().try_lock()) {
     const timespec retry{0, HOLD_RETRY_NANOSECONDS};
@@ -70,6 +73,10 @@ bool HandleInterrupts(void (*finish)()) {
   }
   ::pthread_detach(thread); // it ends only with the process
   return true;
+}
+
+void holds::EndChild(std::intptr_t child) {
+  ::kill(-static_cast<pid_t>(child), SIGKILL); // the whole group
 }
 
 [[noreturn]] void holds::WaitForever() {

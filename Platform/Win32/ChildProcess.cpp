@@ -1,14 +1,23 @@
 // Running a Windows program and finding running ones, on Windows. The program gets a command line
 // its C runtime splits back into the given arguments, no window, NUL as input and one pipe for
 // its output and errors; only those two handles are inherited (PROC_THREAD_ATTRIBUTE_HANDLE_LIST),
-// so that a handle another thread made inheritable meanwhile does not keep the pipe open.
+// so that a handle another thread made inheritable meanwhile does not keep the pipe open. It
+// starts suspended and enters a job object that ends its processes when its last handle closes,
+// so that past the time limit, on an interrupt (the job is on the interrupt's list of running
+// children) or when the installer itself is killed, the program and everything it started end.
+// A reader thread of the call drains the pipe while the calling thread waits with the limit.
 #include "Platform/ChildProcess.h"
 #include "Platform/Ascii.h"
 #include "Platform/CommandLine.h"
+#include "Platform/InterruptHolds.h"
+#include "Platform/OutputTail.h"
 #include "Platform/Win32/Win32.h"
 
 #include <tlhelp32.h>
 
+#include <algorithm>
+#include <chrono>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,6 +77,50 @@ private:
   bool ok_ = false;
 };
 
+// How long the reader may take to see the pipe's end once the program ended.
+constexpr DWORD READER_END_MILLISECONDS = 5000;
+constexpr DWORD READER_RETRY_MILLISECONDS = 100;
+// The exit status the processes of a job get when the time limit ends them.
+constexpr UINT TIMED_OUT_STATUS = 1;
+
+// What the reader thread reads into, and how its reading ended.
+struct Reader {
+  HANDLE pipe = nullptr;
+  OutputTail tail;
+  const std::function<void(std::string_view)>* sink = nullptr;
+  DWORD error = 0; // a read failure other than the pipe's end
+};
+
+DWORD WINAPI ReadOutput(void* parameter) {
+  Reader& reader = *static_cast<Reader*>(parameter);
+  char buffer[65536];
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(reader.pipe, buffer, sizeof buffer, &read, nullptr)) {
+      if (const DWORD error = ::GetLastError();
+          error != ERROR_BROKEN_PIPE && error != ERROR_OPERATION_ABORTED) {
+        reader.error = error;
+      }
+      return 0;
+    }
+    const std::string_view piece(buffer, read);
+    reader.tail.Add(piece);
+    if (*reader.sink) {
+      (*reader.sink)(piece);
+    }
+  }
+}
+
+// Milliseconds left until `deadline`, for a wait; INFINITE without one.
+DWORD MillisecondsLeft(std::optional<std::chrono::steady_clock::time_point> deadline) {
+  if (!deadline) {
+    return INFINITE;
+  }
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+  return static_cast<DWORD>(std::clamp<long long>(left.count(), 0, INFINITE - 1));
+}
+
 // The full path of a process's program file in UTF-8; empty when it cannot be asked.
 std::string ProgramOfProcess(DWORD id) {
   const win32::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
@@ -91,7 +144,7 @@ std::string ProgramOfProcess(DWORD id) {
 } // namespace
 
 ChildResult RunWindowsProgram(std::string_view program, const std::vector<std::string>& arguments,
-                              std::string_view workingFolder) {
+                              std::string_view workingFolder, const ChildOptions& options) {
   ChildResult result;
   const std::string name(program);
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -118,6 +171,14 @@ ChildResult RunWindowsProgram(std::string_view program, const std::vector<std::s
         "cannot name the handles " + name + " inherits: " + ErrorText(::GetLastError());
     return result;
   }
+  const win32::UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!job.Valid() || !::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation,
+                                                 &limits, sizeof limits)) {
+    result.problem = "cannot make a job object for " + name + ": " + ErrorText(::GetLastError());
+    return result;
+  }
 
   STARTUPINFOEXW startup{};
   startup.StartupInfo.cb = sizeof startup;
@@ -129,9 +190,14 @@ ChildResult RunWindowsProgram(std::string_view program, const std::vector<std::s
   const std::wstring application = win32::WideOfText(program);
   std::wstring commandLine = win32::WideOfText(WindowsCommandLine(program, arguments));
   const std::wstring folder = win32::WideOfText(workingFolder);
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  if (options.timeLimit.count() > 0) {
+    deadline = std::chrono::steady_clock::now() + options.timeLimit;
+  }
   PROCESS_INFORMATION started{};
+  // Suspended until it is in the job, so that nothing it starts escapes the job.
   if (!::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo,
                         &started)) {
     result.problem = "cannot start " + name + ": " + ErrorText(::GetLastError());
@@ -139,30 +205,61 @@ ChildResult RunWindowsProgram(std::string_view program, const std::vector<std::s
   }
   const win32::UniqueHandle process(started.hProcess);
   const win32::UniqueHandle thread(started.hThread);
+  if (!::AssignProcessToJobObject(job.Get(), process.Get())) {
+    result.problem = "cannot put " + name + " into a job object: " + ErrorText(::GetLastError());
+    ::TerminateProcess(process.Get(), TIMED_OUT_STATUS);
+    return result;
+  }
+  const holds::RunningChild running(reinterpret_cast<std::intptr_t>(job.Get()));
+  ::ResumeThread(thread.Get());
   result.started = true;
   // The pipe ends when the child's copy of the write end closes.
   childOutput.Close();
   input.Close();
 
-  char buffer[65536];
-  for (;;) {
-    DWORD read = 0;
-    if (!::ReadFile(output.Get(), buffer, sizeof buffer, &read, nullptr)) {
-      if (const DWORD error = ::GetLastError(); error != ERROR_BROKEN_PIPE) {
-        result.problem = "cannot read the output of " + name + ": " + ErrorText(error);
-      }
-      break;
-    }
-    result.output.append(buffer, read);
+  Reader reader{output.Get(), OutputTail(options.tailSize), &options.sink, 0};
+  const win32::UniqueHandle readerThread(
+      ::CreateThread(nullptr, 0, ReadOutput, &reader, 0, nullptr));
+  if (!readerThread.Valid()) {
+    result.problem = "cannot read the output of " + name + ": " + ErrorText(::GetLastError());
+    ::TerminateJobObject(job.Get(), TIMED_OUT_STATUS);
+    ::WaitForSingleObject(process.Get(), INFINITE);
+    return result;
   }
-  output.Close(); // a child still writing after a read error fails instead of blocking
+  // The program's end is the end of the run, within the limit; then what it wrote is read to the
+  // pipe's end, a short while at most, as a process it started may hold the pipe on (the job
+  // ends such a process once its handle closes here).
+  const DWORD waited = ::WaitForSingleObject(process.Get(), MillisecondsLeft(deadline));
+  if (waited == WAIT_TIMEOUT) {
+    result.timedOut = true;
+    ::TerminateJobObject(job.Get(), TIMED_OUT_STATUS);
+  }
+  if (::WaitForSingleObject(readerThread.Get(), READER_END_MILLISECONDS) != WAIT_OBJECT_0) {
+    // The processes left in the job go now; a holder outside it (none should be) has the read
+    // cancelled until the reader sees it.
+    ::TerminateJobObject(job.Get(), TIMED_OUT_STATUS);
+    while (::WaitForSingleObject(readerThread.Get(), READER_RETRY_MILLISECONDS) != WAIT_OBJECT_0) {
+      ::CancelSynchronousIo(readerThread.Get());
+    }
+  }
+  output.Close();
+  result.output = reader.tail.Take();
+  result.outputSize = reader.tail.Total();
+  if (result.timedOut) {
+    ::WaitForSingleObject(process.Get(), INFINITE);
+    result.problem = name + " did not end within " + std::to_string(options.timeLimit.count()) +
+                     " s and was stopped";
+    return result;
+  }
   DWORD exitCode = 0;
-  if (::WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0 ||
-      !::GetExitCodeProcess(process.Get(), &exitCode)) {
+  if (waited != WAIT_OBJECT_0 || !::GetExitCodeProcess(process.Get(), &exitCode)) {
     result.problem = "cannot wait for " + name + ": " + ErrorText(::GetLastError());
     return result;
   }
   result.exitCode = static_cast<int>(exitCode);
+  if (reader.error != 0) {
+    result.problem = "cannot read the output of " + name + ": " + ErrorText(reader.error);
+  }
   return result;
 }
 

@@ -30,6 +30,9 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     askedAgain = true; // the first one decides; this thread only waits for the end
     holds::WaitForever();
   }
+  // The programs the run started end first, with every process they started (their jobs): a
+  // program started without a console never sees the Ctrl+C itself.
+  holds::EndRunningChildren();
   ++holds::holdDepth; // the finishing code's own holds must not wait for themselves
   while (!holds::HoldLock().try_lock()) {
     if (askedAgain) {
@@ -49,6 +52,10 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 bool HandleInterrupts(void (*finish)()) {
   finishOutput = finish;
   return ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0;
+}
+
+void holds::EndChild(std::intptr_t child) {
+  ::TerminateJobObject(reinterpret_cast<HANDLE>(child), STATUS_CONTROL_C_EXIT);
 }
 
 [[noreturn]] void holds::WaitForever() {

@@ -4,6 +4,9 @@
 // compiler would, and writes small text files where the compiler writes the package, its .dcp,
 // .dcu and C++ files. Every call's command line is appended to standin-calls.txt beside the
 // program; a file standin-refuses beside it plays an edition without command-line compiling.
+// A .dpk whose text holds "standin-hang" plays a compiler that never ends (it starts a second
+// copy of itself that waits too, as a compiler's helper would); "standin-flood N" has it print N
+// MiB of lines before it compiles.
 // Copied as bds.exe, it plays the running IDE.
 // A standalone Windows console program: no project library.
 #ifndef NOMINMAX
@@ -18,6 +21,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
@@ -143,6 +147,8 @@ struct PackageSource {
   std::vector<std::string> requires_;
   std::size_t lines = 0;
   bool fails = false;
+  bool hangs = false;
+  std::size_t floodMiB = 0;
 };
 
 bool IsNameChar(char c) {
@@ -168,6 +174,10 @@ std::string DirectiveValue(const std::string& rest) {
 PackageSource ReadPackage(const std::string& text) {
   PackageSource package;
   package.fails = text.find("standin-fail") != std::string::npos;
+  package.hangs = text.find("standin-hang") != std::string::npos;
+  if (const std::size_t flood = text.find("standin-flood "); flood != std::string::npos) {
+    package.floodMiB = std::strtoul(text.c_str() + flood + 14, nullptr, 10);
+  }
   package.lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) +
                   (text.empty() || text.back() == '\n' ? 0 : 1);
   // The code's words and punctuation, with comments and strings left out and directives read.
@@ -250,7 +260,8 @@ bool WriteText(const fs::path& path, const std::string& text) {
   return static_cast<bool>(out.flush());
 }
 
-int Compile(const Options& options, const fs::path& ownFolder, const std::string& platform) {
+int Compile(const Options& options, const fs::path& ownFolder, const std::string& platform,
+            const std::wstring& ownPath) {
   if (options.sources.size() != 1) {
     return Fail("Fatal: F1026 File not found: '" +
                 (options.sources.empty() ? std::string() : Utf8(options.sources[1])) + "'");
@@ -275,6 +286,28 @@ int Compile(const Options& options, const fs::path& ownFolder, const std::string
   const PackageSource package = ReadPackage(text);
   if (package.name.empty()) {
     return Fail(Utf8(source.filename().wstring()) + "(1) Error: E2029 'package' expected");
+  }
+  if (package.hangs) {
+    std::printf("%s.dpk(1) compiling for ever\n", package.name.c_str());
+    std::fflush(stdout);
+    // A helper process of its own, which waits as well: ending the compiler alone leaves it.
+    std::wstring helper = L"\"" + ownPath + L"\" --standin-wait";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (::CreateProcessW(ownPath.c_str(), helper.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                         nullptr, &startup, &started)) {
+      ::CloseHandle(started.hThread);
+      ::CloseHandle(started.hProcess);
+    }
+    ::Sleep(INFINITE);
+  }
+  if (package.floodMiB > 0) {
+    // 64-byte lines, as a compiler's hints and warnings come.
+    const std::string line(63, 'w');
+    for (std::size_t i = 0; i < package.floodMiB * 16384; ++i) {
+      std::printf("%s\n", line.c_str());
+    }
   }
   if (package.fails) {
     std::printf("%s.dpk(1) Error: E2003 Undeclared identifier: 'StandinFail'\n",
@@ -352,6 +385,10 @@ int main() {
     }
     return 0;
   }
+  // The helper of a compiler that hangs: it waits for ever too.
+  if (std::wstring(::GetCommandLineW()).find(L"--standin-wait") != std::wstring::npos) {
+    ::Sleep(INFINITE);
+  }
   const std::string platform =
       Lower(Utf8(own.stem().wstring())).find("dcc64") != std::string::npos ? "Win64" : "Win32";
   std::printf("Quillet stand-in compiler for %s (plays the IDE's dcc)\n", platform.c_str());
@@ -383,7 +420,7 @@ int main() {
       options.sources.push_back(argument);
     }
   }
-  const int status = Compile(options, ownFolder, platform);
+  const int status = Compile(options, ownFolder, platform, ownPath);
   std::fflush(stdout);
   return status;
 }

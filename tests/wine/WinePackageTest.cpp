@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "Installer/RunInstaller.h"
@@ -45,7 +46,10 @@ struct PackageCase {
   int status = EXIT_INSTALLED;
   // Lines each build's transcript holds ("W:" only the Windows build's, "L:" only Linux's).
   std::vector<std::string> lines;
-  const char* registered; // the Known Packages value names after the run, ";"-separated
+  const char* registered;      // the Known Packages value names after the run, ";"-separated
+  const char* designText = ""; // more text of the design-time package: a stand-in marker
+  std::vector<std::string> options = {}; // more options of the install run
+  std::size_t floodLines = 0; // the stand-in's lines of flood that the log must hold, each build
 };
 
 PackageContents TallowPackage(const PackageCase& c) {
@@ -74,7 +78,7 @@ PackageContents TallowPackage(const PackageCase& c) {
           std::string("package TallowD;\r\n{$DESCRIPTION 'Tallow components'}\r\n"
                       "{$LIBSUFFIX AUTO}\r\n{$DESIGNONLY}\r\nrequires rtl, designide, "
                       "TallowR;\r\ncontains TallowReg in '..\\Source\\TallowReg.pas';\r\n") +
-              (c.failing ? "{ standin-fail }\r\n" : "") + "end.\r\n"),
+              (c.failing ? "{ standin-fail }\r\n" : "") + c.designText + "end.\r\n"),
       MakeStoredEntry("%zel_root%Source", "TallowUnit.pas", "unit TallowUnit;"),
       MakeStoredEntry("%zel_root%Source", "TallowReg.pas", "unit TallowReg;"),
   };
@@ -204,7 +208,14 @@ protected:
       return result;
     };
     Outcome outcome;
-    outcome.install = run({windows ? test::wine::WindowsPath(package) : package.string()}, "\r\n");
+    std::vector<std::string> arguments = c.options;
+    arguments.push_back(windows ? test::wine::WindowsPath(package) : package.string());
+    if (c.floodLines > 0) {
+      arguments.push_back("--log");
+      arguments.push_back(windows ? test::wine::WindowsPath(Log()) : Log().string());
+      fs::remove(Log());
+    }
+    outcome.install = run(arguments, "\r\n");
     if (c.ideRunning) {
       test::WriteFile(stop, "");
       ide.join();
@@ -220,6 +231,8 @@ protected:
                                          [](const auto& item) { return !item.second.folder; });
     return outcome;
   }
+
+  fs::path Log() const { return dir_.Path() / "install.log"; }
 
   test::TempDir dir_;
 };
@@ -242,6 +255,15 @@ TEST_P(WinePackages, BothBuildsBuildRegisterAndRemove) {
           << outcome.install.output;
     }
     EXPECT_EQ(outcome.registered, c.registered) << outcome.settings;
+    if (c.floodLines > 0) {
+      // Every line of the flood reached the log, whose installer kept only the output's tail.
+      std::ifstream log(Log(), std::ios::binary);
+      std::size_t lines = 0;
+      for (std::string line; std::getline(log, line);) {
+        lines += line.starts_with(std::string(63, 'w')) ? 1 : 0;
+      }
+      EXPECT_EQ(lines, c.floodLines);
+    }
     // --uninstall takes back everything the install built and registered.
     EXPECT_EQ(outcome.uninstall.status, EXIT_INSTALLED) << outcome.uninstall.output;
     EXPECT_TRUE(outcome.outEmptyAfter) << outcome.uninstall.output;
@@ -315,7 +337,31 @@ INSTANTIATE_TEST_SUITE_P(
                     3,
                     {"W:The IDE in C:\\IDE\\23.0 is running",
                      "L:The packages are not built: Wine programs of this prefix are running"},
-                    "C:\\Old\\TallowD290.bpl"}),
+                    "C:\\Old\\TallowD290.bpl"},
+        PackageCase{"HangingCompiler",
+                    true,
+                    false,
+                    false,
+                    false,
+                    false,
+                    3,
+                    {BUILT_R, "Building TallowD.dpk for Win32 .. failed: the compiler did not end "
+                              "within 5 s and was stopped"},
+                    "C:\\Old\\TallowD290.bpl",
+                    "{ standin-hang }\r\n",
+                    {"--build-timeout", "5"}},
+        PackageCase{"FloodingCompiler",
+                    true,
+                    false,
+                    false,
+                    false,
+                    false,
+                    EXIT_INSTALLED,
+                    {"Building TallowD.dpk for Win32 .. OK"},
+                    "C:\\quillet-out\\Bpl\\TallowD290.bpl",
+                    "{ standin-flood 100 }\r\n",
+                    {},
+                    100 * 16384}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
