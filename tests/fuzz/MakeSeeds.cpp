@@ -196,6 +196,7 @@ std::vector<std::pair<std::string, std::string>> Settings() {
       {"wrong-numbers", join("", "set", "name=.hidden\nversion=1 2", "0")},
       {"large-code-page", join("platform=\r\n", "", "version=9", "4294967295\r\n")},
       {"too-large-code-page", join("", "", "", "4294967296")},
+      {"zeros-code-page", join("", "", "", "00000000001252\r\n")},
   };
 }
 

@@ -130,7 +130,13 @@ std::optional<std::uint32_t> ExpectedCodePage(std::string_view text) {
   while (!line.empty() && static_cast<unsigned char>(line.back()) <= 32) {
     line.remove_suffix(1);
   }
-  if (line.empty() || line.size() > 10) {
+  if (line.empty()) {
+    return std::nullopt;
+  }
+  while (line.size() > 1 && line.front() == '0') {
+    line.remove_prefix(1); // leading zeros change no number
+  }
+  if (line.size() > 10) {
     return std::nullopt;
   }
   std::uint64_t number = 0;
