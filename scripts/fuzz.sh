@@ -11,7 +11,8 @@ ensure_packages "${BUILD_PACKAGES[@]}" clang libclang-rt-dev util-linux
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(PackageFuzz RegistryFuzz RunFuzz CommandLineFuzz TemplateFuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(PackageFuzz RegistryFuzz RunFuzz CommandLineFuzz TemplateFuzz RecordFuzz IndexTextFuzz
+  DelphiPackageFuzz SettingsFuzz)
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
   -DQUILLET_FUZZ=ON -DQUILLET_SANITIZE=ON -DQUILLET_TESTS=OFF -DQUILLET_PACKER=OFF >/dev/null
@@ -33,6 +34,11 @@ for target in "${targets[@]}"; do
     RunFuzz) corpus=run ;;
     CommandLineFuzz) corpus=commandline ;;
     TemplateFuzz) corpus=template ;;
+    RecordFuzz) corpus=record ;;
+    IndexTextFuzz) corpus=index ;;
+    DelphiPackageFuzz) corpus=dpk ;;
+    SettingsFuzz) corpus=settings ;;
+    *) echo "fuzz.sh: unknown target $target" >&2; exit 4 ;;
   esac
   mkdir -p "$work/corpus/$corpus" "$work/artifacts/$corpus"
   [ "$(id -u)" != 0 ] || chown nobody "$work/corpus/$corpus" "$work/artifacts/$corpus"
