@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <span>
+#include <thread>
+#include <vector>
 
 #include "Platform/FileSystem.h"
 #include "Platform/Interruption.h"
@@ -119,6 +122,86 @@ TEST_P(Win32InterruptTest, RemovesTheTemporaryFileOnly) {
 
 INSTANTIATE_TEST_SUITE_P(States, Win32InterruptTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Closed" : "Open"; });
+
+// Removing an installed entry through one handle: only what is below the base and no link.
+struct Win32RemovalCase {
+  const char* name;
+  std::vector<std::string>
+      files; // below the base, holding "content"; a name ending in "\\" is a folder
+  std::string relative;
+  bool folder;
+  platform::RemovalOutcome expected;
+  std::string edited = {}; // this file holds other content
+};
+
+class Win32RemovalTest : public ::testing::TestWithParam<Win32RemovalCase> {};
+
+TEST_P(Win32RemovalTest, RemovesOnlyWhatIsThere) {
+  const Win32RemovalCase& c = GetParam();
+  test::TempDir dir;
+  for (const std::string& file : c.files) {
+    if (file.back() == '\\') {
+      fs::create_directories(dir / file.substr(0, file.size() - 1));
+    } else {
+      fs::create_directories((dir / file).parent_path());
+      test::WriteFile(dir / file, file == c.edited ? "edited" : "content");
+    }
+  }
+  const auto same = [](std::span<const unsigned char> content) {
+    return std::string(content.begin(), content.end()) == "content";
+  };
+  const platform::RemovalResult result =
+      c.folder ? platform::RemoveInstalledFolder(dir.Path().string(), c.relative)
+               : platform::RemoveInstalledFile(dir.Path().string(), c.relative, same);
+  EXPECT_EQ(result.outcome, c.expected) << result.detail;
+  EXPECT_EQ(fs::exists(dir / c.relative), c.expected != platform::RemovalOutcome::Removed &&
+                                              c.expected != platform::RemovalOutcome::Missing);
+}
+
+using enum platform::RemovalOutcome;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Win32RemovalTest,
+    ::testing::Values(Win32RemovalCase{"Removed", {"Src\\a.pas"}, "Src\\a.pas", false, Removed},
+                      Win32RemovalCase{
+                          "OtherLetterCase", {"Src\\a.pas"}, "SRC\\A.PAS", false, Removed},
+                      Win32RemovalCase{"Changed", {"a.pas"}, "a.pas", false, Changed, "a.pas"},
+                      Win32RemovalCase{"Missing", {"Src\\"}, "Src\\a.pas", false, Missing},
+                      Win32RemovalCase{"EmptyFolder", {"Src\\"}, "Src", true, Removed},
+                      Win32RemovalCase{"NotEmpty", {"Src\\a.pas"}, "Src", true, NotEmpty}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A folder on the way that is a link (a directory symbolic link or a junction) to a folder with
+// the same files: nothing there is removed.
+TEST(Win32Removal, FolderOnTheWayThatIsALinkIsLeft) {
+  test::TempDir dir;
+  test::WriteFile(dir / "Else" / "a.pas", "content");
+  fs::create_directories(dir / "Base");
+  std::error_code error;
+  fs::create_directory_symlink(dir / "Else", dir / "Base" / "Src", error);
+  if (error) {
+    GTEST_SKIP() << "no directory link can be made here: " << error.message();
+  }
+  const auto result = platform::RemoveInstalledFile((dir / "Base").string(), "Src\\a.pas", nullptr);
+  EXPECT_EQ(result.outcome, Link) << result.detail;
+  EXPECT_EQ(platform::RemoveInstalledFolder((dir / "Base").string(), "Src").outcome, Link);
+  EXPECT_EQ(test::ReadFile(dir / "Else" / "a.pas"), "content");
+}
+
+// One run per name and user: a second lock of the same name, in any letter case, is not taken.
+TEST(Win32NamedLock, OnePerName) {
+  platform::NamedLock held("Tallowmere");
+  ASSERT_TRUE(held.TryTake());
+  ASSERT_TRUE(held.Held());
+  bool sameTaken = true, otherTaken = false;
+  std::thread([&] { // a mutex is owned by its thread: another thread stands for another run
+    platform::NamedLock same("TALLOWMERE"), other("Tallowmere2");
+    sameTaken = same.TryTake() && same.Held();
+    otherTaken = other.TryTake() && other.Held();
+  })
+      .join();
+  EXPECT_FALSE(sameTaken);
+  EXPECT_TRUE(otherTaken);
+}
 
 } // namespace
 } // namespace quillet
