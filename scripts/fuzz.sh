@@ -46,6 +46,6 @@ for target in "${targets[@]}"; do
   (cd "$work" && "${runner[@]}" "$OLDPWD/build-fuzz/$target" -max_total_time="$seconds" \
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/artifacts/$corpus/" \
     "$work/corpus/$corpus" "$work/seeds/$corpus") 2>&1 |
-    grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +(DONE|INITED)|==[0-9]+==ERROR|SUMMARY)' || true
+    grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+[[:space:]]+(DONE|INITED)|==[0-9]+==ERROR|SUMMARY)' || true
   echo "findings: $(find "$work/artifacts/$corpus" -type f | wc -l) (in $work/artifacts/$corpus)"
 done
