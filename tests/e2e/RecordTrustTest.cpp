@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,12 +66,47 @@ std::string Forged(std::string text, const std::string& lines) {
   return text.substr(0, end) + lines + "end\t" + std::to_string(count + added) + "\r\n";
 }
 
+enum class Change {
+  Forge,   // `text` put before the end line, the count set to match; "%V" is the victims' folder
+  Append,  // `text` after the end line
+  Replace, // the record becomes `text` ("<folder>": a folder takes its place)
+  Cut,     // cut to `cut` per mille of its size, or just before its end line with -1
+  Utf16,   // written again in UTF-16
+};
+
 struct TrustCase {
   const char* name;
-  // The record's new text, from its text, the victims' native folder and its Windows form.
-  std::function<std::string(const std::string&, const fs::path&, const std::string&)> change;
-  bool damaged; // cannot be read whole: nothing is removed before --force
+  Change change;
+  std::string text;
+  int cut = 0;
+  bool damaged = true; // cannot be read whole: nothing is removed before --force
 };
+
+// The record's text changed as the row says.
+std::string Changed(const TrustCase& row, const std::string& text, const std::string& victims) {
+  std::string line = row.text;
+  if (const std::size_t at = line.find("%V"); at != std::string::npos) {
+    line.replace(at, 2, victims);
+  }
+  switch (row.change) {
+  case Change::Forge:
+    return Forged(text, line);
+  case Change::Append:
+    return text + line;
+  case Change::Replace:
+    return line;
+  case Change::Cut:
+    return text.substr(0, row.cut < 0 ? text.rfind("end\t") : text.size() * row.cut / 1000);
+  case Change::Utf16:
+    break;
+  }
+  std::string wide = "\xFF\xFE";
+  for (const char c : text) {
+    wide += c;
+    wide += '\0';
+  }
+  return wide;
+}
 
 class RecordTrust : public ::testing::TestWithParam<TrustCase> {
 protected:
@@ -109,7 +143,7 @@ TEST_P(RecordTrust, NothingOutsideTheFolderIsTouched) {
   }
   const fs::path record = driveC / "W" / RECORD;
   const std::string text = test::ReadFile(record);
-  const std::string changed = row.change(text, victims, windowsVictims);
+  const std::string changed = Changed(row, text, windowsVictims);
   if (changed == "<folder>") {
     fs::remove(record);
     fs::create_directories(record / "inside");
@@ -141,106 +175,30 @@ TEST_P(RecordTrust, NothingOutsideTheFolderIsTouched) {
       << forced.output;
 }
 
-std::string CutAt(const std::string& text, std::size_t size) {
-  return text.substr(0, size);
-}
+const std::string kIni = FileLine(kVictimIni, "C:\\windows\\system.ini");
 
 INSTANTIATE_TEST_SUITE_P(
     Records, RecordTrust,
-    ::testing::Values(TrustCase{"SystemFile",
-                                [](const std::string& t, const fs::path&, const std::string&) {
-                                  return Forged(t, FileLine(kVictimIni, "C:\\windows\\system.ini"));
-                                },
-                                false},
-                      TrustCase{"ClimbingFullPath",
-                                [](const std::string& t, const fs::path&, const std::string&) {
-                                  return Forged(
-                                      t, FileLine(kVictimIni, "C:\\W\\..\\windows\\system.ini"));
-                                },
-                                false},
-                      TrustCase{"DriveZ",
-                                [](const std::string& t, const fs::path&, const std::string& v) {
-                                  return Forged(t,
-                                                FileLine(kVictimIni, "Z:" + v + "\\rootrel.txt"));
-                                },
-                                false},
-                      TrustCase{"RootRelative",
-                                [](const std::string& t, const fs::path&, const std::string& v) {
-                                  return Forged(t, FileLine(kVictimIni, v + "\\rootrel.txt"));
-                                },
-                                false},
-                      TrustCase{"AnyEmptyFile",
-                                [](const std::string& t, const fs::path&, const std::string&) {
-                                  return Forged(t, FileLine("", "C:\\empty.txt"));
-                                },
-                                false},
-                      TrustCase{"UsersEmptyFolder",
-                                [](const std::string& t, const fs::path&, const std::string&) {
-                                  return Forged(t, "created\tC:\\EmptyDocs\r\n");
-                                },
-                                false},
-                      TrustCase{"UnrelatedValue",
-                                [](const std::string& t, const fs::path&, const std::string&) {
-                                  return Forged(t, "registered\tSoftware\\Victim\tImportant\r\n");
-                                },
-                                false},
-                      TrustCase{"UnrelatedList",
-                                [](const std::string& t, const fs::path&, const std::string&) {
-                                  return Forged(
-                                      t, "library\tSoftware\\Victim\\Env\tPATH\tC:\\windows\r\n");
-                                },
-                                false},
-                      TrustCase{"LinesAfterTheEnd",
-                                [](const std::string& t, const fs::path&, const std::string&) {
-                                  return t + FileLine(kVictimIni, "C:\\windows\\system.ini") +
-                                         "created\tC:\\EmptyDocs\r\n";
-                                },
-                                true},
-                      TrustCase{"Garbage",
-                                [](const std::string&, const fs::path&, const std::string&) {
-                                  return std::string("\x01\x02garbage\xff\r\n");
-                                },
-                                true},
-                      TrustCase{"Empty",
-                                [](const std::string&, const fs::path&, const std::string&) {
-                                  return std::string();
-                                },
-                                true},
-                      TrustCase{"TenBytes",
-                                [](const std::string& t, const fs::path&, const std::string&) {
-                                  return CutAt(t, 10);
-                                },
-                                true},
-                      TrustCase{"CutAt60Percent",
-                                [](const std::string& t, const fs::path&, const std::string&) {
-                                  return CutAt(t, t.size() * 6 / 10);
-                                },
-                                true},
-                      TrustCase{"CutAtALineEnd",
-                                [](const std::string& t, const fs::path&, const std::string&) {
-                                  return CutAt(t, t.rfind("end\t"));
-                                },
-                                true},
-                      TrustCase{"CarriageReturnsOnly",
-                                [](const std::string&, const fs::path&, const std::string&) {
-                                  return std::string("\r\r\r\r");
-                                },
-                                true},
-                      TrustCase{"Utf16",
-                                [](const std::string& t, const fs::path&, const std::string&) {
-                                  std::string wide = "\xFF\xFE";
-                                  for (const char c : t) {
-                                    wide += c;
-                                    wide += '\0';
-                                  }
-                                  return wide;
-                                },
-                                true},
-                      TrustCase{"AFolder",
-                                [](const std::string&, const fs::path&, const std::string&) {
-                                  return std::string("<folder>");
-                                },
-                                true}),
+    ::testing::Values(
+        TrustCase{"SystemFile", Change::Forge, kIni, 0, false},
+        TrustCase{"ClimbingFullPath", Change::Forge,
+                  FileLine(kVictimIni, "C:\\W\\..\\windows\\system.ini"), 0, false},
+        TrustCase{"DriveZ", Change::Forge, FileLine(kVictimIni, "Z:%V\\rootrel.txt"), 0, false},
+        TrustCase{"RootRelative", Change::Forge, FileLine(kVictimIni, "%V\\rootrel.txt"), 0, false},
+        TrustCase{"AnyEmptyFile", Change::Forge, FileLine("", "C:\\empty.txt"), 0, false},
+        TrustCase{"UsersEmptyFolder", Change::Forge, "created\tC:\\EmptyDocs\r\n", 0, false},
+        TrustCase{"UnrelatedValue", Change::Forge, "registered\tSoftware\\Victim\tImportant\r\n", 0,
+                  false},
+        TrustCase{"UnrelatedList", Change::Forge,
+                  "library\tSoftware\\Victim\\Env\tPATH\tC:\\windows\r\n", 0, false},
+        TrustCase{"LinesAfterTheEnd", Change::Append, kIni + "created\tC:\\EmptyDocs\r\n"},
+        TrustCase{"Garbage", Change::Replace, "\x01\x02garbage\xff\r\n"},
+        TrustCase{"Empty", Change::Replace, ""},
+        TrustCase{"CarriageReturnsOnly", Change::Replace, "\r\r\r\r"},
+        TrustCase{"AFolder", Change::Replace, "<folder>"},
+        TrustCase{"CutAt5Percent", Change::Cut, "", 50},
+        TrustCase{"CutAt60Percent", Change::Cut, "", 600},
+        TrustCase{"CutAtALineEnd", Change::Cut, "", -1}, TrustCase{"Utf16", Change::Utf16, ""}),
     [](const ::testing::TestParamInfo<TrustCase>& info) { return std::string(info.param.name); });
 
 } // namespace
