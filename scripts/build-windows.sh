@@ -312,10 +312,10 @@ check "no temporary file left behind" \
 echo
 echo "== 5. A lone LF is an ordinary character in a Windows input line"
 # The first answer is LF N: one typed folder "<LF>N", neither an empty line nor the skip answer
-# "N". Trimmed, %zel_root% makes it N\ below the current folder, a name too short to be created
-# (under 3 bytes counts as present), so the Delphi turn's entries in Source and Demo fail (its
-# readme.html, in N\.\, lands: Windows creates "N\." as N). The next line confirms C++Builder's
-# folder. Were LF a line end, Delphi's folder would be confirmed and C++Builder's turn skipped.
+# "N". Trimmed, it is the relative folder N, which the question refuses and asks again; the next
+# line confirms Delphi's folder (whose readme.html fails on the folder in its way), the last one
+# C++Builder's. Were LF a line end, the first line would confirm Delphi's folder and the "N"
+# skip C++Builder's turn.
 mkdir -p "$smoke_dir/lf"
 printf '\nN\r\n\r\n\r\n' >"$smoke_dir/lf-answers.txt"
 set +e
@@ -326,10 +326,10 @@ set -e
 cat "$smoke_dir/lf.txt"
 echo
 check "exit status 3 (got $lf_status)" test "$lf_status" -eq 3
-check "the Delphi turn took <LF>N as its folder" \
-  grep -qF 'Installing TallowGrid.pas .. could not create [N\Source\TallowGrid.pas]' "$smoke_dir/lf.txt"
-check "the C++Builder turn was confirmed" \
-  test "$(grep -c '^Installing TallowGrid.pas .. OK' "$smoke_dir/lf.txt")" -eq 1
+check "the Delphi turn took <LF>N as one typed folder, and refused it as relative" \
+  grep -qF 'N is not a full path' "$smoke_dir/lf.txt"
+check "both turns were confirmed" \
+  test "$(grep -c '^Installing TallowGrid.pas .. OK' "$smoke_dir/lf.txt")" -eq 2
 
 echo "== 6. A RootDir that is not text: the final prompt, then the failure report"
 wine reg add 'HKLM\Software\Borland\C++Builder\9.0' /v RootDir /t REG_DWORD /d 5 /reg:32 /f \
