@@ -1,5 +1,7 @@
 #include "Package/DelphiPackage.h"
 
+#include <algorithm>
+
 #include "Platform/Ascii.h"
 
 namespace quillet {
@@ -159,6 +161,25 @@ std::optional<std::string> Quoted(std::string_view argument) {
   return std::move(token.text);
 }
 
+// The file a {$R} or {$I} directive names: a quoted text or the first word; nothing for the
+// switches of the same letters ({$R+}, {$I-}) and for the inserted texts of {$I %DATE%}.
+std::string FileArgument(std::string_view argument) {
+  if (argument.empty() || argument.front() == '+' || argument.front() == '-' ||
+      argument.front() == '%') {
+    return {};
+  }
+  if (argument.front() == '\'') {
+    const std::size_t close = argument.find('\'', 1);
+    return std::string(
+        argument.substr(1, close == std::string_view::npos ? argument.npos : close - 1));
+  }
+  std::size_t end = 0;
+  while (end < argument.size() && !IsBlank(argument[end])) {
+    ++end;
+  }
+  return std::string(argument.substr(0, end));
+}
+
 // A switch written alone or with ON is set; with OFF it is cleared.
 void TakeSwitch(std::string_view argument, bool& value) {
   if (argument.empty() || platform::EqualIgnoringAsciiCase(argument, "ON")) {
@@ -185,6 +206,14 @@ void TakeDirective(std::string_view body, DelphiPackageSource& package) {
     // {$D+} and {$D-} switch debug information; only a quoted text is a description.
     if (auto description = Quoted(parts.argument)) {
       package.description = std::move(*description);
+    }
+  } else if (named("R") || named("RESOURCE")) {
+    if (std::string file = FileArgument(parts.argument); !file.empty()) {
+      package.resources.push_back(std::move(file));
+    }
+  } else if (named("I") || named("INCLUDE")) {
+    if (std::string file = FileArgument(parts.argument); !file.empty()) {
+      package.includes.push_back(std::move(file));
     }
   } else if (named("DESIGNONLY")) {
     TakeSwitch(parts.argument, package.designOnly);
@@ -226,11 +255,16 @@ std::optional<DelphiPackageSource> ParseDelphiPackage(std::string_view text) {
     } else if (Is(token, "contains")) {
       // "Unit in 'file.pas' {Form}, ...": a unit's name opens the list and follows each ",".
       bool unitNext = true;
+      bool inNext = false;
       for (token = next(); token.kind != Token::Kind::End && !IsSymbol(token, ';');
            token = next()) {
         if (token.kind == Token::Kind::Name && unitNext) {
           package.contains.push_back(std::move(token.text));
+          package.containsFiles.emplace_back();
+        } else if (token.kind == Token::Kind::String && inNext && !package.contains.empty()) {
+          package.containsFiles.back() = std::move(token.text);
         }
+        inNext = Is(token, "in");
         unitNext = IsSymbol(token, ',');
       }
     }
@@ -239,6 +273,84 @@ std::optional<DelphiPackageSource> ParseDelphiPackage(std::string_view text) {
     }
   }
   return package;
+}
+
+std::string ResourceFileName(std::string_view written, std::string_view projectFile) {
+  const std::size_t slash = projectFile.find_last_of("\\/");
+  std::string_view stem =
+      slash == std::string_view::npos ? projectFile : projectFile.substr(slash + 1);
+  if (const std::size_t dot = stem.rfind('.'); dot != std::string_view::npos) {
+    stem = stem.substr(0, dot);
+  }
+  std::string name;
+  for (const char c : written) {
+    if (c == '*') {
+      name.append(stem);
+    } else {
+      name.push_back(c);
+    }
+  }
+  const std::size_t nameStart = name.find_last_of("\\/") + 1;
+  if (name.find('.', nameStart) == std::string::npos) {
+    name += ".res";
+  }
+  return name;
+}
+
+std::vector<std::size_t> OrderByRequires(const std::vector<DelphiPackageSource>& packages,
+                                         std::vector<std::string>* cycle) {
+  const std::size_t count = packages.size();
+  // The packages of the list that each one requires, by index.
+  std::vector<std::vector<std::size_t>> needs(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    for (const std::string& required : packages[i].required) {
+      for (std::size_t j = 0; j < count; ++j) {
+        if (j != i && platform::EqualIgnoringAsciiCase(packages[j].name, required)) {
+          needs[i].push_back(j);
+        }
+      }
+    }
+  }
+  // Depth first in the given order: a package goes out after what it needs, so the author's order
+  // holds wherever the requirements allow it. 0 unseen, 1 on the current path, 2 placed.
+  std::vector<int> state(count, 0);
+  std::vector<std::size_t> order;
+  std::vector<std::size_t> path;
+  bool cycleFound = false;
+  const auto visit = [&](auto& self, std::size_t i) -> void {
+    state[i] = 1;
+    path.push_back(i);
+    for (const std::size_t j : needs[i]) {
+      if (state[j] == 0) {
+        self(self, j);
+      } else if (state[j] == 1 && !cycleFound) {
+        cycleFound = true;
+        if (cycle != nullptr) {
+          cycle->clear();
+          const auto from = std::find(path.begin(), path.end(), j);
+          for (auto at = from; at != path.end(); ++at) {
+            cycle->push_back(packages[*at].name);
+          }
+          cycle->push_back(packages[j].name);
+        }
+      }
+    }
+    path.pop_back();
+    state[i] = 2;
+    order.push_back(i);
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    if (state[i] == 0) {
+      visit(visit, i);
+    }
+  }
+  if (cycleFound) {
+    order.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      order[i] = i;
+    }
+  }
+  return order;
 }
 
 std::string AutoLibSuffix(std::uint32_t bdsMajor) {

@@ -1,6 +1,8 @@
 // Reading a Delphi package project (.dpk) as the IDE writes one, and the file names it compiles to.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "Package/DelphiPackage.h"
 
 namespace quillet {
@@ -37,14 +39,21 @@ TEST(DelphiPackage, ReadsNameDirectivesAndRequires) {
     const char* name;
     std::string text;
     bool parsed;
-    const char* package; // name|suffix|auto|description|design|run|required,...|contains,...
+    // name|suffix|auto|description|design|run|required,...|contains[=file],...|resources|includes
+    const char* package;
   } rows[] = {
       {"Design", std::string(DESIGN_PACKAGE), true,
        "TallowD||1|Tallow's "
-       "components|1|0|rtl,designide,Tallow.Runtime,|TallowReg,Tallow.Editors,"},
+       "components|1|0|rtl,designide,Tallow.Runtime,|TallowReg=..\\Source\\TallowReg.pas,"
+       "Tallow.Editors=..\\Source\\Tallow.Editors.pas,|*.res,|"},
       {"QuotedSuffixShortDescription",
        "(*$RUNONLY*) Package Vcl.Tallow; {$LIBSUFFIX '290'} {$D 'Short'} {$RUNONLY OFF} end.", true,
-       "Vcl.Tallow|290|0|Short|0|0||"},
+       "Vcl.Tallow|290|0|Short|0|0||||"},
+      // Switches of the same letters name no file; a quoted name keeps its blanks.
+      {"ResourcesAndIncludes",
+       "package P; {$R+} {$I-} {$R 'My Icons.dcr'} {$RESOURCE P.res P.rc} {$I %DATE%} "
+       "{$INCLUDE ..\\Inc\\P.inc} contains A, B in 'B.pas'; end.",
+       true, "P||0||0|0||A,B=B.pas,|My Icons.dcr,P.res,|..\\Inc\\P.inc,"},
       {"CommentedOutPackageLine", "{ package X; } unit X;", false, ""},
       {"NoSemicolon", "package X requires rtl;", false, ""},
   };
@@ -62,8 +71,17 @@ TEST(DelphiPackage, ReadsNameDirectivesAndRequires) {
       shown += required + ",";
     }
     shown += "|";
-    for (const std::string& unit : read->contains) {
-      shown += unit + ",";
+    for (std::size_t i = 0; i < read->contains.size(); ++i) {
+      shown += read->contains[i] + (read->containsFiles[i].empty() ? "" : "=") +
+               read->containsFiles[i] + ",";
+    }
+    shown += "|";
+    for (const std::string& file : read->resources) {
+      shown += file + ",";
+    }
+    shown += "|";
+    for (const std::string& file : read->includes) {
+      shown += file + ",";
     }
     EXPECT_EQ(shown, row.package) << row.name;
   }
@@ -82,6 +100,50 @@ TEST(DelphiPackage, AutoSuffixFollowsThePackageVersion) {
         << row.bdsMajor;
   }
   EXPECT_EQ(DcpFileName(package), "TallowR.dcp");
+}
+
+TEST(DelphiPackage, ResourceFileNames) {
+  EXPECT_EQ(ResourceFileName("*.res", "C:\\Lib\\Packages\\SynEdit_R.dpk"), "SynEdit_R.res");
+  EXPECT_EQ(ResourceFileName("Icons", "P.dpk"), "Icons.res");
+  EXPECT_EQ(ResourceFileName("..\\Res\\*.dcr", "P.dpk"), "..\\Res\\P.dcr");
+}
+
+// "name:required,required" per package; the order as names, or the cycle after "cycle ".
+TEST(DelphiPackage, OrderByRequiresKeepsTheAuthorsOrderWhereItCan) {
+  const struct {
+    const char* packages;
+    const char* order;
+  } rows[] = {
+      {"A:rtl B:rtl", "A B"},
+      {"JvCore: JclVcl:Jcl Jcl:rtl JvDlgs:JvCore,JclVcl", "JvCore Jcl JclVcl JvDlgs"},
+      {"DesignB:DesignA,RunB DesignA:RunA RunA: RunB:RunA", "RunA DesignA RunB DesignB"},
+      {"a:B b:", "b a"}, // names compare ignoring case
+      {"A:B B:C C:A D:", "cycle A B C A"},
+  };
+  for (const auto& row : rows) {
+    std::vector<DelphiPackageSource> packages;
+    std::istringstream words(row.packages);
+    for (std::string word; words >> word;) {
+      DelphiPackageSource& package = packages.emplace_back();
+      package.name = word.substr(0, word.find(':'));
+      std::istringstream required(word.substr(word.find(':') + 1));
+      for (std::string name; std::getline(required, name, ',');) {
+        package.required.push_back(name);
+      }
+    }
+    std::vector<std::string> cycle;
+    std::string shown;
+    for (const std::size_t i : OrderByRequires(packages, &cycle)) {
+      shown += (shown.empty() ? "" : " ") + packages[i].name;
+    }
+    if (!cycle.empty()) {
+      shown = "cycle";
+      for (const std::string& name : cycle) {
+        shown += " " + name;
+      }
+    }
+    EXPECT_EQ(shown, row.order) << row.packages;
+  }
 }
 
 } // namespace
