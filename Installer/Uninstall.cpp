@@ -319,18 +319,22 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
         keptFolders.push_back(path);
       }
     }
-    std::vector<std::string> rest;
+    std::vector<std::string> kept;
     if (removed.kept > 0) {
-      rest.push_back("kept " + Plural(removed.kept, "file", "files") + " that the user changed");
+      kept.push_back(Plural(removed.kept, "file", "files") + " that the user changed");
     }
     if (sharedFiles > 0) {
-      rest.push_back("left " + Plural(sharedFiles, "file", "files") +
-                     " to the package's installations for other IDEs");
+      kept.push_back(Plural(sharedFiles, "file", "files") +
+                     " that the package's installations for other IDEs list");
     }
     if (!keptFolders.empty()) {
-      rest.push_back("kept " + Plural(keptFolders.size(), "folder", "folders") +
+      kept.push_back(Plural(keptFolders.size(), "folder", "folders") +
                      " that still hold other files or folders (" + InLine(keptFolders.front()) +
                      (keptFolders.size() > 1 ? ", ..." : "") + ")");
+    }
+    std::vector<std::string> rest;
+    if (!kept.empty()) {
+      rest.push_back("kept " + Listed(kept));
     }
     const std::size_t accounted = removed.files + removed.kept + sharedFiles;
     const std::size_t filesGone = files.size() > accounted ? files.size() - accounted : 0;
@@ -346,13 +350,14 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
       rest.push_back(Listed(gone) + (filesGone + foldersGone == 1 ? " was" : " were") +
                      " gone already");
     }
-    console.WriteLine(
-        "Removed " + Plural(removed.files, "file", "files") + ", " +
-        Plural(folderCount, "folder", "folders") + (packages > 0 ? ", " : " and ") +
-        Plural(entries, "library-path entry", "library-path entries") +
-        (packages > 0 ? " and " + Plural(packages, "registered package", "registered packages")
-                      : std::string()) +
-        " of " + std::string(name) + (rest.empty() ? std::string() : "; " + Listed(rest)) + ".");
+    console.WriteLine("Removed " + Plural(removed.files, "file", "files") + ", " +
+                      Plural(folderCount, "folder", "folders") + (packages > 0 ? ", " : " and ") +
+                      Plural(entries, "library-path entry", "library-path entries") +
+                      (packages > 0
+                           ? " and " + Plural(packages, "registered package", "registered packages")
+                           : std::string()) +
+                      " of " + std::string(name) + (rest.empty() ? std::string() : "; " + rest[0]) +
+                      (rest.size() > 1 ? "; " + rest[1] : std::string()) + ".");
   }
   RemoveEarlierFolders(EarlierInstallation{std::move(removedParts), {}, {}, {}, {}, {}, 0}, {});
   return allRemoved;
