@@ -17,9 +17,10 @@ TEST(InstallRecord, TextReadsBackWhatWasWritten) {
                             {"D:\\Shared\\w.bpl", UINT64_MAX, 0xFFFFFFFF, 0}},
                            {"C:\\Lib\\W\xC3\xBC", "C:\\Lib\\W\xC3\xBC\\Src"},
                            {{"Software\\X\\Library\\Win32", "Search Path", "C:\\Lib\\S"}},
-                           {{"Software\\X\\Known Packages", "C:\\Bpl\\W290.bpl"}}};
+                           {{"Software\\X\\Known Packages", "C:\\Bpl\\W290.bpl"}},
+                           {{"Software\\X\\Library\\Win32", "Browsing Path"}}};
   const InstallRecord bare{"W", "", "", "C:\\W", "", {{"a", 0, 0, 0xFFFFFFFF}, {"\\\\s\\a"}},
-                           {},  {}, {}};
+                           {},  {}, {}, {}};
   for (const InstallRecord& record : {full, bare}) {
     std::string text = RecordText(record);
     const std::optional<InstallRecord> read = RecordOfText(text);
@@ -94,8 +95,8 @@ TEST(RecordOfText, TakesWholeRightLinesOnly) {
 
 // The end line tells a whole record from one cut at a line end or added to after it.
 TEST(RecordOfText, TellsAWholeRecord) {
-  const std::string whole = RecordText(
-      InstallRecord{"W", "1", "", "C:\\W\\", "", {{"a.pas", 1, 2, 0x58616000}}, {"C:\\W"}, {}, {}});
+  const std::string whole = RecordText(InstallRecord{
+      "W", "1", "", "C:\\W\\", "", {{"a.pas", 1, 2, 0x58616000}}, {"C:\\W"}, {}, {}, {}});
   const std::size_t end = whole.rfind("end\t");
   const struct {
     std::string text;
