@@ -17,6 +17,16 @@ namespace quillet {
 
 namespace {
 
+// Where %platform% begins in a template, in any letter case, from `from` on; npos when nowhere.
+std::size_t FindPlatformMacro(std::string_view text, std::size_t from) {
+  for (std::size_t at = from; at + PLATFORM_MACRO.size() <= text.size(); ++at) {
+    if (platform::EqualIgnoringAsciiCase(text.substr(at, PLATFORM_MACRO.size()), PLATFORM_MACRO)) {
+      return at;
+    }
+  }
+  return std::string_view::npos;
+}
+
 bool SameValue(const RecordedLibraryEntry& entry, const platform::UserListTarget& target) {
   return platform::EqualIgnoringAsciiCase(entry.key, target.key) &&
          platform::EqualIgnoringAsciiCase(entry.value, target.value);
@@ -83,15 +93,28 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
   };
   std::vector<Planned> planned;
   std::vector<RecordedLibraryEntry> declared;
-  auto plan = [&](const std::string& folderTemplate, LibraryList list) {
+  auto planFor = [&](const std::string& folderTemplate, LibraryList list,
+                     const std::vector<std::string>& platforms) {
     Planned item{platform::WindowsViewOfFolder(ExpandTemplate(folderTemplate, context)), list, {}};
-    for (const std::string& platformName : settings.platforms) {
+    for (const std::string& platformName : platforms) {
       for (auto& target : installation.LibraryTargets(platformName, list)) {
         declared.push_back({target.key, target.value, item.folder});
         item.targets.push_back(std::move(target));
       }
     }
     planned.push_back(std::move(item));
+  };
+  auto plan = [&](const std::string& folderTemplate, LibraryList list) {
+    // A library folder that names its platform is one folder per platform, each in that
+    // platform's values alone.
+    if (list == LibraryList::Search &&
+        FindPlatformMacro(folderTemplate, 0) != std::string_view::npos) {
+      for (const std::string& platformName : settings.platforms) {
+        planFor(WithPlatformName(folderTemplate, platformName), list, {platformName});
+      }
+      return;
+    }
+    planFor(folderTemplate, list, settings.platforms);
   };
   const LibraryFolders folders =
       settings.FoldersFor(installation.BasePath(), installation.Version());
@@ -128,12 +151,14 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
     // The targets grouped by the earlier folder whose place the new one takes in them.
     std::vector<std::pair<std::string, std::vector<platform::UserListTarget>>> groups;
     std::vector<bool> heldBefore;
+    std::vector<bool> existedBefore;
     for (const platform::UserListTarget& target : item.targets) {
       std::string replacing;
       // Only a recorded turn asks: what the user had there before is not the turn's to record.
       const std::optional<std::string> current =
           recorder != nullptr ? platform::ReadUserText(target.key, target.value) : std::nullopt;
       heldBefore.push_back(current && platform::PathListHolds(*current, item.folder));
+      existedBefore.push_back(current.has_value());
       for (std::size_t i = 0; i < earlier.size() && !heldBefore.back(); ++i) {
         if (!consumed[i] && SameValue(earlier[i], target)) {
           consumed[i] = true;
@@ -180,8 +205,32 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
     if (!refusal.empty()) {
       console.WriteLine(refusal);
       allAdded = false;
+    } else if (changed) {
+      console.WriteLine("OK");
     } else {
-      console.WriteLine(changed ? "OK" : "already there");
+      // Nothing changed: every value held the folder, or there was no value to put it in, since
+      // the keys of optional values (the C++ personality's) do not exist.
+      std::vector<std::string> missing;
+      bool anyValue = false;
+      for (const platform::UserListTarget& target : item.targets) {
+        if (platform::ReadUserText(target.key, target.value)) {
+          anyValue = true;
+        } else {
+          missing.push_back("HKEY_CURRENT_USER\\" + target.key);
+        }
+      }
+      if (anyValue || missing.empty()) {
+        console.WriteLine("already there");
+      } else {
+        std::string keys;
+        for (std::size_t i = 0; i < missing.size(); ++i) {
+          keys += (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") + missing[i];
+        }
+        console.WriteLine("not added: " + keys +
+                          (missing.size() == 1 ? " does not exist" : " do not exist") +
+                          " (the IDE has no C++ settings for this user), so there is no " +
+                          listName + " path to add it to");
+      }
     }
     // The turn owns the entries it added and those the earlier installation added; a folder that
     // the user had put there before is the user's.
@@ -190,6 +239,11 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
       const RecordedLibraryEntry entry{target.key, target.value, item.folder};
       const std::optional<std::string> now = platform::ReadUserText(target.key, target.value);
       if (now && platform::PathListHolds(*now, item.folder) && (!heldBefore[i] || wasOurs(entry))) {
+        // A value that was not there is the turn's own: removal deletes it rather than leave it
+        // empty.
+        if (!existedBefore[i]) {
+          recorder->ValueMade({target.key, target.value});
+        }
         recorder->LibraryEntry(entry);
       }
     }
@@ -213,9 +267,29 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
     if (!refusal.empty()) {
       allAdded = false;
       recorder->LibraryEntry(entry); // still there: still this installation's
+    } else if (recorder->EarlierMade(entry.key, entry.value)) {
+      RemoveValueLeftEmpty(entry.key, entry.value);
     }
   }
   return allAdded;
+}
+
+std::string WithPlatformName(std::string_view folderTemplate, std::string_view platformName) {
+  std::string result;
+  std::size_t from = 0;
+  for (std::size_t at; (at = FindPlatformMacro(folderTemplate, from)) != std::string_view::npos;) {
+    result.append(folderTemplate.substr(from, at - from)).append(platformName);
+    from = at + PLATFORM_MACRO.size();
+  }
+  return result.append(folderTemplate.substr(from));
+}
+
+platform::UserListResult RemoveValueLeftEmpty(std::string_view key, std::string_view value) {
+  const std::optional<std::string> text = platform::ReadUserText(key, value);
+  if (!text || text->find_first_not_of(" \t;") != std::string::npos) {
+    return {platform::UserListOutcome::Present, {}};
+  }
+  return platform::RemoveUserValue(key, value);
 }
 
 } // namespace quillet

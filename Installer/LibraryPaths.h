@@ -16,7 +16,19 @@ namespace quillet {
 // with `notDone` first); empty when it happened or was not needed.
 std::string SettingRefusal(const platform::UserListResult& result, std::string_view notDone);
 
+// A library-path folder may name %platform%, the platform of the library it goes on: each
+// platform then gets its own folder, in its own values only ("Library\Win32" the Win32 one, an
+// IDE with one library key the Win32 one alone). An include path whose values all lie in keys that
+// do not exist (an IDE without C++ settings) is said to be so, and is no failure.
 bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& installation,
                      const InstallContext& context, Console& console);
+
+// A folder template with %platform% (in any letter case) replaced by the platform's name.
+std::string WithPlatformName(std::string_view folderTemplate, std::string_view platformName);
+
+// Deletes a list value that the installer made (the record's "madevalue") once removing entries
+// left it with none: nothing but blanks and separators. Gives what the deletion came to: Present
+// when the value is gone already or still holds an entry, and then it stays.
+platform::UserListResult RemoveValueLeftEmpty(std::string_view key, std::string_view value);
 
 } // namespace quillet

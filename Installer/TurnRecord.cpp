@@ -565,7 +565,30 @@ void TurnRecorder::LibraryIntended(const RecordedLibraryEntry& entry) {
 }
 
 void TurnRecorder::LibraryEntry(RecordedLibraryEntry entry) {
+  if (EarlierMade(entry.key, entry.value)) {
+    ValueMade({entry.key, entry.value});
+  }
   record_.library.push_back(std::move(entry));
+}
+
+void TurnRecorder::ValueMade(const RecordedValue& value) {
+  const bool known = std::any_of(
+      record_.madeValues.begin(), record_.madeValues.end(), [&](const RecordedValue& made) {
+        return PathKey(made.key) == PathKey(value.key) && PathKey(made.name) == PathKey(value.name);
+      });
+  if (!known) {
+    Journal(RecordMadeValueLine(value));
+    record_.madeValues.push_back(value);
+  }
+}
+
+bool TurnRecorder::EarlierMade(std::string_view key, std::string_view value) const {
+  return std::any_of(earlier_.parts.begin(), earlier_.parts.end(), [&](const InstallRecord& part) {
+    return std::any_of(
+        part.madeValues.begin(), part.madeValues.end(), [&](const RecordedValue& made) {
+          return PathKey(made.key) == PathKey(key) && PathKey(made.name) == PathKey(value);
+        });
+  });
 }
 
 bool TurnRecorder::FileBuilt(std::string_view path) {

@@ -130,8 +130,13 @@ public:
   // A library-path entry the turn is about to add: journaled before the change, so that a kill
   // right after it still leaves the entry listed.
   void LibraryIntended(const RecordedLibraryEntry& entry);
-  // A library-path entry the turn owns: added by it, or by the earlier installation.
+  // A library-path entry the turn owns: added by it, or by the earlier installation. A list value
+  // that the earlier installation made stays one the installation made.
   void LibraryEntry(RecordedLibraryEntry entry);
+  // A list value that was not there until the turn's library entry made it (journaled, once).
+  void ValueMade(const RecordedValue& value);
+  // Whether a part of the earlier installation says that it made the list value.
+  bool EarlierMade(std::string_view key, std::string_view value) const;
 
   // A file that a compiler wrote for the turn, outside the package's entries (a built package):
   // recorded with its size and CRC-32 as it is on disk now. False when it cannot be read.

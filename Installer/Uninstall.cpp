@@ -38,6 +38,37 @@ std::vector<RecordedLibraryEntry> LibraryEntries(const EarlierInstallation& earl
   return entries;
 }
 
+// Each list value that a part says it made once, when a library entry of the parts lies in it:
+// an entry is what the record's trust lets removal act on, and a value without one is not the
+// installation's to delete.
+std::vector<RecordedValue> MadeValues(const EarlierInstallation& earlier,
+                                      const std::vector<RecordedLibraryEntry>& library) {
+  std::vector<RecordedValue> values;
+  std::unordered_set<std::string> seen;
+  for (const InstallRecord& part : earlier.parts) {
+    for (const RecordedValue& value : part.madeValues) {
+      const bool holdsEntry =
+          std::any_of(library.begin(), library.end(), [&](const RecordedLibraryEntry& entry) {
+            return PathKey(entry.key) == PathKey(value.key) &&
+                   PathKey(entry.value) == PathKey(value.name);
+          });
+      if (holdsEntry && seen.insert(PathKey(value.key + '\t' + value.name)).second) {
+        values.push_back(value);
+      }
+    }
+  }
+  return values;
+}
+
+// "A, B and C".
+std::string Listed(const std::vector<std::string>& items) {
+  std::string text;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+  }
+  return text;
+}
+
 // Each registered value of the parts once.
 std::vector<RecordedValue> RegisteredValues(const EarlierInstallation& earlier) {
   std::vector<RecordedValue> values;
@@ -133,16 +164,30 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     std::move(earlier.damagedParts.begin(), earlier.damagedParts.end(),
               std::back_inserter(earlier.parts));
     earlier.damagedParts.clear();
+    // Each file and folder once over all the parts, folders with their final separator, as the
+    // removal takes them.
     std::unordered_set<std::string> files;
-    std::unordered_set<std::string> folders;
-    for (const InstallRecord& part : earlier.parts) {
-      for (const RecordedFile& file : part.files) {
-        files.insert(PathKey(RecordedFilePath(part, file)));
-      }
-      for (const std::string& folder : part.createdFolders) {
-        folders.insert(PathKey(folder));
+    std::vector<std::string> folderPaths;
+    {
+      std::unordered_set<std::string> seenFolders;
+      for (const InstallRecord& part : earlier.parts) {
+        for (const RecordedFile& file : part.files) {
+          files.insert(PathKey(RecordedFilePath(part, file)));
+        }
+        for (const std::string& created : part.createdFolders) {
+          if (seenFolders.insert(PathKey(FolderWithSeparator(created))).second) {
+            folderPaths.push_back(FolderWithSeparator(created));
+          }
+        }
       }
     }
+    const std::unordered_set<std::string> folders = [&] {
+      std::unordered_set<std::string> keys;
+      for (const std::string& path : folderPaths) {
+        keys.insert(PathKey(path));
+      }
+      return keys;
+    }();
     const std::string folder =
         earlier.Empty() ? FolderOfPath(earlier.damaged.front()) : earlier.Folder();
     const std::vector<RecordedLibraryEntry> library = LibraryEntries(earlier);
@@ -178,8 +223,14 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
       allRemoved = false;
       continue;
     }
-    const RemovalCount removed =
-        RemoveEarlierFiles(earlier, FilesOfOtherInstallations(name, value.name), console);
+    const std::vector<std::string> othersFiles = FilesOfOtherInstallations(name, value.name);
+    const std::size_t sharedFiles =
+        std::count_if(othersFiles.begin(), othersFiles.end(),
+                      [&](const std::string& key) { return files.contains(key); });
+    const std::size_t foldersThere =
+        std::count_if(folderPaths.begin(), folderPaths.end(),
+                      [](const std::string& f) { return platform::IsFolder(f); });
+    const RemovalCount removed = RemoveEarlierFiles(earlier, othersFiles, console);
     std::size_t failed = removed.failed;
     std::size_t entries = 0;
     for (const RecordedLibraryEntry& entry : library) {
@@ -203,6 +254,16 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
                           entry.key + "): " + result.detail);
         ++failed;
         break;
+      }
+    }
+    // A value the installation made and that holds nothing now goes, rather than stay empty.
+    for (const RecordedValue& made : MadeValues(earlier, library)) {
+      const platform::UserListResult result = RemoveValueLeftEmpty(made.key, made.name);
+      const std::string refusal = SettingRefusal(result, "not removed");
+      if (!refusal.empty()) {
+        console.WriteLine("Could not remove the empty value " + made.name + " (" + made.key +
+                          ") that the installer made: " + refusal.substr(13));
+        ++failed;
       }
     }
     std::size_t packages = 0;
@@ -243,23 +304,60 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     removedParts.insert(removedParts.end(), earlier.parts.begin(), earlier.parts.end());
     // A turn killed between making its folder and beginning its journal left that folder empty.
     for (const IndexedFolder& indexedFolder : indexed) {
-      folderCount += platform::IsFolder(indexedFolder.folder) &&
+      folderCount += !folders.contains(PathKey(FolderWithSeparator(indexedFolder.folder))) &&
+                             platform::IsFolder(indexedFolder.folder) &&
                              platform::RemoveEmptyFolder(indexedFolder.folder)
                          ? 1
                          : 0;
     }
     platform::RemoveUserValue(indexKey, value.name, INDEX_PARENTS);
-    console.WriteLine(
-        "Removed " + Plural(removed.files, "file", "files") + ", " +
-        Plural(folderCount, "folder", "folders") + (packages > 0 ? ", " : " and ") +
-        Plural(entries, "library-path entry", "library-path entries") +
-        (packages > 0 ? " and " + Plural(packages, "registered package", "registered packages")
-                      : std::string()) +
-        " of " + std::string(name) +
-        (removed.kept > 0
-             ? "; kept " + Plural(removed.kept, "file", "files") + " that the user changed"
-             : std::string()) +
-        ".");
+    // The counts above the question, accounted for: what was removed, what stays and why, and
+    // what was gone already.
+    std::vector<std::string> keptFolders;
+    for (const std::string& path : folderPaths) {
+      if (platform::IsFolder(path)) {
+        keptFolders.push_back(path);
+      }
+    }
+    std::vector<std::string> kept;
+    if (removed.kept > 0) {
+      kept.push_back(Plural(removed.kept, "file", "files") + " that the user changed");
+    }
+    if (sharedFiles > 0) {
+      kept.push_back(Plural(sharedFiles, "file", "files") +
+                     " that the package's installations for other IDEs list");
+    }
+    if (!keptFolders.empty()) {
+      kept.push_back(Plural(keptFolders.size(), "folder", "folders") +
+                     " that still hold other files or folders (" + InLine(keptFolders.front()) +
+                     (keptFolders.size() > 1 ? ", ..." : "") + ")");
+    }
+    std::vector<std::string> rest;
+    if (!kept.empty()) {
+      rest.push_back("kept " + Listed(kept));
+    }
+    const std::size_t accounted = removed.files + removed.kept + sharedFiles;
+    const std::size_t filesGone = files.size() > accounted ? files.size() - accounted : 0;
+    const std::size_t foldersGone = folderPaths.size() - foldersThere;
+    if (filesGone + foldersGone > 0) {
+      std::vector<std::string> gone;
+      if (filesGone > 0) {
+        gone.push_back(Plural(filesGone, "file", "files"));
+      }
+      if (foldersGone > 0) {
+        gone.push_back(Plural(foldersGone, "folder", "folders"));
+      }
+      rest.push_back(Listed(gone) + (filesGone + foldersGone == 1 ? " was" : " were") +
+                     " gone already");
+    }
+    console.WriteLine("Removed " + Plural(removed.files, "file", "files") + ", " +
+                      Plural(folderCount, "folder", "folders") + (packages > 0 ? ", " : " and ") +
+                      Plural(entries, "library-path entry", "library-path entries") +
+                      (packages > 0
+                           ? " and " + Plural(packages, "registered package", "registered packages")
+                           : std::string()) +
+                      " of " + std::string(name) + (rest.empty() ? std::string() : "; " + rest[0]) +
+                      (rest.size() > 1 ? "; " + rest[1] : std::string()) + ".");
   }
   RemoveEarlierFolders(EarlierInstallation{std::move(removedParts), {}, {}, {}, {}, {}, 0}, {});
   return allRemoved;

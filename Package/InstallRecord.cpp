@@ -29,6 +29,8 @@ constexpr std::string_view FILE_LINE = "file";
 constexpr std::string_view CREATED_LINE = "created";
 constexpr std::string_view LIBRARY_LINE = "library";
 constexpr std::string_view REGISTERED_LINE = "registered";
+// Versions before it pass the line over, as a kind they do not know, and leave the value.
+constexpr std::string_view MADE_VALUE_LINE = "madevalue";
 constexpr std::string_view END_LINE = "end";
 
 constexpr std::size_t MAX_NAME = 64;
@@ -163,12 +165,15 @@ bool ReadLine(InstallRecord& record, std::string_view line) {
   } else if (kind == REGISTERED_LINE && values.size() == 2 && !values[0].empty() &&
              !values[1].empty()) {
     record.registered.push_back({std::string(values[0]), std::string(values[1])});
+  } else if (kind == MADE_VALUE_LINE && values.size() == 2 && !values[0].empty() &&
+             !values[1].empty()) {
+    record.madeValues.push_back({std::string(values[0]), std::string(values[1])});
   } else {
     // A kind that a later version writes names nothing that this one acts on; a known kind with
     // fields that are not right is a damaged line.
     for (const std::string_view known :
          {NAME_LINE, VERSION_LINE, IDE_LINE, FOLDER_LINE, PREVIOUS_LINE, CREATED_LINE, LIBRARY_LINE,
-          REGISTERED_LINE}) {
+          REGISTERED_LINE, MADE_VALUE_LINE}) {
       if (kind == known) {
         return false;
       }
@@ -253,6 +258,10 @@ std::string RecordRegisteredLine(const RecordedValue& value) {
   return Line(REGISTERED_LINE, {value.key, value.name});
 }
 
+std::string RecordMadeValueLine(const RecordedValue& value) {
+  return Line(MADE_VALUE_LINE, {value.key, value.name});
+}
+
 std::string RecordText(const InstallRecord& record) {
   std::string text = RecordHeaderText(record);
   for (const RecordedFile& file : record.files) {
@@ -263,6 +272,9 @@ std::string RecordText(const InstallRecord& record) {
   }
   for (const RecordedLibraryEntry& entry : record.library) {
     text += RecordLibraryLine(entry);
+  }
+  for (const RecordedValue& value : record.madeValues) {
+    text += RecordMadeValueLine(value);
   }
   std::size_t lines = 0;
   for (const RecordedValue& value : record.registered) {

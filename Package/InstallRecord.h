@@ -15,6 +15,7 @@
 //   file	1234	89abcdef	2024-03-01 12:00:00	Source\Widgets.pas
 //   created	C:\Lib\Widgets\Source
 //   library	Software\Embarcadero\BDS\23.0\Library\Win32	Search Path	C:\Lib\Widgets\Source
+//   madevalue	Software\Embarcadero\BDS\23.0\Library\Win32	Browsing Path
 //   registered	Software\Embarcadero\BDS\23.0\Known Packages	C:\...\Bpl\WidgetsD290.bpl
 //   end	8                                                   (the count of lines above it but the first)
 // clang-format on
@@ -78,6 +79,10 @@ struct InstallRecord {
   std::vector<std::string> createdFolders; // full Windows-style paths, outermost first
   std::vector<RecordedLibraryEntry> library;
   std::vector<RecordedValue> registered;
+  // The list values that were not there until a library entry of the turn made them: removal
+  // deletes such a value once it holds nothing more, rather than leave it empty. A record
+  // without them (an earlier version's) tells nothing, and its values stay.
+  std::vector<RecordedValue> madeValues;
 };
 
 // Whether a text may name a package: 1 to 64 characters of ASCII letters, digits, " ", ".", "-",
@@ -108,6 +113,7 @@ std::string RecordFileLine(const RecordedFile& file);
 std::string RecordCreatedLine(std::string_view folder);
 std::string RecordLibraryLine(const RecordedLibraryEntry& entry);
 std::string RecordRegisteredLine(const RecordedValue& value);
+std::string RecordMadeValueLine(const RecordedValue& value);
 
 // How whole a text that RecordOfText read was.
 struct RecordReading {

@@ -261,7 +261,10 @@ private:
                                       std::pair{&folders.browsingPaths, "browsing-path"},
                                       std::pair{&folders.includePaths, "include-path"}}) {
         for (const std::string& folder : *list) {
-          CheckTemplate(folder, TemplateKind::Folder, line, key);
+          CheckTemplate(folder,
+                        list == &folders.searchPaths ? TemplateKind::LibraryFolder
+                                                     : TemplateKind::Folder,
+                        line, key);
         }
       }
     };

@@ -37,10 +37,10 @@ std::string TemplateProblem(std::string_view text, TemplateKind kind) {
       // %platform% expands to a name, which never ends in a separator.
       const bool platformMacro = platform::EqualIgnoringAsciiCase(
           piece.text, PLATFORM_MACRO.substr(1, PLATFORM_MACRO.size() - 2));
-      if (platformMacro && kind != TemplateKind::Prebuilt) {
+      if (platformMacro && kind != TemplateKind::Prebuilt && kind != TemplateKind::LibraryFolder) {
         problem = "the macro %" + std::string(piece.text) + "% in " + quoted +
-                  " stands for a platform only in the prebuilt folders of [[packages]]; write %% "
-                  "for a percent sign";
+                  " stands for a platform only in the prebuilt folders of [[packages]] and in "
+                  "library-path folders; write %% for a percent sign";
         return;
       }
       if (platformMacro) {

@@ -14,11 +14,14 @@ enum class TemplateKind {
   // A [[packages]] set's prebuilt folder: a folder in which %platform% also stands for the
   // platform being built (a name, without a final separator).
   Prebuilt,
+  // A library-path folder: a folder in which %platform% also stands for the platform of the
+  // library it goes on (the installer adds one folder per platform key).
+  LibraryFolder,
 };
 
 // What is wrong with the template, for a message after "FILE:LINE: "; empty when nothing is.
 // Macros are %Delphi%, %zel_root% and %BDSCOMMONDIR% in any letter case (and %platform% in a
-// prebuilt folder), and "%%" is a percent sign.
+// prebuilt or library-path folder), and "%%" is a percent sign.
 std::string TemplateProblem(std::string_view text, TemplateKind kind);
 
 } // namespace quillet::packer

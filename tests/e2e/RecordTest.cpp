@@ -199,7 +199,19 @@ INSTANTIATE_TEST_SUITE_P(
                    {"W/Source/old.pas"},
                    {"W/Source/a.pas", "W/Extra", "W/Widgets.Borland-Delphi-7.0.quillet-record"},
                    nullptr,
-                   "Keeping C:\\W\\Source\\old.pas: it was changed after it was installed"}),
+                   "Keeping C:\\W\\Source\\old.pas: it was changed after it was installed"},
+        // The last line accounts for what stays of the counts shown before the question.
+        RecordCase{"RemovalCountsWhatStays",
+                   nullptr,
+                   true,
+                   false,
+                   0,
+                   {"W/Source/old.pas"},
+                   {},
+                   nullptr,
+                   "Removed 2 files, 1 folder and 1 library-path entry of Widgets; kept 1 file "
+                   "that the user changed and 2 folders that still hold other files or folders "
+                   "(C:\\W\\, ...)."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
