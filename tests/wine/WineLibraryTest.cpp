@@ -173,7 +173,8 @@ PackageContents SynEditLike() {
 }
 
 // Virtual TreeView's way: projects saved by a recent IDE (UTF-8 with a byte order mark), the
-// run-time one with its .dproj beside it, which holds the version information.
+// run-time one with its .dproj beside it, which holds the version information; its compiled units
+// are looked for in a folder per platform.
 PackageContents VirtualTreesLike() {
   const std::string at = "%zel_root%Packages\\RAD Studio 11+";
   const std::string dproj =
@@ -214,7 +215,7 @@ PackageContents VirtualTreesLike() {
   }
   return Library("VirtualTrees", "8.1.0",
                  {Set({"bds>=22.0"}, {at + "\\VirtualTreesR.dpk"}, {at + "\\VirtualTreesD.dpk"})},
-                 Paths({"%zel_root%Source"}), std::move(files));
+                 Paths({"%zel_root%Source", "%zel_root%Lib\\%platform%"}), std::move(files));
 }
 
 // graphics32's way: one set of projects for every compiler, listed with the extension packages
@@ -257,6 +258,10 @@ struct LibraryCase {
   // The Known Packages values after the install: "FOLDER FILE.bpl", FOLDER a key of BPL_FOLDERS.
   std::vector<std::string> registered;
 };
+
+void PrintTo(const LibraryCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 // The registry below the three installations' keys and the installer's index, as user.reg
 // holds it: "KEY|NAME=DATA" for each value, "KEY|" for each key.
@@ -515,7 +520,7 @@ TEST_P(WineLibraries, BothBuildsBuildRegisterAndRemoveEverything) {
 
     // What the install added to drive C:, with the content of each file.
     for (const std::string& path : DriveListing()) {
-      if (!filesBefore.contains(path)) {
+      if (!filesBefore.contains(path) && !path.ends_with("/standin-calls.txt")) {
         const fs::path native = test::wine::Prefix() / "drive_c" / path;
         installed[windows][path] = path.ends_with('/') ? "" : test::ReadFile(native);
       }
@@ -531,7 +536,9 @@ TEST_P(WineLibraries, BothBuildsBuildRegisterAndRemoveEverything) {
     EXPECT_EQ(uninstall.status, EXIT_INSTALLED) << uninstall.output;
     std::string left;
     for (const std::string& path : DriveListing()) {
-      left += filesBefore.contains(path) ? "" : "  " + path + "\n";
+      // The stand-in's own list of its calls is no file of the installer's.
+      const bool own = filesBefore.contains(path) || path.ends_with("/standin-calls.txt");
+      left += own ? "" : "  " + path + "\n";
     }
     EXPECT_EQ(left, "") << uninstall.output;
     EXPECT_EQ(Difference(registryBefore, RegistryLines()), "") << uninstall.output;
