@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Common/Text.h"
@@ -13,6 +14,7 @@
 #include "Installer/Templates.h"
 #include "Installer/TurnRecord.h"
 #include "Package/DelphiPackage.h"
+#include "Package/ResourceFile.h"
 #include "Platform/Ascii.h"
 #include "Platform/ChildProcess.h"
 #include "Platform/CommandLine.h"
@@ -35,6 +37,9 @@ constexpr std::string_view PATH_VALUE = "PATH";
 constexpr std::string_view SYSTEM_PATH = "$(PATH)";
 // What an edition without command-line compiling prints instead of compiling.
 constexpr std::string_view REFUSAL_TEXT = "does not support command line compiling";
+// The longest command line that JVCL gives the compiler (Compile.pas, Dcc); a longer one of a
+// compiler that predates BDS goes into a dcc32.cfg file in the package's folder instead.
+constexpr std::size_t LONGEST_OLD_COMMAND_LINE = 2047;
 // The unit scopes of a VCL application, which package sources written for older versions need
 // to find "Windows" as "Winapi.Windows".
 constexpr std::string_view VCL_UNIT_SCOPES =
@@ -52,6 +57,44 @@ std::string WithoutSeparator(std::string folder) {
 std::string_view FileNameOf(std::string_view path) {
   const std::size_t separator = path.find_last_of("\\/");
   return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+// The names of a Windows-style path, split at "\" and "/", empty ones left out.
+std::vector<std::string_view> PathNames(std::string_view path) {
+  std::vector<std::string_view> names;
+  while (!path.empty()) {
+    const std::size_t end = path.find_first_of("\\/");
+    if (end != 0) {
+      names.push_back(path.substr(0, end));
+    }
+    path.remove_prefix(end == std::string_view::npos ? path.size() : end + 1);
+  }
+  return names;
+}
+
+// `path` as a path relative to `folder` (both full, on one drive): ".." for each of the folder's
+// names past the ones they share, then the rest of the path; "." for the folder itself. The path
+// as it is when the two begin on different drives or shares.
+std::string RelativePath(std::string_view folder, std::string_view path) {
+  const std::vector<std::string_view> from = PathNames(folder);
+  const std::vector<std::string_view> to = PathNames(path);
+  if (from.empty() || to.empty() || !platform::EqualIgnoringAsciiCase(from[0], to[0]) ||
+      folder.starts_with("\\\\") != path.starts_with("\\\\")) {
+    return std::string(path);
+  }
+  std::size_t shared = 0;
+  while (shared < from.size() && shared < to.size() &&
+         platform::EqualIgnoringAsciiCase(from[shared], to[shared])) {
+    ++shared;
+  }
+  std::string relative;
+  for (std::size_t i = shared; i < from.size(); ++i) {
+    relative += relative.empty() ? ".." : "\\..";
+  }
+  for (std::size_t i = shared; i < to.size(); ++i) {
+    relative += (relative.empty() ? "" : "\\") + std::string(to[i]);
+  }
+  return relative.empty() ? std::string(".") : relative;
 }
 
 // Replaces every "$(NAME)" of an IDE setting that names one of the folders the installer knows;
@@ -148,6 +191,94 @@ OutputFolders OutputFor(const IdeInstallation& installation, std::string_view sh
                   std::string(platformName) + "\\";
   return folders;
 }
+
+// The files of one output folder before a compile.
+struct OutputSnapshot {
+  std::string folder; // ending in "\"
+  std::vector<platform::ListedFile> files;
+};
+
+// The build's output folders (each once) and their files as they are now.
+std::vector<OutputSnapshot> Snapshot(const OutputFolders& out, bool cpp) {
+  std::vector<OutputSnapshot> snapshots;
+  for (const std::string* folder : {&out.bpl, &out.dcp, &out.units, &out.hpp}) {
+    if ((folder == &out.hpp && !cpp) ||
+        std::any_of(snapshots.begin(), snapshots.end(), [&](const OutputSnapshot& s) {
+          return PathKey(s.folder) == PathKey(*folder);
+        })) {
+      continue;
+    }
+    snapshots.push_back(
+        {*folder, platform::FilesInFolder(*folder).value_or(std::vector<platform::ListedFile>())});
+  }
+  return snapshots;
+}
+
+// The full paths of the files in `after` that were not in `before` with the same size and time.
+std::vector<std::string> Changed(const std::vector<OutputSnapshot>& before,
+                                 const std::vector<OutputSnapshot>& after) {
+  std::vector<std::string> changed;
+  for (std::size_t i = 0; i < after.size() && i < before.size(); ++i) {
+    for (const platform::ListedFile& file : after[i].files) {
+      const bool same = std::any_of(before[i].files.begin(), before[i].files.end(),
+                                    [&](const platform::ListedFile& earlier) {
+                                      return earlier.name == file.name &&
+                                             earlier.size == file.size && earlier.time == file.time;
+                                    });
+      if (!same) {
+        changed.push_back(after[i].folder + file.name);
+      }
+    }
+  }
+  return changed;
+}
+
+// A dcc32.cfg or dcc64.cfg written for one compile, one switch a line with its paths quoted (as
+// JVCL writes it), and removed again when it goes out of scope.
+class ConfigFile {
+public:
+  // Nullopt when the folder has such a file already (the package's own) or it cannot be written.
+  static std::optional<ConfigFile> Write(const std::string& path,
+                                         const std::vector<std::string>& switches) {
+    if (platform::PathExists(path)) {
+      return std::nullopt;
+    }
+    std::vector<std::string> lines;
+    std::string text;
+    for (const std::string& option : switches) {
+      const bool scopes = option.starts_with("-NS") || option == "-JL";
+      const std::size_t at = option.starts_with("-L") || option.starts_with("-N") ? 3 : 2;
+      lines.push_back(scopes || option.size() <= at
+                          ? option
+                          : option.substr(0, at) + "\"" + option.substr(at) + "\"");
+      text += lines.back() + "\r\n";
+    }
+    std::optional<platform::OutputFile> file =
+        platform::OutputFile::CreateFor(path, platform::OutputKind::Rebuildable);
+    if (!file || !file->Write(text.data(), text.size()) || !file->Commit()) {
+      return std::nullopt;
+    }
+    return ConfigFile(path, std::move(lines));
+  }
+  ConfigFile(ConfigFile&& other) noexcept
+      : path_(std::exchange(other.path_, std::string())), lines_(std::move(other.lines_)) {}
+  ConfigFile& operator=(ConfigFile&&) = delete;
+  ConfigFile(const ConfigFile&) = delete;
+  ConfigFile& operator=(const ConfigFile&) = delete;
+  ~ConfigFile() {
+    if (!path_.empty()) {
+      platform::RemoveFile(path_);
+    }
+  }
+  const std::string& Path() const { return path_; }
+  const std::vector<std::string>& Lines() const { return lines_; }
+
+private:
+  ConfigFile(std::string path, std::vector<std::string> lines)
+      : path_(std::move(path)), lines_(std::move(lines)) {}
+  std::string path_;
+  std::vector<std::string> lines_;
+};
 
 // The last line of the compiler's output that reports an error, else its last line.
 std::string LastErrorLine(std::string_view output) {
@@ -284,6 +415,8 @@ private:
                 std::string_view why);
   void Record(const std::string& path);
   bool MakeFolder(const std::string& folder);
+  void MakeMissingResources(const PackageJob& job, const std::vector<std::string>& folders);
+  std::vector<PackageJob> InBuildOrder(std::vector<PackageJob> jobs);
 
   const PackageSet& set_;
   const LibraryFolders& library_;
@@ -326,6 +459,61 @@ bool SetBuilder::MakeFolder(const std::string& folder) {
     }
   }
   return made;
+}
+
+// Makes each .res file that the project names and that is neither in its folder nor in the
+// resource folders of the build, as the IDE would on opening the project: in the project's
+// folder, from the version information of the NAME.dproj beside it, else empty. A file that the
+// earlier turn made is this turn's again; one the package carries is left alone.
+void SetBuilder::MakeMissingResources(const PackageJob& job,
+                                      const std::vector<std::string>& folders) {
+  const std::string projectFolder = FolderWithSeparator(FolderOfPath(job.project));
+  const std::string_view projectName = FileNameOf(job.project);
+  const std::string stem(projectName.substr(0, projectName.find_last_of('.')));
+  for (const std::string& written : job.source.resources) {
+    const std::string name = ResourceFileName(written, projectName);
+    if (!platform::AsciiLowerText(name).ends_with(".res") || platform::IsFullPath(name)) {
+      continue;
+    }
+    const std::string path = projectFolder + name;
+    const bool plain = name.find_first_of("\\/") == std::string::npos;
+    if (platform::PathExists(path)) {
+      // Made by the earlier turn, and not one of this turn's entries: still the installer's.
+      TurnRecorder* recorder = context_.Recorder;
+      const auto names = [&](const InstallRecord& part) {
+        return std::any_of(part.files.begin(), part.files.end(), [&](const RecordedFile& f) {
+          return PathKey(RecordedFilePath(part, f)) == PathKey(path);
+        });
+      };
+      if (recorder != nullptr && !names(recorder->Record()) &&
+          std::any_of(recorder->Earlier().parts.begin(), recorder->Earlier().parts.end(), names)) {
+        recorder->FileBuilt(path);
+      }
+      continue;
+    }
+    if (plain && std::any_of(folders.begin(), folders.end(), [&](const std::string& folder) {
+          return platform::PathExists(FolderWithSeparator(folder) + name);
+        })) {
+      continue;
+    }
+    const std::optional<std::string> dproj = ReadWholeFile(projectFolder + stem + ".dproj");
+    const std::optional<VersionInfo> info =
+        dproj ? ReadDprojVersionInfo(*dproj, stem) : std::optional<VersionInfo>();
+    const std::string bytes = info ? VersionResourceFile(*info) : EmptyResourceFile();
+    console_.WriteText(
+        "Making " + InLine(name) + " for " + InLine(std::string(projectName)) +
+        (info ? " from the version information of " + InLine(stem + ".dproj") : std::string()) +
+        " .. ");
+    std::optional<platform::OutputFile> file =
+        platform::OutputFile::CreateFor(path, platform::OutputKind::Rebuildable);
+    if (!file || !file->Write(bytes.data(), bytes.size()) || !file->Commit()) {
+      // The compiler then says that it misses the file.
+      console_.WriteLine("failed: [" + InLine(path) + "] cannot be written");
+      continue;
+    }
+    console_.WriteLine("OK");
+    Record(path);
+  }
 }
 
 bool SetBuilder::Prebuilt(const PackageJob& job, std::string_view platformName,
@@ -382,40 +570,75 @@ Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName)
     }
   }
   const std::string compiler = installation_.CompilerPath(platformName);
+  std::vector<OutputSnapshot> before;
   bool done = false;
   std::string why;
   if (compiler.empty() || !platform::PathExists(compiler)) {
     why = "the IDE has no command-line compiler for " + std::string(platformName) +
           (compiler.empty() ? std::string() : " (" + compiler + ")");
   } else {
-    console_.WriteText("Building " + InLine(name) + " for " + std::string(platformName) + " .. ");
-    std::vector<std::string> arguments = {"-B", "-Q"};
     // The package's own folders, the folder of the run-time packages' .dcp files (which the
     // design-time ones require) and the package's folder.
-    std::string search;
+    std::vector<std::string> folders;
     for (const std::string& folder : library_.searchPaths) {
-      search += WithoutSeparator(platform::WindowsViewOfFolder(ExpandTemplate(folder, context_)));
-      search += ';';
+      folders.push_back(
+          WithoutSeparator(platform::WindowsViewOfFolder(ExpandTemplate(folder, context_))));
     }
-    search += WithoutSeparator(out.dcp) + ";" + WithoutSeparator(FolderOfPath(job.project));
+    folders.push_back(WithoutSeparator(out.dcp));
+    const std::string projectFolder = WithoutSeparator(FolderOfPath(job.project));
+    folders.push_back(projectFolder);
+    MakeMissingResources(job, folders);
+    console_.WriteText("Building " + InLine(name) + " for " + std::string(platformName) + " .. ");
+    // Compilers before BDS take paths of 126 characters at most: theirs are given relative to the
+    // package's folder, where the compiler runs.
+    const bool old = installation_.PredatesBds();
+    auto path = [&](const std::string& full) {
+      return old ? RelativePath(projectFolder, full) : full;
+    };
+    std::string search;
+    for (const std::string& folder : folders) {
+      search += (search.empty() ? "" : ";") + path(folder);
+    }
+    std::vector<std::string> switches;
     for (const char* list : {"-U", "-I", "-R"}) {
-      arguments.push_back(list + search);
+      switches.push_back(list + search);
     }
     if (installation_.HasUnitScopes()) {
-      arguments.push_back("-NS" + std::string(VCL_UNIT_SCOPES));
+      switches.push_back("-NS" + std::string(VCL_UNIT_SCOPES));
     }
-    arguments.push_back("-LE" + WithoutSeparator(out.bpl));
-    arguments.push_back("-LN" + WithoutSeparator(out.dcp));
-    arguments.push_back(std::string(installation_.UnitOutputSwitch()) +
-                        WithoutSeparator(out.units));
+    switches.push_back("-LE" + path(WithoutSeparator(out.bpl)));
+    switches.push_back("-LN" + path(WithoutSeparator(out.dcp)));
+    switches.push_back(std::string(installation_.UnitOutputSwitch()) +
+                       path(WithoutSeparator(out.units)));
     if (cpp) {
       // The C++ personality gets the .bpi, .lib and .hpp files that its projects link and include.
-      arguments.push_back("-JL");
-      arguments.push_back("-NB" + WithoutSeparator(out.dcp));
-      arguments.push_back("-NH" + WithoutSeparator(out.hpp));
-      arguments.push_back("-NO" + WithoutSeparator(out.units));
+      switches.push_back("-JL");
+      switches.push_back("-NB" + path(WithoutSeparator(out.dcp)));
+      switches.push_back("-NH" + path(WithoutSeparator(out.hpp)));
+      switches.push_back("-NO" + path(WithoutSeparator(out.units)));
     }
-    arguments.push_back(job.project);
+    std::vector<std::string> arguments = {"-B", "-Q"};
+    arguments.insert(arguments.end(), switches.begin(), switches.end());
+    arguments.push_back(old ? std::string(FileNameOf(job.project)) : job.project);
+    // A command line too long for an old compiler: its switches go into the dcc32.cfg that the
+    // compiler reads in the folder where it runs (JVCL Compile.pas, WriteDccCfg), unless the
+    // package has one of its own there; the file goes again after the build.
+    const bool tooLong =
+        old && platform::WindowsCommandLine(compiler, arguments).size() > LONGEST_OLD_COMMAND_LINE;
+    const std::optional<ConfigFile> config =
+        tooLong ? ConfigFile::Write(projectFolder + "\\" +
+                                        std::string(FileNameOf(compiler)).substr(0, 5) + ".cfg",
+                                    switches)
+                : std::nullopt;
+    if (config) {
+      arguments = {"-B", "-Q", std::string(FileNameOf(job.project))};
+      console_.Log("Compiler for " + job.project + " (" + std::string(platformName) + "), its " +
+                   config->Path() + ":");
+      for (const std::string& line : config->Lines()) {
+        console_.Log(line);
+      }
+    }
+    before = Snapshot(out, cpp);
     const std::string head = "Compiler for " + job.project + " (" + std::string(platformName) + ")";
     console_.Log(head + ": " + platform::WindowsCommandLine(compiler, arguments));
     console_.Log(head + ", its output:");
@@ -457,19 +680,9 @@ Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName)
     return built;
   }
   if (done) {
-    // What the compiler wrote: the package, its .dcp, the units it contains, and the C++ files.
-    Record(bpl);
-    Record(out.dcp + DcpFileName(job.source));
-    const std::string stem = job.source.name;
-    for (const std::string& path :
-         {out.dcp + stem + ".bpi", out.dcp + stem + ".lib", out.units + stem + ".dcu"}) {
+    // What the compiler wrote, as its output folders show: each file new or changed since before.
+    for (const std::string& path : Changed(before, Snapshot(out, cpp))) {
       Record(path);
-    }
-    for (const std::string& unit : job.source.contains) {
-      for (const std::string& path :
-           {out.units + unit + ".dcu", out.units + unit + ".obj", out.hpp + unit + ".hpp"}) {
-        Record(path);
-      }
     }
   }
   if (!out.bplIsDefault &&
@@ -480,6 +693,28 @@ Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName)
   built.bpl = bpl;
   built.ok = true;
   return built;
+}
+
+std::vector<PackageJob> SetBuilder::InBuildOrder(std::vector<PackageJob> jobs) {
+  std::vector<DelphiPackageSource> sources;
+  for (const PackageJob& job : jobs) {
+    sources.push_back(job.source);
+  }
+  std::vector<std::string> cycle;
+  const std::vector<std::size_t> order = OrderByRequires(sources, &cycle);
+  if (!cycle.empty()) {
+    std::string names;
+    for (const std::string& name : cycle) {
+      names += (names.empty() ? "" : " -> ") + name;
+    }
+    console_.Log("The packages require each other (" + names +
+                 "): they are built in the order given");
+  }
+  std::vector<PackageJob> ordered;
+  for (const std::size_t index : order) {
+    ordered.push_back(std::move(jobs[index]));
+  }
+  return ordered;
 }
 
 bool SetBuilder::Run() {
@@ -499,6 +734,9 @@ bool SetBuilder::Run() {
       complete = false;
     }
   }
+  // Each package after the ones of the set that it requires, whatever the author's order.
+  runtime = InBuildOrder(std::move(runtime));
+  design = InBuildOrder(std::move(design));
   for (const std::string& platformName : set_.platforms) {
     // A version that builds nothing for the platform keeps no folders for it either.
     if (installation_.CompilerPath(platformName).empty()) {
@@ -744,8 +982,9 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
           recorder->Registered(value); // its package may not have been built this time
           continue;
         }
+        const bool x64 = PathKey(value.key) == PathKey(installation.KnownPackagesKey(true));
         console.WriteText("Removing " + InLine(std::string(FileNameOf(value.name))) +
-                          " from the IDE's packages .. ");
+                          " from the IDE's packages" + (x64 ? " (64-bit)" : "") + " .. ");
         const platform::UserListResult result = platform::RemoveUserValue(value.key, value.name);
         const std::string refusal = SettingRefusal(result, "not removed");
         console.WriteLine(refusal.empty() ? "OK" : refusal);

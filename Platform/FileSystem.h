@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillet::platform {
 
@@ -55,6 +56,18 @@ bool IsFolder(std::string_view windowsPath);
 
 // True when the path names anything: a file, a folder or a link.
 bool PathExists(std::string_view windowsPath);
+
+// One file of a folder as a listing sees it: its name, size and last-write time (the system's
+// own count, compared only with another listing's).
+struct ListedFile {
+  std::string name;
+  std::uint64_t size = 0;
+  std::int64_t time = 0;
+};
+
+// The files (not folders, not links) directly in a folder; nullopt when it cannot be read (also
+// when it is missing). A changed file shows as another size or time.
+std::optional<std::vector<ListedFile>> FilesInFolder(std::string_view windowsFolder);
 
 // Creates one folder; true on success.
 bool MakeFolder(std::string_view windowsPath);

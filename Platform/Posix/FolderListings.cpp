@@ -4,15 +4,18 @@
 // installer's writer.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cwchar>
 #include <cwctype>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Platform/Ascii.h"
 #include "Platform/FileSystem.h"
@@ -210,6 +213,34 @@ FolderListingScope::FolderListingScope() {
 }
 FolderListingScope::~FolderListingScope() {
   posix::Listings().Leave();
+}
+
+std::optional<std::vector<ListedFile>> FilesInFolder(std::string_view windowsFolder) {
+  const int fd = ::open(NativePath(windowsFolder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr; // owns fd from here on
+  if (dir == nullptr) {
+    if (fd >= 0) {
+      ::close(fd);
+    }
+    return std::nullopt;
+  }
+  const std::unique_ptr<DIR, int (*)(DIR*)> owner(dir, &::closedir);
+  std::vector<ListedFile> files;
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    struct stat status {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(status.st_mode)) {
+      files.push_back(
+          {entry->d_name, static_cast<std::uint64_t>(status.st_size),
+           static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec});
+    }
+    errno = 0;
+  }
+  if (errno != 0) {
+    return std::nullopt;
+  }
+  return files;
 }
 
 } // namespace quillet::platform

@@ -151,6 +151,36 @@ bool RemoveEmptyFolder(std::string_view windowsPath) {
 // OutputFile
 
 // Windows matches letter case itself: a scope reads nothing ahead.
+std::optional<std::vector<ListedFile>> FilesInFolder(std::string_view windowsFolder) {
+  std::string pattern(windowsFolder);
+  if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') {
+    pattern += '\\';
+  }
+  pattern += '*';
+  WIN32_FIND_DATAW found{};
+  std::unique_ptr<void, decltype(&::FindClose)> search(
+      ::FindFirstFileW(win32::SystemPath(pattern).c_str(), &found), &::FindClose);
+  if (search.get() == INVALID_HANDLE_VALUE) {
+    search.release();
+    return std::nullopt;
+  }
+  std::vector<ListedFile> files;
+  do {
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+      files.push_back(
+          {win32::TextOfWide(found.cFileName),
+           (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
+           static_cast<std::int64_t>(
+               (static_cast<std::uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+               found.ftLastWriteTime.dwLowDateTime)});
+    }
+  } while (::FindNextFileW(search.get(), &found));
+  if (::GetLastError() != ERROR_NO_MORE_FILES) {
+    return std::nullopt;
+  }
+  return files;
+}
+
 FolderListingScope::FolderListingScope() = default;
 FolderListingScope::~FolderListingScope() = default;
 
