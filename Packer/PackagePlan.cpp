@@ -18,6 +18,7 @@
 #include "Package/DelphiPackage.h"
 #include "Package/InstallRecord.h"
 #include "Packer/IdeFamilies.h"
+#include "Packer/IdePackages.h"
 #include "Packer/PackageFiles.h"
 #include "Packer/PackerError.h"
 #include "Packer/PathText.h"
@@ -76,6 +77,27 @@ bool EndsInMacro(std::string_view folderTemplate) {
     endsInMacro = piece.kind == TemplatePiece::Kind::Macro;
   });
   return endsInMacro;
+}
+
+// A TargetKey with each ".." component taken back with the one before it, as Windows resolves a
+// path that a project names relative to its folder.
+std::string WithoutParents(std::string_view key) {
+  std::vector<std::string_view> components;
+  while (!key.empty()) {
+    const std::size_t end = key.find('\\');
+    const std::string_view component = key.substr(0, end);
+    if (component != "..") {
+      components.push_back(component);
+    } else if (!components.empty()) {
+      components.pop_back();
+    }
+    key.remove_prefix(end == std::string_view::npos ? key.size() : end + 1);
+  }
+  std::string result;
+  for (const std::string_view component : components) {
+    result.append(result.empty() ? "" : "\\").append(component);
+  }
+  return result;
 }
 
 } // namespace
@@ -333,49 +355,168 @@ private:
         }
       }
     }
-    for (const ManifestPackageSet& packages : manifest_.packageSets) {
-      CheckBuildOrder(packages);
+    for (std::size_t index = 0; index < manifest_.packageSets.size(); ++index) {
+      CheckRequires(index);
     }
+    CheckResources();
   }
 
-  // Warns of a project that requires a package its set builds after it, or one that only
-  // another set builds: the compiler finds no .dcp of it when it builds the project.
-  void CheckBuildOrder(const ManifestPackageSet& packages) {
-    std::vector<std::pair<std::string, const DelphiPackageSource*>> order; // path, source
+  // A set's package projects, run-time ones first, as written, with their keys in sources_.
+  std::vector<std::pair<std::string, std::string>>
+  ProjectsOf(const ManifestPackageSet& packages) const {
+    std::vector<std::pair<std::string, std::string>> projects;
     for (const auto* list : {&packages.set.runtime, &packages.set.design}) {
       for (const std::string& path : *list) {
-        order.emplace_back(path, &sources_.at(installed_.find(TargetKey(path))->first));
+        projects.emplace_back(path, installed_.find(TargetKey(path))->first);
       }
     }
-    const auto builtAt = [](const auto& projects, std::string_view name) {
-      return std::ranges::find_if(projects, [name](const auto& project) {
-        return !project.second->name.empty() &&
-               platform::EqualIgnoringAsciiCase(project.second->name, name);
-      });
+    return projects;
+  }
+
+  bool Builds(std::size_t set, std::string_view name) const {
+    return std::ranges::any_of(ProjectsOf(manifest_.packageSets[set]), [&](const auto& project) {
+      const std::string& built = sources_.at(project.second).name;
+      return !built.empty() && platform::EqualIgnoringAsciiCase(built, name);
+    });
+  }
+
+  // Whether the set `earlier` is built for every installation and platform that `later` is.
+  bool Covers(std::size_t earlier, std::size_t later) const {
+    const PackageSet& first = manifest_.packageSets[earlier].set;
+    const PackageSet& second = manifest_.packageSets[later].set;
+    const bool ides = first.ides.paths.empty() || (first.ides.paths == second.ides.paths &&
+                                                   first.ides.bounds == second.ides.bounds);
+    return ides && std::ranges::all_of(second.platforms, [&first](const std::string& wanted) {
+             return std::ranges::any_of(first.platforms, [&wanted](const std::string& own) {
+               return platform::EqualIgnoringAsciiCase(own, wanted);
+             });
+           });
+  }
+
+  // Warns of what no build order mends, since the installer builds a set's projects in an order
+  // that their requires clauses allow: clauses that go round, and a required package that no set
+  // builds and the IDE does not ship. A package of another set is there when that set is built
+  // before this one (sets go in manifest order) for the same installations and platforms.
+  void CheckRequires(std::size_t index) {
+    const ManifestPackageSet& packages = manifest_.packageSets[index];
+    const auto projects = ProjectsOf(packages);
+    std::vector<DelphiPackageSource> sources;
+    for (const auto& project : projects) {
+      sources.push_back(sources_.at(project.second));
+    }
+    std::vector<std::string> cycle;
+    OrderByRequires(sources, &cycle);
+    if (!cycle.empty()) {
+      std::string round = cycle.front();
+      for (std::size_t i = 1; i < cycle.size(); ++i) {
+        round += (i == 1 ? " requires " : ", which requires ") + cycle[i];
+      }
+      plan_.warnings.push_back(Where(packages.line) +
+                               "the requires clauses of the set's package projects go round: " +
+                               round + "; no build order satisfies them");
+    }
+    // What the set's projects require beyond the set and the IDE, each name once, with the first
+    // project that requires it and how many do.
+    struct Need {
+      std::string path;
+      std::string name;
+      std::size_t projects = 0;
     };
-    for (std::size_t i = 0; i < order.size(); ++i) {
-      for (const std::string& required : order[i].second->required) {
-        const auto at = builtAt(order, required);
-        const std::size_t index = static_cast<std::size_t>(at - order.begin());
-        const std::string head = Where(packages.line) +
-                                 ShownText(order[i].first, TextShape::Line, true) + " requires " +
-                                 required + ", which ";
-        if (at != order.end() && index > i) {
-          plan_.warnings.push_back(head + "its [[packages]] set builds after it (" +
-                                   ShownText(at->first, TextShape::Line, true) +
-                                   "); list the run-time package first");
-        } else if (at == order.end() && BuiltElsewhere(required)) {
-          plan_.warnings.push_back(head + "another [[packages]] set builds, not its own");
+    std::vector<Need> needs;
+    for (const auto& [path, key] : projects) {
+      for (const std::string& required : sources_.at(key).required) {
+        if (Builds(index, required) || IsIdePackage(required)) {
+          continue;
+        }
+        const auto need = std::ranges::find_if(needs, [&required](const Need& known) {
+          return platform::EqualIgnoringAsciiCase(known.name, required);
+        });
+        if (need != needs.end()) {
+          ++need->projects;
+        } else {
+          needs.push_back({path, required, 1});
         }
       }
     }
+    for (const Need& need : needs) {
+      std::optional<std::size_t> before, after; // other sets that build it
+      bool covered = false;
+      for (std::size_t other = 0; other < manifest_.packageSets.size() && !covered; ++other) {
+        if (other != index && Builds(other, need.name)) {
+          covered = other < index && Covers(other, index);
+          (other < index ? before : after) = other;
+        }
+      }
+      if (covered ||
+          (!before && !after && !missing_.insert(platform::AsciiLowerText(need.name)).second)) {
+        continue; // built in time, or a missing package that an earlier set was warned of
+      }
+      const std::string head =
+          Where(packages.line) + ShownText(need.path, TextShape::Line, true) + " requires " +
+          need.name +
+          (need.projects > 1 ? " (as " +
+                                   Plural(need.projects - 1, "more project of the set does",
+                                          "more projects of the set do") +
+                                   ")"
+                             : "") +
+          ", which ";
+      if (before) {
+        plan_.warnings.push_back(head + "the [[packages]] set at line " +
+                                 std::to_string(manifest_.packageSets[*before].line) +
+                                 " builds, but not for every IDE and platform this set is "
+                                 "built for");
+      } else if (after) {
+        plan_.warnings.push_back(head + "only the [[packages]] set at line " +
+                                 std::to_string(manifest_.packageSets[*after].line) +
+                                 " builds, after this one: sets are built in manifest order");
+      } else {
+        const std::string_view library = LibraryOfPackage(need.name);
+        plan_.warnings.push_back(
+            head + "no [[packages]] set of this package builds and the IDE does not ship; " +
+            (library.empty() ? "the user needs the package that provides it installed"
+                             : "it is a package of " + std::string(library) +
+                                   ", which the user needs installed"));
+      }
+    }
   }
 
-  bool BuiltElsewhere(std::string_view name) const {
-    return std::ranges::any_of(sources_, [name](const auto& source) {
-      return !source.second.name.empty() &&
-             platform::EqualIgnoringAsciiCase(source.second.name, name);
-    });
+  // Warns once per project of a {$R} file with the extension .res that the package does not
+  // carry where the project names it: libraries keep *.res out of version control, and the
+  // compiler stops without it. The installer makes it before it builds the project.
+  void CheckResources() {
+    std::set<std::string> seen;
+    for (const ManifestPackageSet& packages : manifest_.packageSets) {
+      for (const auto& [list, line] : {std::pair{&packages.set.runtime, packages.runtimeLine},
+                                       std::pair{&packages.set.design, packages.designLine}}) {
+        for (const std::string& path : *list) {
+          const auto installed = installed_.find(TargetKey(path));
+          if (!seen.insert(installed->first).second) {
+            continue;
+          }
+          const std::string fileName = TextOfPath(installed->second.filename());
+          // The folder part as written: up to the last separator or the end of a macro.
+          const std::size_t cut = path.find_last_of("\\/%");
+          const std::string folder = cut == std::string::npos ? "" : path.substr(0, cut + 1);
+          for (const std::string& written : sources_.at(installed->first).resources) {
+            const std::string resource = ResourceFileName(written, fileName);
+            if (!platform::AsciiLowerText(resource).ends_with(".res") ||
+                installed_.contains(WithoutParents(TargetKey(folder + "\\" + resource)))) {
+              continue;
+            }
+            const std::string stem = fileName.substr(0, fileName.rfind('.'));
+            const bool dproj = installed_.contains(TargetKey(folder + "\\" + stem + ".dproj"));
+            plan_.warnings.push_back(
+                Where(line) + ShownText(path, TextShape::Line, true) + " names the resource " +
+                ShownText(resource, TextShape::Line, true) + " ({$R " +
+                ShownText(written, TextShape::Line, true) +
+                "}), which the package does not carry; the installer makes it when it builds the "
+                "package, " +
+                (dproj ? "from the version information of " + stem + ".dproj"
+                       : "as an empty one (the package carries no " + stem + ".dproj)"));
+          }
+        }
+      }
+    }
   }
 
   void AddEntry(const ManifestEntry& entry) {
@@ -568,6 +709,8 @@ private:
   std::map<std::string, std::filesystem::path> installed_;
   // The package projects the sets name, by TargetKey; a default one for a file that reads as none.
   std::map<std::string, DelphiPackageSource> sources_;
+  // The required packages, lowered, warned of as provided by no set and not by the IDE.
+  std::set<std::string> missing_;
   std::vector<std::size_t> readmes_; // installed entries named readme.html, in package order
 };
 

@@ -733,17 +733,125 @@ TEST_F(PlanTest, PackageSetsNameInstalledProjectsInAnOrderTheyBuildIn) {
             "runtime=%ZEL_ROOT%packages/r.DPK\r\ndesign=%zel_root%Packages\\D.dpk\r\n"
             "design=%zel_root%.\\Packages\\R2.dpk\r\nprebuilt=%zel_root%Bpl\\%platform%\\\r\n"
             "set\r\nplatform=Win32\r\nruntime=%zel_root%Packages\\E.dpk\r\n");
-  // D before R2, which it requires; the comment's clause is no requirement. E requires R, which
-  // only the first set builds.
-  const auto where = (dir_ / "m.toml").string();
-  EXPECT_EQ(plan.warnings,
-            (std::vector<std::string>{
-                where + ":6: %zel_root%Packages\\D.dpk requires R2, which its [[packages]] set "
-                        "builds after it (%zel_root%.\\Packages\\R2.dpk); list the run-time "
-                        "package first",
-                where + ":11: %zel_root%Packages\\E.dpk requires r, which another [[packages]] "
-                        "set builds, not its own"}));
+  // D before R2, which it requires, is an order the installer mends; the comment's clause is no
+  // requirement. E requires R, which only the first set builds, and only for some IDEs.
+  EXPECT_EQ(plan.warnings, (std::vector<std::string>{
+                               (dir_ / "m.toml").string() +
+                               ":11: %zel_root%Packages\\E.dpk requires r, which the [[packages]] "
+                               "set at line 6 builds, but not for every IDE and platform this "
+                               "set is built for"}));
 }
+
+// The warnings about what the sets' projects require and the resources they name.
+struct ProjectWarningCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> files; // below P/
+  std::string sets;                                       // from line 6 on
+  std::vector<std::string> warnings;                      // after "m.toml"
+  friend void PrintTo(const ProjectWarningCase& row, std::ostream* out) { *out << row.name; }
+};
+
+class ProjectWarningTest : public PlanTest,
+                           public ::testing::WithParamInterface<ProjectWarningCase> {};
+
+TEST_P(ProjectWarningTest, WarnsOfWhatNoBuildOrderMends) {
+  for (const auto& [file, text] : GetParam().files) {
+    Write("P/" + file, text);
+  }
+  const PackagePlan plan = PlanPackage(Parse(
+      "default-folder = 'd'\ntimestamp = 2026-01-01\n[[entry]]\nsource = 'P'\n" + GetParam().sets));
+  std::vector<std::string> expected;
+  for (const std::string& warning : GetParam().warnings) {
+    expected.push_back((dir_ / "m.toml").string() + warning);
+  }
+  EXPECT_EQ(plan.warnings, expected);
+}
+
+const std::string DESIGN = "{$DESIGNONLY} ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProjectWarningTest,
+    ::testing::Values(
+        // Listed alphabetically, as a library's package folder lists them: every order is mended.
+        ProjectWarningCase{
+            "LibraryListedAlphabetically",
+            {{"JvCore.dpk", "package JvCore; requires rtl, vcl, vclx; end."},
+             {"JvSystem.dpk", "package JvSystem; requires JvCore, rtl, vcl; end."},
+             {"JvStdCtrls.dpk", "package JvStdCtrls; requires JvCore, JvSystem, vclimg; end."},
+             {"JvControls.dpk", "package JvControls; requires JvCore, JvStdCtrls, JvSystem; end."},
+             {"JvDB.dpk", "package JvDB; requires JvControls, JvCore, dbrtl, vcldb, adortl; end."},
+             {"JvCoreDesign.dpk",
+              "package JvCoreDesign; " + DESIGN + "requires JvCore, designide, dclstd; end."},
+             {"JvSystemDesign.dpk",
+              "package JvSystemDesign; " + DESIGN + "requires JvSystem, JvCoreDesign; end."},
+             {"JvStdCtrlsDesign.dpk",
+              "package JvStdCtrlsDesign; " + DESIGN + "requires JvStdCtrls, JvCoreDesign; end."},
+             {"JvControlsDesign.dpk", "package JvControlsDesign; " + DESIGN +
+                                          "requires JvControls, JvStdCtrlsDesign; end."},
+             {"JvDBDesign.dpk", "package JvDBDesign; " + DESIGN + "requires JvDB, dcldb; end."}},
+            "[[packages]]\nruntime = ['%zel_root%P\\JvControls.dpk', '%zel_root%P\\JvCore.dpk', "
+            "'%zel_root%P\\JvDB.dpk', '%zel_root%P\\JvStdCtrls.dpk', '%zel_root%P\\JvSystem.dpk']\n"
+            "design = ['%zel_root%P\\JvControlsDesign.dpk', '%zel_root%P\\JvCoreDesign.dpk', "
+            "'%zel_root%P\\JvDBDesign.dpk', '%zel_root%P\\JvStdCtrlsDesign.dpk', "
+            "'%zel_root%P\\JvSystemDesign.dpk']\n",
+            {}},
+        ProjectWarningCase{"DesignRequiresDesignListedAfter",
+                           {{"B.dpk", "package B; " + DESIGN + "requires A, designide; end."},
+                            {"A.dpk", "package A; " + DESIGN + "requires designide; end."}},
+                           "[[packages]]\ndesign = ['%zel_root%P\\B.dpk', '%zel_root%P\\A.dpk']\n",
+                           {}},
+        ProjectWarningCase{
+            "Cycle",
+            {{"A.dpk", "package A; requires B; end."},
+             {"B.dpk", "package B; requires C; end."},
+             {"C.dpk", "package C; requires rtl, A; end."}},
+            "[[packages]]\nruntime = ['%zel_root%P\\A.dpk', '%zel_root%P\\B.dpk', "
+            "'%zel_root%P\\C.dpk']\n",
+            {":6: the requires clauses of the set's package projects go round: A requires B, "
+             "which requires C, which requires A; no build order satisfies them"}},
+        ProjectWarningCase{
+            "MissingPackagesNamedWithTheirLibrary",
+            {{"R.dpk", "package R; requires rtl, JclVcl, Widgets; end."},
+             {"S.dpk", "package S; requires JCLVCL; end."}},
+            "[[packages]]\nruntime = ['%zel_root%P\\R.dpk', '%zel_root%P\\S.dpk']\n",
+            {":6: %zel_root%P\\R.dpk requires JclVcl (as 1 more project of the set does), which "
+             "no [[packages]] set of this package "
+             "builds and the IDE does not ship; it is a package of the JEDI Code Library (JCL), "
+             "which the user needs installed",
+             ":6: %zel_root%P\\R.dpk requires Widgets, which no [[packages]] set of this package "
+             "builds and the IDE does not ship; the user needs the package that provides it "
+             "installed"}},
+        ProjectWarningCase{
+            "IdePackagesNeedNothing",
+            {{"R.dpk", "package R; requires RTL, IndyProtocols, FireDACCommonDriver, vclimg, "
+                       "xmlrtl, bindcompvcl; end."},
+             {"D.dpk", "package D; " + DESIGN + "requires R, designide, dclIndyCore, dcldb; end."}},
+            "[[packages]]\nruntime = '%zel_root%P\\R.dpk'\ndesign = '%zel_root%P\\D.dpk'\n",
+            {}},
+        ProjectWarningCase{
+            "PackageOfALaterSet",
+            {{"R.dpk", "package R; requires S; end."}, {"S.dpk", "package S; end."}},
+            "[[packages]]\nruntime = '%zel_root%P\\R.dpk'\n[[packages]]\n"
+            "runtime = '%zel_root%P\\S.dpk'\n",
+            {":6: %zel_root%P\\R.dpk requires S, which only the [[packages]] set at line 8 builds, "
+             "after this one: sets are built in manifest order"}},
+        // A.dpk lacks its .res (and is named twice), B carries it, C has a .dproj and a .dcr.
+        ProjectWarningCase{
+            "MissingResourceOncePerProject",
+            {{"A.dpk", "package A; {$R *.res} end."},
+             {"B.dpk", "package B; {$R *.res} end."},
+             {"B.res", ""},
+             {"C.dpk", "package C; {$R *.RES} {$R C.dcr} end."},
+             {"C.dproj", "<Project/>"}},
+            "[[packages]]\nruntime = ['%zel_root%P\\A.dpk', '%zel_root%P\\B.dpk']\n"
+            "design = '%zel_root%P\\C.dpk'\n[[packages]]\nruntime = '%zel_root%p/a.dpk'\n",
+            {":7: %zel_root%P\\A.dpk names the resource A.res ({$R *.res}), which the package "
+             "does not carry; the installer makes it when it builds the package, as an empty one "
+             "(the package carries no A.dproj)",
+             ":8: %zel_root%P\\C.dpk names the resource C.RES ({$R *.RES}), which the package "
+             "does not carry; the installer makes it when it builds the package, from the version "
+             "information of C.dproj"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Names, folders and texts are stored in the manifest's code page, as the installer reads them.
 TEST_F(PlanTest, NamesAndTextsAreStoredInTheCodePage) {
