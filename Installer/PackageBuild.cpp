@@ -214,7 +214,8 @@ std::vector<OutputSnapshot> Snapshot(const OutputFolders& out, bool cpp) {
   return snapshots;
 }
 
-// The full paths of the files in `after` that were not in `before` with the same size and time.
+// The full paths of the files in `after` that were not in `before` with the same size and time,
+// sorted: the listing's order is the file system's, and the record must not depend on it.
 std::vector<std::string> Changed(const std::vector<OutputSnapshot>& before,
                                  const std::vector<OutputSnapshot>& after) {
   std::vector<std::string> changed;
@@ -230,6 +231,7 @@ std::vector<std::string> Changed(const std::vector<OutputSnapshot>& before,
       }
     }
   }
+  std::sort(changed.begin(), changed.end());
   return changed;
 }
 
@@ -521,14 +523,8 @@ bool SetBuilder::Prebuilt(const PackageJob& job, std::string_view platformName,
   const std::string bplName = BplFileName(job.source, installation_.Major());
   const std::string dcpName = DcpFileName(job.source);
   for (const std::string& folderTemplate : set_.prebuilt) {
-    std::string withPlatform = folderTemplate;
-    for (std::size_t at = 0;
-         (at = PathKey(withPlatform).find(PathKey(PLATFORM_MACRO), at)) != std::string::npos;) {
-      withPlatform.replace(at, PLATFORM_MACRO.size(), platformName);
-      at += platformName.size();
-    }
-    const std::string folder =
-        FolderWithSeparator(platform::WindowsViewOfFolder(ExpandTemplate(withPlatform, context_)));
+    const std::string folder = FolderWithSeparator(platform::WindowsViewOfFolder(
+        ExpandTemplate(WithPlatformName(folderTemplate, platformName), context_)));
     if (!platform::PathExists(folder + bplName)) {
       continue;
     }
@@ -577,12 +573,12 @@ Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName)
     why = "the IDE has no command-line compiler for " + std::string(platformName) +
           (compiler.empty() ? std::string() : " (" + compiler + ")");
   } else {
-    // The package's own folders, the folder of the run-time packages' .dcp files (which the
-    // design-time ones require) and the package's folder.
+    // The package's own folders (a per-platform one for this platform), the folder of the
+    // run-time packages' .dcp files (which the design-time ones require) and the package's folder.
     std::vector<std::string> folders;
     for (const std::string& folder : library_.searchPaths) {
-      folders.push_back(
-          WithoutSeparator(platform::WindowsViewOfFolder(ExpandTemplate(folder, context_))));
+      folders.push_back(WithoutSeparator(platform::WindowsViewOfFolder(
+          ExpandTemplate(WithPlatformName(folder, platformName), context_))));
     }
     folders.push_back(WithoutSeparator(out.dcp));
     const std::string projectFolder = WithoutSeparator(FolderOfPath(job.project));

@@ -122,7 +122,8 @@ void PutEntry(std::string& out, std::uint16_t type, std::uint16_t name, std::uin
 // The text of the first element `name` in an XML text, entities of the five kinds decoded;
 // nullopt when there is none.
 std::optional<std::string> ElementText(std::string_view xml, std::string_view name) {
-  const std::string open = "<" + std::string(name);
+  std::string open(1, '<');
+  open.append(name);
   for (std::size_t at = xml.find(open); at != std::string_view::npos; at = xml.find(open, at + 1)) {
     const std::size_t after = at + open.size();
     if (after >= xml.size() || (xml[after] != '>' && xml[after] != ' ' && xml[after] != '/')) {

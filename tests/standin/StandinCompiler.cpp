@@ -815,6 +815,28 @@ int main() {
       ::CommandLineToArgvW(commandLine.c_str(), &count));
   Options options;
   const int version = PackageVersion(ownFolder);
+  // The switches of a dcc32.cfg (dcc64.cfg) in the folder where it runs come before those of the
+  // command line, one a line, quotes around paths dropped (Delphi's help, "DCC32.CFG file": the
+  // compiler's folder, then the current folder, then the project's .cfg; JVCL Compile.pas writes
+  // one into the package's folder for each build).
+  {
+    std::ifstream config(fs::current_path(error) / (own.stem().wstring() + L".cfg"),
+                         std::ios::binary);
+    for (std::string line; std::getline(config, line);) {
+      line.erase(std::remove(line.begin(), line.end(), '"'), line.end());
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+        line.pop_back();
+      }
+      if (line.empty()) {
+        continue;
+      }
+      const std::wstring argument = PathOf(line).wstring();
+      if (argument.size() < 2 || (argument[0] != L'-' && argument[0] != L'/') ||
+          !ReadSwitch(argument, options, version)) {
+        return Fail("Fatal: F1029 Bad command line option: " + line);
+      }
+    }
+  }
   for (int i = 1; list && i < count; ++i) {
     const std::wstring argument = list.get()[i];
     if (argument.size() >= 2 && (argument[0] == L'-' || argument[0] == L'/')) {

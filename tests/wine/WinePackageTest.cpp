@@ -57,6 +57,7 @@ struct PackageCase {
   bool againstRequires = false; // the run-time list names TallowC (requiring TallowR) first
   int resource = 0;             // TallowR names {$R *.res}: 1 without a .dproj, 2 with one
   bool cpp = false;             // the IDE has its C++ personality
+  int libraryFolders = 0;       // search folders of the package's library, each with a unit
 };
 
 // The case's IDE: Delphi 7 (rooted as the end-to-end tests register it, RegisteredIdes.cpp) into
@@ -117,6 +118,18 @@ PackageContents TallowPackage(const PackageCase& c) {
       MakeStoredEntry("%zel_root%Source", "TallowUnit.pas", "unit TallowUnit;"),
       MakeStoredEntry("%zel_root%Source", "TallowReg.pas", "unit TallowReg;"),
   };
+  if (c.libraryFolders > 0) {
+    LibrarySettings library;
+    for (int i = 0; i < c.libraryFolders; ++i) {
+      const std::string folder =
+          "%zel_root%Source\\Tallow units kept apart for the command line " + std::to_string(i);
+      library.searchPaths.push_back(folder);
+      package.entries.push_back(MakeStoredEntry(folder, "Unit" + std::to_string(i) + ".pas",
+                                                "unit Unit" + std::to_string(i) + ";"));
+    }
+    package.entries.push_back(
+        MakeStoredEntry("", std::string(LIBRARY_ENTRY_NAME), LibrarySettingsText(library), 0));
+  }
   if (c.againstRequires) {
     package.entries.push_back(MakeStoredEntry(
         "%zel_root%Packages", "TallowC.dpk",
@@ -284,7 +297,7 @@ protected:
     Outcome outcome;
     std::vector<std::string> arguments = c.options;
     arguments.push_back(windows ? test::wine::WindowsPath(package) : package.string());
-    if (c.floodLines > 0) {
+    if (c.floodLines > 0 || c.libraryFolders > 0) {
       arguments.push_back("--log");
       arguments.push_back(windows ? test::wine::WindowsPath(Log()) : Log().string());
       fs::remove(Log());
@@ -368,6 +381,10 @@ TEST_P(WinePackages, BothBuildsBuildRegisterAndRemove) {
         lines += line.starts_with(std::string(63, 'w')) ? 1 : 0;
       }
       EXPECT_EQ(lines, c.floodLines);
+    }
+    if (c.libraryFolders > 0) {
+      // Too long a command line for Delphi 7: the switches went by a dcc32.cfg, logged.
+      EXPECT_NE(test::ReadFile(Log()).find("\\dcc32.cfg:"), std::string::npos);
     }
     // --uninstall takes back everything the install built and registered.
     EXPECT_EQ(outcome.uninstall.status, EXIT_INSTALLED) << outcome.uninstall.output;
@@ -497,7 +514,13 @@ INSTANTIATE_TEST_SUITE_P(
                               "Registering TallowD.bpl in the IDE .. OK"},
                     .registered = "C:\\quillet-out\\Bpl\\TallowD.bpl",
                     .delphi7 = true,
-                    .resource = 1}),
+                    .resource = 1},
+        PackageCase{.name = "Delphi7SwitchesInConfigFile",
+                    .lines = {"Building TallowR.dpk for Win32 .. OK",
+                              "Building TallowD.dpk for Win32 .. OK"},
+                    .registered = "C:\\quillet-out\\Bpl\\TallowD.bpl",
+                    .delphi7 = true,
+                    .libraryFolders = 24}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
