@@ -8,21 +8,7 @@ namespace quillet::platform {
 
 namespace {
 
-// The system's text for an error code, in UTF-8, with its number.
-std::string ErrorText(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  const std::unique_ptr<wchar_t, decltype(&::LocalFree)> owned(text, &::LocalFree);
-  std::wstring message(text != nullptr ? text : L"", text != nullptr ? length : 0);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                              message.back() == L' ' || message.back() == L'.')) {
-    message.pop_back();
-  }
-  return "error " + std::to_string(error) + (message.empty() ? "" : ": ") +
-         win32::TextOfWide(message);
-}
+using win32::ErrorText;
 
 } // namespace
 

@@ -24,21 +24,7 @@ RemovalResult Outcome(RemovalOutcome outcome, std::string detail = {}) {
   return {outcome, std::move(detail)};
 }
 
-// The system's text for an error code, in UTF-8, with its number.
-std::string ErrorText(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message(text != nullptr ? text : L"", length);
-  ::LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                              message.back() == L' ' || message.back() == L'.')) {
-    message.pop_back();
-  }
-  return "error " + std::to_string(error) + (message.empty() ? "" : ": ") +
-         win32::TextOfWide(message);
-}
+using win32::ErrorText;
 
 // The outcome of a failed call, by its last error.
 RemovalResult FromLastError() {

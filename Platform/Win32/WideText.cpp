@@ -1,5 +1,6 @@
 // Conversions between the code pages and UTF-16, and the path forms the wide calls take.
 #include <climits>
+#include <memory>
 
 #include "Platform/Text.h"
 #include "Platform/Win32/Win32.h"
@@ -88,6 +89,20 @@ std::optional<std::wstring> SystemPathOfUtf8(std::string_view utf8Path) {
     return std::nullopt;
   }
   return SystemPathW(std::move(wide));
+}
+
+std::string ErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const std::unique_ptr<wchar_t, decltype(&::LocalFree)> owned(text, &::LocalFree);
+  std::wstring message(text != nullptr ? text : L"", text != nullptr ? length : 0);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                              message.back() == L' ' || message.back() == L'.')) {
+    message.pop_back();
+  }
+  return "error " + std::to_string(error) + (message.empty() ? "" : ": ") + TextOfWide(message);
 }
 
 } // namespace quillet::platform::win32

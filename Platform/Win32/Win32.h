@@ -61,6 +61,9 @@ std::string Narrow(std::wstring_view wide, UINT codePage);
 std::wstring WideOfText(std::string_view text);
 std::string TextOfWide(std::wstring_view wide);
 
+// The system's text for an error code, in UTF-8, with its number ("error 5: Access is denied").
+std::string ErrorText(DWORD error);
+
 // The wide path for the file-system calls: from the program's text, UTF-8. One of
 // `limit` characters or more becomes the "\\?\" form of its full path, which lifts the length
 // limit. Folders are created only below MAX_PATH - 12 characters (room for an 8.3 name), so folder
