@@ -32,6 +32,8 @@ constexpr std::string_view WIN64 = "Win64";
 constexpr std::uint32_t X64_IDE_ALWAYS_SINCE = 37;
 constexpr std::string_view DPL_OUTPUT_VALUE = "Package DPL Output";
 constexpr std::string_view DCP_OUTPUT_VALUE = "Package DCP Output";
+// The C++ headers' folder, beside the two above in the library key of BDS.
+constexpr std::string_view HPP_OUTPUT_VALUE = "HPP Output Directory";
 constexpr std::string_view PATH_VALUE = "PATH";
 // The system's PATH as an override of the IDE names it.
 constexpr std::string_view SYSTEM_PATH = "$(PATH)";
@@ -184,6 +186,7 @@ OutputFolders OutputFor(const IdeInstallation& installation, std::string_view sh
   };
   setting(DPL_OUTPUT_VALUE, folders.bpl);
   setting(DCP_OUTPUT_VALUE, folders.dcp);
+  setting(HPP_OUTPUT_VALUE, folders.hpp);
   folders.bplIsDefault = PathKey(folders.bpl) == PathKey(defaultBpl);
   // Compiled units stay with the package, one folder per IDE version and platform, so that the
   // turns of several IDEs into one folder do not mix them.

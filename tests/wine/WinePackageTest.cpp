@@ -238,6 +238,8 @@ protected:
                             "C:\\quillet-out\\Bpl\\$(Platform)");
       platform::SetUserText(Key(c, "Library\\Win64"), "Package DCP Output",
                             "C:\\quillet-out\\Dcp\\$(Platform)");
+      platform::SetUserText(Key(c, "Library\\Win64"), "HPP Output Directory",
+                            "C:\\quillet-out\\Hpp\\$(Platform)");
     }
     // The C++ personality, which has the compiler write .bpi, .lib and .hpp files too.
     const std::string personalities = std::string("HKLM\\") + IdeOf(c).key + "\\Personalities";
@@ -277,6 +279,7 @@ protected:
     std::string resource;          // TallowR.res after the install, "(none)" when missing
     std::string unrecorded;        // files the compiler wrote that the record does not name
     std::vector<std::string> left; // files left in the package's folder and the .hpp folder
+    bool win64HeaderSet = false;   // TallowR.hpp in Win64's "HPP Output Directory"
   };
 
   Outcome Run(const PackageCase& c, const fs::path& package, bool windows) {
@@ -313,6 +316,7 @@ protected:
     const fs::path target = Native(IdeOf(c).target);
     const fs::path resource = target / "Packages" / "TallowR.res";
     outcome.resource = fs::exists(resource) ? test::ReadFile(resource) : "(none)";
+    outcome.win64HeaderSet = fs::exists(Native("C:\\quillet-out\\Hpp\\Win64\\TallowR.hpp"));
     // Every file in the output folders and in the package's unit folders is one the record names.
     std::string record;
     for (const auto& entry : fs::directory_iterator(target)) {
@@ -373,6 +377,7 @@ TEST_P(WinePackages, BothBuildsBuildRegisterAndRemove) {
       EXPECT_EQ(outcome.resource.size() == 32, c.resource == 1) << outcome.resource.size();
     }
     EXPECT_EQ(outcome.unrecorded, "") << outcome.install.output;
+    EXPECT_EQ(outcome.win64HeaderSet, c.cpp) << outcome.install.output;
     if (c.floodLines > 0) {
       // Every line of the flood reached the log, whose installer kept only the output's tail.
       std::ifstream log(Log(), std::ios::binary);
