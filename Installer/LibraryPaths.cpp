@@ -6,6 +6,7 @@
 
 #include "Common/Text.h"
 #include "Installer/Folders.h"
+#include "Installer/SettingRefusal.h"
 #include "Installer/Templates.h"
 #include "Installer/TurnRecord.h"
 #include "Package/Contract.h"
@@ -59,28 +60,6 @@ std::vector<RecordedLibraryEntry> EarlierEntries(const TurnRecorder* recorder,
 }
 
 } // namespace
-
-std::string SettingRefusal(const platform::UserListResult& result, std::string_view notDone) {
-  const std::string head = std::string(notDone) + ": ";
-  switch (result.outcome) {
-  case platform::UserListOutcome::Added:
-  case platform::UserListOutcome::Present:
-    return {};
-  case platform::UserListOutcome::KeyMissing:
-    return head + "the IDE has no settings for this user yet (HKEY_CURRENT_USER\\" + result.detail +
-           " does not exist); start the IDE once, then run the installer again";
-  case platform::UserListOutcome::InUse:
-    // A detail says why it cannot be told whether they run: nothing is changed then either.
-    return result.detail.empty()
-               ? head + "Wine programs of this prefix are running and hold its registry; "
-                        "close them, then run the installer again"
-               : head + "Wine programs of this prefix may be running and hold its registry (" +
-                     result.detail + "); close them, then run the installer again";
-  case platform::UserListOutcome::Failed:
-    break;
-  }
-  return head + result.detail;
-}
 
 bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& installation,
                      const InstallContext& context, Console& console) {
@@ -193,17 +172,17 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
       }
     }
     bool changed = false;
-    std::string refusal;
+    std::optional<SettingRefusal> refusal;
     for (const auto& [replacing, targets] : groups) {
       const platform::UserListResult result =
           platform::ChangeUserLists(targets, item.folder, replacing);
-      changed = changed || result.outcome == platform::UserListOutcome::Added;
-      if (refusal.empty()) {
-        refusal = SettingRefusal(result, "not added");
+      changed = changed || result.outcome == platform::UserListOutcome::Changed;
+      if (!refusal) {
+        refusal = SettingRefusal::Of(result);
       }
     }
-    if (!refusal.empty()) {
-      console.WriteLine(refusal);
+    if (refusal) {
+      console.WriteLine(refusal->Said("not added"));
       allAdded = false;
     } else if (changed) {
       console.WriteLine("OK");
@@ -259,12 +238,11 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
                       ") .. ");
     const platform::UserListResult result =
         platform::ChangeUserLists({{entry.key, entry.value, false}}, "", entry.folder);
-    const std::string refusal = SettingRefusal(result, "not added");
+    const std::optional<SettingRefusal> refusal = SettingRefusal::Of(result);
     console.WriteLine(
-        refusal.empty()
-            ? (result.outcome == platform::UserListOutcome::Added ? "OK" : "already gone")
-            : "not removed" + refusal.substr(refusal.find(':')));
-    if (!refusal.empty()) {
+        refusal ? refusal->Said("not removed")
+                : (result.outcome == platform::UserListOutcome::Changed ? "OK" : "already gone"));
+    if (refusal) {
       allAdded = false;
       recorder->LibraryEntry(entry); // still there: still this installation's
     } else if (recorder->EarlierMade(entry.key, entry.value)) {

@@ -12,10 +12,6 @@ namespace quillet {
 
 // One console line per folder: "Adding FOLDER to the library path .. OK" or what kept it from
 // being added. False when a folder could not be added.
-// The end of a line for a change of the IDE's settings that did not happen ("not added: ...",
-// with `notDone` first); empty when it happened or was not needed.
-std::string SettingRefusal(const platform::UserListResult& result, std::string_view notDone);
-
 // A library-path folder may name %platform%, the platform of the library it goes on: each
 // platform then gets its own folder, in its own values only ("Library\Win32" the Win32 one, an
 // IDE with one library key the Win32 one alone). An include path whose values all lie in keys that

@@ -11,6 +11,7 @@
 #include "Installer/Folders.h"
 #include "Installer/IdeDiscovery.h"
 #include "Installer/LibraryPaths.h"
+#include "Installer/SettingRefusal.h"
 #include "Installer/Templates.h"
 #include "Installer/TurnRecord.h"
 #include "Package/DelphiPackage.h"
@@ -777,7 +778,7 @@ platform::UserListResult RemoveOtherCopies(const std::string& key, const std::st
     if (PathKey(value.name) != PathKey(bpl) &&
         PathKey(FileNameOf(value.name)) == PathKey(FileNameOf(bpl))) {
       const platform::UserListResult result = platform::RemoveUserValue(key, value.name);
-      if (!SettingRefusal(result, "-").empty()) {
+      if (SettingRefusal::Of(result)) {
         return result;
       }
       last = result;
@@ -843,7 +844,7 @@ bool EarlierOwns(const TurnRecorder& recorder, const RecordedLibraryEntry& entry
 platform::UserListResult RemoveListEntry(const RecordedLibraryEntry& entry) {
   const platform::UserListResult result =
       platform::ChangeUserLists({{entry.key, entry.value, false}}, "", entry.folder);
-  if (result.outcome == platform::UserListOutcome::Added &&
+  if (result.outcome == platform::UserListOutcome::Changed &&
       platform::EqualIgnoringAsciiCase(entry.value, PATH_VALUE) &&
       TrimBlanks(platform::ReadUserText(entry.key, entry.value).value_or("")) == SYSTEM_PATH) {
     platform::RemoveUserValue(entry.key, entry.value);
@@ -891,8 +892,7 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
   if (serves) {
     // A running Wine program of the prefix holds its registry: the builds would wait for it.
     if (const std::optional<platform::UserListResult> held = platform::UserSettingsHeld()) {
-      console.WriteLine("The packages are not built: " +
-                        SettingRefusal(*held, "not built").substr(11));
+      console.WriteLine("The packages are not built: " + SettingRefusal::Of(*held)->Reason());
       KeepEarlier(recorder, installation.EnvironmentKey());
       return false;
     }
@@ -924,16 +924,16 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
       recorder->RegisteredIntended(value);
     }
     platform::UserListResult result = RemoveOtherCopies(key, registration.bpl);
-    if (SettingRefusal(result, "-").empty()) {
+    if (!SettingRefusal::Of(result)) {
       result =
           RemoveOtherCopies(installation.DisabledPackagesKey(registration.x64), registration.bpl);
     }
-    if (SettingRefusal(result, "-").empty()) {
+    if (!SettingRefusal::Of(result)) {
       result = platform::SetUserText(key, registration.bpl, registration.description);
     }
-    const std::string refusal = SettingRefusal(result, "not registered");
-    console.WriteLine(refusal.empty() ? "OK" : refusal);
-    if (!refusal.empty()) {
+    const std::optional<SettingRefusal> refusal = SettingRefusal::Of(result);
+    console.WriteLine(refusal ? refusal->Said("not registered") : "OK");
+    if (refusal) {
       allDone = false;
       continue;
     }
@@ -960,9 +960,9 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
             ? platform::ChangeUserLists({{environment, std::string(PATH_VALUE), false}}, folder, {})
             : platform::SetUserText(environment, PATH_VALUE,
                                     folder + ";" + std::string(SYSTEM_PATH));
-    const std::string refusal = SettingRefusal(result, "not added");
-    console.WriteLine(refusal.empty() ? (heldBefore ? "already there" : "OK") : refusal);
-    if (!refusal.empty()) {
+    const std::optional<SettingRefusal> refusal = SettingRefusal::Of(result);
+    console.WriteLine(refusal ? refusal->Said("not added") : heldBefore ? "already there" : "OK");
+    if (refusal) {
       allDone = false;
     } else if (recorder != nullptr && (!heldBefore || EarlierOwns(*recorder, entry))) {
       recorder->LibraryEntry(entry);
@@ -985,9 +985,9 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
         console.WriteText("Removing " + InLine(std::string(FileNameOf(value.name))) +
                           " from the IDE's packages" + (x64 ? " (64-bit)" : "") + " .. ");
         const platform::UserListResult result = platform::RemoveUserValue(value.key, value.name);
-        const std::string refusal = SettingRefusal(result, "not removed");
-        console.WriteLine(refusal.empty() ? "OK" : refusal);
-        if (!refusal.empty()) {
+        const std::optional<SettingRefusal> refusal = SettingRefusal::Of(result);
+        console.WriteLine(refusal ? refusal->Said("not removed") : "OK");
+        if (refusal) {
           allDone = false;
           recorder->Registered(value); // still there: still this installation's
           registered.push_back(value);
@@ -1006,9 +1006,9 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
         }
         console.WriteText("Removing " + InLine(entry.folder) + " from the IDE's PATH .. ");
         const platform::UserListResult result = RemoveListEntry(entry);
-        const std::string refusal = SettingRefusal(result, "not removed");
-        console.WriteLine(refusal.empty() ? "OK" : refusal);
-        if (!refusal.empty()) {
+        const std::optional<SettingRefusal> refusal = SettingRefusal::Of(result);
+        console.WriteLine(refusal ? refusal->Said("not removed") : "OK");
+        if (refusal) {
           allDone = false;
           recorder->LibraryEntry(entry);
         }

@@ -130,7 +130,7 @@ int Uninstall(std::string_view name, const InstallerOptions& options,
   if (!options.yes) {
     ReadLine();
   }
-  return removed ? EXIT_INSTALLED : EXIT_ENTRY_FAILED;
+  return removed ? EXIT_ALL_DONE : EXIT_PART_FAILED;
 }
 
 // The run, once the command line has been read.
@@ -144,10 +144,10 @@ int Run(InstallerOptions& options, const DialogueChoices& choices) {
     return EXIT_BAD_COMMAND_LINE;
   case RunMode::Help:
     WriteLine(UsageText());
-    return EXIT_INSTALLED;
+    return EXIT_ALL_DONE;
   case RunMode::Version:
     WriteLine(PRODUCT_BANNER);
-    return EXIT_INSTALLED;
+    return EXIT_ALL_DONE;
   default:
     break;
   }
@@ -190,7 +190,7 @@ int Run(InstallerOptions& options, const DialogueChoices& choices) {
       passed = CheckPackageEntries(settings, StdConsole());
     }
     ReleasePackage(image);
-    return passed ? EXIT_INSTALLED : EXIT_ENTRY_FAILED;
+    return passed ? EXIT_ALL_DONE : EXIT_PART_FAILED;
   }
 
   // Whichever way the installation ends, the package is released and the user answers the final
@@ -215,7 +215,7 @@ int Run(InstallerOptions& options, const DialogueChoices& choices) {
     throw;
   }
   cleanUp();
-  return allInstalled ? EXIT_INSTALLED : EXIT_ENTRY_FAILED;
+  return allInstalled ? EXIT_ALL_DONE : EXIT_PART_FAILED;
 }
 
 } // namespace
@@ -228,7 +228,7 @@ int RunInstaller(const std::vector<std::string>& arguments) {
   }
   const int status = Run(options, choices);
   // The log was something that was to be done: a run that lost it did not do everything.
-  return status == EXIT_INSTALLED && StdConsole().LogFailed() ? EXIT_ENTRY_FAILED : status;
+  return status == EXIT_ALL_DONE && StdConsole().LogFailed() ? EXIT_PART_FAILED : status;
 }
 
 std::string FormatFailureReport(std::string_view className, std::string_view moduleName,

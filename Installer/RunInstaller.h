@@ -16,11 +16,18 @@ inline constexpr std::string_view ABSENT_PACKAGE_MESSAGE =
 inline constexpr std::string_view FINAL_PROMPT = "\r\nPress ENTER to finish installation...";
 
 // Exit statuses.
-inline constexpr int EXIT_INSTALLED = 0;        // an ordinary end
-inline constexpr int EXIT_FAILURE_REPORT = 1;   // an exception ended the run
-inline constexpr int EXIT_NO_PACKAGE = 2;       // the package is missing or malformed
-inline constexpr int EXIT_ENTRY_FAILED = 3;     // at least one entry could not be installed
-inline constexpr int EXIT_BAD_COMMAND_LINE = 4; // an unknown option, a missing value, two packages
+// Everything the run was to do was done (skipped turns, no IDE found and an answered help
+// included).
+inline constexpr int EXIT_ALL_DONE = 0;
+// An exception ended the run with a failure report.
+inline constexpr int EXIT_FAILURE_REPORT = 1;
+// The package is missing or malformed.
+inline constexpr int EXIT_NO_PACKAGE = 2;
+// A part of the run's work failed, each said on its line: an entry, a library path, a package
+// build or registration, a removal, a record or journal, the log, or an entry --check found bad.
+inline constexpr int EXIT_PART_FAILED = 3;
+// The command line was not understood; nothing was done.
+inline constexpr int EXIT_BAD_COMMAND_LINE = 4;
 
 // The program body; gives the exit status. Exceptions from the dialogue pass through after the
 // package has been released and the final prompt answered.

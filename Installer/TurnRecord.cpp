@@ -444,7 +444,7 @@ TurnRecorder::TurnRecorder(const PackageIdentity& identity, std::string ide, std
 bool TurnRecorder::Index(const std::string& folders, Console& console) {
   const platform::UserListResult indexed =
       platform::SetUserText(RecordIndexKey(record_.name), record_.ide, folders);
-  if (indexed.outcome == platform::UserListOutcome::Added ||
+  if (indexed.outcome == platform::UserListOutcome::Changed ||
       indexed.outcome == platform::UserListOutcome::Present) {
     return true;
   }

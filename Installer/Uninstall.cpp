@@ -12,6 +12,7 @@
 #include "Installer/Installation.h"
 #include "Installer/LibraryPaths.h"
 #include "Installer/PackageBuild.h"
+#include "Installer/SettingRefusal.h"
 #include "Installer/TurnRecord.h"
 #include "Package/IdeInstallation.h"
 #include "Platform/Ascii.h"
@@ -236,7 +237,7 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     for (const RecordedLibraryEntry& entry : library) {
       const platform::UserListResult result = RemoveListEntry(entry);
       switch (result.outcome) {
-      case platform::UserListOutcome::Added:
+      case platform::UserListOutcome::Changed:
         ++entries;
         break;
       case platform::UserListOutcome::Present:
@@ -259,10 +260,9 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     // A value the installation made and that holds nothing now goes, rather than stay empty.
     for (const RecordedValue& made : MadeValues(earlier, library)) {
       const platform::UserListResult result = RemoveValueLeftEmpty(made.key, made.name);
-      const std::string refusal = SettingRefusal(result, "not removed");
-      if (!refusal.empty()) {
+      if (const std::optional<SettingRefusal> refusal = SettingRefusal::Of(result)) {
         console.WriteLine("Could not remove the empty value " + made.name + " (" + made.key +
-                          ") that the installer made: " + refusal.substr(13));
+                          ") that the installer made: " + refusal->Reason());
         ++failed;
       }
     }
@@ -270,12 +270,11 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
     for (const RecordedValue& registeredValue : registered) {
       const platform::UserListResult result =
           platform::RemoveUserValue(registeredValue.key, registeredValue.name);
-      const std::string refusal = SettingRefusal(result, "not removed");
-      if (!refusal.empty()) {
+      if (const std::optional<SettingRefusal> refusal = SettingRefusal::Of(result)) {
         console.WriteLine("Could not remove the registered package " + registeredValue.name + " (" +
-                          registeredValue.key + "): " + refusal.substr(13));
+                          registeredValue.key + "): " + refusal->Reason());
         ++failed;
-      } else if (result.outcome == platform::UserListOutcome::Added) {
+      } else if (result.outcome == platform::UserListOutcome::Changed) {
         ++packages;
       }
     }

@@ -31,7 +31,7 @@ struct UserListTarget {
 };
 
 enum class UserListOutcome {
-  Added,      // the folder was appended to at least one value
+  Changed,    // at least one value changed: the folder appended, replaced or removed
   Present,    // every value that exists holds it already: nothing changed
   KeyMissing, // a required key does not exist (`detail` names it): nothing changed
   InUse,      // POSIX: a wineserver of the prefix holds the registry, or may (`detail` says
@@ -54,20 +54,20 @@ UserListResult AddToUserLists(const std::vector<UserListTarget>& targets, std::s
 // `replacing` (compared as PathListHolds does), that entry becomes `folder`, or is removed when the
 // value holds `folder` already or `folder` is empty; a value without it gets `folder` appended as
 // AddToUserLists does (nothing when `folder` is empty). The other entries and their separators stay
-// byte for byte. An empty `replacing` makes it AddToUserLists. Outcomes as there: Added when a
+// byte for byte. An empty `replacing` makes it AddToUserLists. Outcomes as there: Changed when a
 // value changed, Present when none had to.
 UserListResult ChangeUserLists(const std::vector<UserListTarget>& targets, std::string_view folder,
                                std::string_view replacing);
 
 // Sets a string value (REG_SZ) of a key below HKEY_CURRENT_USER, creating the key and the keys
-// above it when they are missing: the installer's index of its records. Added when written,
+// above it when they are missing: the installer's index of its records. Changed when written,
 // Present when it held that text already, InUse and Failed as for the lists. A value of
 // another type becomes REG_SZ. POSIX: a missing key gets its section at the end of user.reg, as
 // Wine writes one.
 UserListResult SetUserText(std::string_view key, std::string_view value, std::string_view text);
 
 // Removes a value; then the key too when it is left without values and subkeys, not the keys above
-// it. Added when something was removed, Present when the value was not there. POSIX: every line
+// it. Changed when something was removed, Present when the value was not there. POSIX: every line
 // of the name goes, and the key's section when no other value and no subkey's section is left; a
 // key above it that has no section of its own (Wine writes such keys only through their subkeys)
 // is then gone too when Wine loads the file, as it would be had it never held the key.

@@ -315,7 +315,7 @@ UserListResult EditUserFile(const TextEdit& edit, UserListResult missing) {
   if (!output->Commit()) {
     return failed(*replaced, output->LostData() ? "cannot be written" : "cannot be replaced");
   }
-  return {UserListOutcome::Added, {}};
+  return {UserListOutcome::Changed, {}};
 }
 
 UserListResult NoText(std::string_view key, std::string_view value) {

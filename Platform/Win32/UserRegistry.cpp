@@ -136,7 +136,7 @@ UserListResult ChangeUserLists(const std::vector<UserListTarget>& targets, std::
               change.value + ": cannot be written (error " + std::to_string(status) + ")"};
     }
   }
-  return {UserListOutcome::Added, {}};
+  return {UserListOutcome::Changed, {}};
 }
 
 UserListResult SetUserText(std::string_view key, std::string_view value, std::string_view text) {
@@ -160,7 +160,7 @@ UserListResult SetUserText(std::string_view key, std::string_view value, std::st
   if (written != ERROR_SUCCESS) {
     return Unreadable(key, value, ": cannot be written (error " + std::to_string(written) + ")");
   }
-  return {UserListOutcome::Added, {}};
+  return {UserListOutcome::Changed, {}};
 }
 
 UserListResult RemoveUserValue(std::string_view key, std::string_view value,
@@ -190,7 +190,7 @@ UserListResult RemoveUserValue(std::string_view key, std::string_view value,
     }
     if (::RegQueryInfoKeyW(opened.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                            &values, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-      return {UserListOutcome::Added, {}}; // the key stays when it cannot be told empty
+      return {UserListOutcome::Changed, {}}; // the key stays when it cannot be told empty
     }
   }
   // Only this key, not the keys above it; a key that cannot be removed stays (it holds nothing).
@@ -223,7 +223,7 @@ UserListResult RemoveUserValue(std::string_view key, std::string_view value,
       }
     }
   }
-  return {UserListOutcome::Added, {}};
+  return {UserListOutcome::Changed, {}};
 }
 
 std::vector<UserTextValue> ReadUserTexts(std::string_view key) {

@@ -41,7 +41,7 @@ public:
     // What an undamaged run installs is what every damaged run is judged against.
     Reset();
     const auto result = Run(image_);
-    EXPECT_EQ(result.status, EXIT_INSTALLED) << result.output;
+    EXPECT_EQ(result.status, EXIT_ALL_DONE) << result.output;
     for (const auto& item : fs::recursive_directory_iterator(Target())) {
       if (item.is_regular_file()) {
         expected_[item.path()] = test::ReadFile(item.path());
@@ -108,7 +108,7 @@ private:
         ++tally.wrongOk;
       }
     }
-    if (result.status == EXIT_INSTALLED && !allNew) {
+    if (result.status == EXIT_ALL_DONE && !allNew) {
       ++tally.missingAtZero;
     }
     bool outside = !fs::is_empty(dir_ / "work");

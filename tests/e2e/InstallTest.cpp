@@ -113,7 +113,7 @@ TEST_F(Installation, WholeRunWithOneInstallation) {
   const auto result = Run("\n");
   EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" +
                                StandardTurn("C:\\IDE\\D7\\Components\\Demo\\") + kFinal);
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
 
   const fs::path root = driveC_ / "IDE" / "D7" / "Components" / "Demo";
   EXPECT_EQ(test::ReadFile(root / "Source" / "a.pas"), "unit a;");
@@ -177,7 +177,7 @@ TEST_P(Answers, DecideTheFolder) {
                                (c.refused ? refusal : "") +
                                (c.result.empty() ? "" : Line("a.pas", c.result)) + kFinal);
   EXPECT_EQ(result.status,
-            c.result == "OK" || c.result.empty() ? EXIT_INSTALLED : EXIT_ENTRY_FAILED);
+            c.result == "OK" || c.result.empty() ? EXIT_ALL_DONE : EXIT_PART_FAILED);
   if (!c.folder.empty()) {
     EXPECT_EQ(test::ReadFile(dir_ / c.folder / "a.pas"), "unit a;");
   }
@@ -195,7 +195,7 @@ TEST_F(Installation, TypedNativeFolder) {
   SetPackage(package);
   const fs::path target = dir_ / "native folder";
   const auto result = Run(target.string() + "\n");
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
   EXPECT_EQ(test::ReadFile(target / "sub" / "a.pas"), "unit a;");
 }
 
@@ -238,13 +238,13 @@ TEST_P(UnicodeFolders, LandUnderTheirRealNames) {
       << result.output;
   if (c.patched) {
     EXPECT_EQ(test::ReadFile(folder / "p.pas"), *c.patched);
-    EXPECT_EQ(result.status, EXIT_INSTALLED) << result.output;
+    EXPECT_EQ(result.status, EXIT_ALL_DONE) << result.output;
   } else {
     EXPECT_FALSE(fs::exists(folder / "p.pas"));
     EXPECT_NE(result.output.find("p.pas .. could not write ["), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("]: the patch text cannot name the folder in code page 1252"),
               std::string::npos);
-    EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+    EXPECT_EQ(result.status, EXIT_PART_FAILED);
   }
   // Nothing went to a look-alike folder.
   std::size_t folders = 0;
@@ -286,7 +286,7 @@ TEST_F(Installation, FolderTheLocaleCannotNameIsNotMade) {
   options.environment["LC_ALL"] = "de_DE.ISO-8859-1";
   const auto result = Run(std::nullopt, options);
   EXPECT_NE(result.output.find("a.pas .. could not create ["), std::string::npos) << result.output;
-  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_EQ(result.status, EXIT_PART_FAILED);
   EXPECT_FALSE(fs::exists(driveC_ / "IDE")) << "no look-alike folder";
 }
 
@@ -298,7 +298,7 @@ TEST_F(Installation, SameNameInTwoFoldersGetsItsOwnContent) {
                      MakeStoredEntry("%zel_root%two", "UNIT.PAS", "second")};
   SetPackage(package);
   const auto result = Run("");
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
   EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "one" / "unit.pas"), "first");
   EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "two" / "UNIT.PAS"), "second");
 }
@@ -324,7 +324,7 @@ TEST_F(Installation, DamagedEntriesLeaveExistingFilesAlone) {
   EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Pkg") +
                                Line("crc.pas", "CRC Error") + Line("data.pas", "Data Error") +
                                Line("fresh.pas", "Data Error") + Line("good.pas", "OK") + kFinal);
-  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_EQ(result.status, EXIT_PART_FAILED);
   EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "crc.pas"), "old crc");
   EXPECT_EQ(test::ReadFile(driveC_ / "Pkg" / "data.pas"), "old data");
   EXPECT_FALSE(fs::exists(driveC_ / "Pkg" / "fresh.pas"));
@@ -343,7 +343,7 @@ TEST_F(Installation, DamagedPatchTextFailsTheEntriesThatNeedIt) {
   EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" + Question("C:\\D7\\Pkg\\") +
                                Line("a.pas", "OK") + Line("b.pas", "CRC Error") +
                                Line("README.html", "OK") + kFinal);
-  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_EQ(result.status, EXIT_PART_FAILED);
   EXPECT_EQ(test::ReadFile(source / "b.pas"), "old b");
 }
 
@@ -357,7 +357,7 @@ TEST_F(Installation, RecordCheckRefusesChangedRecords) {
   auto result = Run("");
   EXPECT_EQ(result.output,
             kBanner + "\r\n" + kWelcome + "\r\n" + StandardTurn("C:\\D7\\Pkg\\") + kFinal);
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
 
   fs::remove_all(driveC_ / "D7");
   package.entries[2].folderTemplate = "%zel_root%Sourcf\\"; // changed after the checksum
@@ -384,7 +384,7 @@ TEST_F(Installation, FileInTheWayOfAFolder) {
                                Line("x.pas", "could not create [C:\\Pkg\\Blocker\\sub\\x.pas]") +
                                Line("Folder", "could not create [C:\\Pkg\\\\Folder]") +
                                Line("after.pas", "OK") + kFinal);
-  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_EQ(result.status, EXIT_PART_FAILED);
   EXPECT_TRUE(fs::is_directory(driveC_ / "Pkg" / "Folder"));
   EXPECT_TRUE(fs::is_empty(driveC_ / "Pkg" / "Folder"));
 }
@@ -417,7 +417,7 @@ TEST_F(Installation, LibraryPathOnlyAfterACompleteTurn) {
                       std::string(LIBRARY_PATH_LEFT) + "\r\n"
                 : Line("a.pas", "OK") + "Adding C:\\Pkg\\Source to the library path .. OK\r\n";
     EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Pkg") + tail + kFinal);
-    EXPECT_EQ(result.status, blocked ? EXIT_ENTRY_FAILED : 0);
+    EXPECT_EQ(result.status, blocked ? EXIT_PART_FAILED : 0);
     EXPECT_EQ(test::ReadFile(prefix_ / "user.reg") == userReg, blocked);
   }
 }
@@ -437,7 +437,7 @@ TEST_F(Installation, ReadOnlyFileIsNotReplaced) {
   EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Pkg") +
                                Line("x.pas", "could not create [C:\\Pkg\\\\x.pas]") +
                                Line("after.pas", "OK") + kFinal);
-  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_EQ(result.status, EXIT_PART_FAILED);
   EXPECT_EQ(test::ReadFile(target), "precious");
   EXPECT_EQ(fs::status(target).permissions(), fs::perms(0444));
   std::vector<std::string> names;
@@ -471,7 +471,7 @@ TEST_F(Installation, FullFileSystemIsAFailedWrite) {
   EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Small") +
                                Line("big.pas", "could not write [C:\\Small\\\\big.pas]") +
                                Line("small.pas", "OK") + kFinal);
-  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED);
+  EXPECT_EQ(result.status, EXIT_PART_FAILED);
   EXPECT_EQ(test::ReadFile(mountPoint / "big.pas"), "the old big.pas");
   int files = 0;
   for (const auto& item : fs::directory_iterator(mountPoint)) {
@@ -496,7 +496,7 @@ TEST_F(Installation, ReadmeOfTheLastTurnIsOpenedOnce) {
   options.environment["DISPLAY"] = ":99";
   options.environment["PATH"] = bin.string() + ":/usr/bin:/bin";
   const auto result = Run(std::nullopt, options);
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
   // The viewer runs detached: give it time to write its log.
   for (int i = 0; i < 300 && !fs::exists(log); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -521,14 +521,14 @@ TEST_F(Installation, ReadmeIsNotOpenedWithoutADesktopOrAFile) {
   SetPackage(StandardPackage("%Delphi%Pkg\\"));
   auto noDesktop = Options("");
   noDesktop.environment["PATH"] = bin.string() + ":/usr/bin:/bin";
-  EXPECT_EQ(Run(std::nullopt, noDesktop).status, EXIT_INSTALLED);
+  EXPECT_EQ(Run(std::nullopt, noDesktop).status, EXIT_ALL_DONE);
 
   // With a desktop, but the readme's turn was skipped: no file, nothing opened.
   fs::remove_all(driveC_ / "D7");
   auto desktop = noDesktop;
   desktop.environment["DISPLAY"] = ":99";
   desktop.input = "N\n";
-  EXPECT_EQ(Run(std::nullopt, desktop).status, EXIT_INSTALLED);
+  EXPECT_EQ(Run(std::nullopt, desktop).status, EXIT_ALL_DONE);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(fs::exists(log));
 }
@@ -538,7 +538,7 @@ TEST_F(Installation, NoIdeFound) {
   SetPackage(StandardPackage("%Delphi%Pkg\\"));
   const auto result = Run("never read as a folder\n");
   EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" + kFinal);
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
 }
 
 // A package that names its families says when none fits, and installs into a typed folder as a
@@ -558,7 +558,7 @@ TEST_F(Installation, NoFittingInstallationOffersATypedFolder) {
   const auto result = Run("C:\\Typed\n");
   EXPECT_EQ(result.output,
             head + Line("a.pas", "OK") + Line("b.pas", "OK") + Line("README.html", "OK") + kFinal);
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
   EXPECT_EQ(test::ReadFile(driveC_ / "Typed" / "Source" / "b.pas"),
             "{patched for C:\\Typed\\|}unit b;");
 }
@@ -583,7 +583,7 @@ TEST_F(Installation, InputAtItsEndConfirmsEveryFolder) {
   const auto result = Run(std::nullopt); // standard input is /dev/null
   EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" + StandardTurn("C:\\D7\\Pkg\\") +
                                StandardTurn("C:\\CB6\\Pkg\\") + kFinal);
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
 }
 
 TEST_F(Installation, QuestionIsSeenBeforeTheAnswerIsRead) {
@@ -598,7 +598,7 @@ TEST_F(Installation, QuestionIsSeenBeforeTheAnswerIsRead) {
   ASSERT_TRUE(installer.WaitForOutput(std::string(FINAL_PROMPT))) << installer.Output();
   installer.Write("\n");
   const auto result = installer.Finish();
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
   EXPECT_EQ(test::ReadFile(driveC_ / "Answered" / "Source" / "a.pas"), "unit a;");
 }
 
@@ -626,7 +626,7 @@ TEST_F(Installation, PackageThatShrinksDuringTheRunFailsTheEntry) {
   ASSERT_TRUE(installer.WaitForOutput(std::string(FINAL_PROMPT))) << installer.Output();
   installer.Write("\n");
   const auto result = installer.Finish();
-  EXPECT_EQ(result.status, EXIT_ENTRY_FAILED) << result.output;
+  EXPECT_EQ(result.status, EXIT_PART_FAILED) << result.output;
   EXPECT_TRUE(std::regex_search(result.output,
                                 std::regex("Installing big\\.bin \\.\\. (CRC|Data) Error\r\n")))
       << result.output;
@@ -654,7 +654,7 @@ TEST_P(IdeLists, OfferTheListedInstallationsInOrder) {
   }
   const auto result = Run(std::nullopt);
   EXPECT_EQ(result.output, expected + kFinal);
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, IdeLists, ::testing::ValuesIn(test::IdeListCases()),
@@ -667,7 +667,7 @@ TEST_F(Installation, ClosedInputReadsAsEmptyLines) {
   const auto result = Run(std::nullopt, options);
   EXPECT_EQ(result.output,
             kBanner + "\r\n" + kWelcome + "\r\n" + StandardTurn("C:\\D7\\Pkg\\") + kFinal);
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
   EXPECT_EQ(test::ReadFile(driveC_ / "D7" / "Pkg" / "Source" / "a.pas"), "unit a;");
 }
 
@@ -676,7 +676,7 @@ TEST_F(Installation, ClosedOutputStillInstalls) {
   options.closeOutput = true;
   const auto result = Run(std::nullopt, options);
   EXPECT_EQ(result.output, "");
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
   EXPECT_EQ(test::ReadFile(driveC_ / "D7" / "Pkg" / "Source" / "a.pas"), "unit a;");
 }
 
@@ -692,7 +692,7 @@ TEST_F(Installation, NonBlockingInputStillWaitsForTheAnswer) {
   ASSERT_TRUE(installer.WaitForOutput(std::string(FINAL_PROMPT))) << installer.Output();
   installer.Write("\n");
   const auto result = installer.Finish();
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
   EXPECT_EQ(test::ReadFile(driveC_ / "Answered" / "Source" / "a.pas"), "unit a;");
   EXPECT_FALSE(fs::exists(driveC_ / "D7" / "Pkg")) << "the proposed folder was not confirmed";
 }
@@ -704,7 +704,7 @@ TEST_F(Installation, RegistryFileThatIsAFifoIsAnEmptyRegistry) {
   SetPackage(StandardPackage("%Delphi%Pkg\\"));
   const auto result = Run("\n");
   EXPECT_EQ(result.output, kBanner + "\r\n" + kWelcome + "\r\n" + kFinal);
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
 }
 
 // One row per command-line option, over Delphi 5 and 7 and the standard package; a viewer that
@@ -764,11 +764,11 @@ INSTANTIATE_TEST_SUITE_P(
     Options, OptionRows,
     ::testing::Values(
         OptionRow{
-            "Yes", {"--yes"}, std::nullopt, EXIT_INSTALLED, kFinal, "D5/Pkg/Source/a.pas", ""},
+            "Yes", {"--yes"}, std::nullopt, EXIT_ALL_DONE, kFinal, "D5/Pkg/Source/a.pas", ""},
         OptionRow{"Target",
                   {"--target", "C:\\Out"},
                   "\n",
-                  EXIT_INSTALLED,
+                  EXIT_ALL_DONE,
                   "\r\nC:\\Out\r\n",
                   "Out/Source/a.pas",
                   "D7/Pkg",
@@ -776,35 +776,35 @@ INSTANTIATE_TEST_SUITE_P(
         OptionRow{"Ides",
                   {"-y", "--ides", "delphi>=7.0,cbuilder"},
                   std::nullopt,
-                  EXIT_INSTALLED,
+                  EXIT_ALL_DONE,
                   "No registered IDE matches --ides cbuilder.",
                   "D7/Pkg/Source/a.pas",
                   "D5/Pkg"},
         OptionRow{"Log",
                   {"-y", "--log", "run.log"},
                   std::nullopt,
-                  EXIT_INSTALLED,
+                  EXIT_ALL_DONE,
                   "",
                   "D7/Pkg/Source/a.pas",
                   "",
                   false,
                   "Installing a.pas (C:\\D7\\Pkg\\Source\\a.pas) .. OK\r\n"},
         OptionRow{
-            "NoReadme", {"--no-readme"}, "\n\n\n", EXIT_INSTALLED, "", "D7/Pkg/Source/a.pas", ""},
+            "NoReadme", {"--no-readme"}, "\n\n\n", EXIT_ALL_DONE, "", "D7/Pkg/Source/a.pas", ""},
         OptionRow{
-            "List", {"--list"}, std::nullopt, EXIT_INSTALLED, "%zel_root%Source\\, a.pas\r\n", ""},
+            "List", {"--list"}, std::nullopt, EXIT_ALL_DONE, "%zel_root%Source\\, a.pas\r\n", ""},
         OptionRow{"Check",
                   {"--check"},
                   std::nullopt,
-                  EXIT_ENTRY_FAILED,
+                  EXIT_PART_FAILED,
                   "CRC Error   %zel_root%Source\\a.pas\r\n",
                   "",
                   "D7/Pkg",
                   false,
                   "",
                   true},
-        OptionRow{"Help", {"--help"}, std::nullopt, EXIT_INSTALLED, "Usage: quillet-sfx", ""},
-        OptionRow{"Version", {"--version"}, std::nullopt, EXIT_INSTALLED, kBanner, ""},
+        OptionRow{"Help", {"--help"}, std::nullopt, EXIT_ALL_DONE, "Usage: quillet-sfx", ""},
+        OptionRow{"Version", {"--version"}, std::nullopt, EXIT_ALL_DONE, kBanner, ""},
         OptionRow{"Unknown", {"--bogus"}, std::nullopt, EXIT_BAD_COMMAND_LINE, "", ""},
         OptionRow{
             "RelativeTarget", {"-y", "--target", "rel\\dir"}, "", EXIT_BAD_COMMAND_LINE, "", ""},
@@ -816,19 +816,19 @@ INSTANTIATE_TEST_SUITE_P(
         OptionRow{"LogOnAFullDevice",
                   {"-y", "--log", "/dev/full"},
                   "",
-                  EXIT_ENTRY_FAILED,
+                  EXIT_PART_FAILED,
                   "\r\nThe log file '/dev/full' cannot be written: ",
                   "D7/Pkg/Source/a.pas",
                   ""},
         OptionRow{"LogInAMissingFolder",
                   {"-y", "--log", "no/such/run.log"},
                   "",
-                  EXIT_ENTRY_FAILED,
+                  EXIT_PART_FAILED,
                   "The log file 'no/such/run.log' cannot be opened: ",
                   "D7/Pkg/Source/a.pas",
                   ""},
         // On Linux a drive path goes through the prefix, as a folder does.
-        OptionRow{"LogOnADrive", {"-y", "--log", "c:/Q.log"}, "", EXIT_INSTALLED, "", "Q.log", ""}),
+        OptionRow{"LogOnADrive", {"-y", "--log", "c:/Q.log"}, "", EXIT_ALL_DONE, "", "Q.log", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
             "C:\\W",
             false,
             true,
-            EXIT_ENTRY_FAILED,
+            EXIT_PART_FAILED,
             {"W/Source/old.pas", "W/Extra/x.pas", "W/Widgets.Borland-Delphi-7.0.quillet-record"},
             {},
             "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\W\\\\Source;C:\\\\After",

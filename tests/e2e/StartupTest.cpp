@@ -109,7 +109,7 @@ TEST(Startup, StandAlonePackageNamedByArgument) {
   test::WriteFile(dir / "pkg.dat", QuietPackage());
   const auto result = RunProgram(test::SfxPath(), {(dir / "pkg.dat").string()}, Options(dir));
   EXPECT_EQ(result.output, AcceptedOutput());
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
 }
 
 TEST(Startup, PathWithBlanks) {
@@ -118,7 +118,7 @@ TEST(Startup, PathWithBlanks) {
   const auto result =
       RunProgram(test::SfxPath(), {(dir / "My Files" / "pkg.dat").string()}, Options(dir));
   EXPECT_EQ(result.output, AcceptedOutput());
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
 }
 
 TEST(Startup, RelativePathIsResolvedAgainstTheCurrentFolder) {
@@ -135,7 +135,7 @@ TEST(Startup, AppendedPackageWithoutArgument) {
   const fs::path setup = InstallerWithPackage(dir, QuietPackage());
   const auto result = RunProgram(setup.string(), {}, Options(dir));
   EXPECT_EQ(result.output, AcceptedOutput());
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
 }
 
 TEST(Startup, EmptyArgumentCountsAsNone) {
@@ -143,7 +143,7 @@ TEST(Startup, EmptyArgumentCountsAsNone) {
   const fs::path setup = InstallerWithPackage(dir, QuietPackage());
   const auto result = RunProgram(setup.string(), {""}, Options(dir));
   EXPECT_EQ(result.output, AcceptedOutput());
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
 }
 
 TEST(Startup, TwoPackagesAreRefusedAndAWrongOneIsNotRescued) {
@@ -182,7 +182,7 @@ TEST(Startup, FinalPromptWaitsForOneLine) {
   const auto result =
       RunProgram(test::SfxPath(), {(dir / "pkg.dat").string()}, Options(dir, "\r\nmore\r\n"));
   EXPECT_EQ(result.output, AcceptedOutput());
-  EXPECT_EQ(result.status, EXIT_INSTALLED);
+  EXPECT_EQ(result.status, EXIT_ALL_DONE);
 }
 
 } // namespace

@@ -55,7 +55,7 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
        HEAD + LIBRARY + "\"Search Path\"=\"$(BDSLIB);C:\\\\J\\xe4ger\"\n" + TAIL,
        {{KEY, "Search Path"}},
        "C:\\Lib\\Source",
-       UserListOutcome::Added,
+       UserListOutcome::Changed,
        HEAD + LIBRARY + "\"Search Path\"=\"$(BDSLIB);C:\\\\J\\xe4ger;C:\\\\Lib\\\\Source\"\n" +
            TAIL},
       {"AlreadyThere",
@@ -69,21 +69,21 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
        HEAD + LIBRARY + "\"Browsing Path\"=\"x\"\n" + TAIL,
        {{KEY, "Search Path"}},
        "Z:\\\"\xc4\xf0\xa0\x80\x80", // U+20000 takes two UTF-16 units
-       UserListOutcome::Added,
+       UserListOutcome::Changed,
        HEAD + LIBRARY +
            "\"Browsing Path\"=\"x\"\n\"Search Path\"=\"Z:\\\\\\\"\\x00c4\\xd840\\xdc00\"\n" + TAIL},
       {"ExpandString",
        HEAD + LIBRARY + "\"Search Path\"=str(2):\"A;\"\n" + TAIL,
        {{KEY, "Search Path"}},
        "B",
-       UserListOutcome::Added,
+       UserListOutcome::Changed,
        HEAD + LIBRARY + "\"Search Path\"=str(2):\"A;B\"\n" + TAIL},
       {"KeyMissing", HEAD + TAIL, {{KEY, "Search Path"}}, "B", UserListOutcome::KeyMissing, ""},
       {"OptionalKeyMissing",
        HEAD + LIBRARY + "\"Search Path\"=\"A\"\n" + TAIL,
        {{KEY, "Search Path"}, {KEY + "\\Other", "LibraryPath", false}},
        "B",
-       UserListOutcome::Added,
+       UserListOutcome::Changed,
        HEAD + LIBRARY + "\"Search Path\"=\"A;B\"\n" + TAIL},
       {"NotText",
        HEAD + LIBRARY + "\"Search Path\"=hex:41,00\n" + TAIL,
@@ -96,7 +96,7 @@ TEST(UserRegistry, AppendsToTheValueAndKeepsEveryOtherByte) {
            "\"Search Path\"=\"$(BDSLIB)\"\n" + TAIL,
        {{KEY, "Search Path"}, {CPP_KEY, "LibraryPath", false}},
        "C:\\Lib",
-       UserListOutcome::Added,
+       UserListOutcome::Changed,
        HEAD + CPP + "\"LibraryPath\"=\"$(BDSLIB);C:\\\\Lib\"\n" + LIBRARY +
            "\"Search Path\"=\"$(BDSLIB);C:\\\\Lib\"\n" + TAIL},
       {"SecondKeyMissingChangesNothing",
@@ -124,18 +124,18 @@ TEST(UserRegistry, ChangesAnEntryInPlace) {
     UserListOutcome outcome;
     std::string after; // empty: unchanged
   } rows[] = {
-      {"C:\\\\J\\xe4ger;OLD;B", "NEW", UserListOutcome::Added, "C:\\\\J\\xe4ger;NEW;B"},
-      {"OLD;B", "NEW", UserListOutcome::Added, "NEW;B"},
-      {"A;OLD", "NEW", UserListOutcome::Added, "A;NEW"},
-      {"A; old\\\\ ;B", "NEW", UserListOutcome::Added, "A;NEW;B"},
-      {"A;OLD;B", "", UserListOutcome::Added, "A;B"},
-      {"OLD;B", "", UserListOutcome::Added, "B"},
-      {"A;OLD", "", UserListOutcome::Added, "A"},
-      {"OLD", "", UserListOutcome::Added, ""},
-      {"A;OLD;new", "NEW", UserListOutcome::Added, "A;new"},
-      {"A", "NEW", UserListOutcome::Added, "A;NEW"},
+      {"C:\\\\J\\xe4ger;OLD;B", "NEW", UserListOutcome::Changed, "C:\\\\J\\xe4ger;NEW;B"},
+      {"OLD;B", "NEW", UserListOutcome::Changed, "NEW;B"},
+      {"A;OLD", "NEW", UserListOutcome::Changed, "A;NEW"},
+      {"A; old\\\\ ;B", "NEW", UserListOutcome::Changed, "A;NEW;B"},
+      {"A;OLD;B", "", UserListOutcome::Changed, "A;B"},
+      {"OLD;B", "", UserListOutcome::Changed, "B"},
+      {"A;OLD", "", UserListOutcome::Changed, "A"},
+      {"OLD", "", UserListOutcome::Changed, ""},
+      {"A;OLD;new", "NEW", UserListOutcome::Changed, "A;new"},
+      {"A", "NEW", UserListOutcome::Changed, "A;NEW"},
       {"A", "", UserListOutcome::Present, ""},
-      {"X\"\n\"Search Path\"=\"A;OLD", "NEW", UserListOutcome::Added,
+      {"X\"\n\"Search Path\"=\"A;OLD", "NEW", UserListOutcome::Changed,
        "X\"\n\"Search Path\"=\"A;NEW"},
   };
   for (const auto& row : rows) {
@@ -164,23 +164,23 @@ TEST(UserRegistry, SetsAndRemovesTextsOfItsOwnKeys) {
     UserListOutcome outcome;
     std::string after;
   } rows[] = {
-      {"Replace", HEAD + SECTION + "\"a\"=\"0\"\n\"B\"=\"1\"\n" + TAIL, "2", UserListOutcome::Added,
+      {"Replace", HEAD + SECTION + "\"a\"=\"0\"\n\"B\"=\"1\"\n" + TAIL, "2", UserListOutcome::Changed,
        HEAD + SECTION + "\"A\"=\"2\"\n\"B\"=\"1\"\n" + TAIL},
       {"Same", HEAD + SECTION + "\"A\"=\"2\"\n" + TAIL, "2", UserListOutcome::Present,
        HEAD + SECTION + "\"A\"=\"2\"\n" + TAIL},
       {"ExpandableBecomesText", HEAD + SECTION + "\"A\"=str(2):\"2\"\n", "2",
-       UserListOutcome::Added, HEAD + SECTION + "\"A\"=\"2\"\n"},
+       UserListOutcome::Changed, HEAD + SECTION + "\"A\"=\"2\"\n"},
       {"CrLfKept", "[Software\\\\Quillet\\\\Installed\\\\P] 1\r\n\"B\"=\"1\"\r\n", "2",
-       UserListOutcome::Added,
+       UserListOutcome::Changed,
        "[Software\\\\Quillet\\\\Installed\\\\P] 1\r\n\"B\"=\"1\"\r\n\"A\"=\"2\"\r\n"},
       {"RemoveOne", HEAD + SECTION + "\"A\"=\"0\"\n\"B\"=\"1\"\n\"A\"=hex:00,\\\n  01\n" + TAIL,
-       nullptr, UserListOutcome::Added, HEAD + SECTION + "\"B\"=\"1\"\n" + TAIL},
-      {"RemoveKey", HEAD + "\n" + SECTION + "\"A\"=\"0\"\n" + TAIL, nullptr, UserListOutcome::Added,
+       nullptr, UserListOutcome::Changed, HEAD + SECTION + "\"B\"=\"1\"\n" + TAIL},
+      {"RemoveKey", HEAD + "\n" + SECTION + "\"A\"=\"0\"\n" + TAIL, nullptr, UserListOutcome::Changed,
        HEAD + TAIL},
       {"RemoveLastKey", HEAD + TAIL + "\n" + SECTION + "\"A\"=\"0\"\n", nullptr,
-       UserListOutcome::Added, HEAD + TAIL},
+       UserListOutcome::Changed, HEAD + TAIL},
       {"KeepKeyWithSubkey", HEAD + SECTION + "\"A\"=\"0\"\n" + SUBKEY, nullptr,
-       UserListOutcome::Added, HEAD + SECTION + SUBKEY},
+       UserListOutcome::Changed, HEAD + SECTION + SUBKEY},
       {"RemoveAbsent", HEAD + SECTION + "\"B\"=\"0\"\n", nullptr, UserListOutcome::Present,
        HEAD + SECTION + "\"B\"=\"0\"\n"},
   };
@@ -202,7 +202,7 @@ TEST(UserRegistry, SetsAndRemovesTextsOfItsOwnKeys) {
                               "Installed] 1\n#time=1\n";
     test::WriteFile(prefix.Path() / "user.reg",
                     HEAD + above + "\n" + SECTION + "\"A\"=\"0\"\n" + TAIL);
-    EXPECT_EQ(platform::RemoveUserValue(OWN, "A", 2).outcome, UserListOutcome::Added);
+    EXPECT_EQ(platform::RemoveUserValue(OWN, "A", 2).outcome, UserListOutcome::Changed);
     EXPECT_EQ(test::ReadFile(prefix.Path() / "user.reg"), HEAD + TAIL);
   }
 
@@ -211,7 +211,7 @@ TEST(UserRegistry, SetsAndRemovesTextsOfItsOwnKeys) {
   const test::TestWinePrefix prefix;
   test::WriteFile(prefix.Path() / "user.reg", HEAD + TAIL);
   ASSERT_EQ(platform::SetUserText(OWN + "\\[\xc3\xa4]", "A", "C:\\\"\xc3\xa4").outcome,
-            UserListOutcome::Added);
+            UserListOutcome::Changed);
   const std::string after = test::ReadFile(prefix.Path() / "user.reg");
   EXPECT_EQ(after.substr(0, HEAD.size() + TAIL.size()), HEAD + TAIL);
   EXPECT_TRUE(std::regex_match(
@@ -237,9 +237,9 @@ TEST(UserRegistry, KeepsLinksAndRemovesLeftovers) {
     const char* other; // user.reg's link, its second name, or the leftover
     UserListOutcome outcome;
   } rows[] = {
-      {Beside::SymbolicLink, "user.reg", UserListOutcome::Added},
+      {Beside::SymbolicLink, "user.reg", UserListOutcome::Changed},
       {Beside::HardLink, "backup.reg", UserListOutcome::Failed},
-      {Beside::Leftover, "user.reg.quillet-Ab12Cd", UserListOutcome::Added},
+      {Beside::Leftover, "user.reg.quillet-Ab12Cd", UserListOutcome::Changed},
   };
   for (const auto& row : rows) {
     const test::TestWinePrefix prefix;
@@ -257,7 +257,7 @@ TEST(UserRegistry, KeepsLinksAndRemovesLeftovers) {
     EXPECT_EQ(platform::AddToUserLists({{KEY, "Search Path"}}, "B").outcome, row.outcome)
         << row.other;
     EXPECT_EQ(test::ReadFile(file),
-              WithSearchPath(row.outcome == UserListOutcome::Added ? "A;B" : "A"));
+              WithSearchPath(row.outcome == UserListOutcome::Changed ? "A;B" : "A"));
     EXPECT_EQ(std::filesystem::is_symlink(other), row.beside == Beside::SymbolicLink);
     EXPECT_EQ(std::filesystem::exists(other), row.beside != Beside::Leftover) << row.other;
   }
@@ -278,7 +278,7 @@ TEST(UserRegistry, OneEditorAtATime) {
   test::WriteFile(prefix.Path() / "new.reg", WithSearchPath("A;X"));
   std::filesystem::rename(prefix.Path() / "new.reg", file);
   ::close(held);
-  EXPECT_EQ(adding.get(), UserListOutcome::Added);
+  EXPECT_EQ(adding.get(), UserListOutcome::Changed);
   EXPECT_EQ(test::ReadFile(file), WithSearchPath("A;X;B"));
 }
 

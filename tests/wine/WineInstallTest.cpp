@@ -215,16 +215,16 @@ void ReadOnlyB(const fs::path& driveC) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, WineDifferential,
     ::testing::Values(
-        DifferentialCase{"TwoTurns", StandardPackage, "\r\n\r\n", "UTC", {}, ".", EXIT_INSTALLED},
+        DifferentialCase{"TwoTurns", StandardPackage, "\r\n\r\n", "UTC", {}, ".", EXIT_ALL_DONE},
         DifferentialCase{"SkipThenTypedFolder",
                          StandardPackage,
                          "N\r\nC:\\quillet-e2e\\Typed\r\n",
                          "UTC",
                          {},
                          ".",
-                         EXIT_INSTALLED},
+                         EXIT_ALL_DONE},
         DifferentialCase{
-            "DamagedEntry", DamagedPackage, "\r\n\r\n", "UTC", {}, ".", EXIT_ENTRY_FAILED},
+            "DamagedEntry", DamagedPackage, "\r\n\r\n", "UTC", {}, ".", EXIT_PART_FAILED},
         // A summer date stamped in winter gets the summer offset on both.
         DifferentialCase{"SummerDateInBerlin",
                          SummerPackage,
@@ -232,23 +232,23 @@ INSTANTIATE_TEST_SUITE_P(
                          "Europe/Berlin",
                          {},
                          ".",
-                         EXIT_INSTALLED},
+                         EXIT_ALL_DONE},
         DifferentialCase{"ReadOnlyTargetIsKept", StandardPackage, "\r\nN\r\n", "UTC", ReadOnlyB,
-                         ".", EXIT_ENTRY_FAILED},
+                         ".", EXIT_PART_FAILED},
         DifferentialCase{"TargetsLongerThanMaxPath",
                          StandardPackage,
                          LongFolder() + "\r\nN\r\n",
                          "UTC",
                          {},
                          ".",
-                         EXIT_INSTALLED},
+                         EXIT_ALL_DONE},
         DifferentialCase{"PackageInANonAnsiFolder",
                          StandardPackage,
                          "\r\nN\r\n",
                          "UTC",
                          {},
                          "\xC5\x81ukasz \xE4\xB8\x8B\xE8\xBD\xBD",
-                         EXIT_INSTALLED}),
+                         EXIT_ALL_DONE}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // An installer signed after attaching, with a certificate made here: the signature holds, the
@@ -293,7 +293,7 @@ TEST_F(WineSigned, SignedInstallerInstallsAndIsListedAndTested) {
             1);
   EXPECT_FALSE(fs::exists(dir_ / "again.exe"));
 
-  const DifferentialCase c{"Signed", StandardPackage, "\r\nN\r\n", "UTC", {}, ".", EXIT_INSTALLED};
+  const DifferentialCase c{"Signed", StandardPackage, "\r\nN\r\n", "UTC", {}, ".", EXIT_ALL_DONE};
   Compare(c, signedSetup, signedSetup.string(), {});
 
   // Removing the signature leaves the zeros that padded up to it: the package is still found,
@@ -344,7 +344,7 @@ TEST_P(WineDates, TakeTheRulesOfTheirYear) {
                     : test::wine::RunWindows(exe, {test::wine::WindowsPath(package)}, options));
     times.push_back(test::wine::Snapshot(test::wine::Prefix() / "drive_c/Dates")["a.pas"].mtime);
   }
-  EXPECT_EQ(results[0].status, EXIT_INSTALLED) << results[0].output;
+  EXPECT_EQ(results[0].status, EXIT_ALL_DONE) << results[0].output;
   EXPECT_EQ(results[1].output, results[0].output);
   EXPECT_EQ(times, (std::vector<long long>{c.utc, c.utc - c.windowsLag}));
 }
@@ -377,7 +377,7 @@ TEST_F(WineNames, AreOpenedByTheirUnicodeNamesOnly) {
                       (folder / "Setup.exe").string()},
                      {});
   }
-  const DifferentialCase c{"Own", StandardPackage, "\r\nN\r\n", "UTC", {}, ".", EXIT_INSTALLED};
+  const DifferentialCase c{"Own", StandardPackage, "\r\nN\r\n", "UTC", {}, ".", EXIT_ALL_DONE};
   Compare(c, chosen / "Setup.exe", (chosen / "Setup.exe").string(), {});
   Compare(c, chosen / "pkg.dat", test::wine::WindowsSfx(),
           {test::wine::WindowsPath(chosen / "pkg.dat")});
@@ -448,7 +448,7 @@ TEST_P(WineIdeLists, BothBuildsOfferTheSameInstallations) {
   // No answers: the end of input confirms every proposed folder.
   const ProgramResult linux =
       Compare("", "UTC", {}, package, test::wine::WindowsSfx(), {test::wine::WindowsPath(package)});
-  EXPECT_EQ(linux.status, EXIT_INSTALLED) << linux.output;
+  EXPECT_EQ(linux.status, EXIT_ALL_DONE) << linux.output;
   for (const std::string& root : c.roots) {
     EXPECT_NE(linux.output.find(root + "\\Components\\Demo\\"), std::string::npos) << root;
   }

@@ -46,7 +46,7 @@ struct PackageCase {
   bool failing = false;  // the design-time package does not compile
   bool prebuilt = false; // the package carries TallowR's and TallowD's .bpl and .dcp
   bool ideRunning = false;
-  int status = EXIT_INSTALLED;
+  int status = EXIT_ALL_DONE;
   // Lines each build's transcript holds ("W:" only the Windows build's, "L:" only Linux's).
   std::vector<std::string> lines;
   const char* registered;      // the Known Packages value names after the run, ";"-separated
@@ -392,7 +392,7 @@ TEST_P(WinePackages, BothBuildsBuildRegisterAndRemove) {
       EXPECT_NE(test::ReadFile(Log()).find("\\dcc32.cfg:"), std::string::npos);
     }
     // --uninstall takes back everything the install built and registered.
-    EXPECT_EQ(outcome.uninstall.status, EXIT_INSTALLED) << outcome.uninstall.output;
+    EXPECT_EQ(outcome.uninstall.status, EXIT_ALL_DONE) << outcome.uninstall.output;
     EXPECT_TRUE(outcome.outEmptyAfter) << outcome.uninstall.output;
     // (Not after a run beside the IDE: the Linux build cannot index its record in the held
     // registry, and --uninstall finds none.)
@@ -415,7 +415,7 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     false,
                     false,
-                    EXIT_INSTALLED,
+                    EXIT_ALL_DONE,
                     {BUILT_R, "Building TallowR.dpk for Win64 .. OK",
                      "Building TallowD.dpk for Win32 .. OK",
                      "Registering TallowD290.bpl in the IDE .. OK",
@@ -446,7 +446,7 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     true,
                     false,
-                    EXIT_INSTALLED,
+                    EXIT_ALL_DONE,
                     {"Copying the prebuilt TallowR290.bpl for Win64 .. OK",
                      "Copying the prebuilt TallowD290.bpl for Win32 .. OK",
                      "Registering TallowD290.bpl in the IDE .. OK"},
@@ -457,7 +457,7 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     true,
                     false,
-                    EXIT_INSTALLED,
+                    EXIT_ALL_DONE,
                     {"Copying the prebuilt TallowD290.bpl for Win32 .. OK"},
                     "C:\\quillet-out\\Bpl\\TallowD290.bpl"},
         PackageCase{"RunningIde",
@@ -488,7 +488,7 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     false,
                     false,
-                    EXIT_INSTALLED,
+                    EXIT_ALL_DONE,
                     {"Building TallowD.dpk for Win32 .. OK"},
                     "C:\\quillet-out\\Bpl\\TallowD290.bpl",
                     "{ standin-flood 100 }\r\n",

@@ -37,10 +37,10 @@ TEST(Win32UserRegistry, AppendsThroughTheRegistryCalls) {
     UserListOutcome outcome;
     const char* after; // nullptr: unchanged
   } rows[] = {
-      {"append", REG_SZ, "$(BDSLIB);C:\\J\xe4ger", UserListOutcome::Added,
+      {"append", REG_SZ, "$(BDSLIB);C:\\J\xe4ger", UserListOutcome::Changed,
        "$(BDSLIB);C:\\J\xe4ger;C:\\Lib\\Source"},
       {"present", REG_EXPAND_SZ, "c:\\lib\\source\\", UserListOutcome::Present, nullptr},
-      {"missing value", REG_NONE, "", UserListOutcome::Added, "C:\\Lib\\Source"},
+      {"missing value", REG_NONE, "", UserListOutcome::Changed, "C:\\Lib\\Source"},
       {"not text", REG_BINARY, "AB", UserListOutcome::Failed, nullptr},
   };
   for (const auto& row : rows) {
@@ -88,7 +88,7 @@ TEST(Win32UserRegistry, KeepsEveryCharacterOfTheList) {
                    static_cast<DWORD>((before.size() + 1) * sizeof(wchar_t)));
   ::RegCloseKey(key);
   EXPECT_EQ(platform::AddToUserLists({{KEY, "Search Path"}}, "C:\\\u6771\u4eac\\Lib").outcome,
-            UserListOutcome::Added);
+            UserListOutcome::Changed);
   wchar_t data[256] = {};
   DWORD size = sizeof data;
   ASSERT_EQ(::RegGetValueW(HKEY_CURRENT_USER, std::wstring(KEY.begin(), KEY.end()).c_str(),
@@ -132,25 +132,25 @@ TEST(Win32UserRegistry, ChangesEntriesAndItsOwnKeys) {
                    sizeof list);
   ::RegCloseKey(key);
   EXPECT_EQ(platform::ChangeUserLists({{KEY, "Search Path"}}, "NEW", "OLD").outcome,
-            UserListOutcome::Added);
+            UserListOutcome::Changed);
   EXPECT_EQ(Value("Search Path"), std::make_pair(DWORD{REG_EXPAND_SZ}, std::string("A;NEW;B")));
   EXPECT_EQ(platform::ChangeUserLists({{KEY, "Search Path"}}, "", "new").outcome,
-            UserListOutcome::Added);
+            UserListOutcome::Changed);
   EXPECT_EQ(Value("Search Path")->second, "A;B");
 
   const std::string own = "Software\\QuilletTest\\Installed\\P";
-  EXPECT_EQ(platform::SetUserText(own, "A", "1").outcome, UserListOutcome::Added);
-  EXPECT_EQ(platform::SetUserText(own, "\xc3\xa4", "2").outcome, UserListOutcome::Added);
+  EXPECT_EQ(platform::SetUserText(own, "A", "1").outcome, UserListOutcome::Changed);
+  EXPECT_EQ(platform::SetUserText(own, "\xc3\xa4", "2").outcome, UserListOutcome::Changed);
   EXPECT_EQ(platform::SetUserText(own, "\xc3\xa4", "2").outcome, UserListOutcome::Present);
   const auto texts = platform::ReadUserTexts(own);
   ASSERT_EQ(texts.size(), 2u);
   EXPECT_EQ(texts[0].name + "=" + texts[0].text + ";" + texts[1].name + "=" + texts[1].text,
             "A=1;\xc3\xa4=2");
-  EXPECT_EQ(platform::SetUserText(own + "\\Sub", "C", "3").outcome, UserListOutcome::Added);
-  EXPECT_EQ(platform::RemoveUserValue(own, "A").outcome, UserListOutcome::Added);
-  EXPECT_EQ(platform::RemoveUserValue(own, "\xc3\xa4").outcome, UserListOutcome::Added);
+  EXPECT_EQ(platform::SetUserText(own + "\\Sub", "C", "3").outcome, UserListOutcome::Changed);
+  EXPECT_EQ(platform::RemoveUserValue(own, "A").outcome, UserListOutcome::Changed);
+  EXPECT_EQ(platform::RemoveUserValue(own, "\xc3\xa4").outcome, UserListOutcome::Changed);
   EXPECT_EQ(platform::RemoveUserValue(own, "\xc3\xa4").outcome, UserListOutcome::Present);
-  EXPECT_EQ(platform::RemoveUserValue(own + "\\Sub", "C").outcome, UserListOutcome::Added);
+  EXPECT_EQ(platform::RemoveUserValue(own + "\\Sub", "C").outcome, UserListOutcome::Changed);
   EXPECT_NE(::RegOpenKeyExA(HKEY_CURRENT_USER, (own + "\\Sub").c_str(), 0, KEY_READ, &key),
             ERROR_SUCCESS);
   ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, own.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS)
