@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "Installer/RunInstaller.h"
 #include "Package/Contract.h"
+#include "Package/InstallRecord.h"
 #include "Package/PackageOptions.h"
 #include "Package/PackageWriter.h"
 #include "tests/support/RegisteredIdes.h"
@@ -57,6 +59,9 @@ struct RecordCase {
   std::vector<std::string> absent;
   const char* searchPath; // the value's data as user.reg holds it; nullptr: user.reg as at first
   const char* said = "";  // a line the second run shows
+  // Before the second run, a turn into C:\N was killed after it began its journal, and the index
+  // names only C:\N: the journal's "previous" line alone leads to C:\W.
+  bool interrupted = false;
 };
 
 class Records : public ::testing::TestWithParam<RecordCase> {
@@ -94,6 +99,21 @@ TEST_P(Records, UpgradeOrRemoveWhatTheRecordLists) {
   }
   if (row.failing) {
     test::WriteFile(driveC / "W" / "New", "a file in the way of the folder");
+  }
+  if (row.interrupted) {
+    InstallRecord journal;
+    journal.name = "Widgets";
+    journal.version = "2.0";
+    journal.ide = "Software\\Borland\\Delphi\\7.0";
+    journal.folder = "C:\\N\\";
+    journal.previous = "C:\\W\\";
+    fs::create_directories(driveC / "N");
+    test::WriteFile(driveC / "N" / JournalFileName(journal.name, journal.ide),
+                    RecordHeaderText(journal));
+    test::WriteFile(prefix_ / "user.reg",
+                    std::regex_replace(test::ReadFile(prefix_ / "user.reg"),
+                                       std::regex(R"(C:\\\\W\\\\\|sha256:[0-9a-f]+)"),
+                                       R"(C:\\N\\)"));
   }
 
   const test::ProgramResult second =
@@ -191,6 +211,17 @@ INSTANTIATE_TEST_SUITE_P(
                    {"W"},
                    nullptr,
                    "Removed 3 files, 3 folders and 1 library-path entry of Widgets."},
+        RecordCase{"RemovalFollowsAnInterruptedTurnToTheFolderItReplaces",
+                   nullptr,
+                   false,
+                   false,
+                   0,
+                   {},
+                   {"W", "N/Widgets.Borland-Delphi-7.0.quillet-journal"},
+                   nullptr,
+                   "is installed in C:\\N\\: 3 files, 3 folders made by the installer, 1 "
+                   "library-path entry.",
+                   true},
         RecordCase{"RemovalKeepsAChangedFile",
                    nullptr,
                    true,
