@@ -158,6 +158,21 @@ TEST_F(Records, TurnsOfTwoInstallationsShareOneFolder) {
   EXPECT_FALSE(fs::exists(driveC / "W"));
 }
 
+// The record of an upgrade into a new folder names only what stays: removing it afterwards takes
+// both folders and succeeds.
+TEST_F(Records, RemovalAfterAnUpgradeIntoANewFolder) {
+  const fs::path driveC =
+      test::MakeWinePrefix(prefix_, {{"Delphi", "7.0", test::RegText("C:\\D7")}});
+  test::WriteFile(prefix_ / "user.reg", kUserReg);
+  ASSERT_EQ(Run(Version(1), {"--target", "C:\\W"}).status, 0);
+  ASSERT_EQ(Run(Version(2), {"--target", "C:\\N"}).status, 0);
+  const test::ProgramResult removal = Run({}, {"--uninstall=Widgets"});
+  EXPECT_EQ(removal.status, 0) << removal.output;
+  EXPECT_FALSE(fs::exists(driveC / "W"));
+  EXPECT_FALSE(fs::exists(driveC / "N"));
+  EXPECT_EQ(test::ReadFile(prefix_ / "user.reg"), kUserReg);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rules, Records,
     ::testing::Values(
