@@ -42,7 +42,7 @@ std::vector<std::size_t> OrderByRequires(const std::vector<DelphiPackageSource>&
                                          std::vector<std::string>* cycle = nullptr);
 
 // The package version that {$LIBSUFFIX AUTO} gives for an IDE whose BDS version's first number is
-// `bdsMajor` ("290" for 23), empty for versions that predate it (before 22, RAD Studio 11).
+// `bdsMajor` ("290" for 23), empty for versions that predate it (before 21, RAD Studio 10.4).
 std::string AutoLibSuffix(std::uint32_t bdsMajor);
 
 // The file names the compiler writes for a package: NAME + suffix + ".bpl", NAME + ".dcp".

@@ -265,91 +265,11 @@ public:
     manifest.file = file_;
     // A manifest named without a folder lies in the current one.
     manifest.root = file_.has_parent_path() ? file_.parent_path() : ".";
-    bool hasDefaultFolder = false;
-    std::optional<std::string> root;
-    std::uint32_t rootLine = 0;
-    std::uint32_t platformsLine = 0;
+    TopLevelSeen seen;
     for (const auto& [key, node] : document) {
       const std::string_view name = key.str();
-      if (name == "name") {
-        manifest.identity.name = String(node, name);
-        if (!IsPackageName(manifest.identity.name)) {
-          Fail(LineOf(node), "name '" + ShownText(manifest.identity.name, TextShape::Line, true) +
-                                 "': a package's name is 1 to 64 ASCII letters, digits, blanks and "
-                                 "the characters . - _ +, neither beginning nor ending with a "
-                                 "blank or a dot, and no name that Windows reserves for a device "
-                                 "(CON, NUL, COM1, ...)");
-        }
-      } else if (name == "version") {
-        manifest.identity.version = String(node, name);
-        if (!IsPackageVersion(manifest.identity.version)) {
-          Fail(LineOf(node), "version '" +
-                                 ShownText(manifest.identity.version, TextShape::Line, true) +
-                                 "': a version is 1 to 32 ASCII letters, digits and the "
-                                 "characters . - + _, as \"2.1\" or \"3.0.1-beta\"");
-        }
-      } else if (name == "default-folder") {
-        manifest.defaultFolder = String(node, name);
-        manifest.defaultFolderLine = LineOf(node);
-        hasDefaultFolder = true;
-      } else if (name == "root") {
-        root = String(node, name);
-        rootLine = LineOf(node);
-      } else if (name == "welcome-file" || name == "welcome-text" || name == "patch-file" ||
-                 name == "patch-text") {
-        ManifestText& text = name.starts_with("welcome") ? manifest.welcome : manifest.patch;
-        if (text.Present()) {
-          Fail(LineOf(node), std::string(name) + ": give either " +
-                                 (name.starts_with("welcome") ? "welcome-file or welcome-text"
-                                                              : "patch-file or patch-text") +
-                                 ", not both");
-        }
-        text.line = LineOf(node);
-        if (name.ends_with("-file")) {
-          text.file = PathOfText(String(node, name));
-        } else {
-          text.text = String(node, name);
-        }
-      } else if (name == "timestamp") {
-        manifest.timestamp = Timestamp(node);
-      } else if (name == "readme") {
-        manifest.readme = String(node, name);
-        manifest.readmeLine = LineOf(node);
-      } else if (name == "case-sensitive") {
-        manifest.caseSensitive = Boolean(node, name);
-      } else if (name == "line-ends") {
-        const std::string value = String(node, name);
-        if (value != "crlf" && value != "keep") {
-          Fail(LineOf(node), "line-ends must be \"crlf\" or \"keep\", not \"" + value + "\"");
-        }
-        manifest.lineEnds = value == "keep" ? LineEnds::Keep : LineEnds::CrLf;
-      } else if (name == "code-page") {
-        manifest.codePage = CodePage(node);
-        manifest.codePageLine = LineOf(node);
-      } else if (name == "ides") {
-        manifest.ides = IdeList(node);
-      } else if (name == "library-path" || name == "browsing-path" || name == "include-path") {
-        (name == "library-path"    ? manifest.library.searchPaths
-         : name == "browsing-path" ? manifest.library.browsingPaths
-                                   : manifest.library.includePaths) = Strings(node, name);
-        manifest.libraryLine = manifest.libraryLine != 0 ? manifest.libraryLine : LineOf(node);
-      } else if (name == "library") {
-        for (const toml::node& table : Tables(node, name)) {
-          manifest.library.versioned.push_back(Library(*table.as_table()));
-          manifest.versionedLines.push_back(LineOf(table));
-        }
-      } else if (name == "packages") {
-        for (const toml::node& table : Tables(node, name)) {
-          manifest.packageSets.push_back(Packages(*table.as_table()));
-        }
-      } else if (name == "platforms") {
-        manifest.library.platforms = Platforms(node);
-        platformsLine = LineOf(node);
-      } else if (name == "entry") {
-        for (const toml::node& table : Tables(node, name)) {
-          manifest.entries.push_back(Entry(*table.as_table()));
-        }
-      } else {
+      if (!TakeDescriptionKey(name, node, manifest, seen) &&
+          !TakeContentKey(name, node, manifest, seen)) {
         Fail(key.source().begin.line,
              "unknown key '" + std::string(name) +
                  "' (known: name, version, default-folder, root, welcome-file, welcome-text, "
@@ -358,9 +278,127 @@ public:
                  "[[entry]], [[library]], [[packages]])");
       }
     }
-    if (manifest.library.Empty() && platformsLine != 0) {
-      Fail(platformsLine, "platforms without library-path, browsing-path, include-path or "
-                          "[[library]]: no folder goes into the libraries it names");
+    Complete(manifest, seen);
+    return manifest;
+  }
+
+private:
+  // What the top-level keys leave for the checks after them.
+  struct TopLevelSeen {
+    bool hasDefaultFolder = false;
+    std::optional<std::string> root;
+    std::uint32_t rootLine = 0;
+    std::uint32_t platformsLine = 0;
+  };
+
+  // The keys that describe the package and its installation: name, version, folders, texts,
+  // times and how texts are stored. False for any other key.
+  bool TakeDescriptionKey(std::string_view name, const toml::node& node, Manifest& manifest,
+                          TopLevelSeen& seen) const {
+    if (name == "name") {
+      manifest.identity.name = String(node, name);
+      if (!IsPackageName(manifest.identity.name)) {
+        Fail(LineOf(node), "name '" + ShownText(manifest.identity.name, TextShape::Line, true) +
+                               "': a package's name is 1 to 64 ASCII letters, digits, blanks and "
+                               "the characters . - _ +, neither beginning nor ending with a "
+                               "blank or a dot, and no name that Windows reserves for a device "
+                               "(CON, NUL, COM1, ...)");
+      }
+    } else if (name == "version") {
+      manifest.identity.version = String(node, name);
+      if (!IsPackageVersion(manifest.identity.version)) {
+        Fail(LineOf(node), "version '" +
+                               ShownText(manifest.identity.version, TextShape::Line, true) +
+                               "': a version is 1 to 32 ASCII letters, digits and the "
+                               "characters . - + _, as \"2.1\" or \"3.0.1-beta\"");
+      }
+    } else if (name == "default-folder") {
+      manifest.defaultFolder = String(node, name);
+      manifest.defaultFolderLine = LineOf(node);
+      seen.hasDefaultFolder = true;
+    } else if (name == "root") {
+      seen.root = String(node, name);
+      seen.rootLine = LineOf(node);
+    } else if (name == "welcome-file" || name == "welcome-text" || name == "patch-file" ||
+               name == "patch-text") {
+      TakeText(name, node, name.starts_with("welcome") ? manifest.welcome : manifest.patch);
+    } else if (name == "timestamp") {
+      manifest.timestamp = Timestamp(node);
+    } else if (name == "readme") {
+      manifest.readme = String(node, name);
+      manifest.readmeLine = LineOf(node);
+    } else if (name == "case-sensitive") {
+      manifest.caseSensitive = Boolean(node, name);
+    } else if (name == "line-ends") {
+      const std::string value = String(node, name);
+      if (value != "crlf" && value != "keep") {
+        Fail(LineOf(node), "line-ends must be \"crlf\" or \"keep\", not \"" + value + "\"");
+      }
+      manifest.lineEnds = value == "keep" ? LineEnds::Keep : LineEnds::CrLf;
+    } else if (name == "code-page") {
+      manifest.codePage = CodePage(node);
+      manifest.codePageLine = LineOf(node);
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  // welcome-file, welcome-text, patch-file or patch-text: a file or a text, never both.
+  void TakeText(std::string_view name, const toml::node& node, ManifestText& text) const {
+    if (text.Present()) {
+      Fail(LineOf(node), std::string(name) + ": give either " +
+                             (name.starts_with("welcome") ? "welcome-file or welcome-text"
+                                                          : "patch-file or patch-text") +
+                             ", not both");
+    }
+    text.line = LineOf(node);
+    if (name.ends_with("-file")) {
+      text.file = PathOfText(String(node, name));
+    } else {
+      text.text = String(node, name);
+    }
+  }
+
+  // The keys of what the package installs and where: IDEs, library folders and platforms, and
+  // the [[entry]], [[library]] and [[packages]] tables. False for any other key.
+  bool TakeContentKey(std::string_view name, const toml::node& node, Manifest& manifest,
+                      TopLevelSeen& seen) const {
+    if (name == "ides") {
+      manifest.ides = IdeList(node);
+    } else if (name == "library-path" || name == "browsing-path" || name == "include-path") {
+      (name == "library-path"    ? manifest.library.searchPaths
+       : name == "browsing-path" ? manifest.library.browsingPaths
+                                 : manifest.library.includePaths) = Strings(node, name);
+      manifest.libraryLine = manifest.libraryLine != 0 ? manifest.libraryLine : LineOf(node);
+    } else if (name == "library") {
+      for (const toml::node& table : Tables(node, name)) {
+        manifest.library.versioned.push_back(Library(*table.as_table()));
+        manifest.versionedLines.push_back(LineOf(table));
+      }
+    } else if (name == "packages") {
+      for (const toml::node& table : Tables(node, name)) {
+        manifest.packageSets.push_back(Packages(*table.as_table()));
+      }
+    } else if (name == "platforms") {
+      manifest.library.platforms = Platforms(node);
+      seen.platformsLine = LineOf(node);
+    } else if (name == "entry") {
+      for (const toml::node& table : Tables(node, name)) {
+        manifest.entries.push_back(Entry(*table.as_table()));
+      }
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  // The checks that need every key read: required keys, the platforms' folders, and the root
+  // that relative text files are taken from.
+  void Complete(Manifest& manifest, const TopLevelSeen& seen) const {
+    if (manifest.library.Empty() && seen.platformsLine != 0) {
+      Fail(seen.platformsLine, "platforms without library-path, browsing-path, include-path or "
+                               "[[library]]: no folder goes into the libraries it names");
     }
     if (!manifest.library.Empty() && manifest.library.platforms.empty()) {
       manifest.library.platforms.emplace_back(DEFAULT_LIBRARY_PLATFORM);
@@ -369,18 +407,18 @@ public:
       Fail(0, "\"name\" is required: the installer records what it installs under the package's "
               "name, so that it can upgrade and remove it later (as name = \"Widgets\")");
     }
-    if (!hasDefaultFolder) {
+    if (!seen.hasDefaultFolder) {
       Fail(0, "missing default-folder, the folder proposed for each IDE installation");
     }
     if (manifest.entries.empty()) {
       Fail(0, "no [[entry]] table: the package would install nothing");
     }
-    if (root) {
-      const std::filesystem::path given = PathOfText(*root);
+    if (seen.root) {
+      const std::filesystem::path given = PathOfText(*seen.root);
       manifest.root = given.is_absolute() ? given : manifest.root / given;
       std::error_code error;
       if (!std::filesystem::is_directory(manifest.root, error)) {
-        Fail(rootLine, "root folder " + TextOfPath(manifest.root) + " does not exist");
+        Fail(seen.rootLine, "root folder " + TextOfPath(manifest.root) + " does not exist");
       }
     }
     for (ManifestText* text : {&manifest.welcome, &manifest.patch}) {
@@ -388,10 +426,8 @@ public:
         text->file = manifest.root / *text->file;
       }
     }
-    return manifest;
   }
 
-private:
   std::filesystem::path file_;
 };
 

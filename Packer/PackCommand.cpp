@@ -147,6 +147,113 @@ int Attach(const AttachArguments& args, std::ostream& err) {
   return EXIT_OK;
 }
 
+// The command line's commands and what each one's options and arguments fill in.
+struct CommandLine {
+  BuildArguments build;
+  AttachArguments attach;
+  std::string listFile;
+  std::optional<std::uint32_t> listCodePage;
+  std::string testFile;
+  CLI::App* buildCommand = nullptr;
+  CLI::App* attachCommand = nullptr;
+  CLI::App* listCommand = nullptr;
+  CLI::App* testCommand = nullptr;
+};
+
+CLI::App* AddBuildCommand(CLI::App& app, BuildArguments& build) {
+  CLI::App* command =
+      app.add_subcommand("build", "Build a stand-alone package from a TOML manifest.");
+  command->add_option("MANIFEST", build.manifest, "The manifest (TOML) to build from")->required();
+  command->add_option("-o,--output", build.output, "The package file to write")->required();
+  command->add_option("--level", build.level, "bzip2 compression level, 1 to 9 (default 9)")
+      ->check(CLI::Range(1, 9));
+  command->add_option("-j,--jobs", build.jobs,
+                      "Entries compressed at once (default: one per core); the package "
+                      "is the same for any value");
+  command->add_flag("-q,--quiet", build.quiet, "Print neither progress nor the summary");
+  return command;
+}
+
+CLI::App* AddAttachCommand(CLI::App& app, AttachArguments& attach) {
+  CLI::App* command = app.add_subcommand(
+      "attach", "Append a stand-alone package to the installer's program file, making a "
+                "self-extracting installer.");
+  command->add_option("INSTALLER", attach.installer,
+                      "The installer program (quillet-sfx); without it, the one for --for "
+                      "next to quillet-pack or in its ../lib/quillet/");
+  command->add_option("PACKAGE", attach.package, "The stand-alone package (required)");
+  command->add_option("-o,--output", attach.output, "The installer to write")->required();
+  command
+      ->add_option("--for", attach.platform,
+                   "The platform of the installer to look up: linux, windows or windows-x86 "
+                   "(default: the one quillet-pack runs on)")
+      ->check(CLI::IsMember({"linux", "windows", "windows-x86"}));
+  command->add_option("--download-url", attach.downloadUrl,
+                      "The address the installer names when its package is damaged "
+                      "(default: the installer's own)");
+  // A single file named is the package.
+  command->callback([&attach] {
+    if (attach.package.empty()) {
+      if (attach.installer.empty()) {
+        throw CLI::RequiredError("PACKAGE");
+      }
+      std::swap(attach.installer, attach.package);
+    } else if (!attach.installer.empty() && !attach.platform.empty()) {
+      throw CLI::ValidationError("--for", "looks up an installer; it cannot go with INSTALLER");
+    }
+  });
+  return command;
+}
+
+// The four commands on `app`, their footers last: subcommands take the footer that is in force
+// when they are added.
+void AddCommands(CLI::App& app, CommandLine& line) {
+  line.buildCommand = AddBuildCommand(app, line.build);
+  line.attachCommand = AddAttachCommand(app, line.attach);
+  line.listCommand = app.add_subcommand(
+      "list", "List the entries of a package, or of an installer with a package appended.");
+  line.listCommand->add_option("FILE", line.listFile, "A package or a self-extracting installer")
+      ->required();
+  line.listCommand->add_option("--code-page", line.listCodePage,
+                               "The code page the package's names are stored in (default: the "
+                               "one the package records, else 1252)");
+  line.testCommand = app.add_subcommand(
+      "test", "Check every entry's checksum and decompress it, writing nothing.");
+  line.testCommand->add_option("FILE", line.testFile, "A package or a self-extracting installer")
+      ->required();
+
+  app.footer("Run 'quillet-pack COMMAND --help' for a command's options.\n"
+             "Exit status: 0 success, 1 failure (bad input, or a package that failed its "
+             "test), 2 wrong command line.");
+  for (CLI::App* command :
+       {line.buildCommand, line.attachCommand, line.listCommand, line.testCommand}) {
+    command->footer("Exit status: 0 success, 1 failure, 2 wrong command line.");
+  }
+}
+
+// Runs the command that was parsed; a failure is reported on `err` as the packer's message.
+int RunParsed(const CommandLine& line, std::ostream& out, std::ostream& err) {
+  try {
+    if (line.buildCommand->parsed()) {
+      return Build(line.build, out, err);
+    }
+    if (line.attachCommand->parsed()) {
+      return Attach(line.attach, err);
+    }
+    if (line.listCommand->parsed()) {
+      return List(line.listFile, line.listCodePage, out, err);
+    }
+    return Test(line.testFile, out, err);
+  } catch (const EPackerError& e) {
+    err << "quillet-pack: " << e.what() << "\n";
+  } catch (const std::bad_alloc&) {
+    err << "quillet-pack: out of memory\n";
+  } catch (const std::exception& e) {
+    err << "quillet-pack: " << e.what() << "\n";
+  }
+  return EXIT_FAILED;
+}
+
 } // namespace
 
 int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
@@ -160,73 +267,12 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
     return "quillet-pack: " + std::string(e.what()) +
            "\nRun 'quillet-pack --help' for more information.\n";
   });
-
-  BuildArguments build;
-  CLI::App* buildCommand =
-      app.add_subcommand("build", "Build a stand-alone package from a TOML manifest.");
-  buildCommand->add_option("MANIFEST", build.manifest, "The manifest (TOML) to build from")
-      ->required();
-  buildCommand->add_option("-o,--output", build.output, "The package file to write")->required();
-  buildCommand->add_option("--level", build.level, "bzip2 compression level, 1 to 9 (default 9)")
-      ->check(CLI::Range(1, 9));
-  buildCommand->add_option("-j,--jobs", build.jobs,
-                           "Entries compressed at once (default: one per core); the package "
-                           "is the same for any value");
-  buildCommand->add_flag("-q,--quiet", build.quiet, "Print neither progress nor the summary");
-
-  AttachArguments attach;
-  CLI::App* attachCommand = app.add_subcommand(
-      "attach", "Append a stand-alone package to the installer's program file, making a "
-                "self-extracting installer.");
-  attachCommand->add_option("INSTALLER", attach.installer,
-                            "The installer program (quillet-sfx); without it, the one for --for "
-                            "next to quillet-pack or in its ../lib/quillet/");
-  attachCommand->add_option("PACKAGE", attach.package, "The stand-alone package (required)");
-  attachCommand->add_option("-o,--output", attach.output, "The installer to write")->required();
-  attachCommand
-      ->add_option("--for", attach.platform,
-                   "The platform of the installer to look up: linux, windows or windows-x86 "
-                   "(default: the one quillet-pack runs on)")
-      ->check(CLI::IsMember({"linux", "windows", "windows-x86"}));
-  attachCommand->add_option("--download-url", attach.downloadUrl,
-                            "The address the installer names when its package is damaged "
-                            "(default: the installer's own)");
-  // A single file named is the package.
-  attachCommand->callback([&attach] {
-    if (attach.package.empty()) {
-      if (attach.installer.empty()) {
-        throw CLI::RequiredError("PACKAGE");
-      }
-      std::swap(attach.installer, attach.package);
-    } else if (!attach.installer.empty() && !attach.platform.empty()) {
-      throw CLI::ValidationError("--for", "looks up an installer; it cannot go with INSTALLER");
-    }
-  });
-
-  std::string listFile;
-  CLI::App* listCommand = app.add_subcommand(
-      "list", "List the entries of a package, or of an installer with a package appended.");
-  listCommand->add_option("FILE", listFile, "A package or a self-extracting installer")->required();
-  std::optional<std::uint32_t> listCodePage;
-  listCommand->add_option("--code-page", listCodePage,
-                          "The code page the package's names are stored in (default: the one "
-                          "the package records, else 1252)");
-
-  std::string testFile;
-  CLI::App* testCommand = app.add_subcommand(
-      "test", "Check every entry's checksum and decompress it, writing nothing.");
-  testCommand->add_option("FILE", testFile, "A package or a self-extracting installer")->required();
-
-  // Set last: subcommands take the footer that is in force when they are added.
-  app.footer("Run 'quillet-pack COMMAND --help' for a command's options.\n"
-             "Exit status: 0 success, 1 failure (bad input, or a package that failed its "
-             "test), 2 wrong command line.");
-  const std::vector<CLI::App*> commands{buildCommand, attachCommand, listCommand, testCommand};
-  for (CLI::App* command : commands) {
-    command->footer("Exit status: 0 success, 1 failure, 2 wrong command line.");
-  }
+  CommandLine line;
+  AddCommands(app, line);
 
   // A word that names no command would otherwise be reported as a missing command.
+  const std::vector<CLI::App*> commands{line.buildCommand, line.attachCommand, line.listCommand,
+                                        line.testCommand};
   if (!arguments.empty() && !arguments.front().starts_with("-") &&
       std::none_of(commands.begin(), commands.end(),
                    [&](const CLI::App* c) { return c->check_name(arguments.front()); })) {
@@ -242,26 +288,7 @@ int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out,
     const int code = app.exit(e, out, err);
     return code == 0 ? EXIT_OK : EXIT_USAGE;
   }
-
-  try {
-    if (buildCommand->parsed()) {
-      return Build(build, out, err);
-    }
-    if (attachCommand->parsed()) {
-      return Attach(attach, err);
-    }
-    if (listCommand->parsed()) {
-      return List(listFile, listCodePage, out, err);
-    }
-    return Test(testFile, out, err);
-  } catch (const EPackerError& e) {
-    err << "quillet-pack: " << e.what() << "\n";
-  } catch (const std::bad_alloc&) {
-    err << "quillet-pack: out of memory\n";
-  } catch (const std::exception& e) {
-    err << "quillet-pack: " << e.what() << "\n";
-  }
-  return EXIT_FAILED;
+  return RunParsed(line, out, err);
 }
 
 } // namespace quillet::packer

@@ -5,17 +5,22 @@
 # where the old one was; after the removal the folders are gone and user.reg is byte for byte
 # what it was before the first install. Odd trials upgrade into the same folder, even ones into
 # a new folder. Prints one line per trial and the count of failures; exit status 1 on any.
-# Settings: QUILLET_TRIALS (default 20), QUILLET_BENCH_BUILD (default build-bench).
+# Settings: QUILLET_TRIALS (default 20), QUILLET_BENCH_BUILD (default build-bench), or
+# QUILLET_PROGRAMS, a build folder whose quillet-sfx and quillet-pack are used as they are (the
+# test run's own build, which this script then neither configures nor builds).
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QUILLET_BENCH_BUILD:-$root/build-bench}
+build=${QUILLET_PROGRAMS:-${QUILLET_BENCH_BUILD:-$root/build-bench}}
 trials=${QUILLET_TRIALS:-20}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLET_BENCH=ON \
-  -DQUILLET_TESTS=OFF >/dev/null
-ninja -C "$build" -j2 quillet-sfx quillet-pack >/dev/null
+if [ -z "${QUILLET_PROGRAMS:-}" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLET_BENCH=ON \
+    -DQUILLET_TESTS=OFF >/dev/null
+  ninja -C "$build" -j2 quillet-sfx quillet-pack >/dev/null
+fi
+build=$(cd "$build" && pwd) || exit 1
 sfx=$build/quillet-sfx
 pack=$build/quillet-pack
 

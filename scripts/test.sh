@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds Quillet and runs every test: the unit, end-to-end and fuzz replay tests in a normal
-# build, then all of them again under AddressSanitizer and UndefinedBehaviorSanitizer, and finally
-# the Windows builds' unit tests, installers and smoke tests under Wine (scripts/wine-tests.sh,
-# scripts/build-windows.sh --smoke, scripts/codepage-diff.sh): the 64-bit ones always, the
-# 32-bit ones where 32-bit Wine can be installed (otherwise one line says what did not run).
+# build and a few upgrades killed at random moments (bench/kill-trials.sh), then the tests again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and finally the Windows builds' unit
+# tests, installers and smoke tests under Wine (scripts/wine-tests.sh, scripts/build-windows.sh
+# --smoke, scripts/codepage-diff.sh): the 64-bit ones always, the 32-bit ones where 32-bit Wine
+# can be installed (otherwise one line says what did not run).
 #
 # Every step runs, whatever became of the ones before it, so that one failure hides no other; each
 # step's result and time are listed at the end, and the status is 1 when any step failed.
@@ -36,7 +37,7 @@ step() {
   status=${PIPESTATUS[0]}
   local seconds=$(($(date +%s) - start))
   local result note
-  note=$(grep -E 'tests passed|^\[  (PASSED|FAILED)  \] [0-9]+ test|check\(s\) failed|every check passed|checks passed' \
+  note=$(grep -E 'tests passed|^\[  (PASSED|FAILED)  \] [0-9]+ test|check\(s\) failed|every check passed|checks passed|of [0-9]+ trials failed' \
     "$log" | paste -sd ';' | sed 's/;/; /g; s/^./: &/')
   if [ "$status" -eq 0 ]; then
     result=passed
@@ -81,6 +82,10 @@ test_asan() {
 step "Packages and locales" setup
 step "Build (build/)" build
 step "Unit and end-to-end tests" ctest --test-dir build --output-on-failure -j "$jobs"
+# Upgrades killed at random moments, with the programs just built: what the install record and
+# its journal promise holds after the next run.
+step "Kill trials (6 upgrades killed)" env QUILLET_TRIALS=6 QUILLET_PROGRAMS=build \
+  bash bench/kill-trials.sh
 step "Sanitizer build (build-asan/)" build_asan
 step "Unit, end-to-end and fuzz replay tests under ASan and UBSan" test_asan
 

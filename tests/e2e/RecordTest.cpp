@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "Installer/RunInstaller.h"
 #include "Package/Contract.h"
+#include "Package/InstallRecord.h"
 #include "Package/PackageOptions.h"
 #include "Package/PackageWriter.h"
 #include "tests/support/RegisteredIdes.h"
@@ -57,6 +59,9 @@ struct RecordCase {
   std::vector<std::string> absent;
   const char* searchPath; // the value's data as user.reg holds it; nullptr: user.reg as at first
   const char* said = "";  // a line the second run shows
+  // Before the second run, a turn into C:\N was killed after it began its journal, and the index
+  // names only C:\N: the journal's "previous" line alone leads to C:\W.
+  bool interrupted = false;
 };
 
 class Records : public ::testing::TestWithParam<RecordCase> {
@@ -94,6 +99,21 @@ TEST_P(Records, UpgradeOrRemoveWhatTheRecordLists) {
   }
   if (row.failing) {
     test::WriteFile(driveC / "W" / "New", "a file in the way of the folder");
+  }
+  if (row.interrupted) {
+    InstallRecord journal;
+    journal.name = "Widgets";
+    journal.version = "2.0";
+    journal.ide = "Software\\Borland\\Delphi\\7.0";
+    journal.folder = "C:\\N\\";
+    journal.previous = "C:\\W\\";
+    fs::create_directories(driveC / "N");
+    test::WriteFile(driveC / "N" / JournalFileName(journal.name, journal.ide),
+                    RecordHeaderText(journal));
+    test::WriteFile(prefix_ / "user.reg",
+                    std::regex_replace(test::ReadFile(prefix_ / "user.reg"),
+                                       std::regex(R"(C:\\\\W\\\\\|sha256:[0-9a-f]+)"),
+                                       R"(C:\\N\\)"));
   }
 
   const test::ProgramResult second =
@@ -136,6 +156,21 @@ TEST_F(Records, TurnsOfTwoInstallationsShareOneFolder) {
   EXPECT_FALSE(fs::exists(driveC / "W" / "Widgets.Borland-Delphi-7.0.quillet-record"));
   ASSERT_EQ(Run({}, {"--uninstall=Widgets"}).status, 0);
   EXPECT_FALSE(fs::exists(driveC / "W"));
+}
+
+// The record of an upgrade into a new folder names only what stays: removing it afterwards takes
+// both folders and succeeds.
+TEST_F(Records, RemovalAfterAnUpgradeIntoANewFolder) {
+  const fs::path driveC =
+      test::MakeWinePrefix(prefix_, {{"Delphi", "7.0", test::RegText("C:\\D7")}});
+  test::WriteFile(prefix_ / "user.reg", kUserReg);
+  ASSERT_EQ(Run(Version(1), {"--target", "C:\\W"}).status, 0);
+  ASSERT_EQ(Run(Version(2), {"--target", "C:\\N"}).status, 0);
+  const test::ProgramResult removal = Run({}, {"--uninstall=Widgets"});
+  EXPECT_EQ(removal.status, 0) << removal.output;
+  EXPECT_FALSE(fs::exists(driveC / "W"));
+  EXPECT_FALSE(fs::exists(driveC / "N"));
+  EXPECT_EQ(test::ReadFile(prefix_ / "user.reg"), kUserReg);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -191,6 +226,17 @@ INSTANTIATE_TEST_SUITE_P(
                    {"W"},
                    nullptr,
                    "Removed 3 files, 3 folders and 1 library-path entry of Widgets."},
+        RecordCase{"RemovalFollowsAnInterruptedTurnToTheFolderItReplaces",
+                   nullptr,
+                   false,
+                   false,
+                   0,
+                   {},
+                   {"W", "N/Widgets.Borland-Delphi-7.0.quillet-journal"},
+                   nullptr,
+                   "is installed in C:\\N\\: 3 files, 3 folders made by the installer, 1 "
+                   "library-path entry.",
+                   true},
         RecordCase{"RemovalKeepsAChangedFile",
                    nullptr,
                    true,

@@ -54,6 +54,12 @@ TEST(DelphiPackage, ReadsNameDirectivesAndRequires) {
        "package P; {$R+} {$I-} {$R 'My Icons.dcr'} {$RESOURCE P.res P.rc} {$I %DATE%} "
        "{$INCLUDE ..\\Inc\\P.inc} contains A, B in 'B.pas'; end.",
        true, "P||0||0|0||A,B=B.pas,|My Icons.dcr,P.res,|..\\Inc\\P.inc,"},
+      // The later suffix holds; directives ignore case; (*$ *) is a directive as {$ } is.
+      {"QuotedSuffixAfterAuto", "package P; {$LIBSUFFIX AUTO} {$LIBSUFFIX '290'} end.", true,
+       "P|290|0||0|0||||"},
+      {"LowerCaseAuto", "package P; {$libsuffix auto} end.", true, "P||1||0|0||||"},
+      {"ParenStarDirectives", "package P; (*$R *.res*) (*$DesignOnly*) end.", true,
+       "P||0||1|0|||*.res,|"},
       {"CommentedOutPackageLine", "{ package X; } unit X;", false, ""},
       {"NoSemicolon", "package X requires rtl;", false, ""},
   };
