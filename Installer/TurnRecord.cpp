@@ -637,26 +637,27 @@ bool TurnRecorder::Complete(Console& console) {
     complete = complete && removed.failed == 0;
     removedFiles = removed.files;
   }
-  // The folders the earlier turns made and that still stand are this installation's now.
+  // The folders the earlier turns made and that still stand are this installation's now, where
+  // they lie in or above its folder: a record may name no folder elsewhere, so one an upgrade
+  // into a new folder left behind (it holds the user's files) stays the user's.
   std::unordered_set<std::string> known;
   for (const std::string& folder : record_.createdFolders) {
     known.insert(PathKey(FolderWithSeparator(folder)));
   }
   std::vector<std::string> inherited;
-  auto inherit = [&](const InstallRecord& part, bool related) {
+  auto inherit = [&](const InstallRecord& part) {
     for (const std::string& folder : part.createdFolders) {
-      if ((!related || HoldsFolder(folder, record_.folder) ||
-           HoldsFolder(record_.folder, folder)) &&
+      if ((HoldsFolder(folder, record_.folder) || HoldsFolder(record_.folder, folder)) &&
           known.insert(PathKey(FolderWithSeparator(folder))).second && platform::IsFolder(folder)) {
         inherited.push_back(folder);
       }
     }
   };
   for (const InstallRecord& part : earlier_.parts) {
-    inherit(part, false);
+    inherit(part);
   }
   for (const InstallRecord& other : others) {
-    inherit(other, true);
+    inherit(other);
   }
   // Outermost first, as a turn makes them.
   std::stable_sort(inherited.begin(), inherited.end(),
