@@ -1,8 +1,9 @@
 // Running a Windows program on POSIX systems: under Wine, in the prefix the installer works on.
-// "wine PROGRAM ARGS..." is started with fork and execve (the tool found before the fork, so that
-// a missing Wine is told apart from a program that failed) in a process group of its own, its
-// standard output and error share one pipe that is read while it runs, and once it ended
-// "wineserver -w" waits for the prefix's server, which writes the registry back when it ends.
+// "wine PROGRAM ARGS..." is started with posix_spawnp (which finds wine in $PATH and returns why
+// it could not start it, so that a missing Wine is told apart from a program that failed) in a
+// process group of its own, its standard output and error share one pipe that is read while it
+// runs, and once it ended "wineserver -w" waits for the prefix's server, which writes the registry
+// back when it ends.
 // Every program started here is on the interrupt's list of running children (InterruptHolds.h)
 // while it runs; past its time limit, or on an interrupt, its whole group is killed.
 //
@@ -12,16 +13,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,37 +95,11 @@ std::string ErrorText(int error) {
   return std::strerror(error);
 }
 
-bool IsProgramFile(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-         ::access(path.c_str(), X_OK) == 0;
-}
-
-// The program file of one of Wine's tools: $VARIABLE when set (a name without "/" is looked up
-// as below), else `name` in the folders of $PATH. Empty when there is none.
-std::string FindTool(const char* variable, const char* name) {
-  std::string wanted = name;
-  if (const char* set = std::getenv(variable); set != nullptr && *set != '\0') {
-    wanted = set;
-    if (wanted.find('/') != std::string::npos) {
-      return wanted;
-    }
-  }
-  const char* path = std::getenv("PATH");
-  const std::string_view folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t end = std::min(folders.find(':', pos), folders.size());
-    std::string folder(folders.substr(pos, end - pos));
-    const std::string candidate = (folder.empty() ? "." : folder) + "/" + wanted;
-    if (IsProgramFile(candidate)) {
-      return candidate;
-    }
-    if (end == folders.size()) {
-      return {};
-    }
-    pos = end + 1;
-  }
+// The program of one of Wine's tools: $VARIABLE when set, else `name`. posix_spawnp looks a name
+// without "/" up in the folders of $PATH.
+std::string ToolName(const char* variable, const char* name) {
+  const char* set = std::getenv(variable);
+  return set != nullptr && *set != '\0' ? set : name;
 }
 
 // Our environment with the prefix the installer works on, and Wine's debug output off unless the
@@ -156,101 +131,99 @@ std::vector<char*> NullEnded(std::vector<std::string>& texts) {
   return pointers;
 }
 
-// What a child that could not be started tells its parent through the error pipe.
-struct StartFailure {
-  int step; // 0: the working folder, 1: the program
-  int error;
-};
-
-void WriteAll(int fd, const void* data, std::size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, bytes, size);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return;
-    }
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-  }
-}
-
-// Reads `fd` to its end into `text`; false on a read error.
-bool ReadToEnd(int fd, std::string& text) {
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      text.append(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0) {
-      return true;
-    } else if (errno != EINTR) {
-      return false;
-    }
-  }
-}
-
 struct Started {
   pid_t pid = -1;
   std::string problem;
 };
 
-// Starts `argv` (argv[0] the program file) with `environment`, no input, standard output and
-// error onto `output`, in the native folder `folder` unless it is empty. Between fork and execve
-// the child calls only async-signal-safe functions: every text is made before.
+// One of posix_spawn's settings objects, released when its owner goes.
+template <typename T, int (*Init)(T*), int (*Destroy)(T*)> struct SpawnSetting {
+  SpawnSetting() = default;
+  SpawnSetting(const SpawnSetting&) = delete;
+  SpawnSetting& operator=(const SpawnSetting&) = delete;
+  ~SpawnSetting() {
+    if (error == 0) {
+      Destroy(&value);
+    }
+  }
+  T value;
+  int error = Init(&value);
+};
+using FileActions = SpawnSetting<posix_spawn_file_actions_t, ::posix_spawn_file_actions_init,
+                                 ::posix_spawn_file_actions_destroy>;
+using SpawnAttributes =
+    SpawnSetting<posix_spawnattr_t, ::posix_spawnattr_init, ::posix_spawnattr_destroy>;
+
+// Sets the child's standard streams, folder, signals and group up for Start; the first error of
+// the posix_spawn calls, which return it rather than set errno. The installer blocks signals while
+// it commits files, and ignores SIGPIPE: the program starts with neither. A group of its own,
+// which a time limit or an interrupt kills whole, and which the terminal's Ctrl+C does not reach:
+// the installer's interrupt decides.
+int Prepare(posix_spawn_file_actions_t* actions, posix_spawnattr_t* attributes, int output,
+            const std::string& folder) {
+  sigset_t none;
+  sigset_t standard;
+  ::sigemptyset(&none);
+  ::sigemptyset(&standard);
+  ::sigaddset(&standard, SIGPIPE);
+  const short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  for (const int result : {
+           ::posix_spawnattr_setflags(attributes, flags),
+           ::posix_spawnattr_setpgroup(attributes, 0),
+           ::posix_spawnattr_setsigmask(attributes, &none),
+           ::posix_spawnattr_setsigdefault(attributes, &standard),
+           ::posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0),
+           output >= 0 ? ::posix_spawn_file_actions_adddup2(actions, output, 1)
+                       : ::posix_spawn_file_actions_addopen(actions, 1, "/dev/null", O_WRONLY, 0),
+           ::posix_spawn_file_actions_adddup2(actions, 1, 2),
+           folder.empty() ? 0 : ::posix_spawn_file_actions_addchdir_np(actions, folder.c_str()),
+       }) {
+    if (result != 0) {
+      return result;
+    }
+  }
+  return 0;
+}
+
+// Whether the child could enter `folder`: posix_spawnp's error alone does not tell a working folder
+// it could not enter from a program it could not start.
+bool CanEnter(const std::string& folder) {
+  struct stat info {};
+  return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         ::access(folder.c_str(), X_OK) == 0;
+}
+
+// Starts `argv` (argv[0] a program name looked up in $PATH, or a path) with `environment`, no
+// input, standard output and error onto `output` (onto /dev/null when it is negative), in the
+// native folder `folder` unless it is empty. `missing` is the problem when $PATH has no such
+// program.
 Started Start(std::vector<std::string> argv, std::vector<std::string> environment, int output,
-              const std::string& folder) {
+              const std::string& folder, const std::string& missing) {
   const std::vector<char*> arguments = NullEnded(argv);
   const std::vector<char*> variables = NullEnded(environment);
-  const Descriptor input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-  Pipe failure;
-  if (input.Get() < 0 || !failure.Open()) {
-    return {-1, "cannot prepare the start of " + argv[0] + ": " + ErrorText(errno)};
+  FileActions actions;
+  SpawnAttributes attributes;
+  int prepared = actions.error != 0 ? actions.error : attributes.error;
+  if (prepared == 0) {
+    prepared = Prepare(&actions.value, &attributes.value, output, folder);
   }
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    return {-1, "cannot start " + argv[0] + ": " + ErrorText(errno)};
+  if (prepared != 0) {
+    return {-1, "cannot prepare the start of " + argv[0] + ": " + ErrorText(prepared)};
   }
-  if (pid == 0) {
-    // The installer blocks signals while it commits files, and ignores SIGPIPE: the program
-    // starts with neither.
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction standard {};
-    standard.sa_handler = SIG_DFL;
-    ::sigaction(SIGPIPE, &standard, nullptr);
-    // A group of its own, which a time limit or an interrupt kills whole, and which the
-    // terminal's Ctrl+C does not reach: the installer's interrupt decides.
-    ::setpgid(0, 0);
-    StartFailure report{0, 0};
-    if (::dup2(input.Get(), 0) < 0 || ::dup2(output, 1) < 0 || ::dup2(output, 2) < 0) {
-      report = {1, errno};
-    } else if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
-      report = {0, errno};
-    } else {
-      ::execve(arguments[0], arguments.data(), variables.data());
-      report = {1, errno};
-    }
-    WriteAll(failure.write.Get(), &report, sizeof report);
-    ::_exit(127);
-  }
-  ::setpgid(pid, pid); // also here, so that the group is there whichever of the two runs first
-  failure.write.Close();
-  StartFailure report{};
-  std::string received;
-  ReadToEnd(failure.read.Get(), received); // empty: execve closed it, the program runs
-  if (received.size() < sizeof report) {
+  // The child has run the file actions and execve before this returns, and says why it failed.
+  pid_t pid = -1;
+  const int error = ::posix_spawnp(&pid, arguments[0], &actions.value, &attributes.value,
+                                   arguments.data(), variables.data());
+  if (error == 0) {
     return {pid, {}};
   }
-  std::memcpy(&report, received.data(), sizeof report);
-  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  if (!folder.empty() && !CanEnter(folder)) {
+    return {-1, "cannot enter the working folder " + folder + ": " + ErrorText(error)};
   }
-  return {-1, report.step == 0
-                  ? "cannot enter the working folder " + folder + ": " + ErrorText(report.error)
-                  : "cannot start " + argv[0] + ": " + ErrorText(report.error)};
+  if (error == ENOENT && argv[0].find('/') == std::string::npos) {
+    return {-1, missing};
+  }
+  return {-1, "cannot start " + argv[0] + ": " + ErrorText(error)};
 }
 
 // How a started child ended.
@@ -327,24 +300,23 @@ int ExitStatus(const Ended& ended, const std::string& name, std::string& problem
   return -1;
 }
 
-// Runs one of Wine's tools with no input or output, waiting for it at most `limit`; false when it
-// did not end in time (it was killed) or could not be started, with `problem` set.
-bool RunTool(const std::string& tool, const std::string& argument,
-             const std::vector<std::string>& environment, std::chrono::seconds limit,
-             std::string& problem) {
-  const Descriptor nothing(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-  if (nothing.Get() < 0) {
-    problem = "cannot open /dev/null: " + ErrorText(errno);
-    return false;
-  }
-  const Started started = Start({tool, argument}, environment, nothing.Get(), {});
+// Runs the prefix's wineserver with `argument` and no input or output, waiting for it at most
+// `limit`; false when it did not end in time (it was killed) or could not be started, with
+// `problem` set.
+bool RunWineserver(const std::string& argument, const std::vector<std::string>& environment,
+                   std::chrono::seconds limit, std::string& problem) {
+  const std::string server = ToolName("WINESERVER", "wineserver");
+  const Started started =
+      Start({server, argument}, environment, -1, {},
+            "wineserver was not found ($WINESERVER or PATH): the prefix's registry may still be "
+            "held");
   if (started.pid < 0) {
     problem = started.problem;
     return false;
   }
   const holds::RunningChild running(started.pid);
   const Ended ended = RunToEnd(started.pid, -1, Clock::now() + limit, nullptr, {});
-  const std::string name = tool + " " + argument;
+  const std::string name = server + " " + argument;
   if (ended.timedOut) {
     problem = name + " did not end within " + std::to_string(limit.count()) + " s";
     return false;
@@ -359,16 +331,11 @@ bool RunTool(const std::string& tool, const std::string& argument,
 // Waits until no wineserver serves the prefix any more, a short while; then tells it to end. A
 // problem text when that cannot be known.
 std::string WaitForWineserver(const std::vector<std::string>& environment) {
-  const std::string server = FindTool("WINESERVER", "wineserver");
-  if (server.empty()) {
-    return "wineserver was not found ($WINESERVER or PATH): the prefix's registry may still be "
-           "held";
-  }
   std::string problem;
-  if (!RunTool(server, "-w", environment, WINESERVER_WAIT, problem) &&
+  if (!RunWineserver("-w", environment, WINESERVER_WAIT, problem) &&
       problem.find("did not end") != std::string::npos) {
     std::string killProblem;
-    RunTool(server, "-k", environment, WINESERVER_KILL_WAIT, killProblem);
+    RunWineserver("-k", environment, WINESERVER_KILL_WAIT, killProblem);
     problem += killProblem.empty() ? ", and was told to end" : "; " + killProblem;
   }
   return problem;
@@ -377,11 +344,7 @@ std::string WaitForWineserver(const std::vector<std::string>& environment) {
 ChildResult RunOnce(std::string_view program, const std::vector<std::string>& arguments,
                     std::string_view workingFolder, const ChildOptions& options) {
   ChildResult result;
-  const std::string wine = FindTool("WINELOADER", "wine");
-  if (wine.empty()) {
-    result.problem = "wine was not found ($WINELOADER or PATH): it runs " + std::string(program);
-    return result;
-  }
+  const std::string wine = ToolName("WINELOADER", "wine");
   std::vector<std::string> argv = {wine, std::string(program)};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   const std::vector<std::string> environment = WineEnvironment();
@@ -395,7 +358,9 @@ ChildResult RunOnce(std::string_view program, const std::vector<std::string>& ar
   }
   const Clock::time_point deadline =
       options.timeLimit.count() > 0 ? Clock::now() + options.timeLimit : Clock::time_point::max();
-  const Started started = Start(std::move(argv), environment, output.write.Get(), folder);
+  const Started started =
+      Start(std::move(argv), environment, output.write.Get(), folder,
+            "wine was not found ($WINELOADER or PATH): it runs " + std::string(program));
   output.write.Close(); // the end comes when the child's copies close
   if (started.pid < 0) {
     result.problem = started.problem;

@@ -420,202 +420,266 @@ bool WineRegistry::SameContent(const WineRegistry& other) const {
   return true;
 }
 
-void WineRegistry::Read(RegistryBytes& source) {
-  std::vector<char> buffer(READ_PIECE);
-  ScopeMatch match(scopes_);
-  PlanMemory memory;
-  SectionCache cache;
-  std::vector<std::pair<KeyId, std::size_t>> valueLines;
+// One pass of Read over a file's pieces: what it carries from one piece to the next, each kind
+// of stretch a piece can hold handled by a step of its own.
+class WineRegistry::Scan {
+public:
+  explicit Scan(WineRegistry& registry) : registry_(registry), match_(registry.scopes_) {}
 
+  // Takes one piece, [base, end); false when the file proves to be no registry file.
+  bool Piece(const char* base, const char* end);
+  // After the last piece: ends what is open and makes the registry's lookups; false when the file
+  // is no registry file.
+  bool End();
+
+private:
   enum class Phase { FirstLine, Preamble, Sections };
-  Phase phase = Phase::FirstLine;
+
+  bool FirstLine(const char*& p, const char* end);
+  void SkipLine(const char*& p, const char* end);
+  void SectionLineRest(const char*& p, const char* end);
+  void Lines(const char* base, const char*& p, const char* end);
+  const char* FindSectionLine(const char* base, const char* p, const char* end) const;
+  void Copy(const char* p, const char* copyEnd);
+  void EndRegion(bool atSectionLine);
+  void StartSection(std::string_view line);
+
+  WineRegistry& registry_;
+  ScopeMatch match_;
+  PlanMemory memory_;
+  SectionCache cache_;
+  std::vector<std::pair<KeyId, std::size_t>> valueLines_;
+  Phase phase_ = Phase::FirstLine;
   // A line that goes on in the next piece: the first line, or a section line.
-  std::string pending;
-  bool inSectionLine = false;
+  std::string pending_;
+  bool inSectionLine_ = false;
   // Passing over the rest of a line longer than MAX_LINE.
-  bool skippingLine = false;
+  bool skippingLine_ = false;
   // Whether the lines of the current region go to text_: those of a kept section, and those
   // before the first section, which hold the file's options.
-  bool copying = false;
-  std::size_t regionStart = 0; // where the copied region starts in text_
-  std::size_t lineStart = 0;   // where the last copied line starts in text_
-  std::size_t bodyStart = 0;   // where its lines after the section line start
-  std::optional<KeyId> sectionKey;
+  bool copying_ = false;
+  std::size_t regionStart_ = 0; // where the copied region starts in text_
+  std::size_t lineStart_ = 0;   // where the last copied line starts in text_
+  std::size_t bodyStart_ = 0;   // where its lines after the section line start
+  std::optional<KeyId> sectionKey_;
   // Whether the bytes since the last line end before the current piece are all blanks, so that a
   // "[" at the piece's start, after blanks only, starts a section line.
-  bool blankBefore = true;
+  bool blankBefore_ = true;
+};
 
-  const auto fail = [this] {
-    *this = WineRegistry(); // not a registry file, or a read that failed: an empty registry
-  };
-  // Ends the copied region; `atSectionLine`: a section line follows, whose leading blanks were
-  // copied after the region's last line end.
-  const auto endRegion = [&](bool atSectionLine) {
-    if (!copying) {
-      return;
-    }
-    copying = false;
-    if (atSectionLine) {
-      while (text_.size() > regionStart && text_.back() != '\n') {
-        text_.pop_back();
+bool WineRegistry::Scan::Piece(const char* base, const char* end) {
+  const char* p = base;
+  while (p < end) {
+    if (phase_ == Phase::FirstLine) {
+      if (!FirstLine(p, end)) {
+        return false;
       }
-    }
-    if (phase == Phase::Preamble) {
-      ParseLines(regionStart, text_.size(), std::nullopt, valueLines);
-      text_.clear(); // only its options were wanted
+    } else if (skippingLine_) {
+      SkipLine(p, end);
+    } else if (inSectionLine_) {
+      SectionLineRest(p, end);
     } else {
-      ParseLines(bodyStart, text_.size(), sectionKey, valueLines);
+      Lines(base, p, end);
     }
-    lineStart = text_.size();
-  };
-  // A whole section line, from its "[" to its line end included.
-  const auto startSection = [&](std::string_view line) {
-    phase = Phase::Sections;
-    SectionPlan plan = PlanSection(WithoutLineEnd(line).substr(1), match, memory);
-    if (plan.reach == Reach::None) {
-      return;
-    }
-    const KeyId key = AddPath(plan.path, cache);
-    if (plan.reach == Reach::Whole) {
-      copying = true;
-      sectionKey = key;
-      regionStart = text_.size();
-      text_.append(line);
-      bodyStart = text_.size();
-      lineStart = bodyStart;
-    }
-  };
+  }
+  const char* k = end;
+  while (k > base && IsBlank(k[-1])) {
+    --k;
+  }
+  if (k != base) {
+    blankBefore_ = k[-1] == '\n';
+  }
+  return true;
+}
 
-  for (;;) {
-    const auto got = source.Read(buffer.data(), buffer.size());
-    if (!got) {
-      fail();
-      return;
+bool WineRegistry::Scan::End() {
+  if (phase_ == Phase::FirstLine) {
+    if (WithoutLineEnd(pending_) != FILE_HEADER) {
+      return false;
     }
-    if (*got == 0) {
-      break;
+    phase_ = Phase::Preamble;
+  }
+  if (inSectionLine_) {
+    StartSection(pending_); // the last line, without a line end
+  }
+  EndRegion(false);
+  registry_.Finish(valueLines_);
+  return true;
+}
+
+// The header, which must be the first line and may end in a later piece: a file is told to be no
+// registry file as soon as its first bytes are not the header's.
+bool WineRegistry::Scan::FirstLine(const char*& p, const char* end) {
+  const auto* lineEnd = static_cast<const char*>(std::memchr(p, '\n', end - p));
+  pending_.append(p, lineEnd != nullptr ? lineEnd : end);
+  if (pending_.size() > FILE_HEADER.size() + 1) {
+    return false;
+  }
+  if (lineEnd == nullptr) {
+    p = end;
+    return true;
+  }
+  if (WithoutLineEnd(pending_) != FILE_HEADER) {
+    return false;
+  }
+  pending_.clear();
+  phase_ = Phase::Preamble;
+  copying_ = true;
+  regionStart_ = 0;
+  p = lineEnd + 1;
+  return true;
+}
+
+// The rest of a line too long to hold, passed over without being looked at, up to its line end.
+void WineRegistry::Scan::SkipLine(const char*& p, const char* end) {
+  const auto* lineEnd = static_cast<const char*>(std::memchr(p, '\n', end - p));
+  if (lineEnd == nullptr) {
+    p = end;
+    return;
+  }
+  skippingLine_ = false;
+  p = lineEnd + 1;
+}
+
+// The rest of a section line that began in an earlier piece: held until its line end, as its
+// whole path decides what the section makes.
+void WineRegistry::Scan::SectionLineRest(const char*& p, const char* end) {
+  const auto* lineEnd = static_cast<const char*>(std::memchr(p, '\n', end - p));
+  if (lineEnd == nullptr) {
+    pending_.append(p, end);
+    if (pending_.size() > MAX_LINE) {
+      // A section that names no key: what follows it, up to the next one, is not kept.
+      pending_ = std::string();
+      inSectionLine_ = false;
+      skippingLine_ = true;
     }
-    const char* const base = buffer.data();
-    const char* const end = base + *got;
-    const char* p = base;
-    while (p < end) {
-      if (phase == Phase::FirstLine) {
-        const auto* lineEnd = static_cast<const char*>(std::memchr(p, '\n', end - p));
-        pending.append(p, lineEnd != nullptr ? lineEnd : end);
-        if (pending.size() > FILE_HEADER.size() + 1) {
-          fail();
-          return;
-        }
-        if (lineEnd == nullptr) {
-          p = end;
-          break;
-        }
-        if (WithoutLineEnd(pending) != FILE_HEADER) {
-          fail();
-          return;
-        }
-        pending.clear();
-        phase = Phase::Preamble;
-        copying = true;
-        regionStart = 0;
-        p = lineEnd + 1;
-        continue;
-      }
-      if (skippingLine) {
-        const auto* lineEnd = static_cast<const char*>(std::memchr(p, '\n', end - p));
-        if (lineEnd == nullptr) {
-          p = end;
-          break;
-        }
-        skippingLine = false;
-        p = lineEnd + 1;
-        continue;
-      }
-      if (inSectionLine) {
-        const auto* lineEnd = static_cast<const char*>(std::memchr(p, '\n', end - p));
-        if (lineEnd == nullptr) {
-          pending.append(p, end);
-          if (pending.size() > MAX_LINE) {
-            // A section that names no key: what follows it, up to the next one, is not kept.
-            pending = std::string();
-            inSectionLine = false;
-            skippingLine = true;
-          }
-          p = end;
-          break;
-        }
-        pending.append(p, lineEnd + 1);
-        p = lineEnd + 1;
-        inSectionLine = false;
-        startSection(pending);
-        pending.clear();
-        continue;
-      }
-      // The next section line: a "[" with nothing but blanks before it in its line.
-      const char* section = nullptr;
-      for (const char* q = p; q < end;) {
-        const auto* bracket = static_cast<const char*>(std::memchr(q, '[', end - q));
-        if (bracket == nullptr) {
-          break;
-        }
-        const char* k = bracket;
-        while (k > base && IsBlank(k[-1])) {
-          --k;
-        }
-        if (k == base ? blankBefore : k[-1] == '\n') {
-          section = bracket;
-          break;
-        }
-        q = bracket + 1;
-      }
-      if (copying) {
-        const char* const copyEnd = section != nullptr ? section : end;
-        const std::size_t copiedFrom = text_.size();
-        text_.append(p, copyEnd);
-        const auto* lastEnd = static_cast<const char*>(::memrchr(p, '\n', copyEnd - p));
-        if (lastEnd != nullptr) {
-          lineStart = copiedFrom + static_cast<std::size_t>(lastEnd + 1 - p);
-        }
-        if (text_.size() - lineStart > MAX_LINE) {
-          text_.resize(lineStart); // the value is taken as absent
-          skippingLine = true;
-        }
-      }
-      if (section == nullptr) {
-        p = end;
-        break;
-      }
-      endRegion(true);
-      const auto* lineEnd = static_cast<const char*>(std::memchr(section, '\n', end - section));
-      if (lineEnd == nullptr) {
-        pending.assign(section, end);
-        inSectionLine = true;
-        p = end;
-        break;
-      }
-      startSection(std::string_view(section, static_cast<std::size_t>(lineEnd + 1 - section)));
-      p = lineEnd + 1;
+    p = end;
+    return;
+  }
+  pending_.append(p, lineEnd + 1);
+  p = lineEnd + 1;
+  inSectionLine_ = false;
+  StartSection(pending_);
+  pending_.clear();
+}
+
+// The lines up to the next section line, copied when their region is kept, and that section line
+// itself when it ends in this piece. Only section lines are looked for here: the rest is copied
+// in bulk and parsed once its region ends.
+void WineRegistry::Scan::Lines(const char* base, const char*& p, const char* end) {
+  const char* const section = FindSectionLine(base, p, end);
+  if (copying_) {
+    Copy(p, section != nullptr ? section : end);
+  }
+  if (section == nullptr) {
+    p = end;
+    return;
+  }
+  EndRegion(true);
+  const auto* lineEnd = static_cast<const char*>(std::memchr(section, '\n', end - section));
+  if (lineEnd == nullptr) {
+    pending_.assign(section, end);
+    inSectionLine_ = true;
+    p = end;
+    return;
+  }
+  StartSection(std::string_view(section, static_cast<std::size_t>(lineEnd + 1 - section)));
+  p = lineEnd + 1;
+}
+
+// The next section line in [p, end): a "[" with nothing but blanks before it in its line; null
+// when there is none.
+const char* WineRegistry::Scan::FindSectionLine(const char* base, const char* p,
+                                                const char* end) const {
+  for (const char* q = p; q < end;) {
+    const auto* bracket = static_cast<const char*>(std::memchr(q, '[', end - q));
+    if (bracket == nullptr) {
+      return nullptr;
     }
-    const char* k = end;
+    const char* k = bracket;
     while (k > base && IsBlank(k[-1])) {
       --k;
     }
-    if (k != base) {
-      blankBefore = k[-1] == '\n';
+    if (k == base ? blankBefore_ : k[-1] == '\n') {
+      return bracket;
+    }
+    q = bracket + 1;
+  }
+  return nullptr;
+}
+
+// Appends [p, copyEnd) to text_; a line that grows past MAX_LINE is dropped and its rest passed
+// over, so that a damaged file cannot make text_ hold it.
+void WineRegistry::Scan::Copy(const char* p, const char* copyEnd) {
+  std::string& text = registry_.text_;
+  const std::size_t copiedFrom = text.size();
+  text.append(p, copyEnd);
+  const auto* lastEnd = static_cast<const char*>(::memrchr(p, '\n', copyEnd - p));
+  if (lastEnd != nullptr) {
+    lineStart_ = copiedFrom + static_cast<std::size_t>(lastEnd + 1 - p);
+  }
+  if (text.size() - lineStart_ > MAX_LINE) {
+    text.resize(lineStart_); // the value is taken as absent
+    skippingLine_ = true;
+  }
+}
+
+// Ends the copied region and parses its lines; `atSectionLine`: a section line follows, whose
+// leading blanks were copied after the region's last line end.
+void WineRegistry::Scan::EndRegion(bool atSectionLine) {
+  if (!copying_) {
+    return;
+  }
+  copying_ = false;
+  std::string& text = registry_.text_;
+  if (atSectionLine) {
+    while (text.size() > regionStart_ && text.back() != '\n') {
+      text.pop_back();
     }
   }
-  if (phase == Phase::FirstLine) {
-    if (WithoutLineEnd(pending) != FILE_HEADER) {
-      fail();
+  if (phase_ == Phase::Preamble) {
+    registry_.ParseLines(regionStart_, text.size(), std::nullopt, valueLines_);
+    text.clear(); // only its options were wanted
+  } else {
+    registry_.ParseLines(bodyStart_, text.size(), sectionKey_, valueLines_);
+  }
+  lineStart_ = text.size();
+}
+
+// A whole section line, from its "[" to its line end included: makes the keys it reaches, and
+// opens a copied region when its key lies at or below a scope.
+void WineRegistry::Scan::StartSection(std::string_view line) {
+  phase_ = Phase::Sections;
+  const SectionPlan plan = PlanSection(WithoutLineEnd(line).substr(1), match_, memory_);
+  if (plan.reach == Reach::None) {
+    return;
+  }
+  const KeyId key = registry_.AddPath(plan.path, cache_);
+  if (plan.reach == Reach::Whole) {
+    std::string& text = registry_.text_;
+    copying_ = true;
+    sectionKey_ = key;
+    regionStart_ = text.size();
+    text.append(line);
+    bodyStart_ = text.size();
+    lineStart_ = bodyStart_;
+  }
+}
+
+void WineRegistry::Read(RegistryBytes& source) {
+  std::vector<char> buffer(READ_PIECE);
+  Scan scan(*this);
+  for (;;) {
+    const auto got = source.Read(buffer.data(), buffer.size());
+    const bool atEnd = got && *got == 0;
+    if (!got || !(atEnd ? scan.End() : scan.Piece(buffer.data(), buffer.data() + *got))) {
+      *this = WineRegistry(); // not a registry file, or a read that failed: an empty registry
       return;
     }
-    phase = Phase::Preamble;
+    if (atEnd) {
+      return;
+    }
   }
-  if (inSectionLine) {
-    startSection(pending); // the last line, without a line end
-  }
-  endRegion(false);
-  Finish(valueLines);
 }
 
 void WineRegistry::ParseLines(std::size_t begin, std::size_t end, std::optional<KeyId> section,

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -21,12 +22,14 @@ namespace fs = std::filesystem;
 
 // Played by the script: the program's name picks what it does. "hang" starts a process of its own
 // (its pid written to the file named next) and waits for it; "flood" writes 300000 bytes without
-// a line end, then a last line; "fail" writes to both channels and ends with status 7.
+// a line end, then a last line; "fail" writes to both channels and ends with status 7; "debug"
+// writes the WINEDEBUG it was given.
 constexpr const char* FAKE_WINE = R"(#!/bin/sh
 case "$1" in
 hang) sleep 1000 & echo $! > "$2"; wait ;;
 flood) head -c 300000 /dev/zero | tr '\0' x; echo; echo 'last line' ;;
 fail) echo out; echo err >&2; exit 7 ;;
+debug) echo "WINEDEBUG=${WINEDEBUG-unset}" ;;
 esac
 )";
 
@@ -37,7 +40,8 @@ struct ChildCase {
   bool timedOut;
   int exitCode;
   std::uint64_t outputSize;
-  std::string outputEnd; // what the kept tail ends with
+  std::string outputEnd;                               // what the kept tail ends with
+  std::optional<std::string> winedebug = std::nullopt; // the installer's WINEDEBUG; unset if none
 };
 
 class ChildProcess : public ::testing::TestWithParam<ChildCase> {};
@@ -59,6 +63,7 @@ TEST_P(ChildProcess, LimitTailAndSink) {
   const test::ScopedEnvironmentVariable loader("WINELOADER", wine.string());
   const test::ScopedEnvironmentVariable server("WINESERVER", "/bin/true");
   const fs::path pidFile = prefix.Path() / "grandchild";
+  const test::ScopedEnvironmentVariable debug("WINEDEBUG", c.winedebug);
 
   platform::ChildOptions options;
   options.timeLimit = std::chrono::seconds(c.timeLimit);
@@ -92,8 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ChildCase{"HangEndsWithItsGroup", "hang", 1, true, -1, 0, ""},
                       ChildCase{"FloodKeepsTheTail", "flood", 60, false, 0, 300011,
                                 std::string(989, 'x') + "\nlast line\n"},
-                      ChildCase{"ExitStatusAndBothChannels", "fail", 60, false, 7, 8,
-                                "out\nerr\n"}),
+                      ChildCase{"ExitStatusAndBothChannels", "fail", 60, false, 7, 8, "out\nerr\n"},
+                      ChildCase{"WineDebugOffUnlessChosen", "debug", 60, false, 0, 15,
+                                "WINEDEBUG=-all\n"},
+                      ChildCase{"WineDebugAsTheUserChose", "debug", 60, false, 0, 17,
+                                "WINEDEBUG=+relay\n", "+relay"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
