@@ -172,7 +172,7 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
 }
 
 bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext& context,
-                       Console& console, const InstallOptions& options) {
+                       Console& console, const EntryDecoding& decoding) {
   // One installer per target folder at a time, so that two never mix their files there. The
   // folder is made first, so that every installer locks that same folder.
   // The folder as the entries' paths reach the system; one that Windows cannot hold as written
@@ -201,8 +201,8 @@ bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext&
   }
 
   std::optional<ContentPipeline> pipeline;
-  if (options.threads > 1 && entries.size() > 1) {
-    pipeline.emplace(entries, options.threads, options.decoder, LOOKAHEAD_BUDGET,
+  if (decoding.threads > 1 && entries.size() > 1) {
+    pipeline.emplace(entries, decoding.threads, decoding.decoder, LOOKAHEAD_BUDGET,
                      LOOKAHEAD_ENTRY_LIMIT, context.Recorder != nullptr);
   }
   const bool ahead = pipeline && pipeline->Active();
@@ -219,7 +219,7 @@ bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext&
       prepared = pipeline->Take(position++);
     }
     const InstallOutcome outcome =
-        InstallEntry(entry, context, console, prepared ? &*prepared : nullptr, options.decoder);
+        InstallEntry(entry, context, console, prepared ? &*prepared : nullptr, decoding.decoder);
     if (outcome == InstallOutcome::Failed) {
       allInstalled = false;
       // A user without the rights for the folder (a standard user below Program Files) is told

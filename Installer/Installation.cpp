@@ -187,7 +187,7 @@ bool IdeChosen(const DialogueChoices& choices, const IdeInstallation& installati
 }
 
 bool RunInstallation(const PackageSettings& settings, InstallContext& context, Console& console,
-                     const InstallOptions& options, const DialogueChoices& choices) {
+                     const EntryDecoding& decoding, const DialogueChoices& choices) {
   // Entry names and the patch text are converted in each turn, from the package's code page.
   context.CodePage = settings.codePage;
   context.PatchText = settings.patch.bytes;
@@ -273,7 +273,7 @@ bool RunInstallation(const PackageSettings& settings, InstallContext& context, C
       recorder->Prepare(console);
       context.Recorder = &*recorder;
     }
-    const bool installed = InstallAllEntries(settings.toInstall, context, console, options);
+    const bool installed = InstallAllEntries(settings.toInstall, context, console, decoding);
     if (readmeTarget) {
       context.ReadmePath = ExpandTemplate(*readmeTarget, context);
     }

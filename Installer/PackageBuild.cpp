@@ -341,7 +341,9 @@ bool Contains(std::string_view text, std::string_view part) {
   return platform::AsciiLowerText(text).find(platform::AsciiLowerText(part)) != std::string::npos;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& windowsPath) {
+// The whole file at a Windows path (the package's and the IDE's paths are written so), mapped
+// through its native path; nullopt when it cannot be read.
+std::optional<std::string> ReadWindowsFile(const std::string& windowsPath) {
   platform::MappedFile file;
   switch (file.Open(platform::NativePath(windowsPath), 16u << 20)) {
   case platform::MappedFile::Status::Ok:
@@ -355,7 +357,7 @@ std::optional<std::string> ReadWholeFile(const std::string& windowsPath) {
 }
 
 bool CopyWholeFile(const std::string& from, const std::string& to) {
-  const std::optional<std::string> bytes = ReadWholeFile(from);
+  const std::optional<std::string> bytes = ReadWindowsFile(from);
   if (!bytes) {
     return false;
   }
@@ -437,7 +439,7 @@ std::optional<PackageJob> SetBuilder::Job(const std::string& projectTemplate, bo
   PackageJob job;
   job.project = platform::WindowsViewOfFolder(ExpandTemplate(projectTemplate, context_));
   job.design = design;
-  const std::optional<std::string> text = ReadWholeFile(job.project);
+  const std::optional<std::string> text = ReadWindowsFile(job.project);
   std::optional<DelphiPackageSource> source =
       text ? ParseDelphiPackage(*text) : std::optional<DelphiPackageSource>();
   if (!source) {
@@ -502,7 +504,7 @@ void SetBuilder::MakeMissingResources(const PackageJob& job,
         })) {
       continue;
     }
-    const std::optional<std::string> dproj = ReadWholeFile(projectFolder + stem + ".dproj");
+    const std::optional<std::string> dproj = ReadWindowsFile(projectFolder + stem + ".dproj");
     const std::optional<VersionInfo> info =
         dproj ? ReadDprojVersionInfo(*dproj, stem) : std::optional<VersionInfo>();
     const std::string bytes = info ? VersionResourceFile(*info) : EmptyResourceFile();
