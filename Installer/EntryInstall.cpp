@@ -56,13 +56,16 @@ StreamEnd WriteContent(const PackageEntry& entry, CountedOutput& output,
       entry, [&output](const char* data, std::size_t size) { return output.Write(data, size); });
 }
 
-} // namespace
+// Where an entry goes: the path as the system takes it, and as the entry's line shows it.
+struct EntryTarget {
+  std::string system;
+  std::string shown;
+};
 
-InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, Console& console,
-                            const PreparedContent* prepared, const EntryDecoder& decoder) {
-  if (!entry.HasFlag(ENTRY_INSTALL)) {
-    return InstallOutcome::Skipped;
-  }
+// Begins the entry's line with its name (and its target, when that lies outside both folders the
+// user knows). Nullopt, the line ended, when the target is none to write.
+std::optional<EntryTarget> BeginEntryLine(const PackageEntry& entry, InstallContext& context,
+                                          Console& console) {
   // The name and folder as stored, in the package's code page, and as the program's text.
   const std::string storedName = entry.FileName();
   const std::string fileName = TextOfPackage(context, storedName);
@@ -79,16 +82,86 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
                     "Installing " + fileName + " (" + target + ") .. ");
   // A name that leads out of its folder writes where nobody chose to install.
   if (!NameStaysInFolder(fileName)) {
-    return Fail(console, "could not create [" + shownTarget + "]");
+    Fail(console, "could not create [" + shownTarget + "]");
+    return std::nullopt;
   }
   // Both builds hand the system the same path, and refuse one that Windows would not hold as
   // written (Folders.h).
   const std::optional<std::string> systemTarget = SystemFormOfPath(target);
   if (!systemTarget) {
-    return Fail(console, "could not create [" + shownTarget + "]");
+    Fail(console, "could not create [" + shownTarget + "]");
+    return std::nullopt;
   }
   if (SameTextLocale(storedName, README_ENTRY_NAME)) {
     context.ReadmePath = *systemTarget;
+  }
+  return EntryTarget{*systemTarget, shownTarget};
+}
+
+// Writes the patch text and the content into a temporary file beside the target, which takes the
+// target's name once the content has ended cleanly; the turn's record lists it.
+InstallOutcome WriteEntry(const PackageEntry& entry, const EntryTarget& target,
+                          const std::optional<std::string>& patch, InstallContext& context,
+                          Console& console, const PreparedContent* prepared,
+                          const EntryDecoder& decoder) {
+  std::optional<platform::OutputFile> file =
+      platform::OutputFile::CreateFor(target.system, platform::OutputKind::Rebuildable);
+  if (!file) {
+    return Fail(console, "could not create [" + target.shown + "]");
+  }
+  CountedOutput output{*file, std::nullopt};
+  // A worker's CRC of the content serves when nothing is written ahead of it.
+  const bool crcAhead = prepared != nullptr && prepared->held && prepared->contentCrc && !patch;
+  if (context.Recorder != nullptr && !crcAhead) {
+    output.crc.emplace();
+  }
+  if (patch && !output.Write(patch->data(), patch->size())) {
+    return Fail(console, "could not write [" + target.shown + "]");
+  }
+  // Whatever ends the content before its stream does leaves the target as it was: the temporary
+  // file goes with `file`.
+  switch (WriteContent(entry, output, prepared, decoder)) {
+  case StreamEnd::Stopped:
+    return Fail(console, "could not write [" + target.shown + "]");
+  case StreamEnd::DataError:
+    return Fail(console, "Data Error");
+  case StreamEnd::Complete:
+    break;
+  }
+  // After the last write, so that the stored time is what stays.
+  StampEntryFile(*file, entry.Date(), entry.Time());
+  // An interrupt finds the entry either not yet in place or in place with its "OK" written.
+  const platform::InterruptHold hold;
+  // Journaled before the file takes its name, so that a kill right after leaves it listed.
+  if (context.Recorder != nullptr) {
+    context.Recorder->FileWritten(target.system, crcAhead ? prepared->bytes.size() : output.size,
+                                  crcAhead ? *prepared->contentCrc : output.crc->Value(),
+                                  EncodeDosDateTime(EntryDayValue(entry.Date(), entry.Time())));
+  }
+  if (!file->Close()) {
+    return Fail(console, "could not write [" + target.shown + "]");
+  }
+  if (!file->Commit()) {
+    return Fail(console, (file->LostData() ? "could not write [" : "could not create [") +
+                             target.shown + "]");
+  }
+  if (context.Recorder != nullptr) {
+    context.Recorder->FileCommitted();
+  }
+  console.WriteLine("OK");
+  return InstallOutcome::Installed;
+}
+
+} // namespace
+
+InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, Console& console,
+                            const PreparedContent* prepared, const EntryDecoder& decoder) {
+  if (!entry.HasFlag(ENTRY_INSTALL)) {
+    return InstallOutcome::Skipped;
+  }
+  const std::optional<EntryTarget> target = BeginEntryLine(entry, context, console);
+  if (!target) {
+    return InstallOutcome::Failed;
   }
 
   // An entry that needs a damaged patch text would be installed with wrong content.
@@ -100,7 +173,7 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
   if (entry.HasFlag(ENTRY_PREPEND_PATCH)) {
     patch = ExpandPatchText(context);
     if (!patch) {
-      return Fail(console, "could not write [" + shownTarget +
+      return Fail(console, "could not write [" + target->shown +
                                "]: the patch text cannot name the folder in code page " +
                                std::to_string(context.CodePage));
     }
@@ -113,7 +186,7 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
     return Fail(console, "CRC Error");
   }
 
-  const std::string folder = FolderOfPath(*systemTarget);
+  const std::string folder = FolderOfPath(target->system);
   if (!FolderExists(folder)) {
     // A folder that cannot be made shows as the failure to create.
     std::vector<std::string> created;
@@ -122,57 +195,11 @@ InstallOutcome InstallEntry(const PackageEntry& entry, InstallContext& context, 
       context.Recorder->FolderCreated(made);
     }
   }
-
-  std::optional<platform::OutputFile> file =
-      platform::OutputFile::CreateFor(*systemTarget, platform::OutputKind::Rebuildable);
-  if (!file) {
-    return Fail(console, "could not create [" + shownTarget + "]");
-  }
-  CountedOutput output{*file, std::nullopt};
-  // A worker's CRC of the content serves when nothing is written ahead of it.
-  const bool crcAhead = prepared != nullptr && prepared->held && prepared->contentCrc && !patch;
-  if (context.Recorder != nullptr && !crcAhead) {
-    output.crc.emplace();
-  }
-  if (patch && !output.Write(patch->data(), patch->size())) {
-    return Fail(console, "could not write [" + shownTarget + "]");
-  }
-  // Whatever ends the content before its stream does leaves the target as it was: the temporary
-  // file goes with `file`.
-  switch (WriteContent(entry, output, prepared, decoder)) {
-  case StreamEnd::Stopped:
-    return Fail(console, "could not write [" + shownTarget + "]");
-  case StreamEnd::DataError:
-    return Fail(console, "Data Error");
-  case StreamEnd::Complete:
-    break;
-  }
-  // After the last write, so that the stored time is what stays.
-  StampEntryFile(*file, entry.Date(), entry.Time());
-  // An interrupt finds the entry either not yet in place or in place with its "OK" written.
-  const platform::InterruptHold hold;
-  // Journaled before the file takes its name, so that a kill right after leaves it listed.
-  if (context.Recorder != nullptr) {
-    context.Recorder->FileWritten(*systemTarget, crcAhead ? prepared->bytes.size() : output.size,
-                                  crcAhead ? *prepared->contentCrc : output.crc->Value(),
-                                  EncodeDosDateTime(EntryDayValue(entry.Date(), entry.Time())));
-  }
-  if (!file->Close()) {
-    return Fail(console, "could not write [" + shownTarget + "]");
-  }
-  if (!file->Commit()) {
-    return Fail(console, (file->LostData() ? "could not write [" : "could not create [") +
-                             shownTarget + "]");
-  }
-  if (context.Recorder != nullptr) {
-    context.Recorder->FileCommitted();
-  }
-  console.WriteLine("OK");
-  return InstallOutcome::Installed;
+  return WriteEntry(entry, *target, patch, context, console, prepared, decoder);
 }
 
 bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext& context,
-                       Console& console, const InstallOptions& options) {
+                       Console& console, const EntryDecoding& decoding) {
   // One installer per target folder at a time, so that two never mix their files there. The
   // folder is made first, so that every installer locks that same folder.
   // The folder as the entries' paths reach the system; one that Windows cannot hold as written
@@ -201,8 +228,8 @@ bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext&
   }
 
   std::optional<ContentPipeline> pipeline;
-  if (options.threads > 1 && entries.size() > 1) {
-    pipeline.emplace(entries, options.threads, options.decoder, LOOKAHEAD_BUDGET,
+  if (decoding.threads > 1 && entries.size() > 1) {
+    pipeline.emplace(entries, decoding.threads, decoding.decoder, LOOKAHEAD_BUDGET,
                      LOOKAHEAD_ENTRY_LIMIT, context.Recorder != nullptr);
   }
   const bool ahead = pipeline && pipeline->Active();
@@ -219,7 +246,7 @@ bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext&
       prepared = pipeline->Take(position++);
     }
     const InstallOutcome outcome =
-        InstallEntry(entry, context, console, prepared ? &*prepared : nullptr, options.decoder);
+        InstallEntry(entry, context, console, prepared ? &*prepared : nullptr, decoding.decoder);
     if (outcome == InstallOutcome::Failed) {
       allInstalled = false;
       // A user without the rights for the folder (a standard user below Program Files) is told

@@ -55,7 +55,8 @@ inline constexpr std::string_view ACCESS_DENIED_HEAD = "Access denied while inst
 inline constexpr std::string_view ACCESS_DENIED_TAIL =
     ": run the installer as administrator, or type a folder you may write.";
 
-struct InstallOptions {
+// How a turn's entries are checked and decompressed: by how many threads, with which decoder.
+struct EntryDecoding {
   // Threads for checking and decompressing entries; 1 means none besides the writer.
   unsigned threads = 1;
   EntryDecoder decoder = StreamEntry;
@@ -64,6 +65,6 @@ struct InstallOptions {
 // Installs the entries for the current turn, in order (the package's PackageSettings::toInstall);
 // false when one of them failed.
 bool InstallAllEntries(const std::vector<PackageEntry>& entries, InstallContext& context,
-                       Console& console, const InstallOptions& options = {});
+                       Console& console, const EntryDecoding& decoding = {});
 
 } // namespace quillet

@@ -1,24 +1,19 @@
 #include "Installer/Installation.h"
 
 #include <algorithm>
-#include <functional>
 #include <optional>
 #include <vector>
 
 #include "Common/Exception.h"
 #include "Common/Text.h"
-#include "Installer/EntryInstall.h"
 #include "Installer/Folders.h"
 #include "Installer/IdeDiscovery.h"
-#include "Installer/LibraryPaths.h"
-#include "Installer/Options.h"
 #include "Installer/PackageBuild.h"
 #include "Installer/Templates.h"
+#include "Installer/Turn.h"
 #include "Installer/TurnRecord.h"
 #include "Package/Contract.h"
 #include "Platform/Ascii.h"
-#include "Platform/ChildProcess.h"
-#include "Platform/FileSystem.h"
 #include "Platform/PathSplit.h"
 #include "Platform/Process.h"
 #include "Platform/Registry.h"
@@ -28,41 +23,6 @@
 namespace quillet {
 
 namespace {
-
-// The answer to a folder question: the option's folder, shown as if typed; an empty answer that
-// confirms; or the console's next line. A typed folder that is not a full path would be taken from
-// the current folder and recorded as typed: it is said, and `question` asked again. `skips` tells
-// the answer that skips the turn (empty, or not, it needs no folder).
-std::string FolderAnswer(Console& console, const DialogueChoices& choices,
-                         std::string_view question, bool (*skips)(std::string_view)) {
-  if (choices.folder) {
-    console.WriteLine(InLine(*choices.folder));
-    return *choices.folder;
-  }
-  if (choices.confirm) {
-    return std::string();
-  }
-  for (;;) {
-    std::string answer = console.ReadLine();
-    const std::string_view folder = TrimBlanks(answer);
-    if (folder.empty() || skips(answer) || platform::IsFullPath(folder)) {
-      return answer;
-    }
-    console.WriteLine(InLine(folder) + std::string(NOT_A_FULL_PATH) +
-                      std::string(FULL_PATH_EXAMPLES) + ".");
-    console.WriteLine(question);
-  }
-}
-
-// "N" skips an installation's turn; " N" is a folder there.
-bool SkipsTurn(std::string_view answer) {
-  return platform::EqualIgnoringAsciiCase(answer, "N");
-}
-
-// Blanks around the "N" that skips the turn without an IDE do not matter.
-bool SkipsTurnWithoutIde(std::string_view answer) {
-  return platform::EqualIgnoringAsciiCase(TrimBlanks(answer), "N");
-}
 
 bool ChoiceMatches(const IdeChoice& choice, const IdeInstallation& installation) {
   for (std::size_t i = 0; i < choice.paths.paths.size(); ++i) {
@@ -178,6 +138,68 @@ void SayUnservedEarlier(const PackageIdentity& identity, const std::vector<IdeIn
   }
 }
 
+// The installations of the IDEs the package serves, the registry read once for every base key
+// (told ahead) rather than once per discovery.
+std::vector<IdeInstallation> ServedInstallations(const IdeBasePaths& ides) {
+  std::vector<IdeInstallation> installations;
+  std::vector<std::string> keys;
+  for (const std::string& basePath : ides.paths) {
+    keys.emplace_back(IdeRegistryKey(basePath));
+  }
+  const platform::RegistryReadAhead readAhead(std::move(keys));
+  for (std::size_t i = 0; i < ides.paths.size(); ++i) {
+    DiscoverIdes(installations, ides.paths[i], ides.BoundsOf(i));
+  }
+  return installations;
+}
+
+// Each --ides choice that matches none of the served installations is said: as matching nothing,
+// or as matching registered IDEs that this package does not serve.
+void SayUnmatchedChoices(const DialogueChoices& choices,
+                         const std::vector<IdeInstallation>& installations,
+                         const IdeBasePaths& ides, Console& console) {
+  for (const IdeChoice& choice : choices.ides) {
+    if (std::any_of(installations.begin(), installations.end(),
+                    [&](const IdeInstallation& i) { return ChoiceMatches(choice, i); })) {
+      continue;
+    }
+    const std::vector<IdeInstallation> registered = RegisteredMatches(choice);
+    if (registered.empty()) {
+      console.WriteLine(std::string(IDES_CHOICE_UNMATCHED_HEAD) + InLine(choice.text) + ".");
+      continue;
+    }
+    std::string names;
+    for (std::size_t i = 0; i < registered.size(); ++i) {
+      names += (i == 0                       ? ""
+                : i + 1 == registered.size() ? " and "
+                                             : ", ") +
+               IdeLabel(registered[i]);
+    }
+    console.WriteLine("\r\n--ides " + InLine(choice.text) + " matches " + names +
+                      ", which this package does not serve; it serves " +
+                      InLine(DescribeIdes(ides)) + ".");
+  }
+}
+
+// Whether the package names the IDE's shared folder anywhere: only then is it looked up (on POSIX
+// another read of system.reg).
+bool UsesSharedFolder(const PackageSettings& settings, const InstallContext& context) {
+  const PackageTexts& texts = settings.text;
+  bool usesShared =
+      TemplateUsesMacro(texts.defaultFolder, Macro::IdeShared) ||
+      TemplateUsesMacro(context.PatchText, Macro::IdeShared) ||
+      (texts.readmeTarget && TemplateUsesMacro(*texts.readmeTarget, Macro::IdeShared));
+  for (const auto* folders : {&texts.library.searchPaths, &texts.library.browsingPaths}) {
+    for (const std::string& folder : *folders) {
+      usesShared = usesShared || TemplateUsesMacro(folder, Macro::IdeShared);
+    }
+  }
+  for (const PackageEntry& entry : settings.entries) {
+    usesShared = usesShared || TemplateUsesMacro(entry.FolderTemplate(), Macro::IdeShared);
+  }
+  return usesShared;
+}
+
 } // namespace
 
 bool IdeChosen(const DialogueChoices& choices, const IdeInstallation& installation) {
@@ -187,217 +209,39 @@ bool IdeChosen(const DialogueChoices& choices, const IdeInstallation& installati
 }
 
 bool RunInstallation(const PackageSettings& settings, InstallContext& context, Console& console,
-                     const InstallOptions& options, const DialogueChoices& choices) {
+                     const EntryDecoding& decoding, const DialogueChoices& choices) {
   // Entry names and the patch text are converted in each turn, from the package's code page.
   context.CodePage = settings.codePage;
   context.PatchText = settings.patch.bytes;
   context.PatchStatus = settings.patch.status;
-  const PackageTexts& texts = settings.text;
-  console.WriteLine("\r\n" + texts.welcome);
+  console.WriteLine("\r\n" + settings.text.welcome);
 
-  std::vector<IdeInstallation> installations;
   // The package may name the registry keys of the IDEs it serves, with version bounds; otherwise
   // Delphi's and C++Builder's own.
-  const IdeBasePaths& ides = texts.ides;
-  {
-    // Told ahead, the registry is read once for every base key, not once per discovery.
-    std::vector<std::string> keys;
-    for (const std::string& basePath : ides.paths) {
-      keys.emplace_back(IdeRegistryKey(basePath));
-    }
-    const platform::RegistryReadAhead readAhead(std::move(keys));
-    for (std::size_t i = 0; i < ides.paths.size(); ++i) {
-      DiscoverIdes(installations, ides.paths[i], ides.BoundsOf(i));
-    }
-  }
-  for (const IdeChoice& choice : choices.ides) {
-    if (std::none_of(installations.begin(), installations.end(),
-                     [&](const IdeInstallation& i) { return ChoiceMatches(choice, i); })) {
-      // Registered, but not among the IDEs this package serves: that is what the user is told.
-      const std::vector<IdeInstallation> registered = RegisteredMatches(choice);
-      if (registered.empty()) {
-        console.WriteLine(std::string(IDES_CHOICE_UNMATCHED_HEAD) + InLine(choice.text) + ".");
-        continue;
-      }
-      std::string names;
-      for (std::size_t i = 0; i < registered.size(); ++i) {
-        names += (i == 0                       ? ""
-                  : i + 1 == registered.size() ? " and "
-                                               : ", ") +
-                 IdeLabel(registered[i]);
-      }
-      console.WriteLine("\r\n--ides " + InLine(choice.text) + " matches " + names +
-                        ", which this package does not serve; it serves " +
-                        InLine(DescribeIdes(ides)) + ".");
-    }
-  }
-  const LibrarySettings& library = texts.library;
-  const std::optional<std::string>& readmeTarget = texts.readmeTarget;
-  const std::string& defaultFolder = texts.defaultFolder;
-  // The named readme is the one to open, from the last turn that installed into a folder.
-  // A package with a name is recorded per IDE installation (its index value): an earlier record
-  // of it, in the folder the index names or in this turn's, is what the turn upgrades.
-  const PackageIdentity& identity = settings.identity;
-  std::optional<TurnRecorder> recorder;
+  const IdeBasePaths& ides = settings.text.ides;
+  const std::vector<IdeInstallation> installations = ServedInstallations(ides);
+  SayUnmatchedChoices(choices, installations, ides, console);
+  // One run of a package with a name at a time; an earlier record of it for an IDE this version
+  // does not serve is said before the turns.
   std::optional<PackageRunLock> packageLock;
-  if (!identity.name.empty()) {
-    packageLock.emplace(identity.name, console);
-    SayUnservedEarlier(identity, installations, console);
-  }
-  auto installTurn = [&](const IdeInstallation* installation) {
-    const std::string ide =
-        installation ? installation->VersionKey() : std::string(NO_IDE_INDEX_VALUE);
-    recorder.reset();
-    context.Recorder = nullptr;
-    const std::optional<std::string> folder =
-        SystemFormOfPath(FolderWithSeparator(context.PackageRoot));
-    if (!identity.name.empty() && folder) {
-      std::vector<IndexedFolder> folders = IndexedFolders(identity.name, ide);
-      folders.push_back({*folder, {}});
-      EarlierInstallation earlier =
-          FindEarlier(identity.name, ide, folders,
-                      installation ? std::optional<IdeInstallation>(*installation) : std::nullopt,
-                      installation ? std::function<std::vector<std::string>()>([installation] {
-                        return PackageOutputFolders(*installation, IdeSharedFolder(*installation));
-                      })
-                                   : nullptr);
-      SayEarlier(earlier, console);
-      if (!earlier.Empty()) {
-        console.WriteLine("Upgrading " + identity.name +
-                          (earlier.Version().empty() ? "" : " " + earlier.Version()) + " in " +
-                          InLine(earlier.Folder()) +
-                          (identity.version.empty() ? "" : " to " + identity.version) + ".");
-      }
-      recorder.emplace(identity, std::string(ide), FolderWithSeparator(*folder),
-                       std::move(earlier));
-      recorder->Prepare(console);
-      context.Recorder = &*recorder;
-    }
-    const bool installed = InstallAllEntries(settings.toInstall, context, console, options);
-    if (readmeTarget) {
-      context.ReadmePath = ExpandTemplate(*readmeTarget, context);
-    }
-    if (!installed && recorder && !recorder->Earlier().Empty()) {
-      console.WriteLine(std::string(EARLIER_KEPT_HEAD) + InLine(recorder->Earlier().Folder()) +
-                        std::string(EARLIER_KEPT_TAIL));
-    }
-    if (!installed && recorder && !recorder->WroteFiles()) {
-      recorder->Abandon(); // nothing to note, nothing to remove later
-    }
-    return installed;
-  };
-  // After a turn in which every entry arrived: the earlier installation's leftovers go and the
-  // record is written.
-  auto completeTurn = [&] {
-    const bool complete = !recorder || recorder->Complete(console);
-    recorder.reset();
-    context.Recorder = nullptr;
-    return complete;
-  };
-  auto hasEarlierLibrary = [&] {
-    return recorder &&
-           std::any_of(recorder->Earlier().parts.begin(), recorder->Earlier().parts.end(),
-                       [](const InstallRecord& part) { return !part.library.empty(); });
-  };
-
-  // The shared folder is looked up (on POSIX another read of system.reg) only for a package that
-  // names it.
-  bool usesShared = TemplateUsesMacro(defaultFolder, Macro::IdeShared) ||
-                    TemplateUsesMacro(context.PatchText, Macro::IdeShared) ||
-                    (readmeTarget && TemplateUsesMacro(*readmeTarget, Macro::IdeShared));
-  for (const auto* folders : {&library.searchPaths, &library.browsingPaths}) {
-    for (const std::string& folder : *folders) {
-      usesShared = usesShared || TemplateUsesMacro(folder, Macro::IdeShared);
-    }
-  }
-  for (const PackageEntry& entry : settings.entries) {
-    usesShared = usesShared || TemplateUsesMacro(entry.FolderTemplate(), Macro::IdeShared);
+  if (!settings.identity.name.empty()) {
+    packageLock.emplace(settings.identity.name, console);
+    SayUnservedEarlier(settings.identity, installations, console);
   }
 
+  const bool usesShared = UsesSharedFolder(settings, context);
   bool allInstalled = true;
   for (const IdeInstallation& installation : installations) {
     context.IdeRoot = installation.Root();
     context.IdeShared = usesShared ? IdeSharedFolder(installation) : std::string();
-    // Expanded before PackageRoot is assigned: %zel_root% still holds the previous turn's folder.
-    context.PackageRoot = ExpandTemplate(defaultFolder, context);
-    console.WriteLine(std::string(FOLDER_QUESTION_HEAD) + InLine(context.PackageRoot));
-    console.WriteLine(FOLDER_QUESTION_TAIL);
-    // Not among --ides: skipped as if so answered.
-    const bool chosen = IdeChosen(choices, installation);
-    if (!chosen) {
-      console.WriteLine("N");
-    }
-    const std::string answer = chosen
-                                   ? FolderAnswer(console, choices, FOLDER_QUESTION_TAIL, SkipsTurn)
-                                   : std::string(1, 'N');
-    if (!TrimBlanks(answer).empty()) {
-      context.PackageRoot = answer;
-    }
-    if (SkipsTurn(context.PackageRoot)) {
-      continue;
-    }
-    if (!installTurn(&installation)) {
-      // The IDE is not pointed at a library that is incomplete, or at folders that were never
-      // made: its settings wait for a turn in which every entry arrived.
-      allInstalled = false;
-      if (!library.Empty()) {
-        console.WriteLine(LIBRARY_PATH_LEFT);
-      }
-      if (AnySetServes(settings.text.packages, installation)) {
-        console.WriteLine(PACKAGES_LEFT);
-      }
-      recorder.reset();
-      context.Recorder = nullptr;
-      continue;
-    }
-    // A running IDE writes its settings back when it ends, over any change made now.
-    if (platform::ProgramRunning(installation.IdePrograms())) {
-      console.WriteLine(std::string(IDE_RUNNING_HEAD) + InLine(installation.Root()) +
-                        std::string(IDE_RUNNING_TAIL));
-      KeepEarlierSettings(context);
-      completeTurn();
-      allInstalled = false;
-      continue;
-    }
-    // The packages first: on Linux the compiler runs under Wine, whose server holds the registry
-    // until it ends.
-    if (!BuildPackageSets(settings.text.packages,
-                          library.FoldersFor(installation.BasePath(), installation.Version()),
-                          installation, context, console)) {
-      allInstalled = false;
-    }
-    if ((!library.Empty() || hasEarlierLibrary()) &&
-        !AddLibraryPaths(library, installation, context, console)) {
-      allInstalled = false;
-    }
-    // Command-line builds (MSBuild) read the IDE's library settings from a file of their own,
-    // which the IDE writes again when it starts and finds this set.
-    if (!installation.GlobalsKey().empty() &&
-        (!library.Empty() || hasEarlierLibrary() ||
-         AnySetServes(settings.text.packages, installation))) {
-      platform::SetUserText(installation.GlobalsKey(), FORCE_ENV_OPTIONS_UPDATE, "1");
-    }
-    if (!completeTurn()) {
-      allInstalled = false;
-    }
+    Turn turn(settings, context, console, decoding, choices);
+    allInstalled = turn.Run(installation) && allInstalled;
   }
-
   // A package that names its IDEs says when none of them is installed, and may still be installed
   // into a folder of the user's choice, in a turn without an IDE.
   if (installations.empty() && ides.source == IdeListSource::Package) {
-    console.WriteLine(std::string(NO_FITTING_IDE_HEAD) + InLine(DescribeIdes(ides)) + ".");
-    console.WriteLine(NO_FITTING_IDE_QUESTION);
-    const std::string answer =
-        FolderAnswer(console, choices, NO_FITTING_IDE_QUESTION, SkipsTurnWithoutIde);
-    if (!TrimBlanks(answer).empty() && !SkipsTurnWithoutIde(answer)) {
-      context.IdeRoot.clear();
-      context.IdeShared.clear();
-      context.PackageRoot = answer;
-      // Its clean-up and record only after a turn in which every entry arrived.
-      allInstalled = installTurn(nullptr) && completeTurn();
-      recorder.reset();
-      context.Recorder = nullptr;
-    }
+    Turn turn(settings, context, console, decoding, choices);
+    allInstalled = turn.RunWithoutIde(ides) && allInstalled;
   }
 
   if (!context.ReadmePath.empty() && choices.openReadme) {

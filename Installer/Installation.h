@@ -75,6 +75,6 @@ inline constexpr std::string_view IDES_CHOICE_UNMATCHED_HEAD =
 // `console`. Gives false when at least one entry could not be installed. ERegistryException from
 // IDE discovery passes through.
 bool RunInstallation(const PackageSettings& settings, InstallContext& context, Console& console,
-                     const InstallOptions& options = {}, const DialogueChoices& choices = {});
+                     const EntryDecoding& decoding = {}, const DialogueChoices& choices = {});
 
 } // namespace quillet

@@ -341,7 +341,9 @@ bool Contains(std::string_view text, std::string_view part) {
   return platform::AsciiLowerText(text).find(platform::AsciiLowerText(part)) != std::string::npos;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& windowsPath) {
+// The whole file at a Windows path (the package's and the IDE's paths are written so), mapped
+// through its native path; nullopt when it cannot be read.
+std::optional<std::string> ReadWindowsFile(const std::string& windowsPath) {
   platform::MappedFile file;
   switch (file.Open(platform::NativePath(windowsPath), 16u << 20)) {
   case platform::MappedFile::Status::Ok:
@@ -355,7 +357,7 @@ std::optional<std::string> ReadWholeFile(const std::string& windowsPath) {
 }
 
 bool CopyWholeFile(const std::string& from, const std::string& to) {
-  const std::optional<std::string> bytes = ReadWholeFile(from);
+  const std::optional<std::string> bytes = ReadWindowsFile(from);
   if (!bytes) {
     return false;
   }
@@ -416,7 +418,26 @@ public:
 
 private:
   std::optional<PackageJob> Job(const std::string& projectTemplate, bool design);
+  // How a compile came to an end: the package built, the compiler refused by the edition (the
+  // prebuilt files may serve), or failed (said).
+  enum class Compiled { Done, Refused, Failed };
+
   Built BuildOne(const PackageJob& job, std::string_view platformName);
+  bool MakeOutputFolders(const PackageJob& job, std::string_view platformName,
+                         const OutputFolders& out);
+  std::vector<std::string> SearchFolders(const PackageJob& job, std::string_view platformName,
+                                         const OutputFolders& out);
+  std::vector<std::string> Switches(const PackageJob& job, const std::vector<std::string>& folders,
+                                    const OutputFolders& out);
+  std::optional<ConfigFile> ConfigForLongLine(const PackageJob& job, std::string_view platformName,
+                                              const std::string& compiler,
+                                              const std::vector<std::string>& switches,
+                                              std::vector<std::string>& arguments);
+  Compiled Compile(const PackageJob& job, std::string_view platformName, const OutputFolders& out,
+                   const std::string& compiler, const std::string& bpl);
+  platform::ChildResult RunCompiler(const PackageJob& job, std::string_view platformName,
+                                    const std::string& compiler,
+                                    const std::vector<std::string>& arguments);
   bool Prebuilt(const PackageJob& job, std::string_view platformName, const OutputFolders& out,
                 std::string_view why);
   void Record(const std::string& path);
@@ -437,7 +458,7 @@ std::optional<PackageJob> SetBuilder::Job(const std::string& projectTemplate, bo
   PackageJob job;
   job.project = platform::WindowsViewOfFolder(ExpandTemplate(projectTemplate, context_));
   job.design = design;
-  const std::optional<std::string> text = ReadWholeFile(job.project);
+  const std::optional<std::string> text = ReadWindowsFile(job.project);
   std::optional<DelphiPackageSource> source =
       text ? ParseDelphiPackage(*text) : std::optional<DelphiPackageSource>();
   if (!source) {
@@ -502,7 +523,7 @@ void SetBuilder::MakeMissingResources(const PackageJob& job,
         })) {
       continue;
     }
-    const std::optional<std::string> dproj = ReadWholeFile(projectFolder + stem + ".dproj");
+    const std::optional<std::string> dproj = ReadWindowsFile(projectFolder + stem + ".dproj");
     const std::optional<VersionInfo> info =
         dproj ? ReadDprojVersionInfo(*dproj, stem) : std::optional<VersionInfo>();
     const std::string bytes = info ? VersionResourceFile(*info) : EmptyResourceFile();
@@ -556,143 +577,193 @@ bool SetBuilder::Prebuilt(const PackageJob& job, std::string_view platformName,
 }
 
 Built SetBuilder::BuildOne(const PackageJob& job, std::string_view platformName) {
-  Built built;
   const OutputFolders out = OutputFor(installation_, shared_, platformName, context_.PackageRoot);
-  const std::string name(FileNameOf(job.project));
   const std::string bpl = out.bpl + BplFileName(job.source, installation_.Major());
-  // The compiler writes into existing folders only.
-  const bool cpp = cpp_;
-  for (const std::string* folder : {&out.bpl, &out.dcp, &out.units, &out.hpp}) {
-    if ((folder != &out.hpp || cpp) && !MakeFolder(*folder)) {
-      console_.WriteLine("Building " + InLine(name) + " for " + std::string(platformName) +
-                         " .. failed: the folder [" + InLine(*folder) + "] cannot be made");
-      return built;
-    }
+  if (!MakeOutputFolders(job, platformName, out)) {
+    return {};
   }
+  // Where the compiler is missing or refuses, the package's prebuilt files may serve.
   const std::string compiler = installation_.CompilerPath(platformName);
-  std::vector<OutputSnapshot> before;
   bool done = false;
-  std::string why;
   if (compiler.empty() || !platform::PathExists(compiler)) {
-    why = "the IDE has no command-line compiler for " + std::string(platformName) +
-          (compiler.empty() ? std::string() : " (" + compiler + ")");
+    done = Prebuilt(job, platformName, out,
+                    "the IDE has no command-line compiler for " + std::string(platformName) +
+                        (compiler.empty() ? std::string() : " (" + compiler + ")"));
   } else {
-    // The package's own folders (a per-platform one for this platform), the folder of the
-    // run-time packages' .dcp files (which the design-time ones require) and the package's folder.
-    std::vector<std::string> folders;
-    for (const std::string& folder : library_.searchPaths) {
-      folders.push_back(WithoutSeparator(platform::WindowsViewOfFolder(
-          ExpandTemplate(WithPlatformName(folder, platformName), context_))));
-    }
-    folders.push_back(WithoutSeparator(out.dcp));
-    const std::string projectFolder = WithoutSeparator(FolderOfPath(job.project));
-    folders.push_back(projectFolder);
-    MakeMissingResources(job, folders);
-    console_.WriteText("Building " + InLine(name) + " for " + std::string(platformName) + " .. ");
-    // Compilers before BDS take paths of 126 characters at most: theirs are given relative to the
-    // package's folder, where the compiler runs.
-    const bool old = installation_.PredatesBds();
-    auto path = [&](const std::string& full) {
-      return old ? RelativePath(projectFolder, full) : full;
-    };
-    std::string search;
-    for (const std::string& folder : folders) {
-      search += (search.empty() ? "" : ";") + path(folder);
-    }
-    std::vector<std::string> switches;
-    for (const char* list : {"-U", "-I", "-R"}) {
-      switches.push_back(list + search);
-    }
-    if (installation_.HasUnitScopes()) {
-      switches.push_back("-NS" + std::string(VCL_UNIT_SCOPES));
-    }
-    switches.push_back("-LE" + path(WithoutSeparator(out.bpl)));
-    switches.push_back("-LN" + path(WithoutSeparator(out.dcp)));
-    switches.push_back(std::string(installation_.UnitOutputSwitch()) +
-                       path(WithoutSeparator(out.units)));
-    if (cpp) {
-      // The C++ personality gets the .bpi, .lib and .hpp files that its projects link and include.
-      switches.push_back("-JL");
-      switches.push_back("-NB" + path(WithoutSeparator(out.dcp)));
-      switches.push_back("-NH" + path(WithoutSeparator(out.hpp)));
-      switches.push_back("-NO" + path(WithoutSeparator(out.units)));
-    }
-    std::vector<std::string> arguments = {"-B", "-Q"};
-    arguments.insert(arguments.end(), switches.begin(), switches.end());
-    arguments.push_back(old ? std::string(FileNameOf(job.project)) : job.project);
-    // A command line too long for an old compiler: its switches go into the dcc32.cfg that the
-    // compiler reads in the folder where it runs (JVCL Compile.pas, WriteDccCfg), unless the
-    // package has one of its own there; the file goes again after the build.
-    const bool tooLong =
-        old && platform::WindowsCommandLine(compiler, arguments).size() > LONGEST_OLD_COMMAND_LINE;
-    const std::optional<ConfigFile> config =
-        tooLong ? ConfigFile::Write(projectFolder + "\\" +
-                                        std::string(FileNameOf(compiler)).substr(0, 5) + ".cfg",
-                                    switches)
-                : std::nullopt;
-    if (config) {
-      arguments = {"-B", "-Q", std::string(FileNameOf(job.project))};
-      console_.Log("Compiler for " + job.project + " (" + std::string(platformName) + "), its " +
-                   config->Path() + ":");
-      for (const std::string& line : config->Lines()) {
-        console_.Log(line);
-      }
-    }
-    before = Snapshot(out, cpp);
-    const std::string head = "Compiler for " + job.project + " (" + std::string(platformName) + ")";
-    console_.Log(head + ": " + platform::WindowsCommandLine(compiler, arguments));
-    console_.Log(head + ", its output:");
-    CompilerLog log(console_);
-    platform::ChildOptions run;
-    run.timeLimit = context_.BuildTimeLimit;
-    run.sink = [&log](std::string_view piece) { log.Add(piece); };
-    const platform::ChildResult result =
-        platform::RunWindowsProgram(compiler, arguments, FolderOfPath(job.project), run);
-    log.End();
-    console_.Log(head + (result.timedOut ? " was stopped: " + result.problem
-                                         : ", exit status " + std::to_string(result.exitCode)));
-    if (!result.started) {
-      console_.WriteLine("failed: " + InLine(result.problem));
-      return built;
-    }
-    if (result.timedOut) {
-      console_.WriteLine("failed: the compiler did not end within " +
-                         std::to_string(context_.BuildTimeLimit.count()) + " s and was stopped");
-      return built;
-    }
-    if (Contains(result.output, REFUSAL_TEXT)) {
-      console_.WriteLine("refused: this edition of the IDE does not compile from the command line");
-      why = "this edition of the IDE does not compile from the command line";
-    } else if (result.exitCode != 0) {
-      const std::string line =
-          result.output.empty() ? result.problem : LastErrorLine(result.output);
-      console_.WriteLine("failed" + (line.empty() ? std::string() : ": " + InLine(line)));
-      return built;
-    } else if (!platform::PathExists(bpl)) {
-      console_.WriteLine("failed: the compiler ended without writing [" + InLine(bpl) + "]");
-      return built;
-    } else {
-      console_.WriteLine("OK");
-      done = true;
-    }
+    const Compiled compiled = Compile(job, platformName, out, compiler, bpl);
+    done = compiled == Compiled::Done ||
+           (compiled == Compiled::Refused &&
+            Prebuilt(job, platformName, out,
+                     "this edition of the IDE does not compile from the command line"));
   }
-  if (!done && !Prebuilt(job, platformName, out, why)) {
-    return built;
-  }
-  if (done) {
-    // What the compiler wrote, as its output folders show: each file new or changed since before.
-    for (const std::string& path : Changed(before, Snapshot(out, cpp))) {
-      Record(path);
-    }
+  if (!done) {
+    return {};
   }
   if (!out.bplIsDefault &&
       std::none_of(bplFolders.begin(), bplFolders.end(),
                    [&](const std::string& f) { return PathKey(f) == PathKey(out.bpl); })) {
     bplFolders.push_back(WithoutSeparator(out.bpl));
   }
-  built.bpl = bpl;
-  built.ok = true;
-  return built;
+  return {bpl, true};
+}
+
+// The compiler writes into existing folders only.
+bool SetBuilder::MakeOutputFolders(const PackageJob& job, std::string_view platformName,
+                                   const OutputFolders& out) {
+  for (const std::string* folder : {&out.bpl, &out.dcp, &out.units, &out.hpp}) {
+    if ((folder != &out.hpp || cpp_) && !MakeFolder(*folder)) {
+      console_.WriteLine("Building " + InLine(std::string(FileNameOf(job.project))) + " for " +
+                         std::string(platformName) + " .. failed: the folder [" + InLine(*folder) +
+                         "] cannot be made");
+      return false;
+    }
+  }
+  return true;
+}
+
+// The package's own folders (a per-platform one for this platform), the folder of the run-time
+// packages' .dcp files (which the design-time ones require) and the package's folder.
+std::vector<std::string> SetBuilder::SearchFolders(const PackageJob& job,
+                                                   std::string_view platformName,
+                                                   const OutputFolders& out) {
+  std::vector<std::string> folders;
+  for (const std::string& folder : library_.searchPaths) {
+    folders.push_back(WithoutSeparator(platform::WindowsViewOfFolder(
+        ExpandTemplate(WithPlatformName(folder, platformName), context_))));
+  }
+  folders.push_back(WithoutSeparator(out.dcp));
+  folders.push_back(WithoutSeparator(FolderOfPath(job.project)));
+  return folders;
+}
+
+std::vector<std::string> SetBuilder::Switches(const PackageJob& job,
+                                              const std::vector<std::string>& folders,
+                                              const OutputFolders& out) {
+  // Compilers before BDS take paths of 126 characters at most: theirs are given relative to the
+  // package's folder, where the compiler runs.
+  const std::string projectFolder = WithoutSeparator(FolderOfPath(job.project));
+  const bool old = installation_.PredatesBds();
+  auto path = [&](const std::string& full) {
+    return old ? RelativePath(projectFolder, full) : full;
+  };
+  std::string search;
+  for (const std::string& folder : folders) {
+    search += (search.empty() ? "" : ";") + path(folder);
+  }
+  std::vector<std::string> switches;
+  for (const char* list : {"-U", "-I", "-R"}) {
+    switches.push_back(list + search);
+  }
+  if (installation_.HasUnitScopes()) {
+    switches.push_back("-NS" + std::string(VCL_UNIT_SCOPES));
+  }
+  switches.push_back("-LE" + path(WithoutSeparator(out.bpl)));
+  switches.push_back("-LN" + path(WithoutSeparator(out.dcp)));
+  switches.push_back(std::string(installation_.UnitOutputSwitch()) +
+                     path(WithoutSeparator(out.units)));
+  if (cpp_) {
+    // The C++ personality gets the .bpi, .lib and .hpp files that its projects link and include.
+    switches.push_back("-JL");
+    switches.push_back("-NB" + path(WithoutSeparator(out.dcp)));
+    switches.push_back("-NH" + path(WithoutSeparator(out.hpp)));
+    switches.push_back("-NO" + path(WithoutSeparator(out.units)));
+  }
+  return switches;
+}
+
+// A command line too long for an old compiler: its switches go into the dcc32.cfg that the
+// compiler reads in the folder where it runs (JVCL Compile.pas, WriteDccCfg), unless the package
+// has one of its own there, and `arguments` keep the project alone; the file goes again after the
+// build, with the value given back.
+std::optional<ConfigFile> SetBuilder::ConfigForLongLine(const PackageJob& job,
+                                                        std::string_view platformName,
+                                                        const std::string& compiler,
+                                                        const std::vector<std::string>& switches,
+                                                        std::vector<std::string>& arguments) {
+  if (!installation_.PredatesBds() ||
+      platform::WindowsCommandLine(compiler, arguments).size() <= LONGEST_OLD_COMMAND_LINE) {
+    return std::nullopt;
+  }
+  std::optional<ConfigFile> config =
+      ConfigFile::Write(WithoutSeparator(FolderOfPath(job.project)) + "\\" +
+                            std::string(FileNameOf(compiler)).substr(0, 5) + ".cfg",
+                        switches);
+  if (config) {
+    arguments = {"-B", "-Q", std::string(FileNameOf(job.project))};
+    console_.Log("Compiler for " + job.project + " (" + std::string(platformName) + "), its " +
+                 config->Path() + ":");
+    for (const std::string& line : config->Lines()) {
+      console_.Log(line);
+    }
+  }
+  return config;
+}
+
+// Builds the package with the IDE's compiler, its line ended with what came of it; the files it
+// wrote are recorded.
+SetBuilder::Compiled SetBuilder::Compile(const PackageJob& job, std::string_view platformName,
+                                         const OutputFolders& out, const std::string& compiler,
+                                         const std::string& bpl) {
+  const std::vector<std::string> folders = SearchFolders(job, platformName, out);
+  MakeMissingResources(job, folders);
+  console_.WriteText("Building " + InLine(std::string(FileNameOf(job.project))) + " for " +
+                     std::string(platformName) + " .. ");
+  const std::vector<std::string> switches = Switches(job, folders, out);
+  std::vector<std::string> arguments = {"-B", "-Q"};
+  arguments.insert(arguments.end(), switches.begin(), switches.end());
+  arguments.push_back(installation_.PredatesBds() ? std::string(FileNameOf(job.project))
+                                                  : job.project);
+  const std::optional<ConfigFile> config =
+      ConfigForLongLine(job, platformName, compiler, switches, arguments);
+  const std::vector<OutputSnapshot> before = Snapshot(out, cpp_);
+  const platform::ChildResult result = RunCompiler(job, platformName, compiler, arguments);
+  if (!result.started) {
+    console_.WriteLine("failed: " + InLine(result.problem));
+    return Compiled::Failed;
+  }
+  if (result.timedOut) {
+    console_.WriteLine("failed: the compiler did not end within " +
+                       std::to_string(context_.BuildTimeLimit.count()) + " s and was stopped");
+    return Compiled::Failed;
+  }
+  if (Contains(result.output, REFUSAL_TEXT)) {
+    console_.WriteLine("refused: this edition of the IDE does not compile from the command line");
+    return Compiled::Refused;
+  }
+  if (result.exitCode != 0) {
+    const std::string line = result.output.empty() ? result.problem : LastErrorLine(result.output);
+    console_.WriteLine("failed" + (line.empty() ? std::string() : ": " + InLine(line)));
+    return Compiled::Failed;
+  }
+  if (!platform::PathExists(bpl)) {
+    console_.WriteLine("failed: the compiler ended without writing [" + InLine(bpl) + "]");
+    return Compiled::Failed;
+  }
+  console_.WriteLine("OK");
+  // What the compiler wrote, as its output folders show: each file new or changed since before.
+  for (const std::string& path : Changed(before, Snapshot(out, cpp_))) {
+    Record(path);
+  }
+  return Compiled::Done;
+}
+
+// Runs the compiler in the package's folder, its command line and output going into the log.
+platform::ChildResult SetBuilder::RunCompiler(const PackageJob& job, std::string_view platformName,
+                                              const std::string& compiler,
+                                              const std::vector<std::string>& arguments) {
+  const std::string head = "Compiler for " + job.project + " (" + std::string(platformName) + ")";
+  console_.Log(head + ": " + platform::WindowsCommandLine(compiler, arguments));
+  console_.Log(head + ", its output:");
+  CompilerLog log(console_);
+  platform::ChildOptions run;
+  run.timeLimit = context_.BuildTimeLimit;
+  run.sink = [&log](std::string_view piece) { log.Add(piece); };
+  const platform::ChildResult result =
+      platform::RunWindowsProgram(compiler, arguments, FolderOfPath(job.project), run);
+  log.End();
+  console_.Log(head + (result.timedOut ? " was stopped: " + result.problem
+                                       : ", exit status " + std::to_string(result.exitCode)));
+  return result;
 }
 
 std::vector<PackageJob> SetBuilder::InBuildOrder(std::vector<PackageJob> jobs) {
@@ -880,41 +951,43 @@ bool AnySetServes(const std::vector<PackageSet>& sets, const IdeInstallation& in
   });
 }
 
-bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders& library,
-                      const IdeInstallation& installation, InstallContext& context,
-                      Console& console) {
-  TurnRecorder* recorder = context.Recorder;
-  bool allDone = true;
-  bool builtAll = true;
-  std::vector<RecordedValue> registered;
-  std::vector<std::string> pathFolders;
-  const bool serves = AnySetServes(sets, installation);
-  if (serves) {
-    // A running Wine program of the prefix holds its registry: the builds would wait for it.
-    if (const std::optional<platform::UserListResult> held = platform::UserSettingsHeld()) {
-      console.WriteLine("The packages are not built: " + SettingRefusal::Of(*held)->Reason());
-      KeepEarlier(recorder, installation.EnvironmentKey());
-      return false;
-    }
-  }
+namespace {
+
+// What the builds of the sets that serve the installation came to.
+struct SetsBuilt {
+  bool complete = true; // every package built or copied
   std::vector<SetBuilder::Registration> registrations;
+  std::vector<std::string> pathFolders; // each once
+};
+
+SetsBuilt BuildSets(const std::vector<PackageSet>& sets, const LibraryFolders& library,
+                    const IdeInstallation& installation, InstallContext& context,
+                    Console& console) {
+  SetsBuilt built;
   for (const PackageSet& set : sets) {
     if (!set.Serves(installation.BasePath(), installation.Version())) {
       continue;
     }
     SetBuilder builder(set, library, installation, context, console);
-    builtAll = builder.Run() && builtAll;
-    registrations.insert(registrations.end(), builder.registrations.begin(),
-                         builder.registrations.end());
+    built.complete = builder.Run() && built.complete;
+    built.registrations.insert(built.registrations.end(), builder.registrations.begin(),
+                               builder.registrations.end());
     for (const std::string& folder : builder.bplFolders) {
-      if (std::none_of(pathFolders.begin(), pathFolders.end(),
+      if (std::none_of(built.pathFolders.begin(), built.pathFolders.end(),
                        [&](const std::string& f) { return PathKey(f) == PathKey(folder); })) {
-        pathFolders.push_back(folder);
+        built.pathFolders.push_back(folder);
       }
     }
   }
-  allDone = builtAll;
+  return built;
+}
 
+// Registers the design-time packages in the IDE, each in place of other copies of it; those
+// registered go into `registered`. False when one was not.
+bool RegisterPackages(const std::vector<SetBuilder::Registration>& registrations,
+                      const IdeInstallation& installation, TurnRecorder* recorder, Console& console,
+                      std::vector<RecordedValue>& registered) {
+  bool allDone = true;
   for (const SetBuilder::Registration& registration : registrations) {
     const std::string key = installation.KnownPackagesKey(registration.x64);
     const RecordedValue value{key, registration.bpl};
@@ -942,9 +1015,13 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
       recorder->Registered(value);
     }
   }
+  return allDone;
+}
 
-  // The folders of .bpl files that the IDE would not find when it loads a package.
-  const std::string environment = installation.EnvironmentKey();
+// Adds the folders to the PATH value of the IDE's `environment` key. False when one was not.
+bool AddToIdePath(const std::vector<std::string>& pathFolders, const std::string& environment,
+                  TurnRecorder* recorder, Console& console) {
+  bool allDone = true;
   for (const std::string& folder : pathFolders) {
     console.WriteText("Adding " + InLine(folder) + " to the IDE's PATH .. ");
     const RecordedLibraryEntry entry{environment, std::string(PATH_VALUE), folder};
@@ -968,6 +1045,35 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
       recorder->LibraryEntry(entry);
     }
   }
+  return allDone;
+}
+
+} // namespace
+
+// Builds, registers and puts on the IDE's PATH; then what the earlier installation had there and
+// this turn did not goes.
+bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders& library,
+                      const IdeInstallation& installation, InstallContext& context,
+                      Console& console) {
+  TurnRecorder* recorder = context.Recorder;
+  if (AnySetServes(sets, installation)) {
+    // A running Wine program of the prefix holds its registry: the builds would wait for it.
+    if (const std::optional<platform::UserListResult> held = platform::UserSettingsHeld()) {
+      console.WriteLine("The packages are not built: " + SettingRefusal::Of(*held)->Reason());
+      KeepEarlier(recorder, installation.EnvironmentKey());
+      return false;
+    }
+  }
+  const SetsBuilt built = BuildSets(sets, library, installation, context, console);
+  const bool builtAll = built.complete;
+  const std::vector<std::string>& pathFolders = built.pathFolders;
+  bool allDone = builtAll;
+  std::vector<RecordedValue> registered;
+  allDone =
+      RegisterPackages(built.registrations, installation, recorder, console, registered) && allDone;
+  // The folders of .bpl files that the IDE would not find when it loads a package.
+  const std::string environment = installation.EnvironmentKey();
+  allDone = AddToIdePath(pathFolders, environment, recorder, console) && allDone;
 
   // What the earlier installation built, registered or put on PATH and this turn did not.
   if (recorder != nullptr) {

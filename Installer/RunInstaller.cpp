@@ -206,10 +206,10 @@ int Run(InstallerOptions& options, const DialogueChoices& choices) {
   context.BuildTimeLimit = options.buildTimeout;
   bool allInstalled = false;
   try {
-    InstallOptions install;
-    install.threads = InstallThreads();
+    EntryDecoding decoding;
+    decoding.threads = InstallThreads();
     allInstalled =
-        RunInstallation(ReadPackageSettings(layout), context, StdConsole(), install, choices);
+        RunInstallation(ReadPackageSettings(layout), context, StdConsole(), decoding, choices);
   } catch (...) {
     cleanUp();
     throw;

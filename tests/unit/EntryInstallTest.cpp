@@ -121,7 +121,7 @@ RunResult Install(const PackageContents& package, unsigned threads, const EntryD
   context.PatchText = "{%zel_root%}";
   try {
     result.allInstalled = InstallAllEntries(ReadPackageSettings(layout).toInstall, context, console,
-                                            InstallOptions{threads, decoder});
+                                            EntryDecoding{threads, decoder});
   } catch (const std::exception& e) {
     result.failure = e.what();
   }
