@@ -217,6 +217,9 @@ InstallerOptions ParseOptions(const std::vector<std::string>& arguments, bool sl
   CLI::App app;
   app.set_help_flag(); // the first look found the help options, "/?" too
   app.allow_extras();  // unknown options, named below
+  // On Windows CLI11 would read "/target" as --target, and "/?" where it is a file; an option
+  // starts with "-" there too.
+  app.allow_windows_style_options(false);
   // One package; a second one is left over, as unknown options are, and refused below. (A list
   // of packages would have CLI11 split "[a,b]" into two.)
   std::string package; // read from the option's results, as the others
