@@ -112,10 +112,13 @@ set_target_properties(tomlplusplus::tomlplusplus PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "$deps/header-only"
   INTERFACE_COMPILE_DEFINITIONS "TOML_HEADER_ONLY=1")
 EOF
+  # Found by the installer and again by the packer: the target is made once.
   cat >"$deps/cmake/CLI11/CLI11Config.cmake" <<EOF
-add_library(CLI11::CLI11 INTERFACE IMPORTED)
-set_target_properties(CLI11::CLI11 PROPERTIES
-  INTERFACE_INCLUDE_DIRECTORIES "$deps/header-only")
+if(NOT TARGET CLI11::CLI11)
+  add_library(CLI11::CLI11 INTERFACE IMPORTED)
+  set_target_properties(CLI11::CLI11 PROPERTIES
+    INTERFACE_INCLUDE_DIRECTORIES "$deps/header-only")
+endif()
 EOF
 }
 

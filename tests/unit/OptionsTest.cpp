@@ -41,6 +41,23 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     "",
                     {"bds>=22.0,<=23.0", "delphi"}},
+        // A bound needs the family before it in the same value, as a manifest's item does.
+        OptionsCase{"BoundWithoutFamily", {"--ides", ">=12.0"}, 0, R::Misuse, "", "'>=12.0'"},
+        OptionsCase{"BoundAfterEmptyPiece", {"--ides=,<=7.0"}, 0, R::Misuse, "", "'<=7.0'"},
+        OptionsCase{
+            "BoundAfterBareFamily", {"--ides", "bds, >=1"}, 0, R::Install, "", "", {"bds>=1"}},
+        OptionsCase{"BoundInTheNextIdes", {"--ides=bds", "--ides=>=1"}, 0, R::Misuse, "", "bound"},
+        OptionsCase{"UninstallWithoutName", {"--uninstall="}, 0, R::Misuse, "", "--uninstall="},
+        OptionsCase{
+            "UninstallLeavesThePackage", {"--uninstall", "p.qpk"}, 0, R::Uninstall, "p.qpk"},
+        // Forms that CLI11 alone would read otherwise.
+        OptionsCase{"EmptyValueBeforeAPackage", {"--log=", "p"}, 0, R::Misuse, "", "--log needs"},
+        OptionsCase{"FlagGivenFalse", {"--list=false"}, 0, R::Misuse, "", "takes no value"},
+        OptionsCase{"BundledFlags", {"-yh"}, 0, R::Misuse, "", "unknown option '-yh'"},
+        OptionsCase{"DigitAfterADash", {"-5"}, 0, R::Misuse, "", "unknown option '-5'"},
+        OptionsCase{"ValueLikeAnOption", {"--log", "-x.log", "-y"}, 0, R::Install, ""},
+        OptionsCase{"BracketedPackage", {"[a,b]"}, 0, R::Install, "[a,b]"},
+        OptionsCase{"PackageAfterDashes", {"a", "--", "-b"}, 0, R::Misuse, "a", "'a' and '-b'"},
         OptionsCase{"UnknownOption", {"--yse"}, 0, R::Misuse, "", "unknown option '--yse'"},
         OptionsCase{"MissingValue", {"p.qpk", "--target"}, 0, R::Misuse, "p.qpk", "needs a value"},
         OptionsCase{"EmptyValue", {"--log="}, 0, R::Misuse, "", "needs a value"},
