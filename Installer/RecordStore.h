@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,6 +62,11 @@ struct EarlierInstallation {
   std::vector<std::string> said;      // for the user: changed records and the lines refused
   std::size_t refused = 0;            // lines refused
   bool Empty() const { return parts.empty(); }
+  // Takes what the damaged records prove among the parts (--uninstall --force).
+  void TakeDamagedParts() {
+    std::move(damagedParts.begin(), damagedParts.end(), std::back_inserter(parts));
+    damagedParts.clear();
+  }
   // Whether something listed could not be taken: removing the rest leaves work undone.
   bool Faulty() const { return !damaged.empty() || refused > 0; }
   // The folder and version of the newest part (the first one found).

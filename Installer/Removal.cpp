@@ -236,6 +236,39 @@ std::vector<RecordedValue> MadeValues(const EarlierInstallation& earlier,
   return values;
 }
 
+RemovalList ListRemoval(const EarlierInstallation& earlier) {
+  RemovalList list;
+  for (const InstallRecord& part : earlier.parts) {
+    for (const RecordedFile& file : part.files) {
+      list.files.insert(FileKey(part, file));
+    }
+    for (const std::string& created : part.createdFolders) {
+      if (list.folders.insert(PathKey(FolderWithSeparator(created))).second) {
+        list.folderPaths.push_back(FolderWithSeparator(created));
+      }
+    }
+  }
+  list.library = LibraryEntries(earlier);
+  list.registered = RegisteredValues(earlier);
+  list.folder = earlier.Empty() ? (earlier.damaged.empty() ? std::string()
+                                                           : FolderOfPath(earlier.damaged.front()))
+                                : earlier.Folder();
+  return list;
+}
+
+std::size_t RemoveEmptyIndexedFolders(const std::vector<IndexedFolder>& indexed,
+                                      const RemovalList& list) {
+  std::size_t removed = 0;
+  for (const IndexedFolder& folder : indexed) {
+    removed += !list.folders.contains(PathKey(FolderWithSeparator(folder.folder))) &&
+                       platform::IsFolder(folder.folder) &&
+                       platform::RemoveEmptyFolder(folder.folder)
+                   ? 1
+                   : 0;
+  }
+  return removed;
+}
+
 SettingsRemoval RemoveSettings(const std::vector<RecordedLibraryEntry>& library,
                                const std::vector<RecordedValue>& made,
                                const std::vector<RecordedValue>& registered, Console& console) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "Installer/Console.h"
@@ -58,6 +59,23 @@ std::vector<RecordedValue> RegisteredValues(const EarlierInstallation& earlier);
 // installation's to delete.
 std::vector<RecordedValue> MadeValues(const EarlierInstallation& earlier,
                                       const std::vector<RecordedLibraryEntry>& library);
+
+// What an installation's records list, each once over all its parts: what --uninstall shows
+// before it asks, and accounts for after.
+struct RemovalList {
+  std::unordered_set<std::string> files;   // FileKey forms
+  std::vector<std::string> folderPaths;    // the folders made, each with its final separator
+  std::unordered_set<std::string> folders; // their PathKey forms
+  std::vector<RecordedLibraryEntry> library;
+  std::vector<RecordedValue> registered;
+  std::string folder; // the newest part's, or the first damaged record's
+};
+RemovalList ListRemoval(const EarlierInstallation& earlier);
+
+// Removes the indexed folders that are empty and that `list` does not name: a turn killed
+// between making its folder and beginning its journal left one. Gives how many went.
+std::size_t RemoveEmptyIndexedFolders(const std::vector<IndexedFolder>& indexed,
+                                      const RemovalList& list);
 
 // What removing an installation's settings came to.
 struct SettingsRemoval {

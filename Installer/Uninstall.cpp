@@ -1,15 +1,12 @@
 #include "Installer/Uninstall.h"
 
 #include <algorithm>
-#include <iterator>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "Common/Exception.h"
 #include "Common/Text.h"
-#include "Installer/Folders.h"
 #include "Installer/IdeDiscovery.h"
 #include "Installer/Installation.h"
 #include "Installer/PackageBuild.h"
@@ -61,14 +58,7 @@ struct Recorded {
   std::string named; // "NAME (IDE)"
   std::vector<IndexedFolder> indexed;
   EarlierInstallation earlier;
-  // Each file and folder once over all the parts, folders with their final separator, as the
-  // removal takes them; the library entries and registered values once.
-  std::unordered_set<std::string> files;
-  std::vector<std::string> folderPaths;
-  std::unordered_set<std::string> folders;
-  std::vector<RecordedLibraryEntry> library;
-  std::vector<RecordedValue> registered;
-  std::string folder; // the newest part's, or the first damaged record's
+  RemovalList list; // what the records list, once they are to be acted on
 };
 
 // Reads the records of the installation that the index value names.
@@ -124,39 +114,18 @@ bool RecordsToAct(const Recorded& r, bool force, Console& console, bool& failed)
   return true;
 }
 
-// Takes in what the damaged records prove (forced), and lists what the parts hold.
-void ListRecorded(Recorded& r) {
-  EarlierInstallation& earlier = r.earlier;
-  std::move(earlier.damagedParts.begin(), earlier.damagedParts.end(),
-            std::back_inserter(earlier.parts));
-  earlier.damagedParts.clear();
-  for (const InstallRecord& part : earlier.parts) {
-    for (const RecordedFile& file : part.files) {
-      r.files.insert(FileKey(part, file));
-    }
-    for (const std::string& created : part.createdFolders) {
-      if (r.folders.insert(PathKey(FolderWithSeparator(created))).second) {
-        r.folderPaths.push_back(FolderWithSeparator(created));
-      }
-    }
-  }
-  r.folder = earlier.Empty() ? FolderOfPath(earlier.damaged.front()) : earlier.Folder();
-  r.library = LibraryEntries(earlier);
-  r.registered = RegisteredValues(earlier);
-}
-
 // Says what the installation holds and asks; true when the user lets it go.
 bool AskToRemove(const Recorded& r, const DialogueChoices& choices, Console& console) {
   console.WriteLine(
       r.name + (r.earlier.Empty() || r.earlier.Version().empty() ? "" : " " + r.earlier.Version()) +
-      " for " + r.ide + " is installed in " + InLine(r.folder) + ": " +
-      Plural(r.files.size(), "file", "files") + ", " +
-      Plural(r.folders.size(), "folder", "folders") + " made by the installer, " +
-      Plural(r.library.size(), "library-path entry", "library-path entries") + ".");
-  for (const RecordedLibraryEntry& entry : r.library) {
+      " for " + r.ide + " is installed in " + InLine(r.list.folder) + ": " +
+      Plural(r.list.files.size(), "file", "files") + ", " +
+      Plural(r.list.folders.size(), "folder", "folders") + " made by the installer, " +
+      Plural(r.list.library.size(), "library-path entry", "library-path entries") + ".");
+  for (const RecordedLibraryEntry& entry : r.list.library) {
     console.WriteLine("  " + entry.value + " (" + entry.key + "): " + entry.folder);
   }
-  for (const RecordedValue& value : r.registered) {
+  for (const RecordedValue& value : r.list.registered) {
     console.WriteLine("  Registered package (" + value.key + "): " + value.name);
   }
   console.WriteLine(REMOVAL_QUESTION);
@@ -182,7 +151,7 @@ struct Outcome {
 // counts above the question are all accounted for.
 std::string RemovedLine(const Recorded& r, const Outcome& o) {
   std::vector<std::string> keptFolders;
-  for (const std::string& path : r.folderPaths) {
+  for (const std::string& path : r.list.folderPaths) {
     if (platform::IsFolder(path)) {
       keptFolders.push_back(path);
     }
@@ -205,8 +174,9 @@ std::string RemovedLine(const Recorded& r, const Outcome& o) {
     rest.push_back("kept " + Listed(kept));
   }
   const std::size_t accounted = o.files.files + o.files.kept + o.sharedFiles;
-  const std::size_t filesGone = r.files.size() > accounted ? r.files.size() - accounted : 0;
-  const std::size_t foldersGone = r.folderPaths.size() - o.foldersThere;
+  const std::size_t filesGone =
+      r.list.files.size() > accounted ? r.list.files.size() - accounted : 0;
+  const std::size_t foldersGone = r.list.folderPaths.size() - o.foldersThere;
   if (filesGone + foldersGone > 0) {
     std::vector<std::string> gone;
     if (filesGone > 0) {
@@ -242,11 +212,12 @@ bool RemoveRecorded(const Recorded& r, bool force, Console& console) {
   Outcome o;
   const std::vector<std::string> othersFiles = FilesOfOtherInstallations(r.name, r.value);
   o.sharedFiles = std::count_if(othersFiles.begin(), othersFiles.end(),
-                                [&](const std::string& key) { return r.files.contains(key); });
-  o.foldersThere = std::count_if(r.folderPaths.begin(), r.folderPaths.end(),
+                                [&](const std::string& key) { return r.list.files.contains(key); });
+  o.foldersThere = std::count_if(r.list.folderPaths.begin(), r.list.folderPaths.end(),
                                  [](const std::string& f) { return platform::IsFolder(f); });
   o.files = RemoveEarlierFiles(r.earlier, othersFiles, console);
-  o.settings = RemoveSettings(r.library, MadeValues(r.earlier, r.library), r.registered, console);
+  o.settings = RemoveSettings(r.list.library, MadeValues(r.earlier, r.list.library),
+                              r.list.registered, console);
   // Command-line builds read the library settings again once the IDE has written them out.
   if (r.installation && !r.installation->GlobalsKey().empty() &&
       o.settings.entries + o.settings.packages > 0) {
@@ -255,7 +226,7 @@ bool RemoveRecorded(const Recorded& r, bool force, Console& console) {
   const std::size_t failed = o.files.failed + o.settings.failed;
   if (failed > 0 || (r.earlier.Faulty() && !force)) {
     // The record stays, so that a later run can finish what this one could not.
-    console.WriteLine("The record of " + r.name + " stays in " + InLine(r.folder) +
+    console.WriteLine("The record of " + r.name + " stays in " + InLine(r.list.folder) +
                       ", so that running again removes the rest" +
                       (failed == 0 ? std::string("; the lines it could not take are said above, "
                                                  "and --force removes the record and its note")
@@ -266,14 +237,7 @@ bool RemoveRecorded(const Recorded& r, bool force, Console& console) {
   // Forced: the records that could not be read go with the rest.
   RemoveRecordFiles(r.earlier, {}, true);
   o.folders = RemoveEarlierFolders(r.earlier, {});
-  // A turn killed between making its folder and beginning its journal left that folder empty.
-  for (const IndexedFolder& indexedFolder : r.indexed) {
-    o.folders += !r.folders.contains(PathKey(FolderWithSeparator(indexedFolder.folder))) &&
-                         platform::IsFolder(indexedFolder.folder) &&
-                         platform::RemoveEmptyFolder(indexedFolder.folder)
-                     ? 1
-                     : 0;
-  }
+  o.folders += RemoveEmptyIndexedFolders(r.indexed, r.list);
   RemoveIndex(r.name, r.value);
   console.WriteLine(RemovedLine(r, o));
   return true;
@@ -308,7 +272,9 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
       allRemoved = allRemoved && !failed;
       continue;
     }
-    ListRecorded(r);
+    // Forced: what the damaged records prove goes too.
+    r.earlier.TakeDamagedParts();
+    r.list = ListRemoval(r.earlier);
     if (!AskToRemove(r, choices, console)) {
       continue;
     }
