@@ -55,9 +55,10 @@ std::vector<IndexedFolder> IndexedFoldersOfText(std::string_view text) {
 std::string IndexText(const std::vector<IndexedFolder>& folders) {
   std::string text;
   for (const IndexedFolder& folder : folders) {
-    text += (text.empty() ? "" : "|") + folder.folder;
+    // Appended piece by piece: GCC 12 takes `"|" + std::string(...)` for overlapping copies.
+    text.append(text.empty() ? "" : "|").append(folder.folder);
     if (!folder.checksum.empty()) {
-      text += "|" + std::string(CHECKSUM_PREFIX) + folder.checksum;
+      text.append("|").append(CHECKSUM_PREFIX).append(folder.checksum);
     }
   }
   return text;
