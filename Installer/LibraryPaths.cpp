@@ -6,6 +6,7 @@
 
 #include "Common/Text.h"
 #include "Installer/Folders.h"
+#include "Installer/Removal.h"
 #include "Installer/SettingRefusal.h"
 #include "Installer/Templates.h"
 #include "Installer/TurnRecord.h"
@@ -26,17 +27,6 @@ std::size_t FindPlatformMacro(std::string_view text, std::size_t from) {
     }
   }
   return std::string_view::npos;
-}
-
-bool SameValue(const RecordedLibraryEntry& entry, const platform::UserListTarget& target) {
-  return platform::EqualIgnoringAsciiCase(entry.key, target.key) &&
-         platform::EqualIgnoringAsciiCase(entry.value, target.value);
-}
-
-bool SameEntry(const RecordedLibraryEntry& a, const RecordedLibraryEntry& b) {
-  return platform::EqualIgnoringAsciiCase(a.key, b.key) &&
-         platform::EqualIgnoringAsciiCase(a.value, b.value) &&
-         platform::PathListHolds(a.folder, b.folder);
 }
 
 // The library entries of the earlier installation, each once, but for those of the IDE's PATH,
@@ -132,7 +122,7 @@ TargetGroups GroupTargets(const Planned& item, const std::vector<RecordedLibrary
     grouped.heldBefore.push_back(current && platform::PathListHolds(*current, item.folder));
     grouped.existedBefore.push_back(current.has_value());
     for (std::size_t i = 0; i < earlier.size() && !grouped.heldBefore.back(); ++i) {
-      if (!consumed[i] && SameValue(earlier[i], target)) {
+      if (!consumed[i] && InValue(earlier[i], target.key, target.value)) {
         consumed[i] = true;
         replacing = earlier[i].folder;
         break;
@@ -303,14 +293,6 @@ std::string WithPlatformName(std::string_view folderTemplate, std::string_view p
     from = at + PLATFORM_MACRO.size();
   }
   return result.append(folderTemplate.substr(from));
-}
-
-platform::UserListResult RemoveValueLeftEmpty(std::string_view key, std::string_view value) {
-  const std::optional<std::string> text = platform::ReadUserText(key, value);
-  if (!text || text->find_first_not_of(" \t;") != std::string::npos) {
-    return {platform::UserListOutcome::Present, {}};
-  }
-  return platform::RemoveUserValue(key, value);
 }
 
 } // namespace quillet

@@ -22,9 +22,4 @@ bool AddLibraryPaths(const LibrarySettings& settings, const IdeInstallation& ins
 // A folder template with %platform% (in any letter case) replaced by the platform's name.
 std::string WithPlatformName(std::string_view folderTemplate, std::string_view platformName);
 
-// Deletes a list value that the installer made (the record's "madevalue") once removing entries
-// left it with none: nothing but blanks and separators. Gives what the deletion came to: Present
-// when the value is gone already or still holds an entry, and then it stays.
-platform::UserListResult RemoveValueLeftEmpty(std::string_view key, std::string_view value);
-
 } // namespace quillet

@@ -11,6 +11,7 @@
 #include "Installer/Folders.h"
 #include "Installer/IdeDiscovery.h"
 #include "Installer/LibraryPaths.h"
+#include "Installer/Removal.h"
 #include "Installer/SettingRefusal.h"
 #include "Installer/Templates.h"
 #include "Installer/TurnRecord.h"
@@ -858,10 +859,6 @@ platform::UserListResult RemoveOtherCopies(const std::string& key, const std::st
   return last;
 }
 
-bool SameValue(const RecordedValue& a, const RecordedValue& b) {
-  return PathKey(a.key) == PathKey(b.key) && PathKey(a.name) == PathKey(b.name);
-}
-
 // Keeps the files outside the turn's folder (built packages) of the earlier installation in the
 // turn's record, those this turn did not write again.
 void KeepEarlierBuilt(TurnRecorder& recorder) {
@@ -871,7 +868,7 @@ void KeepEarlierBuilt(TurnRecorder& recorder) {
       const std::string path = RecordedFilePath(part, file);
       if (!PathIsInFolder(path, record.folder) &&
           std::none_of(record.files.begin(), record.files.end(), [&](const RecordedFile& f) {
-            return PathKey(RecordedFilePath(record, f)) == PathKey(path);
+            return FileKey(record, f) == PathKey(path);
           })) {
         recorder.FileBuilt(path);
       }
@@ -901,27 +898,13 @@ void KeepEarlier(TurnRecorder* recorder, std::string_view libraryKey) {
 bool EarlierOwns(const TurnRecorder& recorder, const RecordedLibraryEntry& entry) {
   return std::any_of(recorder.Earlier().parts.begin(), recorder.Earlier().parts.end(),
                      [&](const InstallRecord& part) {
-                       return std::any_of(part.library.begin(), part.library.end(),
-                                          [&](const RecordedLibraryEntry& e) {
-                                            return PathKey(e.key) == PathKey(entry.key) &&
-                                                   PathKey(e.value) == PathKey(entry.value) &&
-                                                   PathKey(e.folder) == PathKey(entry.folder);
-                                          });
+                       return std::any_of(
+                           part.library.begin(), part.library.end(),
+                           [&](const RecordedLibraryEntry& e) { return SameEntry(e, entry); });
                      });
 }
 
 } // namespace
-
-platform::UserListResult RemoveListEntry(const RecordedLibraryEntry& entry) {
-  const platform::UserListResult result =
-      platform::ChangeUserLists({{entry.key, entry.value, false}}, "", entry.folder);
-  if (result.outcome == platform::UserListOutcome::Changed &&
-      platform::EqualIgnoringAsciiCase(entry.value, PATH_VALUE) &&
-      TrimBlanks(platform::ReadUserText(entry.key, entry.value).value_or("")) == SYSTEM_PATH) {
-    platform::RemoveUserValue(entry.key, entry.value);
-  }
-  return result;
-}
 
 std::vector<std::string> PackageOutputFolders(const IdeInstallation& installation,
                                               std::string_view shared) {
@@ -1077,48 +1060,14 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
 
   // What the earlier installation built, registered or put on PATH and this turn did not.
   if (recorder != nullptr) {
-    for (const InstallRecord& part : recorder->Earlier().parts) {
-      for (const RecordedValue& value : part.registered) {
-        if (std::any_of(registered.begin(), registered.end(),
-                        [&](const RecordedValue& v) { return SameValue(v, value); })) {
-          continue;
-        }
-        if (!builtAll) {
-          recorder->Registered(value); // its package may not have been built this time
-          continue;
-        }
-        const bool x64 = PathKey(value.key) == PathKey(installation.KnownPackagesKey(true));
-        console.WriteText("Removing " + InLine(std::string(FileNameOf(value.name))) +
-                          " from the IDE's packages" + (x64 ? " (64-bit)" : "") + " .. ");
-        const platform::UserListResult result = platform::RemoveUserValue(value.key, value.name);
-        const std::optional<SettingRefusal> refusal = SettingRefusal::Of(result);
-        console.WriteLine(refusal ? refusal->Said("not removed") : "OK");
-        if (refusal) {
-          allDone = false;
-          recorder->Registered(value); // still there: still this installation's
-          registered.push_back(value);
-        }
-      }
-      for (const RecordedLibraryEntry& entry : part.library) {
-        if (!platform::EqualIgnoringAsciiCase(entry.key, environment) ||
-            std::any_of(pathFolders.begin(), pathFolders.end(), [&](const std::string& f) {
-              return platform::PathListHolds(entry.folder, f);
-            })) {
-          continue;
-        }
-        if (!builtAll) {
-          recorder->LibraryEntry(entry); // its packages may still be the earlier ones
-          continue;
-        }
-        console.WriteText("Removing " + InLine(entry.folder) + " from the IDE's PATH .. ");
-        const platform::UserListResult result = RemoveListEntry(entry);
-        const std::optional<SettingRefusal> refusal = SettingRefusal::Of(result);
-        console.WriteLine(refusal ? refusal->Said("not removed") : "OK");
-        if (refusal) {
-          allDone = false;
-          recorder->LibraryEntry(entry);
-        }
-      }
+    const BuildSettingsLeft left = RemoveEarlierBuildSettings(
+        recorder->Earlier(), installation, registered, pathFolders, !builtAll, console);
+    allDone = allDone && left.allRemoved;
+    for (const RecordedValue& value : left.registered) {
+      recorder->Registered(value);
+    }
+    for (const RecordedLibraryEntry& entry : left.pathEntries) {
+      recorder->LibraryEntry(entry);
     }
     if (!builtAll) {
       KeepEarlierBuilt(*recorder); // a package not built this time keeps the earlier one's

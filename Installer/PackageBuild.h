@@ -40,11 +40,6 @@ std::vector<std::string> PackageOutputFolders(const IdeInstallation& installatio
 // Whether a set serves the installation.
 bool AnySetServes(const std::vector<PackageSet>& sets, const IdeInstallation& installation);
 
-// Takes a folder off the IDE's PATH ("Environment Variables\PATH"), or any other list entry
-// the same way; a PATH left naming nothing but the system's ("$(PATH)") goes whole, as it was
-// before the installer made it.
-platform::UserListResult RemoveListEntry(const RecordedLibraryEntry& entry);
-
 // Keeps the earlier installation's built files, registered packages and PATH entries in the
 // turn's record, for a turn that changed none of the IDE's settings (its IDE was running).
 void KeepEarlierSettings(InstallContext& context);

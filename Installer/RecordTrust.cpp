@@ -6,7 +6,7 @@
 #include "Common/WindowsNames.h"
 #include "Installer/Console.h"
 #include "Installer/Folders.h"
-#include "Installer/TurnRecord.h"
+#include "Package/InstallRecord.h"
 #include "Platform/Ascii.h"
 
 namespace quillet {

@@ -2,7 +2,7 @@
 // users may be able to write (the public documents folder on Windows), so nothing it lists is
 // acted on before it is checked here: a line names only what a turn of the installer could have
 // written, for the IDE installation the record belongs to. A record whose text still matches the
-// checksum that the user's registry keeps (Installer/TurnRecord.h) is one the installer wrote; any
+// checksum that the user's registry keeps (Installer/RecordStore.h) is one the installer wrote; any
 // other (a changed record, one an earlier version wrote without a checksum, a journal) may name
 // only what lies below its own folder.
 #pragma once

@@ -9,6 +9,7 @@
 #include "Common/WindowsNames.h"
 #include "Package/Contract.h"
 #include "Package/DosDateTime.h"
+#include "Platform/Ascii.h"
 
 namespace quillet {
 
@@ -345,6 +346,49 @@ std::string RecordedFilePath(const InstallRecord& record, const RecordedFile& fi
     path += '\\';
   }
   return path + file.path;
+}
+
+// Windows paths ignore ASCII letter case, and "/" is a separator too.
+std::string PathKey(std::string_view path) {
+  std::string key(path);
+  for (char& c : key) {
+    c = c == '/' ? '\\' : platform::AsciiLower(c);
+  }
+  return key;
+}
+
+std::string NameKey(std::string_view name) {
+  return platform::AsciiLowerText(name);
+}
+
+std::string FolderKey(std::string_view folder) {
+  while (!folder.empty() && (folder.front() == ' ' || folder.front() == '\t')) {
+    folder.remove_prefix(1);
+  }
+  while (!folder.empty() && (folder.back() == ' ' || folder.back() == '\t')) {
+    folder.remove_suffix(1);
+  }
+  if (!folder.empty() && folder.back() == '\\') {
+    folder.remove_suffix(1);
+  }
+  return PathKey(folder);
+}
+
+std::string FileKey(const InstallRecord& record, const RecordedFile& file) {
+  return PathKey(RecordedFilePath(record, file));
+}
+
+// A tab joins the parts: no key, value name or path of the IDEs holds one.
+std::string ValueKey(std::string_view key, std::string_view name) {
+  return NameKey(key) + '\t' + NameKey(name);
+}
+
+std::string ValueKey(const RecordedValue& value) {
+  return ValueKey(value.key, value.name);
+}
+
+std::string EntryKey(const RecordedLibraryEntry& entry) {
+  return ValueKey(entry.key, entry.value) + '\t' + FolderKey(entry.folder);
 }
 
 } // namespace quillet

@@ -135,4 +135,34 @@ std::optional<InstallRecord> RecordOfText(std::string_view text, RecordReading* 
 // The full path of a recorded file: its path when full, else the record's folder and its path.
 std::string RecordedFilePath(const InstallRecord& record, const RecordedFile& file);
 
+// What makes two recorded items the same, the one rule for every comparison of what records list.
+// Each gives a text that is equal for the same item, for sets and maps as well as for tests.
+//
+// A path as records compare them: ASCII letter case folded, "/" taken as "\".
+std::string PathKey(std::string_view path);
+// A registry key or value name as the registry compares them: ASCII letter case folded.
+std::string NameKey(std::string_view name);
+// A folder as a list value's entries compare: blanks around it and one final "\" dropped, as
+// platform::PathListHolds does, then as PathKey.
+std::string FolderKey(std::string_view folder);
+// A recorded file: its full path, as PathKey.
+std::string FileKey(const InstallRecord& record, const RecordedFile& file);
+// A list value (key and value name), and a value set whole (key and value name).
+std::string ValueKey(std::string_view key, std::string_view name);
+std::string ValueKey(const RecordedValue& value);
+// A library entry: its list value and its folder.
+std::string EntryKey(const RecordedLibraryEntry& entry);
+
+inline bool SameValue(const RecordedValue& a, const RecordedValue& b) {
+  return ValueKey(a) == ValueKey(b);
+}
+inline bool SameEntry(const RecordedLibraryEntry& a, const RecordedLibraryEntry& b) {
+  return EntryKey(a) == EntryKey(b);
+}
+// Whether a library entry lies in the list value `name` of `key`.
+inline bool InValue(const RecordedLibraryEntry& entry, std::string_view key,
+                    std::string_view name) {
+  return ValueKey(entry.key, entry.value) == ValueKey(key, name);
+}
+
 } // namespace quillet

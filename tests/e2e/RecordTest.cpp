@@ -51,9 +51,9 @@ PackageContents Version(int version, bool failing = false) {
 
 struct RecordCase {
   const char* name;
-  const char* secondTarget; // where version 2 goes; nullptr: --uninstall=Widgets instead
-  bool changeOld = false;   // the user edits Source\old.pas after version 1
-  bool failing = false;     // version 2 has an entry that cannot be installed
+  const char* secondTarget;         // where version 2 goes; nullptr: --uninstall=Widgets instead
+  const char* changedOld = nullptr; // what the user makes of Source\old.pas after version 1
+  bool failing = false;             // version 2 has an entry that cannot be installed
   int status = 0;
   std::vector<std::string> present; // below drive_c, after the second run
   std::vector<std::string> absent;
@@ -94,8 +94,8 @@ TEST_P(Records, UpgradeOrRemoveWhatTheRecordLists) {
   ASSERT_NE(userReg.find(added), std::string::npos) << userReg;
   userReg.replace(userReg.find(added), added.size(), "C:\\\\W\\\\Source;C:\\\\After\"");
   test::WriteFile(prefix_ / "user.reg", userReg);
-  if (row.changeOld) {
-    test::WriteFile(driveC / "W" / "Source" / "old.pas", "unit old; { mine }");
+  if (row.changedOld != nullptr) {
+    test::WriteFile(driveC / "W" / "Source" / "old.pas", row.changedOld);
   }
   if (row.failing) {
     test::WriteFile(driveC / "W" / "New", "a file in the way of the folder");
@@ -179,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{
             "UpgradeInPlace",
             "C:\\W",
-            false,
+            nullptr,
             false,
             0,
             {"W/Source/a.pas", "W/Source/b.pas", "W/Widgets.Borland-Delphi-7.0.quillet-record"},
@@ -190,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{
             "UpgradeIntoNewFolder",
             "C:\\N",
-            false,
+            nullptr,
             false,
             0,
             {"N/Source/a.pas", "N/Source/b.pas", "N/Widgets.Borland-Delphi-7.0.quillet-record"},
@@ -199,7 +199,17 @@ INSTANTIATE_TEST_SUITE_P(
             "Putting C:\\N\\Source in place of C:\\W\\Source on the library path .. OK"},
         RecordCase{"ChangedFileIsKept",
                    "C:\\W",
-                   true,
+                   "unit old; { mine }",
+                   false,
+                   0,
+                   {"W/Source/old.pas", "W/Source/b.pas"},
+                   {"W/Extra"},
+                   "$(DELPHI)\\\\Lib;C:\\\\Mine;C:\\\\W\\\\Source;C:\\\\After",
+                   "Keeping C:\\W\\Source\\old.pas: it was changed after it was installed"},
+        // Changed to the same size: the content tells it, not the size alone.
+        RecordCase{"SameSizeChangeIsKept",
+                   "C:\\W",
+                   "unit OLD;",
                    false,
                    0,
                    {"W/Source/old.pas", "W/Source/b.pas"},
@@ -210,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{
             "FailedTurnKeepsTheOld",
             "C:\\W",
-            false,
+            nullptr,
             true,
             EXIT_PART_FAILED,
             {"W/Source/old.pas", "W/Extra/x.pas", "W/Widgets.Borland-Delphi-7.0.quillet-record"},
@@ -219,7 +229,7 @@ INSTANTIATE_TEST_SUITE_P(
             "The earlier installation in C:\\W\\ was left as it was"},
         RecordCase{"Removal",
                    nullptr,
-                   false,
+                   nullptr,
                    false,
                    0,
                    {},
@@ -228,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Removed 3 files, 3 folders and 1 library-path entry of Widgets."},
         RecordCase{"RemovalFollowsAnInterruptedTurnToTheFolderItReplaces",
                    nullptr,
-                   false,
+                   nullptr,
                    false,
                    0,
                    {},
@@ -239,7 +249,7 @@ INSTANTIATE_TEST_SUITE_P(
                    true},
         RecordCase{"RemovalKeepsAChangedFile",
                    nullptr,
-                   true,
+                   "unit old; { mine }",
                    false,
                    0,
                    {"W/Source/old.pas"},
@@ -249,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The last line accounts for what stays of the counts shown before the question.
         RecordCase{"RemovalCountsWhatStays",
                    nullptr,
-                   true,
+                   "unit old; { mine }",
                    false,
                    0,
                    {"W/Source/old.pas"},

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Installer/TurnRecord.h"
+#include "Installer/RecordStore.h"
 
 namespace {
 

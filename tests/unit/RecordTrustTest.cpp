@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Installer/RecordTrust.h"
-#include "Installer/TurnRecord.h"
+#include "Installer/RecordStore.h"
 #include "Package/Sha256.h"
 
 namespace quillet {

@@ -229,6 +229,9 @@ protected:
     platform::RemoveUserValue(Key(c, "Globals"), "ForceEnvOptionsUpdate");
     // An earlier copy of the design-time package elsewhere, which registering replaces.
     platform::SetUserText(Key(c, "Known Packages"), "C:\\Old\\" + IdeOf(c).designBpl, "old copy");
+    // And one the user disabled, which would keep the new one from loading just the same.
+    platform::SetUserText(Key(c, "Disabled Packages"), "C:\\Old\\" + IdeOf(c).designBpl,
+                          "old copy");
     // Delphi 7 keeps its folders in "Library", BDS from 9.0 in "Library\\<Platform>".
     const std::string win32 = c.delphi7 ? "Library" : "Library\\Win32";
     platform::SetUserText(Key(c, win32), "Package DPL Output", "C:\\quillet-out\\Bpl");
@@ -391,7 +394,14 @@ TEST_P(WinePackages, BothBuildsBuildRegisterAndRemove) {
       // Too long a command line for Delphi 7: the switches went by a dcc32.cfg, logged.
       EXPECT_NE(test::ReadFile(Log()).find("\\dcc32.cfg:"), std::string::npos);
     }
-    // --uninstall takes back everything the install built and registered.
+    // The disabled earlier copy goes where the registered one does.
+    EXPECT_EQ(outcome.settings.find("Disabled Packages: C:\\Old\\") == std::string::npos,
+              outcome.registered.find("C:\\Old\\") == std::string::npos)
+        << outcome.settings;
+    // --uninstall takes back everything the install built and registered, and the IDE's PATH
+    // that the install made goes whole rather than stay naming only the system's.
+    EXPECT_NE(outcome.settingsAfter.find("PATH: (none)\n"), std::string::npos)
+        << outcome.settingsAfter;
     EXPECT_EQ(outcome.uninstall.status, EXIT_ALL_DONE) << outcome.uninstall.output;
     EXPECT_TRUE(outcome.outEmptyAfter) << outcome.uninstall.output;
     // (Not after a run beside the IDE: the Linux build cannot index its record in the held
