@@ -36,9 +36,6 @@ constexpr std::string_view DPL_OUTPUT_VALUE = "Package DPL Output";
 constexpr std::string_view DCP_OUTPUT_VALUE = "Package DCP Output";
 // The C++ headers' folder, beside the two above in the library key of BDS.
 constexpr std::string_view HPP_OUTPUT_VALUE = "HPP Output Directory";
-constexpr std::string_view PATH_VALUE = "PATH";
-// The system's PATH as an override of the IDE names it.
-constexpr std::string_view SYSTEM_PATH = "$(PATH)";
 // What an edition without command-line compiling prints instead of compiling.
 constexpr std::string_view REFUSAL_TEXT = "does not support command line compiling";
 // The longest command line that JVCL gives the compiler (Compile.pas, Dcc); a longer one of a
@@ -510,7 +507,7 @@ void SetBuilder::MakeMissingResources(const PackageJob& job,
       TurnRecorder* recorder = context_.Recorder;
       const auto names = [&](const InstallRecord& part) {
         return std::any_of(part.files.begin(), part.files.end(), [&](const RecordedFile& f) {
-          return PathKey(RecordedFilePath(part, f)) == PathKey(path);
+          return FileKey(part, f) == PathKey(path);
         });
       };
       if (recorder != nullptr && !names(recorder->Record()) &&

@@ -18,10 +18,6 @@ namespace quillet {
 
 namespace {
 
-// The IDE's PATH override ("Environment Variables"), and the system's PATH as it names it.
-constexpr std::string_view PATH_VALUE = "PATH";
-constexpr std::string_view SYSTEM_PATH = "$(PATH)";
-
 // Whether `folder` is `inner` or a folder above it.
 bool HoldsFolder(std::string_view folder, std::string_view inner) {
   const std::string outer = PathKey(FolderWithSeparator(folder));

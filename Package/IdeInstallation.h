@@ -13,6 +13,11 @@
 
 namespace quillet {
 
+// The IDE's PATH override, a value of its EnvironmentKey(), and the system's PATH as the
+// override names it.
+inline constexpr std::string_view PATH_VALUE = "PATH";
+inline constexpr std::string_view SYSTEM_PATH = "$(PATH)";
+
 enum class LibraryList {
   Search,   // where the compiler looks for units and libraries
   Browsing, // where the editor looks for sources
