@@ -5,7 +5,7 @@
 #include "Installer/Console.h"
 #include "Installer/InstallContext.h"
 #include "Package/IdeInstallation.h"
-#include "Package/PackageOptions.h"
+#include "Package/SettingsTexts.h"
 #include "Platform/UserRegistry.h"
 
 namespace quillet {

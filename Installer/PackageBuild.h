@@ -12,7 +12,7 @@
 #include "Installer/InstallContext.h"
 #include "Package/IdeInstallation.h"
 #include "Package/InstallRecord.h"
-#include "Package/PackageOptions.h"
+#include "Package/SettingsTexts.h"
 #include "Platform/UserRegistry.h"
 
 namespace quillet {

@@ -13,7 +13,7 @@
 #include "Installer/Console.h"
 #include "Installer/RecordStore.h"
 #include "Package/InstallRecord.h"
-#include "Package/PackageOptions.h"
+#include "Package/SettingsTexts.h"
 
 namespace quillet {
 

@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "Package/PackageOptions.h"
+#include "Package/SettingsTexts.h"
 #include "Platform/Ascii.h"
 
 namespace quillet {

@@ -11,16 +11,16 @@
 #include "Package/EntryContent.h"
 #include "Package/PackageFormat.h"
 #include "Package/PackageIdes.h"
-#include "Package/PackageOptions.h"
+#include "Package/SettingsTexts.h"
 
 namespace quillet {
 
 // The package's texts, in one encoding.
 struct PackageTexts {
-  std::string welcome;       // "welcome.txt", shown before the turns; empty without it
-  std::string defaultFolder; // the header's folder template, proposed in each turn
-  IdeBasePaths ides;         // the base paths the installer reads (PackageIdeBasePaths)
-  LibrarySettings library;   // empty without an intact, non-installable "librarypaths.txt"
+  std::string welcome;              // "welcome.txt", shown before the turns; empty without it
+  std::string defaultFolder;        // the header's folder template, proposed in each turn
+  IdeBasePaths ides;                // the base paths the installer reads (PackageIdeBasePaths)
+  LibrarySettings library;          // empty without an intact, non-installable "librarypaths.txt"
   std::vector<PackageSet> packages; // of an intact, non-installable "packages.txt"; else none
   // The folder template and name ("%zel_root%Doc\guide.html") of the installed file to open at the
   // end, from "openreadme.txt"; nullopt when the installer opens the last readme.html it installed.

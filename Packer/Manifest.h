@@ -45,7 +45,7 @@
 
 #include "Package/Contract.h"
 #include "Package/PackageIdes.h"
-#include "Package/PackageOptions.h"
+#include "Package/SettingsTexts.h"
 #include "Packer/PackageTime.h"
 
 namespace quillet::packer {

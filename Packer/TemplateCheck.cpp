@@ -4,7 +4,7 @@
 
 #include "Common/Text.h"
 #include "Package/Contract.h"
-#include "Package/PackageOptions.h"
+#include "Package/SettingsTexts.h"
 #include "Platform/Ascii.h"
 
 namespace quillet::packer {

@@ -17,8 +17,8 @@
 #include "Installer/RunInstaller.h"
 #include "Package/Contract.h"
 #include "Package/PackageCrc.h"
-#include "Package/PackageOptions.h"
 #include "Package/PackageWriter.h"
+#include "Package/SettingsTexts.h"
 #include "tests/e2e/AnswerCases.h"
 #include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"
@@ -176,8 +176,7 @@ TEST_P(Answers, DecideTheFolder) {
   EXPECT_EQ(result.output, kBanner + "\r\n\r\n" + Question("C:\\Proposed") +
                                (c.refused ? refusal : "") +
                                (c.result.empty() ? "" : Line("a.pas", c.result)) + kFinal);
-  EXPECT_EQ(result.status,
-            c.result == "OK" || c.result.empty() ? EXIT_ALL_DONE : EXIT_PART_FAILED);
+  EXPECT_EQ(result.status, c.result == "OK" || c.result.empty() ? EXIT_ALL_DONE : EXIT_PART_FAILED);
   if (!c.folder.empty()) {
     EXPECT_EQ(test::ReadFile(dir_ / c.folder / "a.pas"), "unit a;");
   }
@@ -763,8 +762,7 @@ TEST_P(OptionRows, DoWhatTheySay) {
 INSTANTIATE_TEST_SUITE_P(
     Options, OptionRows,
     ::testing::Values(
-        OptionRow{
-            "Yes", {"--yes"}, std::nullopt, EXIT_ALL_DONE, kFinal, "D5/Pkg/Source/a.pas", ""},
+        OptionRow{"Yes", {"--yes"}, std::nullopt, EXIT_ALL_DONE, kFinal, "D5/Pkg/Source/a.pas", ""},
         OptionRow{"Target",
                   {"--target", "C:\\Out"},
                   "\n",

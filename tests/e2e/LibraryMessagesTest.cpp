@@ -7,8 +7,8 @@
 #include "Installer/RunInstaller.h"
 #include "Package/Contract.h"
 #include "Package/PackageIdes.h"
-#include "Package/PackageOptions.h"
 #include "Package/PackageWriter.h"
+#include "Package/SettingsTexts.h"
 #include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"
 

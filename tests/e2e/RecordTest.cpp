@@ -10,8 +10,8 @@
 #include "Installer/RunInstaller.h"
 #include "Package/Contract.h"
 #include "Package/InstallRecord.h"
-#include "Package/PackageOptions.h"
 #include "Package/PackageWriter.h"
+#include "Package/SettingsTexts.h"
 #include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"
 

@@ -11,8 +11,8 @@
 #include "Installer/RunInstaller.h"
 #include "Package/Contract.h"
 #include "Package/Crc32.h"
-#include "Package/PackageOptions.h"
 #include "Package/PackageWriter.h"
+#include "Package/SettingsTexts.h"
 #include "tests/support/RegisteredIdes.h"
 #include "tests/support/TestSupport.h"
 

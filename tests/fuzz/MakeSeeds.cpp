@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "Package/InstallRecord.h"
-#include "Package/PackageOptions.h"
 #include "Package/PackageWriter.h"
+#include "Package/SettingsTexts.h"
 
 namespace {
 

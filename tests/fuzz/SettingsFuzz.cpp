@@ -9,9 +9,9 @@
 
 #include "Package/Contract.h"
 #include "Package/InstallRecord.h"
-#include "Package/PackageOptions.h"
 #include "Package/PackageSettings.h"
 #include "Package/PackageWriter.h"
+#include "Package/SettingsTexts.h"
 
 namespace {
 

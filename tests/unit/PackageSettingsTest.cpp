@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Each text reads back into the settings it came from: a row is a text written as the packer
 // writes it.
-TEST(PackageOptionsText, ReadsBackAsWritten) {
+TEST(SettingsTexts, ReadsBackAsWritten) {
   const struct {
     const char* name;
     std::string text;
@@ -111,7 +111,7 @@ TEST(PackageOptionsText, ReadsBackAsWritten) {
             std::vector<std::string>{"%zel_root%Source"});
 }
 
-TEST(PackageOptionsText, FoldersAndSetsServeTheirInstallationsOnly) {
+TEST(SettingsTexts, FoldersAndSetsServeTheirInstallationsOnly) {
   IdeBasePaths bds;
   bds.paths = {std::string(EMBARCADERO_BDS_BASE_PATH)};
   bds.bounds = {">=23.0"};

@@ -1,4 +1,4 @@
-#include "Package/PackageOptions.h"
+#include "Package/SettingsTexts.h"
 
 #include <algorithm>
 

@@ -19,7 +19,9 @@ struct LibraryFolders {
   std::vector<std::string> searchPaths;   // folder templates for the library (search) path
   std::vector<std::string> browsingPaths; // folder templates for the browsing path
   std::vector<std::string> includePaths;  // folder templates for the C++ include path
-  bool Empty() const { return searchPaths.empty() && browsingPaths.empty() && includePaths.empty(); }
+  bool Empty() const {
+    return searchPaths.empty() && browsingPaths.empty() && includePaths.empty();
+  }
 };
 
 // Folders that only the installations of some IDE versions take (a library whose folders changed
