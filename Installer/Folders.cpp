@@ -166,4 +166,11 @@ bool CreateFolderPath(std::string_view path, std::vector<std::string>* created) 
   return true;
 }
 
+std::string WithoutSeparator(std::string folder) {
+  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) {
+    folder.pop_back();
+  }
+  return folder;
+}
+
 } // namespace quillet

@@ -13,6 +13,8 @@ namespace quillet {
 // The folder trimmed of blanks, ending in a separator: empty stays empty; a text whose last byte
 // is "/", ":" or "\" is kept; anything else gets "\" appended.
 std::string FolderWithSeparator(std::string_view folder);
+// The folder without its final separators ("\\" or "/"), as the compiler's switches take it.
+std::string WithoutSeparator(std::string folder);
 
 // The prefix of the path through its last delimiter ("\", "/" or ":"), that delimiter included;
 // empty when there is none.

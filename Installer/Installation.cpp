@@ -8,7 +8,6 @@
 #include "Common/Text.h"
 #include "Installer/Folders.h"
 #include "Installer/IdeDiscovery.h"
-#include "Installer/PackageBuild.h"
 #include "Installer/Templates.h"
 #include "Installer/Turn.h"
 #include "Installer/TurnRecord.h"
@@ -23,17 +22,6 @@
 namespace quillet {
 
 namespace {
-
-bool ChoiceMatches(const IdeChoice& choice, const IdeInstallation& installation) {
-  for (std::size_t i = 0; i < choice.paths.paths.size(); ++i) {
-    if (platform::EqualIgnoringAsciiCase(IdeRegistryKey(choice.paths.paths[i]),
-                                         IdeRegistryKey(installation.BasePath())) &&
-        VersionWithin(installation.Version(), choice.paths.BoundsOf(i))) {
-      return true;
-    }
-  }
-  return false;
-}
 
 // How the user is shown an installation: the product key and the version ("Delphi 7.0", "BDS
 // 23.0"), with its root folder when it has one.
@@ -201,12 +189,6 @@ bool UsesSharedFolder(const PackageSettings& settings, const InstallContext& con
 }
 
 } // namespace
-
-bool IdeChosen(const DialogueChoices& choices, const IdeInstallation& installation) {
-  return choices.ides.empty() ||
-         std::any_of(choices.ides.begin(), choices.ides.end(),
-                     [&](const IdeChoice& choice) { return ChoiceMatches(choice, installation); });
-}
 
 bool RunInstallation(const PackageSettings& settings, InstallContext& context, Console& console,
                      const EntryDecoding& decoding, const DialogueChoices& choices) {

@@ -9,6 +9,7 @@
 
 #include "Installer/Console.h"
 #include "Installer/EntryInstall.h"
+#include "Installer/IdeDiscovery.h"
 #include "Installer/InstallContext.h"
 #include "Package/IdeInstallation.h"
 #include "Package/PackageSettings.h"
@@ -46,12 +47,6 @@ inline constexpr std::string_view EARLIER_KEPT_HEAD = "The earlier installation 
 inline constexpr std::string_view EARLIER_KEPT_TAIL =
     " was left as it was, because this one is incomplete.";
 
-// One --ides choice as given ("bds>=23.0") and the base paths with bounds it stands for.
-struct IdeChoice {
-  std::string text;
-  IdeBasePaths paths;
-};
-
 // Where the dialogue's answers come from besides the console: the command line's options. The
 // default reads every answer from the console.
 struct DialogueChoices {
@@ -63,9 +58,6 @@ struct DialogueChoices {
   // what the readable records prove, and drops the records and their notes.
   bool force = false;
 };
-
-// Whether the installation gets a turn under --ides: always without the option.
-bool IdeChosen(const DialogueChoices& choices, const IdeInstallation& installation);
 
 // Said when an --ides choice matches no registered installation.
 inline constexpr std::string_view IDES_CHOICE_UNMATCHED_HEAD =

@@ -32,10 +32,6 @@ namespace {
 constexpr std::string_view WIN64 = "Win64";
 // The version from which every installation has the 64-bit IDE (RAD Studio 13).
 constexpr std::uint32_t X64_IDE_ALWAYS_SINCE = 37;
-constexpr std::string_view DPL_OUTPUT_VALUE = "Package DPL Output";
-constexpr std::string_view DCP_OUTPUT_VALUE = "Package DCP Output";
-// The C++ headers' folder, beside the two above in the library key of BDS.
-constexpr std::string_view HPP_OUTPUT_VALUE = "HPP Output Directory";
 // What an edition without command-line compiling prints instead of compiling.
 constexpr std::string_view REFUSAL_TEXT = "does not support command line compiling";
 // The longest command line that JVCL gives the compiler (Compile.pas, Dcc); a longer one of a
@@ -46,13 +42,6 @@ constexpr std::size_t LONGEST_OLD_COMMAND_LINE = 2047;
 constexpr std::string_view VCL_UNIT_SCOPES =
     "Winapi;System.Win;Data.Win;Datasnap.Win;Web.Win;Soap.Win;Xml.Win;Bde;System;Xml;Data;"
     "Datasnap;Web;Soap;Vcl;Vcl.Imaging;Vcl.Touch;Vcl.Samples;Vcl.Shell";
-
-std::string WithoutSeparator(std::string folder) {
-  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) {
-    folder.pop_back();
-  }
-  return folder;
-}
 
 // The file name after the last separator.
 std::string_view FileNameOf(std::string_view path) {
@@ -96,102 +85,6 @@ std::string RelativePath(std::string_view folder, std::string_view path) {
     relative += (relative.empty() ? "" : "\\") + std::string(to[i]);
   }
   return relative.empty() ? std::string(".") : relative;
-}
-
-// Replaces every "$(NAME)" of an IDE setting that names one of the folders the installer knows;
-// nullopt when another macro is left, whose value only the IDE knows.
-std::optional<std::string> ExpandIdeMacros(std::string_view text,
-                                           const IdeInstallation& installation,
-                                           std::string_view shared, std::string_view platformName) {
-  const std::string root = WithoutSeparator(installation.Root());
-  const std::string common = WithoutSeparator(std::string(shared));
-  const std::pair<std::string_view, std::string_view> macros[] = {
-      {"BDS", root},
-      {"DELPHI", root},
-      {"BCB", root},
-      {"BDSCOMMONDIR", common},
-      {"Platform", platformName},
-  };
-  std::string expanded;
-  while (!text.empty()) {
-    const std::size_t open = text.find("$(");
-    expanded.append(text.substr(0, open));
-    if (open == std::string_view::npos) {
-      break;
-    }
-    const std::size_t close = text.find(')', open);
-    if (close == std::string_view::npos) {
-      return std::nullopt;
-    }
-    const std::string_view name = text.substr(open + 2, close - open - 2);
-    const auto known = std::find_if(std::begin(macros), std::end(macros), [&](const auto& macro) {
-      return platform::EqualIgnoringAsciiCase(macro.first, name);
-    });
-    if (known == std::end(macros) || known->second.empty()) {
-      return std::nullopt;
-    }
-    expanded.append(known->second);
-    text.remove_prefix(close + 1);
-  }
-  return expanded;
-}
-
-// The folders where the IDE keeps built packages for a platform, and where the installer puts
-// the compiled units of its own.
-struct OutputFolders {
-  std::string bpl;
-  std::string dcp;
-  std::string hpp;
-  std::string units;
-  bool bplIsDefault = false; // the IDE's own, which its setup put on PATH
-};
-
-// The IDE's default folders: "Projects\Bpl" under the root of Delphi and C++Builder up to 7 and 6;
-// "Bpl" and "Dcp" in the shared folder of BDS (with the platform's name below them from 9.0 for
-// platforms other than Win32).
-OutputFolders DefaultOutput(const IdeInstallation& installation, std::string_view shared,
-                            std::string_view platformName) {
-  OutputFolders folders;
-  if (installation.PredatesBds() || shared.empty()) {
-    folders.bpl = FolderWithSeparator(installation.Root()) + "Projects\\Bpl\\";
-    folders.dcp = folders.bpl;
-    folders.hpp = folders.bpl;
-    return folders;
-  }
-  const bool win32 = platform::EqualIgnoringAsciiCase(platformName, DEFAULT_LIBRARY_PLATFORM);
-  const std::string below = win32 || !installation.HasUnitScopes()
-                                ? std::string("\\")
-                                : "\\" + std::string(platformName) + "\\";
-  const std::string base = FolderWithSeparator(shared);
-  folders.bpl = base + "Bpl" + below;
-  folders.dcp = base + "Dcp" + below;
-  folders.hpp = base + "hpp" + below;
-  return folders;
-}
-
-OutputFolders OutputFor(const IdeInstallation& installation, std::string_view shared,
-                        std::string_view platformName, std::string_view turnFolder) {
-  OutputFolders folders = DefaultOutput(installation, shared, platformName);
-  const std::string defaultBpl = folders.bpl;
-  const std::string key = installation.LibraryKey(platformName);
-  auto setting = [&](std::string_view value, std::string& folder) {
-    const std::optional<std::string> text = platform::ReadUserText(key, value);
-    if (text && !TrimBlanks(*text).empty()) {
-      if (std::optional<std::string> expanded =
-              ExpandIdeMacros(TrimBlanks(*text), installation, shared, platformName)) {
-        folder = FolderWithSeparator(*expanded);
-      }
-    }
-  };
-  setting(DPL_OUTPUT_VALUE, folders.bpl);
-  setting(DCP_OUTPUT_VALUE, folders.dcp);
-  setting(HPP_OUTPUT_VALUE, folders.hpp);
-  folders.bplIsDefault = PathKey(folders.bpl) == PathKey(defaultBpl);
-  // Compiled units stay with the package, one folder per IDE version and platform, so that the
-  // turns of several IDEs into one folder do not mix them.
-  folders.units = FolderWithSeparator(turnFolder) + "Dcu\\" + installation.Version() + "\\" +
-                  std::string(platformName) + "\\";
-  return folders;
 }
 
 // The files of one output folder before a compile.
@@ -902,28 +795,6 @@ bool EarlierOwns(const TurnRecorder& recorder, const RecordedLibraryEntry& entry
 }
 
 } // namespace
-
-std::vector<std::string> PackageOutputFolders(const IdeInstallation& installation,
-                                              std::string_view shared) {
-  std::vector<std::string> folders;
-  for (const std::string_view platformName :
-       {DEFAULT_LIBRARY_PLATFORM, std::string_view("Win64")}) {
-    if (installation.PredatesBds() && platformName != DEFAULT_LIBRARY_PLATFORM) {
-      continue;
-    }
-    const OutputFolders now = OutputFor(installation, shared, platformName, {});
-    const OutputFolders standard = DefaultOutput(installation, shared, platformName);
-    for (const std::string* folder :
-         {&now.bpl, &now.dcp, &now.hpp, &standard.bpl, &standard.dcp, &standard.hpp}) {
-      if (!folder->empty() &&
-          std::none_of(folders.begin(), folders.end(),
-                       [&](const std::string& f) { return PathKey(f) == PathKey(*folder); })) {
-        folders.push_back(FolderWithSeparator(*folder));
-      }
-    }
-  }
-  return folders;
-}
 
 bool AnySetServes(const std::vector<PackageSet>& sets, const IdeInstallation& installation) {
   return std::any_of(sets.begin(), sets.end(), [&](const PackageSet& set) {

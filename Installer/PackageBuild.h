@@ -31,12 +31,6 @@ bool BuildPackageSets(const std::vector<PackageSet>& sets, const LibraryFolders&
                       const IdeInstallation& installation, InstallContext& context,
                       Console& console);
 
-// The folders where the installation's IDE keeps built packages (.bpl, .dcp, .bpi, .lib, .hpp) for
-// each platform it builds for, as its settings name them now and by default, full and ending in
-// "\": what the install records of its package builds may name outside their own folders.
-std::vector<std::string> PackageOutputFolders(const IdeInstallation& installation,
-                                              std::string_view shared);
-
 // Whether a set serves the installation.
 bool AnySetServes(const std::vector<PackageSet>& sets, const IdeInstallation& installation);
 

@@ -106,7 +106,7 @@ bool Turn::AskFolder(const IdeInstallation& installation) {
   console_.WriteLine(std::string(FOLDER_QUESTION_HEAD) + InLine(context_.PackageRoot));
   console_.WriteLine(FOLDER_QUESTION_TAIL);
   // Not among --ides: skipped as if so answered.
-  const bool chosen = IdeChosen(choices_, installation);
+  const bool chosen = IdeChosen(choices_.ides, installation);
   if (!chosen) {
     console_.WriteLine("N");
   }

@@ -9,7 +9,6 @@
 #include "Common/Text.h"
 #include "Installer/IdeDiscovery.h"
 #include "Installer/Installation.h"
-#include "Installer/PackageBuild.h"
 #include "Installer/RecordStore.h"
 #include "Installer/Removal.h"
 #include "Package/IdeInstallation.h"
@@ -261,7 +260,7 @@ bool RunUninstall(std::string_view name, Console& console, const DialogueChoices
   std::vector<InstallRecord> removedParts;
   for (const platform::UserTextValue& value : recorded) {
     const std::optional<IdeInstallation> installation = InstallationOfKey(value.name);
-    if (!choices.ides.empty() && !(installation && IdeChosen(choices, *installation))) {
+    if (!choices.ides.empty() && !(installation && IdeChosen(choices.ides, *installation))) {
       continue;
     }
     Recorded r = ReadRecorded(name, value);
